@@ -1,0 +1,9 @@
+#include "ui/widget.h"
+
+void Widget::requestAccessToken()
+{
+}
+
+void Widget::sltTokenTimeout()
+{
+}

@@ -1,0 +1,10 @@
+#include "ui/widget.h"
+
+void Widget::slotAudioDeviceChanged(QString name)
+{
+    Q_UNUSED(name)
+}
+
+void Widget::getAudioDev()
+{
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs from Debian's packages whatever the build, the program and the tests need.
+# Non-interactive and idempotent: when everything is present it only checks.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config git
+    qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
+    libphonon4qt5-dev phonon4qt5-backend-gstreamer
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    libjsoncpp-dev libcpp-httplib-dev libssl-dev
+    libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
+    ffmpeg flite sox fonts-noto-cjk
+    xvfb xauth x11-utils imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,8 @@
+#include "ui/widget.h"
+
+Widget::Widget()
+    : QLabel(nullptr)
+{
+}
+
+Widget::~Widget() = default;

@@ -1,0 +1,10 @@
+#include "ui/widget.h"
+
+void Widget::slotWordOpen(QListWidgetItem *item)
+{
+    Q_UNUSED(item)
+}
+
+void Widget::slotCloseWord()
+{
+}

@@ -1,0 +1,86 @@
+#include "asr/qthttpclass.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+// Each reply carries its own request number, so two outstanding requests are never confused.
+const char RequestIdProperty[] = "tovRequestId";
+// Set on replies the caller abandoned; their finished() is swallowed.
+const char AbandonedProperty[] = "tovAbandoned";
+} // namespace
+
+QtHttpClass::QtHttpClass()
+    : manager(new QNetworkAccessManager(this))
+{
+    connect(manager, &QNetworkAccessManager::finished, this, &QtHttpClass::sltReplyFinished);
+}
+
+QtHttpClass::~QtHttpClass() = default;
+
+void QtHttpClass::httpGet(int requestId, QString url)
+{
+    this->requestId = requestId;
+    requestUrl = QUrl(url);
+    QNetworkRequest request(requestUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    track(manager->get(request), requestId);
+}
+
+void QtHttpClass::httpPost(int requestId, QString url, QByteArray body)
+{
+    this->requestId = requestId;
+    requestUrl = QUrl(url);
+    QNetworkRequest request(requestUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    track(manager->post(request, body), requestId);
+}
+
+void QtHttpClass::track(QNetworkReply *reply, int id)
+{
+    reply->setProperty(RequestIdProperty, id);
+    outstanding.append(reply);
+}
+
+void QtHttpClass::abortRequests(int requestId)
+{
+    // Copy first: abort() finishes the reply synchronously and re-enters sltReplyFinished.
+    const QList<QNetworkReply *> replies = outstanding;
+    for (QNetworkReply *reply : replies) {
+        if (reply->property(RequestIdProperty).toInt() != requestId)
+            continue;
+        reply->setProperty(AbandonedProperty, true);
+        outstanding.removeOne(reply);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+int QtHttpClass::outstandingRequests(int requestId) const
+{
+    int count = 0;
+    for (const QNetworkReply *reply : outstanding) {
+        if (reply->property(RequestIdProperty).toInt() == requestId)
+            ++count;
+    }
+    return count;
+}
+
+void QtHttpClass::sltReplyFinished(QNetworkReply *reply)
+{
+    if (reply->property(AbandonedProperty).toBool())
+        return;
+    if (!outstanding.removeOne(reply))
+        return; // already reported once
+    const QVariant idValue = reply->property(RequestIdProperty);
+    const int id = idValue.isValid() ? idValue.toInt() : requestId;
+    const QByteArray body = reply->readAll();
+    // Deleted later, so a receiving slot may send the next request right away.
+    reply->deleteLater();
+    if (reply->error() == QNetworkReply::NoError)
+        emit sigReplyFinish(id, body);
+    else
+        emit sigReplyError(id, body);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The one HTTP client of the program: plain GET/POST with JSON bodies, each reply reported
+// with the number of the request it answers.
+class QtHttpClass : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(QtHttpClass)
+
+public:
+    QtHttpClass();
+    ~QtHttpClass() override;
+
+    void httpGet(int requestId, QString url);
+    void httpPost(int requestId, QString url, QByteArray body);
+
+    // Ends every outstanding request with the given number without reporting it: a request
+    // the caller gave up on must not come back as a network failure.
+    void abortRequests(int requestId);
+    // Number of requests with that number that have not been answered yet.
+    int outstandingRequests(int requestId) const;
+
+signals:
+    void sigReplyFinish(int requestId, QByteArray body);
+    void sigReplyError(int requestId, QByteArray body);
+
+public slots:
+    void sltReplyFinished(QNetworkReply *reply);
+
+public:
+    QNetworkAccessManager *manager = nullptr;
+    QUrl requestUrl;
+    int requestId = -1;
+
+private:
+    void track(QNetworkReply *reply, int id);
+
+    QList<QNetworkReply *> outstanding;
+};

@@ -1,0 +1,26 @@
+#include "asr/backoff.h"
+
+#include <cstdlib>
+
+namespace {
+int msPerSecond = 1000;
+}
+
+namespace Backoff {
+
+int drawSeconds()
+{
+    return std::rand() % 10 + 1;
+}
+
+int millisecondsPerSecond()
+{
+    return msPerSecond;
+}
+
+void setMillisecondsPerSecond(int ms)
+{
+    msPerSecond = ms;
+}
+
+} // namespace Backoff

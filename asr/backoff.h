@@ -1,0 +1,15 @@
+#pragma once
+
+// The wait after the service answered "busy, ask again" (err_no 3304).
+namespace Backoff {
+
+// 1 to 10 seconds from the C library's generator, which is never seeded: the sequence of
+// waits is the same in every run.
+int drawSeconds();
+
+// Length of one waited "second". Tests shorten it so a back-off does not take ten real seconds;
+// the button still shows the drawn number of seconds.
+int millisecondsPerSecond();
+void setMillisecondsPerSecond(int ms);
+
+} // namespace Backoff

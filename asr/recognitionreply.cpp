@@ -1,0 +1,84 @@
+#include "asr/recognitionreply.h"
+
+#include "asr/jsonreading.h"
+
+namespace {
+const int RetryErrNo = 3304;
+}
+
+QString messageForErrNo(int errNo)
+{
+    switch (errNo) {
+    case 3301:
+        return QStringLiteral("语音识别结果实际为空！");
+    case 3302:
+        return QStringLiteral("鉴权失败！");
+    case 3303:
+        return QStringLiteral("语音服务器后端繁忙，或是音频质量过低！");
+    case 3307:
+        return QStringLiteral("语音服务器后端识别出错！");
+    case 3309:
+        return QStringLiteral("服务端无法将音频转为pcm格式，可能是音频格式问题！");
+    case 3313:
+        return QStringLiteral("语音服务器解析超时！");
+    case 3314:
+        return QStringLiteral("音频长度过短！");
+    case 3315:
+        return QStringLiteral("语音服务器处理超时！");
+    case 3316:
+        return QStringLiteral("音频转为pcm失败！");
+    default:
+        return QString();
+    }
+}
+
+RecognitionReply parseRecognitionReply(const QByteArray &body)
+{
+    RecognitionReply reply;
+    reply.message = QStringLiteral("语音服务返回了无法识别的数据！");
+    Json::Value root;
+    if (body.size() > MaxRecognitionReplyBytes || !JsonReading::parseObject(body, &root))
+        return reply;
+
+    const Json::Value &errNo = root["err_no"];
+    if (!errNo.isNull() && !errNo.isInt())
+        return reply;
+    reply.errNo = errNo.isNull() ? 0 : errNo.asInt();
+
+    if (reply.errNo == 0) {
+        const Json::Value &result = root["result"];
+        if (!result.isNull() && !result.isArray())
+            return reply;
+        if (result.size() > 0) {
+            if (!result[0].isString())
+                return reply;
+            reply.hasText = true;
+            reply.text = JsonReading::utf8String(result[0]);
+        }
+        reply.kind = RecognitionReply::Text;
+        reply.message.clear();
+    } else if (reply.errNo == RetryErrNo) {
+        reply.kind = RecognitionReply::Retry;
+        reply.message.clear();
+    } else {
+        reply.message = messageForErrNo(reply.errNo);
+        reply.kind = RecognitionReply::ServiceError;
+        if (reply.message.isEmpty()) {
+            reply.kind = RecognitionReply::UnknownCode;
+            reply.message = QStringLiteral("语音识别出错（错误码：%1）！").arg(reply.errNo);
+        }
+    }
+    return reply;
+}
+
+QString uploadProgressText(int segmentCount, int segmentsLeft)
+{
+    const double percent =
+        segmentCount > 0 ? (segmentCount - segmentsLeft) * 100.0 / segmentCount : 100.0;
+    return QStringLiteral("转写:%1%").arg(percent, 0, 'f', 1);
+}
+
+QString retryText(int seconds)
+{
+    return QStringLiteral("重申请: %1秒").arg(seconds);
+}

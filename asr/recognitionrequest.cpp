@@ -1,0 +1,41 @@
+#include "asr/recognitionrequest.h"
+
+#include <json/value.h>
+
+int devPidForLanguage(const QString &language)
+{
+    static const struct
+    {
+        const char *text;
+        int devPid;
+    } languages[] = {
+        {"中文近场", 1537}, {"中文远场", 1936}, {"英文", 1737}, {"粤语", 1637}, {"四川话", 1837},
+    };
+    for (const auto &row : languages) {
+        if (language == QString::fromUtf8(row.text))
+            return row.devPid;
+    }
+    return -1;
+}
+
+QString recognitionUrl(const QString &serviceBaseUrl)
+{
+    return serviceBaseUrl + QStringLiteral("/server_api");
+}
+
+QByteArray buildRecognitionBody(const RecognitionRequest &request)
+{
+    Json::Value root(Json::objectValue);
+    root["format"] = "wav";
+    root["rate"] = 16000;
+    const int devPid = devPidForLanguage(request.language);
+    if (devPid >= 0)
+        root["dev_pid"] = devPid;
+    root["channel"] = 1;
+    root["token"] = request.token.toLocal8Bit().toStdString();
+    root["cuid"] = request.clientId.toLocal8Bit().toStdString();
+    root["len"] = Json::Int64(request.length);
+    root["speech"] = request.speech.toBase64().toStdString();
+    // toStyledString writes with StyledWriter: sorted members, three-blank indent, final newline.
+    return QByteArray::fromStdString(root.toStyledString());
+}

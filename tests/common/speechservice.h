@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+// The real local speech service, started on a free loopback port for one test.
+class SpeechServiceProcess
+{
+public:
+    explicit SpeechServiceProcess(const QStringList &extraArguments = {})
+        : arguments(extraArguments)
+    {
+    }
+    ~SpeechServiceProcess() { stop(); }
+
+    static QString program() { return QStringLiteral(TOV_BINARY_DIR "/service/speech-service"); }
+
+    // Starts the service and waits until it says where it listens; false when it does not.
+    bool start(int port = 0, int timeoutMs = 60000)
+    {
+        process.setProgram(program());
+        process.setArguments(QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start();
+        if (!process.waitForStarted(5000))
+            return false;
+        const QRegularExpression ready(QStringLiteral("listening on ([^\\s:]+):(\\d+)"));
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs && process.state() == QProcess::Running) {
+            process.waitForReadyRead(200);
+            log += QString::fromUtf8(process.readAllStandardError());
+            const QRegularExpressionMatch match = ready.match(log);
+            if (match.hasMatch()) {
+                listenPort = match.captured(2).toInt();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void stop()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+    }
+
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(listenPort); }
+    int port() const { return listenPort; }
+    qint64 pid() const { return process.processId(); }
+    // Everything the service wrote to its log so far.
+    QString logText()
+    {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log;
+    }
+
+private:
+    QStringList arguments;
+    QProcess process;
+    QString log;
+    int listenPort = 0;
+};
+
+// Synthetic English speech: flite's "slt" voice, made 16 kHz mono 16-bit by ffmpeg.
+inline bool makeSpeechWav(const QString &textFile, const QString &wavPath)
+{
+    const QString raw = wavPath + QStringLiteral(".flite.wav");
+    if (QProcess::execute(QStringLiteral("flite"),
+                          {QStringLiteral("-voice"), QStringLiteral("slt"), QStringLiteral("-f"),
+                           textFile, QStringLiteral("-o"), raw})
+        != 0)
+        return false;
+    const int rc = QProcess::execute(QStringLiteral("ffmpeg"),
+                                     {QStringLiteral("-v"), QStringLiteral("error"),
+                                      QStringLiteral("-y"), QStringLiteral("-i"), raw,
+                                      QStringLiteral("-ar"), QStringLiteral("16000"),
+                                      QStringLiteral("-ac"), QStringLiteral("1"), wavPath});
+    QFile::remove(raw);
+    return rc == 0;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "pocketsphinx_recognizer.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace speech {
+
+// The accepted client pair compiled into the desktop program.
+constexpr const char *kDefaultClientId = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
+constexpr const char *kDefaultClientSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
+constexpr int kDefaultPort = 18765;
+constexpr int kEnglishDevPid = 1737;
+
+struct ServiceOptions
+{
+    std::string host = "127.0.0.1";
+    int port = kDefaultPort; // 0 picks a free port
+    unsigned threads = 0;    // 0: one decoder per core
+    std::string key;         // empty: a random key for this run
+    std::map<int, ModelFiles> models;
+    int defaultDevPid = kEnglishDevPid;
+    std::string clientId = kDefaultClientId;
+    std::string clientSecret = kDefaultClientSecret;
+    bool help = false;
+};
+
+std::string usageText();
+
+// Parses the command line; on a mistake returns nothing and says why in `error`.
+std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error);
+
+} // namespace speech

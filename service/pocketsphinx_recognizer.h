@@ -1,0 +1,41 @@
+#pragma once
+
+#include "recognizer.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace speech {
+
+struct ModelFiles
+{
+    std::string acousticModelDir; // directory holding mdef, means, feat.params, ...
+    std::string languageModel;    // n-gram model (.lm.bin or ARPA)
+    std::string dictionary;       // pronunciation dictionary
+};
+
+// The Debian US-English model.
+ModelFiles defaultEnglishModel();
+
+class PocketSphinxRecognizer : public Recognizer
+{
+public:
+    // Loads the model; throws std::runtime_error when it cannot.
+    explicit PocketSphinxRecognizer(const ModelFiles &files);
+    ~PocketSphinxRecognizer() override;
+
+    PocketSphinxRecognizer(const PocketSphinxRecognizer &) = delete;
+    PocketSphinxRecognizer &operator=(const PocketSphinxRecognizer &) = delete;
+
+    // Splits the samples into utterances at the decoder's own voice activity
+    // changes and decodes each one on its own, as a streaming recogniser
+    // would; the hypotheses are joined in order.
+    std::string recognize(const int16_t *samples, size_t count) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace speech

@@ -1,0 +1,236 @@
+#include "server.h"
+
+#include "recognition_request.h"
+
+#include <httplib.h>
+#include <json/json.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace speech {
+
+namespace {
+
+// What the handler learnt about a request, for the log line the logger
+// writes once the reply is out. Both run on the same worker thread.
+struct RequestNote
+{
+    int errNo = -1;
+    double audioSeconds = -1;
+    long long decodeMs = -1;
+};
+thread_local RequestNote tlsNote;
+
+std::string toJson(const Json::Value &value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, value);
+}
+
+const char *kJson = "application/json; charset=utf-8";
+
+int64_t unixNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void oauthError(httplib::Response &res, int status, const char *error, const std::string &description)
+{
+    Json::Value body;
+    body["error"] = error;
+    body["error_description"] = description;
+    res.status = status;
+    res.set_content(toJson(body), kJson);
+}
+
+} // namespace
+
+struct SpeechServer::Impl
+{
+    ServiceConfig config;
+    TokenSigner signer;
+    httplib::Server http;
+    std::mutex logMutex;
+
+    explicit Impl(ServiceConfig c) : config(std::move(c)), signer(config.key) {}
+
+    void handleToken(const httplib::Request &req, httplib::Response &res);
+    void handleRecognition(const httplib::Request &req, httplib::Response &res);
+    void log(const httplib::Request &req, const httplib::Response &res);
+};
+
+void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Response &res)
+{
+    const std::string grantType = req.get_param_value("grant_type");
+    const std::string clientId = req.get_param_value("client_id");
+    const std::string clientSecret = req.get_param_value("client_secret");
+    if (grantType != "client_credentials") {
+        oauthError(res, 400, "unsupported_grant_type",
+                   "grant_type must be client_credentials");
+        return;
+    }
+    // Both comparisons always run, so the time does not tell which one failed.
+    const bool idOk = constantTimeEquals(clientId, config.clientId);
+    const bool secretOk = constantTimeEquals(clientSecret, config.clientSecret);
+    if (!(idOk & secretOk)) {
+        oauthError(res, 401, "invalid_client", "unknown client id or wrong client secret");
+        return;
+    }
+
+    const int64_t now = unixNow();
+    Json::Value body;
+    body["access_token"] =
+        signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
+    body["session_key"] = randomHex(16);
+    body["refresh_token"] =
+        signer.sign(TokenSigner::Kind::Refresh, clientId, now + 12 * kTokenLifetimeSeconds);
+    body["session_secret"] = randomHex(16);
+    body["expires_in"] = Json::Int64(kTokenLifetimeSeconds);
+    body["scope"] = "speech_recognition";
+    res.status = 200;
+    res.set_content(toJson(body), kJson);
+}
+
+void SpeechServer::Impl::handleRecognition(const httplib::Request &req, httplib::Response &res)
+{
+    RequestContext context;
+    context.signer = &signer;
+    context.clients = {config.clientId};
+    for (const auto &entry : config.pools)
+        context.installedModels.insert(entry.first);
+    context.defaultDevPid = config.defaultDevPid;
+    context.now = unixNow();
+
+    Json::Value body;
+    body["sn"] = randomHex(12);
+    // Refusals are replies, not transport failures: status 200 with err_no.
+    res.status = 200;
+
+    CheckedRequest checked = checkRecognitionRequest(req.body, context);
+    if (checked.ok())
+        tlsNote.audioSeconds = checked.audio.seconds();
+    if (!checked.ok()) {
+        body["err_no"] = checked.errNo;
+        body["err_msg"] = checked.errMsg;
+        tlsNote.errNo = checked.errNo;
+        res.set_content(toJson(body), kJson);
+        return;
+    }
+
+    DecoderPool &pool = *config.pools.at(checked.devPid);
+    try {
+        const DecoderPool::Outcome outcome =
+            pool.recognize(checked.audio.samples.data(), checked.audio.samples.size());
+        body["err_no"] = err::kSuccess;
+        body["err_msg"] = "success.";
+        body["result"] = Json::Value(Json::arrayValue);
+        if (!outcome.text.empty())
+            body["result"].append(outcome.text);
+        body["decode_ms"] = Json::Int64(outcome.decodeMs);
+        tlsNote.errNo = err::kSuccess;
+        tlsNote.decodeMs = outcome.decodeMs;
+    } catch (const std::exception &e) {
+        body["err_no"] = err::kRecognitionFailed;
+        body["err_msg"] = std::string("recognition failed: ") + e.what();
+        tlsNote.errNo = err::kRecognitionFailed;
+    }
+    res.set_content(toJson(body), kJson);
+}
+
+void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Response &res)
+{
+    char line[512];
+    const RequestNote note = tlsNote;
+    tlsNote = RequestNote();
+    char errNo[16] = "-";
+    char audio[32] = "-";
+    char decode[32] = "-";
+    if (note.errNo >= 0)
+        std::snprintf(errNo, sizeof errNo, "%d", note.errNo);
+    if (note.audioSeconds >= 0)
+        std::snprintf(audio, sizeof audio, "%.2f", note.audioSeconds);
+    if (note.decodeMs >= 0)
+        std::snprintf(decode, sizeof decode, "%lld", note.decodeMs);
+    // The path only: a token request's query holds the client secret.
+    std::snprintf(line, sizeof line, "%s %.200s status=%d err_no=%s audio_s=%s decode_ms=%s\n",
+                  req.method.c_str(), req.path.c_str(), res.status, errNo, audio, decode);
+    std::lock_guard<std::mutex> lock(logMutex);
+    std::fputs(line, stderr);
+    std::fflush(stderr);
+}
+
+SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config)))
+{
+    httplib::Server &http = d->http;
+    const size_t threads = d->config.httpThreads;
+    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    http.set_payload_max_length(kMaxBodyBytes);
+
+    auto token = [this](const httplib::Request &req, httplib::Response &res) {
+        d->handleToken(req, res);
+    };
+    http.Get("/oauth/2.0/token", token);
+    http.Post("/oauth/2.0/token", token);
+    http.Post("/server_api", [this](const httplib::Request &req, httplib::Response &res) {
+        d->handleRecognition(req, res);
+    });
+
+    // Statuses the handlers do not set themselves (unknown path, body too
+    // large, unreadable request) still get a JSON body.
+    http.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request &req, httplib::Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        Json::Value body;
+        if (res.status == 413) {
+            body["error"] = "payload_too_large";
+            body["error_description"] = "request bodies are limited to 16 MiB";
+        } else if (res.status == 404) {
+            body["error"] = "not_found";
+            body["error_description"] = "no such endpoint: " + req.method + " " + req.path;
+        } else {
+            body["error"] = "bad_request";
+            body["error_description"] = "the request could not be handled";
+        }
+        res.set_content(toJson(body), kJson);
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+    http.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+            Json::Value body;
+            body["error"] = "internal_error";
+            body["error_description"] = "the service failed on this request";
+            res.status = 500;
+            res.set_content(toJson(body), kJson);
+        });
+    http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+        d->log(req, res);
+    });
+}
+
+SpeechServer::~SpeechServer() = default;
+
+int SpeechServer::bind(const std::string &host, int port)
+{
+    if (port == 0)
+        return d->http.bind_to_any_port(host);
+    return d->http.bind_to_port(host, port) ? port : -1;
+}
+
+bool SpeechServer::serve()
+{
+    return d->http.listen_after_bind();
+}
+
+void SpeechServer::stop()
+{
+    d->http.stop();
+}
+
+} // namespace speech

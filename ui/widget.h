@@ -180,6 +180,7 @@ private:
     void createWorkers();
     void createFoldersAndLists();
     void createPlayerPath();
+    void createTimers();
     // ---- end window ----
 
     // ---- audio: devices, recording, task list, conversion, cutting, playback (audio/) ----

@@ -1,8 +1,390 @@
 #include "ui/widget.h"
 
+#include "app/appglobals.h"
+#include "asr/qthttpclass.h"
+#include "ui/mylistwidget.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const char *const kActionButtonStyle =
+    "QPushButton {border:0px;background:#217cff;border-radius:3px;font:14px;color:white} "
+    "QPushButton:disabled {background:#dcdcdc;color:gray}";
+const char *const kComboStyle = "border:1px solid #d8d8d8;border-radius:3px;font:14px";
+const char *const kStripStyle = "background:white;border-bottom:1px solid #b6bbc2";
+
+QString css(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+QPushButton *makeButton(QWidget *parent, const QString &tooltip, const char *style,
+                        const QRect &geometry)
+{
+    auto *button = new QPushButton(parent);
+    if (!tooltip.isEmpty())
+        button->setToolTip(tooltip);
+    button->setStyleSheet(css(style));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QPushButton *makeActionButton(QWidget *parent, const QString &text, const QRect &geometry)
+{
+    QPushButton *button = makeButton(parent, QString(), kActionButtonStyle, geometry);
+    button->setText(text);
+    return button;
+}
+
+} // namespace
+
 Widget::Widget()
     : QLabel(nullptr)
 {
+    serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
+    setUpWindow();
+    buildHeader();
+    buildLeftPane();
+    buildRightPane();
+    buildToolStrip();
+    buildTaskStrip();
+    buildTextPane();
+    createWorkers();
+    createFoldersAndLists();
+    createTimers();
+    createPlayerPath();
+    getAudioDev();
+    show();
 }
 
 Widget::~Widget() = default;
+
+void Widget::setUpWindow()
+{
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint);
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    move(0, 0);
+    setFixedSize(1024, 728);
+    setWindowTitle(QStringLiteral("Tovarin 语音转写"));
+}
+
+void Widget::buildHeader()
+{
+    titleBar = new QLabel(this);
+    titleBar->setGeometry(0, 0, 1024, 30);
+    titleBar->setText(QStringLiteral("Tovarin 语音转写"));
+    titleBar->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Keeps the header text clear of the logo in its left corner.
+    titleBar->setIndent(36);
+    titleBar->setStyleSheet(
+        QStringLiteral("QLabel {background:#0c80e8;color:white;font:bold %1px;"
+                       "border-top:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2; "
+                       "border-left:1px solid #b6bbc2;border-right:1px solid #b6bbc2;"
+                       "border-top-left-radius: 4px; border-top-right-radius: 4px}")
+            .arg(14));
+
+    logoLabel = new QLabel(titleBar);
+    logoLabel->setGeometry(0, 0, 30, 30);
+    logoLabel->setStyleSheet(QStringLiteral("border:0px;background:transparent"));
+    logoLabel->setPixmap(QPixmap(QStringLiteral(":/images/icon.png"))
+                             .scaled(30, 30, Qt::IgnoreAspectRatio));
+
+    homeButton = makeButton(
+        titleBar, QStringLiteral("主页"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/homepage.png);}",
+        QRect(919, 2, 26, 26));
+    connect(homeButton, &QPushButton::clicked, this, &Widget::showHomePage);
+
+    minButton = makeButton(
+        titleBar, QStringLiteral("最小化"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/minBtn_p.png);}",
+        QRect(944, 2, 26, 26));
+    connect(minButton, &QPushButton::clicked, this, &QWidget::showMinimized);
+
+    maxButton = makeButton(
+        titleBar, QStringLiteral("最大化"),
+        "QPushButton{border:0px solid black;border-image:url(:/images/maxBtn_p.png);}",
+        QRect(969, 2, 26, 26));
+    connect(maxButton, &QPushButton::clicked, this, &Widget::slotShowMaxSize);
+
+    closeButton = makeButton(
+        titleBar, QStringLiteral("关闭"),
+        "QPushButton{border:0px solid black;border-image:url(:/images/closeBtn_p.png);} ",
+        QRect(994, 2, 26, 26));
+    connect(closeButton, &QPushButton::clicked, this, &Widget::slotClose);
+}
+
+void Widget::buildLeftPane()
+{
+    leftPanel = new QLabel(this);
+    leftPanel->setGeometry(0, 30, 200, 698);
+    leftPanel->setStyleSheet(
+        QStringLiteral("QLabel {background:white;border-right:1px solid #b6bbc2;"
+                       "border-left:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2}"));
+
+    wavListButton = new QPushButton(leftPanel);
+    wavListButton->setFixedSize(198, 50);
+    wavListButton->setText(QStringLiteral("音频文件"));
+    wavListButton->setIcon(QIcon(QStringLiteral(":/images/audio.png")));
+    wavListButton->setIconSize(QSize(24, 24));
+    wavListButton->setCheckable(true);
+    wavListButton->setChecked(false);
+    wavListButton->setCursor(Qt::PointingHandCursor);
+    wavListButton->setStyleSheet(
+        QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
+    connect(wavListButton, &QPushButton::toggled, this, &Widget::slotWavBtnChecked);
+
+    addTaskButton = makeButton(
+        wavListButton, QStringLiteral("添加到任务"),
+        "QPushButton {background:transparent; border-image:url(:/images/jia.png);} ",
+        QRect(150, 5, 38, 40));
+    connect(addTaskButton, &QPushButton::clicked, this, &Widget::slotAddWav);
+
+    txtListButton = new QPushButton(leftPanel);
+    txtListButton->setFixedSize(198, 50);
+    txtListButton->setText(QStringLiteral("文本文档"));
+    txtListButton->setIcon(QIcon(QStringLiteral(":/images/word.png")));
+    txtListButton->setIconSize(QSize(24, 24));
+    txtListButton->setCheckable(true);
+    txtListButton->setChecked(false);
+    txtListButton->setCursor(Qt::PointingHandCursor);
+    txtListButton->setStyleSheet(QStringLiteral(
+        "QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
+        "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
+        "QPushButton:checked {background:#e4eef8}"));
+    connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
+
+    wavList = new MyListWidget(QStringLiteral("wav"), this, leftPanel);
+    wavList->setStyleSheet(QStringLiteral("border:0px"));
+    wavList->setFixedWidth(198);
+    wavList->setSpacing(2);
+    wavList->setSelectionMode(QAbstractItemView::MultiSelection);
+    wavList->hide();
+
+    txtList = new MyListWidget(QStringLiteral("word"), this, leftPanel);
+    txtList->setStyleSheet(QStringLiteral("border:0px"));
+    txtList->setFixedWidth(198);
+    txtList->setSpacing(2);
+    txtList->hide();
+    connect(txtList, &QListWidget::itemDoubleClicked, this, &Widget::slotWordOpen);
+
+    auto *layout = new QVBoxLayout(leftPanel);
+    layout->addWidget(wavListButton);
+    layout->addSpacing(0);
+    layout->addWidget(wavList);
+    layout->addSpacing(0);
+    layout->addWidget(txtListButton);
+    layout->addSpacing(0);
+    layout->addWidget(txtList);
+    layout->addStretch();
+    layout->setSpacing(0);
+    layout->setContentsMargins(1, 0, 0, 0);
+}
+
+void Widget::buildRightPane()
+{
+    rightPanel = new QLabel(this);
+    rightPanel->setGeometry(200, 30, 824, 698);
+    rightPanel->setStyleSheet(QStringLiteral(
+        "background:white;border-right:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2"));
+}
+
+void Widget::buildToolStrip()
+{
+    toolBar = new QLabel(rightPanel);
+    toolBar->setGeometry(0, 0, rightPanel->width(), 50);
+    toolBar->setStyleSheet(css(kStripStyle));
+
+    deviceCombo = new QComboBox(toolBar);
+    deviceCombo->setGeometry(10, 10, 166, 30);
+    deviceCombo->setStyleSheet(css(kComboStyle));
+    // The text overload of the signal is what the device slot takes.
+    connect(deviceCombo, SIGNAL(currentIndexChanged(QString)), this,
+            SLOT(slotAudioDeviceChanged(QString)));
+
+    recordButton = makeButton(toolBar, QStringLiteral("开始录制"),
+                              "QPushButton{border:0px solid black; "
+                              "border-image:url(:/images/record.png);} "
+                              "QPushButton:checked{border:0px solid black; "
+                              "border-image:url(:/images/stop.png);}",
+                              QRect(186, 13, 24, 24));
+    recordButton->setCheckable(true);
+    connect(recordButton, &QPushButton::toggled, this, &Widget::slotBeginRecord);
+
+    recordTimeLabel = new QLabel(rightPanel);
+    recordTimeLabel->setGeometry(223, 4, 76, 42);
+    recordTimeLabel->setText(QStringLiteral("00:00:00"));
+    recordTimeLabel->setStyleSheet(QStringLiteral(
+        "background:white;font:14px;border-bottom:0px solid #b6bbc2;"
+        "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
+        "border-right:1px solid #b6bbc2;"));
+
+    backwardButton = makeButton(
+        toolBar, QStringLiteral("快退"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
+        QRect(315, 17, 20, 16));
+    backwardButton->hide();
+    connect(backwardButton, &QPushButton::clicked, this, &Widget::slotBackward);
+
+    playButton = makeButton(
+        toolBar, QStringLiteral("播放"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/play.png);}",
+        QRect(315, 7, 36, 36));
+    connect(playButton, &QPushButton::clicked, this, &Widget::slotPlay);
+
+    pauseButton = makeButton(
+        toolBar, QStringLiteral("暂停"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/pause.png);}",
+        QRect(315, 7, 36, 36));
+    pauseButton->hide();
+    connect(pauseButton, &QPushButton::clicked, this, &Widget::slotPause);
+
+    stopButton = makeButton(
+        toolBar, QStringLiteral("停止"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/stop.png);}",
+        QRect(363, 13, 24, 24));
+    connect(stopButton, &QPushButton::clicked, this, &Widget::slotForward);
+
+    seekSlider = new Phonon::SeekSlider(toolBar);
+    seekSlider->setMediaObject(&mediaObject);
+    seekSlider->setOrientation(Qt::Horizontal);
+    seekSlider->setGeometry(403, 18, 271, 16);
+    seekSlider->setStyleSheet(QStringLiteral(
+        "QSlider {border: 0px solid #f0f0f0;} "
+        "QSlider::groove:horizontal {border: 0px solid #f0f0f0;height: 16px;"
+        "background: transparent;margin: 0px 0; } "
+        "QSlider::handle:horizontal { border: 3px solid #eeeeee;background:#0177ff; "
+        "width: 10px; border-radius:8px} "
+        "QSlider::sub-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #0177ff,stop:0.6 #0177ff,"
+        "stop:0.7 transparent, stop:1 transparent);} "
+        "QSlider::add-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #d8d8d8,stop:0.6 #d8d8d8,"
+        "stop:0.7 transparent, stop:1 transparent);}"));
+
+    playTimeLabel = new QLabel(toolBar);
+    playTimeLabel->setGeometry(680, 12, 140, 26);
+    playTimeLabel->setText(QStringLiteral("00:00:00 / 00:00:00"));
+    playTimeLabel->setStyleSheet(QStringLiteral("border:0px;color:black;font:14px"));
+}
+
+void Widget::buildTaskStrip()
+{
+    taskBar = new QLabel(rightPanel);
+    taskBar->setGeometry(0, 50, rightPanel->width(), 40);
+    taskBar->setStyleSheet(css(kStripStyle));
+
+    uploadButton = makeActionButton(taskBar, QStringLiteral("上传文件"), QRect(5, 5, 80, 30));
+    connect(uploadButton, &QPushButton::clicked, this, &Widget::slotLoadWav);
+
+    auto *taskLine = new QLineEdit;
+    taskLine->setReadOnly(true);
+    taskLine->setPlaceholderText(tr("支持所有主流[音频/视频]格式"));
+    taskFileCombo = new QComboBox(taskBar);
+    taskFileCombo->setGeometry(93, 7, 272, 26);
+    taskFileCombo->setStyleSheet(css(kComboStyle));
+    taskFileCombo->setEditable(true);
+    taskFileCombo->setLineEdit(taskLine);
+    connect(taskFileCombo, SIGNAL(currentIndexChanged(QString)), this,
+            SLOT(slotAudioChanged(QString)));
+
+    const QStringList languages = {QStringLiteral("中文近场"), QStringLiteral("中文远场"),
+                                   QStringLiteral("英文"), QStringLiteral("粤语"),
+                                   QStringLiteral("四川话")};
+    languageCombo = new QComboBox(taskBar);
+    languageCombo->addItems(languages);
+    languageCombo->setGeometry(372, 7, 80, 26);
+    languageCombo->setStyleSheet(css(kComboStyle));
+    languageCombo->setFocusPolicy(Qt::NoFocus);
+
+    clearListButton = makeButton(
+        taskBar, QString(), "border:0px;background:#217cff;border-radius:3px;font:14px;color:white",
+        QRect(460, 5, 80, 30));
+    clearListButton->setText(QStringLiteral("清空列表"));
+    connect(clearListButton, &QPushButton::clicked, this, &Widget::slotOpenWav);
+
+    startConvertButton =
+        makeActionButton(taskBar, QStringLiteral("开始转换"), QRect(550, 5, 90, 30));
+    connect(startConvertButton, &QPushButton::clicked, this, &Widget::slotBeginCover);
+
+    stopConvertButton =
+        makeActionButton(taskBar, QStringLiteral("停止转换"), QRect(650, 5, 80, 30));
+    stopConvertButton->setEnabled(false);
+    connect(stopConvertButton, &QPushButton::clicked, this, &Widget::slotStopCover);
+
+    closeDocButton = makeActionButton(taskBar, QStringLiteral("关闭文档"),
+                                      QRect(taskBar->width() - 85, 5, 80, 30));
+    connect(closeDocButton, &QPushButton::clicked, this, &Widget::slotCloseWord);
+}
+
+void Widget::buildTextPane()
+{
+    textEdit = new QTextEdit(this);
+    textEdit->setGeometry(rightPanel->x(), rightPanel->y() + 90, rightPanel->width(),
+                          rightPanel->height() - 90);
+    textEdit->hide();
+}
+
+void Widget::createWorkers()
+{
+    using Finished = void (QProcess::*)(int, QProcess::ExitStatus);
+    const Finished finished = &QProcess::finished;
+
+    ffmpegProbeProcess = new QProcess(this);
+    ffmpegProbeProcess->setProcessChannelMode(QProcess::MergedChannels);
+    connect(ffmpegProbeProcess, finished, this, &Widget::slotGetAudioLengthFinish);
+    connect(ffmpegProbeProcess, &QProcess::readyRead, this, &Widget::onReadOutput);
+
+    ffmpegCutProcess = new QProcess(this);
+    connect(ffmpegCutProcess, finished, this, &Widget::slotCutAudioFinish);
+
+    ffmpegRecordProcess = new QProcess(this);
+
+    ffmpegConvertProcess = new QProcess(this);
+    connect(ffmpegConvertProcess, finished, this, &Widget::slotConvertAudioFormatFinish);
+
+    // Lives as long as the process, like the timers.
+    http = new QtHttpClass();
+    connect(http, &QtHttpClass::sigReplyFinish, this, &Widget::slotReadJson);
+    connect(http, &QtHttpClass::sigReplyError, this, &Widget::slotReadJsonError);
+}
+
+void Widget::createFoldersAndLists()
+{
+    const QString appDir = AppGlobals::appDir;
+    for (const char *folder : {"/myWordFiles", "/myWAVFiles", "/myTmpWAVFiles"}) {
+        const QString path = appDir + QLatin1String(folder);
+        if (!QDir(path).exists())
+            QDir().mkdir(path);
+    }
+    loadWavList();
+    loadTxtList();
+}
+
+void Widget::createTimers()
+{
+    recordTimer = new QTimer();
+    connect(recordTimer, &QTimer::timeout, this, &Widget::sltSetRecordTime);
+    tokenTimer = new QTimer();
+    connect(tokenTimer, &QTimer::timeout, this, &Widget::sltTokenTimeout);
+}
+
+void Widget::createPlayerPath()
+{
+    audioPath = Phonon::createPath(&mediaObject, &audioOutput);
+    connect(&mediaObject, &Phonon::MediaObject::totalTimeChanged, this,
+            &Widget::updateCurrentTime);
+    connect(&mediaObject, &Phonon::MediaObject::tick, this, &Widget::updateCurrentTime);
+    connect(&mediaObject, &Phonon::MediaObject::finished, this, &Widget::playend);
+}

@@ -1,0 +1,70 @@
+#include "ui/mylistwidget.h"
+
+#include "ui/dialogs.h"
+#include "ui/widget.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QFont>
+#include <QMenu>
+
+MyListWidget::MyListWidget(const QString &kind, Widget *window, QWidget *parent)
+    : QListWidget(parent)
+    , mainWindow(window)
+    , listKind(kind)
+{
+    delAction = new QAction(QStringLiteral("删除"), this);
+    saveAsAction = new QAction(QStringLiteral("另存为"), this);
+    renameAction = new QAction(QStringLiteral("重命名"), this);
+
+    QFont listFont;
+    listFont.setPointSize(11);
+    setFont(listFont);
+
+    connect(delAction, &QAction::triggered, this, &MyListWidget::slotDelFile);
+    connect(saveAsAction, &QAction::triggered, this, &MyListWidget::slotSaveAs);
+    connect(renameAction, &QAction::triggered, this, &MyListWidget::slotRename);
+}
+
+void MyListWidget::contextMenuEvent(QContextMenuEvent *event)
+{
+    Q_UNUSED(event)
+    QMenu *menu = new QMenu(this);
+    // The cursor, not the event, decides: a keyboard-invoked menu still targets the pointed item.
+    const QPoint globalPos = QCursor::pos();
+    QListWidgetItem *item = itemAt(viewport()->mapFromGlobal(globalPos));
+    if (item) {
+        menuItem = item;
+        menu->addAction(delAction);
+        menu->addAction(saveAsAction);
+        menu->addAction(renameAction);
+    }
+    Dialogs::current().execMenu(menu, globalPos);
+    menu->deleteLater();
+}
+
+void MyListWidget::slotDelFile()
+{
+    if (!menuItem)
+        return;
+    const QString name = menuItem->text();
+    // The window may destroy the item; the next menu that opens sets it afresh.
+    menuItem = nullptr;
+    mainWindow->delFile(listKind, name);
+}
+
+void MyListWidget::slotSaveAs()
+{
+    if (menuItem)
+        mainWindow->saveAsFile(listKind, menuItem->text());
+}
+
+void MyListWidget::slotRename()
+{
+    if (!menuItem)
+        return;
+    const QString name = menuItem->text();
+    menuItem = nullptr;
+    mainWindow->renameFile(listKind, name);
+}

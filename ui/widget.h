@@ -208,5 +208,23 @@ private:
     QString serviceBaseUrl;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
+    // The base address in use: the test seam's, else the one fixed at build time.
+    QString speechServiceUrl() const;
+    // Start button shows text and is disabled, stop enabled, task controls disabled.
+    void setRunningButtons(const QString &text);
+    void readTokenReply(const QByteArray &body);
+    void readTokenError();
+    // Names the front task file's transcript, lists it and binds the job to it.
+    void prepareTranscript();
+    void sendFirstSegment();
+    void readRecognitionReply(const QByteArray &body);
+    // Writes the transcript, drops the task entry, goes on with the next file or ends.
+    void finishTaskFile();
+    // The transcript this job writes, whatever the text pane is bound to meanwhile.
+    QString jobTranscriptFile;
+    // Changes with every start and stop, so a wait or step of an ended job never goes on.
+    int jobGeneration = 0;
+    class QEventLoop *delayLoop = nullptr;
+    QTimer *recognitionTimer = nullptr;
     // ---- end speech ----
 };

@@ -1,5 +1,6 @@
 #include "asr/jsonreading.h"
 
+#include <exception>
 #include <memory>
 
 #include <json/reader.h>
@@ -15,8 +16,13 @@ bool parseObject(const QByteArray &body, Json::Value *root)
     Json::Value value;
     std::string errors;
     const char *begin = body.constData();
-    if (!reader->parse(begin, begin + body.size(), &value, &errors) || !value.isObject())
+    try {
+        // JsonCpp throws on nesting deeper than its stack limit; such a body is no reply either.
+        if (!reader->parse(begin, begin + body.size(), &value, &errors) || !value.isObject())
+            return false;
+    } catch (const std::exception &) {
         return false;
+    }
     *root = value;
     return true;
 }

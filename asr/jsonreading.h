@@ -9,7 +9,8 @@
 // type first, since a reply of the wrong shape must never end the program.
 namespace JsonReading {
 
-// True when the whole body is one JSON object (nothing but blanks after it).
+// True when the whole body is one JSON object (nothing but blanks after it). JsonCpp ends
+// the text at a zero byte, as the service's C strings do.
 bool parseObject(const QByteArray &body, Json::Value *root);
 // The value decoded as UTF-8 when it is a string; empty otherwise.
 QString utf8String(const Json::Value &value);

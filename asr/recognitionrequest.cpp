@@ -1,6 +1,7 @@
 #include "asr/recognitionrequest.h"
 
 #include <json/value.h>
+#include <json/writer.h>
 
 int devPidForLanguage(const QString &language)
 {
@@ -36,6 +37,9 @@ QByteArray buildRecognitionBody(const RecognitionRequest &request)
     root["cuid"] = request.clientId.toLocal8Bit().toStdString();
     root["len"] = Json::Int64(request.length);
     root["speech"] = request.speech.toBase64().toStdString();
-    // toStyledString writes with StyledWriter: sorted members, three-blank indent, final newline.
-    return QByteArray::fromStdString(root.toStyledString());
+    // The styled form: members sorted, one per line, three-blank indent, final line break.
+    // (toStyledString of this JsonCpp indents with tabs, so the indent is set here.)
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "   ";
+    return QByteArray::fromStdString(Json::writeString(builder, root) + '\n');
 }

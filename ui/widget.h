@@ -194,6 +194,22 @@ private:
     QString jobSourceFile;
     // Replaces the platform's capture input of the recording command (tests: no microphone here).
     QStringList captureInputOverride;
+    // Starts every ffmpeg run; made on first use.
+    class FfmpegRunner *ffmpegRunner = nullptr;
+    class FfmpegRunner *runner();
+    void onFfmpegFailedToStart(QProcess *process);
+    void recordingFailed(const QString &message);
+    void finishRecording();
+    void addToTaskFront(const QString &path, const QString &boxText);
+    void startCut();
+    void beginSegments(int seconds);
+    // The converted copy's path, and whether a file of that name was there before the run.
+    QString convertTarget;
+    bool convertTargetExisted = false;
+    // The file being probed and cut, and the probe's output so far.
+    QString cutSourceFile;
+    QByteArray probeOutput;
+    bool durationFound = false;
     // ---- end audio ----
 
     // ---- speech: token and job (asr/) ----

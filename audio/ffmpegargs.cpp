@@ -1,0 +1,70 @@
+#include "audio/ffmpegargs.h"
+
+#include "app/filenames.h"
+
+namespace FfmpegArgs {
+
+bool isRawPcm(const QString &path)
+{
+    return FileNames::suffix(path).toLower() == QLatin1String("pcm");
+}
+
+QStringList inputOptions(const QString &path)
+{
+    QStringList args;
+    if (isRawPcm(path))
+        args << QStringLiteral("-f") << QStringLiteral("s16le") << QStringLiteral("-ar")
+             << QStringLiteral("16000") << QStringLiteral("-ac") << QStringLiteral("1");
+    args << QStringLiteral("-i") << path;
+    return args;
+}
+
+QStringList recording(const QStringList &captureInput, const QString &outputFile)
+{
+    return QStringList(captureInput) << QStringLiteral("-ar") << QStringLiteral("16000")
+                                     << QStringLiteral("-ac") << QStringLiteral("1") << outputFile;
+}
+
+QStringList conversion(const QString &source, const QString &target)
+{
+    return { QStringLiteral("-y"), QStringLiteral("-i"), source, QStringLiteral("-acodec"),
+        QStringLiteral("pcm_s16le"), QStringLiteral("-ac"), QStringLiteral("1"),
+        QStringLiteral("-ar"), QStringLiteral("16000"), target };
+}
+
+QStringList probe(const QString &file)
+{
+    return inputOptions(file);
+}
+
+QStringList cut(const QString &file, int startSecond, const QString &outputFile)
+{
+    return inputOptions(file) << QStringLiteral("-acodec") << QStringLiteral("copy")
+                              << QStringLiteral("-ss") << QString::number(startSecond)
+                              << QStringLiteral("-t") << QString::number(segmentSeconds)
+                              << outputFile;
+}
+
+QString convertedPath(const QString &source)
+{
+    return FileNames::withoutSuffix(source) + QStringLiteral("_16k.wav");
+}
+
+int segmentCount(int seconds)
+{
+    if (seconds <= 0)
+        return 0;
+    return seconds / segmentSeconds + (seconds % segmentSeconds != 0 ? 1 : 0);
+}
+
+int segmentStart(int index)
+{
+    return segmentSeconds * index;
+}
+
+QString segmentPath(const QString &appDir, int index)
+{
+    return appDir + QStringLiteral("/myTmpWAVFiles/%1.wav").arg(index);
+}
+
+} // namespace FfmpegArgs

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Argument lists of every ffmpeg run. Each path or device name is one argument of its own,
+// so blanks, quotes and non-ASCII characters reach ffmpeg untouched.
+namespace FfmpegArgs {
+
+// Length of one segment in seconds.
+constexpr int segmentSeconds = 59;
+
+// Raw PCM has no header for ffmpeg to probe: it is read as 16 kHz mono 16-bit little-endian.
+bool isRawPcm(const QString &path);
+QStringList inputOptions(const QString &path);
+
+QStringList recording(const QStringList &captureInput, const QString &outputFile);
+QStringList conversion(const QString &source, const QString &target);
+QStringList probe(const QString &file);
+QStringList cut(const QString &file, int startSecond, const QString &outputFile);
+
+// Where the converted copy of a task file goes: beside it, named "<base>_16k.wav".
+QString convertedPath(const QString &source);
+
+// Segments cover the file without gap: segment k starts at second 59 × k.
+int segmentCount(int seconds);
+int segmentStart(int index);
+QString segmentPath(const QString &appDir, int index);
+
+} // namespace FfmpegArgs

@@ -1,0 +1,36 @@
+#include "platform/captureinput.h"
+
+namespace CaptureInput {
+
+bool isAlsaDeviceName(const QString &deviceName)
+{
+    // ALSA names carry their card and device after a colon; a few plug-ins stand alone.
+    if (deviceName.contains(QLatin1Char(':')))
+        return true;
+    static const QStringList bareAlsaNames = {
+        QStringLiteral("default"),
+        QStringLiteral("sysdefault"),
+        QStringLiteral("pulse"),
+        QStringLiteral("null"),
+        QStringLiteral("dsnoop"),
+        QStringLiteral("dmix"),
+        QStringLiteral("plug"),
+        QStringLiteral("hw"),
+        QStringLiteral("plughw"),
+    };
+    return bareAlsaNames.contains(deviceName);
+}
+
+QStringList argumentsFor(const QString &deviceName)
+{
+#ifdef Q_OS_WIN
+    return { QStringLiteral("-f"), QStringLiteral("dshow"), QStringLiteral("-i"),
+        QStringLiteral("audio=") + deviceName };
+#else
+    const QString format
+        = isAlsaDeviceName(deviceName) ? QStringLiteral("alsa") : QStringLiteral("pulse");
+    return { QStringLiteral("-f"), format, QStringLiteral("-i"), deviceName };
+#endif
+}
+
+} // namespace CaptureInput

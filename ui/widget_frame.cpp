@@ -1,38 +1,156 @@
 #include "ui/widget.h"
 
+#include "app/appglobals.h"
+#include "ui/mylistwidget.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QUrl>
+
+namespace {
+
+const char *const kHomePage = "https://tovarin.example.org/";
+
+// Space for the lists in the left pane: the pane minus both header buttons.
+int listSpace(const Widget &w)
+{
+    return w.leftPanel->height() - 2 * w.wavListButton->height();
+}
+
+void placeTitleButtons(Widget &w, int firstX)
+{
+    QPushButton *buttons[] = {w.homeButton, w.minButton, w.maxButton, w.closeButton};
+    for (int i = 0; i < 4; ++i)
+        buttons[i]->setGeometry(firstX + 25 * i, 2, 26, 26);
+}
+
+void placeStrips(Widget &w)
+{
+    const int width = w.rightPanel->width();
+    w.toolBar->setGeometry(0, 0, width, 50);
+    w.taskBar->setGeometry(0, 50, width, 40);
+    w.closeDocButton->setGeometry(w.taskBar->width() - 85, 5, 80, 30);
+}
+
+// Unchecking and checking again makes the toggled slot share out the new pane height.
+void retoggle(QPushButton *button)
+{
+    if (button->isChecked()) {
+        button->setChecked(false);
+        button->setChecked(true);
+    }
+}
+
+} // namespace
+
 void Widget::mousePressEvent(QMouseEvent *event)
 {
-    Q_UNUSED(event)
+    if (event->button() == Qt::LeftButton) {
+        dragPos = event->pos();
+        dragging = true;
+    }
 }
 
 void Widget::mouseReleaseEvent(QMouseEvent *event)
 {
-    Q_UNUSED(event)
+    dragging = false;
+    event->accept();
 }
 
 void Widget::mouseMoveEvent(QMouseEvent *event)
 {
-    Q_UNUSED(event)
+    // A maximised window (as wide as the desktop) stays where it is.
+    if (event->buttons() == Qt::LeftButton && dragging && width() != AppGlobals::screenWidth)
+        move(event->globalPos() - dragPos);
 }
 
 void Widget::slotShowMaxSize()
 {
-}
-
-void Widget::slotClose()
-{
+    const int screenW = AppGlobals::screenWidth;
+    const int availableH = AppGlobals::availableHeight;
+    if (width() == screenW) {
+        maxButton->setStyleSheet(QStringLiteral(
+            "QPushButton{border:0px solid black;border-image:url(:/images/maxBtn_p.png);}"));
+        maxButton->setToolTip(QStringLiteral("最大化"));
+        setFixedSize(1024, 728);
+        titleBar->resize(1024, 30);
+        move((screenW - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
+        placeTitleButtons(*this, 919);
+        leftPanel->setGeometry(0, 30, 200, 698);
+        rightPanel->setGeometry(200, 30, 824, 698);
+        placeStrips(*this);
+        textEdit->resize(824, 598);
+    } else {
+        maxButton->setStyleSheet(QStringLiteral(
+            "QPushButton{border:0px solid black;border-image:url(:/images/normal_p.png);}"));
+        maxButton->setToolTip(QStringLiteral("还原"));
+        setFixedSize(screenW, availableH);
+        titleBar->resize(screenW, 30);
+        move(0, 0);
+        placeTitleButtons(*this, screenW - 105);
+        leftPanel->setGeometry(0, 30, 200, availableH - 30);
+        rightPanel->setGeometry(200, 30, screenW - 200, availableH - 30);
+        placeStrips(*this);
+        textEdit->resize(screenW - 200, availableH - 130);
+    }
+    retoggle(wavListButton);
+    retoggle(txtListButton);
 }
 
 void Widget::slotWavBtnChecked(bool checked)
 {
-    Q_UNUSED(checked)
+    const int space = listSpace(*this);
+    if (checked) {
+        if (txtList->isHidden()) {
+            wavList->setFixedHeight(space - 1);
+        } else {
+            wavList->setFixedHeight(space / 2 - 1);
+            txtList->setFixedHeight(space / 2);
+        }
+        wavList->show();
+    } else {
+        wavList->hide();
+        if (!txtList->isHidden())
+            txtList->setFixedHeight(space - 1);
+    }
 }
 
 void Widget::slotTxtBtnChecked(bool checked)
 {
-    Q_UNUSED(checked)
+    const int space = listSpace(*this);
+    if (checked) {
+        if (wavList->isHidden()) {
+            txtList->setFixedHeight(space - 1);
+        } else {
+            wavList->setFixedHeight(space / 2 - 1);
+            txtList->setFixedHeight(space / 2);
+        }
+        txtList->show();
+    } else {
+        txtList->hide();
+        if (!wavList->isHidden())
+            wavList->setFixedHeight(space - 1);
+    }
+}
+
+void Widget::slotClose()
+{
+    // Only the audio tool runs this window started; other programs' processes are left alone.
+    for (QProcess *process :
+         {ffmpegRecordProcess, ffmpegConvertProcess, ffmpegProbeProcess, ffmpegCutProcess}) {
+        if (process && process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(3000);
+        }
+    }
+    QFile::remove(AppGlobals::appDir + QStringLiteral("/recordTest.wav"));
+    close();
 }
 
 void Widget::showHomePage()
 {
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(kHomePage)));
 }

@@ -1,27 +1,208 @@
 #include "ui/widget.h"
 
-void Widget::delFile(QString kind, QString name)
+#include "app/appglobals.h"
+#include "app/filenames.h"
+#include "ui/dialogs.h"
+#include "ui/myinput.h"
+#include "ui/mylistwidget.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTextEdit>
+
+namespace {
+
+const QString kAudioBusy = QStringLiteral("正在转换，请稍后再修改音频文件！");
+const QString kTranscriptBusy = QStringLiteral("正在转换，请稍后再修改文本文件！");
+const QString kRenameFailed = QStringLiteral("重命名失败，文件正在被使用！");
+const QString kBadName = QStringLiteral("文件名不能包含路径分隔符！");
+
+// Plain files of a library folder, ordered by lower-cased name.
+QFileInfoList libraryEntries(const QString &folder)
 {
-    Q_UNUSED(kind)
-    Q_UNUSED(name)
+    return QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot,
+                                      QDir::Name | QDir::IgnoreCase);
 }
 
-void Widget::renameFile(QString kind, QString name)
+QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::CaseSensitivity cs)
 {
-    Q_UNUSED(kind)
-    Q_UNUSED(name)
+    const QList<QListWidgetItem *> candidates = list->findItems(name, Qt::MatchContains);
+    for (QListWidgetItem *item : candidates) {
+        if (item->text().compare(name, cs) == 0)
+            return item;
+    }
+    return nullptr;
 }
 
-void Widget::saveAsFile(QString kind, QString name)
+int firstComboIndexNamed(const QComboBox *combo, const QString &name)
 {
-    Q_UNUSED(kind)
-    Q_UNUSED(name)
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemText(i) == name)
+            return i;
+    }
+    return -1;
 }
+
+bool sameFile(const QString &a, const QString &b)
+{
+    const QString canonicalA = QFileInfo(a).canonicalFilePath();
+    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
+}
+
+} // namespace
 
 void Widget::loadWavList()
 {
+    const QFileInfoList entries = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWAVFiles"));
+    for (const QFileInfo &entry : entries) {
+        wavFiles.append(entry.filePath());
+        wavList->addItem(entry.fileName());
+    }
 }
 
 void Widget::loadTxtList()
 {
+    const QFileInfoList entries =
+        libraryEntries(AppGlobals::appDir + QStringLiteral("/myWordFiles"));
+    for (const QFileInfo &entry : entries) {
+        // Anything else in the folder belongs to the user: it is left alone, just not listed.
+        if (FileNames::suffix(entry.filePath()) != QLatin1String("txt"))
+            continue;
+        txtFiles.append(entry.filePath());
+        txtList->addItem(entry.fileName());
+    }
+}
+
+void Widget::delFile(QString kind, QString name)
+{
+    const bool audio = kind == QLatin1String("wav");
+    if (!audio && kind != QLatin1String("word"))
+        return;
+    Dialogs &dialogs = Dialogs::current();
+    // The job reads the front task file; it must not vanish from under it.
+    if (audio && jobRunning()) {
+        dialogs.information(this, QStringLiteral("提示"), kAudioBusy);
+        return;
+    }
+    QStringList &paths = audio ? wavFiles : txtFiles;
+    MyListWidget *list = audio ? wavList : txtList;
+    const QString path = FileNames::firstPathNamed(paths, name);
+    if (!audio && jobRunning() && !path.isEmpty() && path == currentTextFile) {
+        dialogs.information(this, QStringLiteral("提示"), kTranscriptBusy);
+        return;
+    }
+
+    const QString question = audio ? QStringLiteral("确定要删除该录音文件吗？")
+                                   : QStringLiteral("确定要删除该文本文件吗？");
+    if (!dialogs.question(nullptr, QStringLiteral("提示"), question))
+        return;
+
+    QFile::remove(path);
+    paths.removeAll(path);
+    delete firstItemNamed(list, name, Qt::CaseSensitive);
+
+    if (audio) {
+        const int index = firstComboIndexNamed(taskFileCombo, name);
+        if (index >= 0)
+            taskFileCombo->removeItem(index);
+        taskFiles.removeAll(path);
+    } else if (!path.isEmpty() && path == currentTextFile) {
+        // "关闭文档" must not bring a deleted transcript back.
+        textEdit->hide();
+        currentTextFile.clear();
+    }
+}
+
+void Widget::renameFile(QString kind, QString name)
+{
+    const bool audio = kind == QLatin1String("wav");
+    if (!audio && kind != QLatin1String("word"))
+        return;
+    Dialogs &dialogs = Dialogs::current();
+    if (audio && jobRunning()) {
+        dialogs.information(this, QStringLiteral("提示"), kAudioBusy);
+        return;
+    }
+
+    auto *input = new MyInput(this);
+    input->nameEdit->setText(FileNames::beforeFirstDot(name));
+    dialogs.execDialog(input);
+    const bool accepted = input->accepted;
+    const QString typed = input->nameEdit->text();
+    input->deleteLater();
+    if (!accepted || typed.isEmpty())
+        return;
+    // A separator would move the file out of its library folder.
+    if (typed.contains(QLatin1Char('/')) || typed.contains(QLatin1Char('\\'))) {
+        dialogs.information(this, QStringLiteral("提示"), kBadName);
+        return;
+    }
+
+    // Looked up after the dialog: a job step may have changed the lists meanwhile.
+    QStringList &paths = audio ? wavFiles : txtFiles;
+    MyListWidget *list = audio ? wavList : txtList;
+    const QString path = FileNames::firstPathNamed(paths, name);
+    if (audio && jobRunning()) {
+        dialogs.information(this, QStringLiteral("提示"), kAudioBusy);
+        return;
+    }
+    if (!audio && jobRunning() && !path.isEmpty() && path == currentTextFile) {
+        dialogs.information(this, QStringLiteral("提示"), kTranscriptBusy);
+        return;
+    }
+    const QString newName = typed + (audio ? QStringLiteral(".wav") : QStringLiteral(".txt"));
+    const QString newPath = FileNames::folderOf(path) + QLatin1Char('/') + newName;
+
+    if (!QFile::rename(path, newPath)) {
+        dialogs.information(this, QStringLiteral("提示"), kRenameFailed);
+        return;
+    }
+
+    if (audio) {
+        const int taskIndex = taskFiles.indexOf(path);
+        if (taskIndex >= 0) {
+            taskFiles.removeAll(path);
+            taskFiles.insert(taskIndex, newPath);
+        }
+    }
+    const int pathIndex = paths.indexOf(path);
+    if (pathIndex >= 0)
+        paths[pathIndex] = newPath;
+    if (audio) {
+        const int comboIndex = firstComboIndexNamed(taskFileCombo, name);
+        if (comboIndex >= 0) {
+            taskFileCombo->removeItem(comboIndex);
+            taskFileCombo->insertItem(comboIndex, newName);
+        }
+    } else if (path == currentTextFile) {
+        // The pane follows its file, so "关闭文档" saves under the new name.
+        currentTextFile = newPath;
+    }
+    delete firstItemNamed(list, name, Qt::CaseInsensitive);
+    list->addItem(FileNames::fileName(newPath));
+}
+
+void Widget::saveAsFile(QString kind, QString name)
+{
+    const bool audio = kind == QLatin1String("wav");
+    if (!audio && kind != QLatin1String("word"))
+        return;
+    const QString source = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString target = Dialogs::current().saveFileName(
+        this, QStringLiteral("另存为"), desktop + QLatin1Char('/') + name,
+        audio ? QStringLiteral("Audio File(*.wav)")
+              : QStringLiteral("Text File(*.txt);;Text File(*.doc)"));
+    if (target.isEmpty())
+        return;
+    // Replacing the target first would destroy the source when both are one file, and would
+    // destroy the target for nothing when the source has gone.
+    if (!QFile::exists(source) || sameFile(source, target))
+        return;
+    QFile::remove(target);
+    QFile::copy(source, target);
 }

@@ -1,10 +1,48 @@
 #include "ui/widget.h"
 
+#include "app/filenames.h"
+#include "ui/dialogs.h"
+
+#include <QFile>
+#include <QListWidgetItem>
+#include <QTextCodec>
+#include <QTextEdit>
+
 void Widget::slotWordOpen(QListWidgetItem *item)
 {
-    Q_UNUSED(item)
+    // The job saves the pane into its own transcript; another file must not take its place.
+    if (jobRunning()) {
+        Dialogs::current().information(this, QStringLiteral("提示"),
+                                       QStringLiteral("正在转换，请稍后再打开文档！"));
+        return;
+    }
+    const QString path = FileNames::firstPathNamed(txtFiles, item->text());
+    // A vanished file neither replaces the text nor takes the pane's binding.
+    if (path.isEmpty() || !QFile::exists(path))
+        return;
+    currentTextFile = path;
+
+    QFile file(currentTextFile);
+    file.open(QIODevice::ReadOnly);
+    QByteArray bytes = file.readAll();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    const QString text = QTextCodec::codecForLocale()->toUnicode(bytes);
+
+    textEdit->clear();
+    // Shown as markup, a transcript holding "<b>" would lose its tags and line breaks when
+    // saved back as plain text.
+    textEdit->setPlainText(text);
+    textEdit->show();
 }
 
 void Widget::slotCloseWord()
 {
+    if (!currentTextFile.isEmpty()) {
+        QFile file(currentTextFile);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()));
+    }
+    textEdit->hide();
 }

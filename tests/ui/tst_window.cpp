@@ -1,0 +1,468 @@
+#include "app/appglobals.h"
+#include "asr/qthttpclass.h"
+#include "common/scripteddialogs.h"
+#include "ui/myinput.h"
+#include "ui/mylistwidget.h"
+#include "ui/widget.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList itemTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+QStringList comboTexts(const QComboBox *combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+// Answers the name dialog as a person would: types a name and presses OK.
+std::function<void(QDialog *)> typeName(const QString &name, QString *prefilled = nullptr)
+{
+    return [name, prefilled](QDialog *dialog) {
+        auto *input = qobject_cast<MyInput *>(dialog);
+        QVERIFY(input);
+        if (prefilled)
+            *prefilled = input->nameEdit->text();
+        input->nameEdit->setText(name);
+        input->slotOK();
+    };
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Widget> window;
+
+    QString wavDir() const { return dir->path() + QStringLiteral("/myWAVFiles"); }
+    QString wordDir() const { return dir->path() + QStringLiteral("/myWordFiles"); }
+
+    // A window over a fresh application folder holding the given library files.
+    void build(const QStringList &wavNames = {}, const QStringList &wordNames = {})
+    {
+        window.reset();
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        AppGlobals::appDir = dir->path();
+        QVERIFY(QDir().mkdir(wavDir()) && QDir().mkdir(wordDir()));
+        for (const QString &name : wavNames)
+            writeFile(wavDir() + QLatin1Char('/') + name, name.toUtf8());
+        for (const QString &name : wordNames)
+            writeFile(wordDir() + QLatin1Char('/') + name, name.toUtf8());
+        window = std::make_unique<Widget>();
+    }
+
+    // The job's running state, as the stop button carries it.
+    void setJobRunning(bool running) { window->stopConvertButton->setEnabled(running); }
+
+private slots:
+    void init()
+    {
+        AppGlobals::screenWidth = 1920;
+        AppGlobals::screenHeight = 1080;
+        AppGlobals::availableHeight = 1040;
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        dir.reset();
+    }
+
+    void constructedState()
+    {
+        build();
+        Widget &w = *window;
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.size(), QSize(1024, 728));
+        QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
+        for (const char *folder : {"/myWAVFiles", "/myWordFiles", "/myTmpWAVFiles"})
+            QVERIFY(QDir(dir->path() + QLatin1String(folder)).exists());
+
+        QVERIFY(!w.wavListButton->isChecked() && !w.txtListButton->isChecked());
+        QVERIFY(w.wavList->isHidden() && w.txtList->isHidden());
+        QVERIFY(w.pauseButton->isHidden() && w.backwardButton->isHidden());
+        QVERIFY(w.textEdit->isHidden());
+        QCOMPARE(w.textEdit->geometry(), QRect(200, 120, 824, 608));
+        QVERIFY(!w.stopConvertButton->isEnabled());
+        QVERIFY(w.startConvertButton->isEnabled() && w.closeDocButton->isEnabled());
+        QCOMPARE(w.closeDocButton->geometry(), QRect(739, 5, 80, 30));
+        QCOMPARE(comboTexts(w.languageCombo),
+                 QStringList({QStringLiteral("中文近场"), QStringLiteral("中文远场"),
+                              QStringLiteral("英文"), QStringLiteral("粤语"),
+                              QStringLiteral("四川话")}));
+        QCOMPARE(w.languageCombo->currentIndex(), 0);
+        QVERIFY(w.taskFileCombo->lineEdit()->isReadOnly());
+        QCOMPARE(w.ffmpegProbeProcess->processChannelMode(), QProcess::MergedChannels);
+        QVERIFY(w.http && !w.http->parent());
+        QVERIFY(w.recordTimer && !w.recordTimer->isActive());
+        QVERIFY(w.tokenTimer && !w.tokenTimer->isActive());
+
+        // Every button points, and every image a style sheet names is compiled in.
+        const QRegularExpression url(QStringLiteral("url\\((:/images/[^)]+)\\)"));
+        const QList<QWidget *> children = w.findChildren<QWidget *>();
+        int images = 0;
+        for (QWidget *child : children) {
+            if (qobject_cast<QPushButton *>(child))
+                QCOMPARE(child->cursor().shape(), Qt::PointingHandCursor);
+            auto matches = url.globalMatch(child->styleSheet());
+            while (matches.hasNext()) {
+                const QString image = matches.next().captured(1);
+                QVERIFY2(!QPixmap(image).isNull(), qPrintable(image));
+                ++images;
+            }
+        }
+        QCOMPARE(images, 11);
+    }
+
+    void listHeightsFollowPaneAndMaximise()
+    {
+        build();
+        Widget &w = *window;
+        w.wavListButton->setChecked(true);
+        QVERIFY(!w.wavList->isHidden());
+        QCOMPARE(w.wavList->height(), 597);
+        w.txtListButton->setChecked(true);
+        QCOMPARE(w.wavList->height(), 298);
+        QCOMPARE(w.txtList->height(), 299);
+
+        w.slotShowMaxSize();
+        QCOMPARE(w.size(), QSize(1920, 1040));
+        QCOMPARE(w.pos(), QPoint(0, 0));
+        QCOMPARE(w.maxButton->toolTip(), QStringLiteral("还原"));
+        QCOMPARE(w.closeButton->geometry(), QRect(1890, 2, 26, 26));
+        QCOMPARE(w.homeButton->geometry(), QRect(1815, 2, 26, 26));
+        QCOMPARE(w.leftPanel->height(), 1010);
+        QCOMPARE(w.rightPanel->geometry(), QRect(200, 30, 1720, 1010));
+        QCOMPARE(w.closeDocButton->x(), 1720 - 85);
+        QCOMPARE(w.textEdit->size(), QSize(1720, 910));
+        QCOMPARE(w.wavList->height(), 454);
+        QCOMPARE(w.txtList->height(), 455);
+
+        w.wavListButton->setChecked(false);
+        QVERIFY(w.wavList->isHidden());
+        QCOMPARE(w.txtList->height(), 909);
+
+        w.slotShowMaxSize();
+        QCOMPARE(w.size(), QSize(1024, 728));
+        QCOMPARE(w.pos(), QPoint(448, 176));
+        QCOMPARE(w.maxButton->toolTip(), QStringLiteral("最大化"));
+        QCOMPARE(w.closeButton->geometry(), QRect(994, 2, 26, 26));
+        QCOMPARE(w.textEdit->size(), QSize(824, 598));
+        QCOMPARE(w.txtList->height(), 597);
+    }
+
+    void dragRules()
+    {
+        build();
+        Widget &w = *window;
+        w.move(100, 100);
+        auto press = [&](Qt::MouseButton button) {
+            QMouseEvent e(QEvent::MouseButtonPress, QPoint(300, 10), w.mapToGlobal(QPoint(300, 10)),
+                          button, button, Qt::NoModifier);
+            QApplication::sendEvent(&w, &e);
+        };
+        auto moveTo = [&](const QPoint &global, Qt::MouseButtons buttons) {
+            QMouseEvent e(QEvent::MouseMove, QPoint(), global, Qt::NoButton, buttons,
+                          Qt::NoModifier);
+            QApplication::sendEvent(&w, &e);
+        };
+        press(Qt::RightButton);
+        moveTo(QPoint(700, 500), Qt::RightButton);
+        QCOMPARE(w.pos(), QPoint(100, 100));
+
+        press(Qt::LeftButton);
+        moveTo(QPoint(700, 500), Qt::LeftButton);
+        QCOMPARE(w.pos(), QPoint(400, 490));
+        QMouseEvent release(QEvent::MouseButtonRelease, QPoint(), QPoint(), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&w, &release);
+        moveTo(QPoint(900, 900), Qt::LeftButton);
+        QCOMPARE(w.pos(), QPoint(400, 490));
+
+        // On a desktop as wide as the window it always counts as maximised: no drag, and the
+        // maximise button restores.
+        AppGlobals::screenWidth = 1024;
+        press(Qt::LeftButton);
+        moveTo(QPoint(10, 10), Qt::LeftButton);
+        QCOMPARE(w.pos(), QPoint(400, 490));
+        w.slotShowMaxSize();
+        QCOMPARE(w.size(), QSize(1024, 728));
+        QCOMPARE(w.maxButton->toolTip(), QStringLiteral("最大化"));
+    }
+
+    // The exit ends the window's own audio runs only, and removes the test recording.
+    void closeEndsOnlyOwnProcesses()
+    {
+        build();
+        const QStringList endless = {QStringLiteral("-nostdin"), QStringLiteral("-f"),
+                                     QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                     QStringLiteral("anullsrc"), QStringLiteral("-f"),
+                                     QStringLiteral("null"), QStringLiteral("-")};
+        QProcess foreign;
+        foreign.start(QStringLiteral("ffmpeg"), endless);
+        QVERIFY(foreign.waitForStarted());
+        window->ffmpegCutProcess->start(QStringLiteral("ffmpeg"), endless);
+        QVERIFY(window->ffmpegCutProcess->waitForStarted());
+        const QString recordTest = dir->path() + QStringLiteral("/recordTest.wav");
+        writeFile(recordTest, "RIFF");
+
+        window->slotClose();
+        QCOMPARE(window->ffmpegCutProcess->state(), QProcess::NotRunning);
+        QCOMPARE(foreign.state(), QProcess::Running);
+        QVERIFY(!QFile::exists(recordTest));
+        QVERIFY(!window->isVisible());
+        foreign.kill();
+        foreign.waitForFinished();
+    }
+
+    void loadingListsAndDeletesNothing()
+    {
+        build({QStringLiteral("b.wav"), QStringLiteral("A.mp3"), QStringLiteral("c.WAV"),
+               QStringLiteral("会议 记录.wav")},
+              {QStringLiteral("a.txt"), QStringLiteral("b.TXT"), QStringLiteral("c.doc"),
+               QStringLiteral("noext")});
+        QDir(wavDir()).mkdir(QStringLiteral("sub"));
+        writeFile(wavDir() + QStringLiteral("/.hidden"), "x");
+        window = std::make_unique<Widget>();
+
+        QCOMPARE(itemTexts(window->wavList),
+                 QStringList({QStringLiteral("A.mp3"), QStringLiteral("b.wav"),
+                              QStringLiteral("c.WAV"), QStringLiteral("会议 记录.wav")}));
+        QCOMPARE(window->wavFiles.first(), wavDir() + QStringLiteral("/A.mp3"));
+        QCOMPARE(itemTexts(window->txtList), QStringList({QStringLiteral("a.txt")}));
+        QCOMPARE(window->txtFiles, QStringList({wordDir() + QStringLiteral("/a.txt")}));
+        for (const char *name : {"b.TXT", "c.doc", "noext"})
+            QVERIFY(QFile::exists(wordDir() + QLatin1Char('/') + QLatin1String(name)));
+    }
+
+    void contextMenuOffersActionsOnItemsOnly()
+    {
+        build({QStringLiteral("a.wav")});
+        ScriptedDialogs dialogs;
+        MyListWidget *list = window->wavList;
+        window->wavListButton->setChecked(true);
+        const QPoint onItem = list->visualItemRect(list->item(0)).center();
+        for (const QPoint &pos : {onItem, QPoint(10, 500)}) {
+            QCursor::setPos(list->viewport()->mapToGlobal(pos));
+            QContextMenuEvent event(QContextMenuEvent::Mouse, pos);
+            QApplication::sendEvent(list->viewport(), &event);
+        }
+        QCOMPARE(dialogs.menus.size(), 2);
+        QCOMPARE(dialogs.menus.at(0)->actions().size(), 3);
+        QCOMPARE(dialogs.menus.at(0)->actions().at(0)->text(), QStringLiteral("删除"));
+        QVERIFY(dialogs.menus.at(1)->actions().isEmpty());
+        QCOMPARE(list->menuItem, list->item(0));
+    }
+
+    void deleteAudio()
+    {
+        build({QStringLiteral("a.wav"), QStringLiteral("b.wav")});
+        ScriptedDialogs dialogs;
+        Widget &w = *window;
+        const QString a = wavDir() + QStringLiteral("/a.wav");
+        w.taskFiles = QStringList({a});
+        w.taskFileCombo->addItem(QStringLiteral("a.wav"));
+
+        dialogs.answers.enqueue(false);
+        w.delFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
+        QCOMPARE(dialogs.questions.last().text, QStringLiteral("确定要删除该录音文件吗？"));
+        QVERIFY(QFile::exists(a));
+        QCOMPARE(w.wavList->count(), 2);
+
+        // While a job runs the task files stay where they are.
+        setJobRunning(true);
+        w.delFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
+        QCOMPARE(dialogs.noticeTexts().last(), QStringLiteral("正在转换，请稍后再修改音频文件！"));
+        QCOMPARE(dialogs.questions.size(), 1);
+        QVERIFY(QFile::exists(a));
+        setJobRunning(false);
+
+        dialogs.answers.enqueue(true);
+        w.delFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
+        QVERIFY(!QFile::exists(a));
+        QCOMPARE(itemTexts(w.wavList), QStringList({QStringLiteral("b.wav")}));
+        QCOMPARE(w.wavFiles, QStringList({wavDir() + QStringLiteral("/b.wav")}));
+        QVERIFY(w.taskFiles.isEmpty());
+        QCOMPARE(w.taskFileCombo->count(), 0);
+    }
+
+    void renameAudio()
+    {
+        build({QStringLiteral("talk.2024.wav"), QStringLiteral("m.wav"), QStringLiteral("x.wav")});
+        ScriptedDialogs dialogs;
+        Widget &w = *window;
+        const QString talk = wavDir() + QStringLiteral("/talk.2024.wav");
+        w.taskFiles = QStringList({wavDir() + QStringLiteral("/m.wav"), talk});
+        w.taskFileCombo->addItems({QStringLiteral("m.wav"), QStringLiteral("talk.2024.wav")});
+
+        // Failures: an existing name, the same name, a folder in the name; nothing changes.
+        const QStringList before = w.wavFiles;
+        QString prefilled;
+        for (const QString &typed : {QStringLiteral("x"), QStringLiteral("talk.2024"),
+                                     QStringLiteral("../escaped")}) {
+            dialogs.onDialog = typeName(typed, &prefilled);
+            w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
+            QCOMPARE(prefilled, QStringLiteral("talk"));
+        }
+        QCOMPARE(dialogs.notices.size(), 3);
+        QCOMPARE(dialogs.notices.at(0).text, QStringLiteral("重命名失败，文件正在被使用！"));
+        QCOMPARE(dialogs.notices.at(1).text, QStringLiteral("重命名失败，文件正在被使用！"));
+        QVERIFY(!QFile::exists(dir->path() + QStringLiteral("/escaped.wav")));
+        QCOMPARE(w.wavFiles, before);
+        QVERIFY(QFile::exists(talk));
+
+        // Closing the dialog or leaving it empty changes nothing either.
+        dialogs.onDialog = [](QDialog *d) { qobject_cast<MyInput *>(d)->slotClose(); };
+        w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
+        dialogs.onDialog = typeName(QString());
+        w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
+        QCOMPARE(w.wavFiles, before);
+        QCOMPARE(dialogs.notices.size(), 3);
+
+        dialogs.onDialog = typeName(QStringLiteral("讲话 \"一\""));
+        w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
+        const QString renamed = wavDir() + QStringLiteral("/讲话 \"一\".wav");
+        QVERIFY(QFile::exists(renamed) && !QFile::exists(talk));
+        QCOMPARE(w.wavList->item(2)->text(), QStringLiteral("讲话 \"一\".wav"));
+        QCOMPARE(w.wavFiles.at(1), renamed);
+        QCOMPARE(w.taskFiles.at(1), renamed);
+        QCOMPARE(w.taskFileCombo->itemText(1), QStringLiteral("讲话 \"一\".wav"));
+    }
+
+    void saveAs()
+    {
+        build({QStringLiteral("a.wav")});
+        ScriptedDialogs dialogs;
+        const QString source = wavDir() + QStringLiteral("/a.wav");
+        const QString target = dir->path() + QStringLiteral("/copy of a.wav");
+        writeFile(target, "old content");
+
+        dialogs.saveResults.enqueue(target);
+        window->saveAsFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
+        QCOMPARE(dialogs.fileDialogs.last().at(0), QStringLiteral("另存为"));
+        QVERIFY(dialogs.fileDialogs.last().at(1).endsWith(QStringLiteral("/a.wav")));
+        QCOMPARE(readFile(target), QByteArray("a.wav"));
+
+        // Saving onto the source itself must not lose it.
+        dialogs.saveResults.enqueue(source);
+        window->saveAsFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
+        QCOMPARE(readFile(source), QByteArray("a.wav"));
+        QCOMPARE(window->wavFiles, QStringList({source}));
+    }
+
+    void transcriptRoundTripAndZeroByte()
+    {
+        build({}, {QStringLiteral("a.txt"), QStringLiteral("z.txt")});
+        ScriptedDialogs dialogs;
+        Widget &w = *window;
+        const QString a = wordDir() + QStringLiteral("/a.txt");
+        QTextCodec *codec = QTextCodec::codecForLocale();
+        writeFile(a, codec->fromUnicode(QStringLiteral("第一段 <b>\n第二段")));
+        writeFile(wordDir() + QStringLiteral("/z.txt"), QByteArray("before\0after", 12));
+
+        // Nothing opened yet: closing only hides. Text that looks like markup stays text, so
+        // opening and closing never changes a transcript.
+        w.slotCloseWord();
+        QVERIFY(w.textEdit->isHidden());
+
+        emit w.txtList->itemDoubleClicked(w.txtList->item(0));
+        QVERIFY(w.textEdit->isVisible());
+        QCOMPARE(w.currentTextFile, a);
+        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("第一段 <b>\n第二段"));
+        w.textEdit->setPlainText(QStringLiteral("改过的\n第二行"));
+        QTest::mouseClick(w.closeDocButton, Qt::LeftButton);
+        QVERIFY(w.textEdit->isHidden());
+        QCOMPARE(readFile(a), codec->fromUnicode(QStringLiteral("改过的\n第二行")));
+
+        w.slotWordOpen(w.txtList->item(1));
+        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("before"));
+
+        // A vanished file neither replaces the text nor takes the binding.
+        QFile::remove(a);
+        w.slotWordOpen(w.txtList->item(0));
+        QCOMPARE(w.currentTextFile, wordDir() + QStringLiteral("/z.txt"));
+        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("before"));
+
+        // While a job runs its pane stays bound to its own transcript.
+        writeFile(a, "a");
+        setJobRunning(true);
+        w.slotWordOpen(w.txtList->item(0));
+        QCOMPARE(dialogs.noticeTexts(), QStringList({QStringLiteral("正在转换，请稍后再打开文档！")}));
+        QCOMPARE(w.currentTextFile, wordDir() + QStringLiteral("/z.txt"));
+    }
+
+    void renameAndDeleteOfOpenTranscript()
+    {
+        build({}, {QStringLiteral("a.txt")});
+        ScriptedDialogs dialogs;
+        Widget &w = *window;
+        w.slotWordOpen(w.txtList->item(0));
+        w.textEdit->setPlainText(QStringLiteral("edited"));
+
+        dialogs.onDialog = typeName(QStringLiteral("b"));
+        w.renameFile(QStringLiteral("word"), QStringLiteral("a.txt"));
+        const QString b = wordDir() + QStringLiteral("/b.txt");
+        QCOMPARE(w.currentTextFile, b);
+        w.slotCloseWord();
+        QCOMPARE(readFile(b), QByteArray("edited"));
+        QVERIFY(!QFile::exists(wordDir() + QStringLiteral("/a.txt")));
+
+        w.slotWordOpen(w.txtList->item(0));
+        // The transcript a running job writes into stays in place.
+        setJobRunning(true);
+        w.delFile(QStringLiteral("word"), QStringLiteral("b.txt"));
+        QCOMPARE(dialogs.noticeTexts().last(), QStringLiteral("正在转换，请稍后再修改文本文件！"));
+        QVERIFY(QFile::exists(b));
+        setJobRunning(false);
+
+        dialogs.answers.enqueue(true);
+        w.delFile(QStringLiteral("word"), QStringLiteral("b.txt"));
+        QCOMPARE(dialogs.questions.last().text, QStringLiteral("确定要删除该文本文件吗？"));
+        QVERIFY(w.textEdit->isHidden());
+        QVERIFY(w.currentTextFile.isEmpty());
+        w.slotCloseWord();
+        QVERIFY(!QFile::exists(b));
+        QCOMPARE(w.txtList->count(), 0);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

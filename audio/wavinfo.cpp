@@ -39,6 +39,7 @@ WavInfo parse(const QByteArray &bytes, qint64 fileSize)
             haveFormat = true;
         } else if (id == "data") {
             // A header left unfinished (0xFFFFFFFF) or a cut-off file holds less than it says.
+            info.dataOffset = body;
             info.dataBytes = qBound<qint64>(0, size, fileSize - body);
             info.valid = haveFormat;
             return info;

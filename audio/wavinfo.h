@@ -11,7 +11,8 @@ struct WavInfo
     int channels = 0;
     int sampleRate = 0;
     int bitsPerSample = 0;
-    // Bytes of the "data" chunk that are really in the file.
+    // Where the samples begin, and how many bytes of them are really in the file.
+    qint64 dataOffset = 0;
     qint64 dataBytes = 0;
 
     qint64 frames() const;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTextEdit>
 #include <QUrl>
 
@@ -138,10 +139,15 @@ void Widget::slotTxtBtnChecked(bool checked)
 
 void Widget::slotClose()
 {
+    // The job stops first, so that no step handler starts another run during the exit.
+    abortSpeechSteps();
+    abortAudioSteps();
     // Only the audio tool runs this window started; other programs' processes are left alone.
     for (QProcess *process :
          {ffmpegRecordProcess, ffmpegConvertProcess, ffmpegProbeProcess, ffmpegCutProcess}) {
-        if (process && process->state() != QProcess::NotRunning) {
+        if (process->state() != QProcess::NotRunning) {
+            // Their end handlers would report a failure to a window that is going away.
+            const QSignalBlocker quiet(process);
             process->kill();
             process->waitForFinished(3000);
         }

@@ -31,8 +31,8 @@ int main(int argc, char *argv[])
         AppGlobals::clientId = getClientId();
 
         QIcon icon;
-        icon.addPixmap(QPixmap(QStringLiteral(":/images/halvexLogo.png")), QIcon::Normal,
-                       QIcon::Off);
+        icon.addPixmap(
+            QPixmap(QStringLiteral(":/images/halvexLogo.png")), QIcon::Normal, QIcon::Off);
         QApplication::setWindowIcon(icon);
 
         auto *window = new Widget();

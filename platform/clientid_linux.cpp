@@ -56,23 +56,23 @@ QList<Adapter> systemAdapters(const QString &sysRoot)
 
         // Software interfaces (bridges, veth, tun) live under devices/virtual.
         const QString devicePath = QFileInfo(base).canonicalFilePath();
-        const QString virtualRoot =
-            QFileInfo(sysRoot + QStringLiteral("/devices/virtual")).canonicalFilePath();
-        const bool isVirtual = !virtualRoot.isEmpty()
-            && devicePath.startsWith(virtualRoot + QLatin1Char('/'));
+        const QString virtualRoot
+            = QFileInfo(sysRoot + QStringLiteral("/devices/virtual")).canonicalFilePath();
+        const bool isVirtual
+            = !virtualRoot.isEmpty() && devicePath.startsWith(virtualRoot + QLatin1Char('/'));
         adapter.description = isVirtual ? QStringLiteral("Virtual adapter ") + name : name;
 
         bool lenOk = false;
         const int addrLen = readTrimmed(base + QStringLiteral("/addr_len")).toInt(&lenOk);
-        adapter.address =
-            parseAddress(readTrimmed(base + QStringLiteral("/address")), lenOk ? addrLen : -1);
+        adapter.address
+            = parseAddress(readTrimmed(base + QStringLiteral("/address")), lenOk ? addrLen : -1);
 
         bool indexOk = false;
         const int index = readTrimmed(base + QStringLiteral("/ifindex")).toInt(&indexOk);
-        entries.append({indexOk ? index : INT_MAX, adapter});
+        entries.append({ indexOk ? index : INT_MAX, adapter });
     }
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry &a, const Entry &b) { return a.index < b.index; });
+        [](const Entry &a, const Entry &b) { return a.index < b.index; });
     QList<Adapter> adapters;
     for (const Entry &entry : entries)
         adapters.append(entry.adapter);

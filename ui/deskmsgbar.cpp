@@ -51,11 +51,11 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
     okButton->setCursor(Qt::PointingHandCursor);
     okButton->setText(tr("立即体验"));
     okButton->setFont(AppGlobals::appFont);
-    okButton->setStyleSheet(QStringLiteral(
-        "QPushButton:enabled{color:white;font: 14px;background:#0c80e8;"
-        "border:1px solod #6ab3bf;border-radius:3px} "
-        "QPushButton:!enabled{color:white;font: 14px;background:gray;"
-        "border:1px solod #6ab3bf;border-radius:3px}"));
+    okButton->setStyleSheet(
+        QStringLiteral("QPushButton:enabled{color:white;font: 14px;background:#0c80e8;"
+                       "border:1px solod #6ab3bf;border-radius:3px} "
+                       "QPushButton:!enabled{color:white;font: 14px;background:gray;"
+                       "border:1px solod #6ab3bf;border-radius:3px}"));
 
     const int screenWidth = AppGlobals::screenWidth;
     cancelButton = new QPushButton(this);
@@ -73,8 +73,8 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
         cancelButton->hide();
         okButton->move((w - ow) / 2, h - oh - 20);
     } else {
-        okButton->move(w - 2 * ow - screenWidth / 120 - screenWidth / 64,
-                       h - oh - screenWidth / 64);
+        okButton->move(
+            w - 2 * ow - screenWidth / 120 - screenWidth / 64, h - oh - screenWidth / 64);
         // Placed by the size of the default button, so both stand on one line.
         cancelButton->move(w - ow - screenWidth / 64, h - oh - screenWidth / 64);
     }

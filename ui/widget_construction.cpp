@@ -16,9 +16,9 @@
 
 namespace {
 
-const char *const kActionButtonStyle =
-    "QPushButton {border:0px;background:#217cff;border-radius:3px;font:14px;color:white} "
-    "QPushButton:disabled {background:#dcdcdc;color:gray}";
+const char *const kActionButtonStyle
+    = "QPushButton {border:0px;background:#217cff;border-radius:3px;font:14px;color:white} "
+      "QPushButton:disabled {background:#dcdcdc;color:gray}";
 const char *const kComboStyle = "border:1px solid #d8d8d8;border-radius:3px;font:14px";
 const char *const kStripStyle = "background:white;border-bottom:1px solid #b6bbc2";
 
@@ -27,8 +27,8 @@ QString css(const char *text)
     return QString::fromUtf8(text);
 }
 
-QPushButton *makeButton(QWidget *parent, const QString &tooltip, const char *style,
-                        const QRect &geometry)
+QPushButton *makeButton(
+    QWidget *parent, const QString &tooltip, const char *style, const QRect &geometry)
 {
     auto *button = new QPushButton(parent);
     if (!tooltip.isEmpty())
@@ -72,7 +72,7 @@ Widget::~Widget() = default;
 void Widget::setUpWindow()
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint);
+        | Qt::WindowMinimizeButtonHint);
     setAttribute(Qt::WA_AlwaysShowToolTips);
     move(0, 0);
     setFixedSize(1024, 728);
@@ -97,29 +97,25 @@ void Widget::buildHeader()
     logoLabel = new QLabel(titleBar);
     logoLabel->setGeometry(0, 0, 30, 30);
     logoLabel->setStyleSheet(QStringLiteral("border:0px;background:transparent"));
-    logoLabel->setPixmap(QPixmap(QStringLiteral(":/images/icon.png"))
-                             .scaled(30, 30, Qt::IgnoreAspectRatio));
+    logoLabel->setPixmap(
+        QPixmap(QStringLiteral(":/images/icon.png")).scaled(30, 30, Qt::IgnoreAspectRatio));
 
-    homeButton = makeButton(
-        titleBar, QStringLiteral("主页"),
+    homeButton = makeButton(titleBar, QStringLiteral("主页"),
         "QPushButton{border:0px solid black; border-image:url(:/images/homepage.png);}",
         QRect(919, 2, 26, 26));
     connect(homeButton, &QPushButton::clicked, this, &Widget::showHomePage);
 
-    minButton = makeButton(
-        titleBar, QStringLiteral("最小化"),
+    minButton = makeButton(titleBar, QStringLiteral("最小化"),
         "QPushButton{border:0px solid black; border-image:url(:/images/minBtn_p.png);}",
         QRect(944, 2, 26, 26));
     connect(minButton, &QPushButton::clicked, this, &QWidget::showMinimized);
 
-    maxButton = makeButton(
-        titleBar, QStringLiteral("最大化"),
+    maxButton = makeButton(titleBar, QStringLiteral("最大化"),
         "QPushButton{border:0px solid black;border-image:url(:/images/maxBtn_p.png);}",
         QRect(969, 2, 26, 26));
     connect(maxButton, &QPushButton::clicked, this, &Widget::slotShowMaxSize);
 
-    closeButton = makeButton(
-        titleBar, QStringLiteral("关闭"),
+    closeButton = makeButton(titleBar, QStringLiteral("关闭"),
         "QPushButton{border:0px solid black;border-image:url(:/images/closeBtn_p.png);} ",
         QRect(994, 2, 26, 26));
     connect(closeButton, &QPushButton::clicked, this, &Widget::slotClose);
@@ -145,8 +141,7 @@ void Widget::buildLeftPane()
         QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
     connect(wavListButton, &QPushButton::toggled, this, &Widget::slotWavBtnChecked);
 
-    addTaskButton = makeButton(
-        wavListButton, QStringLiteral("添加到任务"),
+    addTaskButton = makeButton(wavListButton, QStringLiteral("添加到任务"),
         "QPushButton {background:transparent; border-image:url(:/images/jia.png);} ",
         QRect(150, 5, 38, 40));
     connect(addTaskButton, &QPushButton::clicked, this, &Widget::slotAddWav);
@@ -159,10 +154,10 @@ void Widget::buildLeftPane()
     txtListButton->setCheckable(true);
     txtListButton->setChecked(false);
     txtListButton->setCursor(Qt::PointingHandCursor);
-    txtListButton->setStyleSheet(QStringLiteral(
-        "QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
-        "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
-        "QPushButton:checked {background:#e4eef8}"));
+    txtListButton->setStyleSheet(
+        QStringLiteral("QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
+                       "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
+                       "QPushButton:checked {background:#e4eef8}"));
     connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
 
     wavList = new MyListWidget(QStringLiteral("wav"), this, leftPanel);
@@ -211,47 +206,43 @@ void Widget::buildToolStrip()
     deviceCombo->setStyleSheet(css(kComboStyle));
     // The text overload of the signal is what the device slot takes.
     connect(deviceCombo, SIGNAL(currentIndexChanged(QString)), this,
-            SLOT(slotAudioDeviceChanged(QString)));
+        SLOT(slotAudioDeviceChanged(QString)));
 
     recordButton = makeButton(toolBar, QStringLiteral("开始录制"),
-                              "QPushButton{border:0px solid black; "
-                              "border-image:url(:/images/record.png);} "
-                              "QPushButton:checked{border:0px solid black; "
-                              "border-image:url(:/images/stop.png);}",
-                              QRect(186, 13, 24, 24));
+        "QPushButton{border:0px solid black; "
+        "border-image:url(:/images/record.png);} "
+        "QPushButton:checked{border:0px solid black; "
+        "border-image:url(:/images/stop.png);}",
+        QRect(186, 13, 24, 24));
     recordButton->setCheckable(true);
     connect(recordButton, &QPushButton::toggled, this, &Widget::slotBeginRecord);
 
     recordTimeLabel = new QLabel(rightPanel);
     recordTimeLabel->setGeometry(223, 4, 76, 42);
     recordTimeLabel->setText(QStringLiteral("00:00:00"));
-    recordTimeLabel->setStyleSheet(QStringLiteral(
-        "background:white;font:14px;border-bottom:0px solid #b6bbc2;"
-        "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
-        "border-right:1px solid #b6bbc2;"));
+    recordTimeLabel->setStyleSheet(
+        QStringLiteral("background:white;font:14px;border-bottom:0px solid #b6bbc2;"
+                       "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
+                       "border-right:1px solid #b6bbc2;"));
 
-    backwardButton = makeButton(
-        toolBar, QStringLiteral("快退"),
+    backwardButton = makeButton(toolBar, QStringLiteral("快退"),
         "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
         QRect(315, 17, 20, 16));
     backwardButton->hide();
     connect(backwardButton, &QPushButton::clicked, this, &Widget::slotBackward);
 
-    playButton = makeButton(
-        toolBar, QStringLiteral("播放"),
+    playButton = makeButton(toolBar, QStringLiteral("播放"),
         "QPushButton{border:0px solid black; border-image:url(:/images/play.png);}",
         QRect(315, 7, 36, 36));
     connect(playButton, &QPushButton::clicked, this, &Widget::slotPlay);
 
-    pauseButton = makeButton(
-        toolBar, QStringLiteral("暂停"),
+    pauseButton = makeButton(toolBar, QStringLiteral("暂停"),
         "QPushButton{border:0px solid black; border-image:url(:/images/pause.png);}",
         QRect(315, 7, 36, 36));
     pauseButton->hide();
     connect(pauseButton, &QPushButton::clicked, this, &Widget::slotPause);
 
-    stopButton = makeButton(
-        toolBar, QStringLiteral("停止"),
+    stopButton = makeButton(toolBar, QStringLiteral("停止"),
         "QPushButton{border:0px solid black; border-image:url(:/images/stop.png);}",
         QRect(363, 13, 24, 24));
     connect(stopButton, &QPushButton::clicked, this, &Widget::slotForward);
@@ -296,43 +287,42 @@ void Widget::buildTaskStrip()
     taskFileCombo->setStyleSheet(css(kComboStyle));
     taskFileCombo->setEditable(true);
     taskFileCombo->setLineEdit(taskLine);
-    connect(taskFileCombo, SIGNAL(currentIndexChanged(QString)), this,
-            SLOT(slotAudioChanged(QString)));
+    connect(
+        taskFileCombo, SIGNAL(currentIndexChanged(QString)), this, SLOT(slotAudioChanged(QString)));
 
-    const QStringList languages = {QStringLiteral("中文近场"), QStringLiteral("中文远场"),
-                                   QStringLiteral("英文"), QStringLiteral("粤语"),
-                                   QStringLiteral("四川话")};
+    const QStringList languages = { QStringLiteral("中文近场"), QStringLiteral("中文远场"),
+        QStringLiteral("英文"), QStringLiteral("粤语"), QStringLiteral("四川话") };
     languageCombo = new QComboBox(taskBar);
     languageCombo->addItems(languages);
     languageCombo->setGeometry(372, 7, 80, 26);
     languageCombo->setStyleSheet(css(kComboStyle));
     languageCombo->setFocusPolicy(Qt::NoFocus);
 
-    clearListButton = makeButton(
-        taskBar, QString(), "border:0px;background:#217cff;border-radius:3px;font:14px;color:white",
+    clearListButton = makeButton(taskBar, QString(),
+        "border:0px;background:#217cff;border-radius:3px;font:14px;color:white",
         QRect(460, 5, 80, 30));
     clearListButton->setText(QStringLiteral("清空列表"));
     connect(clearListButton, &QPushButton::clicked, this, &Widget::slotOpenWav);
 
-    startConvertButton =
-        makeActionButton(taskBar, QStringLiteral("开始转换"), QRect(550, 5, 90, 30));
+    startConvertButton
+        = makeActionButton(taskBar, QStringLiteral("开始转换"), QRect(550, 5, 90, 30));
     connect(startConvertButton, &QPushButton::clicked, this, &Widget::slotBeginCover);
 
-    stopConvertButton =
-        makeActionButton(taskBar, QStringLiteral("停止转换"), QRect(650, 5, 80, 30));
+    stopConvertButton
+        = makeActionButton(taskBar, QStringLiteral("停止转换"), QRect(650, 5, 80, 30));
     stopConvertButton->setEnabled(false);
     connect(stopConvertButton, &QPushButton::clicked, this, &Widget::slotStopCover);
 
-    closeDocButton = makeActionButton(taskBar, QStringLiteral("关闭文档"),
-                                      QRect(taskBar->width() - 85, 5, 80, 30));
+    closeDocButton = makeActionButton(
+        taskBar, QStringLiteral("关闭文档"), QRect(taskBar->width() - 85, 5, 80, 30));
     connect(closeDocButton, &QPushButton::clicked, this, &Widget::slotCloseWord);
 }
 
 void Widget::buildTextPane()
 {
     textEdit = new QTextEdit(this);
-    textEdit->setGeometry(rightPanel->x(), rightPanel->y() + 90, rightPanel->width(),
-                          rightPanel->height() - 90);
+    textEdit->setGeometry(
+        rightPanel->x(), rightPanel->y() + 90, rightPanel->width(), rightPanel->height() - 90);
     textEdit->hide();
 }
 
@@ -363,7 +353,7 @@ void Widget::createWorkers()
 void Widget::createFoldersAndLists()
 {
     const QString appDir = AppGlobals::appDir;
-    for (const char *folder : {"/myWordFiles", "/myWAVFiles", "/myTmpWAVFiles"}) {
+    for (const char *folder : { "/myWordFiles", "/myWAVFiles", "/myTmpWAVFiles" }) {
         const QString path = appDir + QLatin1String(folder);
         if (!QDir(path).exists())
             QDir().mkdir(path);
@@ -383,8 +373,7 @@ void Widget::createTimers()
 void Widget::createPlayerPath()
 {
     audioPath = Phonon::createPath(&mediaObject, &audioOutput);
-    connect(&mediaObject, &Phonon::MediaObject::totalTimeChanged, this,
-            &Widget::updateCurrentTime);
+    connect(&mediaObject, &Phonon::MediaObject::totalTimeChanged, this, &Widget::updateCurrentTime);
     connect(&mediaObject, &Phonon::MediaObject::tick, this, &Widget::updateCurrentTime);
     connect(&mediaObject, &Phonon::MediaObject::finished, this, &Widget::playend);
 }

@@ -23,7 +23,7 @@ int listSpace(const Widget &w)
 
 void placeTitleButtons(Widget &w, int firstX)
 {
-    QPushButton *buttons[] = {w.homeButton, w.minButton, w.maxButton, w.closeButton};
+    QPushButton *buttons[] = { w.homeButton, w.minButton, w.maxButton, w.closeButton };
     for (int i = 0; i < 4; ++i)
         buttons[i]->setGeometry(firstX + 25 * i, 2, 26, 26);
 }
@@ -144,7 +144,7 @@ void Widget::slotClose()
     abortAudioSteps();
     // Only the audio tool runs this window started; other programs' processes are left alone.
     for (QProcess *process :
-         {ffmpegRecordProcess, ffmpegConvertProcess, ffmpegProbeProcess, ffmpegCutProcess}) {
+        { ffmpegRecordProcess, ffmpegConvertProcess, ffmpegProbeProcess, ffmpegCutProcess }) {
         if (process->state() != QProcess::NotRunning) {
             // Their end handlers would report a failure to a window that is going away.
             const QSignalBlocker quiet(process);

@@ -24,8 +24,8 @@ const QString kBadName = QStringLiteral("文件名不能包含路径分隔符！
 // Plain files of a library folder, ordered by lower-cased name.
 QFileInfoList libraryEntries(const QString &folder)
 {
-    return QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot,
-                                      QDir::Name | QDir::IgnoreCase);
+    return QDir(folder).entryInfoList(
+        QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 }
 
 QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::CaseSensitivity cs)
@@ -57,7 +57,8 @@ bool sameFile(const QString &a, const QString &b)
 
 void Widget::loadWavList()
 {
-    const QFileInfoList entries = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWAVFiles"));
+    const QFileInfoList entries
+        = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWAVFiles"));
     for (const QFileInfo &entry : entries) {
         wavFiles.append(entry.filePath());
         wavList->addItem(entry.fileName());
@@ -66,8 +67,8 @@ void Widget::loadWavList()
 
 void Widget::loadTxtList()
 {
-    const QFileInfoList entries =
-        libraryEntries(AppGlobals::appDir + QStringLiteral("/myWordFiles"));
+    const QFileInfoList entries
+        = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWordFiles"));
     for (const QFileInfo &entry : entries) {
         // Anything else in the folder belongs to the user: it is left alone, just not listed.
         if (FileNames::suffix(entry.filePath()) != QLatin1String("txt"))
@@ -193,8 +194,8 @@ void Widget::saveAsFile(QString kind, QString name)
         return;
     const QString source = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString target = Dialogs::current().saveFileName(
-        this, QStringLiteral("另存为"), desktop + QLatin1Char('/') + name,
+    const QString target = Dialogs::current().saveFileName(this, QStringLiteral("另存为"),
+        desktop + QLatin1Char('/') + name,
         audio ? QStringLiteral("Audio File(*.wav)")
               : QStringLiteral("Text File(*.txt);;Text File(*.doc)"));
     if (target.isEmpty())

@@ -12,8 +12,8 @@ void Widget::slotWordOpen(QListWidgetItem *item)
 {
     // The job saves the pane into its own transcript; another file must not take its place.
     if (jobRunning()) {
-        Dialogs::current().information(this, QStringLiteral("提示"),
-                                       QStringLiteral("正在转换，请稍后再打开文档！"));
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("正在转换，请稍后再打开文档！"));
         return;
     }
     const QString path = FileNames::firstPathNamed(txtFiles, item->text());

@@ -31,8 +31,7 @@ void writeFile(const QString &path, const QByteArray &content)
 
 // One interface of a made-up /sys: the device folder and the class/net link to it.
 void addInterface(const QString &root, const QString &devicePath, const QString &name,
-                  const QByteArray &type, const QByteArray &address, int ifindex,
-                  bool wireless = false)
+    const QByteArray &type, const QByteArray &address, int ifindex, bool wireless = false)
 {
     const QString dev = root + QStringLiteral("/devices/") + devicePath + QLatin1Char('/') + name;
     QVERIFY(QDir().mkpath(dev));
@@ -60,27 +59,26 @@ private slots:
         const int eth = ClientId::EthernetAdapter;
         const int wifi = ClientId::WirelessAdapter;
 
-        QTest::newRow("example") << QList<Adapter>{adapter(eth, "Intel Ethernet", kExample)}
+        QTest::newRow("example") << QList<Adapter> { adapter(eth, "Intel Ethernet", kExample) }
                                  << QStringLiteral("0-1a-2b-c-4d-5e");
-        QTest::newRow("no adapter") << QList<Adapter>{} << QString();
+        QTest::newRow("no adapter") << QList<Adapter> {} << QString();
         QTest::newRow("virtual in any case skipped")
-            << QList<Adapter>{adapter(eth, "Hyper-V VIRTUAL Ethernet", QByteArray::fromHex("aa")),
-                              adapter(eth, "virtualbox host-only", QByteArray::fromHex("bb")),
-                              adapter(eth, "Realtek PCIe", QByteArray::fromHex("0fff"))}
+            << QList<Adapter> { adapter(eth, "Hyper-V VIRTUAL Ethernet", QByteArray::fromHex("aa")),
+                   adapter(eth, "virtualbox host-only", QByteArray::fromHex("bb")),
+                   adapter(eth, "Realtek PCIe", QByteArray::fromHex("0fff")) }
             << QStringLiteral("f-ff");
         QTest::newRow("only virtual")
-            << QList<Adapter>{adapter(eth, "VMware Virtual Ethernet Adapter", kExample)}
+            << QList<Adapter> { adapter(eth, "VMware Virtual Ethernet Adapter", kExample) }
             << QString();
         QTest::newRow("wireless never, whatever its description")
-            << QList<Adapter>{adapter(wifi, "Ethernet", kExample)} << QString();
-        QTest::newRow("empty address adds nothing, walk goes on")
-            << QList<Adapter>{adapter(eth, "first", QByteArray()),
-                              adapter(eth, "second", QByteArray::fromHex("0102"))}
-            << QStringLiteral("1-2");
+            << QList<Adapter> { adapter(wifi, "Ethernet", kExample) } << QString();
+        QTest::newRow("empty address adds nothing, walk goes on") << QList<Adapter> {
+            adapter(eth, "first", QByteArray()), adapter(eth, "second", QByteArray::fromHex("0102"))
+        } << QStringLiteral("1-2");
         QTest::newRow("first qualifying wins")
-            << QList<Adapter>{adapter(ClientId::OtherAdapter, "loopback", QByteArray(6, '\0')),
-                              adapter(eth, "one", QByteArray::fromHex("10")),
-                              adapter(eth, "two", QByteArray::fromHex("20"))}
+            << QList<Adapter> { adapter(ClientId::OtherAdapter, "loopback", QByteArray(6, '\0')),
+                   adapter(eth, "one", QByteArray::fromHex("10")),
+                   adapter(eth, "two", QByteArray::fromHex("20")) }
             << QStringLiteral("10");
     }
 
@@ -97,17 +95,17 @@ private slots:
         QTemporaryDir root;
         QVERIFY(root.isValid());
         const QString r = root.path();
-        addInterface(r, QStringLiteral("virtual/net"), QStringLiteral("lo"), "772",
-                     "00:00:00:00:00:00", 1);
+        addInterface(
+            r, QStringLiteral("virtual/net"), QStringLiteral("lo"), "772", "00:00:00:00:00:00", 1);
         addInterface(r, QStringLiteral("virtual/net"), QStringLiteral("docker0"), "1",
-                     "02:42:ac:11:00:01", 2);
+            "02:42:ac:11:00:01", 2);
         addInterface(r, QStringLiteral("pci0000:00/0000:00:14.3/net"), QStringLiteral("wlp0s20f3"),
-                     "1", "a0:b1:c2:d3:e4:f5", 3, true);
+            "1", "a0:b1:c2:d3:e4:f5", 3, true);
         addInterface(r, QStringLiteral("pci0000:00/0000:00:1f.6/net"), QStringLiteral("enp0s31f6"),
-                     "1", "00:1a:2b:0c:4d:5e", 10);
+            "1", "00:1a:2b:0c:4d:5e", 10);
         // Listed before enp0s31f6 by name but later by interface index.
         addInterface(r, QStringLiteral("pci0000:00/0000:00:1c.0/net"), QStringLiteral("eno1"), "1",
-                     "11:22:33:44:55:66", 11);
+            "11:22:33:44:55:66", 11);
 
         const QList<Adapter> adapters = ClientId::systemAdapters(r);
         QCOMPARE(adapters.size(), 5);

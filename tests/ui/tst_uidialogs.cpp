@@ -10,7 +10,7 @@
 namespace {
 
 void sendMouse(QWidget *target, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
-               Qt::MouseButtons buttons)
+    Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, pos, target->mapToGlobal(pos), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
@@ -32,8 +32,8 @@ private slots:
     void noticeLayout()
     {
         deskMsgBar one(nullptr, false, QStringLiteral("程序已经启动！"));
-        QCOMPARE(one.windowFlags(),
-                 Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        QCOMPARE(
+            one.windowFlags(), Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
         QVERIFY(one.testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(!one.testAttribute(Qt::WA_QuitOnClose));
         QCOMPARE(one.size(), QSize(320, 220));
@@ -78,22 +78,21 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&notice));
         const QPoint start = notice.pos();
 
-        sendMouse(&notice, QEvent::MouseButtonPress, QPoint(50, 20), Qt::RightButton,
-                  Qt::RightButton);
+        sendMouse(
+            &notice, QEvent::MouseButtonPress, QPoint(50, 20), Qt::RightButton, Qt::RightButton);
         sendMouse(&notice, QEvent::MouseMove, QPoint(90, 60), Qt::NoButton, Qt::RightButton);
         QCOMPARE(notice.pos(), start);
-        sendMouse(&notice, QEvent::MouseButtonRelease, QPoint(90, 60), Qt::RightButton,
-                  Qt::NoButton);
+        sendMouse(
+            &notice, QEvent::MouseButtonRelease, QPoint(90, 60), Qt::RightButton, Qt::NoButton);
 
-        sendMouse(&notice, QEvent::MouseButtonPress, QPoint(50, 20), Qt::LeftButton,
-                  Qt::LeftButton);
+        sendMouse(
+            &notice, QEvent::MouseButtonPress, QPoint(50, 20), Qt::LeftButton, Qt::LeftButton);
         QVERIFY(notice.dragging);
         QMouseEvent move(QEvent::MouseMove, QPoint(0, 0), start + QPoint(90, 60), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+            Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&notice, &move);
         QCOMPARE(notice.pos(), start + QPoint(40, 40));
-        sendMouse(&notice, QEvent::MouseButtonRelease, QPoint(0, 0), Qt::LeftButton,
-                  Qt::NoButton);
+        sendMouse(&notice, QEvent::MouseButtonRelease, QPoint(0, 0), Qt::LeftButton, Qt::NoButton);
         QVERIFY(!notice.dragging);
     }
 

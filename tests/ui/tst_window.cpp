@@ -113,7 +113,7 @@ private slots:
         QVERIFY(w.isVisible());
         QCOMPARE(w.size(), QSize(1024, 728));
         QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
-        for (const char *folder : {"/myWAVFiles", "/myWordFiles", "/myTmpWAVFiles"})
+        for (const char *folder : { "/myWAVFiles", "/myWordFiles", "/myTmpWAVFiles" })
             QVERIFY(QDir(dir->path() + QLatin1String(folder)).exists());
 
         QVERIFY(!w.wavListButton->isChecked() && !w.txtListButton->isChecked());
@@ -125,9 +125,8 @@ private slots:
         QVERIFY(w.startConvertButton->isEnabled() && w.closeDocButton->isEnabled());
         QCOMPARE(w.closeDocButton->geometry(), QRect(739, 5, 80, 30));
         QCOMPARE(comboTexts(w.languageCombo),
-                 QStringList({QStringLiteral("中文近场"), QStringLiteral("中文远场"),
-                              QStringLiteral("英文"), QStringLiteral("粤语"),
-                              QStringLiteral("四川话")}));
+            QStringList({ QStringLiteral("中文近场"), QStringLiteral("中文远场"),
+                QStringLiteral("英文"), QStringLiteral("粤语"), QStringLiteral("四川话") }));
         QCOMPARE(w.languageCombo->currentIndex(), 0);
         QVERIFY(w.taskFileCombo->lineEdit()->isReadOnly());
         QCOMPARE(w.ffmpegProbeProcess->processChannelMode(), QProcess::MergedChannels);
@@ -196,12 +195,12 @@ private slots:
         w.move(100, 100);
         auto press = [&](Qt::MouseButton button) {
             QMouseEvent e(QEvent::MouseButtonPress, QPoint(300, 10), w.mapToGlobal(QPoint(300, 10)),
-                          button, button, Qt::NoModifier);
+                button, button, Qt::NoModifier);
             QApplication::sendEvent(&w, &e);
         };
         auto moveTo = [&](const QPoint &global, Qt::MouseButtons buttons) {
-            QMouseEvent e(QEvent::MouseMove, QPoint(), global, Qt::NoButton, buttons,
-                          Qt::NoModifier);
+            QMouseEvent e(
+                QEvent::MouseMove, QPoint(), global, Qt::NoButton, buttons, Qt::NoModifier);
             QApplication::sendEvent(&w, &e);
         };
         press(Qt::RightButton);
@@ -212,7 +211,7 @@ private slots:
         moveTo(QPoint(700, 500), Qt::LeftButton);
         QCOMPARE(w.pos(), QPoint(400, 490));
         QMouseEvent release(QEvent::MouseButtonRelease, QPoint(), QPoint(), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
+            Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(&w, &release);
         moveTo(QPoint(900, 900), Qt::LeftButton);
         QCOMPARE(w.pos(), QPoint(400, 490));
@@ -232,10 +231,9 @@ private slots:
     void closeEndsOnlyOwnProcesses()
     {
         build();
-        const QStringList endless = {QStringLiteral("-nostdin"), QStringLiteral("-f"),
-                                     QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                     QStringLiteral("anullsrc"), QStringLiteral("-f"),
-                                     QStringLiteral("null"), QStringLiteral("-")};
+        const QStringList endless = { QStringLiteral("-nostdin"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("anullsrc"),
+            QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-") };
         QProcess foreign;
         foreign.start(QStringLiteral("ffmpeg"), endless);
         QVERIFY(foreign.waitForStarted());
@@ -255,32 +253,32 @@ private slots:
 
     void loadingListsAndDeletesNothing()
     {
-        build({QStringLiteral("b.wav"), QStringLiteral("A.mp3"), QStringLiteral("c.WAV"),
-               QStringLiteral("会议 记录.wav")},
-              {QStringLiteral("a.txt"), QStringLiteral("b.TXT"), QStringLiteral("c.doc"),
-               QStringLiteral("noext")});
+        build({ QStringLiteral("b.wav"), QStringLiteral("A.mp3"), QStringLiteral("c.WAV"),
+                  QStringLiteral("会议 记录.wav") },
+            { QStringLiteral("a.txt"), QStringLiteral("b.TXT"), QStringLiteral("c.doc"),
+                QStringLiteral("noext") });
         QDir(wavDir()).mkdir(QStringLiteral("sub"));
         writeFile(wavDir() + QStringLiteral("/.hidden"), "x");
         window = std::make_unique<Widget>();
 
         QCOMPARE(itemTexts(window->wavList),
-                 QStringList({QStringLiteral("A.mp3"), QStringLiteral("b.wav"),
-                              QStringLiteral("c.WAV"), QStringLiteral("会议 记录.wav")}));
+            QStringList({ QStringLiteral("A.mp3"), QStringLiteral("b.wav"), QStringLiteral("c.WAV"),
+                QStringLiteral("会议 记录.wav") }));
         QCOMPARE(window->wavFiles.first(), wavDir() + QStringLiteral("/A.mp3"));
-        QCOMPARE(itemTexts(window->txtList), QStringList({QStringLiteral("a.txt")}));
-        QCOMPARE(window->txtFiles, QStringList({wordDir() + QStringLiteral("/a.txt")}));
-        for (const char *name : {"b.TXT", "c.doc", "noext"})
+        QCOMPARE(itemTexts(window->txtList), QStringList({ QStringLiteral("a.txt") }));
+        QCOMPARE(window->txtFiles, QStringList({ wordDir() + QStringLiteral("/a.txt") }));
+        for (const char *name : { "b.TXT", "c.doc", "noext" })
             QVERIFY(QFile::exists(wordDir() + QLatin1Char('/') + QLatin1String(name)));
     }
 
     void contextMenuOffersActionsOnItemsOnly()
     {
-        build({QStringLiteral("a.wav")});
+        build({ QStringLiteral("a.wav") });
         ScriptedDialogs dialogs;
         MyListWidget *list = window->wavList;
         window->wavListButton->setChecked(true);
         const QPoint onItem = list->visualItemRect(list->item(0)).center();
-        for (const QPoint &pos : {onItem, QPoint(10, 500)}) {
+        for (const QPoint &pos : { onItem, QPoint(10, 500) }) {
             QCursor::setPos(list->viewport()->mapToGlobal(pos));
             QContextMenuEvent event(QContextMenuEvent::Mouse, pos);
             QApplication::sendEvent(list->viewport(), &event);
@@ -294,11 +292,11 @@ private slots:
 
     void deleteAudio()
     {
-        build({QStringLiteral("a.wav"), QStringLiteral("b.wav")});
+        build({ QStringLiteral("a.wav"), QStringLiteral("b.wav") });
         ScriptedDialogs dialogs;
         Widget &w = *window;
         const QString a = wavDir() + QStringLiteral("/a.wav");
-        w.taskFiles = QStringList({a});
+        w.taskFiles = QStringList({ a });
         w.taskFileCombo->addItem(QStringLiteral("a.wav"));
 
         dialogs.answers.enqueue(false);
@@ -318,26 +316,27 @@ private slots:
         dialogs.answers.enqueue(true);
         w.delFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
         QVERIFY(!QFile::exists(a));
-        QCOMPARE(itemTexts(w.wavList), QStringList({QStringLiteral("b.wav")}));
-        QCOMPARE(w.wavFiles, QStringList({wavDir() + QStringLiteral("/b.wav")}));
+        QCOMPARE(itemTexts(w.wavList), QStringList({ QStringLiteral("b.wav") }));
+        QCOMPARE(w.wavFiles, QStringList({ wavDir() + QStringLiteral("/b.wav") }));
         QVERIFY(w.taskFiles.isEmpty());
         QCOMPARE(w.taskFileCombo->count(), 0);
     }
 
     void renameAudio()
     {
-        build({QStringLiteral("talk.2024.wav"), QStringLiteral("m.wav"), QStringLiteral("x.wav")});
+        build(
+            { QStringLiteral("talk.2024.wav"), QStringLiteral("m.wav"), QStringLiteral("x.wav") });
         ScriptedDialogs dialogs;
         Widget &w = *window;
         const QString talk = wavDir() + QStringLiteral("/talk.2024.wav");
-        w.taskFiles = QStringList({wavDir() + QStringLiteral("/m.wav"), talk});
-        w.taskFileCombo->addItems({QStringLiteral("m.wav"), QStringLiteral("talk.2024.wav")});
+        w.taskFiles = QStringList({ wavDir() + QStringLiteral("/m.wav"), talk });
+        w.taskFileCombo->addItems({ QStringLiteral("m.wav"), QStringLiteral("talk.2024.wav") });
 
         // Failures: an existing name, the same name, a folder in the name; nothing changes.
         const QStringList before = w.wavFiles;
         QString prefilled;
-        for (const QString &typed : {QStringLiteral("x"), QStringLiteral("talk.2024"),
-                                     QStringLiteral("../escaped")}) {
+        for (const QString &typed :
+            { QStringLiteral("x"), QStringLiteral("talk.2024"), QStringLiteral("../escaped") }) {
             dialogs.onDialog = typeName(typed, &prefilled);
             w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
             QCOMPARE(prefilled, QStringLiteral("talk"));
@@ -369,7 +368,7 @@ private slots:
 
     void saveAs()
     {
-        build({QStringLiteral("a.wav")});
+        build({ QStringLiteral("a.wav") });
         ScriptedDialogs dialogs;
         const QString source = wavDir() + QStringLiteral("/a.wav");
         const QString target = dir->path() + QStringLiteral("/copy of a.wav");
@@ -385,12 +384,12 @@ private slots:
         dialogs.saveResults.enqueue(source);
         window->saveAsFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
         QCOMPARE(readFile(source), QByteArray("a.wav"));
-        QCOMPARE(window->wavFiles, QStringList({source}));
+        QCOMPARE(window->wavFiles, QStringList({ source }));
     }
 
     void transcriptRoundTripAndZeroByte()
     {
-        build({}, {QStringLiteral("a.txt"), QStringLiteral("z.txt")});
+        build({}, { QStringLiteral("a.txt"), QStringLiteral("z.txt") });
         ScriptedDialogs dialogs;
         Widget &w = *window;
         const QString a = wordDir() + QStringLiteral("/a.txt");
@@ -425,13 +424,14 @@ private slots:
         writeFile(a, "a");
         setJobRunning(true);
         w.slotWordOpen(w.txtList->item(0));
-        QCOMPARE(dialogs.noticeTexts(), QStringList({QStringLiteral("正在转换，请稍后再打开文档！")}));
+        QCOMPARE(
+            dialogs.noticeTexts(), QStringList({ QStringLiteral("正在转换，请稍后再打开文档！") }));
         QCOMPARE(w.currentTextFile, wordDir() + QStringLiteral("/z.txt"));
     }
 
     void renameAndDeleteOfOpenTranscript()
     {
-        build({}, {QStringLiteral("a.txt")});
+        build({}, { QStringLiteral("a.txt") });
         ScriptedDialogs dialogs;
         Widget &w = *window;
         w.slotWordOpen(w.txtList->item(0));

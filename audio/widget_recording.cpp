@@ -39,9 +39,13 @@ void Widget::slotBeginRecord(bool checked)
     const QString folder = AppGlobals::appDir + QStringLiteral("/myWAVFiles");
     recordFile = AudioTexts::recordFilePath(folder, QDateTime::currentDateTime(),
         [this](const QString &path) { return wavFiles.contains(path) || QFileInfo::exists(path); });
-    const QStringList capture = captureInputOverride.isEmpty()
-        ? CaptureInput::argumentsFor(audioDevice)
-        : captureInputOverride;
+    QStringList capture = CaptureInput::argumentsFor(audioDevice);
+    if (!captureInputOverride.isEmpty()) {
+        capture = captureInputOverride;
+        // A stand-in source (a generated signal) is read at its own pace, as a device would be.
+        if (!capture.contains(QLatin1String("-re")))
+            capture.prepend(QStringLiteral("-re"));
+    }
     runner()->start(ffmpegRecordProcess, FfmpegArgs::recording(capture, recordFile));
     recordButton->setToolTip(QStringLiteral("停止录制"));
     recordStartTime = QDateTime::currentMSecsSinceEpoch();

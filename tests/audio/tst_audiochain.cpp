@@ -84,6 +84,14 @@ void TestAudioChain::initTestCase()
         words("-f|lavfi|-i|testsrc=size=160x120:rate=10:duration=5|-f|lavfi|-i|"
               "sine=duration=5|-c:v|mpeg4|-c:a|aac|-shortest")));
     QVERIFY(make(m + str("/song.ogg"), sine + words("sine=duration=61|-c:a|libvorbis")));
+    // The first half of an mp3: whatever can be decoded is transcribed.
+    QVERIFY(make(m + str("/whole.mp3"), sine + words("sine=duration=40|-ar|44100")));
+    QFile whole(m + str("/whole.mp3"));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QFile half(m + str("/truncated.mp3"));
+    QVERIFY(half.open(QIODevice::WriteOnly));
+    half.write(whole.read(whole.size() / 2 + 1001));
+    half.close();
     QVERIFY(make(m + str("/raw.pcm"), sine + words("sine=duration=125|-f|s16le|-ar|16000|-ac|1")));
 }
 
@@ -103,7 +111,7 @@ void TestAudioChain::cleanup()
 {
     // Converted copies beside the media would change what the next test meets.
     QDir folder(media.path());
-    for (const QString &name : folder.entryList({str("*_16k.wav")}, QDir::Files))
+    for (const QString &name : folder.entryList({ str("*_16k.wav") }, QDir::Files))
         folder.remove(name);
     delete w;
     w = nullptr;
@@ -120,7 +128,7 @@ void TestAudioChain::start(const QString &path)
     QCOMPARE(w->taskFiles.value(0), path);
     w->slotBeginCover();
     QVERIFY(w->stopConvertButton->isEnabled() || !dialogs->notices.isEmpty()
-            || !dialogs->questions.isEmpty());
+        || !dialogs->questions.isEmpty());
 }
 
 void TestAudioChain::waitIdle()
@@ -157,6 +165,7 @@ void TestAudioChain::convertsAndCuts_data()
     QTest::newRow("mp4 with video") << "clip.mp4" << 5 << 1;
     QTest::newRow("ogg, 61 s") << "song.ogg" << 61 << 2;
     QTest::newRow("raw pcm, 125 s") << "raw.pcm" << 125 << 3;
+    QTest::newRow("truncated mp3") << "truncated.mp3" << 20 << 1;
 }
 
 void TestAudioChain::convertsAndCuts()
@@ -284,7 +293,7 @@ void TestAudioChain::durationWrittenInPieces()
                  "  exit 1\n"
                  "fi\n"
                  "exec '"
-                 + real.toUtf8() + "' \"$@\"\n");
+        + real.toUtf8() + "' \"$@\"\n");
     script.close();
     QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
     const QByteArray path = qgetenv("PATH");
@@ -294,7 +303,7 @@ void TestAudioChain::durationWrittenInPieces()
     start(source);
     waitIdle();
     qputenv("PATH", path);
-    QCOMPARE(dialogs->noticeTexts(), QStringList{str(networkFailed)});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { str(networkFailed) });
     QCOMPARE(w->audioSeconds, 125);
     QCOMPARE(segmentsOnDisk(app->path()).size(), 3);
 }

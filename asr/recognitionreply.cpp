@@ -73,8 +73,8 @@ RecognitionReply parseRecognitionReply(const QByteArray &body)
 
 QString uploadProgressText(int segmentCount, int segmentsLeft)
 {
-    const double percent =
-        segmentCount > 0 ? (segmentCount - segmentsLeft) * 100.0 / segmentCount : 100.0;
+    const double percent
+        = segmentCount > 0 ? (segmentCount - segmentsLeft) * 100.0 / segmentCount : 100.0;
     return QStringLiteral("转写:%1%").arg(percent, 0, 'f', 1);
 }
 

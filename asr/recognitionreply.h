@@ -7,10 +7,10 @@
 struct RecognitionReply
 {
     enum Kind {
-        Text,           // err_no 0: append text (when hasText) and go on with the next segment
-        Retry,          // err_no 3304: wait, then send the same segment again
-        ServiceError,   // err_no with a message of the table: show it and end the job
-        UnknownCode,    // err_no the table lacks: end the job naming the code
+        Text, // err_no 0: append text (when hasText) and go on with the next segment
+        Retry, // err_no 3304: wait, then send the same segment again
+        ServiceError, // err_no with a message of the table: show it and end the job
+        UnknownCode, // err_no the table lacks: end the job naming the code
         Unrecognisable, // not a reply at all: end the job
     };
 

@@ -10,7 +10,11 @@ int devPidForLanguage(const QString &language)
         const char *text;
         int devPid;
     } languages[] = {
-        {"中文近场", 1537}, {"中文远场", 1936}, {"英文", 1737}, {"粤语", 1637}, {"四川话", 1837},
+        { "中文近场", 1537 },
+        { "中文远场", 1936 },
+        { "英文", 1737 },
+        { "粤语", 1637 },
+        { "四川话", 1837 },
     };
     for (const auto &row : languages) {
         if (language == QString::fromUtf8(row.text))

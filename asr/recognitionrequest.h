@@ -8,7 +8,7 @@ struct RecognitionRequest
 {
     QString clientId;
     QString token;
-    QString language;  // current text of the language box
+    QString language; // current text of the language box
     QByteArray speech; // the segment's bytes
     qint64 length = 0; // the segment's size in bytes as the file system reports it
 };

@@ -5,9 +5,9 @@
 QString tokenUrl(const QString &serviceBaseUrl)
 {
     return serviceBaseUrl
-           + QStringLiteral("/oauth/2.0/token?grant_type=client_credentials"
-                            "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
-                            "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W");
+        + QStringLiteral("/oauth/2.0/token?grant_type=client_credentials"
+                         "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
+                         "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W");
 }
 
 bool parseTokenReply(const QByteArray &body, TokenReply *reply)

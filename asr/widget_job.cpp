@@ -110,8 +110,8 @@ void Widget::slotReadJsonError(int requestId, QByteArray body)
 void Widget::slotBeginCover()
 {
     if (taskFiles.isEmpty()) {
-        Dialogs::current().information(this, QStringLiteral("提示"),
-                                       QStringLiteral("请先添加需要转换的文件！"));
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("请先添加需要转换的文件！"));
         return;
     }
     if (accessToken.isEmpty()) {
@@ -169,15 +169,14 @@ void Widget::sendFirstSegment()
     request.clientId = AppGlobals::clientId;
     request.token = accessToken;
     request.language = languageCombo->currentText();
-    http->httpPost(SpeechRequestId, recognitionUrl(speechServiceUrl()),
-                   buildRecognitionBody(request));
+    http->httpPost(
+        SpeechRequestId, recognitionUrl(speechServiceUrl()), buildRecognitionBody(request));
 
     if (!recognitionTimer) {
         recognitionTimer = new QTimer(this);
         recognitionTimer->setSingleShot(true);
-        connect(recognitionTimer, &QTimer::timeout, this, [this] {
-            failJob(QStringLiteral("转换失败，请检查网络信号是否充足！"));
-        });
+        connect(recognitionTimer, &QTimer::timeout, this,
+            [this] { failJob(QStringLiteral("转换失败，请检查网络信号是否充足！")); });
     }
     recognitionTimer->start(recognitionTimeoutMs);
 }
@@ -230,8 +229,8 @@ void Widget::finishTaskFile()
         transcript.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()));
     transcript.close();
 
-    const int entry = taskFileCombo->findText(FileNames::fileName(taskFiles.first()),
-                                              Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int entry = taskFileCombo->findText(
+        FileNames::fileName(taskFiles.first()), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (entry >= 0)
         taskFileCombo->removeItem(entry);
     taskFiles.removeFirst();
@@ -239,8 +238,8 @@ void Widget::finishTaskFile()
 
     if (taskFiles.isEmpty()) {
         setIdleButtons();
-        Dialogs::current().information(this, QStringLiteral("提示"),
-                                       QStringLiteral("文件已经全部转换完成！"));
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("文件已经全部转换完成！"));
         return;
     }
     clearFolder(tempFolder());

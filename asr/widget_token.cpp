@@ -27,7 +27,8 @@ void Widget::sltTokenTimeout()
     tokenTimer->stop();
     // The request that ran out of time is dropped, so its late reply cannot start a second job.
     http->abortRequests(TokenRequestId);
-    Dialogs::current().information(this, QStringLiteral("提示"), QStringLiteral("获取访问令牌超时！"));
+    Dialogs::current().information(
+        this, QStringLiteral("提示"), QStringLiteral("获取访问令牌超时！"));
     setIdleButtons();
 }
 
@@ -52,7 +53,7 @@ void Widget::readTokenReply(const QByteArray &body)
 void Widget::readTokenError()
 {
     tokenTimer->stop();
-    Dialogs::current().information(this, QStringLiteral("提示"),
-                                   QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！"));
+    Dialogs::current().information(
+        this, QStringLiteral("提示"), QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！"));
     setIdleButtons();
 }

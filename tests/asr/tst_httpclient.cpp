@@ -119,7 +119,7 @@ void TestHttpClient::nextRequestFromInsideTheSignal()
     });
     http->httpGet(0, peer->baseUrl() + QStringLiteral("/n"));
     QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 6, 5000);
-    QCOMPARE(seen, QList<int>({0, 1, 2, 3, 4, 5}));
+    QCOMPARE(seen, QList<int>({ 0, 1, 2, 3, 4, 5 }));
     QCOMPARE(http->outstandingRequests(5), 0);
 }
 

@@ -58,8 +58,8 @@ void TestSpeechRules::requestBodyMembers_data()
     QTest::newRow("sichuanese") << QStringLiteral("四川话") << 1837 << QStringLiteral("x") << 4;
     QTest::newRow("unknown text") << QStringLiteral("English") << -1 << QStringLiteral("x") << 5;
     QTest::newRow("blank around") << QStringLiteral(" 英文") << -1 << QStringLiteral("x") << 57;
-    QTest::newRow("whole segment") << QStringLiteral("英文") << 1737 << QStringLiteral("x")
-                                   << 59 * 32000 + 44;
+    QTest::newRow("whole segment")
+        << QStringLiteral("英文") << 1737 << QStringLiteral("x") << 59 * 32000 + 44;
 }
 
 void TestSpeechRules::requestBodyMembers()
@@ -121,8 +121,8 @@ void TestSpeechRules::recognitionReply_data()
         << QStringLiteral("first");
     QTest::newRow("no err_no reads as 0")
         << QByteArray(R"({"result":["hello"]})") << Text << 0 << true << QStringLiteral("hello");
-    QTest::newRow("empty result") << QByteArray(R"({"err_no":0,"result":[]})") << Text << 0
-                                  << false << QString();
+    QTest::newRow("empty result") << QByteArray(R"({"err_no":0,"result":[]})") << Text << 0 << false
+                                  << QString();
     QTest::newRow("no result") << QByteArray(R"({"err_no":0})") << Text << 0 << false << QString();
     QTest::newRow("retry") << QByteArray(R"({"err_no":3304,"err_msg":"busy"})")
                            << RecognitionReply::Retry << 3304 << false << QString();
@@ -132,27 +132,26 @@ void TestSpeechRules::recognitionReply_data()
                                   << RecognitionReply::UnknownCode << 3300 << false << QString();
     QTest::newRow("negative code") << QByteArray(R"({"err_no":-1})")
                                    << RecognitionReply::UnknownCode << -1 << false << QString();
-    QTest::newRow("integral float code") << QByteArray(R"({"err_no":0.0,"result":["a"]})")
-                                         << Text << 0 << true << QStringLiteral("a");
+    QTest::newRow("integral float code") << QByteArray(R"({"err_no":0.0,"result":["a"]})") << Text
+                                         << 0 << true << QStringLiteral("a");
     QTest::newRow("empty") << QByteArray() << Bad << 0 << false << QString();
     QTest::newRow("html") << QByteArray("<html>502</html>") << Bad << 0 << false << QString();
     QTest::newRow("cut off") << QByteArray(R"({"err_no":0,"result":["hal)") << Bad << 0 << false
                              << QString();
-    QTest::newRow("trailing garbage") << QByteArray(R"({"err_no":0,"result":["a"]} junk)") << Bad
-                                      << 0 << false << QString();
+    QTest::newRow("trailing garbage")
+        << QByteArray(R"({"err_no":0,"result":["a"]} junk)") << Bad << 0 << false << QString();
     QTest::newRow("array") << QByteArray(R"([{"err_no":0}])") << Bad << 0 << false << QString();
     QTest::newRow("number") << QByteArray("0") << Bad << 0 << false << QString();
-    QTest::newRow("err_no string") << QByteArray(R"({"err_no":"0","result":["a"]})") << Bad << 0
-                                   << false << QString();
-    QTest::newRow("err_no fraction") << QByteArray(R"({"err_no":3304.5})") << Bad << 0 << false
-                                     << QString();
-    QTest::newRow("result string") << QByteArray(R"({"err_no":0,"result":"hello"})") << Bad << 0
-                                   << false << QString();
-    QTest::newRow("result of numbers") << QByteArray(R"({"err_no":0,"result":[7]})") << Bad << 0
-                                       << false << QString();
-    QTest::newRow("ends at a zero byte")
-        << QByteArray("{\"err_no\":0,\"result\":[\"a\"]}\0junk", 32) << Text << 0 << true
-        << QStringLiteral("a");
+    QTest::newRow("err_no string")
+        << QByteArray(R"({"err_no":"0","result":["a"]})") << Bad << 0 << false << QString();
+    QTest::newRow("err_no fraction")
+        << QByteArray(R"({"err_no":3304.5})") << Bad << 0 << false << QString();
+    QTest::newRow("result string")
+        << QByteArray(R"({"err_no":0,"result":"hello"})") << Bad << 0 << false << QString();
+    QTest::newRow("result of numbers")
+        << QByteArray(R"({"err_no":0,"result":[7]})") << Bad << 0 << false << QString();
+    QTest::newRow("ends at a zero byte") << QByteArray("{\"err_no\":0,\"result\":[\"a\"]}\0junk",
+        32) << Text << 0 << true << QStringLiteral("a");
     QTest::newRow("escaped text") << QByteArray(R"({"result":["\u4f60\u597d \"ok\""]})") << Text
                                   << 0 << true << QStringLiteral("你好 \"ok\"");
     QTest::newRow("deep nesting") << QByteArray(100000, '[') << Bad << 0 << false << QString();
@@ -193,23 +192,23 @@ void TestSpeechRules::recognitionReply()
 void TestSpeechRules::everyErrNoHasItsOwnMessage()
 {
     const QList<QPair<int, QString>> table = {
-        {3301, QStringLiteral("语音识别结果实际为空！")},
-        {3302, QStringLiteral("鉴权失败！")},
-        {3303, QStringLiteral("语音服务器后端繁忙，或是音频质量过低！")},
-        {3307, QStringLiteral("语音服务器后端识别出错！")},
-        {3309, QStringLiteral("服务端无法将音频转为pcm格式，可能是音频格式问题！")},
-        {3313, QStringLiteral("语音服务器解析超时！")},
-        {3314, QStringLiteral("音频长度过短！")},
-        {3315, QStringLiteral("语音服务器处理超时！")},
-        {3316, QStringLiteral("音频转为pcm失败！")},
+        { 3301, QStringLiteral("语音识别结果实际为空！") },
+        { 3302, QStringLiteral("鉴权失败！") },
+        { 3303, QStringLiteral("语音服务器后端繁忙，或是音频质量过低！") },
+        { 3307, QStringLiteral("语音服务器后端识别出错！") },
+        { 3309, QStringLiteral("服务端无法将音频转为pcm格式，可能是音频格式问题！") },
+        { 3313, QStringLiteral("语音服务器解析超时！") },
+        { 3314, QStringLiteral("音频长度过短！") },
+        { 3315, QStringLiteral("语音服务器处理超时！") },
+        { 3316, QStringLiteral("音频转为pcm失败！") },
     };
     for (const auto &row : table) {
-        const RecognitionReply reply =
-            parseRecognitionReply("{\"err_no\":" + QByteArray::number(row.first) + "}");
+        const RecognitionReply reply
+            = parseRecognitionReply("{\"err_no\":" + QByteArray::number(row.first) + "}");
         QCOMPARE(int(reply.kind), int(RecognitionReply::ServiceError));
         QCOMPARE(reply.message, row.second);
     }
-    for (int code : {0, 3300, 3304, 3305, 3308, 3310, 3317})
+    for (int code : { 0, 3300, 3304, 3305, 3308, 3310, 3317 })
         QVERIFY2(messageForErrNo(code).isEmpty(), QByteArray::number(code).constData());
 }
 
@@ -224,12 +223,13 @@ void TestSpeechRules::tokenReply_data()
     QTest::newRow("full") << QByteArray(R"({"access_token":"24.a","session_key":"sk",
         "refresh_token":"rt","session_secret":"ss","expires_in":2592000,"scope":"x"})")
                           << true << QStringLiteral("24.a") << QStringLiteral("sk") << 2592000;
-    QTest::newRow("no expires_in") << QByteArray(R"({"access_token":"t"})") << true
-                                   << QStringLiteral("t") << QString() << 0;
-    QTest::newRow("no access_token") << QByteArray(R"({"error":"invalid_client"})") << true
-                                     << QString() << QString() << 0;
+    QTest::newRow("no expires_in")
+        << QByteArray(R"({"access_token":"t"})") << true << QStringLiteral("t") << QString() << 0;
+    QTest::newRow("no access_token")
+        << QByteArray(R"({"error":"invalid_client"})") << true << QString() << QString() << 0;
     QTest::newRow("wrong types") << QByteArray(R"({"access_token":5,"session_key":["a"],
-        "expires_in":"30"})") << true << QString() << QString() << 0;
+        "expires_in":"30"})") << true
+                                 << QString() << QString() << 0;
     QTest::newRow("utf-8") << QByteArray(R"({"access_token":"令牌"})") << true
                            << QStringLiteral("令牌") << QString() << 0;
     QTest::newRow("not json") << QByteArray("access_token=abc") << false << QString() << QString()
@@ -257,9 +257,9 @@ void TestSpeechRules::tokenReply()
 void TestSpeechRules::addressesAndTexts()
 {
     QCOMPARE(tokenUrl(QStringLiteral("http://h:1")),
-             QStringLiteral("http://h:1/oauth/2.0/token?grant_type=client_credentials"
-                            "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
-                            "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W"));
+        QStringLiteral("http://h:1/oauth/2.0/token?grant_type=client_credentials"
+                       "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
+                       "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W"));
     QCOMPARE(recognitionUrl(QStringLiteral("http://h:1")), QStringLiteral("http://h:1/server_api"));
 
     QCOMPARE(uploadProgressText(3, 3), QStringLiteral("转写:0.0%"));

@@ -29,8 +29,8 @@ const QByteArray SpeechPath = "/server_api";
 
 Reply textReply(const QString &text)
 {
-    return Reply::json(R"({"err_no":0,"err_msg":"success.","sn":"1","result":[")"
-                       + text.toUtf8() + "\"]}");
+    return Reply::json(
+        R"({"err_no":0,"err_msg":"success.","sn":"1","result":[")" + text.toUtf8() + "\"]}");
 }
 
 Json::Value parsed(const QByteArray &body)
@@ -138,11 +138,11 @@ QString TestTranscriptionJob::makeAudio(const QString &name, int seconds)
     const int frequency = 300 + 40 * audioCache.size();
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                  QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                  QStringLiteral("-i"),
-                  QStringLiteral("sine=frequency=%1:duration=%2").arg(frequency).arg(seconds),
-                  QStringLiteral("-ar"), QStringLiteral("44100"), path});
+        { QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+            QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+            QStringLiteral("-i"),
+            QStringLiteral("sine=frequency=%1:duration=%2").arg(frequency).arg(seconds),
+            QStringLiteral("-ar"), QStringLiteral("44100"), path });
     if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0)
         return QString();
     audioCache.insert(name, path);
@@ -188,15 +188,16 @@ void TestTranscriptionJob::tokenIsRequestedOnceAndKept()
     const QList<Request> tokens = peer->requestsTo(TokenPath);
     QCOMPARE(tokens.size(), 1);
     QCOMPARE(tokens[0].method, QByteArray("GET"));
-    QCOMPARE(tokens[0].query, QByteArray("grant_type=client_credentials"
-                                         "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
-                                         "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W"));
+    QCOMPARE(tokens[0].query,
+        QByteArray("grant_type=client_credentials"
+                   "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
+                   "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W"));
     QCOMPARE(w->accessToken, QStringLiteral("24.tok"));
     QCOMPARE(w->sessionKey, QStringLiteral("sk"));
     QCOMPARE(w->refreshToken, QStringLiteral("rt"));
     QCOMPARE(w->sessionSecret, QStringLiteral("ss"));
     QCOMPARE(w->tokenExpiresIn, 2592000);
-    QCOMPARE(dialogs->noticeTexts(), QStringList{QStringLiteral("文件已经全部转换完成！")});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
     QCOMPARE(readAll(wordFile(QStringLiteral("first take.txt"))), QByteArray("hello\n"));
 
     // A second job in the same run asks for no token.
@@ -232,14 +233,13 @@ void TestTranscriptionJob::tokenFailures()
     addTask(audioCache.value(QStringLiteral("a.wav")));
     w->setTokenTimeoutMs(limitMs);
     peer->enqueue(TokenPath,
-                  Reply::json(status == 200 ? R"({"access_token":"late"})"
-                                            : R"({"error":"invalid_client"})",
-                              status)
-                      .after(replyDelayMs));
+        Reply::json(
+            status == 200 ? R"({"access_token":"late"})" : R"({"error":"invalid_client"})", status)
+            .after(replyDelayMs));
     peer->setFallback(SpeechPath, textReply(QStringLiteral("x")));
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList{notice});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { notice });
     QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
     QVERIFY(w->startConvertButton->isEnabled());
     // Whatever comes later starts nothing: no token, no second message, no recognition.
@@ -298,20 +298,18 @@ void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
     w->languageCombo->setCurrentText(QStringLiteral("英文"));
     QStringList sentSegments;
     int n = 0;
-    peer->setHandler(SpeechPath, [&](const Request &) {
-        return textReply(QStringLiteral("part %1").arg(++n));
-    });
+    peer->setHandler(
+        SpeechPath, [&](const Request &) { return textReply(QStringLiteral("part %1").arg(++n)); });
     QStringList textsAtRequest;
-    connect(peer, &ScriptedHttpPeer::requestReceived, this, [&] {
-        textsAtRequest << w->startConvertButton->text();
-    });
+    connect(peer, &ScriptedHttpPeer::requestReceived, this,
+        [&] { textsAtRequest << w->startConvertButton->text(); });
 
     startAndWaitIdle(60000);
     const QList<Request> sent = peer->requestsTo(SpeechPath);
     QCOMPARE(sent.size(), 3);
-    QCOMPARE(textsAtRequest.mid(1), QStringList({QStringLiteral("转写:0.0%"),
-                                                 QStringLiteral("转写:33.3%"),
-                                                 QStringLiteral("转写:66.7%")}));
+    QCOMPARE(textsAtRequest.mid(1),
+        QStringList({ QStringLiteral("转写:0.0%"), QStringLiteral("转写:33.3%"),
+            QStringLiteral("转写:66.7%") }));
 
     QSet<QByteArray> speeches;
     for (const Request &r : sent) {
@@ -325,8 +323,9 @@ void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
         QCOMPARE(body["rate"].asInt(), 16000);
         QCOMPARE(body["token"].asString(), std::string("24.tok"));
         QCOMPARE(body["cuid"].asString(), std::string("8-0-27-aa-bb-1"));
-        const QByteArray speech = QByteArray::fromBase64(
-            QByteArray::fromStdString(body["speech"].asString()), QByteArray::AbortOnBase64DecodingErrors);
+        const QByteArray speech
+            = QByteArray::fromBase64(QByteArray::fromStdString(body["speech"].asString()),
+                QByteArray::AbortOnBase64DecodingErrors);
         QCOMPARE(body["len"].asInt(), speech.size());
         QVERIFY(speech.startsWith("RIFF"));
         speeches.insert(speech);
@@ -335,14 +334,14 @@ void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
 
     // Segments, converted copy and task entry are gone; the transcript holds all three texts.
     QCOMPARE(readAll(wordFile(QStringLiteral("Meeting 1.txt"))),
-             QByteArray("part 1\n\npart 2\n\npart 3\n"));
+        QByteArray("part 1\n\npart 2\n\npart 3\n"));
     QVERIFY(w->taskFiles.isEmpty());
     QCOMPARE(w->taskFileCombo->count(), 0);
     QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/Meeting 1_16k.wav")));
     QVERIFY(QFile::exists(audio));
-    QVERIFY(QDir(appDir->path() + QStringLiteral("/myTmpWAVFiles"))
-                .entryList(QDir::Files).isEmpty());
-    QCOMPARE(dialogs->noticeTexts(), QStringList{QStringLiteral("文件已经全部转换完成！")});
+    QVERIFY(
+        QDir(appDir->path() + QStringLiteral("/myTmpWAVFiles")).entryList(QDir::Files).isEmpty());
+    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
     QVERIFY(w->closeDocButton->isEnabled());
 }
 
@@ -365,7 +364,7 @@ void TestTranscriptionJob::twoTaskFilesEachGetTheirOwnText()
     QVERIFY(w->txtFiles.contains(wordFile(QStringLiteral("two.txt"))));
     // No language row matches: no "dev_pid".
     QVERIFY(!parsed(peer->requestsTo(SpeechPath)[0].body).isMember("dev_pid"));
-    QCOMPARE(dialogs->noticeTexts(), QStringList{QStringLiteral("文件已经全部转换完成！")});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
 }
 
 void TestTranscriptionJob::errNoTable_data()
@@ -381,8 +380,10 @@ void TestTranscriptionJob::errNoTable_data()
     QTest::newRow("3314") << 3314 << QStringLiteral("音频长度过短！");
     QTest::newRow("3315") << 3315 << QStringLiteral("语音服务器处理超时！");
     QTest::newRow("3316") << 3316 << QStringLiteral("音频转为pcm失败！");
-    QTest::newRow("3300 not in the table") << 3300 << QStringLiteral("语音识别出错（错误码：3300）！");
-    QTest::newRow("3308 not in the table") << 3308 << QStringLiteral("语音识别出错（错误码：3308）！");
+    QTest::newRow("3300 not in the table")
+        << 3300 << QStringLiteral("语音识别出错（错误码：3300）！");
+    QTest::newRow("3308 not in the table")
+        << 3308 << QStringLiteral("语音识别出错（错误码：3308）！");
 }
 
 void TestTranscriptionJob::errNoTable()
@@ -395,11 +396,11 @@ void TestTranscriptionJob::errNoTable()
     addTask(audio);
     w->accessToken = QStringLiteral("kept");
     peer->enqueue(SpeechPath, textReply(QStringLiteral("kept text")));
-    peer->enqueue(SpeechPath, Reply::json("{\"err_no\":" + QByteArray::number(errNo)
-                                          + ",\"err_msg\":\"x\"}"));
+    peer->enqueue(SpeechPath,
+        Reply::json("{\"err_no\":" + QByteArray::number(errNo) + ",\"err_msg\":\"x\"}"));
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList{notice});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { notice });
     QCOMPARE(w->lastErrNo, errNo);
     QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
     QVERIFY(w->closeDocButton->isEnabled());
@@ -407,7 +408,7 @@ void TestTranscriptionJob::errNoTable()
     // The job ended: transcript unwritten, pane and task list kept, front entry as added.
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("song.txt"))));
     QCOMPARE(w->textEdit->toPlainText(), QStringLiteral("kept text\n"));
-    QCOMPARE(w->taskFiles, QStringList{audio});
+    QCOMPARE(w->taskFiles, QStringList { audio });
     QCOMPARE(w->taskFileCombo->itemText(0), QStringLiteral("song.flac"));
     QCOMPARE(w->accessToken, QStringLiteral("kept"));
     QTest::qWait(100);
@@ -424,14 +425,14 @@ void TestTranscriptionJob::rejectedTokenIsDropped()
     peer->enqueue(SpeechPath, textReply(QStringLiteral("ok")));
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList{QStringLiteral("鉴权失败！")});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("鉴权失败！") });
     QVERIFY(w->accessToken.isEmpty());
     QCOMPARE(peer->requestsTo(TokenPath).size(), 0);
 
     startAndWaitIdle();
     QCOMPARE(peer->requestsTo(TokenPath).size(), 1);
-    QCOMPARE(parsed(peer->requestsTo(SpeechPath)[1].body)["token"].asString(),
-             std::string("24.tok"));
+    QCOMPARE(
+        parsed(peer->requestsTo(SpeechPath)[1].body)["token"].asString(), std::string("24.tok"));
     QCOMPARE(readAll(wordFile(QStringLiteral("a.txt"))), QByteArray("ok\n"));
 }
 
@@ -461,7 +462,7 @@ void TestTranscriptionJob::busyServiceIsAskedAgain()
     for (const QString &text : waits)
         QVERIFY2(form.match(text).hasMatch(), qPrintable(text));
     QCOMPARE(readAll(wordFile(QStringLiteral("busy.txt"))), QByteArray("at last\n"));
-    QCOMPARE(dialogs->noticeTexts(), QStringList{QStringLiteral("文件已经全部转换完成！")});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
 }
 
 void TestTranscriptionJob::badReplies_data()
@@ -473,15 +474,15 @@ void TestTranscriptionJob::badReplies_data()
     const QString network = QStringLiteral("转换失败，请检查网络信号是否充足！");
     QTest::newRow("empty") << Reply::json("") << unrecognised;
     QTest::newRow("not json") << Reply::json("Service Unavailable") << unrecognised;
-    QTest::newRow("result a string") << Reply::json(R"({"err_no":0,"result":"text"})")
-                                     << unrecognised;
+    QTest::newRow("result a string")
+        << Reply::json(R"({"err_no":0,"result":"text"})") << unrecognised;
     QTest::newRow("err_no a string") << Reply::json(R"({"err_no":"3304"})") << unrecognised;
     QTest::newRow("cut off") << Reply::json(R"({"err_no":0,"result":["tex)") << unrecognised;
-    QTest::newRow("huge") << Reply::json(R"({"err_no":0,"result":[")"
-                                         + QByteArray(2 * 1024 * 1024, 'w') + "\"]}")
+    QTest::newRow("huge") << Reply::json(
+        R"({"err_no":0,"result":[")" + QByteArray(2 * 1024 * 1024, 'w') + "\"]}")
                           << unrecognised;
-    QTest::newRow("http 500 with json") << Reply::json(R"({"err_no":0,"result":["no"]})", 500)
-                                        << network;
+    QTest::newRow("http 500 with json")
+        << Reply::json(R"({"err_no":0,"result":["no"]})", 500) << network;
     QTest::newRow("connection closed") << Reply::closing() << network;
     QTest::newRow("never answers") << Reply::silent() << network;
 }
@@ -499,10 +500,10 @@ void TestTranscriptionJob::badReplies()
     peer->enqueue(SpeechPath, reply);
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList{notice});
+    QCOMPARE(dialogs->noticeTexts(), QStringList { notice });
     QVERIFY(w->textEdit->toPlainText().isEmpty());
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("bad.txt"))));
-    QCOMPARE(w->taskFiles, QStringList{audio});
+    QCOMPARE(w->taskFiles, QStringList { audio });
     QVERIFY(w->startConvertButton->isEnabled());
 }
 
@@ -525,8 +526,7 @@ void TestTranscriptionJob::slowReplyIsStillTaken()
     w->setServiceBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
     addTask(audio);
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts().last(),
-             QStringLiteral("转换失败，请检查网络信号是否充足！"));
+    QCOMPARE(dialogs->noticeTexts().last(), QStringLiteral("转换失败，请检查网络信号是否充足！"));
 }
 
 void TestTranscriptionJob::stopDuringRequest()
@@ -548,7 +548,7 @@ void TestTranscriptionJob::stopDuringRequest()
     QVERIFY(!running());
     QVERIFY(w->startConvertButton->isEnabled());
     QVERIFY(dialogs->notices.isEmpty());
-    QCOMPARE(w->taskFiles, QStringList{audio});
+    QCOMPARE(w->taskFiles, QStringList { audio });
 
     // A new start begins with the file as it was added.
     startAndWaitIdle();
@@ -605,7 +605,7 @@ void TestTranscriptionJob::stopDuringConversion()
     QVERIFY(!running());
     QVERIFY(w->startConvertButton->isEnabled());
     QVERIFY(w->textEdit->toPlainText().isEmpty());
-    QCOMPARE(w->taskFiles, QStringList{audio});
+    QCOMPARE(w->taskFiles, QStringList { audio });
 
     startAndWaitIdle();
     QCOMPARE(readAll(wordFile(QStringLiteral("conv.txt"))), QByteArray("never\n"));

@@ -34,8 +34,8 @@ void ScriptedHttpPeer::setFallback(const QByteArray &path, const Reply &reply)
     fallbacks[path] = reply;
 }
 
-void ScriptedHttpPeer::setHandler(const QByteArray &path,
-                                  std::function<Reply(const Request &)> handler)
+void ScriptedHttpPeer::setHandler(
+    const QByteArray &path, std::function<Reply(const Request &)> handler)
 {
     handlers[path] = std::move(handler);
 }
@@ -82,8 +82,8 @@ void ScriptedHttpPeer::onReadyRead(QTcpSocket *socket)
         for (int i = 1; i < lines.size(); ++i) {
             const int colon = lines[i].indexOf(':');
             if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                       lines[i].mid(colon + 1).trimmed());
+                request.headers.insert(
+                    lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
         }
         const int length = request.headers.value("content-length", "0").toInt();
         if (buffer.size() < headerEnd + 4 + length)

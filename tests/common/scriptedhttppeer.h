@@ -22,7 +22,7 @@ public:
     struct Request
     {
         QByteArray method;
-        QByteArray path;  // without the query
+        QByteArray path; // without the query
         QByteArray query; // the text after "?", empty when none
         QHash<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
@@ -31,18 +31,18 @@ public:
     struct Reply
     {
         enum Action {
-            Answer,  // send status and body
-            Close,   // close the connection without a word
-            Silent,  // keep the connection open and never answer
+            Answer, // send status and body
+            Close, // close the connection without a word
+            Silent, // keep the connection open and never answer
         };
         int status = 200;
         QByteArray body;
         int delayMs = 0;
         Action action = Answer;
 
-        static Reply json(const QByteArray &body, int status = 200) { return {status, body}; }
-        static Reply closing() { return {200, {}, 0, Close}; }
-        static Reply silent() { return {200, {}, 0, Silent}; }
+        static Reply json(const QByteArray &body, int status = 200) { return { status, body }; }
+        static Reply closing() { return { 200, {}, 0, Close }; }
+        static Reply silent() { return { 200, {}, 0, Silent }; }
         Reply after(int ms) const
         {
             Reply r = *this;

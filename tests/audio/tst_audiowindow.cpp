@@ -45,6 +45,8 @@ private slots:
     void recordingGetsFreeName();
     void recordingWithoutDevice();
     void recordingWithoutFfmpeg();
+    void recordingThatWritesNothing();
+    void clearFolderKeepsSubfolders();
     void playbackButtonsAndFileChoice();
     void playbackShowsPosition();
 
@@ -294,6 +296,37 @@ void TestAudioWindow::recordingWithoutFfmpeg()
     QCOMPARE(w->recordButton->toolTip(), str("开始录制"));
     QVERIFY(w->taskFiles.isEmpty());
     QVERIFY(!QFile::exists(w->recordFile));
+}
+
+void TestAudioWindow::recordingThatWritesNothing()
+{
+    // A device ffmpeg cannot open: the tool ends at once and leaves no file.
+    w->setCaptureInputOverride(words("-f|lavfi|-i|no_such_source"));
+    w->audioDevice = str("Gone Mic");
+    const QStringList library = w->wavFiles;
+    w->recordButton->setChecked(true);
+    QTest::qWait(300);
+    w->recordButton->setChecked(false);
+    QCOMPARE(dialogs->noticeTexts(), QStringList { str("录音失败，未生成录音文件！") });
+    QCOMPARE(w->wavFiles, library);
+    QVERIFY(w->taskFiles.isEmpty());
+    QCOMPARE(w->taskFileCombo->count(), 0);
+    QCOMPARE(w->recordButton->toolTip(), str("开始录制"));
+}
+
+void TestAudioWindow::clearFolderKeepsSubfolders()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(str("sub")));
+    for (const char *name : { "0.wav", "1 b.wav", "sub/keep.wav" }) {
+        QFile file(dir.filePath(str(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    w->clearFolder(dir.path());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList { str("sub") });
+    QVERIFY(QFile::exists(dir.filePath(str("sub/keep.wav"))));
 }
 
 void TestAudioWindow::playbackButtonsAndFileChoice()

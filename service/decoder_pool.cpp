@@ -1,5 +1,6 @@
 #include "decoder_pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <stdexcept>
@@ -71,9 +72,10 @@ DecoderPool::Outcome DecoderPool::recognize(const int16_t *samples, size_t count
         ~Returner() { pool->release(*decoders); }
     } returner{this, &taken};
 
+    const std::vector<size_t> utterances = utteranceBounds(samples, count, split);
     const std::vector<size_t> bounds =
-        splitAtSilences(samples, count, static_cast<int>(taken.size()), split);
-    const size_t pieces = bounds.size() - 1;
+        groupUtterances(utterances, static_cast<int>(taken.size()), split);
+    const size_t pieces = bounds.empty() ? 0 : bounds.size() - 1;
     // Short audio or audio without pauses needs fewer decoders than it took.
     if (pieces < taken.size()) {
         const std::vector<Recognizer *> spare(taken.begin() + static_cast<long>(pieces), taken.end());
@@ -82,9 +84,19 @@ DecoderPool::Outcome DecoderPool::recognize(const int16_t *samples, size_t count
     }
     std::vector<std::string> texts(pieces);
     std::vector<std::exception_ptr> errors(pieces);
+    // Each piece is a run of whole utterances, each decoded on its own, so
+    // the text does not depend on how many pieces there are.
     auto decodePiece = [&](size_t i) {
         try {
-            texts[i] = taken[i]->recognize(samples + bounds[i], bounds[i + 1] - bounds[i]);
+            auto it = std::lower_bound(utterances.begin(), utterances.end(), bounds[i]);
+            for (; it + 1 != utterances.end() && *it < bounds[i + 1]; ++it) {
+                const std::string words = taken[i]->recognize(samples + *it, *(it + 1) - *it);
+                if (words.empty())
+                    continue;
+                if (!texts[i].empty())
+                    texts[i] += ' ';
+                texts[i] += words;
+            }
         } catch (...) {
             errors[i] = std::current_exception();
         }
@@ -93,7 +105,8 @@ DecoderPool::Outcome DecoderPool::recognize(const int16_t *samples, size_t count
     std::vector<std::thread> helpers;
     for (size_t i = 1; i < pieces; ++i)
         helpers.emplace_back(decodePiece, i);
-    decodePiece(0);
+    if (pieces > 0)
+        decodePiece(0);
     for (std::thread &t : helpers)
         t.join();
 

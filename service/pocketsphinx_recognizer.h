@@ -28,9 +28,6 @@ public:
     PocketSphinxRecognizer(const PocketSphinxRecognizer &) = delete;
     PocketSphinxRecognizer &operator=(const PocketSphinxRecognizer &) = delete;
 
-    // Splits the samples into utterances at the decoder's own voice activity
-    // changes and decodes each one on its own, as a streaming recogniser
-    // would; the hypotheses are joined in order.
     std::string recognize(const int16_t *samples, size_t count) override;
 
 private:

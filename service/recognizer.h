@@ -13,8 +13,9 @@ class Recognizer
 public:
     virtual ~Recognizer() = default;
 
-    // Returns the recognised words separated by single blanks; empty for
-    // silence. Each call starts from the same state, whatever came before.
+    // Decodes the samples as one utterance. Returns the recognised words
+    // separated by single blanks, empty for silence. Each call starts from
+    // the same state, whatever came before.
     virtual std::string recognize(const int16_t *samples, size_t count) = 0;
 };
 

@@ -7,11 +7,6 @@ namespace speech {
 
 namespace {
 
-// Below this spread between quiet and loud frames nothing can be told apart.
-constexpr double kMinContrastDb = 12.0;
-// Where between noise floor and speech level the quiet threshold lies.
-constexpr double kThresholdPosition = 0.25;
-
 double frameLevelDb(const int16_t *p, size_t n)
 {
     double sum = 0;
@@ -44,9 +39,9 @@ std::vector<SilenceRun> findSilences(const int16_t *samples, size_t count,
 
     const double floorDb = percentile(level, 0.05);
     const double speechDb = percentile(level, 0.95);
-    if (speechDb - floorDb < kMinContrastDb)
+    if (speechDb - floorDb < settings.minContrastDb)
         return runs;
-    const double threshold = floorDb + kThresholdPosition * (speechDb - floorDb);
+    const double threshold = floorDb + settings.thresholdPosition * (speechDb - floorDb);
 
     size_t f = 0;
     while (f < frames) {
@@ -57,60 +52,69 @@ std::vector<SilenceRun> findSilences(const int16_t *samples, size_t count,
         const size_t start = f;
         while (f < frames && level[f] < threshold)
             ++f;
-        const SilenceRun run{start * frame, f * frame};
+        // The samples after the last whole frame belong to the run that reaches them.
+        const SilenceRun run{start * frame, f == frames ? count : f * frame};
         if (run.length() >= settings.minSilenceSamples)
             runs.push_back(run);
     }
     return runs;
 }
 
-std::vector<size_t> splitAtSilences(const int16_t *samples, size_t count, int parts,
+std::vector<size_t> utteranceBounds(const int16_t *samples, size_t count,
                                     const SplitSettings &settings)
 {
     std::vector<size_t> bounds{0};
-    if (parts > 1 && count >= 2 * settings.minPartSamples) {
-        const std::vector<SilenceRun> runs = findSilences(samples, count, settings);
-        const double partLength = double(count) / parts;
-        const double window = settings.balanceWindow * partLength;
-
-        for (int i = 1; i < parts; ++i) {
-            const double target = i * partLength;
-            const SilenceRun *best = nullptr;
-            double bestDistance = 0;
-            bool bestInWindow = false;
-            for (const SilenceRun &run : runs) {
-                const size_t cut = run.middle();
-                // Each piece, and what is left after the cut, must be worth a decoder.
-                if (cut < bounds.back() + settings.minPartSamples
-                    || cut + settings.minPartSamples > count)
-                    continue;
-                const double distance = std::fabs(double(cut) - target);
-                const bool inWindow = distance <= window;
-                // In the window the longest pause wins (the surest word
-                // boundary); outside it the nearest one.
-                bool better = false;
-                if (!best)
-                    better = true;
-                else if (inWindow != bestInWindow)
-                    better = inWindow;
-                else if (inWindow)
-                    better = run.length() > best->length()
-                             || (run.length() == best->length() && distance < bestDistance);
-                else
-                    better = distance < bestDistance;
-                if (better) {
-                    best = &run;
-                    bestDistance = distance;
-                    bestInWindow = inWindow;
-                }
-            }
-            // Past the next target's window the cut would take that target's place.
-            if (best && best->middle() < target + partLength - window)
-                bounds.push_back(best->middle());
-        }
+    if (count == 0)
+        return bounds;
+    for (const SilenceRun &run : findSilences(samples, count, settings)) {
+        // Leading and trailing silence stays with the speech next to it.
+        if (run.begin == 0 || run.end == count)
+            continue;
+        const size_t cut = run.middle();
+        if (cut >= bounds.back() + settings.minUtteranceSamples
+            && cut + settings.minUtteranceSamples <= count)
+            bounds.push_back(cut);
     }
     bounds.push_back(count);
     return bounds;
+}
+
+std::vector<size_t> groupUtterances(const std::vector<size_t> &bounds, int parts,
+                                    const SplitSettings &settings)
+{
+    if (bounds.size() < 2)
+        return bounds;
+    const size_t first = bounds.front();
+    const size_t last = bounds.back();
+    std::vector<size_t> grouped{first};
+    const double partLength = double(last - first) / std::max(1, parts);
+    for (int i = 1; i < parts; ++i) {
+        const double target = double(first) + i * partLength;
+        size_t best = 0;
+        double bestDistance = 0;
+        for (size_t k = 1; k + 1 < bounds.size(); ++k) {
+            const size_t cut = bounds[k];
+            if (cut < grouped.back() + settings.minPartSamples
+                || cut + settings.minPartSamples > last)
+                continue;
+            const double distance = std::fabs(double(cut) - target);
+            if (best == 0 || distance < bestDistance) {
+                best = cut;
+                bestDistance = distance;
+            }
+        }
+        // A cut nearer the next target than this one belongs to the next.
+        if (best != 0 && double(best) < target + partLength / 2)
+            grouped.push_back(best);
+    }
+    grouped.push_back(last);
+    return grouped;
+}
+
+std::vector<size_t> splitAtSilences(const int16_t *samples, size_t count, int parts,
+                                    const SplitSettings &settings)
+{
+    return groupUtterances(utteranceBounds(samples, count, settings), parts, settings);
 }
 
 } // namespace speech

@@ -6,6 +6,7 @@
 #include <json/json.h>
 
 #include <chrono>
+#include <sys/socket.h>
 #include <cstdio>
 #include <mutex>
 
@@ -57,6 +58,7 @@ struct SpeechServer::Impl
     TokenSigner signer;
     httplib::Server http;
     std::mutex logMutex;
+    int listenSocket = -1;
 
     explicit Impl(ServiceConfig c) : config(std::move(c)), signer(config.key) {}
 
@@ -171,6 +173,13 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
     const size_t threads = d->config.httpThreads;
     http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     http.set_payload_max_length(kMaxBodyBytes);
+    // Address reuse for a quick restart, but not port sharing: a second
+    // service on a port in use must fail rather than take half its clients.
+    http.set_socket_options([this](int sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        d->listenSocket = sock;
+    });
 
     auto token = [this](const httplib::Request &req, httplib::Response &res) {
         d->handleToken(req, res);
@@ -190,7 +199,13 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
         Json::Value body;
         if (res.status == 413) {
             body["error"] = "payload_too_large";
-            body["error_description"] = "request bodies are limited to 16 MiB";
+            // The library keeps form-encoded bodies much smaller than others.
+            const bool form = req.get_header_value("Content-Type").find(
+                                  "application/x-www-form-urlencoded")
+                              != std::string::npos;
+            body["error_description"] = form ? "form-encoded bodies are limited to 8 KiB; send "
+                                               "recognition requests as application/json"
+                                             : "request bodies are limited to 16 MiB";
         } else if (res.status == 404) {
             body["error"] = "not_found";
             body["error_description"] = "no such endpoint: " + req.method + " " + req.path;
@@ -218,9 +233,13 @@ SpeechServer::~SpeechServer() = default;
 
 int SpeechServer::bind(const std::string &host, int port)
 {
-    if (port == 0)
-        return d->http.bind_to_any_port(host);
-    return d->http.bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? d->http.bind_to_any_port(host)
+                                : (d->http.bind_to_port(host, port) ? port : -1);
+    // The library listens with a backlog of 5; a burst of clients beyond
+    // that meets SYN cookies and resets. Listening again only raises it.
+    if (bound > 0 && d->listenSocket >= 0)
+        ::listen(d->listenSocket, SOMAXCONN);
+    return bound;
 }
 
 bool SpeechServer::serve()

@@ -103,8 +103,9 @@ std::vector<size_t> groupUtterances(const std::vector<size_t> &bounds, int parts
                 bestDistance = distance;
             }
         }
-        // A cut nearer the next target than this one belongs to the next.
-        if (best != 0 && double(best) < target + partLength / 2)
+        // A cut nearer the next target than this one is left to the next.
+        const bool nextIsNearer = i + 1 < parts && double(best) >= target + partLength / 2;
+        if (best != 0 && !nextIsNearer)
             grouped.push_back(best);
     }
     grouped.push_back(last);

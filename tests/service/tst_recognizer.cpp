@@ -1,0 +1,143 @@
+// The real recogniser: PocketSphinx with the US-English model on synthetic
+// speech from flite, on silence, and split over several decoders.
+
+#include <QtTest>
+
+#include "requestbodies.h"
+
+#include "audio_input.h"
+#include "decoder_pool.h"
+#include "pocketsphinx_recognizer.h"
+
+#include "common/speechservice.h"
+#include "common/wordrate.h"
+
+using namespace speech;
+
+namespace {
+
+const char *kSentences =
+    "The weather was cold this morning, so we stayed inside and talked about the plans for the "
+    "new school year. After lunch we walked down to the river and watched the boats move slowly "
+    "past the bridge. The children played in the park until the sun went down behind the hills. "
+    "My brother wants to study history at the university in the city. Our teacher said that the "
+    "best way to learn a language is to speak it every day.";
+
+std::unique_ptr<Recognizer> englishDecoder()
+{
+    return std::make_unique<PocketSphinxRecognizer>(defaultEnglishModel());
+}
+
+} // namespace
+
+class RecognizerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void recognisesSyntheticSpeech();
+    void silenceGivesNoWords();
+    void splitDecodingGivesTheSameWords();
+    void decoderKeepsNoStateBetweenCalls();
+    void missingModelIsReported();
+
+private:
+    QTemporaryDir dir;
+    std::vector<int16_t> speechSamples;
+    std::unique_ptr<DecoderPool> pool; // two decoders
+};
+
+void RecognizerTest::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    const QString textFile = dir.filePath(QStringLiteral("text.txt"));
+    QFile f(textFile);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(kSentences);
+    f.close();
+    const QString wav = dir.filePath(QStringLiteral("speech.wav"));
+    QVERIFY2(makeSpeechWav(textFile, wav), "flite or ffmpeg failed");
+    QFile w(wav);
+    QVERIFY(w.open(QIODevice::ReadOnly));
+    const QByteArray bytes = w.readAll();
+    const AudioInput audio = readAudio(std::string_view(bytes.constData(), size_t(bytes.size())));
+    QVERIFY2(audio.ok, audio.error.c_str());
+    QVERIFY(audio.seconds() > 15 && audio.seconds() < 60);
+    speechSamples = audio.samples;
+
+    pool = std::make_unique<DecoderPool>(englishDecoder, 2);
+}
+
+void RecognizerTest::recognisesSyntheticSpeech()
+{
+    const DecoderPool::Outcome out = pool->recognize(speechSamples.data(), speechSamples.size());
+    const double wer = WordRate::errorRate(QString::fromLatin1(kSentences),
+                                           QString::fromStdString(out.text));
+    qInfo("word error rate %.1f %% over %zu piece(s) in %lld ms: %s", 100 * wer, out.pieces,
+          out.decodeMs, out.text.c_str());
+    // PocketSphinx gets about nine words in ten of this voice right.
+    QVERIFY2(wer <= 0.2, out.text.c_str());
+    // Lower case words, single blanks, nothing around them.
+    QVERIFY(QString::fromStdString(out.text).contains(QRegularExpression(QStringLiteral("^[a-z' ]+$"))));
+    QVERIFY(out.text.find("  ") == std::string::npos);
+    QVERIFY(out.text.front() != ' ' && out.text.back() != ' ');
+}
+
+void RecognizerTest::silenceGivesNoWords()
+{
+    const std::vector<int16_t> zeros = testaudio::silence(5);
+    DecoderPool::Outcome out = pool->recognize(zeros.data(), zeros.size());
+    QCOMPARE(out.text, std::string());
+
+    // Faint hiss, as from a microphone left open in a quiet room.
+    std::vector<int16_t> hiss(5 * kSampleRate);
+    uint32_t x = 1;
+    for (int16_t &s : hiss) {
+        x = x * 1664525u + 1013904223u;
+        s = static_cast<int16_t>(int(x >> 24) - 128) / 16;
+    }
+    out = pool->recognize(hiss.data(), hiss.size());
+    QCOMPARE(out.text, std::string());
+}
+
+void RecognizerTest::splitDecodingGivesTheSameWords()
+{
+    DecoderPool single(englishDecoder, 1);
+    const DecoderPool::Outcome whole = single.recognize(speechSamples.data(), speechSamples.size());
+    QCOMPARE(whole.pieces, size_t(1));
+
+    const DecoderPool::Outcome split = pool->recognize(speechSamples.data(), speechSamples.size());
+    QCOMPARE(split.pieces, size_t(2));
+    QVERIFY(!whole.text.empty());
+    QCOMPARE(WordRate::words(QString::fromStdString(split.text)),
+             WordRate::words(QString::fromStdString(whole.text)));
+    qInfo("one decoder %lld ms, two decoders %lld ms", whole.decodeMs, split.decodeMs);
+}
+
+void RecognizerTest::decoderKeepsNoStateBetweenCalls()
+{
+    PocketSphinxRecognizer decoder(defaultEnglishModel());
+    const size_t n = std::min<size_t>(speechSamples.size(), 8 * kSampleRate);
+    const std::string first = decoder.recognize(speechSamples.data(), n);
+    QVERIFY(!first.empty());
+    // Something very different in between, then the same audio again.
+    const std::vector<int16_t> loud = testaudio::tone(3, 3000, 30000);
+    decoder.recognize(loud.data(), loud.size());
+    QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+}
+
+void RecognizerTest::missingModelIsReported()
+{
+    ModelFiles files = defaultEnglishModel();
+    files.languageModel = dir.filePath(QStringLiteral("no-such.lm.bin")).toStdString();
+    try {
+        PocketSphinxRecognizer decoder(files);
+        QFAIL("a decoder without its language model was built");
+    } catch (const std::runtime_error &e) {
+        QVERIFY2(std::string(e.what()).find("no-such.lm.bin") != std::string::npos, e.what());
+    }
+}
+
+QTEST_GUILESS_MAIN(RecognizerTest)
+#include "tst_recognizer.moc"

@@ -1,0 +1,397 @@
+// The speech-service program over HTTP on a free loopback port: the token
+// endpoint, every kind of bad request, limits, a burst of requests, real
+// recognition, and two processes sharing one key.
+
+#include <QtTest>
+
+#include "requestbodies.h"
+
+#include "audio_input.h"
+#include "token.h"
+
+#include "common/speechservice.h"
+#include "common/wordrate.h"
+
+#include <httplib.h>
+#include <json/json.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace speech;
+
+namespace {
+
+const char *kKey = "shared-test-key-7f3a";
+const char *kClient = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
+const char *kSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
+
+int64_t now()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+Json::Value parse(const std::string &text, bool *ok = nullptr)
+{
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value v;
+    const bool parsed = reader->parse(text.data(), text.data() + text.size(), &v, nullptr);
+    if (ok)
+        *ok = parsed;
+    return v;
+}
+
+struct Reply
+{
+    int status = -1; // -1: no reply at all
+    Json::Value json;
+    bool isJson = false;
+    std::string transportError;
+};
+
+Reply toReply(const httplib::Result &r)
+{
+    Reply reply;
+    if (!r) {
+        reply.transportError = httplib::to_string(r.error());
+        return reply;
+    }
+    reply.status = r->status;
+    reply.json = parse(r->body, &reply.isJson);
+    return reply;
+}
+
+std::string tokenPath(const std::string &grant, const std::string &id, const std::string &secret)
+{
+    return "/oauth/2.0/token?grant_type=" + grant + "&client_id=" + id + "&client_secret=" + secret;
+}
+
+} // namespace
+
+class ServiceHttpTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void tokenIssued();
+    void tokenRefused_data();
+    void tokenRefused();
+    void unknownPathIsJson404();
+    void badRecognitionRequests_data();
+    void badRecognitionRequests();
+    void oversizedBodyIs413();
+    void recognisesSpeechInWavAndRawForm();
+    void silenceGivesEmptyResult();
+    void burstOfFiftyRequests();
+    void logsOneLinePerRequest();
+    void twoProcessesWithOneKeyAcceptEachOthersTokens();
+    void secondServiceOnTheSamePortFails();
+
+private:
+    httplib::Client client() const;
+    Reply post(const std::string &body) const;
+    std::string issueToken(int port) const;
+
+    QTemporaryDir dir;
+    SpeechServiceProcess service{{QStringLiteral("--key"), QString::fromLatin1(kKey),
+                                  QStringLiteral("--threads"), QStringLiteral("2")}};
+    std::string token;
+    std::string speechWav;
+    QString spokenText;
+};
+
+httplib::Client ServiceHttpTest::client() const
+{
+    httplib::Client c("127.0.0.1", service.port());
+    c.set_read_timeout(60, 0);
+    c.set_write_timeout(60, 0);
+    return c;
+}
+
+Reply ServiceHttpTest::post(const std::string &body) const
+{
+    return toReply(client().Post("/server_api", body, "application/json"));
+}
+
+std::string ServiceHttpTest::issueToken(int port) const
+{
+    httplib::Client c("127.0.0.1", port);
+    const Reply r = toReply(c.Get(tokenPath("client_credentials", kClient, kSecret).c_str()));
+    return r.json["access_token"].asString();
+}
+
+void ServiceHttpTest::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+    token = issueToken(service.port());
+    QVERIFY(!token.empty());
+
+    spokenText = QStringLiteral("The children played in the park until the sun went down behind "
+                                "the hills. After lunch we walked down to the river.");
+    const QString textFile = dir.filePath(QStringLiteral("text.txt"));
+    QFile f(textFile);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(spokenText.toUtf8());
+    f.close();
+    const QString wav = dir.filePath(QStringLiteral("speech.wav"));
+    QVERIFY(makeSpeechWav(textFile, wav));
+    QFile w(wav);
+    QVERIFY(w.open(QIODevice::ReadOnly));
+    const QByteArray bytes = w.readAll();
+    speechWav.assign(bytes.constData(), size_t(bytes.size()));
+}
+
+void ServiceHttpTest::tokenIssued()
+{
+    const Reply r = toReply(client().Get(tokenPath("client_credentials", kClient, kSecret).c_str()));
+    QCOMPARE(r.status, 200);
+    QVERIFY(r.isJson);
+    for (const char *member : {"access_token", "session_key", "refresh_token", "session_secret", "scope"}) {
+        QVERIFY2(r.json[member].isString() && !r.json[member].asString().empty(), member);
+    }
+    QCOMPARE(r.json["expires_in"].asInt64(), int64_t(30 * 24 * 3600));
+    // The token holds its own validity: this test can check it with the key.
+    const TokenSigner::Checked c =
+        TokenSigner(kKey).verify(r.json["access_token"].asString(), TokenSigner::Kind::Access, now());
+    QCOMPARE(int(c.verdict), int(TokenSigner::Verdict::Valid));
+    QCOMPARE(c.clientId, std::string(kClient));
+    QVERIFY(std::llabs(c.expiresAt - now() - 30 * 24 * 3600) < 60);
+
+    // The same request as a form POST is answered too.
+    httplib::Params form{{"grant_type", "client_credentials"}, {"client_id", kClient},
+                         {"client_secret", kSecret}};
+    QCOMPARE(toReply(client().Post("/oauth/2.0/token", form)).status, 200);
+}
+
+void ServiceHttpTest::tokenRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    auto add = [](const char *name, const std::string &path, int status, const char *error) {
+        QTest::newRow(name) << QString::fromStdString(path) << status << QString::fromLatin1(error);
+    };
+    add("wrong grant type", tokenPath("password", kClient, kSecret), 400, "unsupported_grant_type");
+    add("no grant type", "/oauth/2.0/token?client_id=x&client_secret=y", 400, "unsupported_grant_type");
+    add("wrong secret", tokenPath("client_credentials", kClient, std::string(kSecret, 31) + "X"), 401,
+        "invalid_client");
+    add("secret with extra character", tokenPath("client_credentials", kClient, kSecret + std::string("0")),
+        401, "invalid_client");
+    add("wrong client", tokenPath("client_credentials", "Someone", kSecret), 401, "invalid_client");
+    add("no credentials", "/oauth/2.0/token?grant_type=client_credentials", 401, "invalid_client");
+}
+
+void ServiceHttpTest::tokenRefused()
+{
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    const Reply r = toReply(client().Get(path.toStdString().c_str()));
+    QCOMPARE(r.status, status);
+    QVERIFY(r.isJson);
+    QCOMPARE(QString::fromStdString(r.json["error"].asString()), error);
+    QVERIFY(!r.json["error_description"].asString().empty());
+    QVERIFY(!r.json.isMember("access_token"));
+}
+
+void ServiceHttpTest::unknownPathIsJson404()
+{
+    for (const char *path : {"/", "/server_api/x", "/oauth/2.0/token/x"}) {
+        const Reply r = toReply(client().Get(path));
+        QCOMPARE(r.status, 404);
+        QVERIFY(r.isJson);
+        QVERIFY(r.json.isMember("error"));
+    }
+    // Recognition is a POST only.
+    QCOMPARE(toReply(client().Get("/server_api")).status, 404);
+}
+
+void ServiceHttpTest::badRecognitionRequests_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("errNo");
+    const std::string wav = makeWav(testaudio::tone(1.0));
+    const Json::Value good = testaudio::body(wav, token);
+    auto add = [](const char *name, const std::string &body, int errNo) {
+        QTest::newRow(name) << QByteArray(body.data(), int(body.size())) << errNo;
+    };
+    auto with = [&](const char *member, const Json::Value &value) {
+        Json::Value v = good;
+        v[member] = value;
+        return testaudio::text(v);
+    };
+    const TokenSigner signer(kKey);
+    std::string altered = token;
+    altered[altered.size() - 3] = altered[altered.size() - 3] == 'a' ? 'b' : 'a';
+    std::string lying = wav;
+    lying[41] = '\x7f'; // data size far beyond the bytes
+
+    add("empty body", "", 3300);
+    add("not JSON", "hello", 3300);
+    add("JSON array", "[]", 3300);
+    add("binary junk", std::string("\x00\xff\x10{", 4), 3300);
+    add("len as text", with("len", "32044"), 3300);
+    add("speech as array", with("speech", Json::Value(Json::arrayValue)), 3300);
+    add("bad Base64", with("speech", "%%%%"), 3300);
+    add("lying len", with("len", Json::UInt64(wav.size() + 2)), 3300);
+    add("Mandarin", with("dev_pid", 1537), 3300);
+    add("token missing", with("token", ""), 3302);
+    add("token of another client", with("token", signer.sign(TokenSigner::Kind::Access, "Other", now() + 60)),
+        3302);
+    add("token expired", with("token", signer.sign(TokenSigner::Kind::Access, kClient, now() - 1)), 3302);
+    add("token altered", with("token", altered), 3302);
+    add("token of another key",
+        with("token", TokenSigner("other key").sign(TokenSigner::Kind::Access, kClient, now() + 60)), 3302);
+    add("lying WAV header", testaudio::text(testaudio::body(lying, token)), 3309);
+    add("stereo", testaudio::text(testaudio::body(makeWav(testaudio::tone(1), 16000, 2), token)), 3309);
+    add("44.1 kHz", testaudio::text(testaudio::body(makeWav(testaudio::tone(1), 44100), token)), 3309);
+    add("8-bit", testaudio::text(testaudio::body(makeWav(testaudio::tone(1), 16000, 1, 8), token)), 3309);
+    add("0 bytes", testaudio::text(testaudio::body("", token)), 3314);
+    add("61 s", testaudio::text(testaudio::body(makeWav(testaudio::silence(61)), token)), 3308);
+}
+
+void ServiceHttpTest::badRecognitionRequests()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, errNo);
+    const Reply r = post(body.toStdString());
+    // Refusals are replies, not transport errors.
+    QCOMPARE(r.status, 200);
+    QVERIFY(r.isJson);
+    QCOMPARE(r.json["err_no"].asInt(), errNo);
+    QVERIFY(!r.json["err_msg"].asString().empty());
+    QVERIFY(!r.json["sn"].asString().empty());
+    QVERIFY(!r.json.isMember("result"));
+}
+
+void ServiceHttpTest::oversizedBodyIs413()
+{
+    const std::string big(20 * 1024 * 1024, 'A');
+    const Reply r = post(big);
+    QCOMPARE(r.status, 413);
+    QVERIFY(r.isJson);
+    QVERIFY(r.json.isMember("error"));
+    // Still answering.
+    QCOMPARE(post("{}").json["err_no"].asInt(), 3300);
+}
+
+void ServiceHttpTest::recognisesSpeechInWavAndRawForm()
+{
+    const Reply wav = post(testaudio::text(testaudio::body(speechWav, token)));
+    QCOMPARE(wav.status, 200);
+    QCOMPARE(wav.json["err_no"].asInt(), 0);
+    QCOMPARE(wav.json["err_msg"].asString(), std::string("success."));
+    QVERIFY(!wav.json["sn"].asString().empty());
+    QVERIFY(wav.json["decode_ms"].isIntegral() && wav.json["decode_ms"].asInt64() >= 0);
+    QCOMPARE(wav.json["result"].size(), 1u);
+    const QString text = QString::fromStdString(wav.json["result"][0].asString());
+    QVERIFY2(WordRate::errorRate(spokenText, text) <= 0.25, qPrintable(text));
+
+    // The same samples without the header, and without "dev_pid".
+    const AudioInput audio = readAudio(speechWav);
+    Json::Value raw = testaudio::body(testaudio::rawBytes(audio.samples), token);
+    raw.removeMember("dev_pid");
+    const Reply r = post(testaudio::text(raw));
+    QCOMPARE(r.json["err_no"].asInt(), 0);
+    QCOMPARE(QString::fromStdString(r.json["result"][0].asString()), text);
+}
+
+void ServiceHttpTest::silenceGivesEmptyResult()
+{
+    const Reply r = post(testaudio::text(testaudio::body(makeWav(testaudio::silence(3)), token)));
+    QCOMPARE(r.status, 200);
+    QCOMPARE(r.json["err_no"].asInt(), 0);
+    QVERIFY(r.json["result"].isArray());
+    QCOMPARE(r.json["result"].size(), 0u);
+}
+
+void ServiceHttpTest::burstOfFiftyRequests()
+{
+    // Good and bad requests mixed, all at once, each on its own connection.
+    const std::string good = testaudio::text(testaudio::body(makeWav(testaudio::silence(1.5)), token));
+    const std::string shortAudio = testaudio::text(testaudio::body(makeWav(testaudio::tone(0.05)), token));
+    const std::string badToken = testaudio::text(testaudio::body(makeWav(testaudio::tone(1)), "x.y.z"));
+    struct Case
+    {
+        const std::string *body;
+        int errNo;
+    };
+    const Case kinds[] = {{&good, 0}, {&shortAudio, 3314}, {&badToken, 3302}};
+
+    constexpr int kCount = 50;
+    std::vector<Reply> replies(kCount);
+    std::vector<std::thread> threads;
+    std::atomic<int> ready{0};
+    for (int i = 0; i < kCount; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready < kCount)
+                std::this_thread::yield();
+            replies[size_t(i)] = post(*kinds[i % 3].body);
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (int i = 0; i < kCount; ++i) {
+        const Reply &r = replies[size_t(i)];
+        QVERIFY2(r.status == 200, qPrintable(QStringLiteral("request %1: status %2 %3")
+                                                 .arg(i)
+                                                 .arg(r.status)
+                                                 .arg(QString::fromStdString(r.transportError))));
+        QCOMPARE(r.json["err_no"].asInt(), kinds[i % 3].errNo);
+    }
+    QCOMPARE(issueToken(service.port()).empty(), false);
+}
+
+void ServiceHttpTest::logsOneLinePerRequest()
+{
+    post("not json");
+    post(testaudio::text(testaudio::body(makeWav(testaudio::silence(2)), token)));
+    QTRY_VERIFY(service.logText().contains(QStringLiteral("POST /server_api status=200 err_no=3300")));
+    QTRY_VERIFY(service.logText().contains(
+        QRegularExpression(QStringLiteral("POST /server_api status=200 err_no=0 audio_s=2.00 decode_ms=\\d+"))));
+    // The client secret of a token request stays out of the log.
+    QVERIFY(!service.logText().contains(QString::fromLatin1(kSecret)));
+}
+
+void ServiceHttpTest::twoProcessesWithOneKeyAcceptEachOthersTokens()
+{
+    SpeechServiceProcess twin({QStringLiteral("--key"), QString::fromLatin1(kKey),
+                               QStringLiteral("--threads"), QStringLiteral("1")});
+    SpeechServiceProcess stranger({QStringLiteral("--threads"), QStringLiteral("1")});
+    QVERIFY(twin.start());
+    QVERIFY(stranger.start());
+
+    const std::string body = testaudio::text(testaudio::body(makeWav(testaudio::silence(1)), token));
+    auto postTo = [&](int port, const std::string &b) {
+        httplib::Client c("127.0.0.1", port);
+        c.set_read_timeout(60, 0);
+        return toReply(c.Post("/server_api", b, "application/json"));
+    };
+    // This service's token at the twin, and the twin's token here.
+    QCOMPARE(postTo(twin.port(), body).json["err_no"].asInt(), 0);
+    const std::string twinToken = issueToken(twin.port());
+    QCOMPARE(post(testaudio::text(testaudio::body(makeWav(testaudio::silence(1)), twinToken)))
+                 .json["err_no"].asInt(),
+             0);
+    // A process with its own random key knows neither.
+    QCOMPARE(postTo(stranger.port(), body).json["err_no"].asInt(), 3302);
+}
+
+void ServiceHttpTest::secondServiceOnTheSamePortFails()
+{
+    SpeechServiceProcess second({QStringLiteral("--threads"), QStringLiteral("1")});
+    QVERIFY(!second.start(service.port()));
+    QVERIFY2(second.logText().contains(QStringLiteral("cannot listen")), qPrintable(second.logText()));
+    // The first one is untouched.
+    QVERIFY(!issueToken(service.port()).empty());
+}
+
+QTEST_GUILESS_MAIN(ServiceHttpTest)
+#include "tst_servicehttp.moc"

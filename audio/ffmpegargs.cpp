@@ -37,12 +37,13 @@ QStringList probe(const QString &file)
     return inputOptions(file);
 }
 
-QStringList cut(const QString &file, int startSecond, const QString &outputFile)
+QStringList cut(const QString &file, int startSecond, const QString &outputFile, bool last)
 {
-    return inputOptions(file) << QStringLiteral("-acodec") << QStringLiteral("copy")
-                              << QStringLiteral("-ss") << QString::number(startSecond)
-                              << QStringLiteral("-t") << QString::number(segmentSeconds)
-                              << outputFile;
+    QStringList args = inputOptions(file) << QStringLiteral("-acodec") << QStringLiteral("copy")
+                                          << QStringLiteral("-ss") << QString::number(startSecond);
+    if (!last)
+        args << QStringLiteral("-t") << QString::number(segmentSeconds);
+    return args << outputFile;
 }
 
 QString convertedPath(const QString &source)

@@ -17,7 +17,9 @@ QStringList inputOptions(const QString &path);
 QStringList recording(const QStringList &captureInput, const QString &outputFile);
 QStringList conversion(const QString &source, const QString &target);
 QStringList probe(const QString &file);
-QStringList cut(const QString &file, int startSecond, const QString &outputFile);
+// The last segment runs to the end of the file, so a fraction of a second past the last whole
+// second is not dropped.
+QStringList cut(const QString &file, int startSecond, const QString &outputFile, bool last = false);
 
 // Where the converted copy of a task file goes: beside it, named "<base>_16k.wav".
 QString convertedPath(const QString &source);

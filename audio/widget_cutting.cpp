@@ -94,7 +94,8 @@ void Widget::startCut()
     QFile::remove(segment);
     segmentFiles.append(segment);
     runner()->start(ffmpegCutProcess,
-        FfmpegArgs::cut(cutSourceFile, FfmpegArgs::segmentStart(segmentIndex), segment));
+        FfmpegArgs::cut(cutSourceFile, FfmpegArgs::segmentStart(segmentIndex), segment,
+            segmentIndex == segmentCount - 1));
 }
 
 void Widget::slotCutAudioFinish()

@@ -78,6 +78,7 @@ void TestAudioChain::initTestCase()
     QVERIFY(make(m + str("/会议 记录 \"v2\" it's.final.mp3"),
         sine + words("sine=frequency=300:duration=58.5|-ar|44100|-ac|2")));
     QVERIFY(make(m + str("/exact59.wav"), sine + words("sine=duration=59|-ar|16000|-ac|1")));
+    QVERIFY(make(m + str("/tail118.wav"), sine + words("sine=duration=118.6|-ar|16000|-ac|1")));
     QVERIFY(make(m + str("/half second.wav"), sine + words("sine=duration=0.5|-ar|22050")));
     QVERIFY(make(m + str("/talk.m4a"), sine + words("sine=duration=125|-c:a|aac|-ar|44100")));
     QVERIFY(make(m + str("/clip.mp4"),
@@ -160,6 +161,8 @@ void TestAudioChain::convertsAndCuts_data()
     QTest::newRow("mp3 with an odd name, 58.5 s: copied whole")
         << "会议 记录 \"v2\" it's.final.mp3" << 58 << 1;
     QTest::newRow("wav, exactly 59 s: one cut") << "exact59.wav" << 59 << 1;
+    // 118 whole seconds make two segments; the last 0.6 s must still be in the second.
+    QTest::newRow("wav, 118.6 s: the tail is kept") << "tail118.wav" << 118 << 2;
     QTest::newRow("wav, 0.5 s") << "half second.wav" << 0 << 1;
     QTest::newRow("m4a, 125 s") << "talk.m4a" << 125 << 3;
     QTest::newRow("mp4 with video") << "clip.mp4" << 5 << 1;

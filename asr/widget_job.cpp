@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTextCodec>
 #include <QTextEdit>
 #include <QTimer>
@@ -138,7 +139,8 @@ void Widget::prepareTranscript()
         txtList->addItem(name);
         txtFiles.append(path);
     }
-    QFile::remove(path);
+    // An earlier transcript of the same name is replaced only once the new one is complete, so a
+    // job that fails or is stopped never costs the user the text they had.
     currentTextFile = path;
     // The job writes here whatever the text pane is bound to by then.
     jobTranscriptFile = path;
@@ -224,17 +226,24 @@ void Widget::readRecognitionReply(const QByteArray &body)
 
 void Widget::finishTaskFile()
 {
-    QFile transcript(jobTranscriptFile);
-    if (transcript.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        transcript.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()));
-    transcript.close();
+    // Written beside the target and renamed over it: never a half-written transcript, and a
+    // failure to save is reported instead of announced as done.
+    QSaveFile transcript(jobTranscriptFile);
+    if (!transcript.open(QIODevice::WriteOnly)
+        || transcript.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText())) < 0
+        || !transcript.commit()) {
+        failJob(QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
+        return;
+    }
 
     const int entry = taskFileCombo->findText(
         FileNames::fileName(taskFiles.first()), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (entry >= 0)
         taskFileCombo->removeItem(entry);
     taskFiles.removeFirst();
-    QFile::remove(AppGlobals::taskBasePath + QStringLiteral("_16k.wav"));
+    // A ".pcm" file is used as it is: a "_16k.wav" beside it is the user's, not ours.
+    if (FileNames::suffix(jobSourceFile).toLower() != QLatin1String("pcm"))
+        QFile::remove(AppGlobals::taskBasePath + QStringLiteral("_16k.wav"));
 
     if (taskFiles.isEmpty()) {
         setIdleButtons();

@@ -1,0 +1,705 @@
+// The program as a whole under the faults users meet: the real window (offscreen), the real
+// local speech service and real ffmpeg. Every case checks that the user is told, that the window
+// is Idle again, and that no file of the user's is lost.
+#include <QApplication>
+#include <QListWidget>
+#include <QSignalSpy>
+
+#include <csignal>
+#include <sys/types.h>
+
+#include "asr/backoff.h"
+#include "asr/qthttpclass.h"
+#include "common/scripteddialogs.h"
+#include "common/scriptedhttppeer.h"
+#include "faultkit.h"
+#include "ui/widget.h"
+
+using namespace FaultKit;
+
+namespace {
+const QString done = QStringLiteral("文件已经全部转换完成！");
+const QString networkFailed = QStringLiteral("转换失败，请检查网络信号是否充足！");
+const QString tokenFailed = QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！");
+const QString authFailed = QStringLiteral("鉴权失败！");
+const QString noFfmpeg = QStringLiteral("未找到ffmpeg程序，无法处理音频！");
+const QString conversionFailed = QStringLiteral("音频转换失败，请检查文件是否完整！");
+const QString cutFailed = QStringLiteral("音频分割失败！");
+const QString noDuration = QStringLiteral("无法读取音频时长，请检查文件格式！");
+const QString sentenceA = QStringLiteral("The children played in the park until the sun went down.");
+const QString sentenceB = QStringLiteral("My grandmother grows vegetables in her garden.");
+const QString sentenceC = QStringLiteral("We took the train to visit our grandparents in the country.");
+const QString serviceKey = QStringLiteral("fault-suite-key");
+} // namespace
+
+class FaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void serviceNotRunningAtStart();
+    void serviceKilledMidJobThenBack();
+    void serviceRestartedWithNewKey();
+    void serviceMisbehaves_data();
+    void serviceMisbehaves();
+    void stopWhileAuthenticatingOrBackingOff();
+    void ffmpegMissingFromPath();
+    void ffmpegKilledDuringConversionAndCut();
+    void badInputFiles_data();
+    void badInputFiles();
+    void awkwardButValidNames_data();
+    void awkwardButValidNames();
+    void fileRenamedWhileJobRuns();
+    void staleSegmentsAreNeverSent();
+    void programKilledMidJobLosesNothing();
+    void stopAtEveryState_data();
+    void stopAtEveryState();
+    void transcriptFolderNotWritable();
+    void twoJobsInARowAndARecordingDuringAJob();
+
+private:
+    void newWindow();
+    void startService(int port = 0);
+    void addTasks(const QStringList &paths);
+    bool runToNotice(int timeoutMs = 60000);
+    void verifyIdle();
+    void verifyNothingLost();
+    QString transcriptOf(const QString &taskFile) const;
+
+    QTemporaryDir *home = nullptr;
+    ScriptedDialogs *dialogs = nullptr;
+    Widget *window = nullptr;
+    SpeechServiceProcess *service = nullptr;
+    FileRecord record;
+    int servicePort = 0;
+};
+
+void FaultsTest::init()
+{
+    home = new QTemporaryDir;
+    QVERIFY(home->isValid());
+    AppGlobals::appDir = home->path();
+    dialogs = new ScriptedDialogs;
+}
+
+void FaultsTest::cleanup()
+{
+    delete window;
+    window = nullptr;
+    delete service;
+    service = nullptr;
+    delete dialogs;
+    dialogs = nullptr;
+    delete home;
+    home = nullptr;
+}
+
+void FaultsTest::newWindow()
+{
+    delete window;
+    window = new Widget;
+    window->languageCombo->setCurrentText(QStringLiteral("英文"));
+    if (service)
+        window->setServiceBaseUrl(service->baseUrl());
+}
+
+void FaultsTest::startService(int port)
+{
+    delete service;
+    service = new SpeechServiceProcess({QStringLiteral("--key"), serviceKey});
+    QVERIFY2(service->start(port), qPrintable(service->logText()));
+    servicePort = service->port();
+}
+
+void FaultsTest::addTasks(const QStringList &paths)
+{
+    dialogs->openResults.enqueue(paths);
+    window->slotLoadWav();
+}
+
+bool FaultsTest::runToNotice(int timeoutMs)
+{
+    const int before = dialogs->notices.size();
+    window->startConvertButton->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (dialogs->notices.size() == before && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return dialogs->notices.size() > before;
+}
+
+void FaultsTest::verifyIdle()
+{
+    QCOMPARE(window->startConvertButton->text(), QStringLiteral("开始转换"));
+    QVERIFY(window->startConvertButton->isEnabled());
+    QVERIFY(!window->stopConvertButton->isEnabled());
+    QVERIFY(window->closeDocButton->isEnabled());
+    QVERIFY(window->uploadButton->isEnabled());
+    QVERIFY(window->clearListButton->isEnabled());
+}
+
+void FaultsTest::verifyNothingLost()
+{
+    const QStringList lost = record.lost();
+    QVERIFY2(lost.isEmpty(), qPrintable(lost.join(QLatin1Char(' '))));
+}
+
+QString FaultsTest::transcriptOf(const QString &taskFile) const
+{
+    return home->filePath(QStringLiteral("myWordFiles/") + QFileInfo(taskFile).completeBaseName()
+                          + QStringLiteral(".txt"));
+}
+
+void FaultsTest::serviceNotRunningAtStart()
+{
+    const QString clip = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(clip, sentenceA));
+    newWindow();
+    // Nothing listens on this port.
+    window->setServiceBaseUrl(QStringLiteral("http://127.0.0.1:1"));
+    addTasks({clip});
+    record.take({home->path()});
+
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, tokenFailed);
+    verifyIdle();
+    verifyNothingLost();
+    QCOMPARE(window->taskFiles, QStringList{clip});
+}
+
+void FaultsTest::serviceKilledMidJobThenBack()
+{
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    const QString b = home->filePath(QStringLiteral("b.mp3"));
+    const QString c = home->filePath(QStringLiteral("c.m4a"));
+    QVERIFY(makeClip(a, sentenceA));
+    QVERIFY(makeClip(b, sentenceB));
+    QVERIFY(makeClip(c, sentenceC));
+    startService();
+    newWindow();
+    addTasks({a, b, c}); // the job takes c first, then b, then a
+    record.take({home->path()});
+
+    // The service dies right after the first file's only segment is answered.
+    bool killed = false;
+    connect(window->http, &QtHttpClass::sigReplyFinish, this, [&](int id, const QByteArray &) {
+        if (id == 2 && !killed) {
+            killed = true;
+            service->kill();
+        }
+    });
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, networkFailed);
+    verifyIdle();
+    verifyNothingLost();
+    const QString first = readTranscript(transcriptOf(c));
+    QVERIFY2(first.contains(QStringLiteral("grandparents"), Qt::CaseInsensitive), qPrintable(first));
+    QVERIFY(!QFile::exists(transcriptOf(b)));
+    QCOMPARE(window->taskFiles, (QStringList{b, a}));
+    QCOMPARE(window->taskFileCombo->count(), 2);
+
+    // Back on the same port with the same key: the stored token is still good.
+    record.add(transcriptOf(c));
+    startService(servicePort);
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    verifyIdle();
+    verifyNothingLost();
+    QVERIFY(readTranscript(transcriptOf(b)).contains(QStringLiteral("vegetables"), Qt::CaseInsensitive));
+    QVERIFY(readTranscript(transcriptOf(a)).contains(QStringLiteral("park"), Qt::CaseInsensitive));
+    QVERIFY(window->taskFiles.isEmpty());
+}
+
+void FaultsTest::serviceRestartedWithNewKey()
+{
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    startService();
+    newWindow();
+    addTasks({a});
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    const QString token = window->accessToken;
+    QVERIFY(!token.isEmpty());
+
+    // Same port, another key: the stored token is refused once, then replaced.
+    const int port = servicePort;
+    delete service;
+    service = new SpeechServiceProcess({QStringLiteral("--key"), QStringLiteral("another-key")});
+    QVERIFY(service->start(port));
+    addTasks({a});
+    record.take({home->path()});
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, authFailed);
+    verifyIdle();
+    verifyNothingLost();
+    QVERIFY(window->accessToken.isEmpty());
+
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    QVERIFY(!window->accessToken.isEmpty());
+    QVERIFY(window->accessToken != token);
+    QVERIFY(readTranscript(transcriptOf(a)).contains(QStringLiteral("park"), Qt::CaseInsensitive));
+}
+
+// What a broken service in place of ours may do; the peer stands in for it.
+void FaultsTest::serviceMisbehaves_data()
+{
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("slower than the request limit")
+        << int(ScriptedHttpPeer::Reply::Silent) << QByteArray() << networkFailed;
+    QTest::newRow("garbage") << int(ScriptedHttpPeer::Reply::Answer)
+                             << QByteArray("\x89PNG not json at all")
+                             << QStringLiteral("语音服务返回了无法识别的数据！");
+    QTest::newRow("connection closed half-way")
+        << int(ScriptedHttpPeer::Reply::Close) << QByteArray() << networkFailed;
+}
+
+void FaultsTest::serviceMisbehaves()
+{
+    QFETCH(int, action);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.setFallback("/oauth/2.0/token", ScriptedHttpPeer::Reply::json(R"({"access_token":"t","expires_in":2592000})"));
+    ScriptedHttpPeer::Reply reply = ScriptedHttpPeer::Reply::json(body);
+    reply.action = ScriptedHttpPeer::Reply::Action(action);
+    peer.setFallback("/server_api", reply);
+    newWindow();
+    window->setServiceBaseUrl(peer.baseUrl());
+    window->setRecognitionTimeoutMs(1500);
+    addTasks({a});
+    record.take({home->path()});
+
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, message);
+    verifyIdle();
+    verifyNothingLost();
+    QVERIFY(!QFile::exists(transcriptOf(a)));
+    QCOMPARE(window->taskFiles, QStringList{a});
+}
+
+void FaultsTest::stopWhileAuthenticatingOrBackingOff()
+{
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    const QByteArray token = R"({"access_token":"t","expires_in":2592000})";
+    peer.enqueue("/oauth/2.0/token", ScriptedHttpPeer::Reply::json(token).after(1500));
+    peer.setFallback("/oauth/2.0/token", ScriptedHttpPeer::Reply::json(token));
+    peer.setFallback("/server_api", ScriptedHttpPeer::Reply::json(R"({"err_no":3304})"));
+    newWindow();
+    window->setServiceBaseUrl(peer.baseUrl());
+    addTasks({a});
+    record.take({home->path()});
+
+    // Authenticating: the token is on its way when stop is pressed; it must not start the job.
+    window->startConvertButton->click();
+    QCOMPARE(window->startConvertButton->text(), QStringLiteral("认证中..."));
+    window->stopConvertButton->click();
+    verifyIdle();
+    QTest::qWait(2500);
+    verifyIdle();
+    QVERIFY(window->accessToken.isEmpty());
+    QVERIFY(peer.requestsTo("/server_api").isEmpty());
+
+    // Backing off: the service is busy, and stop is pressed during the wait.
+    Backoff::setMillisecondsPerSecond(1000);
+    // The busy answer goes out at once; the wait it starts lasts at least a second.
+    connect(&peer, &ScriptedHttpPeer::requestReceived, this, [&] {
+        if (peer.requestsTo("/server_api").size() == 1)
+            QTimer::singleShot(300, window->stopConvertButton, &QPushButton::click);
+    });
+    window->startConvertButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!peer.requestsTo("/server_api").isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->stopConvertButton->isEnabled(), 5000);
+    QVERIFY(window->startConvertButton->text() == QStringLiteral("开始转换"));
+    const int sent = peer.requestsTo("/server_api").size();
+    QCOMPARE(sent, 1);
+    QTest::qWait(11000);
+    verifyIdle();
+    QCOMPARE(peer.requestsTo("/server_api").size(), sent);
+    QCOMPARE(window->textEdit->toPlainText(), QString());
+    verifyNothingLost();
+    QCOMPARE(window->taskFiles, QStringList{a});
+}
+
+void FaultsTest::ffmpegMissingFromPath()
+{
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    startService();
+    newWindow();
+    addTasks({a});
+    record.take({home->path()});
+
+    QTemporaryDir emptyBin;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", emptyBin.path().toUtf8());
+    const bool noticed = runToNotice();
+    qputenv("PATH", path);
+    QVERIFY(noticed);
+    QCOMPARE(dialogs->notices.last().text, noFfmpeg);
+    verifyIdle();
+    verifyNothingLost();
+    QCOMPARE(window->taskFiles, QStringList{a});
+    QCOMPARE(window->textEdit->toPlainText(), QString());
+
+    // With ffmpeg back the same task goes through.
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+}
+
+void FaultsTest::ffmpegKilledDuringConversionAndCut()
+{
+    // Long enough to be cut into three segments.
+    const QString longFile = home->filePath(QStringLiteral("long.mp3"));
+    QVERIFY(ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                    QStringLiteral("sine=frequency=300:duration=125"), longFile}));
+    startService();
+    newWindow();
+    addTasks({longFile});
+    record.take({home->path()});
+
+    auto killOnStart = [](QProcess *process) {
+        return connect(process, &QProcess::started, process,
+                       [process] { ::kill(pid_t(process->processId()), SIGKILL); });
+    };
+    QMetaObject::Connection c1 = killOnStart(window->ffmpegConvertProcess);
+    QVERIFY(runToNotice());
+    disconnect(c1);
+    QCOMPARE(dialogs->notices.last().text, conversionFailed);
+    verifyIdle();
+    verifyNothingLost();
+    QCOMPARE(window->taskFiles, QStringList{longFile});
+
+    QMetaObject::Connection c2 = killOnStart(window->ffmpegCutProcess);
+    QVERIFY(runToNotice());
+    disconnect(c2);
+    QCOMPARE(dialogs->notices.last().text, cutFailed);
+    verifyIdle();
+    verifyNothingLost();
+    // A restart begins with the file as the user added it.
+    QCOMPARE(window->taskFiles, QStringList{longFile});
+}
+
+void FaultsTest::badInputFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("messages");
+    const QStringList unreadable{conversionFailed, noDuration};
+    QTest::newRow("zero bytes") << "empty" << unreadable;
+    QTest::newRow("random bytes") << "random" << unreadable;
+    QTest::newRow("directory") << "directory" << unreadable;
+    QTest::newRow("deleted after added") << "deleted" << unreadable;
+    // A cut-off file still holds some speech: it is either transcribed or refused, never stuck.
+    QTest::newRow("truncated") << "truncated"
+                               << (unreadable + QStringList{done, QStringLiteral("音频长度过短！")});
+}
+
+void FaultsTest::badInputFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, messages);
+    startService();
+    newWindow();
+    QString path = home->filePath(QStringLiteral("input.mp3"));
+    if (kind == QLatin1String("empty")) {
+        QVERIFY(writeFile(path, QByteArray()));
+    } else if (kind == QLatin1String("random")) {
+        QByteArray noise(200000, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char(QRandomGenerator::global()->generate());
+        QVERIFY(writeFile(path, noise));
+    } else if (kind == QLatin1String("directory")) {
+        path = home->filePath(QStringLiteral("folder.wav"));
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == QLatin1String("deleted")) {
+        QVERIFY(makeClip(path, sentenceA));
+    } else if (kind == QLatin1String("truncated")) {
+        QVERIFY(makeClip(path, sentenceA + QLatin1Char(' ') + sentenceB));
+        QByteArray bytes = readAll(path);
+        QVERIFY(writeFile(path, bytes.left(bytes.size() / 3)));
+    }
+    addTasks({path});
+    if (kind == QLatin1String("deleted"))
+        QVERIFY(QFile::remove(path));
+    record.take({home->path()});
+
+    QVERIFY(runToNotice());
+    QVERIFY2(messages.contains(dialogs->notices.last().text), qPrintable(dialogs->notices.last().text));
+    verifyIdle();
+    verifyNothingLost();
+    // No half-written transcript is left for a file that failed.
+    if (dialogs->notices.last().text != done)
+        QVERIFY(!QFile::exists(transcriptOf(path)));
+}
+
+void FaultsTest::awkwardButValidNames_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::newRow("quotes, blanks and Chinese")
+        << QStringLiteral("it's \"my\" 会议 录音 v1.2.mp3");
+    QTest::newRow("path over 200 characters")
+        << (QString(QLatin1Char('d')).repeated(90) + QLatin1Char('/')
+            + QString(QLatin1Char('e')).repeated(90) + QStringLiteral("/long name.wav"));
+}
+
+void FaultsTest::awkwardButValidNames()
+{
+    QFETCH(QString, relativePath);
+    const QString path = home->filePath(relativePath);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(makeClip(path, sentenceB));
+    startService();
+    newWindow();
+    addTasks({path});
+    record.take({home->path()});
+
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    verifyIdle();
+    verifyNothingLost();
+    const QString text = readTranscript(transcriptOf(path));
+    QVERIFY2(text.contains(QStringLiteral("vegetables"), Qt::CaseInsensitive), qPrintable(text));
+}
+
+void FaultsTest::fileRenamedWhileJobRuns()
+{
+    const QString path = home->filePath(QStringLiteral("talk.mp3"));
+    const QString moved = home->filePath(QStringLiteral("talk renamed.mp3"));
+    QVERIFY(makeClip(path, sentenceC));
+    startService();
+    newWindow();
+    addTasks({path});
+    // The user renames the file while the job measures its converted copy.
+    connect(window->ffmpegProbeProcess, &QProcess::started, this,
+            [&] { QVERIFY(QFile::rename(path, moved)); });
+
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    verifyIdle();
+    QVERIFY(QFile::exists(moved));
+    QVERIFY(readTranscript(transcriptOf(path)).contains(QStringLiteral("train"), Qt::CaseInsensitive));
+}
+
+void FaultsTest::staleSegmentsAreNeverSent()
+{
+    QVERIFY(QDir(home->path()).mkpath(QStringLiteral("myTmpWAVFiles")));
+    for (int k = 0; k < 4; ++k) {
+        QVERIFY(makeClip(home->filePath(QStringLiteral("myTmpWAVFiles/%1.wav").arg(k)),
+                         QStringLiteral("Stale words from a job that was killed.")));
+    }
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    startService();
+    newWindow();
+    addTasks({a});
+    int requests = 0;
+    connect(window->http, &QtHttpClass::sigReplyFinish, this, [&](int id, const QByteArray &) {
+        requests += id == 2 ? 1 : 0;
+    });
+
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    QCOMPARE(requests, 1);
+    const QString text = readTranscript(transcriptOf(a));
+    QVERIFY(!text.contains(QStringLiteral("stale"), Qt::CaseInsensitive));
+    QVERIFY(text.contains(QStringLiteral("park"), Qt::CaseInsensitive));
+}
+
+void FaultsTest::programKilledMidJobLosesNothing()
+{
+    // A 125 s file, so the job has segments on disk when it is killed.
+    const QString longFile = home->filePath(QStringLiteral("long.wav"));
+    QVERIFY(ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                    QStringLiteral("sine=frequency=300:duration=125"), longFile}));
+    QVERIFY(QDir(home->path()).mkpath(QStringLiteral("myWAVFiles")));
+    QVERIFY(QDir(home->path()).mkpath(QStringLiteral("myWordFiles")));
+    QVERIFY(makeClip(home->filePath(QStringLiteral("myWAVFiles/recording.wav")), sentenceA));
+    QVERIFY(writeFile(home->filePath(QStringLiteral("myWordFiles/earlier.txt")),
+                      QByteArray("an earlier transcript\n")));
+    record.take({home->path()});
+    startService();
+
+    // The job runs in a program of its own, which is killed once it is cutting or uploading.
+    QProcess driver;
+    driver.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--drive-job"), home->path(), longFile, service->baseUrl()});
+    QVERIFY(driver.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(home->filePath(QStringLiteral("myTmpWAVFiles")))
+                                     .entryList(QDir::Files)
+                                     .size()
+                                 >= 2,
+                             60000);
+    ::kill(pid_t(driver.processId()), SIGKILL);
+    QVERIFY(driver.waitForFinished(5000));
+    verifyNothingLost();
+
+    // Started again on the same folders: everything is listed, and the next job empties the
+    // temporary folder before it cuts.
+    newWindow();
+    QVERIFY(window->wavFiles.contains(home->filePath(QStringLiteral("myWAVFiles/recording.wav"))));
+    QVERIFY(window->txtFiles.contains(home->filePath(QStringLiteral("myWordFiles/earlier.txt"))));
+    const QString clip = home->filePath(QStringLiteral("b.wav"));
+    QVERIFY(makeClip(clip, sentenceB));
+    addTasks({clip});
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+    verifyNothingLost();
+    QVERIFY(QDir(home->filePath(QStringLiteral("myTmpWAVFiles"))).entryList(QDir::Files).isEmpty());
+}
+
+void FaultsTest::stopAtEveryState_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::newRow("preprocessing") << "preprocessing";
+    QTest::newRow("cutting") << "cutting";
+    QTest::newRow("uploading") << "uploading";
+}
+
+void FaultsTest::stopAtEveryState()
+{
+    QFETCH(QString, state);
+    const QString longFile = home->filePath(QStringLiteral("long speech.wav"));
+    const QString spoken = QStringLiteral(TOV_SOURCE_DIR "/tests/common/speechtext.txt");
+    QVERIFY(makeSpeechWav(spoken, longFile));
+    const QString second = home->filePath(QStringLiteral("b.wav"));
+    QVERIFY(makeClip(second, sentenceB));
+    startService();
+    newWindow();
+    addTasks({second, longFile}); // the long file is first
+    record.take({home->path()});
+
+    bool stopped = false;
+    auto stopNow = [&] {
+        if (!stopped) {
+            stopped = true;
+            window->stopConvertButton->click();
+        }
+    };
+    if (state == QLatin1String("preprocessing"))
+        connect(window->ffmpegConvertProcess, &QProcess::started, this, stopNow);
+    else if (state == QLatin1String("cutting"))
+        connect(window->ffmpegCutProcess, &QProcess::started, this, stopNow);
+    else
+        connect(window->http, &QtHttpClass::sigReplyFinish, this, [&](int id, const QByteArray &) {
+            // The first recognition reply has been handled and the next request is out.
+            if (id == 2)
+                QTimer::singleShot(0, this, stopNow);
+        });
+
+    window->startConvertButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(stopped, 60000);
+    verifyIdle();
+    const QString textAtStop = window->textEdit->toPlainText();
+    // Whatever was under way when stop was pressed must not move the job on.
+    QTest::qWait(2500);
+    verifyIdle();
+    QCOMPARE(window->textEdit->toPlainText(), textAtStop);
+    QVERIFY(dialogs->notices.isEmpty());
+    verifyNothingLost();
+    QCOMPARE(window->taskFiles.first(), longFile);
+
+    // A new start works from the first task file as it was added.
+    QVERIFY(runToNotice(240000));
+    QCOMPARE(dialogs->notices.last().text, done);
+    QVERIFY(readTranscript(transcriptOf(longFile)).contains(QStringLiteral("weather"), Qt::CaseInsensitive));
+    QVERIFY(readTranscript(transcriptOf(second)).contains(QStringLiteral("vegetables"), Qt::CaseInsensitive));
+    QVERIFY(!QFile::exists(home->filePath(QStringLiteral("myWordFiles/long speech_16k.txt"))));
+}
+
+void FaultsTest::transcriptFolderNotWritable()
+{
+    // A plain file where the transcript folder should be: nothing can be written there, even
+    // for root.
+    QVERIFY(writeFile(home->filePath(QStringLiteral("myWordFiles")), QByteArray("not a folder")));
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    startService();
+    newWindow();
+    addTasks({a});
+    record.take({home->path()});
+
+    QVERIFY(runToNotice());
+    QVERIFY(dialogs->notices.last().text != done);
+    QCOMPARE(dialogs->notices.last().text, QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
+    verifyIdle();
+    verifyNothingLost();
+    // The text is still in the pane and the file is still queued.
+    QVERIFY(window->textEdit->toPlainText().contains(QStringLiteral("park"), Qt::CaseInsensitive));
+    QCOMPARE(window->taskFiles, QStringList{a});
+}
+
+void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
+{
+    const QString a = home->filePath(QStringLiteral("a.wav"));
+    const QString b = home->filePath(QStringLiteral("b.wav"));
+    QVERIFY(makeClip(a, sentenceA));
+    QVERIFY(makeClip(b, sentenceB));
+    startService();
+    newWindow();
+    window->setCaptureInputOverride({QStringLiteral("-f"), QStringLiteral("lavfi"),
+                                     QStringLiteral("-i"), QStringLiteral("sine=frequency=500")});
+    window->audioDevice = QStringLiteral("test tone");
+
+    int tokenRequests = 0;
+    connect(window->http, &QtHttpClass::sigReplyFinish, this,
+            [&](int id, const QByteArray &) { tokenRequests += id == 0 ? 1 : 0; });
+
+    addTasks({a});
+    QVERIFY(runToNotice());
+    QCOMPARE(dialogs->notices.last().text, done);
+
+    // Second job; a recording starts before it and stops while it runs.
+    window->recordButton->setChecked(true);
+    QTest::qWait(1200);
+    addTasks({b});
+    connect(window->ffmpegConvertProcess, &QProcess::started, this,
+            [&] { window->recordButton->setChecked(false); });
+    QVERIFY(runToNotice(120000));
+    QCOMPARE(dialogs->notices.last().text, done);
+    verifyIdle();
+    QCOMPARE(tokenRequests, 1);
+    QVERIFY(readTranscript(transcriptOf(b)).contains(QStringLiteral("vegetables"), Qt::CaseInsensitive));
+    QVERIFY(readTranscript(transcriptOf(a)).contains(QStringLiteral("park"), Qt::CaseInsensitive));
+    // The recording is kept and listed, and was not taken from under the running job.
+    QVERIFY(QFile::exists(window->recordFile));
+    QVERIFY(QFileInfo(window->recordFile).size() > 1000);
+    QVERIFY(window->wavFiles.contains(window->recordFile));
+}
+
+// Runs one job in this process until it is killed; used by the crash case above.
+static int driveJob(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    AppGlobals::appDir = QString::fromLocal8Bit(argv[2]);
+    ScriptedDialogs dialogs;
+    Widget window;
+    window.setServiceBaseUrl(QString::fromLocal8Bit(argv[4]));
+    window.languageCombo->setCurrentText(QStringLiteral("英文"));
+    dialogs.openResults.enqueue({QString::fromLocal8Bit(argv[3])});
+    window.slotLoadWav();
+    window.startConvertButton->click();
+    return app.exec();
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--drive-job") == 0)
+        return driveJob(argc, argv);
+    QApplication app(argc, argv);
+    FaultsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_faults.moc"

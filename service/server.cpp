@@ -6,6 +6,7 @@
 #include <json/json.h>
 
 #include <chrono>
+#include <limits>
 #include <sys/socket.h>
 #include <cstdio>
 #include <mutex>
@@ -33,6 +34,9 @@ std::string toJson(const Json::Value &value)
 }
 
 const char *kJson = "application/json; charset=utf-8";
+
+// How much of an oversized body is read and dropped before giving up on it.
+constexpr size_t kMaxDrainBytes = 4 * kMaxBodyBytes;
 
 int64_t unixNow()
 {
@@ -63,7 +67,7 @@ struct SpeechServer::Impl
     explicit Impl(ServiceConfig c) : config(std::move(c)), signer(config.key) {}
 
     void handleToken(const httplib::Request &req, httplib::Response &res);
-    void handleRecognition(const httplib::Request &req, httplib::Response &res);
+    void handleRecognition(const std::string &body, httplib::Response &res);
     void log(const httplib::Request &req, const httplib::Response &res);
 };
 
@@ -99,7 +103,7 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
     res.set_content(toJson(body), kJson);
 }
 
-void SpeechServer::Impl::handleRecognition(const httplib::Request &req, httplib::Response &res)
+void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httplib::Response &res)
 {
     RequestContext context;
     context.signer = &signer;
@@ -114,7 +118,7 @@ void SpeechServer::Impl::handleRecognition(const httplib::Request &req, httplib:
     // Refusals are replies, not transport failures: status 200 with err_no.
     res.status = 200;
 
-    CheckedRequest checked = checkRecognitionRequest(req.body, context);
+    CheckedRequest checked = checkRecognitionRequest(requestBody, context);
     if (checked.ok())
         tlsNote.audioSeconds = checked.audio.seconds();
     if (!checked.ok()) {
@@ -172,7 +176,8 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
     httplib::Server &http = d->http;
     const size_t threads = d->config.httpThreads;
     http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    http.set_payload_max_length(kMaxBodyBytes);
+    // The recognition handler enforces its own limit while it reads.
+    http.set_payload_max_length(std::numeric_limits<size_t>::max());
     // Address reuse for a quick restart, but not port sharing: a second
     // service on a port in use must fail rather than take half its clients.
     http.set_socket_options([this](int sock) {
@@ -186,8 +191,32 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
     };
     http.Get("/oauth/2.0/token", token);
     http.Post("/oauth/2.0/token", token);
-    http.Post("/server_api", [this](const httplib::Request &req, httplib::Response &res) {
-        d->handleRecognition(req, res);
+    // The body is read here rather than by the library, which would hold a
+    // chunked body of any size in memory. An oversized body is still read
+    // (and dropped) up to a point, so that the client sees the 413 instead
+    // of a reset connection and the rest of its body is not taken for the
+    // next request.
+    http.Post("/server_api", [this](const httplib::Request &, httplib::Response &res,
+                                    const httplib::ContentReader &reader) {
+        std::string body;
+        size_t received = 0;
+        const bool complete = reader([&](const char *data, size_t length) {
+            received += length;
+            if (received <= kMaxBodyBytes)
+                body.append(data, length);
+            else
+                std::string().swap(body);
+            return received <= kMaxDrainBytes;
+        });
+        if (received > kMaxBodyBytes) {
+            res.status = 413;
+            return;
+        }
+        if (!complete) {
+            res.status = 400;
+            return;
+        }
+        d->handleRecognition(body, res);
     });
 
     // Statuses the handlers do not set themselves (unknown path, body too
@@ -199,13 +228,7 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
         Json::Value body;
         if (res.status == 413) {
             body["error"] = "payload_too_large";
-            // The library keeps form-encoded bodies much smaller than others.
-            const bool form = req.get_header_value("Content-Type").find(
-                                  "application/x-www-form-urlencoded")
-                              != std::string::npos;
-            body["error_description"] = form ? "form-encoded bodies are limited to 8 KiB; send "
-                                               "recognition requests as application/json"
-                                             : "request bodies are limited to 16 MiB";
+            body["error_description"] = "request bodies are limited to 16 MiB";
         } else if (res.status == 404) {
             body["error"] = "not_found";
             body["error_description"] = "no such endpoint: " + req.method + " " + req.path;

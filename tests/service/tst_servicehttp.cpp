@@ -273,10 +273,32 @@ void ServiceHttpTest::badRecognitionRequests()
 void ServiceHttpTest::oversizedBodyIs413()
 {
     const std::string big(20 * 1024 * 1024, 'A');
-    const Reply r = post(big);
+    Reply r = post(big);
     QCOMPARE(r.status, 413);
     QVERIFY(r.isJson);
     QVERIFY(r.json.isMember("error"));
+
+    // Without a length up front: the same limit while the chunks arrive.
+    size_t sent = 0;
+    r = toReply(client().Post(
+        "/server_api",
+        [&](size_t, httplib::DataSink &sink) {
+            if (sent < big.size()) {
+                sink.write(big.data() + sent, 1024 * 1024);
+                sent += 1024 * 1024;
+            } else {
+                sink.done();
+            }
+            return true;
+        },
+        "application/json"));
+    QCOMPARE(r.status, 413);
+    QVERIFY(r.isJson);
+
+    // Just under the limit is read and judged on its content.
+    const std::string underLimit = "{\"x\": \"" + std::string(16 * 1024 * 1024 - 16, 'A') + "\"}";
+    QVERIFY(underLimit.size() <= 16 * 1024 * 1024);
+    QCOMPARE(post(underLimit).json["err_no"].asInt(), 3300);
     // Still answering.
     QCOMPARE(post("{}").json["err_no"].asInt(), 3300);
 }

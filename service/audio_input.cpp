@@ -88,13 +88,14 @@ AudioInput readAudio(std::string_view bytes)
             if (tag != kFormatPcm)
                 return refuse("WAV audio is not PCM (format tag " + std::to_string(tag) + ")");
             if (channels != 1)
-                return refuse("WAV audio has " + std::to_string(channels) + " channels, 1 is needed");
+                return refuse(
+                    "WAV audio has " + std::to_string(channels) + " channels, 1 is needed");
             if (rate != static_cast<uint32_t>(kSampleRate))
-                return refuse("WAV audio is sampled at " + std::to_string(rate)
-                              + " Hz, 16000 Hz is needed");
+                return refuse(
+                    "WAV audio is sampled at " + std::to_string(rate) + " Hz, 16000 Hz is needed");
             if (bits != 16)
-                return refuse("WAV audio has " + std::to_string(bits)
-                              + " bits per sample, 16 are needed");
+                return refuse(
+                    "WAV audio has " + std::to_string(bits) + " bits per sample, 16 are needed");
             if (blockAlign != 2 || byteRate != 2u * kSampleRate)
                 return refuse("WAV header block size or byte rate contradicts 16 kHz mono 16-bit");
             haveFormat = true;
@@ -106,8 +107,7 @@ AudioInput readAudio(std::string_view bytes)
                 // Writers to a pipe leave 0 or the maximum; any other excess is a lie.
                 if (chunkSize != kUnknownSizeMax)
                     return refuse("WAV header declares " + std::to_string(chunkSize)
-                                  + " data bytes but only " + std::to_string(available)
-                                  + " follow");
+                        + " data bytes but only " + std::to_string(available) + " follow");
                 length = available;
             } else if (chunkSize == 0 && available > 0) {
                 length = available;
@@ -126,8 +126,8 @@ AudioInput readAudio(std::string_view bytes)
     return refuse(haveFormat ? "WAV audio has no data chunk" : "WAV audio has no format chunk");
 }
 
-std::string makeWav(const std::vector<int16_t> &samples, int sampleRate, int channels,
-                    int bitsPerSample)
+std::string makeWav(
+    const std::vector<int16_t> &samples, int sampleRate, int channels, int bitsPerSample)
 {
     const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
     const uint16_t blockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);

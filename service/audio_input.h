@@ -29,6 +29,6 @@ AudioInput readAudio(std::string_view bytes);
 
 // Writes a canonical 44-byte-header WAV file image; used by tools and tests.
 std::string makeWav(const std::vector<int16_t> &samples, int sampleRate = kSampleRate,
-                    int channels = 1, int bitsPerSample = 16);
+    int channels = 1, int bitsPerSample = 16);
 
 } // namespace speech

@@ -9,7 +9,7 @@ namespace {
 bool isAlphabet(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+'
-           || c == '/';
+        || c == '/';
 }
 
 } // namespace
@@ -20,8 +20,7 @@ std::string base64Encode(std::string_view bytes)
     if (bytes.empty())
         return out;
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
+        reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(static_cast<size_t>(n));
     return out;
 }
@@ -54,8 +53,7 @@ std::optional<std::string> base64Decode(std::string_view text)
 
     std::string out(padded.size() / 4 * 3, '\0');
     const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(padded.data()),
-                                  static_cast<int>(padded.size()));
+        reinterpret_cast<const unsigned char *>(padded.data()), static_cast<int>(padded.size()));
     if (n < 0)
         return std::nullopt;
     // EVP_DecodeBlock counts the zero bytes that stand for the padding.

@@ -60,8 +60,8 @@ void DecoderPool::release(const std::vector<Recognizer *> &decoders)
     available_.notify_all();
 }
 
-DecoderPool::Outcome DecoderPool::recognize(const int16_t *samples, size_t count,
-                                            const SplitSettings &split)
+DecoderPool::Outcome DecoderPool::recognize(
+    const int16_t *samples, size_t count, const SplitSettings &split)
 {
     std::vector<Recognizer *> taken = acquire();
     const auto started = std::chrono::steady_clock::now();
@@ -70,15 +70,16 @@ DecoderPool::Outcome DecoderPool::recognize(const int16_t *samples, size_t count
         DecoderPool *pool;
         std::vector<Recognizer *> *decoders;
         ~Returner() { pool->release(*decoders); }
-    } returner{this, &taken};
+    } returner { this, &taken };
 
     const std::vector<size_t> utterances = utteranceBounds(samples, count, split);
-    const std::vector<size_t> bounds =
-        groupUtterances(utterances, static_cast<int>(taken.size()), split);
+    const std::vector<size_t> bounds
+        = groupUtterances(utterances, static_cast<int>(taken.size()), split);
     const size_t pieces = bounds.empty() ? 0 : bounds.size() - 1;
     // Short audio or audio without pauses needs fewer decoders than it took.
     if (pieces < taken.size()) {
-        const std::vector<Recognizer *> spare(taken.begin() + static_cast<long>(pieces), taken.end());
+        const std::vector<Recognizer *> spare(
+            taken.begin() + static_cast<long>(pieces), taken.end());
         taken.resize(pieces);
         release(spare);
     }
@@ -113,7 +114,7 @@ DecoderPool::Outcome DecoderPool::recognize(const int16_t *samples, size_t count
     Outcome outcome;
     outcome.pieces = pieces;
     outcome.decodeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - started)
+        std::chrono::steady_clock::now() - started)
                            .count();
     for (size_t i = 0; i < pieces; ++i) {
         if (errors[i])

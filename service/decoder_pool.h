@@ -28,8 +28,8 @@ public:
     struct Outcome
     {
         std::string text;
-        size_t pieces = 0;       // how many decoders worked on it
-        long long decodeMs = 0;  // from having the decoders to having the text
+        size_t pieces = 0; // how many decoders worked on it
+        long long decodeMs = 0; // from having the decoders to having the text
     };
     Outcome recognize(const int16_t *samples, size_t count, const SplitSettings &split = {});
 

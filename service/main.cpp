@@ -17,8 +17,8 @@ using namespace speech;
 int main(int argc, char **argv)
 {
     std::string error;
-    const std::optional<ServiceOptions> options =
-        parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    const std::optional<ServiceOptions> options
+        = parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
         std::cerr << "speech-service: " << error << "\n" << usageText();
         return 2;
@@ -37,8 +37,8 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    const unsigned threads =
-        options->threads ? options->threads : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads
+        = options->threads ? options->threads : std::max(1u, std::thread::hardware_concurrency());
 
     ServiceConfig config;
     config.key = options->key.empty() ? randomHex(32) : options->key;

@@ -10,7 +10,7 @@ bool toInt(const std::string &text, long long min, long long max, long long &out
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size() && !text.empty() && out >= min
-           && out <= max;
+        && out <= max;
 }
 
 // "1737=/dir/hmm,/dir/model.lm.bin,/dir/words.dict"
@@ -30,7 +30,7 @@ bool parseModel(const std::string &text, int &devPid, ModelFiles &files)
     files.dictionary = rest.substr(c2 + 1);
     devPid = int(number);
     return !files.acousticModelDir.empty() && !files.languageModel.empty()
-           && !files.dictionary.empty();
+        && !files.dictionary.empty();
 }
 
 } // namespace
@@ -74,9 +74,8 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
             o.help = true;
             continue;
         }
-        static const char *const withValue[] = {"--host",  "--port",  "--threads",
-                                                "--key",   "--model", "--default-dev-pid",
-                                                "--client-id", "--client-secret"};
+        static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
+            "--model", "--default-dev-pid", "--client-id", "--client-secret" };
         bool known = false;
         for (const char *n : withValue)
             known = known || name == n;

@@ -19,8 +19,8 @@ struct ServiceOptions
 {
     std::string host = "127.0.0.1";
     int port = kDefaultPort; // 0 picks a free port
-    unsigned threads = 0;    // 0: one decoder per core
-    std::string key;         // empty: a random key for this run
+    unsigned threads = 0; // 0: one decoder per core
+    std::string key; // empty: a random key for this run
     std::map<int, ModelFiles> models;
     int defaultDevPid = kEnglishDevPid;
     std::string clientId = kDefaultClientId;
@@ -31,6 +31,7 @@ struct ServiceOptions
 std::string usageText();
 
 // Parses the command line; on a mistake returns nothing and says why in `error`.
-std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error);
+std::optional<ServiceOptions> parseOptions(
+    const std::vector<std::string> &args, std::string &error);
 
 } // namespace speech

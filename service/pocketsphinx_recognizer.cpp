@@ -32,7 +32,7 @@ std::string trimmed(const char *hyp)
 ModelFiles defaultEnglishModel()
 {
     const std::string dir = "/usr/share/pocketsphinx/model/en-us/";
-    return {dir + "en-us", dir + "en-us.lm.bin", dir + "cmudict-en-us.dict"};
+    return { dir + "en-us", dir + "en-us.lm.bin", dir + "cmudict-en-us.dict" };
 }
 
 struct PocketSphinxRecognizer::Impl
@@ -40,23 +40,25 @@ struct PocketSphinxRecognizer::Impl
     ps_decoder_t *ps = nullptr;
 };
 
-PocketSphinxRecognizer::PocketSphinxRecognizer(const ModelFiles &files) : d(new Impl)
+PocketSphinxRecognizer::PocketSphinxRecognizer(const ModelFiles &files)
+    : d(new Impl)
 {
-    for (const std::string *path : {&files.acousticModelDir, &files.languageModel, &files.dictionary}) {
+    for (const std::string *path :
+        { &files.acousticModelDir, &files.languageModel, &files.dictionary }) {
         if (!exists(*path))
             throw std::runtime_error("model file not found: " + *path);
     }
     // The decoder's own log is long; keep it quiet and report failures ourselves.
     cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModelDir.c_str(),
-                                   "-lm", files.languageModel.c_str(), "-dict",
-                                   files.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
+        "-lm", files.languageModel.c_str(), "-dict", files.dictionary.c_str(), "-logfn",
+        "/dev/null", nullptr);
     if (!config)
         throw std::runtime_error("invalid decoder configuration for " + files.acousticModelDir);
     d->ps = ps_init(config);
     cmd_ln_free_r(config);
     if (!d->ps)
         throw std::runtime_error("cannot load the model " + files.acousticModelDir + " with "
-                                 + files.languageModel + " and " + files.dictionary);
+            + files.languageModel + " and " + files.dictionary);
 }
 
 PocketSphinxRecognizer::~PocketSphinxRecognizer()

@@ -11,8 +11,8 @@ namespace speech {
 struct ModelFiles
 {
     std::string acousticModelDir; // directory holding mdef, means, feat.params, ...
-    std::string languageModel;    // n-gram model (.lm.bin or ARPA)
-    std::string dictionary;       // pronunciation dictionary
+    std::string languageModel; // n-gram model (.lm.bin or ARPA)
+    std::string dictionary; // pronunciation dictionary
 };
 
 // The Debian US-English model.

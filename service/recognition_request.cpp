@@ -45,12 +45,18 @@ std::string formatSeconds(size_t samples)
 std::string languageName(int devPid)
 {
     switch (devPid) {
-    case 1537: return "Mandarin, near field";
-    case 1936: return "Mandarin, far field";
-    case 1737: return "English";
-    case 1637: return "Cantonese";
-    case 1837: return "Sichuanese";
-    default: return {};
+    case 1537:
+        return "Mandarin, near field";
+    case 1936:
+        return "Mandarin, far field";
+    case 1737:
+        return "English";
+    case 1637:
+        return "Cantonese";
+    case 1837:
+        return "Sichuanese";
+    default:
+        return {};
     }
 }
 
@@ -83,21 +89,26 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
         bool required;
     };
     static const Member members[] = {
-        {"format", Kind::String, true},  {"rate", Kind::Integer, true},
-        {"channel", Kind::Integer, true}, {"cuid", Kind::String, true},
-        {"len", Kind::Integer, true},     {"speech", Kind::String, true},
-        {"dev_pid", Kind::Integer, false}, {"token", Kind::String, false},
+        { "format", Kind::String, true },
+        { "rate", Kind::Integer, true },
+        { "channel", Kind::Integer, true },
+        { "cuid", Kind::String, true },
+        { "len", Kind::Integer, true },
+        { "speech", Kind::String, true },
+        { "dev_pid", Kind::Integer, false },
+        { "token", Kind::String, false },
     };
     for (const Member &m : members) {
         const Json::Value &v = root[m.name];
         if (v.isNull()) {
             if (m.required)
-                return refuse(err::kBadRequest, std::string("member \"") + m.name + "\" is missing");
+                return refuse(
+                    err::kBadRequest, std::string("member \"") + m.name + "\" is missing");
             continue;
         }
         if (!hasKind(v, m.kind))
             return refuse(err::kBadRequest,
-                          std::string("member \"") + m.name + "\" must be " + kindName(m.kind));
+                std::string("member \"") + m.name + "\" must be " + kindName(m.kind));
     }
 
     if (root["rate"].asInt64() != kSampleRate)
@@ -110,20 +121,26 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
         return refuse(err::kAuthFailed, "token is missing");
     if (!context.signer)
         return refuse(err::kAuthFailed, "token cannot be checked");
-    const TokenSigner::Checked checked =
-        context.signer->verify(token, TokenSigner::Kind::Access, context.now);
+    const TokenSigner::Checked checked
+        = context.signer->verify(token, TokenSigner::Kind::Access, context.now);
     switch (checked.verdict) {
-    case TokenSigner::Verdict::Valid: break;
-    case TokenSigner::Verdict::Expired: return refuse(err::kAuthFailed, "token has expired");
-    case TokenSigner::Verdict::WrongKind: return refuse(err::kAuthFailed, "token is not an access token");
-    default: return refuse(err::kAuthFailed, "token is not valid");
+    case TokenSigner::Verdict::Valid:
+        break;
+    case TokenSigner::Verdict::Expired:
+        return refuse(err::kAuthFailed, "token has expired");
+    case TokenSigner::Verdict::WrongKind:
+        return refuse(err::kAuthFailed, "token is not an access token");
+    default:
+        return refuse(err::kAuthFailed, "token is not valid");
     }
     if (context.clients.count(checked.clientId) == 0)
-        return refuse(err::kAuthFailed, "token was issued to a client this service does not accept");
+        return refuse(
+            err::kAuthFailed, "token was issued to a client this service does not accept");
 
-    const int64_t devPid =
-        root.isMember("dev_pid") ? root["dev_pid"].asInt64() : int64_t(context.defaultDevPid);
-    if (devPid < INT32_MIN || devPid > INT32_MAX || context.installedModels.count(int(devPid)) == 0) {
+    const int64_t devPid
+        = root.isMember("dev_pid") ? root["dev_pid"].asInt64() : int64_t(context.defaultDevPid);
+    if (devPid < INT32_MIN || devPid > INT32_MAX
+        || context.installedModels.count(int(devPid)) == 0) {
         std::string msg = "no model installed for dev_pid " + std::to_string(devPid);
         const std::string language = languageName(int(devPid));
         if (!language.empty())
@@ -137,9 +154,9 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
         return refuse(err::kBadRequest, "\"speech\" is not valid Base64");
     const int64_t len = root["len"].asInt64();
     if (len < 0 || static_cast<uint64_t>(len) != bytes->size())
-        return refuse(err::kBadRequest, "\"len\" is " + std::to_string(len)
-                                            + " but the speech holds " + std::to_string(bytes->size())
-                                            + " bytes");
+        return refuse(err::kBadRequest,
+            "\"len\" is " + std::to_string(len) + " but the speech holds "
+                + std::to_string(bytes->size()) + " bytes");
 
     CheckedRequest r;
     r.audio = readAudio(*bytes);
@@ -147,9 +164,11 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
         return refuse(err::kBadAudio, r.audio.error);
     const size_t samples = r.audio.samples.size();
     if (samples > kMaxSamples)
-        return refuse(err::kTooLong, "audio lasts " + formatSeconds(samples) + " s, at most 60 s are taken");
+        return refuse(
+            err::kTooLong, "audio lasts " + formatSeconds(samples) + " s, at most 60 s are taken");
     if (samples < kMinSamples)
-        return refuse(err::kTooShort, "audio lasts " + formatSeconds(samples) + " s, at least 0.1 s is needed");
+        return refuse(err::kTooShort,
+            "audio lasts " + formatSeconds(samples) + " s, at least 0.1 s is needed");
 
     r.devPid = int(devPid);
     r.cuid = root["cuid"].asString();

@@ -14,12 +14,13 @@ namespace speech {
 // Reply codes of the recognition endpoint.
 namespace err {
 constexpr int kSuccess = 0;
-constexpr int kBadRequest = 3300;  // not JSON, members missing or mistyped, bad Base64, wrong len, no model
-constexpr int kAuthFailed = 3302;  // token missing, forged, expired or for another client
+constexpr int kBadRequest
+    = 3300; // not JSON, members missing or mistyped, bad Base64, wrong len, no model
+constexpr int kAuthFailed = 3302; // token missing, forged, expired or for another client
 constexpr int kRecognitionFailed = 3307; // the recogniser itself failed
-constexpr int kTooLong = 3308;     // more than 60 s of audio
-constexpr int kBadAudio = 3309;    // a WAV header that is not 16 kHz mono 16-bit PCM, or lies
-constexpr int kTooShort = 3314;    // less than 0.1 s of audio
+constexpr int kTooLong = 3308; // more than 60 s of audio
+constexpr int kBadAudio = 3309; // a WAV header that is not 16 kHz mono 16-bit PCM, or lies
+constexpr int kTooShort = 3314; // less than 0.1 s of audio
 } // namespace err
 
 constexpr size_t kMaxSamples = 60 * kSampleRate;
@@ -29,10 +30,10 @@ constexpr size_t kMinSamples = kSampleRate / 10;
 struct RequestContext
 {
     const TokenSigner *signer = nullptr;
-    std::set<std::string> clients;     // client ids whose tokens are accepted
-    std::set<int> installedModels;     // dev_pid values with a loaded model
-    int defaultDevPid = 1737;          // taken when the body names none
-    int64_t now = 0;                   // seconds since the epoch
+    std::set<std::string> clients; // client ids whose tokens are accepted
+    std::set<int> installedModels; // dev_pid values with a loaded model
+    int defaultDevPid = 1737; // taken when the body names none
+    int64_t now = 0; // seconds since the epoch
 };
 
 struct CheckedRequest

@@ -6,10 +6,10 @@
 #include <json/json.h>
 
 #include <chrono>
-#include <limits>
-#include <sys/socket.h>
 #include <cstdio>
+#include <limits>
 #include <mutex>
+#include <sys/socket.h>
 
 namespace speech {
 
@@ -41,11 +41,12 @@ constexpr size_t kMaxDrainBytes = 4 * kMaxBodyBytes;
 int64_t unixNow()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+        std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-void oauthError(httplib::Response &res, int status, const char *error, const std::string &description)
+void oauthError(
+    httplib::Response &res, int status, const char *error, const std::string &description)
 {
     Json::Value body;
     body["error"] = error;
@@ -64,7 +65,10 @@ struct SpeechServer::Impl
     std::mutex logMutex;
     int listenSocket = -1;
 
-    explicit Impl(ServiceConfig c) : config(std::move(c)), signer(config.key) {}
+    explicit Impl(ServiceConfig c)
+        : config(std::move(c))
+        , signer(config.key)
+    { }
 
     void handleToken(const httplib::Request &req, httplib::Response &res);
     void handleRecognition(const std::string &body, httplib::Response &res);
@@ -77,8 +81,7 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
     const std::string clientId = req.get_param_value("client_id");
     const std::string clientSecret = req.get_param_value("client_secret");
     if (grantType != "client_credentials") {
-        oauthError(res, 400, "unsupported_grant_type",
-                   "grant_type must be client_credentials");
+        oauthError(res, 400, "unsupported_grant_type", "grant_type must be client_credentials");
         return;
     }
     // Both comparisons always run, so the time does not tell which one failed.
@@ -91,11 +94,11 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
 
     const int64_t now = unixNow();
     Json::Value body;
-    body["access_token"] =
-        signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
+    body["access_token"]
+        = signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
     body["session_key"] = randomHex(16);
-    body["refresh_token"] =
-        signer.sign(TokenSigner::Kind::Refresh, clientId, now + 12 * kTokenLifetimeSeconds);
+    body["refresh_token"]
+        = signer.sign(TokenSigner::Kind::Refresh, clientId, now + 12 * kTokenLifetimeSeconds);
     body["session_secret"] = randomHex(16);
     body["expires_in"] = Json::Int64(kTokenLifetimeSeconds);
     body["scope"] = "speech_recognition";
@@ -107,7 +110,7 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
 {
     RequestContext context;
     context.signer = &signer;
-    context.clients = {config.clientId};
+    context.clients = { config.clientId };
     for (const auto &entry : config.pools)
         context.installedModels.insert(entry.first);
     context.defaultDevPid = config.defaultDevPid;
@@ -131,8 +134,8 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
 
     DecoderPool &pool = *config.pools.at(checked.devPid);
     try {
-        const DecoderPool::Outcome outcome =
-            pool.recognize(checked.audio.samples.data(), checked.audio.samples.size());
+        const DecoderPool::Outcome outcome
+            = pool.recognize(checked.audio.samples.data(), checked.audio.samples.size());
         body["err_no"] = err::kSuccess;
         body["err_msg"] = "success.";
         body["result"] = Json::Value(Json::arrayValue);
@@ -165,13 +168,14 @@ void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Respons
         std::snprintf(decode, sizeof decode, "%lld", note.decodeMs);
     // The path only: a token request's query holds the client secret.
     std::snprintf(line, sizeof line, "%s %.200s status=%d err_no=%s audio_s=%s decode_ms=%s\n",
-                  req.method.c_str(), req.path.c_str(), res.status, errNo, audio, decode);
+        req.method.c_str(), req.path.c_str(), res.status, errNo, audio, decode);
     std::lock_guard<std::mutex> lock(logMutex);
     std::fputs(line, stderr);
     std::fflush(stderr);
 }
 
-SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config)))
+SpeechServer::SpeechServer(ServiceConfig config)
+    : d(new Impl(std::move(config)))
 {
     httplib::Server &http = d->http;
     const size_t threads = d->config.httpThreads;
@@ -186,9 +190,8 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
         d->listenSocket = sock;
     });
 
-    auto token = [this](const httplib::Request &req, httplib::Response &res) {
-        d->handleToken(req, res);
-    };
+    auto token
+        = [this](const httplib::Request &req, httplib::Response &res) { d->handleToken(req, res); };
     http.Get("/oauth/2.0/token", token);
     http.Post("/oauth/2.0/token", token);
     // The body is read here rather than by the library, which would hold a
@@ -196,49 +199,50 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
     // (and dropped) up to a point, so that the client sees the 413 instead
     // of a reset connection and the rest of its body is not taken for the
     // next request.
-    http.Post("/server_api", [this](const httplib::Request &, httplib::Response &res,
-                                    const httplib::ContentReader &reader) {
-        std::string body;
-        size_t received = 0;
-        const bool complete = reader([&](const char *data, size_t length) {
-            received += length;
-            if (received <= kMaxBodyBytes)
-                body.append(data, length);
-            else
-                std::string().swap(body);
-            return received <= kMaxDrainBytes;
+    http.Post("/server_api",
+        [this](const httplib::Request &, httplib::Response &res,
+            const httplib::ContentReader &reader) {
+            std::string body;
+            size_t received = 0;
+            const bool complete = reader([&](const char *data, size_t length) {
+                received += length;
+                if (received <= kMaxBodyBytes)
+                    body.append(data, length);
+                else
+                    std::string().swap(body);
+                return received <= kMaxDrainBytes;
+            });
+            if (received > kMaxBodyBytes) {
+                res.status = 413;
+                return;
+            }
+            if (!complete) {
+                res.status = 400;
+                return;
+            }
+            d->handleRecognition(body, res);
         });
-        if (received > kMaxBodyBytes) {
-            res.status = 413;
-            return;
-        }
-        if (!complete) {
-            res.status = 400;
-            return;
-        }
-        d->handleRecognition(body, res);
-    });
 
     // Statuses the handlers do not set themselves (unknown path, body too
     // large, unreadable request) still get a JSON body.
     http.set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request &req, httplib::Response &res) {
-        if (!res.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        Json::Value body;
-        if (res.status == 413) {
-            body["error"] = "payload_too_large";
-            body["error_description"] = "request bodies are limited to 16 MiB";
-        } else if (res.status == 404) {
-            body["error"] = "not_found";
-            body["error_description"] = "no such endpoint: " + req.method + " " + req.path;
-        } else {
-            body["error"] = "bad_request";
-            body["error_description"] = "the request could not be handled";
-        }
-        res.set_content(toJson(body), kJson);
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+            if (!res.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            Json::Value body;
+            if (res.status == 413) {
+                body["error"] = "payload_too_large";
+                body["error_description"] = "request bodies are limited to 16 MiB";
+            } else if (res.status == 404) {
+                body["error"] = "not_found";
+                body["error_description"] = "no such endpoint: " + req.method + " " + req.path;
+            } else {
+                body["error"] = "bad_request";
+                body["error_description"] = "the request could not be handled";
+            }
+            res.set_content(toJson(body), kJson);
+            return httplib::Server::HandlerResponse::Handled;
+        }));
     http.set_exception_handler(
         [](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
             Json::Value body;
@@ -247,9 +251,8 @@ SpeechServer::SpeechServer(ServiceConfig config) : d(new Impl(std::move(config))
             res.status = 500;
             res.set_content(toJson(body), kJson);
         });
-    http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-        d->log(req, res);
-    });
+    http.set_logger(
+        [this](const httplib::Request &req, const httplib::Response &res) { d->log(req, res); });
 }
 
 SpeechServer::~SpeechServer() = default;

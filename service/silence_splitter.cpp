@@ -24,8 +24,8 @@ double percentile(std::vector<double> values, double q)
 
 } // namespace
 
-std::vector<SilenceRun> findSilences(const int16_t *samples, size_t count,
-                                     const SplitSettings &settings)
+std::vector<SilenceRun> findSilences(
+    const int16_t *samples, size_t count, const SplitSettings &settings)
 {
     std::vector<SilenceRun> runs;
     const size_t frame = std::max<size_t>(1, settings.frameSamples);
@@ -53,17 +53,17 @@ std::vector<SilenceRun> findSilences(const int16_t *samples, size_t count,
         while (f < frames && level[f] < threshold)
             ++f;
         // The samples after the last whole frame belong to the run that reaches them.
-        const SilenceRun run{start * frame, f == frames ? count : f * frame};
+        const SilenceRun run { start * frame, f == frames ? count : f * frame };
         if (run.length() >= settings.minSilenceSamples)
             runs.push_back(run);
     }
     return runs;
 }
 
-std::vector<size_t> utteranceBounds(const int16_t *samples, size_t count,
-                                    const SplitSettings &settings)
+std::vector<size_t> utteranceBounds(
+    const int16_t *samples, size_t count, const SplitSettings &settings)
 {
-    std::vector<size_t> bounds{0};
+    std::vector<size_t> bounds { 0 };
     if (count == 0)
         return bounds;
     for (const SilenceRun &run : findSilences(samples, count, settings)) {
@@ -79,14 +79,14 @@ std::vector<size_t> utteranceBounds(const int16_t *samples, size_t count,
     return bounds;
 }
 
-std::vector<size_t> groupUtterances(const std::vector<size_t> &bounds, int parts,
-                                    const SplitSettings &settings)
+std::vector<size_t> groupUtterances(
+    const std::vector<size_t> &bounds, int parts, const SplitSettings &settings)
 {
     if (bounds.size() < 2)
         return bounds;
     const size_t first = bounds.front();
     const size_t last = bounds.back();
-    std::vector<size_t> grouped{first};
+    std::vector<size_t> grouped { first };
     const double partLength = double(last - first) / std::max(1, parts);
     for (int i = 1; i < parts; ++i) {
         const double target = double(first) + i * partLength;
@@ -112,8 +112,8 @@ std::vector<size_t> groupUtterances(const std::vector<size_t> &bounds, int parts
     return grouped;
 }
 
-std::vector<size_t> splitAtSilences(const int16_t *samples, size_t count, int parts,
-                                    const SplitSettings &settings)
+std::vector<size_t> splitAtSilences(
+    const int16_t *samples, size_t count, int parts, const SplitSettings &settings)
 {
     return groupUtterances(utteranceBounds(samples, count, settings), parts, settings);
 }

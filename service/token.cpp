@@ -48,7 +48,8 @@ std::string randomHex(size_t byteCount)
     return toHex(reinterpret_cast<const unsigned char *>(raw.data()), raw.size());
 }
 
-TokenSigner::TokenSigner(std::string key) : key_(std::move(key))
+TokenSigner::TokenSigner(std::string key)
+    : key_(std::move(key))
 {
     if (key_.empty())
         throw std::invalid_argument("the signing key is empty");
@@ -59,7 +60,7 @@ std::string TokenSigner::mac(std::string_view message) const
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     HMAC(EVP_sha256(), key_.data(), static_cast<int>(key_.size()),
-         reinterpret_cast<const unsigned char *>(message.data()), message.size(), out, &len);
+        reinterpret_cast<const unsigned char *>(message.data()), message.size(), out, &len);
     return toHex(out, len);
 }
 

@@ -16,12 +16,12 @@ using namespace speech;
 
 namespace {
 
-const char *kSentences =
-    "The weather was cold this morning, so we stayed inside and talked about the plans for the "
-    "new school year. After lunch we walked down to the river and watched the boats move slowly "
-    "past the bridge. The children played in the park until the sun went down behind the hills. "
-    "My brother wants to study history at the university in the city. Our teacher said that the "
-    "best way to learn a language is to speak it every day.";
+const char *kSentences
+    = "The weather was cold this morning, so we stayed inside and talked about the plans for the "
+      "new school year. After lunch we walked down to the river and watched the boats move slowly "
+      "past the bridge. The children played in the park until the sun went down behind the hills. "
+      "My brother wants to study history at the university in the city. Our teacher said that the "
+      "best way to learn a language is to speak it every day.";
 
 std::unique_ptr<Recognizer> englishDecoder()
 {
@@ -72,14 +72,15 @@ void RecognizerTest::initTestCase()
 void RecognizerTest::recognisesSyntheticSpeech()
 {
     const DecoderPool::Outcome out = pool->recognize(speechSamples.data(), speechSamples.size());
-    const double wer = WordRate::errorRate(QString::fromLatin1(kSentences),
-                                           QString::fromStdString(out.text));
+    const double wer
+        = WordRate::errorRate(QString::fromLatin1(kSentences), QString::fromStdString(out.text));
     qInfo("word error rate %.1f %% over %zu piece(s) in %lld ms: %s", 100 * wer, out.pieces,
-          out.decodeMs, out.text.c_str());
+        out.decodeMs, out.text.c_str());
     // PocketSphinx gets about nine words in ten of this voice right.
     QVERIFY2(wer <= 0.2, out.text.c_str());
     // Lower case words, single blanks, nothing around them.
-    QVERIFY(QString::fromStdString(out.text).contains(QRegularExpression(QStringLiteral("^[a-z' ]+$"))));
+    QVERIFY(QString::fromStdString(out.text).contains(
+        QRegularExpression(QStringLiteral("^[a-z' ]+$"))));
     QVERIFY(out.text.find("  ") == std::string::npos);
     QVERIFY(out.text.front() != ' ' && out.text.back() != ' ');
 }
@@ -111,7 +112,7 @@ void RecognizerTest::splitDecodingGivesTheSameWords()
     QCOMPARE(split.pieces, size_t(2));
     QVERIFY(!whole.text.empty());
     QCOMPARE(WordRate::words(QString::fromStdString(split.text)),
-             WordRate::words(QString::fromStdString(whole.text)));
+        WordRate::words(QString::fromStdString(whole.text)));
     qInfo("one decoder %lld ms, two decoders %lld ms", whole.decodeMs, split.decodeMs);
 }
 

@@ -19,24 +19,18 @@ constexpr int64_t kNow = 1'800'000'000;
 const char *kKey = "test-key-0123456789";
 const char *kClient = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
 
-std::string le32(uint32_t v)
-{
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-    return s;
-}
+using testaudio::le32;
 
 std::string le16(uint16_t v)
 {
-    return std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
+    return std::string { static_cast<char>(v & 0xff), static_cast<char>(v >> 8) };
 }
 
 std::string fmtChunk(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits)
 {
     const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
     return "fmt " + le32(16) + le16(tag) + le16(channels) + le32(rate) + le32(rate * align)
-           + le16(align) + le16(bits);
+        + le16(align) + le16(bits);
 }
 
 std::string riff(const std::string &chunks)
@@ -77,7 +71,7 @@ private slots:
 
 private:
     RequestContext context() const;
-    TokenSigner signer{kKey};
+    TokenSigner signer { kKey };
 };
 
 void ServiceChecksTest::base64KnownValuesAndRoundTrip()
@@ -96,7 +90,7 @@ void ServiceChecksTest::base64KnownValuesAndRoundTrip()
     std::string all;
     for (int i = 0; i < 256; ++i)
         all.push_back(static_cast<char>(i));
-    for (size_t len : {size_t(1), size_t(2), size_t(3), size_t(4), size_t(255), size_t(256)}) {
+    for (size_t len : { size_t(1), size_t(2), size_t(3), size_t(4), size_t(255), size_t(256) }) {
         const std::string bytes = all.substr(0, len);
         const std::optional<std::string> back = base64Decode(base64Encode(bytes));
         QVERIFY2(back && *back == bytes, qPrintable(QString::number(len)));
@@ -126,7 +120,7 @@ void ServiceChecksTest::base64RefusesWhatIsNotBase64()
 
 void ServiceChecksTest::wavReaderTakesCanonicalAndRawAudio()
 {
-    const std::vector<int16_t> samples{0, 1, -1, 32767, -32768, 1234};
+    const std::vector<int16_t> samples { 0, 1, -1, 32767, -32768, 1234 };
     const AudioInput wav = readAudio(makeWav(samples));
     QVERIFY(wav.ok);
     QVERIFY(wav.hadWavHeader);
@@ -139,26 +133,26 @@ void ServiceChecksTest::wavReaderTakesCanonicalAndRawAudio()
     QVERIFY(!raw.hadWavHeader);
     QVERIFY(raw.samples == samples);
 
-    const AudioInput riffNotWave = readAudio("RIFF" + le32(4) + "AVI " + testaudio::rawBytes(samples));
+    const AudioInput riffNotWave
+        = readAudio("RIFF" + le32(4) + "AVI " + testaudio::rawBytes(samples));
     QVERIFY(riffNotWave.ok);
     QVERIFY(!riffNotWave.hadWavHeader);
 }
 
 void ServiceChecksTest::wavReaderSkipsOtherChunks()
 {
-    const std::vector<int16_t> samples{10, 20, 30};
+    const std::vector<int16_t> samples { 10, 20, 30 };
     const std::string data = testaudio::rawBytes(samples);
     // An odd-sized chunk is followed by a pad byte.
     const std::string wav = riff(fmtChunk(1, 1, 16000, 16) + "LIST" + le32(3) + "abc" + '\0'
-                                 + "data" + le32(uint32_t(data.size())) + data);
+        + "data" + le32(uint32_t(data.size())) + data);
     const AudioInput a = readAudio(wav);
     QVERIFY2(a.ok, a.error.c_str());
     QVERIFY(a.samples == samples);
 
     // WAVE_FORMAT_EXTENSIBLE holding plain PCM, as some tools write.
-    std::string ext = "fmt " + le32(40) + le16(0xfffe) + le16(1) + le32(16000) + le32(32000) + le16(2)
-                      + le16(16) + le16(22) + le16(16) + le32(4) + le16(1)
-                      + std::string(14, '\x01');
+    std::string ext = "fmt " + le32(40) + le16(0xfffe) + le16(1) + le32(16000) + le32(32000)
+        + le16(2) + le16(16) + le16(22) + le16(16) + le32(4) + le16(1) + std::string(14, '\x01');
     const AudioInput e = readAudio(riff(ext + "data" + le32(uint32_t(data.size())) + data));
     QVERIFY2(e.ok, e.error.c_str());
     QVERIFY(e.samples == samples);
@@ -181,10 +175,12 @@ void ServiceChecksTest::wavReaderRefusesOtherFormats_data()
     add("data size beyond the bytes",
         riff(fmtChunk(1, 1, 16000, 16) + "data" + le32(uint32_t(data.size() + 1000)) + data));
     add("format chunk beyond the bytes", riff("fmt " + le32(4000) + le16(1) + le16(1)));
-    add("format chunk too small", riff("fmt " + le32(8) + le16(1) + le16(1) + le32(16000) + dataChunk));
+    add("format chunk too small",
+        riff("fmt " + le32(8) + le16(1) + le16(1) + le32(16000) + dataChunk));
     add("no format chunk", riff(dataChunk));
     add("no data chunk", riff(fmtChunk(1, 1, 16000, 16)));
-    add("other chunk beyond the bytes", riff(fmtChunk(1, 1, 16000, 16) + "LIST" + le32(1u << 30) + data));
+    add("other chunk beyond the bytes",
+        riff(fmtChunk(1, 1, 16000, 16) + "LIST" + le32(1u << 30) + data));
     // The byte rate and block size must agree with 16 kHz mono 16-bit.
     std::string badRate = fmtChunk(1, 1, 16000, 16);
     badRate.replace(16, 4, le32(44100));
@@ -202,10 +198,10 @@ void ServiceChecksTest::wavReaderRefusesOtherFormats()
 
 void ServiceChecksTest::wavReaderSizes()
 {
-    const std::string data = testaudio::rawBytes({5, 6, 7, 8});
+    const std::string data = testaudio::rawBytes({ 5, 6, 7, 8 });
     // A writer that could not seek back leaves the largest size: take what came.
-    const AudioInput stream =
-        readAudio(riff(fmtChunk(1, 1, 16000, 16) + "data" + le32(0xffffffffu) + data));
+    const AudioInput stream
+        = readAudio(riff(fmtChunk(1, 1, 16000, 16) + "data" + le32(0xffffffffu) + data));
     QVERIFY(stream.ok);
     QCOMPARE(stream.samples.size(), size_t(4));
     // A data size smaller than the bytes: the rest is another chunk or junk.
@@ -224,9 +220,9 @@ void ServiceChecksTest::tokenValidForItsClientUntilExpiry()
     QCOMPARE(c.expiresAt, kNow + 100);
 
     QCOMPARE(int(signer.verify(token, TokenSigner::Kind::Access, kNow + 99).verdict),
-             int(TokenSigner::Verdict::Valid));
+        int(TokenSigner::Verdict::Valid));
     QCOMPARE(int(signer.verify(token, TokenSigner::Kind::Access, kNow + 100).verdict),
-             int(TokenSigner::Verdict::Expired));
+        int(TokenSigner::Verdict::Expired));
 
     // A client id with the separator in it survives the round trip.
     const std::string dotted = signer.sign(TokenSigner::Kind::Access, "a.b.c", kNow + 5);
@@ -236,7 +232,7 @@ void ServiceChecksTest::tokenValidForItsClientUntilExpiry()
 
     // Another process with the same key accepts it: there is no state.
     QCOMPARE(int(TokenSigner(kKey).verify(token, TokenSigner::Kind::Access, kNow).verdict),
-             int(TokenSigner::Verdict::Valid));
+        int(TokenSigner::Verdict::Valid));
 }
 
 void ServiceChecksTest::tokenWithAnyCharacterChangedIsRefused()
@@ -245,27 +241,29 @@ void ServiceChecksTest::tokenWithAnyCharacterChangedIsRefused()
     for (size_t i = 0; i < token.size(); ++i) {
         std::string altered = token;
         altered[i] = altered[i] == '1' ? '2' : '1';
-        const TokenSigner::Verdict v = signer.verify(altered, TokenSigner::Kind::Access, kNow).verdict;
+        const TokenSigner::Verdict v
+            = signer.verify(altered, TokenSigner::Kind::Access, kNow).verdict;
         QVERIFY2(v != TokenSigner::Verdict::Valid, qPrintable(QString::number(i)));
     }
     QVERIFY(signer.verify(token + "0", TokenSigner::Kind::Access, kNow).verdict
-            != TokenSigner::Verdict::Valid);
-    QVERIFY(signer.verify(token.substr(0, token.size() - 1), TokenSigner::Kind::Access, kNow).verdict
-            != TokenSigner::Verdict::Valid);
-    for (const char *junk : {"", ".", "...", "a1..x.", "a1.notanumber.client.00", "garbage"})
+        != TokenSigner::Verdict::Valid);
+    QVERIFY(
+        signer.verify(token.substr(0, token.size() - 1), TokenSigner::Kind::Access, kNow).verdict
+        != TokenSigner::Verdict::Valid);
+    for (const char *junk : { "", ".", "...", "a1..x.", "a1.notanumber.client.00", "garbage" })
         QCOMPARE(int(signer.verify(junk, TokenSigner::Kind::Access, kNow).verdict),
-                 int(TokenSigner::Verdict::Malformed));
+            int(TokenSigner::Verdict::Malformed));
 }
 
 void ServiceChecksTest::tokenFromAnotherKeyOrKindIsRefused()
 {
-    const std::string foreign =
-        TokenSigner("another-key").sign(TokenSigner::Kind::Access, kClient, kNow + 100);
+    const std::string foreign
+        = TokenSigner("another-key").sign(TokenSigner::Kind::Access, kClient, kNow + 100);
     QCOMPARE(int(signer.verify(foreign, TokenSigner::Kind::Access, kNow).verdict),
-             int(TokenSigner::Verdict::BadSignature));
+        int(TokenSigner::Verdict::BadSignature));
     const std::string refresh = signer.sign(TokenSigner::Kind::Refresh, kClient, kNow + 100);
     QCOMPARE(int(signer.verify(refresh, TokenSigner::Kind::Access, kNow).verdict),
-             int(TokenSigner::Verdict::WrongKind));
+        int(TokenSigner::Verdict::WrongKind));
     QVERIFY_EXCEPTION_THROWN(TokenSigner(""), std::invalid_argument);
 }
 
@@ -285,8 +283,8 @@ RequestContext ServiceChecksTest::context() const
 {
     RequestContext c;
     c.signer = &signer;
-    c.clients = {kClient};
-    c.installedModels = {1737};
+    c.clients = { kClient };
+    c.installedModels = { 1737 };
     c.defaultDevPid = 1737;
     c.now = kNow;
     return c;
@@ -304,15 +302,16 @@ void ServiceChecksTest::requestAccepted()
     QVERIFY(r.audio.samples == samples);
 
     // Raw PCM labelled "wav", the way the desktop program sends a .pcm file.
-    r = checkRecognitionRequest(testaudio::text(testaudio::body(testaudio::rawBytes(samples), token)),
-                                context());
+    r = checkRecognitionRequest(
+        testaudio::text(testaudio::body(testaudio::rawBytes(samples), token)), context());
     QVERIFY2(r.ok(), r.errMsg.c_str());
     QVERIFY(r.audio.samples == samples);
 
     // Exactly 60 s and exactly 0.1 s are inside the limits.
-    for (double seconds : {60.0, 0.1}) {
+    for (double seconds : { 60.0, 0.1 }) {
         r = checkRecognitionRequest(
-            testaudio::text(testaudio::body(makeWav(testaudio::silence(seconds)), token)), context());
+            testaudio::text(testaudio::body(makeWav(testaudio::silence(seconds)), token)),
+            context());
         QVERIFY2(r.ok(), r.errMsg.c_str());
     }
 
@@ -328,85 +327,11 @@ void ServiceChecksTest::requestRefused_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("errNo");
     QTest::addColumn<QString>("messagePart");
-
     const std::string token = signer.sign(TokenSigner::Kind::Access, kClient, kNow + 100);
-    const std::string wav = makeWav(testaudio::tone(1.0));
-    const Json::Value good = testaudio::body(wav, token);
-    auto add = [](const char *name, const std::string &body, int errNo, const char *part) {
-        QTest::newRow(name) << QByteArray(body.data(), int(body.size())) << errNo
-                            << QString::fromUtf8(part);
-    };
-    auto with = [&](const char *member, const Json::Value &value) {
-        Json::Value v = good;
-        v[member] = value;
-        return testaudio::text(v);
-    };
-    auto without = [&](const char *member) {
-        Json::Value v = good;
-        v.removeMember(member);
-        return testaudio::text(v);
-    };
-
-    add("empty body", "", 3300, "empty");
-    add("not JSON", "speech=abc", 3300, "JSON");
-    add("JSON cut short", testaudio::text(good).substr(0, 40), 3300, "JSON");
-    add("JSON array", "[1, 2, 3]", 3300, "object");
-    add("JSON with trailing junk", testaudio::text(good) + "}", 3300, "JSON");
-    add("deeply nested", std::string(5000, '[') + std::string(5000, ']'), 3300, "JSON");
-    add("speech missing", without("speech"), 3300, "speech");
-    add("len missing", without("len"), 3300, "len");
-    add("format missing", without("format"), 3300, "format");
-    add("cuid missing", without("cuid"), 3300, "cuid");
-    add("rate as text", with("rate", "16000"), 3300, "rate");
-    add("len as text", with("len", std::to_string(wav.size())), 3300, "len");
-    add("len fractional", with("len", double(wav.size()) + 0.5), 3300, "len");
-    add("channel as bool", with("channel", true), 3300, "channel");
-    add("speech as number", with("speech", 12), 3300, "speech");
-    add("dev_pid as text", with("dev_pid", "1737"), 3300, "dev_pid");
-    add("token as number", with("token", 5), 3300, "token");
-    add("cuid as object", with("cuid", Json::Value(Json::objectValue)), 3300, "cuid");
-    add("rate 8000", with("rate", 8000), 3300, "rate");
-    add("two channels", with("channel", 2), 3300, "channel");
-
-    add("token missing", without("token"), 3302, "token");
-    add("token empty", with("token", ""), 3302, "token");
-    add("token for another client",
-        with("token", signer.sign(TokenSigner::Kind::Access, "SomeoneElse", kNow + 100)), 3302, "client");
-    add("token expired", with("token", signer.sign(TokenSigner::Kind::Access, kClient, kNow - 1)),
-        3302, "expired");
-    std::string altered = token;
-    altered[altered.size() / 2] ^= 1;
-    add("token altered", with("token", altered), 3302, "token");
-    add("refresh token", with("token", signer.sign(TokenSigner::Kind::Refresh, kClient, kNow + 100)),
-        3302, "token");
-
-    add("Mandarin without a model", with("dev_pid", 1537), 3300, "1537 (Mandarin, near field)");
-    add("Cantonese without a model", with("dev_pid", 1637), 3300, "Cantonese");
-    add("unknown dev_pid", with("dev_pid", 4242), 3300, "4242");
-    add("dev_pid beyond int", with("dev_pid", Json::Int64(1) << 40), 3300, "dev_pid");
-
-    add("invalid Base64", with("speech", "UklGR*==" + base64Encode(wav)), 3300, "Base64");
-    add("len larger", with("len", Json::UInt64(wav.size() + 1)), 3300, "len");
-    add("len smaller", with("len", Json::UInt64(wav.size() - 1)), 3300, "len");
-    add("len negative", with("len", -1), 3300, "len");
-
-    const std::string stereo = makeWav(testaudio::tone(1.0), 16000, 2, 16);
-    add("stereo WAV", testaudio::text(testaudio::body(stereo, token)), 3309, "channels");
-    add("44.1 kHz WAV", testaudio::text(testaudio::body(makeWav(testaudio::tone(1.0), 44100), token)),
-        3309, "44100");
-    add("8-bit WAV", testaudio::text(testaudio::body(makeWav(testaudio::tone(1.0), 16000, 1, 8), token)),
-        3309, "bits");
-    std::string lying = wav;
-    lying.replace(40, 4, le32(uint32_t(wav.size()) * 2));
-    add("WAV lying about its size", testaudio::text(testaudio::body(lying, token)), 3309, "data bytes");
-
-    add("no audio", testaudio::text(testaudio::body("", token)), 3314, "0.00 s");
-    add("header only", testaudio::text(testaudio::body(makeWav({}), token)), 3314, "0.1 s");
-    add("below 0.1 s", testaudio::text(testaudio::body(makeWav(testaudio::tone(0.099)), token)), 3314,
-        "0.1 s");
-    add("61 s", testaudio::text(testaudio::body(makeWav(testaudio::silence(61)), token)), 3308, "60 s");
-    add("61 s raw", testaudio::text(testaudio::body(testaudio::rawBytes(testaudio::silence(61)), token)),
-        3308, "60 s");
+    for (const testaudio::BadRequest &b : testaudio::badRequests(signer, kClient, token, kNow)) {
+        QTest::newRow(b.name.c_str()) << QByteArray(b.body.data(), int(b.body.size())) << b.errNo
+                                      << QString::fromStdString(b.messagePart);
+    }
 }
 
 void ServiceChecksTest::requestRefused()
@@ -414,8 +339,8 @@ void ServiceChecksTest::requestRefused()
     QFETCH(QByteArray, body);
     QFETCH(int, errNo);
     QFETCH(QString, messagePart);
-    const CheckedRequest r =
-        checkRecognitionRequest(std::string_view(body.constData(), size_t(body.size())), context());
+    const CheckedRequest r = checkRecognitionRequest(
+        std::string_view(body.constData(), size_t(body.size())), context());
     QCOMPARE(r.errNo, errNo);
     QVERIFY2(QString::fromStdString(r.errMsg).contains(messagePart), r.errMsg.c_str());
 }
@@ -450,9 +375,9 @@ void ServiceChecksTest::optionsParsed()
     QCOMPARE(o->models.count(1737), size_t(1));
     QCOMPARE(o->clientId, std::string(kClient));
 
-    o = parseOptions({"--port", "0", "--threads=3", "--key", "k", "--host", "::1", "--model",
-                      "1537=/m/zh,/m/zh.lm.bin,/m/zh.dict", "--default-dev-pid", "1537"},
-                     error);
+    o = parseOptions({ "--port", "0", "--threads=3", "--key", "k", "--host", "::1", "--model",
+                         "1537=/m/zh,/m/zh.lm.bin,/m/zh.dict", "--default-dev-pid", "1537" },
+        error);
     QVERIFY2(o, error.c_str());
     QCOMPARE(o->port, 0);
     QCOMPARE(o->threads, 3u);
@@ -464,7 +389,7 @@ void ServiceChecksTest::optionsParsed()
     QCOMPARE(o->models[1537].languageModel, std::string("/m/zh.lm.bin"));
     QCOMPARE(o->models[1537].dictionary, std::string("/m/zh.dict"));
 
-    o = parseOptions({"--help"}, error);
+    o = parseOptions({ "--help" }, error);
     QVERIFY(o && o->help);
     QVERIFY(usageText().find("--model DEV_PID=HMM_DIR,LM,DICT") != std::string::npos);
 }
@@ -472,16 +397,16 @@ void ServiceChecksTest::optionsParsed()
 void ServiceChecksTest::optionsRefused_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("unknown") << QStringList{QStringLiteral("--verbose")};
-    QTest::newRow("no value") << QStringList{QStringLiteral("--port")};
-    QTest::newRow("port text") << QStringList{QStringLiteral("--port"), QStringLiteral("http")};
-    QTest::newRow("port too big") << QStringList{QStringLiteral("--port=70000")};
-    QTest::newRow("no threads") << QStringList{QStringLiteral("--threads=0")};
-    QTest::newRow("empty key") << QStringList{QStringLiteral("--key=")};
-    QTest::newRow("model without files") << QStringList{QStringLiteral("--model=1537")};
-    QTest::newRow("model two files") << QStringList{QStringLiteral("--model=1537=/a,/b")};
-    QTest::newRow("model four files") << QStringList{QStringLiteral("--model=1537=/a,/b,/c,/d")};
-    QTest::newRow("model bad number") << QStringList{QStringLiteral("--model=zh=/a,/b,/c")};
+    QTest::newRow("unknown") << QStringList { QStringLiteral("--verbose") };
+    QTest::newRow("no value") << QStringList { QStringLiteral("--port") };
+    QTest::newRow("port text") << QStringList { QStringLiteral("--port"), QStringLiteral("http") };
+    QTest::newRow("port too big") << QStringList { QStringLiteral("--port=70000") };
+    QTest::newRow("no threads") << QStringList { QStringLiteral("--threads=0") };
+    QTest::newRow("empty key") << QStringList { QStringLiteral("--key=") };
+    QTest::newRow("model without files") << QStringList { QStringLiteral("--model=1537") };
+    QTest::newRow("model two files") << QStringList { QStringLiteral("--model=1537=/a,/b") };
+    QTest::newRow("model four files") << QStringList { QStringLiteral("--model=1537=/a,/b,/c,/d") };
+    QTest::newRow("model bad number") << QStringList { QStringLiteral("--model=zh=/a,/b,/c") };
 }
 
 void ServiceChecksTest::optionsRefused()

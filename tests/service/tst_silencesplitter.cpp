@@ -31,7 +31,8 @@ struct Recording
         const size_t n = static_cast<size_t>(seconds * kSampleRate);
         for (size_t i = 0; i < n; ++i) {
             const double t = double(samples.size()) / kSampleRate;
-            samples.push_back(static_cast<int16_t>(amplitude * std::sin(2 * M_PI * 220 * t) + noise(rng)));
+            samples.push_back(
+                static_cast<int16_t>(amplitude * std::sin(2 * M_PI * 220 * t) + noise(rng)));
         }
     }
     void pause(double seconds, double amplitude, std::mt19937 &rng)
@@ -41,7 +42,7 @@ struct Recording
         const size_t n = static_cast<size_t>(seconds * kSampleRate);
         for (size_t i = 0; i < n; ++i)
             samples.push_back(static_cast<int16_t>(noise(rng)));
-        gaps.push_back({begin, samples.size()});
+        gaps.push_back({ begin, samples.size() });
     }
     bool inGap(size_t cut) const
     {
@@ -86,10 +87,11 @@ void checkPieces(const Recording &r, const std::vector<size_t> &bounds, int part
     for (size_t i = 0; i + 1 < bounds.size(); ++i) {
         QVERIFY(bounds[i] < bounds[i + 1]);
         if (i > 0)
-            QVERIFY2(r.inGap(bounds[i]), qPrintable(QStringLiteral("cut at %1 s is not in a pause")
-                                                         .arg(double(bounds[i]) / kSampleRate)));
+            QVERIFY2(r.inGap(bounds[i]),
+                qPrintable(QStringLiteral("cut at %1 s is not in a pause")
+                               .arg(double(bounds[i]) / kSampleRate)));
         joined.insert(joined.end(), r.samples.begin() + long(bounds[i]),
-                      r.samples.begin() + long(bounds[i + 1]));
+            r.samples.begin() + long(bounds[i + 1]));
     }
     QVERIFY(joined == r.samples);
 }
@@ -145,8 +147,8 @@ void SilenceSplitterTest::piecesCutOnlyInPausesAndKeepEverySample_data()
     QTest::addColumn<unsigned>("seed");
     QTest::addColumn<int>("sentenceCount");
     QTest::addColumn<int>("parts");
-    for (int parts : {1, 2, 3, 4, 8}) {
-        for (unsigned seed : {1u, 2u, 3u}) {
+    for (int parts : { 1, 2, 3, 4, 8 }) {
+        for (unsigned seed : { 1u, 2u, 3u }) {
             QTest::addRow("%d parts, seed %u", parts, seed) << seed << 12 << parts;
         }
     }
@@ -172,7 +174,7 @@ void SilenceSplitterTest::piecesAreBalanced()
 {
     const Recording r = sentences(4, 30);
     const size_t n = r.samples.size();
-    for (int parts : {2, 3}) {
+    for (int parts : { 2, 3 }) {
         const std::vector<size_t> bounds = splitAtSilences(r.samples.data(), n, parts);
         QCOMPARE(int(bounds.size()) - 1, parts);
         // With a pause every few seconds each piece is within 20 % of its share.
@@ -198,12 +200,14 @@ void SilenceSplitterTest::nothingToCutWithoutContrast()
 {
     const std::vector<int16_t> zeros = testaudio::silence(10);
     QVERIFY(findSilences(zeros.data(), zeros.size()).empty());
-    QCOMPARE(splitAtSilences(zeros.data(), zeros.size(), 4), (std::vector<size_t>{0, zeros.size()}));
+    QCOMPARE(
+        splitAtSilences(zeros.data(), zeros.size(), 4), (std::vector<size_t> { 0, zeros.size() }));
 
     const std::vector<int16_t> tone = testaudio::tone(10);
-    QCOMPARE(splitAtSilences(tone.data(), tone.size(), 4), (std::vector<size_t>{0, tone.size()}));
+    QCOMPARE(
+        splitAtSilences(tone.data(), tone.size(), 4), (std::vector<size_t> { 0, tone.size() }));
 
-    QCOMPARE(utteranceBounds(nullptr, 0), (std::vector<size_t>{0}));
+    QCOMPARE(utteranceBounds(nullptr, 0), (std::vector<size_t> { 0 }));
 }
 
 void SilenceSplitterTest::shortAudioStaysWhole()
@@ -216,24 +220,24 @@ void SilenceSplitterTest::shortAudioStaysWhole()
     r.sound(1.2, 6000, rng);
     QCOMPARE(utteranceBounds(r.samples.data(), r.samples.size()).size(), size_t(3));
     QCOMPARE(splitAtSilences(r.samples.data(), r.samples.size(), 2),
-             (std::vector<size_t>{0, r.samples.size()}));
+        (std::vector<size_t> { 0, r.samples.size() }));
 }
 
 void SilenceSplitterTest::groupingKeepsWholeUtterances()
 {
     SplitSettings s;
     s.minPartSamples = 10;
-    const std::vector<size_t> bounds{0, 30, 45, 50, 100, 160, 200};
-    QCOMPARE(groupUtterances(bounds, 1, s), (std::vector<size_t>{0, 200}));
-    QCOMPARE(groupUtterances(bounds, 2, s), (std::vector<size_t>{0, 100, 200}));
-    QCOMPARE(groupUtterances(bounds, 4, s), (std::vector<size_t>{0, 50, 100, 160, 200}));
+    const std::vector<size_t> bounds { 0, 30, 45, 50, 100, 160, 200 };
+    QCOMPARE(groupUtterances(bounds, 1, s), (std::vector<size_t> { 0, 200 }));
+    QCOMPARE(groupUtterances(bounds, 2, s), (std::vector<size_t> { 0, 100, 200 }));
+    QCOMPARE(groupUtterances(bounds, 4, s), (std::vector<size_t> { 0, 50, 100, 160, 200 }));
     // More parts than utterances: a subset of the bounds, every piece long enough.
     const std::vector<size_t> many = groupUtterances(bounds, 20, s);
     QVERIFY(many.size() >= 5);
     QVERIFY(std::includes(bounds.begin(), bounds.end(), many.begin(), many.end()));
     for (size_t i = 0; i + 1 < many.size(); ++i)
         QVERIFY(many[i + 1] - many[i] >= s.minPartSamples);
-    QCOMPARE(groupUtterances({0, 200}, 3, s), (std::vector<size_t>{0, 200}));
+    QCOMPARE(groupUtterances({ 0, 200 }, 3, s), (std::vector<size_t> { 0, 200 }));
 }
 
 QTEST_APPLESS_MAIN(SilenceSplitterTest)

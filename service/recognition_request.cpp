@@ -163,16 +163,18 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
     if (!r.audio.ok)
         return refuse(err::kBadAudio, r.audio.error);
     const size_t samples = r.audio.samples.size();
-    if (samples > kMaxSamples)
-        return refuse(
-            err::kTooLong, "audio lasts " + formatSeconds(samples) + " s, at most 60 s are taken");
-    if (samples < kMinSamples)
-        return refuse(err::kTooShort,
-            "audio lasts " + formatSeconds(samples) + " s, at least 0.1 s is needed");
+    if (samples > kMaxSamples || samples < kMinSamples) {
+        CheckedRequest refused = refuse(samples > kMaxSamples ? err::kTooLong : err::kTooShort,
+            "audio lasts " + formatSeconds(samples) + " s, "
+                + (samples > kMaxSamples ? "at most 60 s are taken" : "at least 0.1 s is needed"));
+        refused.audioSeconds = r.audio.seconds();
+        return refused;
+    }
 
     r.devPid = int(devPid);
     r.cuid = root["cuid"].asString();
     r.errMsg = "success.";
+    r.audioSeconds = r.audio.seconds();
     return r;
 }
 

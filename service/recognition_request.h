@@ -43,6 +43,7 @@ struct CheckedRequest
     int devPid = 0;
     std::string cuid;
     AudioInput audio;
+    double audioSeconds = -1; // once the audio could be read, also when refused for its length
 
     bool ok() const { return errNo == err::kSuccess; }
 };

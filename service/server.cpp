@@ -122,8 +122,7 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
     res.status = 200;
 
     CheckedRequest checked = checkRecognitionRequest(requestBody, context);
-    if (checked.ok())
-        tlsNote.audioSeconds = checked.audio.seconds();
+    tlsNote.audioSeconds = checked.audioSeconds;
     if (!checked.ok()) {
         body["err_no"] = checked.errNo;
         body["err_msg"] = checked.errMsg;

@@ -354,8 +354,11 @@ void ServiceHttpTest::logsOneLinePerRequest()
 {
     post("not json");
     post(testaudio::text(testaudio::body(makeWav(testaudio::silence(2)), token)));
-    QTRY_VERIFY(
-        service.logText().contains(QStringLiteral("POST /server_api status=200 err_no=3300")));
+    post(testaudio::text(testaudio::body(makeWav(testaudio::silence(60.5)), token)));
+    QTRY_VERIFY(service.logText().contains(
+        QStringLiteral("POST /server_api status=200 err_no=3300 audio_s=- decode_ms=-")));
+    QTRY_VERIFY(service.logText().contains(
+        QStringLiteral("POST /server_api status=200 err_no=3308 audio_s=60.50 decode_ms=-")));
     QTRY_VERIFY(service.logText().contains(QRegularExpression(
         QStringLiteral("POST /server_api status=200 err_no=0 audio_s=2.00 decode_ms=\\d+"))));
     // The client secret of a token request stays out of the log.

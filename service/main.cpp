@@ -49,15 +49,16 @@ int main(int argc, char **argv)
     // them keep token requests answered under a burst of recognitions.
     config.httpThreads = std::max<size_t>(32, 4 * size_t(threads));
 
-    try {
-        for (const auto &[devPid, files] : options->models) {
-            const ModelFiles model = files;
+    for (const auto &[devPid, files] : options->models) {
+        const ModelFiles model = files;
+        try {
             config.pools[devPid] = std::make_shared<DecoderPool>(
                 [model] { return std::make_unique<PocketSphinxRecognizer>(model); }, threads);
+        } catch (const std::exception &e) {
+            std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
+                      << e.what() << "\n";
+            return 1;
         }
-    } catch (const std::exception &e) {
-        std::cerr << "speech-service: " << e.what() << "\n";
-        return 1;
     }
 
     SpeechServer server(std::move(config));

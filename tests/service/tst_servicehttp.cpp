@@ -91,6 +91,7 @@ private slots:
     void logsOneLinePerRequest();
     void twoProcessesWithOneKeyAcceptEachOthersTokens();
     void secondServiceOnTheSamePortFails();
+    void modelNamedOnTheCommandLineServesItsDevPid();
 
 private:
     httplib::Client client() const;
@@ -399,6 +400,27 @@ void ServiceHttpTest::secondServiceOnTheSamePortFails()
         second.logText().contains(QStringLiteral("cannot listen")), qPrintable(second.logText()));
     // The first one is untouched.
     QVERIFY(!issueToken(service.port()).empty());
+}
+
+void ServiceHttpTest::modelNamedOnTheCommandLineServesItsDevPid()
+{
+    // The English model stands in for a Mandarin one: only the wiring is tested.
+    const char *dir = "/usr/share/pocketsphinx/model/en-us/";
+    const QString model = QStringLiteral("1537=%1en-us,%1en-us.lm.bin,%1cmudict-en-us.dict")
+                              .arg(QString::fromLatin1(dir));
+    SpeechServiceProcess withModel({ QStringLiteral("--threads"), QStringLiteral("1"),
+        QStringLiteral("--key"), QString::fromLatin1(kKey), QStringLiteral("--model"), model });
+    QVERIFY2(withModel.start(), qPrintable(withModel.logText()));
+    httplib::Client c("127.0.0.1", withModel.port());
+    c.set_read_timeout(60, 0);
+    auto errNoFor = [&](int devPid) {
+        const std::string body
+            = testaudio::text(testaudio::body(makeWav(testaudio::silence(1)), token, devPid));
+        return toReply(c.Post("/server_api", body, "application/json")).json["err_no"].asInt();
+    };
+    QCOMPARE(errNoFor(1537), 0);
+    QCOMPARE(errNoFor(1737), 0);
+    QCOMPARE(errNoFor(1637), 3300);
 }
 
 QTEST_GUILESS_MAIN(ServiceHttpTest)

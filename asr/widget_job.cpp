@@ -236,8 +236,7 @@ void Widget::finishTaskFile()
         return;
     }
 
-    const int entry = taskFileCombo->findText(
-        FileNames::fileName(taskFiles.first()), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int entry = taskBoxIndexOf(FileNames::fileName(taskFiles.first()));
     if (entry >= 0)
         taskFileCombo->removeItem(entry);
     taskFiles.removeFirst();

@@ -57,8 +57,7 @@ void Widget::restoreTaskFront()
         return;
     taskFiles[0] = jobSourceFile;
     const QString sourceName = FileNames::fileName(jobSourceFile);
-    const int entry = taskFileCombo->findText(
-        FileNames::fileName(converted), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int entry = taskBoxIndexOf(FileNames::fileName(converted));
     if (entry >= 0)
         taskFileCombo->setItemText(entry, sourceName);
     else
@@ -111,8 +110,7 @@ void Widget::slotConvertAudioFormatFinish()
         return;
     }
 
-    const int entry = taskFileCombo->findText(
-        FileNames::fileName(taskFiles.first()), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int entry = taskBoxIndexOf(FileNames::fileName(taskFiles.first()));
     if (entry >= 0)
         taskFileCombo->removeItem(entry);
     taskFileCombo->insertItem(

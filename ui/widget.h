@@ -181,6 +181,11 @@ private:
     void createFoldersAndLists();
     void createPlayerPath();
     void createTimers();
+    // Index of the first task-box entry whose text is exactly name; -1 when there is none.
+    int taskBoxIndexOf(const QString &name) const;
+    // While a job runs, audio files and the job's own transcript stay as they are: tells the
+    // user and returns true when touching this library entry is refused.
+    bool refusedWhileJobRuns(bool audio, const QString &path);
     // ---- end window ----
 
     // ---- audio: devices, recording, task list, conversion, cutting, playback (audio/) ----

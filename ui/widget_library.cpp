@@ -38,15 +38,6 @@ QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::Case
     return nullptr;
 }
 
-int firstComboIndexNamed(const QComboBox *combo, const QString &name)
-{
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i) == name)
-            return i;
-    }
-    return -1;
-}
-
 bool sameFile(const QString &a, const QString &b)
 {
     const QString canonicalA = QFileInfo(a).canonicalFilePath();
@@ -78,24 +69,42 @@ void Widget::loadTxtList()
     }
 }
 
+int Widget::taskBoxIndexOf(const QString &name) const
+{
+    for (int i = 0; i < taskFileCombo->count(); ++i) {
+        if (taskFileCombo->itemText(i) == name)
+            return i;
+    }
+    return -1;
+}
+
+bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
+{
+    if (!jobRunning())
+        return false;
+    // The job reads the front task file and writes its own transcript.
+    if (audio) {
+        Dialogs::current().information(this, QStringLiteral("提示"), kAudioBusy);
+        return true;
+    }
+    if (!path.isEmpty() && path == currentTextFile) {
+        Dialogs::current().information(this, QStringLiteral("提示"), kTranscriptBusy);
+        return true;
+    }
+    return false;
+}
+
 void Widget::delFile(QString kind, QString name)
 {
     const bool audio = kind == QLatin1String("wav");
     if (!audio && kind != QLatin1String("word"))
         return;
     Dialogs &dialogs = Dialogs::current();
-    // The job reads the front task file; it must not vanish from under it.
-    if (audio && jobRunning()) {
-        dialogs.information(this, QStringLiteral("提示"), kAudioBusy);
-        return;
-    }
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
     const QString path = FileNames::firstPathNamed(paths, name);
-    if (!audio && jobRunning() && !path.isEmpty() && path == currentTextFile) {
-        dialogs.information(this, QStringLiteral("提示"), kTranscriptBusy);
+    if (refusedWhileJobRuns(audio, path))
         return;
-    }
 
     const QString question = audio ? QStringLiteral("确定要删除该录音文件吗？")
                                    : QStringLiteral("确定要删除该文本文件吗？");
@@ -107,7 +116,7 @@ void Widget::delFile(QString kind, QString name)
     delete firstItemNamed(list, name, Qt::CaseSensitive);
 
     if (audio) {
-        const int index = firstComboIndexNamed(taskFileCombo, name);
+        const int index = taskBoxIndexOf(name);
         if (index >= 0)
             taskFileCombo->removeItem(index);
         taskFiles.removeAll(path);
@@ -124,10 +133,8 @@ void Widget::renameFile(QString kind, QString name)
     if (!audio && kind != QLatin1String("word"))
         return;
     Dialogs &dialogs = Dialogs::current();
-    if (audio && jobRunning()) {
-        dialogs.information(this, QStringLiteral("提示"), kAudioBusy);
+    if (refusedWhileJobRuns(audio, FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name)))
         return;
-    }
 
     auto *input = new MyInput(this);
     input->nameEdit->setText(FileNames::beforeFirstDot(name));
@@ -147,14 +154,8 @@ void Widget::renameFile(QString kind, QString name)
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
     const QString path = FileNames::firstPathNamed(paths, name);
-    if (audio && jobRunning()) {
-        dialogs.information(this, QStringLiteral("提示"), kAudioBusy);
+    if (refusedWhileJobRuns(audio, path))
         return;
-    }
-    if (!audio && jobRunning() && !path.isEmpty() && path == currentTextFile) {
-        dialogs.information(this, QStringLiteral("提示"), kTranscriptBusy);
-        return;
-    }
     const QString newName = typed + (audio ? QStringLiteral(".wav") : QStringLiteral(".txt"));
     const QString newPath = FileNames::folderOf(path) + QLatin1Char('/') + newName;
 
@@ -174,7 +175,7 @@ void Widget::renameFile(QString kind, QString name)
     if (pathIndex >= 0)
         paths[pathIndex] = newPath;
     if (audio) {
-        const int comboIndex = firstComboIndexNamed(taskFileCombo, name);
+        const int comboIndex = taskBoxIndexOf(name);
         if (comboIndex >= 0) {
             taskFileCombo->removeItem(comboIndex);
             taskFileCombo->insertItem(comboIndex, newName);

@@ -1,6 +1,7 @@
 #include "decoder_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <stdexcept>
@@ -73,9 +74,8 @@ DecoderPool::Outcome DecoderPool::recognize(
     } returner { this, &taken };
 
     const std::vector<size_t> utterances = utteranceBounds(samples, count, split);
-    const std::vector<size_t> bounds
-        = groupUtterances(utterances, static_cast<int>(taken.size()), split);
-    const size_t pieces = bounds.empty() ? 0 : bounds.size() - 1;
+    const size_t utteranceCount = utterances.empty() ? 0 : utterances.size() - 1;
+    const size_t pieces = std::min(taken.size(), utteranceCount);
     // Short audio or audio without pauses needs fewer decoders than it took.
     if (pieces < taken.size()) {
         const std::vector<Recognizer *> spare(
@@ -83,31 +83,28 @@ DecoderPool::Outcome DecoderPool::recognize(
         taken.resize(pieces);
         release(spare);
     }
-    std::vector<std::string> texts(pieces);
+    // Each decoder takes the next utterance not yet taken, so they all finish at about the same
+    // time however the utterance lengths fall; each utterance is decoded on its own, so the
+    // text does not depend on how many decoders there are.
+    std::vector<std::string> words(utteranceCount);
     std::vector<std::exception_ptr> errors(pieces);
-    // Each piece is a run of whole utterances, each decoded on its own, so
-    // the text does not depend on how many pieces there are.
-    auto decodePiece = [&](size_t i) {
+    std::atomic<size_t> next { 0 };
+    auto decodeUtterances = [&](size_t decoder) {
         try {
-            auto it = std::lower_bound(utterances.begin(), utterances.end(), bounds[i]);
-            for (; it + 1 != utterances.end() && *it < bounds[i + 1]; ++it) {
-                const std::string words = taken[i]->recognize(samples + *it, *(it + 1) - *it);
-                if (words.empty())
-                    continue;
-                if (!texts[i].empty())
-                    texts[i] += ' ';
-                texts[i] += words;
-            }
+            for (size_t u = next++; u < utteranceCount; u = next++)
+                words[u] = taken[decoder]->recognize(
+                    samples + utterances[u], utterances[u + 1] - utterances[u]);
         } catch (...) {
-            errors[i] = std::current_exception();
+            errors[decoder] = std::current_exception();
+            next = utteranceCount;
         }
     };
 
     std::vector<std::thread> helpers;
     for (size_t i = 1; i < pieces; ++i)
-        helpers.emplace_back(decodePiece, i);
+        helpers.emplace_back(decodeUtterances, i);
     if (pieces > 0)
-        decodePiece(0);
+        decodeUtterances(0);
     for (std::thread &t : helpers)
         t.join();
 
@@ -116,14 +113,16 @@ DecoderPool::Outcome DecoderPool::recognize(
     outcome.decodeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started)
                            .count();
-    for (size_t i = 0; i < pieces; ++i) {
-        if (errors[i])
-            std::rethrow_exception(errors[i]);
-        if (texts[i].empty())
+    for (const std::exception_ptr &e : errors) {
+        if (e)
+            std::rethrow_exception(e);
+    }
+    for (const std::string &w : words) {
+        if (w.empty())
             continue;
         if (!outcome.text.empty())
             outcome.text += ' ';
-        outcome.text += texts[i];
+        outcome.text += w;
     }
     return outcome;
 }

@@ -12,8 +12,8 @@
 namespace speech {
 
 // The decoders of one model. A request takes one decoder, plus every other
-// one that is free when nobody else waits, and splits its audio at silences
-// into that many pieces decoded side by side.
+// one that is free when nobody else waits; its audio is cut into utterances at
+// silences, which those decoders share out between them and decode side by side.
 class DecoderPool
 {
 public:

@@ -6,11 +6,11 @@
 #include "app/appglobals.h"
 #include "audio/ffmpegargs.h"
 #include "audio/wavinfo.h"
-#include "audiotestfiles.h"
+#include "common/testfiles.h"
 #include "common/scripteddialogs.h"
 #include "ui/widget.h"
 
-using namespace AudioTestFiles;
+using namespace TestFiles;
 
 namespace {
 

@@ -8,20 +8,9 @@
 
 #include <QSet>
 
-namespace {
+#include "common/testfiles.h"
 
-// "a|b c|d" as the argument list {"a", "b c", "d"}.
-QStringList words(const char *text)
-{
-    return QString::fromUtf8(text).split(QLatin1Char('|'));
-}
-
-QString str(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-} // namespace
+using namespace TestFiles;
 
 class TestAudioRules : public QObject
 {

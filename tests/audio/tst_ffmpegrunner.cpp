@@ -4,14 +4,9 @@
 #include "audio/ffmpegrunner.h"
 #include "audio/wavinfo.h"
 
-namespace {
+#include "common/testfiles.h"
 
-QString str(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-} // namespace
+using namespace TestFiles;
 
 // The runner on the real ffmpeg: what it is handed reaches the tool intact, and a tool that
 // cannot be started or is stopped is reported the way the window relies on.

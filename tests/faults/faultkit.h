@@ -16,14 +16,11 @@
 
 #include "app/appglobals.h"
 #include "common/speechservice.h"
+#include "common/testfiles.h"
 
 namespace FaultKit {
 
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestFiles::readAll;
 
 inline QString readTranscript(const QString &path)
 {
@@ -36,13 +33,11 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-inline bool ffmpeg(const QStringList &args)
+// Runs ffmpeg; the last argument is the output.
+inline bool ffmpeg(QStringList args)
 {
-    return QProcess::execute(QStringLiteral("ffmpeg"),
-                             QStringList{QStringLiteral("-v"), QStringLiteral("error"),
-                                         QStringLiteral("-y")}
-                                 + args)
-        == 0;
+    const QString output = args.takeLast();
+    return TestFiles::make(output, args);
 }
 
 // A short clip of English speech, encoded by the file's suffix.

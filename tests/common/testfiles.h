@@ -13,7 +13,7 @@
 #include "audio/wavinfo.h"
 
 // Test media made by the real ffmpeg, and views of files that the tests compare.
-namespace AudioTestFiles {
+namespace TestFiles {
 
 inline QString str(const char *text)
 {
@@ -65,4 +65,4 @@ inline QMap<QString, QByteArray> snapshot(const QString &folder)
     return files;
 }
 
-} // namespace AudioTestFiles
+} // namespace TestFiles

@@ -142,6 +142,12 @@ void Widget::slotClose()
     // The job stops first, so that no step handler starts another run during the exit.
     abortSpeechSteps();
     abortAudioSteps();
+    // A recording in progress is finished properly, so its file stays playable.
+    if (ffmpegRecordProcess->state() == QProcess::Running) {
+        ffmpegRecordProcess->write("q");
+        ffmpegRecordProcess->waitForBytesWritten(1000);
+        ffmpegRecordProcess->waitForFinished(5000);
+    }
     // Only the audio tool runs this window started; other programs' processes are left alone.
     for (QProcess *process :
         { ffmpegRecordProcess, ffmpegConvertProcess, ffmpegProbeProcess, ffmpegCutProcess }) {

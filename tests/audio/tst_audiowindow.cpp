@@ -7,14 +7,14 @@
 
 #include "app/appglobals.h"
 #include "audio/wavinfo.h"
-#include "audiotestfiles.h"
+#include "common/testfiles.h"
 #include "common/scripteddialogs.h"
 #include "ui/mylistwidget.h"
 #include "ui/widget.h"
 
 #include <sys/stat.h>
 
-using namespace AudioTestFiles;
+using namespace TestFiles;
 
 namespace {
 
@@ -42,6 +42,7 @@ private slots:
     void addFromLibraryAndClear();
     void taskListLockedWhileJobRuns();
     void recordingWithTestInput();
+    void closingWhileRecordingKeepsTheRecording();
     void recordingGetsFreeName();
     void recordingWithoutDevice();
     void recordingWithoutFfmpeg();
@@ -229,6 +230,26 @@ void TestAudioWindow::recordingWithTestInput()
     QVERIFY(!w->recordTimer->isActive());
     QCOMPARE(w->recordTimeLabel->text(), str("00:00:02"));
     QVERIFY(dialogs->notices.isEmpty());
+}
+
+void TestAudioWindow::closingWhileRecordingKeepsTheRecording()
+{
+    w->audioDevice = str("Mic");
+    w->recordButton->setChecked(true);
+    QVERIFY(w->ffmpegRecordProcess->waitForStarted(5000));
+    const QString file = w->recordFile;
+    QTest::qWait(1500);
+    w->slotClose();
+    QCOMPARE(w->ffmpegRecordProcess->state(), QProcess::NotRunning);
+    // The tool was let finish its file: the header tells the real length of the samples.
+    const WavInfo info = WavInfo::fromFile(file);
+    QVERIFY(info.isPcm16kMono());
+    QVERIFY(info.frames() > 16000);
+    const QByteArray bytes = readAll(file);
+    const uchar *declared = reinterpret_cast<const uchar *>(bytes.constData()) + info.dataOffset - 4;
+    const qint64 declaredBytes
+        = declared[0] | declared[1] << 8 | declared[2] << 16 | qint64(declared[3]) << 24;
+    QCOMPARE(declaredBytes, bytes.size() - info.dataOffset);
 }
 
 void TestAudioWindow::recordingGetsFreeName()

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QListWidgetItem>
+#include <QSaveFile>
 #include <QTextCodec>
 #include <QTextEdit>
 
@@ -40,9 +41,12 @@ void Widget::slotWordOpen(QListWidgetItem *item)
 void Widget::slotCloseWord()
 {
     if (!currentTextFile.isEmpty()) {
-        QFile file(currentTextFile);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Written beside the file and renamed over it: a crash mid-write leaves the old text.
+        QSaveFile file(currentTextFile);
+        if (file.open(QIODevice::WriteOnly)) {
             file.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()));
+            file.commit();
+        }
     }
     textEdit->hide();
 }

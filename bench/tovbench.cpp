@@ -114,7 +114,7 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     timeRuns(window.ffmpegProbeProcess, &f.probeAndCutsMs, &clock, &mark);
     timeRuns(window.ffmpegCutProcess, &f.probeAndCutsMs, &clock, &mark);
     // A request's round trip runs from the end of the step before it to its reply.
-    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, [&](int id, const QByteArray &body) {
+    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &body) {
         if (id != 2)
             return;
         f.requestsMs += clock.elapsed() - mark;

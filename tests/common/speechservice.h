@@ -39,6 +39,9 @@ public:
                 return true;
             }
         }
+        // What it said before it ended is the reason it did not start.
+        process.waitForFinished(1000);
+        log += QString::fromUtf8(process.readAllStandardError());
         return false;
     }
 

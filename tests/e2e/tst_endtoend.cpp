@@ -63,7 +63,7 @@ void EndToEndTest::transcribesSpokenEnglishAcrossSegments()
     QCOMPARE(window.taskFiles, QStringList{source});
 
     QStringList progress;
-    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, [&](int id, const QByteArray &) {
+    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &) {
         if (id == 2)
             progress << window.startConvertButton->text();
     });

@@ -188,7 +188,7 @@ void FaultsTest::serviceKilledMidJobThenBack()
 
     // The service dies right after the first file's only segment is answered.
     bool killed = false;
-    connect(window->http, &QtHttpClass::sigReplyFinish, this, [&](int id, const QByteArray &) {
+    connect(window->http, &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
         if (id == 2 && !killed) {
             killed = true;
             service->kill();
@@ -485,7 +485,7 @@ void FaultsTest::fileRenamedWhileJobRuns()
     newWindow();
     addTasks({path});
     // The user renames the file while the job measures its converted copy.
-    connect(window->ffmpegProbeProcess, &QProcess::started, this,
+    connect(window->ffmpegProbeProcess, &QProcess::started, window,
             [&] { QVERIFY(QFile::rename(path, moved)); });
 
     QVERIFY(runToNotice());
@@ -508,7 +508,7 @@ void FaultsTest::staleSegmentsAreNeverSent()
     newWindow();
     addTasks({a});
     int requests = 0;
-    connect(window->http, &QtHttpClass::sigReplyFinish, this, [&](int id, const QByteArray &) {
+    connect(window->http, &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
         requests += id == 2 ? 1 : 0;
     });
 
@@ -591,14 +591,14 @@ void FaultsTest::stopAtEveryState()
         }
     };
     if (state == QLatin1String("preprocessing"))
-        connect(window->ffmpegConvertProcess, &QProcess::started, this, stopNow);
+        connect(window->ffmpegConvertProcess, &QProcess::started, window, stopNow);
     else if (state == QLatin1String("cutting"))
-        connect(window->ffmpegCutProcess, &QProcess::started, this, stopNow);
+        connect(window->ffmpegCutProcess, &QProcess::started, window, stopNow);
     else
-        connect(window->http, &QtHttpClass::sigReplyFinish, this, [&](int id, const QByteArray &) {
+        connect(window->http, &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
             // The first recognition reply has been handled and the next request is out.
-            if (id == 2)
-                QTimer::singleShot(0, this, stopNow);
+            if (id == 2 && !stopped)
+                QTimer::singleShot(0, window, stopNow);
         });
 
     window->startConvertButton->click();
@@ -656,7 +656,7 @@ void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
     window->audioDevice = QStringLiteral("test tone");
 
     int tokenRequests = 0;
-    connect(window->http, &QtHttpClass::sigReplyFinish, this,
+    connect(window->http, &QtHttpClass::sigReplyFinish, window,
             [&](int id, const QByteArray &) { tokenRequests += id == 0 ? 1 : 0; });
 
     addTasks({a});
@@ -667,7 +667,7 @@ void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
     window->recordButton->setChecked(true);
     QTest::qWait(1200);
     addTasks({b});
-    connect(window->ffmpegConvertProcess, &QProcess::started, this,
+    connect(window->ffmpegConvertProcess, &QProcess::started, window,
             [&] { window->recordButton->setChecked(false); });
     QVERIFY(runToNotice(120000));
     QCOMPARE(dialogs->notices.last().text, done);

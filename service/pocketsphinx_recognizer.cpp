@@ -1,6 +1,9 @@
 #include "pocketsphinx_recognizer.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <mutex>
 
 #include <stdexcept>
 #include <sys/stat.h>
@@ -48,10 +51,13 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(const ModelFiles &files)
         if (!exists(*path))
             throw std::runtime_error("model file not found: " + *path);
     }
-    // The decoder's own log is long; keep it quiet and report failures ourselves.
+    // The decoder's own log is long; keep it quiet and report failures ourselves. The log is
+    // switched off once for the process rather than with "-logfn": that option reopens one
+    // global log file and closes the previous one, a race when decoders load side by side.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { err_set_logfp(nullptr); });
     cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModelDir.c_str(),
-        "-lm", files.languageModel.c_str(), "-dict", files.dictionary.c_str(), "-logfn",
-        "/dev/null", nullptr);
+        "-lm", files.languageModel.c_str(), "-dict", files.dictionary.c_str(), nullptr);
     if (!config)
         throw std::runtime_error("invalid decoder configuration for " + files.acousticModelDir);
     d->ps = ps_init(config);

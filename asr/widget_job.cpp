@@ -172,7 +172,7 @@ void Widget::sendFirstSegment()
     request.token = accessToken;
     request.language = languageCombo->currentText();
     http->httpPost(
-        SpeechRequestId, recognitionUrl(speechServiceUrl()), buildRecognitionBody(request));
+        SpeechRequestId, recognitionUrl(serviceBaseUrl), buildRecognitionBody(request));
 
     if (!recognitionTimer) {
         recognitionTimer = new QTimer(this);

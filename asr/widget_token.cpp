@@ -11,14 +11,9 @@ namespace {
 const int TokenRequestId = 0;
 }
 
-QString Widget::speechServiceUrl() const
-{
-    return serviceBaseUrl.isEmpty() ? QString::fromUtf8(SPEECH_SERVICE_URL) : serviceBaseUrl;
-}
-
 void Widget::requestAccessToken()
 {
-    http->httpGet(TokenRequestId, tokenUrl(speechServiceUrl()));
+    http->httpGet(TokenRequestId, tokenUrl(serviceBaseUrl));
     tokenTimer->start(tokenTimeoutMs);
 }
 

@@ -226,11 +226,10 @@ private:
     void failJob(const QString &message);
     // Drops the outstanding request and leaves the back-off wait.
     void abortSpeechSteps();
+    // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
     QString serviceBaseUrl;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
-    // The base address in use: the test seam's, else the one fixed at build time.
-    QString speechServiceUrl() const;
     // Start button shows text and is disabled, stop enabled, task controls disabled.
     void setRunningButtons(const QString &text);
     void readTokenReply(const QByteArray &body);

@@ -25,8 +25,10 @@ public:
         process.setArguments(QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
         process.setProcessChannelMode(QProcess::SeparateChannels);
         process.start();
-        if (!process.waitForStarted(5000))
+        if (!process.waitForStarted(5000)) {
+            log += process.errorString();
             return false;
+        }
         const QRegularExpression ready(QStringLiteral("listening on ([^\\s:]+):(\\d+)"));
         QElapsedTimer clock;
         clock.start();
@@ -42,6 +44,9 @@ public:
         // What it said before it ended is the reason it did not start.
         process.waitForFinished(1000);
         log += QString::fromUtf8(process.readAllStandardError());
+        log += QStringLiteral("\n(exit status %1, code %2)")
+                   .arg(int(process.exitStatus()))
+                   .arg(process.exitCode());
         return false;
     }
 

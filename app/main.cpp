@@ -11,14 +11,14 @@
 
 int main(int argc, char *argv[])
 {
+    setUpHighDpi();
     auto *app = new QApplication(argc, argv);
 
     // Qt 5 keeps only the locale codec; sources and literals are UTF-8 already.
     QTextCodec::setCodecForLocale(QTextCodec::codecForLocale());
+    installQtTranslations();
 
-    AppGlobals::appFont = QFont(QString::fromUtf8("微软雅黑"));
-    QApplication::setFont(AppGlobals::appFont);
-    AppGlobals::appFont.setPixelSize(AppGlobals::appFont.pointSize() * 90 / 72);
+    setUpAppFont();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     AppGlobals::screenWidth = screen->virtualGeometry().width();

@@ -1,11 +1,17 @@
 #include "app/startup.h"
 
 #include "app/appglobals.h"
+#include "app/fontchoice.h"
 #include "platform/clientid.h"
 #include "ui/deskmsgbar.h"
 #include "ui/dialogs.h"
 
+#include <QApplication>
+#include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QSharedMemory>
+#include <QStandardPaths>
+#include <QTranslator>
 
 int checkSingleInstance()
 {
@@ -29,4 +35,42 @@ int checkSingleInstance()
 QString getClientId()
 {
     return ClientId::fromAdapters(ClientId::systemAdapters());
+}
+
+void setUpHighDpi()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    // Icons and style-sheet images take their @2x versions on scaled screens.
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // A screen at 150 % gets 150 %, not a window rounded up to twice its size.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
+int installQtTranslations()
+{
+    const QString qtCatalogue = QLibraryInfo::location(QLibraryInfo::TranslationsPath)
+        + QStringLiteral("/qtbase_zh_CN.qm");
+    // Phonon keeps its catalogues in the shared locale tree, as KDE libraries do.
+    const QString phononCatalogue = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+        QStringLiteral("locale/zh_CN/LC_MESSAGES/libphonon_qt.qm"));
+
+    int installed = 0;
+    for (const QString &file : { qtCatalogue, phononCatalogue }) {
+        auto *translator = new QTranslator(QCoreApplication::instance());
+        if (!file.isEmpty() && translator->load(file)
+            && QCoreApplication::installTranslator(translator)) {
+            ++installed;
+        } else {
+            delete translator;
+        }
+    }
+    return installed;
+}
+
+void setUpAppFont()
+{
+    AppGlobals::appFont = QFont(FontChoice::appFontFamily(QFontDatabase().families()));
+    QApplication::setFont(AppGlobals::appFont);
+    AppGlobals::appFont.setPixelSize(AppGlobals::appFont.pointSize() * 90 / 72);
 }

@@ -8,3 +8,16 @@ int checkSingleInstance();
 
 // The client identifier of this machine, possibly empty.
 QString getClientId();
+
+// Qt's high-DPI scaling, so the window keeps its proportions at any scale factor. Qt reads these
+// settings when the application object is built: call before it exists.
+void setUpHighDpi();
+
+// Qt's and Phonon's own texts (standard buttons, file dialogs, context menus) in Chinese,
+// whatever the system locale, as the program has one language. A missing catalogue leaves that
+// part in English. Returns the number of catalogues installed.
+int installQtTranslations();
+
+// The application font: a Chinese face installed here, chosen by name rather than left to the
+// font fallback. Stored in AppGlobals::appFont with a pixel size for the notice dialog.
+void setUpAppFont();

@@ -11,6 +11,7 @@ packages=(
     libjsoncpp-dev libcpp-httplib-dev libssl-dev
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
     ffmpeg flite sox fonts-noto-cjk
+    qttranslations5-l10n libphonon4qt5-data
     xvfb xauth x11-utils imagemagick
 )
 

@@ -97,8 +97,8 @@ void Widget::buildHeader()
     logoLabel = new QLabel(titleBar);
     logoLabel->setGeometry(0, 0, 30, 30);
     logoLabel->setStyleSheet(QStringLiteral("border:0px;background:transparent"));
-    logoLabel->setPixmap(
-        QPixmap(QStringLiteral(":/images/icon.png")).scaled(30, 30, Qt::IgnoreAspectRatio));
+    // Through an icon, so a scaled screen gets the double-size drawing at its own resolution.
+    logoLabel->setPixmap(QIcon(QStringLiteral(":/images/icon.png")).pixmap(30, 30));
 
     homeButton = makeButton(titleBar, QStringLiteral("主页"),
         "QPushButton{border:0px solid black; border-image:url(:/images/homepage.png);}",

@@ -12,7 +12,7 @@ packages=(
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
     ffmpeg flite sox fonts-noto-cjk
     qttranslations5-l10n libphonon4qt5-data
-    xvfb xauth x11-utils imagemagick
+    xvfb xauth x11-utils x11-xserver-utils imagemagick
 )
 
 missing=()

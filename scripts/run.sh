@@ -36,11 +36,14 @@ fi
 # Without a display (a bare console or a container) the window has nowhere to go.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display found: starting the program on a virtual one (Xvfb :99)." >&2
-    Xvfb :99 -screen 0 1280x800x24 >/dev/null 2>&1 &
+    Xvfb :99 -screen 0 1280x800x24 -dpi 96 -noreset >/dev/null 2>&1 &
     xvfb_pid=$!
     trap 'stop_service; kill $xvfb_pid 2>/dev/null || true' EXIT
     export DISPLAY=:99
     sleep 1
+    # The dots per inch a desktop at 100 % announces, so Qt does not scale the window by the
+    # virtual screen's millimetres.
+    echo "Xft.dpi: 96" | xrdb -nocpp -merge
 fi
 
 "$build/app/tovarin"

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png: the main window as it starts, on a virtual X server.
-# Usage: scripts/screenshot.sh [OUT.png] [SCALE]; SCALE (default 1) is Qt's scale factor, 2 for a
-# screen at 200 %.
+# Usage: scripts/screenshot.sh [OUT.png] [SCALE]. SCALE (default 1; 1.5 or 2 for a desktop at 150 %
+# or 200 %) sets Xft.dpi to 96 x SCALE, as a desktop does, and Qt scales the window from it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 out="${1:-$root/docs/screenshot.png}"
 scale="${2:-1}"
-width=$((1024 * scale))
-height=$((728 * scale))
+times() { awk -v a="$1" -v b="$scale" 'BEGIN { printf "%d", a * b + 0.5 }'; }
+dpi="$(times 96)"
+width="$(times 1024)"
+height="$(times 728)"
 
 "$root/scripts/install-deps.sh"
 [ -x "$build/app/tovarin" ] || "$root/scripts/build.sh"
@@ -30,24 +32,26 @@ display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
     display=$((display + 1))
 done
-Xvfb ":$display" -screen 0 "$((1280 * scale))x$((800 * scale))x24" -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 "$(times 1280)x$(times 800)x24" -dpi "$dpi" -noreset -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$display"
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
 
-(cd "$work" && QT_SCALE_FACTOR="$scale" exec ./tovarin) >/dev/null 2>&1 &
+(cd "$work" && exec ./tovarin) >/dev/null 2>&1 &
 app_pid=$!
 # Wait until the window is mapped at its scaled size.
 for _ in $(seq 100); do
     xwininfo -root -tree 2>/dev/null | grep -q " ${width}x${height}+" && break
     sleep 0.1
 done
-geometry="$(xwininfo -root -tree | grep -o " ${width}x${height}+[0-9]*+[0-9]*" | head -1 | tr -d ' ')"
+# The program moves the window to the middle after showing it: read its place once it settled.
+sleep 1
+geometry="$(xwininfo -root -tree | grep -o " ${width}x${height}+[0-9]*+[0-9]*" | head -1 | tr -d ' ' || true)"
 if [ -z "$geometry" ]; then
-    echo "screenshot: the window did not appear" >&2
+    echo "screenshot: no ${width} x ${height} window appeared" >&2
     exit 1
 fi
-sleep 1
 mkdir -p "$(dirname "$out")"
 import -window root -crop "$geometry" +repage "$out"
 echo "wrote $out ($geometry)"

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QSharedMemory>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -49,6 +50,8 @@ void setUpHighDpi()
 
 int installQtTranslations()
 {
+    // Dates and sizes in Qt's dialogs (the file dialog's columns) follow the same language.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     const QString qtCatalogue = QLibraryInfo::location(QLibraryInfo::TranslationsPath)
         + QStringLiteral("/qtbase_zh_CN.qm");
     // Phonon keeps its catalogues in the shared locale tree, as KDE libraries do.

@@ -14,8 +14,9 @@ QString getClientId();
 void setUpHighDpi();
 
 // Qt's and Phonon's own texts (standard buttons, file dialogs, context menus) in Chinese,
-// whatever the system locale, as the program has one language. A missing catalogue leaves that
-// part in English. Returns the number of catalogues installed.
+// whatever the system locale, as the program has one language; Chinese is also the default
+// locale. A missing catalogue leaves that part in English. Returns the number of catalogues
+// installed.
 int installQtTranslations();
 
 // The application font: a Chinese face installed here, chosen by name rather than left to the

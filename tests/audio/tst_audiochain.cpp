@@ -6,8 +6,8 @@
 #include "app/appglobals.h"
 #include "audio/ffmpegargs.h"
 #include "audio/wavinfo.h"
-#include "common/testfiles.h"
 #include "common/scripteddialogs.h"
+#include "common/testfiles.h"
 #include "ui/widget.h"
 
 using namespace TestFiles;

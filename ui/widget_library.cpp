@@ -137,7 +137,8 @@ void Widget::renameFile(QString kind, QString name)
     input->deleteLater();
     if (!accepted || typed.isEmpty())
         return;
-    // A separator would move the file out of its library folder.
+    // A separator would move the file out of its library folder; a control character (a pasted
+    // NUL) would cut the name short behind the check for an existing file.
     const QString problem = LibraryFiles::nameProblem(typed);
     if (!problem.isEmpty()) {
         dialogs.information(this, QStringLiteral("提示"), problem);

@@ -602,7 +602,7 @@ void FaultsTest::stopAtEveryState()
         });
 
     window->startConvertButton->click();
-    QTRY_VERIFY_WITH_TIMEOUT(stopped, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(stopped, 240000);
     verifyIdle();
     const QString textAtStop = window->textEdit->toPlainText();
     // Whatever was under way when stop was pressed must not move the job on.

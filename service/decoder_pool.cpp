@@ -35,20 +35,38 @@ DecoderPool::DecoderPool(const Factory &factory, size_t count)
         free_.push_back(decoder.get());
 }
 
+size_t DecoderPool::freeCount()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return free_.size();
+}
+
 std::vector<Recognizer *> DecoderPool::acquire()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    ++waiting_;
-    available_.wait(lock, [this] { return !free_.empty(); });
-    --waiting_;
+    const uint64_t ticket = nextTicket_++;
+    queue_.push_back(ticket);
+    const auto turn = [&] { return !free_.empty() && queue_.front() == ticket; };
+    const bool got = maxWait_ == std::chrono::milliseconds::max()
+        ? (available_.wait(lock, turn), true)
+        : available_.wait_until(lock, std::chrono::steady_clock::now() + maxWait_, turn);
+    if (!got) {
+        queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
+        // The one behind may now be first in line for a free decoder.
+        available_.notify_all();
+        throw Busy();
+    }
+    queue_.pop_front();
     std::vector<Recognizer *> taken;
     // Under load every request keeps to one decoder, which serves the most
     // requests per second; alone, a request uses every free decoder.
-    const size_t want = waiting_ == 0 ? free_.size() : 1;
+    const size_t want = queue_.empty() ? free_.size() : 1;
     for (size_t i = 0; i < want; ++i) {
         taken.push_back(free_.back());
         free_.pop_back();
     }
+    if (!free_.empty())
+        available_.notify_all();
     return taken;
 }
 

@@ -3,10 +3,14 @@
 #include "recognizer.h"
 #include "silence_splitter.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 namespace speech {
@@ -14,16 +18,29 @@ namespace speech {
 // The decoders of one model. A request takes one decoder, plus every other
 // one that is free when nobody else waits; its audio is cut into utterances at
 // silences, which those decoders share out between them and decode side by side.
+// Requests get decoders in the order they came.
 class DecoderPool
 {
 public:
     using Factory = std::function<std::unique_ptr<Recognizer>()>;
+
+    // No decoder became free within the wait limit.
+    struct Busy : std::runtime_error
+    {
+        Busy()
+            : std::runtime_error("no decoder free within the wait limit")
+        { }
+    };
 
     // Builds `count` decoders, loading them side by side; throws what the
     // factory throws.
     DecoderPool(const Factory &factory, size_t count);
 
     size_t size() const { return decoders_.size(); }
+    size_t freeCount();
+
+    // How long a request may wait for a decoder before recognize() throws Busy.
+    void setMaxWait(std::chrono::milliseconds wait) { maxWait_ = wait; }
 
     struct Outcome
     {
@@ -39,7 +56,9 @@ private:
 
     std::vector<std::unique_ptr<Recognizer>> decoders_;
     std::vector<Recognizer *> free_;
-    size_t waiting_ = 0;
+    std::deque<uint64_t> queue_; // tickets of the requests waiting, oldest first
+    uint64_t nextTicket_ = 0;
+    std::chrono::milliseconds maxWait_ = std::chrono::milliseconds::max();
     std::mutex mutex_;
     std::condition_variable available_;
 };

@@ -53,6 +53,11 @@ std::string usageText()
            "  --default-dev-pid N   model for requests without \"dev_pid\" (default 1737)\n"
            "  --client-id ID        accepted client id (default: the desktop program's)\n"
            "  --client-secret S     accepted client secret (default: the desktop program's)\n"
+           "  --max-queue-wait S    answer a request \"busy\" (err_no 3304) when no decoder\n"
+           "                        is free for it within S seconds; 0: when none is free\n"
+           "                        at once (default 30)\n"
+           "  --stop-timeout S      on SIGTERM or SIGINT, wait up to S seconds for the\n"
+           "                        requests in progress (default 120)\n"
            "  --help                print this text\n";
 }
 
@@ -74,8 +79,9 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
             o.help = true;
             continue;
         }
-        static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
-            "--model", "--default-dev-pid", "--client-id", "--client-secret" };
+        static const char *const withValue[]
+            = { "--host", "--port", "--threads", "--key", "--model", "--default-dev-pid",
+                  "--client-id", "--client-secret", "--max-queue-wait", "--stop-timeout" };
         bool known = false;
         for (const char *n : withValue)
             known = known || name == n;
@@ -142,6 +148,14 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             o.clientSecret = value;
+        } else if (name == "--max-queue-wait" || name == "--stop-timeout") {
+            const bool queue = name == "--max-queue-wait";
+            if (!toInt(value, queue ? 0 : 1, 3600, number)) {
+                error = name
+                    + (queue ? " needs seconds from 0 to 3600" : " needs seconds from 1 to 3600");
+                return std::nullopt;
+            }
+            (queue ? o.maxQueueWaitSeconds : o.stopTimeoutSeconds) = int(number);
         }
     }
     return o;

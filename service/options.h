@@ -25,6 +25,11 @@ struct ServiceOptions
     int defaultDevPid = kEnglishDevPid;
     std::string clientId = kDefaultClientId;
     std::string clientSecret = kDefaultClientSecret;
+    // Running behind a balancer: how long a request may wait for a decoder
+    // before it is answered "busy" (3304), and how long a stop waits for the
+    // requests in progress.
+    int maxQueueWaitSeconds = 30;
+    int stopTimeoutSeconds = 120;
     bool help = false;
 };
 

@@ -5,7 +5,9 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -59,19 +61,29 @@ void oauthError(
 
 struct SpeechServer::Impl
 {
-    ServiceConfig config;
+    enum class State { Loading, Ready, Stopping };
+
+    ServiceConfig config; // its pools are read only once the state is Ready
     TokenSigner signer;
     httplib::Server http;
     std::mutex logMutex;
     int listenSocket = -1;
+    std::atomic<State> state;
+
+    std::mutex progressMutex;
+    std::condition_variable idle;
+    size_t inProgress = 0; // recognition requests between arrival and reply
 
     explicit Impl(ServiceConfig c)
         : config(std::move(c))
         , signer(config.key)
+        , state(config.pools.empty() ? State::Loading : State::Ready)
     { }
 
     void handleToken(const httplib::Request &req, httplib::Response &res);
     void handleRecognition(const std::string &body, httplib::Response &res);
+    void handleHealth(httplib::Response &res);
+    void refuseUnready(httplib::Response &res);
     void log(const httplib::Request &req, const httplib::Response &res);
 };
 
@@ -143,11 +155,59 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
         body["decode_ms"] = Json::Int64(outcome.decodeMs);
         tlsNote.errNo = err::kSuccess;
         tlsNote.decodeMs = outcome.decodeMs;
+    } catch (const DecoderPool::Busy &) {
+        // The desktop answers this with a short back-off and the same segment.
+        body["err_no"] = err::kBusy;
+        body["err_msg"] = "the service is busy: no decoder became free in time; send the "
+                          "request again";
+        tlsNote.errNo = err::kBusy;
     } catch (const std::exception &e) {
         body["err_no"] = err::kRecognitionFailed;
         body["err_msg"] = std::string("recognition failed: ") + e.what();
         tlsNote.errNo = err::kRecognitionFailed;
     }
+    res.set_content(toJson(body), kJson);
+}
+
+void SpeechServer::Impl::handleHealth(httplib::Response &res)
+{
+    Json::Value body;
+    const State now = state.load(std::memory_order_acquire);
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        body["requests_in_progress"] = Json::UInt64(inProgress);
+    }
+    if (now != State::Ready) {
+        body["status"] = now == State::Loading ? "loading" : "stopping";
+        res.status = 503;
+        res.set_content(toJson(body), kJson);
+        return;
+    }
+    body["status"] = "ready";
+    body["dev_pids"] = Json::Value(Json::arrayValue);
+    for (const auto &[devPid, pool] : config.pools) {
+        const std::string key = std::to_string(devPid);
+        body["dev_pids"].append(devPid);
+        body["decoders"][key] = Json::UInt64(pool->size());
+        body["free_decoders"][key] = Json::UInt64(pool->freeCount());
+    }
+    res.status = 200;
+    res.set_content(toJson(body), kJson);
+}
+
+// Not the protocol's 200: an HTTP error is what makes a balancer try the
+// request on another instance at once, and it changes nothing here.
+void SpeechServer::Impl::refuseUnready(httplib::Response &res)
+{
+    const bool loading = state.load() == State::Loading;
+    Json::Value body;
+    body["sn"] = randomHex(12);
+    body["err_no"] = err::kBusy;
+    body["err_msg"] = loading ? "the service is still loading its models; send the request again"
+                              : "the service is stopping; send the request again";
+    tlsNote.errNo = err::kBusy;
+    res.status = 503;
+    res.set_header("Retry-After", "1");
     res.set_content(toJson(body), kJson);
 }
 
@@ -201,6 +261,24 @@ SpeechServer::SpeechServer(ServiceConfig config)
     http.Post("/server_api",
         [this](const httplib::Request &, httplib::Response &res,
             const httplib::ContentReader &reader) {
+            struct InProgress
+            {
+                Impl &d;
+                explicit InProgress(Impl &impl)
+                    : d(impl)
+                {
+                    std::lock_guard<std::mutex> lock(d.progressMutex);
+                    ++d.inProgress;
+                }
+                ~InProgress()
+                {
+                    {
+                        std::lock_guard<std::mutex> lock(d.progressMutex);
+                        --d.inProgress;
+                    }
+                    d.idle.notify_all();
+                }
+            } inProgress(*d);
             std::string body;
             size_t received = 0;
             const bool complete = reader([&](const char *data, size_t length) {
@@ -219,8 +297,14 @@ SpeechServer::SpeechServer(ServiceConfig config)
                 res.status = 400;
                 return;
             }
+            if (d->state.load(std::memory_order_acquire) != Impl::State::Ready) {
+                d->refuseUnready(res);
+                return;
+            }
             d->handleRecognition(body, res);
         });
+    http.Get("/health",
+        [this](const httplib::Request &, httplib::Response &res) { d->handleHealth(res); });
 
     // Statuses the handlers do not set themselves (unknown path, body too
     // large, unreadable request) still get a JSON body.
@@ -272,9 +356,40 @@ bool SpeechServer::serve()
     return d->http.listen_after_bind();
 }
 
+bool SpeechServer::running() const
+{
+    return d->http.is_running();
+}
+
 void SpeechServer::stop()
 {
     d->http.stop();
+}
+
+void SpeechServer::setModels(DecoderPools pools)
+{
+    if (d->state.load() != Impl::State::Loading)
+        return;
+    // Nobody reads the pools before the state says Ready.
+    d->config.pools = std::move(pools);
+    Impl::State loading = Impl::State::Loading;
+    d->state.compare_exchange_strong(loading, Impl::State::Ready, std::memory_order_release);
+}
+
+void SpeechServer::beginStop()
+{
+    d->state.store(Impl::State::Stopping);
+}
+
+bool SpeechServer::stopping() const
+{
+    return d->state.load() == Impl::State::Stopping;
+}
+
+bool SpeechServer::waitIdle(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(d->progressMutex);
+    return d->idle.wait_for(lock, limit, [this] { return d->inProgress == 0; });
 }
 
 } // namespace speech

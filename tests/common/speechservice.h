@@ -18,8 +18,10 @@ public:
 
     static QString program() { return QStringLiteral(TOV_BINARY_DIR "/service/speech-service"); }
 
-    // Starts the service and waits until it says where it listens; false when it does not.
-    bool start(int port = 0, int timeoutMs = 60000)
+    // Starts the service and waits until it serves recognitions (or, with
+    // `untilReady` false, only until it listens while still loading its
+    // models); false when it does not.
+    bool start(int port = 0, int timeoutMs = 60000, bool untilReady = true)
     {
         process.setProgram(program());
         process.setArguments(QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
@@ -29,7 +31,9 @@ public:
             log += process.errorString();
             return false;
         }
-        const QRegularExpression ready(QStringLiteral("listening on ([^\\s:]+):(\\d+)"));
+        const QRegularExpression ready(untilReady
+                ? QStringLiteral("listening on ([^\\s:]+):(\\d+)")
+                : QStringLiteral("(?:listening|/health) on ([^\\s:]+):(\\d+)"));
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMs && process.state() == QProcess::Running) {
@@ -59,6 +63,16 @@ public:
                 process.waitForFinished(5000);
             }
         }
+    }
+
+    // SIGTERM without waiting for the end.
+    void signalStop() { process.terminate(); }
+    // The exit code once the process ended by itself, -1 when it did not in time.
+    int waitForExit(int timeoutMs)
+    {
+        if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
     }
 
     void kill()

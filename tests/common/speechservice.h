@@ -34,12 +34,14 @@ public:
         const QRegularExpression ready(untilReady
                 ? QStringLiteral("listening on ([^\\s:]+):(\\d+)")
                 : QStringLiteral("(?:listening|/health) on ([^\\s:]+):(\\d+)"));
+        // A restart reads only what this run says.
+        const int runStart = log.size();
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMs && process.state() == QProcess::Running) {
             process.waitForReadyRead(200);
             log += QString::fromUtf8(process.readAllStandardError());
-            const QRegularExpressionMatch match = ready.match(log);
+            const QRegularExpressionMatch match = ready.match(log, runStart);
             if (match.hasMatch()) {
                 listenPort = match.captured(2).toInt();
                 return true;

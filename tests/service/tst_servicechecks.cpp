@@ -374,6 +374,13 @@ void ServiceChecksTest::optionsParsed()
     QCOMPARE(o->models.size(), size_t(1));
     QCOMPARE(o->models.count(1737), size_t(1));
     QCOMPARE(o->clientId, std::string(kClient));
+    QCOMPARE(o->maxQueueWaitSeconds, 30);
+    QCOMPARE(o->stopTimeoutSeconds, 120);
+
+    o = parseOptions({ "--max-queue-wait", "0", "--stop-timeout=5" }, error);
+    QVERIFY2(o, error.c_str());
+    QCOMPARE(o->maxQueueWaitSeconds, 0);
+    QCOMPARE(o->stopTimeoutSeconds, 5);
 
     o = parseOptions({ "--port", "0", "--threads=3", "--key", "k", "--host", "::1", "--model",
                          "1537=/m/zh,/m/zh.lm.bin,/m/zh.dict", "--default-dev-pid", "1537" },
@@ -406,6 +413,8 @@ void ServiceChecksTest::optionsRefused_data()
     QTest::newRow("model without files") << QStringList { QStringLiteral("--model=1537") };
     QTest::newRow("model two files") << QStringList { QStringLiteral("--model=1537=/a,/b") };
     QTest::newRow("model four files") << QStringList { QStringLiteral("--model=1537=/a,/b,/c,/d") };
+    QTest::newRow("negative queue wait") << QStringList { QStringLiteral("--max-queue-wait=-1") };
+    QTest::newRow("no stop wait") << QStringList { QStringLiteral("--stop-timeout=0") };
     QTest::newRow("model bad number") << QStringList { QStringLiteral("--model=zh=/a,/b,/c") };
 }
 

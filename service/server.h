@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decoder_pool.h"
+#include "service_limits.h"
 #include "token.h"
 
 #include <cstdint>
@@ -8,14 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace speech {
-
-constexpr int64_t kTokenLifetimeSeconds = 30 * 24 * 3600;
-constexpr size_t kMaxBodyBytes = 16 * 1024 * 1024;
 
 struct ServiceConfig
 {
@@ -24,7 +18,7 @@ struct ServiceConfig
     std::string clientSecret;
     int defaultDevPid = 1737;
     std::map<int, std::shared_ptr<DecoderPool>> pools; // by dev_pid
-    size_t httpThreads = 16;
+    ServiceLimits limits;
 };
 
 // The HTTP side: the token and recognition endpoints over cpp-httplib.

@@ -1,6 +1,7 @@
 // speech-service: offline speech recognition behind an OAuth-style token
 // endpoint and a JSON recognition endpoint.
 
+#include "key_file.h"
 #include "options.h"
 #include "pocketsphinx_recognizer.h"
 #include "server.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <malloc.h>
 #include <pthread.h>
 #include <thread>
 
@@ -43,14 +45,27 @@ int main(int argc, char **argv)
     const unsigned threads
         = options->threads ? options->threads : std::max(1u, std::thread::hardware_concurrency());
 
+    // Large buffers (bodies, audio) come from the system and go straight back
+    // to it when freed, rather than raising the threshold and staying.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+
     ServiceConfig config;
     config.key = options->key.empty() ? randomHex(32) : options->key;
+    if (!options->keyFile.empty()) {
+        std::string warning;
+        const std::optional<std::string> key = readKeyFile(options->keyFile, warning, error);
+        if (!key) {
+            std::cerr << "speech-service: " << error << "\n";
+            return 1;
+        }
+        if (!warning.empty())
+            std::cerr << "speech-service: warning: " << warning << "\n";
+        config.key = *key;
+    }
     config.clientId = options->clientId;
     config.clientSecret = options->clientSecret;
     config.defaultDevPid = options->defaultDevPid;
-    // Workers wait for decoders while they hold a connection; enough of
-    // them keep token requests answered under a burst of recognitions.
-    config.httpThreads = std::max<size_t>(32, 4 * size_t(threads));
+    config.limits = options->limits;
 
     SpeechServer server(std::move(config));
     const int port = server.bind(options->host, options->port);
@@ -110,8 +125,10 @@ int main(int argc, char **argv)
     std::cerr << "speech-service: " << threads << " decoder(s) per model, models for dev_pid";
     for (const auto &entry : options->models)
         std::cerr << " " << entry.first;
-    std::cerr << "; a request waits at most " << options->maxQueueWaitSeconds
-              << " s for a decoder\nlistening on " << options->host << ":" << port << std::endl;
+    std::cerr << "\nspeech-service: limits: " << describeLimits(options->limits);
+    std::cerr << "; waits: " << options->maxQueueWaitSeconds << " s at most for a decoder, "
+              << options->stopTimeoutSeconds << " s at most for the requests in progress at a stop";
+    std::cerr << "\nlistening on " << options->host << ":" << port << std::endl;
 
     serving.join();
     std::cerr << "speech-service: stopped" << std::endl;

@@ -44,8 +44,11 @@ std::string usageText()
            "  --port N              port to listen on, 0 for a free one (default 18765)\n"
            "  --threads N           decoders per model, run side by side\n"
            "                        (default: one per core)\n"
-           "  --key SECRET          key that signs tokens; give every instance behind one\n"
-           "                        load balancer the same key (default: random per run)\n"
+           "  --key-file PATH       file holding the key that signs tokens; give every\n"
+           "                        instance behind one load balancer the same key\n"
+           "                        (default: random per run)\n"
+           "  --key SECRET          the key itself; every local user sees it in the\n"
+           "                        process list, so prefer --key-file\n"
            "  --model DEV_PID=HMM_DIR,LM,DICT\n"
            "                        recognise dev_pid DEV_PID with this PocketSphinx\n"
            "                        acoustic model directory, language model and dictionary;\n"
@@ -58,7 +61,9 @@ std::string usageText()
            "                        at once (default 30)\n"
            "  --stop-timeout S      on SIGTERM or SIGINT, wait up to S seconds for the\n"
            "                        requests in progress (default 120)\n"
-           "  --help                print this text\n";
+           "  --help                print this text\n"
+           "\n"
+        + limitsUsageText();
 }
 
 std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
@@ -79,13 +84,14 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
             o.help = true;
             continue;
         }
-        static const char *const withValue[]
-            = { "--host", "--port", "--threads", "--key", "--model", "--default-dev-pid",
-                  "--client-id", "--client-secret", "--max-queue-wait", "--stop-timeout" };
+        static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
+            "--key-file", "--model", "--default-dev-pid", "--client-id", "--client-secret",
+            "--max-queue-wait", "--stop-timeout" };
         bool known = false;
         for (const char *n : withValue)
             known = known || name == n;
-        if (!known) {
+        const bool isLimit = isLimitOption(name);
+        if (!known && !isLimit) {
             error = "unknown option: " + args[i];
             return std::nullopt;
         }
@@ -95,6 +101,11 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             value = args[++i];
+        }
+        if (isLimit) {
+            if (!parseLimitOption(name, value, o.limits, error))
+                return std::nullopt;
+            continue;
         }
 
         long long number = 0;
@@ -122,6 +133,12 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             o.key = value;
+        } else if (name == "--key-file") {
+            if (value.empty()) {
+                error = "--key-file needs a path";
+                return std::nullopt;
+            }
+            o.keyFile = value;
         } else if (name == "--model") {
             int devPid = 0;
             ModelFiles files;
@@ -157,6 +174,10 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
             }
             (queue ? o.maxQueueWaitSeconds : o.stopTimeoutSeconds) = int(number);
         }
+    }
+    if (!o.key.empty() && !o.keyFile.empty()) {
+        error = "give --key or --key-file, not both";
+        return std::nullopt;
     }
     return o;
 }

@@ -26,6 +26,8 @@ constexpr int kTooShort = 3314; // less than 0.1 s of audio
 
 constexpr size_t kMaxSamples = 60 * kSampleRate;
 constexpr size_t kMinSamples = kSampleRate / 10;
+// Eight members are known; a few more are tolerated and ignored.
+constexpr size_t kMaxRequestMembers = 32;
 
 // What a recognition request is checked against.
 struct RequestContext

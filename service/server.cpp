@@ -1,15 +1,17 @@
 #include "server.h"
 
+#include "guarded_server.h"
+#include "log_text.h"
 #include "recognition_request.h"
 
 #include <httplib.h>
 #include <json/json.h>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <limits>
 #include <mutex>
 #include <sys/socket.h>
 
@@ -37,9 +39,6 @@ std::string toJson(const Json::Value &value)
 
 const char *kJson = "application/json; charset=utf-8";
 
-// How much of an oversized body is read and dropped before giving up on it.
-constexpr size_t kMaxDrainBytes = 4 * kMaxBodyBytes;
-
 int64_t unixNow()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -57,6 +56,38 @@ void oauthError(
     res.set_content(toJson(body), kJson);
 }
 
+Json::Value errorBody(const char *error, const std::string &description)
+{
+    Json::Value body;
+    body["error"] = error;
+    body["error_description"] = description;
+    return body;
+}
+
+// The body length the head declares; a transfer coding overrides it.
+std::optional<uint64_t> declaredLength(const httplib::Request &req)
+{
+    if (req.has_header("Transfer-Encoding") || !req.has_header("Content-Length"))
+        return std::nullopt;
+    const std::string text = req.get_header_value("Content-Length");
+    uint64_t length = 0;
+    std::from_chars(text.data(), text.data() + text.size(), length);
+    return length;
+}
+
+// The status that refuses a request from its head, before its body is read.
+int refusalFor(const httplib::Request &req)
+{
+    const bool transferCoded = req.has_header("Transfer-Encoding");
+    const std::optional<uint64_t> declared = declaredLength(req);
+    // The library reads the body of these methods up to the end of the
+    // connection when no length is given.
+    const bool takesBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH"
+        || req.method == "DELETE";
+    const bool hasBody = transferCoded || (declared ? *declared > 0 : takesBody);
+    return refusalBeforeBody(bodyRuleFor(req.method, req.path), declared, hasBody);
+}
+
 } // namespace
 
 struct SpeechServer::Impl
@@ -65,8 +96,8 @@ struct SpeechServer::Impl
 
     ServiceConfig config; // its pools are read only once the state is Ready
     TokenSigner signer;
-    httplib::Server http;
     std::mutex logMutex;
+    GuardedHttpServer http;
     int listenSocket = -1;
     std::atomic<State> state;
 
@@ -77,6 +108,10 @@ struct SpeechServer::Impl
     explicit Impl(ServiceConfig c)
         : config(std::move(c))
         , signer(config.key)
+        , http(config.limits,
+              [this](const std::string &address, int status, const char *reason) {
+                  return refuseConnection(address, status, reason);
+              })
         , state(config.pools.empty() ? State::Loading : State::Ready)
     { }
 
@@ -84,7 +119,10 @@ struct SpeechServer::Impl
     void handleRecognition(const std::string &body, httplib::Response &res);
     void handleHealth(httplib::Response &res);
     void refuseUnready(httplib::Response &res);
+    void describeError(const httplib::Request &req, httplib::Response &res) const;
+    std::string refuseConnection(const std::string &address, int status, const char *reason);
     void log(const httplib::Request &req, const httplib::Response &res);
+    void writeLogLine(const std::string &line);
 };
 
 void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Response &res)
@@ -110,7 +148,7 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
         = signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
     body["session_key"] = randomHex(16);
     body["refresh_token"]
-        = signer.sign(TokenSigner::Kind::Refresh, clientId, now + 12 * kTokenLifetimeSeconds);
+        = signer.sign(TokenSigner::Kind::Refresh, clientId, now + kRefreshTokenLifetimeSeconds);
     body["session_secret"] = randomHex(16);
     body["expires_in"] = Json::Int64(kTokenLifetimeSeconds);
     body["scope"] = "speech_recognition";
@@ -211,9 +249,59 @@ void SpeechServer::Impl::refuseUnready(httplib::Response &res)
     res.set_content(toJson(body), kJson);
 }
 
+void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Response &res) const
+{
+    // The library answers a head it could not read with 400; say why.
+    if (res.status == 400 && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::TimedOut)
+        res.status = 408;
+    if (res.status == 400
+        && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::HeadTooLarge)
+        res.status = 431;
+    const ServiceLimits &limits = config.limits;
+    Json::Value body;
+    switch (res.status) {
+    case 404:
+        body = errorBody("not_found", "no such endpoint: " + req.method + " " + req.path);
+        break;
+    case 408:
+        body = errorBody("request_timeout",
+            "a request must arrive within " + std::to_string(limits.requestTimeoutSeconds) + " s");
+        break;
+    case 411:
+        body = errorBody("length_required", "a body on this path needs a Content-Length");
+        break;
+    case 413: {
+        const size_t limit = bodyRuleFor(req.method, req.path).maxBytes;
+        body = errorBody("payload_too_large",
+            limit ? "request bodies here are limited to " + std::to_string(limit) + " bytes"
+                  : std::string("this request takes no body"));
+        break;
+    }
+    case 431:
+        body = errorBody("header_fields_too_large",
+            "a request head is limited to " + std::to_string(limits.maxHeaderBytes) + " bytes and "
+                + std::to_string(limits.maxHeaderCount) + " header lines");
+        break;
+    default:
+        body = errorBody("bad_request", "the request could not be handled");
+    }
+    res.set_content(toJson(body), kJson);
+}
+
+std::string SpeechServer::Impl::refuseConnection(
+    const std::string &address, int status, const char *reason)
+{
+    writeLogLine("- - status=" + std::to_string(status) + " err_no=- audio_s=- decode_ms=- refused="
+        + escapeForLog(address) + ": " + reason + "\n");
+    const char *error = status == 408 ? "request_timeout"
+        : status == 431               ? "header_fields_too_large"
+                                      : "unavailable";
+    return toJson(errorBody(error, reason));
+}
+
 void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Response &res)
 {
-    char line[512];
+    char line[1024];
     const RequestNote note = tlsNote;
     tlsNote = RequestNote();
     char errNo[16] = "-";
@@ -225,11 +313,19 @@ void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Respons
         std::snprintf(audio, sizeof audio, "%.2f", note.audioSeconds);
     if (note.decodeMs >= 0)
         std::snprintf(decode, sizeof decode, "%lld", note.decodeMs);
-    // The path only: a token request's query holds the client secret.
-    std::snprintf(line, sizeof line, "%s %.200s status=%d err_no=%s audio_s=%s decode_ms=%s\n",
-        req.method.c_str(), req.path.c_str(), res.status, errNo, audio, decode);
+    // The path only: a token request's query holds the client secret. Both
+    // come from the client, so neither may end the line or fake a field.
+    const std::string method = req.method.empty() ? "-" : escapeForLog(req.method, 16);
+    const std::string path = req.path.empty() ? "-" : escapeForLog(req.path);
+    std::snprintf(line, sizeof line, "%s %s status=%d err_no=%s audio_s=%s decode_ms=%s\n",
+        method.c_str(), path.c_str(), res.status, errNo, audio, decode);
+    writeLogLine(line);
+}
+
+void SpeechServer::Impl::writeLogLine(const std::string &line)
+{
     std::lock_guard<std::mutex> lock(logMutex);
-    std::fputs(line, stderr);
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -237,10 +333,9 @@ SpeechServer::SpeechServer(ServiceConfig config)
     : d(new Impl(std::move(config)))
 {
     httplib::Server &http = d->http;
-    const size_t threads = d->config.httpThreads;
-    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // The recognition handler enforces its own limit while it reads.
-    http.set_payload_max_length(std::numeric_limits<size_t>::max());
+    // Bodies are refused from their declared length before they are read;
+    // the library's own limit is only the last line.
+    http.set_payload_max_length(kMaxRecognitionBodyBytes);
     // Address reuse for a quick restart, but not port sharing: a second
     // service on a port in use must fail rather than take half its clients.
     http.set_socket_options([this](int sock) {
@@ -249,17 +344,34 @@ SpeechServer::SpeechServer(ServiceConfig config)
         d->listenSocket = sock;
     });
 
+    // A client that asks before sending its body is refused before sending it.
+    http.set_expect_100_continue_handler([](const httplib::Request &req, httplib::Response &res) {
+        const int status = refusalFor(req);
+        if (status == 0)
+            return 100;
+        GuardedHttpServer::closeAfterReply();
+        res.status = status;
+        return status;
+    });
+    http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        const int status = refusalFor(req);
+        if (status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        // The body stays unread, so the connection cannot carry another request.
+        GuardedHttpServer::closeAfterReply();
+        res.set_header("Connection", "close");
+        res.status = status;
+        return httplib::Server::HandlerResponse::Handled;
+    });
+
     auto token
         = [this](const httplib::Request &req, httplib::Response &res) { d->handleToken(req, res); };
     http.Get("/oauth/2.0/token", token);
     http.Post("/oauth/2.0/token", token);
-    // The body is read here rather than by the library, which would hold a
-    // chunked body of any size in memory. An oversized body is still read
-    // (and dropped) up to a point, so that the client sees the 413 instead
-    // of a reset connection and the rest of its body is not taken for the
-    // next request.
+    // The body is read here rather than by the library, so that a body
+    // without a declared length meets the same limit while it arrives.
     http.Post("/server_api",
-        [this](const httplib::Request &, httplib::Response &res,
+        [this](const httplib::Request &req, httplib::Response &res,
             const httplib::ContentReader &reader) {
             struct InProgress
             {
@@ -280,21 +392,20 @@ SpeechServer::SpeechServer(ServiceConfig config)
                 }
             } inProgress(*d);
             std::string body;
-            size_t received = 0;
+            // Room for the whole body at once, not twice its size as it grows.
+            if (const std::optional<uint64_t> length = declaredLength(req))
+                body.reserve(size_t(std::min<uint64_t>(*length, kMaxRecognitionBodyBytes)));
+            bool tooLarge = false;
             const bool complete = reader([&](const char *data, size_t length) {
-                received += length;
-                if (received <= kMaxBodyBytes)
+                tooLarge = body.size() + length > kMaxRecognitionBodyBytes;
+                if (!tooLarge)
                     body.append(data, length);
-                else
-                    std::string().swap(body);
-                return received <= kMaxDrainBytes;
+                return !tooLarge;
             });
-            if (received > kMaxBodyBytes) {
-                res.status = 413;
-                return;
-            }
-            if (!complete) {
-                res.status = 400;
+            if (tooLarge || !complete) {
+                GuardedHttpServer::closeAfterReply();
+                res.set_header("Connection", "close");
+                res.status = tooLarge ? 413 : 400;
                 return;
             }
             if (d->state.load(std::memory_order_acquire) != Impl::State::Ready) {
@@ -309,21 +420,10 @@ SpeechServer::SpeechServer(ServiceConfig config)
     // Statuses the handlers do not set themselves (unknown path, body too
     // large, unreadable request) still get a JSON body.
     http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &req, httplib::Response &res) {
+        [this](const httplib::Request &req, httplib::Response &res) {
             if (!res.body.empty())
                 return httplib::Server::HandlerResponse::Unhandled;
-            Json::Value body;
-            if (res.status == 413) {
-                body["error"] = "payload_too_large";
-                body["error_description"] = "request bodies are limited to 16 MiB";
-            } else if (res.status == 404) {
-                body["error"] = "not_found";
-                body["error_description"] = "no such endpoint: " + req.method + " " + req.path;
-            } else {
-                body["error"] = "bad_request";
-                body["error_description"] = "the request could not be handled";
-            }
-            res.set_content(toJson(body), kJson);
+            d->describeError(req, res);
             return httplib::Server::HandlerResponse::Handled;
         }));
     http.set_exception_handler(

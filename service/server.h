@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decoder_pool.h"
+#include "service_limits.h"
 #include "token.h"
 
 #include <chrono>
@@ -9,14 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace speech {
-
-constexpr int64_t kTokenLifetimeSeconds = 30 * 24 * 3600;
-constexpr size_t kMaxBodyBytes = 16 * 1024 * 1024;
 
 using DecoderPools = std::map<int, std::shared_ptr<DecoderPool>>;
 
@@ -29,7 +23,7 @@ struct ServiceConfig
     // By dev_pid. Empty: the server starts in the loading state and serves
     // recognitions once setModels() hands them over.
     DecoderPools pools;
-    size_t httpThreads = 16;
+    ServiceLimits limits;
 };
 
 // The HTTP side: the token, recognition and health endpoints over cpp-httplib.

@@ -1,5 +1,7 @@
 #include "decoder_pool.h"
 
+#include "audio_input.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -41,22 +43,34 @@ size_t DecoderPool::freeCount()
     return free_.size();
 }
 
-std::vector<Recognizer *> DecoderPool::acquire()
+std::vector<Recognizer *> DecoderPool::acquire(size_t samples)
 {
     std::unique_lock<std::mutex> lock(mutex_);
+    const bool limited = maxWait_ != std::chrono::milliseconds::max();
+    if (limited && secondsPerSample_ > 0 && !(queue_.empty() && !free_.empty())) {
+        // Requests in progress are half done on average.
+        double ahead = double(busySamples_) / 2;
+        for (const Waiter &w : queue_)
+            ahead += double(w.samples);
+        const double wait = secondsPerSample_ * ahead / double(decoders_.size());
+        if (wait > std::chrono::duration<double>(maxWait_).count())
+            throw Busy();
+    }
     const uint64_t ticket = nextTicket_++;
-    queue_.push_back(ticket);
-    const auto turn = [&] { return !free_.empty() && queue_.front() == ticket; };
-    const bool got = maxWait_ == std::chrono::milliseconds::max()
+    queue_.push_back({ ticket, samples });
+    const auto turn = [&] { return !free_.empty() && queue_.front().ticket == ticket; };
+    const bool got = !limited
         ? (available_.wait(lock, turn), true)
         : available_.wait_until(lock, std::chrono::steady_clock::now() + maxWait_, turn);
     if (!got) {
-        queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
+        queue_.erase(std::find_if(
+            queue_.begin(), queue_.end(), [&](const Waiter &w) { return w.ticket == ticket; }));
         // The one behind may now be first in line for a free decoder.
         available_.notify_all();
         throw Busy();
     }
     queue_.pop_front();
+    busySamples_ += samples;
     std::vector<Recognizer *> taken;
     // Under load every request keeps to one decoder, which serves the most
     // requests per second; alone, a request uses every free decoder.
@@ -70,26 +84,39 @@ std::vector<Recognizer *> DecoderPool::acquire()
     return taken;
 }
 
-void DecoderPool::release(const std::vector<Recognizer *> &decoders)
+void DecoderPool::release(const std::vector<Recognizer *> &decoders, size_t samplesDone)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         free_.insert(free_.end(), decoders.begin(), decoders.end());
+        busySamples_ -= samplesDone;
     }
     available_.notify_all();
+}
+
+void DecoderPool::notePace(double decodeSeconds, size_t decoders, size_t samples)
+{
+    // Pauses alone take no decoding; a second of audio or more says how fast
+    // the decoders go now, on this machine under its present load.
+    if (decoders == 0 || samples < kSampleRate)
+        return;
+    const double pace = decodeSeconds * double(decoders) / double(samples);
+    std::lock_guard<std::mutex> lock(mutex_);
+    secondsPerSample_ = secondsPerSample_ > 0 ? 0.7 * secondsPerSample_ + 0.3 * pace : pace;
 }
 
 DecoderPool::Outcome DecoderPool::recognize(
     const int16_t *samples, size_t count, const SplitSettings &split)
 {
-    std::vector<Recognizer *> taken = acquire();
+    std::vector<Recognizer *> taken = acquire(count);
     const auto started = std::chrono::steady_clock::now();
     struct Returner
     {
         DecoderPool *pool;
         std::vector<Recognizer *> *decoders;
-        ~Returner() { pool->release(*decoders); }
-    } returner { this, &taken };
+        size_t samples;
+        ~Returner() { pool->release(*decoders, samples); }
+    } returner { this, &taken, count };
 
     const std::vector<size_t> utterances = utteranceBounds(samples, count, split);
     const size_t utteranceCount = utterances.empty() ? 0 : utterances.size() - 1;
@@ -135,6 +162,7 @@ DecoderPool::Outcome DecoderPool::recognize(
         if (e)
             std::rethrow_exception(e);
     }
+    notePace(double(outcome.decodeMs) / 1000, pieces, count);
     for (const std::string &w : words) {
         if (w.empty())
             continue;

@@ -24,7 +24,7 @@ class DecoderPool
 public:
     using Factory = std::function<std::unique_ptr<Recognizer>()>;
 
-    // No decoder became free within the wait limit.
+    // No decoder would be, or became, free within the wait limit.
     struct Busy : std::runtime_error
     {
         Busy()
@@ -39,7 +39,10 @@ public:
     size_t size() const { return decoders_.size(); }
     size_t freeCount();
 
-    // How long a request may wait for a decoder before recognize() throws Busy.
+    // How long a request may wait for a decoder. recognize() throws Busy at
+    // once when the audio ahead of a request would take longer than that at
+    // the pace of the requests decoded so far, and throws it at the latest
+    // when the time is over.
     void setMaxWait(std::chrono::milliseconds wait) { maxWait_ = wait; }
 
     struct Outcome
@@ -51,13 +54,21 @@ public:
     Outcome recognize(const int16_t *samples, size_t count, const SplitSettings &split = {});
 
 private:
-    std::vector<Recognizer *> acquire();
-    void release(const std::vector<Recognizer *> &decoders);
+    std::vector<Recognizer *> acquire(size_t samples);
+    void release(const std::vector<Recognizer *> &decoders, size_t samplesDone = 0);
+    void notePace(double decodeSeconds, size_t decoders, size_t samples);
 
     std::vector<std::unique_ptr<Recognizer>> decoders_;
     std::vector<Recognizer *> free_;
-    std::deque<uint64_t> queue_; // tickets of the requests waiting, oldest first
+    struct Waiter
+    {
+        uint64_t ticket;
+        size_t samples;
+    };
+    std::deque<Waiter> queue_; // the requests waiting, oldest first
     uint64_t nextTicket_ = 0;
+    size_t busySamples_ = 0; // audio of the requests holding decoders
+    double secondsPerSample_ = 0; // one decoder's recent pace; 0 until known
     std::chrono::milliseconds maxWait_ = std::chrono::milliseconds::max();
     std::mutex mutex_;
     std::condition_variable available_;

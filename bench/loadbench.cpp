@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -38,6 +39,9 @@ const char *kKey = "loadbench-shared-key";
 const char *kClient = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
 const char *kSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
 constexpr int kClientLimitSeconds = 120; // the desktop program's limit per request
+
+// SIGINT or SIGTERM: the run ends at once and the services and nginx with it.
+std::atomic<bool> interrupted { false };
 
 struct Settings
 {
@@ -133,7 +137,7 @@ void runClient(
 
 // Runs the clients against `port` while the event loop keeps the services'
 // logs read; `midway` runs once a third of the time has passed.
-void runLoad(const std::string &run, int port, const Settings &settings, const std::string &audio,
+bool runLoad(const std::string &run, int port, const Settings &settings, const std::string &audio,
     const std::function<void()> &midway = {})
 {
     Tally tally;
@@ -151,15 +155,21 @@ void runLoad(const std::string &run, int port, const Settings &settings, const s
     QEventLoop loop;
     QTimer finished;
     QObject::connect(&finished, &QTimer::timeout, [&] {
-        if (running == 0)
+        if (running == 0 || interrupted)
             loop.quit();
     });
     finished.start(200);
     if (midway)
         QTimer::singleShot(settings.seconds * 1000 / 3, midway);
     loop.exec();
-    for (std::thread &t : clients)
-        t.join();
+    for (std::thread &t : clients) {
+        if (interrupted)
+            t.detach(); // ends with the process; the services must not wait for it
+        else
+            t.join();
+    }
+    if (interrupted)
+        return false;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
     int replies = 0;
@@ -181,6 +191,7 @@ void runLoad(const std::string &run, int port, const Settings &settings, const s
     print(run, "client_failures", tally.failures, 0);
     for (const auto &[kind, count] : tally.failureKinds)
         std::fprintf(stderr, "%s: failure \"%s\" x%d\n", run.c_str(), kind.c_str(), count);
+    return true;
 }
 
 QStringList serviceArguments(const Settings &s)
@@ -207,6 +218,8 @@ bool startAll(std::initializer_list<SpeechServiceProcess *> services)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    std::signal(SIGINT, [](int) { interrupted = true; });
+    std::signal(SIGTERM, [](int) { interrupted = true; });
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Load and fault runs of the speech service, directly and behind nginx."));
@@ -272,7 +285,8 @@ int main(int argc, char **argv)
         SpeechServiceProcess one(serviceArguments(settings));
         if (!startAll({ &one }))
             return 1;
-        runLoad("direct", one.port(), settings, audio);
+        if (!runLoad("direct", one.port(), settings, audio))
+            return 130;
     }
     for (const QString &run : { QStringLiteral("nginx"), QStringLiteral("fault") }) {
         if (!runs.contains(run))
@@ -300,7 +314,8 @@ int main(int argc, char **argv)
                     std::chrono::duration<double>(Clock::now() - killed).count());
             };
         }
-        runLoad(run.toStdString(), front.port(), settings, audio, fault);
+        if (!runLoad(run.toStdString(), front.port(), settings, audio, fault))
+            return 130;
     }
     return 0;
 }

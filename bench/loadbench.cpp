@@ -19,6 +19,7 @@
 #include "service/requestbodies.h"
 
 #include "audio_input.h"
+#include "options.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,8 +37,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char *kKey = "loadbench-shared-key";
-const char *kClient = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
-const char *kSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
+const char *kClient = speech::kDefaultClientId; // the desktop program's pair
+const char *kSecret = speech::kDefaultClientSecret;
 constexpr int kClientLimitSeconds = 120; // the desktop program's limit per request
 
 // SIGINT or SIGTERM: the run ends at once and the services and nginx with it.
@@ -224,36 +225,45 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(
         QStringLiteral("Load and fault runs of the speech service, directly and behind nginx."));
     parser.addHelpOption();
-    const QCommandLineOption clientsOption(QStringLiteral("clients"),
-        QStringLiteral("Concurrent clients (default 4)."), QStringLiteral("N"),
-        QStringLiteral("4"));
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
-        QStringLiteral("Duration of each run (default 120)."), QStringLiteral("S"),
-        QStringLiteral("120"));
-    const QCommandLineOption decodersOption(QStringLiteral("decoders"),
-        QStringLiteral("Decoders per instance (default 1)."), QStringLiteral("N"),
-        QStringLiteral("1"));
-    const QCommandLineOption waitOption(QStringLiteral("max-queue-wait"),
-        QStringLiteral("The instances' --max-queue-wait (default 30)."), QStringLiteral("S"),
-        QStringLiteral("30"));
+    Settings settings;
+    struct NumberOption
+    {
+        QCommandLineOption option;
+        int *value;
+        int least;
+    };
+    const auto number = [](const char *name, const char *help, int *value, int least) {
+        return NumberOption {
+            QCommandLineOption(QString::fromLatin1(name),
+                QStringLiteral("%1 (default %2).").arg(QString::fromLatin1(help)).arg(*value),
+                QStringLiteral("N"), QString::number(*value)),
+            value, least
+        };
+    };
+    const NumberOption numbers[] = {
+        number("clients", "Concurrent clients", &settings.clients, 1),
+        number("seconds", "Duration of each run in seconds", &settings.seconds, 1),
+        number("decoders", "Decoders per instance", &settings.decoders, 1),
+        number("max-queue-wait", "The instances' --max-queue-wait in seconds",
+            &settings.maxQueueWait, 0),
+    };
     const QCommandLineOption runsOption(QStringLiteral("runs"),
         QStringLiteral("Runs to do (default direct,nginx,fault)."), QStringLiteral("LIST"),
         QStringLiteral("direct,nginx,fault"));
-    parser.addOptions({ clientsOption, secondsOption, decodersOption, waitOption, runsOption });
+    for (const NumberOption &n : numbers)
+        parser.addOption(n.option);
+    parser.addOption(runsOption);
     parser.process(app);
-
-    Settings settings;
-    bool ok[4];
-    settings.clients = parser.value(clientsOption).toInt(&ok[0]);
-    settings.seconds = parser.value(secondsOption).toInt(&ok[1]);
-    settings.decoders = parser.value(decodersOption).toInt(&ok[2]);
-    settings.maxQueueWait = parser.value(waitOption).toInt(&ok[3]);
-    const QStringList runs = parser.value(runsOption).split(QLatin1Char(','));
-    if (!(ok[0] && ok[1] && ok[2] && ok[3]) || settings.clients < 1 || settings.seconds < 1
-        || settings.decoders < 1 || settings.maxQueueWait < 0) {
-        std::fprintf(stderr, "loadbench: the numbers must be positive\n");
-        return 2;
+    for (const NumberOption &n : numbers) {
+        bool ok = false;
+        *n.value = parser.value(n.option).toInt(&ok);
+        if (!ok || *n.value < n.least) {
+            std::fprintf(stderr, "loadbench: --%s needs a number from %d\n",
+                qPrintable(n.option.names().constFirst()), n.least);
+            return 2;
+        }
     }
+    const QStringList runs = parser.value(runsOption).split(QLatin1Char(','));
     if (runs.contains(QStringLiteral("nginx")) || runs.contains(QStringLiteral("fault"))) {
         if (!NginxFront::available()) {
             std::fprintf(stderr, "loadbench: nginx is missing (scripts/install-deps.sh)\n");

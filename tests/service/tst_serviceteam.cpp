@@ -9,6 +9,7 @@
 #include "requestbodies.h"
 
 #include "audio_input.h"
+#include "options.h"
 #include "token.h"
 
 #include "common/nginxfront.h"
@@ -23,8 +24,9 @@ using namespace testhttp;
 namespace {
 
 const char *kKey = "team-test-key-51c2";
-const char *kClient = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
-const char *kSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
+// The desktop program's pair, which the service accepts by default.
+const char *kClient = kDefaultClientId;
+const char *kSecret = kDefaultClientSecret;
 const char *kModelDir = "/usr/share/pocketsphinx/model/en-us/";
 
 Reply get(int port, const std::string &path)

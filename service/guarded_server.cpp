@@ -40,8 +40,9 @@ constexpr auto kLingerTime = std::chrono::seconds(2);
 int pollUntil(int sock, short events, Clock::time_point until)
 {
     for (;;) {
+        // Rounded up, so that a wait up to a deadline does not end just before it.
         const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd p { sock, events, 0 };
         const int r = ::poll(&p, 1, int(std::clamp<long long>(left, 0, INT_MAX)));
         if (r < 0 && errno == EINTR)

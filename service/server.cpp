@@ -257,6 +257,8 @@ void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Res
     if (res.status == 400
         && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::HeadTooLarge)
         res.status = 431;
+    if (GuardedHttpServer::currentCut() != GuardedHttpServer::Cut::None)
+        res.set_header("Connection", "close");
     const ServiceLimits &limits = config.limits;
     Json::Value body;
     switch (res.status) {

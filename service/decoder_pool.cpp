@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace speech {
@@ -53,8 +55,11 @@ std::vector<Recognizer *> DecoderPool::acquire(size_t samples)
         for (const Waiter &w : queue_)
             ahead += double(w.samples);
         const double wait = secondsPerSample_ * ahead / double(decoders_.size());
-        if (wait > std::chrono::duration<double>(maxWait_).count())
-            throw Busy();
+        const double limit = std::chrono::duration<double>(maxWait_).count();
+        if (wait > limit)
+            throw Busy("the requests ahead would keep the decoders for about "
+                + std::to_string(int(std::ceil(wait))) + " s, longer than the "
+                + std::to_string(int(limit)) + " s a request may wait");
     }
     const uint64_t ticket = nextTicket_++;
     queue_.push_back({ ticket, samples });
@@ -67,7 +72,9 @@ std::vector<Recognizer *> DecoderPool::acquire(size_t samples)
             queue_.begin(), queue_.end(), [&](const Waiter &w) { return w.ticket == ticket; }));
         // The one behind may now be first in line for a free decoder.
         available_.notify_all();
-        throw Busy();
+        throw Busy("no decoder came free within "
+            + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(maxWait_).count())
+            + " s");
     }
     queue_.pop_front();
     busySamples_ += samples;

@@ -24,12 +24,10 @@ class DecoderPool
 public:
     using Factory = std::function<std::unique_ptr<Recognizer>()>;
 
-    // No decoder would be, or became, free within the wait limit.
+    // No decoder would be, or came, free within the wait limit; says which.
     struct Busy : std::runtime_error
     {
-        Busy()
-            : std::runtime_error("no decoder free within the wait limit")
-        { }
+        using std::runtime_error::runtime_error;
     };
 
     // Builds `count` decoders, loading them side by side; throws what the

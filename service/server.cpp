@@ -193,11 +193,11 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
         body["decode_ms"] = Json::Int64(outcome.decodeMs);
         tlsNote.errNo = err::kSuccess;
         tlsNote.decodeMs = outcome.decodeMs;
-    } catch (const DecoderPool::Busy &) {
+    } catch (const DecoderPool::Busy &busy) {
         // The desktop answers this with a short back-off and the same segment.
         body["err_no"] = err::kBusy;
-        body["err_msg"] = "the service is busy: no decoder became free in time; send the "
-                          "request again";
+        body["err_msg"]
+            = std::string("the service is busy: ") + busy.what() + "; send the request again";
         tlsNote.errNo = err::kBusy;
     } catch (const std::exception &e) {
         body["err_no"] = err::kRecognitionFailed;

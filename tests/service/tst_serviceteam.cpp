@@ -174,11 +174,29 @@ void ServiceTeamTest::busyAnswerAfterTheQueueWait()
     for (const Reply &r : { busy1, busy2 }) {
         QCOMPARE(r.status, 200);
         QCOMPARE(r.json["err_no"].asInt(), 3304);
-        QVERIFY(!r.json["err_msg"].asString().empty());
+        QVERIFY2(r.json["err_msg"].asString().find("no decoder came free within 1 s")
+                != std::string::npos,
+            r.json["err_msg"].asString().c_str());
     }
     QVERIFY(busyAt1 < servedAt && busyAt2 < servedAt);
     QCOMPARE(served.json["err_no"].asInt(), 0);
     QVERIFY(!served.json["result"][0].asString().empty());
+
+    // Now that the pace of decoding is known, a request behind more audio
+    // than the decoder gets through in a second is told at once: of two
+    // arriving together, at least the one behind the other.
+    auto again = timed();
+    QVERIFY(waitForTakenDecoder(service.port()));
+    std::future<Reply> told[] = { postLater(service.port(), body(speechWav)),
+        postLater(service.port(), body(speechWav)) };
+    int foreseen = 0;
+    for (std::future<Reply> &f : told) {
+        const Reply r = f.get();
+        QCOMPARE(r.json["err_no"].asInt(), 3304);
+        foreseen += r.json["err_msg"].asString().find("the requests ahead") != std::string::npos;
+    }
+    QVERIFY(foreseen >= 1);
+    QCOMPARE(again.get().first.json["err_no"].asInt(), 0);
     // Asked again, as the desktop program does, it is served.
     QCOMPARE(post(service.port(), body(shortWav)).json["err_no"].asInt(), 0);
 }

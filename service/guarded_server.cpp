@@ -299,13 +299,11 @@ void GuardedHttpServer::closeAfterReply()
 bool GuardedHttpServer::admit(const std::string &address)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    size_t &open = connections_[address];
-    if (limits_.maxConnectionsPerClient && open >= limits_.maxConnectionsPerClient) {
-        if (open == 0)
-            connections_.erase(address);
+    const auto it = connections_.find(address);
+    if (limits_.maxConnectionsPerClient && it != connections_.end()
+        && it->second >= limits_.maxConnectionsPerClient)
         return false;
-    }
-    ++open;
+    ++connections_[address];
     return true;
 }
 
@@ -332,12 +330,12 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock)
 {
     const std::string address = peerAddress(sock);
     bool ok = false;
-    bool linger = false;
     if (tlsShed) {
         refuse(sock, address, 503, "the service has more connections than it can take");
     } else if (!admit(address)) {
         refuse(sock, address, 503, "too many connections from this address");
     } else {
+        bool linger = false;
         for (size_t left = keep_alive_max_count_; left > 0; --left) {
             const auto start = Clock::now();
             const auto deadline = start + std::chrono::seconds(limits_.requestTimeoutSeconds);
@@ -371,14 +369,14 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock)
             if (!ok || clientCloses)
                 break;
         }
+        // Still counted against its address while the rest of its request is dropped.
+        if (linger) {
+            ::shutdown(sock, SHUT_WR);
+            char sink[16 * 1024];
+            const auto until = Clock::now() + kLingerTime;
+            while (pollUntil(sock, POLLIN, until) > 0 && ::recv(sock, sink, sizeof sink, 0) > 0) { }
+        }
         leave(address);
-    }
-
-    if (linger) {
-        ::shutdown(sock, SHUT_WR);
-        char sink[16 * 1024];
-        const auto until = Clock::now() + kLingerTime;
-        while (pollUntil(sock, POLLIN, until) > 0 && ::recv(sock, sink, sizeof sink, 0) > 0) { }
     }
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);

@@ -46,22 +46,19 @@ int64_t unixNow()
         .count();
 }
 
-void oauthError(
-    httplib::Response &res, int status, const char *error, const std::string &description)
-{
-    Json::Value body;
-    body["error"] = error;
-    body["error_description"] = description;
-    res.status = status;
-    res.set_content(toJson(body), kJson);
-}
-
 Json::Value errorBody(const char *error, const std::string &description)
 {
     Json::Value body;
     body["error"] = error;
     body["error_description"] = description;
     return body;
+}
+
+void oauthError(
+    httplib::Response &res, int status, const char *error, const std::string &description)
+{
+    res.status = status;
+    res.set_content(toJson(errorBody(error, description)), kJson);
 }
 
 // The body length the head declares; a transfer coding overrides it.

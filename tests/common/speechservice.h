@@ -12,8 +12,7 @@ class SpeechServiceProcess
 public:
     explicit SpeechServiceProcess(const QStringList &extraArguments = {})
         : arguments(extraArguments)
-    {
-    }
+    { }
     ~SpeechServiceProcess() { stop(); }
 
     static QString program() { return QStringLiteral(TOV_BINARY_DIR "/service/speech-service"); }
@@ -24,7 +23,8 @@ public:
     bool start(int port = 0, int timeoutMs = 60000, bool untilReady = true)
     {
         process.setProgram(program());
-        process.setArguments(QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
+        process.setArguments(
+            QStringList { QStringLiteral("--port"), QString::number(port) } + arguments);
         process.setProcessChannelMode(QProcess::SeparateChannels);
         process.start();
         if (!process.waitForStarted(5000)) {
@@ -105,15 +105,14 @@ inline bool makeSpeechWav(const QString &textFile, const QString &wavPath)
 {
     const QString raw = wavPath + QStringLiteral(".flite.wav");
     if (QProcess::execute(QStringLiteral("flite"),
-                          {QStringLiteral("-voice"), QStringLiteral("slt"), QStringLiteral("-f"),
-                           textFile, QStringLiteral("-o"), raw})
+            { QStringLiteral("-voice"), QStringLiteral("slt"), QStringLiteral("-f"), textFile,
+                QStringLiteral("-o"), raw })
         != 0)
         return false;
     const int rc = QProcess::execute(QStringLiteral("ffmpeg"),
-                                     {QStringLiteral("-v"), QStringLiteral("error"),
-                                      QStringLiteral("-y"), QStringLiteral("-i"), raw,
-                                      QStringLiteral("-ar"), QStringLiteral("16000"),
-                                      QStringLiteral("-ac"), QStringLiteral("1"), wavPath});
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"),
+            raw, QStringLiteral("-ar"), QStringLiteral("16000"), QStringLiteral("-ac"),
+            QStringLiteral("1"), wavPath });
     QFile::remove(raw);
     return rc == 0;
 }

@@ -51,6 +51,9 @@ int main(int argc, char **argv)
 
     ServiceConfig config;
     config.key = options->key.empty() ? randomHex(32) : options->key;
+    if (!options->key.empty())
+        std::cerr << "speech-service: warning: --key shows the key to every local user in the "
+                     "process list; give --key-file instead\n";
     if (!options->keyFile.empty()) {
         std::string warning;
         const std::optional<std::string> key = readKeyFile(options->keyFile, warning, error);

@@ -352,7 +352,20 @@ SpeechServer::SpeechServer(ServiceConfig config)
         res.status = status;
         return status;
     });
-    http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+    http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // A request with neither a length nor a transfer coding has no body,
+        // but the library would wait for one until the connection ends.
+        if (req.method == "POST" && !req.has_header("Content-Length")
+            && !req.has_header("Transfer-Encoding")) {
+            if (req.path == "/oauth/2.0/token") {
+                d->handleToken(req, res);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (req.path == "/server_api") {
+                d->handleRecognition({}, res);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
         const int status = refusalFor(req);
         if (status == 0)
             return httplib::Server::HandlerResponse::Unhandled;

@@ -13,6 +13,7 @@ packages=(
     ffmpeg flite sox fonts-noto-cjk
     qttranslations5-l10n libphonon4qt5-data
     xvfb xauth x11-utils x11-xserver-utils imagemagick
+    nginx
 )
 
 missing=()

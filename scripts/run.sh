@@ -12,6 +12,15 @@ service_pid=""
 listening() {
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
 }
+# The service listens while it loads its models; /health says 200 once they are in.
+ready() {
+    (
+        exec 3<>"/dev/tcp/127.0.0.1/$port" || exit 1
+        printf 'GET /health HTTP/1.0\r\n\r\n' >&3
+        read -r _ status _ <&3
+        [ "$status" = 200 ]
+    ) 2>/dev/null
+}
 stop_service() {
     if [ -n "$service_pid" ]; then
         kill "$service_pid" 2>/dev/null || true
@@ -24,7 +33,7 @@ if ! listening; then
     "$build/service/speech-service" --port "$port" 2>>"$build/speech-service.log" &
     service_pid=$!
     for _ in $(seq 1 300); do
-        listening && break
+        ready && break
         if ! kill -0 "$service_pid" 2>/dev/null; then
             echo "The speech service did not start; see $build/speech-service.log" >&2
             exit 1

@@ -1,10 +1,14 @@
 #include "decoder_pool.h"
 
+#include "audio_input.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace speech {
@@ -35,43 +39,91 @@ DecoderPool::DecoderPool(const Factory &factory, size_t count)
         free_.push_back(decoder.get());
 }
 
-std::vector<Recognizer *> DecoderPool::acquire()
+size_t DecoderPool::freeCount()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return free_.size();
+}
+
+std::vector<Recognizer *> DecoderPool::acquire(size_t samples)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    ++waiting_;
-    available_.wait(lock, [this] { return !free_.empty(); });
-    --waiting_;
+    const bool limited = maxWait_ != std::chrono::milliseconds::max();
+    if (limited && secondsPerSample_ > 0 && !(queue_.empty() && !free_.empty())) {
+        // Requests in progress are half done on average.
+        double ahead = double(busySamples_) / 2;
+        for (const Waiter &w : queue_)
+            ahead += double(w.samples);
+        const double wait = secondsPerSample_ * ahead / double(decoders_.size());
+        const double limit = std::chrono::duration<double>(maxWait_).count();
+        if (wait > limit)
+            throw Busy("the requests ahead would keep the decoders for about "
+                + std::to_string(int(std::ceil(wait))) + " s, longer than the "
+                + std::to_string(int(limit)) + " s a request may wait");
+    }
+    const uint64_t ticket = nextTicket_++;
+    queue_.push_back({ ticket, samples });
+    const auto turn = [&] { return !free_.empty() && queue_.front().ticket == ticket; };
+    const bool got = !limited
+        ? (available_.wait(lock, turn), true)
+        : available_.wait_until(lock, std::chrono::steady_clock::now() + maxWait_, turn);
+    if (!got) {
+        queue_.erase(std::find_if(
+            queue_.begin(), queue_.end(), [&](const Waiter &w) { return w.ticket == ticket; }));
+        // The one behind may now be first in line for a free decoder.
+        available_.notify_all();
+        throw Busy("no decoder came free within "
+            + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(maxWait_).count())
+            + " s");
+    }
+    queue_.pop_front();
+    busySamples_ += samples;
     std::vector<Recognizer *> taken;
     // Under load every request keeps to one decoder, which serves the most
     // requests per second; alone, a request uses every free decoder.
-    const size_t want = waiting_ == 0 ? free_.size() : 1;
+    const size_t want = queue_.empty() ? free_.size() : 1;
     for (size_t i = 0; i < want; ++i) {
         taken.push_back(free_.back());
         free_.pop_back();
     }
+    if (!free_.empty())
+        available_.notify_all();
     return taken;
 }
 
-void DecoderPool::release(const std::vector<Recognizer *> &decoders)
+void DecoderPool::release(const std::vector<Recognizer *> &decoders, size_t samplesDone)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         free_.insert(free_.end(), decoders.begin(), decoders.end());
+        busySamples_ -= samplesDone;
     }
     available_.notify_all();
+}
+
+void DecoderPool::notePace(double decodeSeconds, size_t decoders, size_t samples)
+{
+    // Pauses alone take no decoding; a second of audio or more says how fast
+    // the decoders go now, on this machine under its present load.
+    if (decoders == 0 || samples < kSampleRate)
+        return;
+    const double pace = decodeSeconds * double(decoders) / double(samples);
+    std::lock_guard<std::mutex> lock(mutex_);
+    secondsPerSample_ = secondsPerSample_ > 0 ? 0.7 * secondsPerSample_ + 0.3 * pace : pace;
 }
 
 DecoderPool::Outcome DecoderPool::recognize(
     const int16_t *samples, size_t count, const SplitSettings &split)
 {
-    std::vector<Recognizer *> taken = acquire();
+    std::vector<Recognizer *> taken = acquire(count);
     const auto started = std::chrono::steady_clock::now();
     struct Returner
     {
         DecoderPool *pool;
         std::vector<Recognizer *> *decoders;
-        ~Returner() { pool->release(*decoders); }
-    } returner { this, &taken };
+        size_t samples;
+        ~Returner() { pool->release(*decoders, samples); }
+    } returner { this, &taken, count };
 
     const std::vector<size_t> utterances = utteranceBounds(samples, count, split);
     const size_t utteranceCount = utterances.empty() ? 0 : utterances.size() - 1;
@@ -117,6 +169,7 @@ DecoderPool::Outcome DecoderPool::recognize(
         if (e)
             std::rethrow_exception(e);
     }
+    notePace(double(outcome.decodeMs) / 1000, pieces, count);
     for (const std::string &w : words) {
         if (w.empty())
             continue;

@@ -3,10 +3,14 @@
 #include "recognizer.h"
 #include "silence_splitter.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 namespace speech {
@@ -14,16 +18,30 @@ namespace speech {
 // The decoders of one model. A request takes one decoder, plus every other
 // one that is free when nobody else waits; its audio is cut into utterances at
 // silences, which those decoders share out between them and decode side by side.
+// Requests get decoders in the order they came.
 class DecoderPool
 {
 public:
     using Factory = std::function<std::unique_ptr<Recognizer>()>;
+
+    // No decoder would be, or came, free within the wait limit; says which.
+    struct Busy : std::runtime_error
+    {
+        using std::runtime_error::runtime_error;
+    };
 
     // Builds `count` decoders, loading them side by side; throws what the
     // factory throws.
     DecoderPool(const Factory &factory, size_t count);
 
     size_t size() const { return decoders_.size(); }
+    size_t freeCount();
+
+    // How long a request may wait for a decoder. recognize() throws Busy at
+    // once when the audio ahead of a request would take longer than that at
+    // the pace of the requests decoded so far, and throws it at the latest
+    // when the time is over.
+    void setMaxWait(std::chrono::milliseconds wait) { maxWait_ = wait; }
 
     struct Outcome
     {
@@ -34,12 +52,22 @@ public:
     Outcome recognize(const int16_t *samples, size_t count, const SplitSettings &split = {});
 
 private:
-    std::vector<Recognizer *> acquire();
-    void release(const std::vector<Recognizer *> &decoders);
+    std::vector<Recognizer *> acquire(size_t samples);
+    void release(const std::vector<Recognizer *> &decoders, size_t samplesDone = 0);
+    void notePace(double decodeSeconds, size_t decoders, size_t samples);
 
     std::vector<std::unique_ptr<Recognizer>> decoders_;
     std::vector<Recognizer *> free_;
-    size_t waiting_ = 0;
+    struct Waiter
+    {
+        uint64_t ticket;
+        size_t samples;
+    };
+    std::deque<Waiter> queue_; // the requests waiting, oldest first
+    uint64_t nextTicket_ = 0;
+    size_t busySamples_ = 0; // audio of the requests holding decoders
+    double secondsPerSample_ = 0; // one decoder's recent pace; 0 until known
+    std::chrono::milliseconds maxWait_ = std::chrono::milliseconds::max();
     std::mutex mutex_;
     std::condition_variable available_;
 };

@@ -1,14 +1,19 @@
 // speech-service: offline speech recognition behind an OAuth-style token
 // endpoint and a JSON recognition endpoint.
 
+#include "key_file.h"
 #include "options.h"
 #include "pocketsphinx_recognizer.h"
 #include "server.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <malloc.h>
 #include <pthread.h>
 #include <thread>
 
@@ -40,26 +45,30 @@ int main(int argc, char **argv)
     const unsigned threads
         = options->threads ? options->threads : std::max(1u, std::thread::hardware_concurrency());
 
+    // Large buffers (bodies, audio) come from the system and go straight back
+    // to it when freed, rather than raising the threshold and staying.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+
     ServiceConfig config;
     config.key = options->key.empty() ? randomHex(32) : options->key;
+    if (!options->key.empty())
+        std::cerr << "speech-service: warning: --key shows the key to every local user in the "
+                     "process list; give --key-file instead\n";
+    if (!options->keyFile.empty()) {
+        std::string warning;
+        const std::optional<std::string> key = readKeyFile(options->keyFile, warning, error);
+        if (!key) {
+            std::cerr << "speech-service: " << error << "\n";
+            return 1;
+        }
+        if (!warning.empty())
+            std::cerr << "speech-service: warning: " << warning << "\n";
+        config.key = *key;
+    }
     config.clientId = options->clientId;
     config.clientSecret = options->clientSecret;
     config.defaultDevPid = options->defaultDevPid;
-    // Workers wait for decoders while they hold a connection; enough of
-    // them keep token requests answered under a burst of recognitions.
-    config.httpThreads = std::max<size_t>(32, 4 * size_t(threads));
-
-    for (const auto &[devPid, files] : options->models) {
-        const ModelFiles model = files;
-        try {
-            config.pools[devPid] = std::make_shared<DecoderPool>(
-                [model] { return std::make_unique<PocketSphinxRecognizer>(model); }, threads);
-        } catch (const std::exception &e) {
-            std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
-                      << e.what() << "\n";
-            return 1;
-        }
-    }
+    config.limits = options->limits;
 
     SpeechServer server(std::move(config));
     const int port = server.bind(options->host, options->port);
@@ -68,20 +77,63 @@ int main(int argc, char **argv)
                   << "\n";
         return 1;
     }
+    // Serving starts before the models load, so that a balancer polling
+    // GET /health meanwhile sees 503 rather than a refused connection.
+    std::atomic<bool> serveResult { false };
+    std::atomic<bool> serveEnded { false };
+    std::thread serving([&] {
+        serveResult = server.serve();
+        serveEnded = true;
+    });
+    // A stop asked for before the server runs would be lost.
+    while (!server.running() && !serveEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    std::thread signalWaiter([&server, stopSignals] {
+    const std::chrono::seconds stopTimeout(options->stopTimeoutSeconds);
+    std::thread signalWaiter([&server, stopSignals, stopTimeout] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        std::cerr << "speech-service: stopping; health says 503, waiting up to "
+                  << stopTimeout.count() << " s for the requests in progress" << std::endl;
+        server.beginStop();
+        if (!server.waitIdle(stopTimeout)) {
+            std::cerr << "speech-service: requests still in progress after " << stopTimeout.count()
+                      << " s; stopped without them" << std::endl;
+            std::_Exit(1);
+        }
         server.stop();
     });
     signalWaiter.detach();
 
+    std::cerr << "speech-service: loading models; GET /health on " << options->host << ":" << port
+              << " answers 503 until they are loaded" << std::endl;
+    DecoderPools pools;
+    for (const auto &[devPid, files] : options->models) {
+        const ModelFiles model = files;
+        try {
+            pools[devPid] = std::make_shared<DecoderPool>(
+                [model] { return std::make_unique<PocketSphinxRecognizer>(model); }, threads);
+            pools[devPid]->setMaxWait(std::chrono::seconds(options->maxQueueWaitSeconds));
+        } catch (const std::exception &e) {
+            std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
+                      << e.what() << "\n";
+            server.beginStop();
+            server.stop();
+            serving.join();
+            return 1;
+        }
+    }
+    server.setModels(std::move(pools));
+
     std::cerr << "speech-service: " << threads << " decoder(s) per model, models for dev_pid";
     for (const auto &entry : options->models)
         std::cerr << " " << entry.first;
+    std::cerr << "\nspeech-service: limits: " << describeLimits(options->limits);
+    std::cerr << "; waits: " << options->maxQueueWaitSeconds << " s at most for a decoder, "
+              << options->stopTimeoutSeconds << " s at most for the requests in progress at a stop";
     std::cerr << "\nlistening on " << options->host << ":" << port << std::endl;
 
-    const bool ok = server.serve();
+    serving.join();
     std::cerr << "speech-service: stopped" << std::endl;
-    return ok ? 0 : 1;
+    return serveResult ? 0 : 1;
 }

@@ -44,8 +44,11 @@ std::string usageText()
            "  --port N              port to listen on, 0 for a free one (default 18765)\n"
            "  --threads N           decoders per model, run side by side\n"
            "                        (default: one per core)\n"
-           "  --key SECRET          key that signs tokens; give every instance behind one\n"
-           "                        load balancer the same key (default: random per run)\n"
+           "  --key-file PATH       file holding the key that signs tokens; give every\n"
+           "                        instance behind one load balancer the same key\n"
+           "                        (default: random per run)\n"
+           "  --key SECRET          the key itself; every local user sees it in the\n"
+           "                        process list, so prefer --key-file\n"
            "  --model DEV_PID=HMM_DIR,LM,DICT\n"
            "                        recognise dev_pid DEV_PID with this PocketSphinx\n"
            "                        acoustic model directory, language model and dictionary;\n"
@@ -53,7 +56,14 @@ std::string usageText()
            "  --default-dev-pid N   model for requests without \"dev_pid\" (default 1737)\n"
            "  --client-id ID        accepted client id (default: the desktop program's)\n"
            "  --client-secret S     accepted client secret (default: the desktop program's)\n"
-           "  --help                print this text\n";
+           "  --max-queue-wait S    answer a request \"busy\" (err_no 3304) when no decoder\n"
+           "                        is free for it within S seconds; 0: when none is free\n"
+           "                        at once (default 30)\n"
+           "  --stop-timeout S      on SIGTERM or SIGINT, wait up to S seconds for the\n"
+           "                        requests in progress (default 120)\n"
+           "  --help                print this text\n"
+           "\n"
+        + limitsUsageText();
 }
 
 std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
@@ -75,11 +85,13 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
             continue;
         }
         static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
-            "--model", "--default-dev-pid", "--client-id", "--client-secret" };
+            "--key-file", "--model", "--default-dev-pid", "--client-id", "--client-secret",
+            "--max-queue-wait", "--stop-timeout" };
         bool known = false;
         for (const char *n : withValue)
             known = known || name == n;
-        if (!known) {
+        const bool isLimit = isLimitOption(name);
+        if (!known && !isLimit) {
             error = "unknown option: " + args[i];
             return std::nullopt;
         }
@@ -89,6 +101,11 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             value = args[++i];
+        }
+        if (isLimit) {
+            if (!parseLimitOption(name, value, o.limits, error))
+                return std::nullopt;
+            continue;
         }
 
         long long number = 0;
@@ -116,6 +133,12 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             o.key = value;
+        } else if (name == "--key-file") {
+            if (value.empty()) {
+                error = "--key-file needs a path";
+                return std::nullopt;
+            }
+            o.keyFile = value;
         } else if (name == "--model") {
             int devPid = 0;
             ModelFiles files;
@@ -142,7 +165,19 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             o.clientSecret = value;
+        } else if (name == "--max-queue-wait" || name == "--stop-timeout") {
+            const bool queue = name == "--max-queue-wait";
+            if (!toInt(value, queue ? 0 : 1, 3600, number)) {
+                error = name
+                    + (queue ? " needs seconds from 0 to 3600" : " needs seconds from 1 to 3600");
+                return std::nullopt;
+            }
+            (queue ? o.maxQueueWaitSeconds : o.stopTimeoutSeconds) = int(number);
         }
+    }
+    if (!o.key.empty() && !o.keyFile.empty()) {
+        error = "give --key or --key-file, not both";
+        return std::nullopt;
     }
     return o;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pocketsphinx_recognizer.h"
+#include "service_limits.h"
 
 #include <map>
 #include <optional>
@@ -21,10 +22,17 @@ struct ServiceOptions
     int port = kDefaultPort; // 0 picks a free port
     unsigned threads = 0; // 0: one decoder per core
     std::string key; // empty: a random key for this run
+    std::string keyFile; // read at start instead of `key`
     std::map<int, ModelFiles> models;
     int defaultDevPid = kEnglishDevPid;
     std::string clientId = kDefaultClientId;
     std::string clientSecret = kDefaultClientSecret;
+    ServiceLimits limits;
+    // Running behind a balancer: how long a request may wait for a decoder
+    // before it is answered "busy" (3304), and how long a stop waits for the
+    // requests in progress.
+    int maxQueueWaitSeconds = 30;
+    int stopTimeoutSeconds = 120;
     bool help = false;
 };
 

@@ -1,6 +1,7 @@
 #include "recognition_request.h"
 
 #include "base64.h"
+#include "json_shape.h"
 
 #include <json/json.h>
 
@@ -70,6 +71,11 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
     std::string parseErrors;
     if (body.empty())
         return refuse(err::kBadRequest, "request body is empty");
+    // A document of many small values costs far more memory and time than
+    // its text: refuse what cannot be a request before the parser builds it.
+    const std::string shapeProblem = flatObjectProblem(body, kMaxRequestMembers);
+    if (!shapeProblem.empty())
+        return refuse(err::kBadRequest, shapeProblem);
     try {
         if (!reader->parse(body.data(), body.data() + body.size(), &parsed, &parseErrors))
             return refuse(err::kBadRequest, "request body is not valid JSON");
@@ -130,6 +136,8 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
         return refuse(err::kAuthFailed, "token has expired");
     case TokenSigner::Verdict::WrongKind:
         return refuse(err::kAuthFailed, "token is not an access token");
+    case TokenSigner::Verdict::TooFarAhead:
+        return refuse(err::kAuthFailed, "token expires later than this service's tokens ever do");
     default:
         return refuse(err::kAuthFailed, "token is not valid");
     }

@@ -17,6 +17,7 @@ constexpr int kSuccess = 0;
 constexpr int kBadRequest
     = 3300; // not JSON, members missing or mistyped, bad Base64, wrong len, no model
 constexpr int kAuthFailed = 3302; // token missing, forged, expired or for another client
+constexpr int kBusy = 3304; // no decoder in time, or not serving now: ask again shortly
 constexpr int kRecognitionFailed = 3307; // the recogniser itself failed
 constexpr int kTooLong = 3308; // more than 60 s of audio
 constexpr int kBadAudio = 3309; // a WAV header that is not 16 kHz mono 16-bit PCM, or lies
@@ -25,6 +26,8 @@ constexpr int kTooShort = 3314; // less than 0.1 s of audio
 
 constexpr size_t kMaxSamples = 60 * kSampleRate;
 constexpr size_t kMinSamples = kSampleRate / 10;
+// Eight members are known; a few more are tolerated and ignored.
+constexpr size_t kMaxRequestMembers = 32;
 
 // What a recognition request is checked against.
 struct RequestContext

@@ -1,13 +1,17 @@
 #include "server.h"
 
+#include "guarded_server.h"
+#include "log_text.h"
 #include "recognition_request.h"
 
 #include <httplib.h>
 #include <json/json.h>
 
+#include <atomic>
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <limits>
 #include <mutex>
 #include <sys/socket.h>
 
@@ -35,9 +39,6 @@ std::string toJson(const Json::Value &value)
 
 const char *kJson = "application/json; charset=utf-8";
 
-// How much of an oversized body is read and dropped before giving up on it.
-constexpr size_t kMaxDrainBytes = 4 * kMaxBodyBytes;
-
 int64_t unixNow()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -45,34 +46,80 @@ int64_t unixNow()
         .count();
 }
 
-void oauthError(
-    httplib::Response &res, int status, const char *error, const std::string &description)
+Json::Value errorBody(const char *error, const std::string &description)
 {
     Json::Value body;
     body["error"] = error;
     body["error_description"] = description;
+    return body;
+}
+
+void oauthError(
+    httplib::Response &res, int status, const char *error, const std::string &description)
+{
     res.status = status;
-    res.set_content(toJson(body), kJson);
+    res.set_content(toJson(errorBody(error, description)), kJson);
+}
+
+// The body length the head declares; a transfer coding overrides it.
+std::optional<uint64_t> declaredLength(const httplib::Request &req)
+{
+    if (req.has_header("Transfer-Encoding") || !req.has_header("Content-Length"))
+        return std::nullopt;
+    const std::string text = req.get_header_value("Content-Length");
+    uint64_t length = 0;
+    std::from_chars(text.data(), text.data() + text.size(), length);
+    return length;
+}
+
+// The status that refuses a request from its head, before its body is read.
+int refusalFor(const httplib::Request &req)
+{
+    const bool transferCoded = req.has_header("Transfer-Encoding");
+    const std::optional<uint64_t> declared = declaredLength(req);
+    // The library reads the body of these methods up to the end of the
+    // connection when no length is given.
+    const bool takesBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH"
+        || req.method == "DELETE";
+    const bool hasBody = transferCoded || (declared ? *declared > 0 : takesBody);
+    return refusalBeforeBody(bodyRuleFor(req.method, req.path), declared, hasBody);
 }
 
 } // namespace
 
 struct SpeechServer::Impl
 {
-    ServiceConfig config;
+    enum class State { Loading, Ready, Stopping };
+
+    ServiceConfig config; // its pools are read only once the state is Ready
     TokenSigner signer;
-    httplib::Server http;
     std::mutex logMutex;
+    GuardedHttpServer http;
     int listenSocket = -1;
+    std::atomic<State> state;
+
+    std::mutex progressMutex;
+    std::condition_variable idle;
+    size_t inProgress = 0; // recognition requests between arrival and reply
 
     explicit Impl(ServiceConfig c)
         : config(std::move(c))
         , signer(config.key)
+        , http(config.limits,
+              [this](const std::string &address, int status, const char *reason) {
+                  return refuseConnection(address, status, reason);
+              })
+        , state(config.pools.empty() ? State::Loading : State::Ready)
     { }
 
     void handleToken(const httplib::Request &req, httplib::Response &res);
     void handleRecognition(const std::string &body, httplib::Response &res);
+    void handleHealth(httplib::Response &res);
+    void refuseUnready(httplib::Response &res);
+    void describeError(const httplib::Request &req, httplib::Response &res) const;
+    std::string refuseConnection(const std::string &address, int status, const char *reason);
     void log(const httplib::Request &req, const httplib::Response &res);
+    void writeLogLine(const std::string &line);
 };
 
 void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Response &res)
@@ -98,7 +145,7 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
         = signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
     body["session_key"] = randomHex(16);
     body["refresh_token"]
-        = signer.sign(TokenSigner::Kind::Refresh, clientId, now + 12 * kTokenLifetimeSeconds);
+        = signer.sign(TokenSigner::Kind::Refresh, clientId, now + kRefreshTokenLifetimeSeconds);
     body["session_secret"] = randomHex(16);
     body["expires_in"] = Json::Int64(kTokenLifetimeSeconds);
     body["scope"] = "speech_recognition";
@@ -143,6 +190,12 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
         body["decode_ms"] = Json::Int64(outcome.decodeMs);
         tlsNote.errNo = err::kSuccess;
         tlsNote.decodeMs = outcome.decodeMs;
+    } catch (const DecoderPool::Busy &busy) {
+        // The desktop answers this with a short back-off and the same segment.
+        body["err_no"] = err::kBusy;
+        body["err_msg"]
+            = std::string("the service is busy: ") + busy.what() + "; send the request again";
+        tlsNote.errNo = err::kBusy;
     } catch (const std::exception &e) {
         body["err_no"] = err::kRecognitionFailed;
         body["err_msg"] = std::string("recognition failed: ") + e.what();
@@ -151,9 +204,103 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
     res.set_content(toJson(body), kJson);
 }
 
+void SpeechServer::Impl::handleHealth(httplib::Response &res)
+{
+    Json::Value body;
+    const State now = state.load(std::memory_order_acquire);
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        body["requests_in_progress"] = Json::UInt64(inProgress);
+    }
+    if (now != State::Ready) {
+        body["status"] = now == State::Loading ? "loading" : "stopping";
+        res.status = 503;
+        res.set_content(toJson(body), kJson);
+        return;
+    }
+    body["status"] = "ready";
+    body["dev_pids"] = Json::Value(Json::arrayValue);
+    for (const auto &[devPid, pool] : config.pools) {
+        const std::string key = std::to_string(devPid);
+        body["dev_pids"].append(devPid);
+        body["decoders"][key] = Json::UInt64(pool->size());
+        body["free_decoders"][key] = Json::UInt64(pool->freeCount());
+    }
+    res.status = 200;
+    res.set_content(toJson(body), kJson);
+}
+
+// Not the protocol's 200: an HTTP error is what makes a balancer try the
+// request on another instance at once, and it changes nothing here.
+void SpeechServer::Impl::refuseUnready(httplib::Response &res)
+{
+    const bool loading = state.load() == State::Loading;
+    Json::Value body;
+    body["sn"] = randomHex(12);
+    body["err_no"] = err::kBusy;
+    body["err_msg"] = loading ? "the service is still loading its models; send the request again"
+                              : "the service is stopping; send the request again";
+    tlsNote.errNo = err::kBusy;
+    res.status = 503;
+    res.set_header("Retry-After", "1");
+    res.set_content(toJson(body), kJson);
+}
+
+void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Response &res) const
+{
+    // The library answers a head it could not read with 400; say why.
+    if (res.status == 400 && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::TimedOut)
+        res.status = 408;
+    if (res.status == 400
+        && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::HeadTooLarge)
+        res.status = 431;
+    if (GuardedHttpServer::currentCut() != GuardedHttpServer::Cut::None)
+        res.set_header("Connection", "close");
+    const ServiceLimits &limits = config.limits;
+    Json::Value body;
+    switch (res.status) {
+    case 404:
+        body = errorBody("not_found", "no such endpoint: " + req.method + " " + req.path);
+        break;
+    case 408:
+        body = errorBody("request_timeout",
+            "a request must arrive within " + std::to_string(limits.requestTimeoutSeconds) + " s");
+        break;
+    case 411:
+        body = errorBody("length_required", "a body on this path needs a Content-Length");
+        break;
+    case 413: {
+        const size_t limit = bodyRuleFor(req.method, req.path).maxBytes;
+        body = errorBody("payload_too_large",
+            limit ? "request bodies here are limited to " + std::to_string(limit) + " bytes"
+                  : std::string("this request takes no body"));
+        break;
+    }
+    case 431:
+        body = errorBody("header_fields_too_large",
+            "a request head is limited to " + std::to_string(limits.maxHeaderBytes) + " bytes and "
+                + std::to_string(limits.maxHeaderCount) + " header lines");
+        break;
+    default:
+        body = errorBody("bad_request", "the request could not be handled");
+    }
+    res.set_content(toJson(body), kJson);
+}
+
+std::string SpeechServer::Impl::refuseConnection(
+    const std::string &address, int status, const char *reason)
+{
+    writeLogLine("- - status=" + std::to_string(status) + " err_no=- audio_s=- decode_ms=- refused="
+        + escapeForLog(address) + ": " + reason + "\n");
+    const char *error = status == 408 ? "request_timeout"
+        : status == 431               ? "header_fields_too_large"
+                                      : "unavailable";
+    return toJson(errorBody(error, reason));
+}
+
 void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Response &res)
 {
-    char line[512];
+    char line[1024];
     const RequestNote note = tlsNote;
     tlsNote = RequestNote();
     char errNo[16] = "-";
@@ -165,11 +312,19 @@ void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Respons
         std::snprintf(audio, sizeof audio, "%.2f", note.audioSeconds);
     if (note.decodeMs >= 0)
         std::snprintf(decode, sizeof decode, "%lld", note.decodeMs);
-    // The path only: a token request's query holds the client secret.
-    std::snprintf(line, sizeof line, "%s %.200s status=%d err_no=%s audio_s=%s decode_ms=%s\n",
-        req.method.c_str(), req.path.c_str(), res.status, errNo, audio, decode);
+    // The path only: a token request's query holds the client secret. Both
+    // come from the client, so neither may end the line or fake a field.
+    const std::string method = req.method.empty() ? "-" : escapeForLog(req.method, 16);
+    const std::string path = req.path.empty() ? "-" : escapeForLog(req.path);
+    std::snprintf(line, sizeof line, "%s %s status=%d err_no=%s audio_s=%s decode_ms=%s\n",
+        method.c_str(), path.c_str(), res.status, errNo, audio, decode);
+    writeLogLine(line);
+}
+
+void SpeechServer::Impl::writeLogLine(const std::string &line)
+{
     std::lock_guard<std::mutex> lock(logMutex);
-    std::fputs(line, stderr);
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -177,10 +332,9 @@ SpeechServer::SpeechServer(ServiceConfig config)
     : d(new Impl(std::move(config)))
 {
     httplib::Server &http = d->http;
-    const size_t threads = d->config.httpThreads;
-    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // The recognition handler enforces its own limit while it reads.
-    http.set_payload_max_length(std::numeric_limits<size_t>::max());
+    // Bodies are refused from their declared length before they are read;
+    // the library's own limit is only the last line.
+    http.set_payload_max_length(kMaxRecognitionBodyBytes);
     // Address reuse for a quick restart, but not port sharing: a second
     // service on a port in use must fail rather than take half its clients.
     http.set_socket_options([this](int sock) {
@@ -189,57 +343,99 @@ SpeechServer::SpeechServer(ServiceConfig config)
         d->listenSocket = sock;
     });
 
+    // A client that asks before sending its body is refused before sending it.
+    http.set_expect_100_continue_handler([](const httplib::Request &req, httplib::Response &res) {
+        const int status = refusalFor(req);
+        if (status == 0)
+            return 100;
+        GuardedHttpServer::closeAfterReply();
+        res.status = status;
+        return status;
+    });
+    http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // A request with neither a length nor a transfer coding has no body,
+        // but the library would wait for one until the connection ends.
+        if (req.method == "POST" && !req.has_header("Content-Length")
+            && !req.has_header("Transfer-Encoding")) {
+            if (req.path == "/oauth/2.0/token") {
+                d->handleToken(req, res);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (req.path == "/server_api") {
+                d->handleRecognition({}, res);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
+        const int status = refusalFor(req);
+        if (status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        // The body stays unread, so the connection cannot carry another request.
+        GuardedHttpServer::closeAfterReply();
+        res.set_header("Connection", "close");
+        res.status = status;
+        return httplib::Server::HandlerResponse::Handled;
+    });
+
     auto token
         = [this](const httplib::Request &req, httplib::Response &res) { d->handleToken(req, res); };
     http.Get("/oauth/2.0/token", token);
     http.Post("/oauth/2.0/token", token);
-    // The body is read here rather than by the library, which would hold a
-    // chunked body of any size in memory. An oversized body is still read
-    // (and dropped) up to a point, so that the client sees the 413 instead
-    // of a reset connection and the rest of its body is not taken for the
-    // next request.
+    // The body is read here rather than by the library, so that a body
+    // without a declared length meets the same limit while it arrives.
     http.Post("/server_api",
-        [this](const httplib::Request &, httplib::Response &res,
+        [this](const httplib::Request &req, httplib::Response &res,
             const httplib::ContentReader &reader) {
+            struct InProgress
+            {
+                Impl &d;
+                explicit InProgress(Impl &impl)
+                    : d(impl)
+                {
+                    std::lock_guard<std::mutex> lock(d.progressMutex);
+                    ++d.inProgress;
+                }
+                ~InProgress()
+                {
+                    {
+                        std::lock_guard<std::mutex> lock(d.progressMutex);
+                        --d.inProgress;
+                    }
+                    d.idle.notify_all();
+                }
+            } inProgress(*d);
             std::string body;
-            size_t received = 0;
+            // Room for the whole body at once, not twice its size as it grows.
+            if (const std::optional<uint64_t> length = declaredLength(req))
+                body.reserve(size_t(std::min<uint64_t>(*length, kMaxRecognitionBodyBytes)));
+            bool tooLarge = false;
             const bool complete = reader([&](const char *data, size_t length) {
-                received += length;
-                if (received <= kMaxBodyBytes)
+                tooLarge = body.size() + length > kMaxRecognitionBodyBytes;
+                if (!tooLarge)
                     body.append(data, length);
-                else
-                    std::string().swap(body);
-                return received <= kMaxDrainBytes;
+                return !tooLarge;
             });
-            if (received > kMaxBodyBytes) {
-                res.status = 413;
+            if (tooLarge || !complete) {
+                GuardedHttpServer::closeAfterReply();
+                res.set_header("Connection", "close");
+                res.status = tooLarge ? 413 : 400;
                 return;
             }
-            if (!complete) {
-                res.status = 400;
+            if (d->state.load(std::memory_order_acquire) != Impl::State::Ready) {
+                d->refuseUnready(res);
                 return;
             }
             d->handleRecognition(body, res);
         });
+    http.Get("/health",
+        [this](const httplib::Request &, httplib::Response &res) { d->handleHealth(res); });
 
     // Statuses the handlers do not set themselves (unknown path, body too
     // large, unreadable request) still get a JSON body.
     http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &req, httplib::Response &res) {
+        [this](const httplib::Request &req, httplib::Response &res) {
             if (!res.body.empty())
                 return httplib::Server::HandlerResponse::Unhandled;
-            Json::Value body;
-            if (res.status == 413) {
-                body["error"] = "payload_too_large";
-                body["error_description"] = "request bodies are limited to 16 MiB";
-            } else if (res.status == 404) {
-                body["error"] = "not_found";
-                body["error_description"] = "no such endpoint: " + req.method + " " + req.path;
-            } else {
-                body["error"] = "bad_request";
-                body["error_description"] = "the request could not be handled";
-            }
-            res.set_content(toJson(body), kJson);
+            d->describeError(req, res);
             return httplib::Server::HandlerResponse::Handled;
         }));
     http.set_exception_handler(
@@ -272,9 +468,40 @@ bool SpeechServer::serve()
     return d->http.listen_after_bind();
 }
 
+bool SpeechServer::running() const
+{
+    return d->http.is_running();
+}
+
 void SpeechServer::stop()
 {
     d->http.stop();
+}
+
+void SpeechServer::setModels(DecoderPools pools)
+{
+    if (d->state.load() != Impl::State::Loading)
+        return;
+    // Nobody reads the pools before the state says Ready.
+    d->config.pools = std::move(pools);
+    Impl::State loading = Impl::State::Loading;
+    d->state.compare_exchange_strong(loading, Impl::State::Ready, std::memory_order_release);
+}
+
+void SpeechServer::beginStop()
+{
+    d->state.store(Impl::State::Stopping);
+}
+
+bool SpeechServer::stopping() const
+{
+    return d->state.load() == Impl::State::Stopping;
+}
+
+bool SpeechServer::waitIdle(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(d->progressMutex);
+    return d->idle.wait_for(lock, limit, [this] { return d->inProgress == 0; });
 }
 
 } // namespace speech

@@ -1,21 +1,18 @@
 #pragma once
 
 #include "decoder_pool.h"
+#include "service_limits.h"
 #include "token.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace speech {
 
-constexpr int64_t kTokenLifetimeSeconds = 30 * 24 * 3600;
-constexpr size_t kMaxBodyBytes = 16 * 1024 * 1024;
+using DecoderPools = std::map<int, std::shared_ptr<DecoderPool>>;
 
 struct ServiceConfig
 {
@@ -23,11 +20,15 @@ struct ServiceConfig
     std::string clientId;
     std::string clientSecret;
     int defaultDevPid = 1737;
-    std::map<int, std::shared_ptr<DecoderPool>> pools; // by dev_pid
-    size_t httpThreads = 16;
+    // By dev_pid. Empty: the server starts in the loading state and serves
+    // recognitions once setModels() hands them over.
+    DecoderPools pools;
+    ServiceLimits limits;
 };
 
-// The HTTP side: the token and recognition endpoints over cpp-httplib.
+// The HTTP side: the token, recognition and health endpoints over cpp-httplib.
+// It can listen while the models still load, so that a balancer polling
+// GET /health sees 503 until they are in and again once a stop has begun.
 class SpeechServer
 {
 public:
@@ -42,7 +43,19 @@ public:
     int bind(const std::string &host, int port);
     // Serves until stop(); returns false when serving failed.
     bool serve();
+    bool running() const;
     void stop();
+
+    // The models are loaded: recognitions are served and health says 200.
+    // Ignored once a stop has begun.
+    void setModels(DecoderPools pools);
+    // Health turns to 503 and new recognitions are turned away with 503, so
+    // that a balancer sends them elsewhere; requests in progress go on.
+    void beginStop();
+    bool stopping() const;
+    // Waits until no recognition request is in progress; false when some
+    // still are after `limit`.
+    bool waitIdle(std::chrono::milliseconds limit);
 
 private:
     struct Impl;

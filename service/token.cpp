@@ -106,6 +106,10 @@ TokenSigner::Checked TokenSigner::verify(std::string_view token, Kind expected, 
         result.verdict = Verdict::WrongKind;
     else if (expiresAt <= now)
         result.verdict = Verdict::Expired;
+    else if (expiresAt - now
+        > (expected == Kind::Access ? kTokenLifetimeSeconds : kRefreshTokenLifetimeSeconds)
+            + kTokenClockSkewSeconds)
+        result.verdict = Verdict::TooFarAhead;
     else
         result.verdict = Verdict::Valid;
     return result;

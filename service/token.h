@@ -6,6 +6,12 @@
 
 namespace speech {
 
+// How long the tokens this service issues last.
+constexpr int64_t kTokenLifetimeSeconds = 30 * 24 * 3600;
+constexpr int64_t kRefreshTokenLifetimeSeconds = 12 * kTokenLifetimeSeconds;
+// Room for the clocks of services that share a key to differ.
+constexpr int64_t kTokenClockSkewSeconds = 300;
+
 // Compares two secrets in time that depends only on their lengths.
 bool constantTimeEquals(std::string_view a, std::string_view b);
 
@@ -24,7 +30,9 @@ public:
 
     std::string sign(Kind kind, std::string_view clientId, int64_t expiresAt) const;
 
-    enum class Verdict { Valid, Malformed, BadSignature, Expired, WrongKind };
+    // TooFarAhead: an expiry later than any token this service issues, which
+    // only a leaked key or a forged clock makes.
+    enum class Verdict { Valid, Malformed, BadSignature, Expired, WrongKind, TooFarAhead };
     struct Checked
     {
         Verdict verdict = Verdict::Malformed;

@@ -12,30 +12,36 @@ class SpeechServiceProcess
 public:
     explicit SpeechServiceProcess(const QStringList &extraArguments = {})
         : arguments(extraArguments)
-    {
-    }
+    { }
     ~SpeechServiceProcess() { stop(); }
 
     static QString program() { return QStringLiteral(TOV_BINARY_DIR "/service/speech-service"); }
 
-    // Starts the service and waits until it says where it listens; false when it does not.
-    bool start(int port = 0, int timeoutMs = 60000)
+    // Starts the service and waits until it serves recognitions (or, with
+    // `untilReady` false, only until it listens while still loading its
+    // models); false when it does not.
+    bool start(int port = 0, int timeoutMs = 60000, bool untilReady = true)
     {
         process.setProgram(program());
-        process.setArguments(QStringList{QStringLiteral("--port"), QString::number(port)} + arguments);
+        process.setArguments(
+            QStringList { QStringLiteral("--port"), QString::number(port) } + arguments);
         process.setProcessChannelMode(QProcess::SeparateChannels);
         process.start();
         if (!process.waitForStarted(5000)) {
             log += process.errorString();
             return false;
         }
-        const QRegularExpression ready(QStringLiteral("listening on ([^\\s:]+):(\\d+)"));
+        const QRegularExpression ready(untilReady
+                ? QStringLiteral("listening on ([^\\s:]+):(\\d+)")
+                : QStringLiteral("(?:listening|/health) on ([^\\s:]+):(\\d+)"));
+        // A restart reads only what this run says.
+        const int runStart = log.size();
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMs && process.state() == QProcess::Running) {
             process.waitForReadyRead(200);
             log += QString::fromUtf8(process.readAllStandardError());
-            const QRegularExpressionMatch match = ready.match(log);
+            const QRegularExpressionMatch match = ready.match(log, runStart);
             if (match.hasMatch()) {
                 listenPort = match.captured(2).toInt();
                 return true;
@@ -59,6 +65,16 @@ public:
                 process.waitForFinished(5000);
             }
         }
+    }
+
+    // SIGTERM without waiting for the end.
+    void signalStop() { process.terminate(); }
+    // The exit code once the process ended by itself, -1 when it did not in time.
+    int waitForExit(int timeoutMs)
+    {
+        if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
     }
 
     void kill()
@@ -89,15 +105,14 @@ inline bool makeSpeechWav(const QString &textFile, const QString &wavPath)
 {
     const QString raw = wavPath + QStringLiteral(".flite.wav");
     if (QProcess::execute(QStringLiteral("flite"),
-                          {QStringLiteral("-voice"), QStringLiteral("slt"), QStringLiteral("-f"),
-                           textFile, QStringLiteral("-o"), raw})
+            { QStringLiteral("-voice"), QStringLiteral("slt"), QStringLiteral("-f"), textFile,
+                QStringLiteral("-o"), raw })
         != 0)
         return false;
     const int rc = QProcess::execute(QStringLiteral("ffmpeg"),
-                                     {QStringLiteral("-v"), QStringLiteral("error"),
-                                      QStringLiteral("-y"), QStringLiteral("-i"), raw,
-                                      QStringLiteral("-ar"), QStringLiteral("16000"),
-                                      QStringLiteral("-ac"), QStringLiteral("1"), wavPath});
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"),
+            raw, QStringLiteral("-ar"), QStringLiteral("16000"), QStringLiteral("-ac"),
+            QStringLiteral("1"), wavPath });
     QFile::remove(raw);
     return rc == 0;
 }

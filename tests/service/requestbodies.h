@@ -108,6 +108,11 @@ inline std::vector<BadRequest> badRequests(const speech::TokenSigner &signer,
     add("JSON array", "[1, 2, 3]", 3300, "object");
     add("JSON with trailing junk", text(good) + "}", 3300, "JSON");
     add("deeply nested", std::string(5000, '[') + std::string(5000, ']'), 3300, "JSON");
+    add("array of numbers", "{\"a\": [" + std::string(4000, '0') + "]}", 3300, "\"a\"");
+    std::string manyMembers = "{";
+    for (int i = 0; i < 40; ++i)
+        manyMembers += "\"m" + std::to_string(i) + "\": 0,";
+    add("too many members", manyMembers + "\"z\": 0}", 3300, "members");
     add("speech missing", without("speech"), 3300, "speech");
     add("len missing", without("len"), 3300, "len");
     add("format missing", without("format"), 3300, "format");
@@ -130,6 +135,11 @@ inline std::vector<BadRequest> badRequests(const speech::TokenSigner &signer,
         "client");
     add("token expired", with("token", signer.sign(TokenSigner::Kind::Access, client, now - 1)),
         3302, "expired");
+    add("token expiring too far ahead",
+        with("token",
+            signer.sign(TokenSigner::Kind::Access, client,
+                now + speech::kTokenLifetimeSeconds + 24 * 3600)),
+        3302, "later");
     std::string altered = token;
     altered[altered.size() / 2] ^= 1;
     add("token altered", with("token", altered), 3302, "token");

@@ -1,10 +1,13 @@
 // Pure units of the speech service: Base64, the WAV reader, token signing,
-// the recognition request checks and the command line.
+// the recognition request checks, the JSON shape check, the key file and the
+// command line.
 
 #include "requestbodies.h"
 
 #include "audio_input.h"
 #include "base64.h"
+#include "json_shape.h"
+#include "key_file.h"
 #include "options.h"
 #include "recognition_request.h"
 #include "token.h"
@@ -59,11 +62,16 @@ private slots:
     void tokenWithAnyCharacterChangedIsRefused();
     void tokenFromAnotherKeyOrKindIsRefused();
     void constantTimeEqualsComparesWholeSecrets();
+    void tokenExpiringLaterThanIssuedIsRefused();
 
     void requestAccepted();
     void requestRefused_data();
     void requestRefused();
     void requestWithoutDevPidUsesDefault();
+    void flatObjectCheck_data();
+    void flatObjectCheck();
+
+    void keyFile();
 
     void optionsParsed();
     void optionsRefused_data();
@@ -362,6 +370,90 @@ void ServiceChecksTest::requestWithoutDevPidUsesDefault()
     QVERIFY(r.errMsg.find("1537") != std::string::npos);
 }
 
+void ServiceChecksTest::tokenExpiringLaterThanIssuedIsRefused()
+{
+    const int64_t furthest = kNow + kTokenLifetimeSeconds + kTokenClockSkewSeconds;
+    auto verdict = [&](TokenSigner::Kind kind, int64_t expiry) {
+        return int(signer.verify(signer.sign(kind, kClient, expiry), kind, kNow).verdict);
+    };
+    QCOMPARE(verdict(TokenSigner::Kind::Access, furthest), int(TokenSigner::Verdict::Valid));
+    QCOMPARE(
+        verdict(TokenSigner::Kind::Access, furthest + 1), int(TokenSigner::Verdict::TooFarAhead));
+    QCOMPARE(verdict(TokenSigner::Kind::Access, INT64_MAX), int(TokenSigner::Verdict::TooFarAhead));
+    // Refresh tokens live longer.
+    QCOMPARE(verdict(TokenSigner::Kind::Refresh, furthest + 1), int(TokenSigner::Verdict::Valid));
+    QCOMPARE(verdict(TokenSigner::Kind::Refresh,
+                 kNow + kRefreshTokenLifetimeSeconds + kTokenClockSkewSeconds + 1),
+        int(TokenSigner::Verdict::TooFarAhead));
+}
+
+void ServiceChecksTest::flatObjectCheck_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("problem"); // a piece of it; empty: left to the parser
+    auto add = [](const char *name, const std::string &text, const char *problem) {
+        QTest::newRow(name) << QByteArray::fromStdString(text) << QString::fromLatin1(problem);
+    };
+    add("plain members", R"( {"a": "x", "b": -1.5e3, "c": true, "d": null} )", "");
+    add("brackets and quotes inside strings", R"({"a": "[{\"}", "b\"[": "]"})", "");
+    add("empty object", "{}", "");
+    std::string members = "{";
+    for (int i = 0; i < 4; ++i)
+        members += "\"m" + std::to_string(i) + "\": 0,";
+    add("at the member limit", members + "\"z\": 0}", "");
+    add("one member over", members + "\"y\": 1, \"z\": 0}", "more than 5 members");
+    add("array value", R"({"a": 1, "b": [0, 0]})", "\"b\"");
+    add("object value", R"({"a": {"b": 1}})", "\"a\"");
+    add("array", "[1]", "not a JSON object");
+    add("number", "12", "not a JSON object");
+    add("cut short", R"({"a": "x)", "");
+    add("missing colon", R"({"a" 1})", "");
+}
+
+void ServiceChecksTest::flatObjectCheck()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, problem);
+    const std::string found
+        = flatObjectProblem(std::string_view(text.constData(), size_t(text.size())), 5);
+    if (problem.isEmpty())
+        QVERIFY2(found.empty(), found.c_str());
+    else
+        QVERIFY2(QString::fromStdString(found).contains(problem), found.c_str());
+}
+
+void ServiceChecksTest::keyFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto write = [&](const char *name, const QByteArray &content, QFile::Permissions permissions) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+            return std::string();
+        f.close();
+        f.setPermissions(permissions);
+        return f.fileName().toStdString();
+    };
+    std::string warning;
+    std::string error;
+    const std::string own = write("own", "s3cret key\n", QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(readKeyFile(own, warning, error), std::optional<std::string>("s3cret key"));
+    QVERIFY(warning.empty());
+
+    const std::string shared
+        = write("shared", "s3cret key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    QCOMPARE(readKeyFile(shared, warning, error), std::optional<std::string>("s3cret key"));
+    QVERIFY2(warning.find("other users") != std::string::npos, warning.c_str());
+
+    for (const std::string &bad : { write("empty", "\n", QFile::ReadOwner),
+             write("large", QByteArray(5000, 'k'), QFile::ReadOwner),
+             dir.filePath(QStringLiteral("none")).toStdString() }) {
+        error.clear();
+        QVERIFY(!readKeyFile(bad, warning, error));
+        QVERIFY2(error.find(bad) != std::string::npos, error.c_str());
+    }
+}
+
 void ServiceChecksTest::optionsParsed()
 {
     std::string error;
@@ -374,6 +466,13 @@ void ServiceChecksTest::optionsParsed()
     QCOMPARE(o->models.size(), size_t(1));
     QCOMPARE(o->models.count(1737), size_t(1));
     QCOMPARE(o->clientId, std::string(kClient));
+    QCOMPARE(o->maxQueueWaitSeconds, 30);
+    QCOMPARE(o->stopTimeoutSeconds, 120);
+
+    o = parseOptions({ "--max-queue-wait", "0", "--stop-timeout=5" }, error);
+    QVERIFY2(o, error.c_str());
+    QCOMPARE(o->maxQueueWaitSeconds, 0);
+    QCOMPARE(o->stopTimeoutSeconds, 5);
 
     o = parseOptions({ "--port", "0", "--threads=3", "--key", "k", "--host", "::1", "--model",
                          "1537=/m/zh,/m/zh.lm.bin,/m/zh.dict", "--default-dev-pid", "1537" },
@@ -388,6 +487,20 @@ void ServiceChecksTest::optionsParsed()
     QCOMPARE(o->models[1537].acousticModelDir, std::string("/m/zh"));
     QCOMPARE(o->models[1537].languageModel, std::string("/m/zh.lm.bin"));
     QCOMPARE(o->models[1537].dictionary, std::string("/m/zh.dict"));
+
+    QCOMPARE(o->limits.maxHeaderCount, ServiceLimits().maxHeaderCount);
+
+    o = parseOptions({ "--key-file", "/etc/speech/key", "--max-headers", "20",
+                         "--max-header-bytes=4096", "--request-timeout", "7",
+                         "--connection-threads", "9", "--max-connections-per-client", "0" },
+        error);
+    QVERIFY2(o, error.c_str());
+    QCOMPARE(o->keyFile, std::string("/etc/speech/key"));
+    QCOMPARE(o->limits.maxHeaderCount, size_t(20));
+    QCOMPARE(o->limits.maxHeaderBytes, size_t(4096));
+    QCOMPARE(o->limits.requestTimeoutSeconds, 7u);
+    QCOMPARE(o->limits.connectionThreads, size_t(9));
+    QCOMPARE(o->limits.maxConnectionsPerClient, size_t(0));
 
     o = parseOptions({ "--help" }, error);
     QVERIFY(o && o->help);
@@ -406,7 +519,14 @@ void ServiceChecksTest::optionsRefused_data()
     QTest::newRow("model without files") << QStringList { QStringLiteral("--model=1537") };
     QTest::newRow("model two files") << QStringList { QStringLiteral("--model=1537=/a,/b") };
     QTest::newRow("model four files") << QStringList { QStringLiteral("--model=1537=/a,/b,/c,/d") };
+    QTest::newRow("negative queue wait") << QStringList { QStringLiteral("--max-queue-wait=-1") };
+    QTest::newRow("no stop wait") << QStringList { QStringLiteral("--stop-timeout=0") };
     QTest::newRow("model bad number") << QStringList { QStringLiteral("--model=zh=/a,/b,/c") };
+    QTest::newRow("key twice") << QStringList { QStringLiteral("--key=k"),
+        QStringLiteral("--key-file=/k") };
+    QTest::newRow("no timeout") << QStringList { QStringLiteral("--request-timeout=0") };
+    QTest::newRow("headers text") << QStringList { QStringLiteral("--max-headers=many") };
+    QTest::newRow("tiny head") << QStringList { QStringLiteral("--max-header-bytes=100") };
 }
 
 void ServiceChecksTest::optionsRefused()

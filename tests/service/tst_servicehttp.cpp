@@ -1,12 +1,16 @@
 // The speech-service program over HTTP on a free loopback port: the token
-// endpoint, every kind of bad request, limits, a burst of requests, real
-// recognition, and two processes sharing one key.
+// endpoint, every kind of bad request, limits on bodies, heads and slow
+// clients, a burst of requests, real recognition, and two processes sharing
+// one key.
 
+#include <QTcpSocket>
 #include <QtTest>
 
+#include "replies.h"
 #include "requestbodies.h"
 
 #include "audio_input.h"
+#include "service_limits.h"
 #include "token.h"
 
 #include "common/speechservice.h"
@@ -20,6 +24,7 @@
 #include <thread>
 
 using namespace speech;
+using namespace testhttp;
 
 namespace {
 
@@ -34,40 +39,48 @@ int64_t now()
         .count();
 }
 
-Json::Value parse(const std::string &text, bool *ok = nullptr)
+// A raw connection, for what an HTTP client library would not send.
+struct RawClient
 {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value v;
-    const bool parsed = reader->parse(text.data(), text.data() + text.size(), &v, nullptr);
-    if (ok)
-        *ok = parsed;
-    return v;
-}
+    QTcpSocket socket;
+    QByteArray reply;
 
-struct Reply
-{
-    int status = -1; // -1: no reply at all
-    Json::Value json;
-    bool isJson = false;
-    std::string transportError;
+    bool connectTo(int port, const char *fromAddress = "127.0.0.1")
+    {
+        if (!socket.bind(QHostAddress(QString::fromLatin1(fromAddress))))
+            return false;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        return socket.waitForConnected(10000);
+    }
+    // Waits up to `ms` for more of the reply; true once its status line is there.
+    bool read(int ms)
+    {
+        if (socket.bytesAvailable() || socket.waitForReadyRead(ms))
+            reply += socket.readAll();
+        return reply.contains("\r\n");
+    }
+    int status() const { return reply.startsWith("HTTP/1.1 ") ? reply.mid(9, 3).toInt() : -1; }
 };
 
-Reply toReply(const httplib::Result &r)
+// The status a request head gets on a connection of its own.
+int statusOfHead(int port, const QByteArray &head)
 {
-    Reply reply;
-    if (!r) {
-        reply.transportError = httplib::to_string(r.error());
-        return reply;
-    }
-    reply.status = r->status;
-    reply.json = parse(r->body, &reply.isJson);
-    return reply;
+    RawClient c;
+    if (!c.connectTo(port))
+        return -2;
+    c.socket.write(head);
+    while (!c.read(30000) && c.socket.state() == QAbstractSocket::ConnectedState) { }
+    return c.status();
 }
 
-std::string tokenPath(const std::string &grant, const std::string &id, const std::string &secret)
+long long peakMemoryKiB(qint64 pid)
 {
-    return "/oauth/2.0/token?grant_type=" + grant + "&client_id=" + id + "&client_secret=" + secret;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+)"))
+                                          .match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 
 } // namespace
@@ -84,7 +97,10 @@ private slots:
     void unknownPathIsJson404();
     void badRecognitionRequests_data();
     void badRecognitionRequests();
-    void oversizedBodyIs413();
+    void costlyBodyRefusedWithoutBuildingIt();
+    void bodyLimitsPerPath();
+    void headLimits();
+    void slowClientsCutOffWhileOthersAreServed();
     void recognisesSpeechInWavAndRawForm();
     void silenceGivesEmptyResult();
     void burstOfFiftyRequests();
@@ -246,22 +262,46 @@ void ServiceHttpTest::badRecognitionRequests()
     QVERIFY(!r.json.isMember("result"));
 }
 
-void ServiceHttpTest::oversizedBodyIs413()
+void ServiceHttpTest::costlyBodyRefusedWithoutBuildingIt()
 {
-    const std::string big(20 * 1024 * 1024, 'A');
-    Reply r = post(big);
+    // Just under the body limit, a document of a million values: parsed, it
+    // would take over a hundred megabytes.
+    std::string zeros = "{\"a\": [0";
+    while (zeros.size() < kMaxRecognitionBodyBytes - 8)
+        zeros += ",0";
+    zeros += "]}";
+    const long long before = peakMemoryKiB(service.pid());
+    QVERIFY(before > 0);
+    const Reply r = post(zeros);
+    QCOMPARE(r.json["err_no"].asInt(), 3300);
+    QVERIFY2(QString::fromStdString(r.json["err_msg"].asString()).contains(QStringLiteral("array")),
+        r.json["err_msg"].asCString());
+    const long long growth = peakMemoryKiB(service.pid()) - before;
+    QVERIFY2(growth < 30 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(growth)));
+}
+
+void ServiceHttpTest::bodyLimitsPerPath()
+{
+    // Just under the limit of the recognition path is read and judged on its content.
+    const std::string head = "{\"x\": \"";
+    const std::string atLimit
+        = head + std::string(kMaxRecognitionBodyBytes - head.size() - 2, 'A') + "\"}";
+    QCOMPARE(atLimit.size(), kMaxRecognitionBodyBytes);
+    QCOMPARE(post(atLimit).json["err_no"].asInt(), 3300);
+    Reply r = post(atLimit + " ");
     QCOMPARE(r.status, 413);
     QVERIFY(r.isJson);
     QVERIFY(r.json.isMember("error"));
 
     // Without a length up front: the same limit while the chunks arrive.
+    const std::string big(kMaxRecognitionBodyBytes + 1024 * 1024, 'A');
     size_t sent = 0;
     r = toReply(client().Post(
         "/server_api",
         [&](size_t, httplib::DataSink &sink) {
             if (sent < big.size()) {
-                sink.write(big.data() + sent, 1024 * 1024);
-                sent += 1024 * 1024;
+                sink.write(big.data() + sent, 256 * 1024);
+                sent += 256 * 1024;
             } else {
                 sink.done();
             }
@@ -271,12 +311,110 @@ void ServiceHttpTest::oversizedBodyIs413()
     QCOMPARE(r.status, 413);
     QVERIFY(r.isJson);
 
-    // Just under the limit is read and judged on its content.
-    const std::string underLimit = "{\"x\": \"" + std::string(16 * 1024 * 1024 - 16, 'A') + "\"}";
-    QVERIFY(underLimit.size() <= 16 * 1024 * 1024);
-    QCOMPARE(post(underLimit).json["err_no"].asInt(), 3300);
+    // The token path takes a small form, and a body on an unknown path is not read.
+    const std::string form = "grant_type=client_credentials&client_id=" + std::string(kClient)
+        + "&client_secret=" + kSecret + "&pad=";
+    const std::string formAtLimit = form + std::string(kMaxTokenBodyBytes - form.size(), 'x');
+    QCOMPARE(
+        toReply(client().Post("/oauth/2.0/token", formAtLimit, "application/x-www-form-urlencoded"))
+            .status,
+        200);
+    QCOMPARE(toReply(client().Post("/oauth/2.0/token", formAtLimit + "x",
+                         "application/x-www-form-urlencoded"))
+                 .status,
+        413);
+    // Without a length or a transfer coding there is no body to wait for.
+    const QByteArray unframed = QByteArray::fromStdString(
+        "POST " + tokenPath("client_credentials", kClient, kSecret) + " HTTP/1.1\r\n\r\n");
+    QCOMPARE(statusOfHead(service.port(), unframed), 200);
+    r = toReply(client().Post("/elsewhere", std::string(1024, 'A'), "text/plain"));
+    QCOMPARE(r.status, 404);
+    QVERIFY(r.isJson);
     // Still answering.
     QCOMPARE(post("{}").json["err_no"].asInt(), 3300);
+}
+
+void ServiceHttpTest::headLimits()
+{
+    const QByteArray requestLine = QByteArray::fromStdString(
+        "GET " + tokenPath("client_credentials", kClient, kSecret) + " HTTP/1.1\r\n");
+    const ServiceLimits limits;
+    auto withHeaders = [&](size_t count) {
+        QByteArray head = requestLine;
+        for (size_t i = 0; i < count; ++i)
+            head.append("X-Header-").append(QByteArray::number(qulonglong(i))).append(": v\r\n");
+        return head.append("\r\n");
+    };
+    QCOMPARE(statusOfHead(service.port(), withHeaders(limits.maxHeaderCount)), 200);
+    QCOMPARE(statusOfHead(service.port(), withHeaders(limits.maxHeaderCount + 1)), 431);
+
+    // Header lines of a few kilobytes up to exactly the byte limit.
+    auto ofSize = [&](size_t total) {
+        QByteArray head = requestLine;
+        int left = int(total) - head.size() - 2;
+        while (left > 0) {
+            const int value = left > 4100 ? 4000 : left - 9;
+            head.append("X-Pad: ").append(QByteArray(value, 'a')).append("\r\n");
+            left -= value + 9;
+        }
+        return head.append("\r\n");
+    };
+    QCOMPARE(ofSize(limits.maxHeaderBytes).size(), int(limits.maxHeaderBytes));
+    QCOMPARE(statusOfHead(service.port(), ofSize(limits.maxHeaderBytes)), 200);
+    QCOMPARE(statusOfHead(service.port(), ofSize(limits.maxHeaderBytes + 1)), 431);
+    // Endless headers are cut off after the limit, not taken into memory.
+    QCOMPARE(statusOfHead(service.port(), withHeaders(200000)), 431);
+}
+
+void ServiceHttpTest::slowClientsCutOffWhileOthersAreServed()
+{
+    SpeechServiceProcess guarded(
+        { QStringLiteral("--threads"), QStringLiteral("1"), QStringLiteral("--connection-threads"),
+            QStringLiteral("6"), QStringLiteral("--max-connections-per-client"),
+            QStringLiteral("4"), QStringLiteral("--request-timeout"), QStringLiteral("5") });
+    QVERIFY2(guarded.start(), qPrintable(guarded.logText()));
+    QVERIFY(guarded.logText().contains(QStringLiteral("request timeout 5 s")));
+
+    // Five clients of another address start a request and never finish it;
+    // one more than its address may have open is refused at once.
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 5; ++i) {
+        slow.push_back(std::make_unique<RawClient>());
+        QVERIFY(slow.back()->connectTo(guarded.port(), "127.0.0.2"));
+        slow.back()->socket.write("GET /oauth/2.0/token HTTP/1.1\r\n");
+        QVERIFY(slow.back()->socket.waitForBytesWritten(10000));
+    }
+    auto replied = [&] {
+        int count = 0;
+        for (const auto &c : slow)
+            count += c->read(50) ? 1 : 0;
+        return count;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(replied(), 1, 30000);
+    const auto refused
+        = std::find_if(slow.begin(), slow.end(), [](const auto &c) { return !c->reply.isEmpty(); });
+    QCOMPARE((*refused)->status(), 503);
+    slow.erase(refused);
+
+    // The four others hold their workers, yet another client is answered
+    // before any of them is cut off.
+    httplib::Client other("127.0.0.1", guarded.port());
+    QCOMPARE(
+        toReply(other.Get(tokenPath("client_credentials", kClient, kSecret).c_str())).status, 200);
+    QCOMPARE(replied(), 0);
+
+    // Still trickling, each is cut off once its time for the whole request is up.
+    QElapsedTimer clock;
+    clock.start();
+    while (replied() < 4 && clock.elapsed() < 60000) {
+        for (const auto &c : slow) {
+            if (c->reply.isEmpty())
+                c->socket.write("X-Slow: 1\r\n");
+        }
+    }
+    for (const auto &c : slow)
+        QCOMPARE(c->status(), 408);
+    QTRY_VERIFY(guarded.logText().contains(QStringLiteral("status=408")));
 }
 
 void ServiceHttpTest::recognisesSpeechInWavAndRawForm()
@@ -364,14 +502,26 @@ void ServiceHttpTest::logsOneLinePerRequest()
         QStringLiteral("POST /server_api status=200 err_no=0 audio_s=2.00 decode_ms=\\d+"))));
     // The client secret of a token request stays out of the log.
     QVERIFY(!service.logText().contains(QString::fromLatin1(kSecret)));
+    // A path cannot end its line and forge another.
+    client().Get("/x%0aPOST%20/server_api%20status=200");
+    QTRY_VERIFY(service.logText().contains(
+        QStringLiteral("GET /x\\x0aPOST\\x20/server_api\\x20status=200 status=404")));
+    QVERIFY(!service.logText().contains(QStringLiteral("\nPOST /server_api status=200 status=")));
 }
 
 void ServiceHttpTest::twoProcessesWithOneKeyAcceptEachOthersTokens()
 {
-    SpeechServiceProcess twin({ QStringLiteral("--key"), QString::fromLatin1(kKey),
+    // The twin reads the key from a file only its owner may read.
+    QFile keyFile(dir.filePath(QStringLiteral("key")));
+    QVERIFY(keyFile.open(QIODevice::WriteOnly));
+    keyFile.write(QByteArray(kKey) + "\n");
+    keyFile.close();
+    QVERIFY(keyFile.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    SpeechServiceProcess twin({ QStringLiteral("--key-file"), keyFile.fileName(),
         QStringLiteral("--threads"), QStringLiteral("1") });
     SpeechServiceProcess stranger({ QStringLiteral("--threads"), QStringLiteral("1") });
-    QVERIFY(twin.start());
+    QVERIFY2(twin.start(), qPrintable(twin.logText()));
+    QVERIFY(!twin.logText().contains(QStringLiteral("warning")));
     QVERIFY(stranger.start());
 
     const std::string body

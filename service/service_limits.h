@@ -1,0 +1,51 @@
+#pragma once
+
+#include "audio_input.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace speech {
+
+// What the service takes from one client before it refuses: the answer to
+// clients that send too much, too many headers or too slowly.
+struct ServiceLimits
+{
+    size_t maxHeaderBytes = 16 * 1024; // request line and headers together
+    size_t maxHeaderCount = 64;
+    unsigned requestTimeoutSeconds = 30; // to receive a whole request, head and body
+    size_t connectionThreads = 512; // connection workers; they wait for decoders
+    size_t maxConnectionsPerClient = 128; // open connections of one address; 0: no bound
+};
+
+// Bodies: the largest valid request of each path and a little room for
+// members, white space and escapes. 60 s of audio as Base64 is 2.56 MB.
+constexpr size_t kMaxRecognitionBodyBytes = 4 * ((2 * 60 * kSampleRate + 44 + 2) / 3) + 64 * 1024;
+constexpr size_t kMaxTokenBodyBytes = 8 * 1024;
+
+bool isLimitOption(const std::string &name);
+// Reads one limit option ("--max-headers" and so on) into `limits`; false,
+// with `error` set, when the value is out of range.
+bool parseLimitOption(
+    const std::string &name, const std::string &value, ServiceLimits &limits, std::string &error);
+std::string limitsUsageText();
+// The limits as the log's first lines show them.
+std::string describeLimits(const ServiceLimits &limits);
+
+// What a request may carry, by method and path.
+struct BodyRule
+{
+    bool knownPath = false;
+    size_t maxBytes = 0; // 0: no body
+    bool streamed = false; // read in pieces, so a body without a declared length is bounded too
+};
+BodyRule bodyRuleFor(std::string_view method, std::string_view path);
+
+// The status that refuses a request from its head alone, before any of its
+// body is read, or 0 when the body may be read.
+int refusalBeforeBody(const BodyRule &rule, std::optional<uint64_t> declaredLength, bool hasBody);
+
+} // namespace speech

@@ -15,6 +15,7 @@
 #include <iostream>
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace speech;
@@ -44,6 +45,14 @@ int main(int argc, char **argv)
 
     const unsigned threads
         = options->threads ? options->threads : std::max(1u, std::thread::hardware_concurrency());
+
+    // Every connection worker and every waiting connection holds a socket,
+    // more than the usual soft limit of 1024 open files allows.
+    rlimit files {};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     // Large buffers (bodies, audio) come from the system and go straight back
     // to it when freed, rather than raising the threshold and staying.

@@ -49,11 +49,13 @@ int main(int argc, char **argv)
     // them keep token requests answered under a burst of recognitions.
     config.httpThreads = std::max<size_t>(32, 4 * size_t(threads));
 
+    const SearchSettings search = options->search;
     for (const auto &[devPid, files] : options->models) {
         const ModelFiles model = files;
         try {
             config.pools[devPid] = std::make_shared<DecoderPool>(
-                [model] { return std::make_unique<PocketSphinxRecognizer>(model); }, threads);
+                [model, search] { return std::make_unique<PocketSphinxRecognizer>(model, search); },
+                threads);
         } catch (const std::exception &e) {
             std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
                       << e.what() << "\n";
@@ -79,6 +81,11 @@ int main(int argc, char **argv)
     std::cerr << "speech-service: " << threads << " decoder(s) per model, models for dev_pid";
     for (const auto &entry : options->models)
         std::cerr << " " << entry.first;
+    std::cerr << "\nspeech-service: search "
+              << (search == fastSearch()              ? "fast"
+                         : search == accurateSearch() ? "accurate"
+                                                      : "custom")
+              << ": " << describeSearch(search);
     std::cerr << "\nlistening on " << options->host << ":" << port << std::endl;
 
     const bool ok = server.serve();

@@ -53,13 +53,16 @@ std::string usageText()
            "  --default-dev-pid N   model for requests without \"dev_pid\" (default 1737)\n"
            "  --client-id ID        accepted client id (default: the desktop program's)\n"
            "  --client-secret S     accepted client secret (default: the desktop program's)\n"
-           "  --help                print this text\n";
+           "  --help                print this text\n"
+           "\n"
+        + searchUsageText();
 }
 
 std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
 {
     ServiceOptions o;
     o.models[kEnglishDevPid] = defaultEnglishModel();
+    std::vector<std::pair<std::string, std::string>> searchOptions;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -76,7 +79,7 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
         }
         static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
             "--model", "--default-dev-pid", "--client-id", "--client-secret" };
-        bool known = false;
+        bool known = isSearchOption(name);
         for (const char *n : withValue)
             known = known || name == n;
         if (!known) {
@@ -142,8 +145,12 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             o.clientSecret = value;
+        } else if (isSearchOption(name)) {
+            searchOptions.emplace_back(name, value);
         }
     }
+    if (!applySearchOptions(searchOptions, o.search, error))
+        return std::nullopt;
     return o;
 }
 

@@ -25,6 +25,7 @@ struct ServiceOptions
     int defaultDevPid = kEnglishDevPid;
     std::string clientId = kDefaultClientId;
     std::string clientSecret = kDefaultClientSecret;
+    SearchSettings search = fastSearch();
     bool help = false;
 };
 

@@ -106,10 +106,12 @@ QVector<Setting> grid()
         settings.push_back({ name, s });
     };
     add(QStringLiteral("accurate"), [](SearchSettings &) {});
-    for (int hmms : { 5000, 3000 })
-        add(QStringLiteral("hmm%1").arg(hmms), [=](SearchSettings &s) { s.maxHmmsPerFrame = hmms; });
-    for (int words : { 10 })
-        add(QStringLiteral("wpf%1").arg(words), [=](SearchSettings &s) { s.maxWordsPerFrame = words; });
+    for (int hmms : { 10000, 5000, 3000, 2000 })
+        add(QStringLiteral("hmm%1").arg(hmms),
+            [=](SearchSettings &s) { s.maxHmmsPerFrame = hmms; });
+    for (int words : { 20, 10 })
+        add(QStringLiteral("wpf%1").arg(words),
+            [=](SearchSettings &s) { s.maxWordsPerFrame = words; });
     add(QStringLiteral("beam1e-40"), [](SearchSettings &s) { s.beam = 1e-40; });
     add(QStringLiteral("pbeam1e-30"), [](SearchSettings &s) { s.phoneBeam = 1e-30; });
     add(QStringLiteral("wbeam1e-20"), [](SearchSettings &s) { s.wordBeam = 1e-20; });
@@ -132,6 +134,9 @@ QVector<Setting> grid()
         { 3000, 10, false, 1e-48, 7e-29, true, 1 },
         { 2000, 10, false, 1e-48, 7e-29, true, 1 },
         { 3000, 10, false, 1e-40, 7e-29, true, 1 },
+        { 3000, 10, false, 1e-48, 7e-29, false, 1 },
+        { 3000, 10, false, 1e-48, 7e-29, true, 2 },
+        { 5000, 20, true, 1e-48, 7e-29, true, 1 },
         { 3000, 10, true, 1e-48, 7e-29, true, 1 },
     };
     for (const Combination &c : combinations) {
@@ -157,7 +162,7 @@ QVector<Setting> grid()
         });
     }
     if (std::none_of(settings.cbegin(), settings.cend(),
-                     [](const Setting &s) { return s.search == fastSearch(); }))
+            [](const Setting &s) { return s.search == fastSearch(); }))
         settings.push_back({ QStringLiteral("service_default"), fastSearch() });
     return settings;
 }
@@ -165,7 +170,8 @@ QVector<Setting> grid()
 bool loadItems(const QString &dir, QVector<Item> &items)
 {
     const QDir folder(dir);
-    for (const QString &wavName : folder.entryList({ QStringLiteral("*.wav") }, QDir::Files, QDir::Name)) {
+    for (const QString &wavName :
+        folder.entryList({ QStringLiteral("*.wav") }, QDir::Files, QDir::Name)) {
         Item item;
         item.name = wavName.chopped(4);
         item.condition = item.name.section(QLatin1Char('-'), -1);
@@ -197,11 +203,12 @@ Result decodeAll(const SearchSettings &search, const QVector<Item> &items)
         for (const Item &item : items) {
             const double cpu = threadCpuSeconds();
             const double wall = wallSeconds();
-            const std::vector<size_t> bounds = utteranceBounds(item.samples.data(), item.samples.size());
+            const std::vector<size_t> bounds
+                = utteranceBounds(item.samples.data(), item.samples.size());
             QString text;
             for (size_t u = 0; u + 1 < bounds.size(); ++u) {
-                text += QString::fromStdString(decoder.recognize(item.samples.data() + bounds[u],
-                                                                 bounds[u + 1] - bounds[u]))
+                text += QString::fromStdString(decoder.recognize(
+                            item.samples.data() + bounds[u], bounds[u + 1] - bounds[u]))
                     + QLatin1Char(' ');
             }
             r.cpuSeconds += threadCpuSeconds() - cpu;
@@ -225,15 +232,16 @@ Result decodeContinuous(const QString &dir, const QVector<Item> &items)
         const double cpu = childrenCpuSeconds();
         const double wall = wallSeconds();
         p.start(QStringLiteral("pocketsphinx_continuous"),
-                { QStringLiteral("-infile"), QDir(dir).filePath(item.name + QStringLiteral(".wav")),
-                  QStringLiteral("-logfn"), QStringLiteral("/dev/null") });
+            { QStringLiteral("-infile"), QDir(dir).filePath(item.name + QStringLiteral(".wav")),
+                QStringLiteral("-logfn"), QStringLiteral("/dev/null") });
         if (!p.waitForFinished(-1) || p.exitCode() != 0) {
             r.failure = QStringLiteral("pocketsphinx_continuous failed on ") + item.name;
             return r;
         }
         r.cpuSeconds += childrenCpuSeconds() - cpu;
         r.wallSeconds += wallSeconds() - wall;
-        const QStringList hypothesis = WordRate::words(QString::fromUtf8(p.readAllStandardOutput()));
+        const QStringList hypothesis
+            = WordRate::words(QString::fromUtf8(p.readAllStandardOutput()));
         r.all.add(item.reference, hypothesis);
         r.byCondition[item.condition].add(item.reference, hypothesis);
     }
@@ -253,7 +261,8 @@ void printResult(const QString &name, const Result &r, double audioSeconds, doub
         figure(name + QStringLiteral("_cpu_ratio_to_accurate"), r.cpuSeconds / baseCpu, 3);
     figure(name + QStringLiteral("_wer_percent"), r.all.percent(), 1);
     for (auto it = r.byCondition.cbegin(); it != r.byCondition.cend(); ++it)
-        figure(name + QStringLiteral("_wer_") + it.key() + QStringLiteral("_percent"), it->percent(), 1);
+        figure(name + QStringLiteral("_wer_") + it.key() + QStringLiteral("_percent"),
+            it->percent(), 1);
 }
 
 } // namespace
@@ -267,18 +276,19 @@ int main(int argc, char *argv[])
         "for a grid of search settings."));
     parser.addHelpOption();
     QCommandLineOption setOption(QStringLiteral("set"),
-                                 QStringLiteral("Tuning set made by make-tuning-set.sh (default: "
-                                                "made afresh in a temporary folder)."),
-                                 QStringLiteral("dir"));
+        QStringLiteral("Tuning set made by make-tuning-set.sh (default: "
+                       "made afresh in a temporary folder)."),
+        QStringLiteral("dir"));
     QCommandLineOption jobsOption(QStringLiteral("jobs"),
-                                  QStringLiteral("Settings decoded side by side (default 1)."),
-                                  QStringLiteral("n"), QStringLiteral("1"));
+        QStringLiteral("Settings decoded side by side (default 1)."), QStringLiteral("n"),
+        QStringLiteral("1"));
     QCommandLineOption onlyOption(QStringLiteral("only"),
-                                  QStringLiteral("Only these settings of the grid, comma-separated."),
-                                  QStringLiteral("names"));
-    QCommandLineOption listOption(QStringLiteral("list"), QStringLiteral("List the grid and stop."));
-    QCommandLineOption skipDirect(QStringLiteral("no-direct"),
-                                  QStringLiteral("Skip pocketsphinx_continuous."));
+        QStringLiteral("Only these settings of the grid, comma-separated."),
+        QStringLiteral("names"));
+    QCommandLineOption listOption(
+        QStringLiteral("list"), QStringLiteral("List the grid and stop."));
+    QCommandLineOption skipDirect(
+        QStringLiteral("no-direct"), QStringLiteral("Skip pocketsphinx_continuous."));
     parser.addOptions({ setOption, jobsOption, onlyOption, listOption, skipDirect });
     parser.process(app);
 
@@ -286,8 +296,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(onlyOption)) {
         const QStringList wanted = parser.value(onlyOption).split(QLatin1Char(','));
         settings.erase(std::remove_if(settings.begin(), settings.end(),
-                                      [&](const Setting &s) { return !wanted.contains(s.name); }),
-                       settings.end());
+                           [&](const Setting &s) { return !wanted.contains(s.name); }),
+            settings.end());
     }
     if (parser.isSet(listOption) || settings.isEmpty()) {
         for (const Setting &s : settings)
@@ -305,7 +315,8 @@ int main(int argc, char *argv[])
     QString dir = parser.value(setOption);
     if (dir.isEmpty()) {
         dir = made.path();
-        if (QProcess::execute(QStringLiteral(TOV_SOURCE_DIR "/bench/make-tuning-set.sh"), { dir }) != 0) {
+        if (QProcess::execute(QStringLiteral(TOV_SOURCE_DIR "/bench/make-tuning-set.sh"), { dir })
+            != 0) {
             std::fprintf(stderr, "make-tuning-set.sh failed\n");
             return 1;
         }
@@ -331,7 +342,7 @@ int main(int argc, char *argv[])
         for (int i = next++; i < settings.size(); i = next++) {
             results[i] = decodeAll(settings[i].search, items);
             std::fprintf(stderr, "%s: %.1f s CPU, %.1f %% WER\n", qPrintable(settings[i].name),
-                         results[i].cpuSeconds, results[i].all.percent());
+                results[i].cpuSeconds, results[i].all.percent());
         }
     };
     std::vector<std::thread> workers;
@@ -340,18 +351,18 @@ int main(int argc, char *argv[])
     for (std::thread &t : workers)
         t.join();
 
-    const int base = int(std::find_if(settings.cbegin(), settings.cend(),
-                                      [](const Setting &s) { return s.search == accurateSearch(); })
-                         - settings.cbegin());
+    const int base = int(std::find_if(settings.cbegin(), settings.cend(), [](const Setting &s) {
+        return s.search == accurateSearch();
+    }) - settings.cbegin());
     const double baseCpu = base < settings.size() ? results[base].cpuSeconds : 0;
     for (int i = 0; i < settings.size(); ++i) {
         figure(settings[i].name + QStringLiteral("_arguments"),
-               QString::fromStdString(describeSearch(settings[i].search)));
+            QString::fromStdString(describeSearch(settings[i].search)));
         printResult(settings[i].name, results[i], audioSeconds, baseCpu);
     }
     if (!parser.isSet(skipDirect))
-        printResult(QStringLiteral("pocketsphinx_continuous"), decodeContinuous(dir, items), audioSeconds,
-                    baseCpu);
+        printResult(QStringLiteral("pocketsphinx_continuous"), decodeContinuous(dir, items),
+            audioSeconds, baseCpu);
 
     // A setting is on the front when no other is both at least as fast and at least as accurate,
     // and better in one of the two.
@@ -373,7 +384,7 @@ int main(int argc, char *argv[])
     std::sort(front.begin(), front.end(), [&](const QString &x, const QString &y) {
         auto cpu = [&](const QString &n) {
             return results[int(std::find_if(settings.cbegin(), settings.cend(),
-                                            [&](const Setting &s) { return s.name == n; })
+                                   [&](const Setting &s) { return s.name == n; })
                                - settings.cbegin())]
                 .cpuSeconds;
         };

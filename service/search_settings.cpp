@@ -17,7 +17,8 @@ bool toInt(const std::string &text, int min, int max, int &out)
         && out <= max;
 }
 
-// A beam is a probability ratio: below 1e-100 it prunes nothing, above 0.1 almost everything.
+// A beam is a probability ratio: below 1e-100 it prunes nothing. Above about 1e-12 PocketSphinx's
+// histogram pruning divides by zero and the process dies of SIGFPE, so 1e-15 is the narrowest.
 bool toBeam(const std::string &text, double &out)
 {
     if (text.empty())
@@ -26,7 +27,7 @@ bool toBeam(const std::string &text, double &out)
     errno = 0;
     out = std::strtod(text.c_str(), &end);
     return errno == 0 && end == text.c_str() + text.size() && std::isfinite(out) && out >= 1e-100
-        && out <= 0.1;
+        && out <= 1e-15;
 }
 
 bool toYesNo(const std::string &text, bool &out)
@@ -122,7 +123,7 @@ bool applySearchOptions(const std::vector<std::pair<std::string, std::string>> &
                 : name == "--word-beam"     ? settings.wordBeam
                                             : settings.phoneBeam;
             ok = toBeam(value, beam);
-            error = name + " needs a number from 1e-100 to 0.1";
+            error = name + " needs a number from 1e-100 to 1e-15";
         } else if (name == "--flat-pass" || name == "--best-path") {
             ok = toYesNo(value, name == "--flat-pass" ? settings.flatPass : settings.bestPath);
             error = name + " needs yes or no";
@@ -146,7 +147,7 @@ std::string searchUsageText()
            "  --max-hmms-per-frame N  HMMs kept per frame, 100 to 100000 [-maxhmmpf]\n"
            "  --max-words-per-frame N words kept per frame, 1 to 1000, 0 for no limit [-maxwpf]\n"
            "  --beam P, --word-beam P, --phone-beam P\n"
-           "                        pruning beams, 1e-100 (wide) to 0.1 [-beam, -wbeam, -pbeam]\n"
+           "                        pruning beams, 1e-100 (wide) to 1e-15 [-beam, -wbeam, -pbeam]\n"
            "  --flat-pass yes|no    second search with a flat lexicon [-fwdflat]\n"
            "  --best-path yes|no    best-path search of the word lattice [-bestpath]\n"
            "  --frame-step N        decode every Nth frame, 1 to 4 [-ds]\n"

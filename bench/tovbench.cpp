@@ -2,17 +2,17 @@
 // program's real job (offscreen window, real ffmpeg, the real local speech service) against
 // pocketsphinx_continuous on the same audio. Prints one "name: value" line per figure.
 #include <QApplication>
-#include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -90,10 +90,10 @@ void timeRuns(QProcess *process, double *total, QElapsedTimer *clock, double *ma
     auto started = std::make_shared<qint64>(0);
     QObject::connect(process, &QProcess::started, [=] { *started = clock->elapsed(); });
     QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-        [=](int, QProcess::ExitStatus) {
-            *total += clock->elapsed() - *started;
-            *mark = clock->elapsed();
-        });
+                     [=](int, QProcess::ExitStatus) {
+                         *total += clock->elapsed() - *started;
+                         *mark = clock->elapsed();
+                     });
 }
 
 ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QString &home)
@@ -105,7 +105,7 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     window.hide();
     window.setServiceBaseUrl(serviceUrl);
     window.languageCombo->setCurrentText(QStringLiteral("英文"));
-    dialogs.openResults.enqueue({ audio });
+    dialogs.openResults.enqueue({audio});
     window.slotLoadWav();
 
     QElapsedTimer clock;
@@ -114,18 +114,14 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     timeRuns(window.ffmpegProbeProcess, &f.probeAndCutsMs, &clock, &mark);
     timeRuns(window.ffmpegCutProcess, &f.probeAndCutsMs, &clock, &mark);
     // A request's round trip runs from the end of the step before it to its reply.
-    QObject::connect(
-        window.http, &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &body) {
-            if (id != 2)
-                return;
-            f.requestsMs += clock.elapsed() - mark;
-            mark = clock.elapsed();
-            ++f.requests;
-            f.decodeMs += QJsonDocument::fromJson(body)
-                              .object()
-                              .value(QStringLiteral("decode_ms"))
-                              .toDouble();
-        });
+    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &body) {
+        if (id != 2)
+            return;
+        f.requestsMs += clock.elapsed() - mark;
+        mark = clock.elapsed();
+        ++f.requests;
+        f.decodeMs += QJsonDocument::fromJson(body).object().value(QStringLiteral("decode_ms")).toDouble();
+    });
 
     // Sleep in the event loop until the job's closing notice: a polling loop here would take
     // a core away from the service being measured.
@@ -137,12 +133,12 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     if (dialogs.notices.isEmpty())
         loop.exec();
     f.wallMs = clock.elapsed();
-    f.finished = dialogs.noticeTexts() == QStringList { QStringLiteral("文件已经全部转换完成！") };
+    f.finished = dialogs.noticeTexts() == QStringList{QStringLiteral("文件已经全部转换完成！")};
     if (!f.finished)
         figure(QStringLiteral("error"), dialogs.noticeTexts().join(QLatin1Char(' ')));
 
     QFile transcript(home + QStringLiteral("/myWordFiles/") + QFileInfo(audio).completeBaseName()
-        + QStringLiteral(".txt"));
+                     + QStringLiteral(".txt"));
     if (transcript.open(QIODevice::ReadOnly))
         f.transcript = QTextCodec::codecForLocale()->toUnicode(transcript.readAll());
     return f;
@@ -161,7 +157,7 @@ DirectFigures runPocketsphinxContinuous(const QString &wav)
     QElapsedTimer clock;
     clock.start();
     p.start(QStringLiteral("pocketsphinx_continuous"),
-        { QStringLiteral("-infile"), wav, QStringLiteral("-logfn"), QStringLiteral("/dev/null") });
+            {QStringLiteral("-infile"), wav, QStringLiteral("-logfn"), QStringLiteral("/dev/null")});
     p.waitForFinished(-1);
     d.ms = clock.elapsed();
     d.text = QString::fromUtf8(p.readAllStandardOutput());
@@ -178,16 +174,16 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("Speed of the whole transcription chain."));
     parser.addHelpOption();
     QCommandLineOption minutesOption(QStringLiteral("minutes"),
-        QStringLiteral("Lengths of speech, comma-separated."), QStringLiteral("list"),
-        QStringLiteral("1,5,20"));
-    QCommandLineOption skipDirect(
-        QStringLiteral("no-direct"), QStringLiteral("Skip pocketsphinx_continuous."));
+                                     QStringLiteral("Lengths of speech, comma-separated."),
+                                     QStringLiteral("list"), QStringLiteral("1,5,20"));
+    QCommandLineOption skipDirect(QStringLiteral("no-direct"),
+                                  QStringLiteral("Skip pocketsphinx_continuous."));
     QCommandLineOption threadsOption(QStringLiteral("threads"),
-        QStringLiteral("Decoders of the speech service (default: one per core)."),
-        QStringLiteral("n"));
+                                     QStringLiteral("Decoders of the speech service (default: one per core)."),
+                                     QStringLiteral("n"));
     QCommandLineOption searchOption(QStringLiteral("search"),
-        QStringLiteral("Search of the speech service: fast (its default) or accurate."),
-        QStringLiteral("preset"));
+                                    QStringLiteral("Search of the speech service: fast (its default) or accurate."),
+                                    QStringLiteral("preset"));
     parser.addOption(minutesOption);
     parser.addOption(threadsOption);
     parser.addOption(searchOption);
@@ -199,8 +195,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot read the speech text\n");
         return 1;
     }
-    const QStringList sentences
-        = QString::fromUtf8(textFile.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList sentences = QString::fromUtf8(textFile.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 
     QStringList serviceArguments;
     if (parser.isSet(threadsOption))
@@ -209,8 +204,7 @@ int main(int argc, char *argv[])
         serviceArguments << QStringLiteral("--search") << parser.value(searchOption);
     SpeechServiceProcess service(serviceArguments);
     if (!service.start()) {
-        std::fprintf(
-            stderr, "the speech service did not start:\n%s\n", qPrintable(service.logText()));
+        std::fprintf(stderr, "the speech service did not start:\n%s\n", qPrintable(service.logText()));
         return 1;
     }
     figure(QStringLiteral("cores"), QString::number(QThread::idealThreadCount()));
@@ -240,8 +234,7 @@ int main(int argc, char *argv[])
 
         const ChainFigures f = runChain(service.baseUrl(), wav, home.path());
         wallByMinutes[minutes] = f.wallMs;
-        figure(p + QStringLiteral("chain_finished"),
-            f.finished ? QStringLiteral("yes") : QStringLiteral("no"));
+        figure(p + QStringLiteral("chain_finished"), f.finished ? QStringLiteral("yes") : QStringLiteral("no"));
         figure(p + QStringLiteral("wall_s"), f.wallMs / 1000.0);
         figure(p + QStringLiteral("conversion_s"), f.conversionMs / 1000.0);
         figure(p + QStringLiteral("probe_and_cuts_s"), f.probeAndCutsMs / 1000.0);
@@ -257,11 +250,10 @@ int main(int argc, char *argv[])
             const DirectFigures d = runPocketsphinxContinuous(directWav);
             figure(p + QStringLiteral("pocketsphinx_continuous_s"), d.ms / 1000.0);
             figure(p + QStringLiteral("decoding_ratio_service_to_continuous"),
-                d.ms > 0 ? f.decodeMs / d.ms : 0, 3);
+                   d.ms > 0 ? f.decodeMs / d.ms : 0, 3);
             const double directWer = WordRate::errorRate(reference, d.text);
             figure(p + QStringLiteral("pocketsphinx_continuous_wer_percent"), directWer * 100.0, 1);
-            figure(p + QStringLiteral("wer_points_above_continuous"),
-                (chainWer - directWer) * 100.0, 1);
+            figure(p + QStringLiteral("wer_points_above_continuous"), (chainWer - directWer) * 100.0, 1);
         }
     }
     if (wallByMinutes.contains(5) && wallByMinutes.contains(20) && wallByMinutes[5] > 0)

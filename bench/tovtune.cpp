@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <sys/resource.h>
 #include <thread>
 
@@ -248,7 +249,7 @@ Result decodeContinuous(const QString &dir, const QVector<Item> &items)
     return r;
 }
 
-void printResult(const QString &name, const Result &r, double audioSeconds, double baseCpu)
+void printResult(const QString &name, const Result &r, double audioSeconds)
 {
     if (!r.failure.isEmpty()) {
         figure(name + QStringLiteral("_error"), r.failure);
@@ -257,8 +258,6 @@ void printResult(const QString &name, const Result &r, double audioSeconds, doub
     figure(name + QStringLiteral("_decoding_cpu_s"), r.cpuSeconds);
     figure(name + QStringLiteral("_decoding_wall_s"), r.wallSeconds);
     figure(name + QStringLiteral("_cpu_real_time_factor"), r.cpuSeconds / audioSeconds, 3);
-    if (baseCpu > 0)
-        figure(name + QStringLiteral("_cpu_ratio_to_accurate"), r.cpuSeconds / baseCpu, 3);
     figure(name + QStringLiteral("_wer_percent"), r.all.percent(), 1);
     for (auto it = r.byCondition.cbegin(); it != r.byCondition.cend(); ++it)
         figure(name + QStringLiteral("_wer_") + it.key() + QStringLiteral("_percent"),
@@ -336,13 +335,17 @@ int main(int argc, char *argv[])
     figure(QStringLiteral("tuning_audio_s"), audioSeconds, 1);
     figure(QStringLiteral("tuning_words"), QString::number(words));
 
+    // Each setting's figures as soon as it is done, so that a long run shows its progress.
     QVector<Result> results(settings.size());
     std::atomic<int> next { 0 };
+    std::mutex printing;
     auto work = [&] {
         for (int i = next++; i < settings.size(); i = next++) {
             results[i] = decodeAll(settings[i].search, items);
-            std::fprintf(stderr, "%s: %.1f s CPU, %.1f %% WER\n", qPrintable(settings[i].name),
-                results[i].cpuSeconds, results[i].all.percent());
+            const std::lock_guard<std::mutex> lock(printing);
+            figure(settings[i].name + QStringLiteral("_arguments"),
+                QString::fromStdString(describeSearch(settings[i].search)));
+            printResult(settings[i].name, results[i], audioSeconds);
         }
     };
     std::vector<std::thread> workers;
@@ -350,19 +353,19 @@ int main(int argc, char *argv[])
         workers.emplace_back(work);
     for (std::thread &t : workers)
         t.join();
+    if (!parser.isSet(skipDirect))
+        printResult(QStringLiteral("pocketsphinx_continuous"), decodeContinuous(dir, items),
+            audioSeconds);
 
     const int base = int(std::find_if(settings.cbegin(), settings.cend(), [](const Setting &s) {
         return s.search == accurateSearch();
     }) - settings.cbegin());
-    const double baseCpu = base < settings.size() ? results[base].cpuSeconds : 0;
-    for (int i = 0; i < settings.size(); ++i) {
-        figure(settings[i].name + QStringLiteral("_arguments"),
-            QString::fromStdString(describeSearch(settings[i].search)));
-        printResult(settings[i].name, results[i], audioSeconds, baseCpu);
+    if (base < settings.size() && results[base].cpuSeconds > 0) {
+        for (int i = 0; i < settings.size(); ++i) {
+            figure(settings[i].name + QStringLiteral("_cpu_ratio_to_accurate"),
+                results[i].cpuSeconds / results[base].cpuSeconds, 3);
+        }
     }
-    if (!parser.isSet(skipDirect))
-        printResult(QStringLiteral("pocketsphinx_continuous"), decodeContinuous(dir, items),
-            audioSeconds, baseCpu);
 
     // A setting is on the front when no other is both at least as fast and at least as accurate,
     // and better in one of the two.

@@ -57,11 +57,13 @@ SearchSettings accurateSearch()
     return {};
 }
 
+// On the tuning set about half the decoding time of the full search at the same word error
+// rate; 3000 HMMs and 10 words per frame were faster still but a point less accurate.
 SearchSettings fastSearch()
 {
     SearchSettings s;
-    s.maxHmmsPerFrame = 3000;
-    s.maxWordsPerFrame = 10;
+    s.maxHmmsPerFrame = 5000;
+    s.maxWordsPerFrame = 20;
     s.flatPass = false;
     return s;
 }

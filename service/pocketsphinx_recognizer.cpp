@@ -86,11 +86,13 @@ PocketSphinxRecognizer::~PocketSphinxRecognizer()
 
 std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t count)
 {
-    if (ps_start_utt(d->ps) < 0)
+    // A new stream per utterance: the front end's noise estimate otherwise
+    // carries over from earlier audio, and one client's text would depend on
+    // what the decoder heard before.
+    if (ps_start_stream(d->ps) < 0 || ps_start_utt(d->ps) < 0)
         throw std::runtime_error("the decoder cannot start an utterance");
     // The whole utterance in one call: the cepstral mean then comes from the
-    // utterance itself (the model asks for batch normalisation), so nothing
-    // carries over from earlier audio.
+    // utterance itself (the model asks for batch normalisation).
     if (count > 0 && ps_process_raw(d->ps, samples, count, FALSE, TRUE) < 0) {
         ps_end_utt(d->ps);
         throw std::runtime_error("the decoder rejected the audio");

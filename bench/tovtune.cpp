@@ -15,13 +15,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
-#include <sys/resource.h>
 #include <thread>
 
 #include "audio_input.h"
 #include "common/wordrate.h"
+#include "cputime.h"
 #include "pocketsphinx_recognizer.h"
 #include "silence_splitter.h"
 
@@ -73,21 +72,6 @@ void figure(const QString &name, const QString &value)
 void figure(const QString &name, double value, int decimals = 2)
 {
     figure(name, QString::number(value, 'f', decimals));
-}
-
-double threadCpuSeconds()
-{
-    timespec t {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-double childrenCpuSeconds()
-{
-    rusage u {};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-        + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double wallSeconds()
@@ -202,7 +186,7 @@ Result decodeAll(const SearchSettings &search, const QVector<Item> &items)
     try {
         PocketSphinxRecognizer decoder(defaultEnglishModel(), search);
         for (const Item &item : items) {
-            const double cpu = threadCpuSeconds();
+            const double cpu = CpuTime::thread();
             const double wall = wallSeconds();
             const std::vector<size_t> bounds
                 = utteranceBounds(item.samples.data(), item.samples.size());
@@ -212,7 +196,7 @@ Result decodeAll(const SearchSettings &search, const QVector<Item> &items)
                             item.samples.data() + bounds[u], bounds[u + 1] - bounds[u]))
                     + QLatin1Char(' ');
             }
-            r.cpuSeconds += threadCpuSeconds() - cpu;
+            r.cpuSeconds += CpuTime::thread() - cpu;
             r.wallSeconds += wallSeconds() - wall;
             const QStringList hypothesis = WordRate::words(text);
             r.all.add(item.reference, hypothesis);
@@ -230,7 +214,7 @@ Result decodeContinuous(const QString &dir, const QVector<Item> &items)
     Result r;
     for (const Item &item : items) {
         QProcess p;
-        const double cpu = childrenCpuSeconds();
+        const double cpu = CpuTime::children();
         const double wall = wallSeconds();
         p.start(QStringLiteral("pocketsphinx_continuous"),
             { QStringLiteral("-infile"), QDir(dir).filePath(item.name + QStringLiteral(".wav")),
@@ -239,7 +223,7 @@ Result decodeContinuous(const QString &dir, const QVector<Item> &items)
             r.failure = QStringLiteral("pocketsphinx_continuous failed on ") + item.name;
             return r;
         }
-        r.cpuSeconds += childrenCpuSeconds() - cpu;
+        r.cpuSeconds += CpuTime::children() - cpu;
         r.wallSeconds += wallSeconds() - wall;
         const QStringList hypothesis
             = WordRate::words(QString::fromUtf8(p.readAllStandardOutput()));
@@ -354,8 +338,8 @@ int main(int argc, char *argv[])
     for (std::thread &t : workers)
         t.join();
     if (!parser.isSet(skipDirect))
-        printResult(QStringLiteral("pocketsphinx_continuous"), decodeContinuous(dir, items),
-            audioSeconds);
+        printResult(
+            QStringLiteral("pocketsphinx_continuous"), decodeContinuous(dir, items), audioSeconds);
 
     const int base = int(std::find_if(settings.cbegin(), settings.cend(), [](const Setting &s) {
         return s.search == accurateSearch();

@@ -23,6 +23,7 @@
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"
 #include "common/wordrate.h"
+#include "cputime.h"
 #include "ui/widget.h"
 
 namespace {
@@ -147,6 +148,7 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
 struct DirectFigures
 {
     double ms = 0;
+    double cpuSeconds = 0;
     QString text;
 };
 
@@ -156,10 +158,12 @@ DirectFigures runPocketsphinxContinuous(const QString &wav)
     QProcess p;
     QElapsedTimer clock;
     clock.start();
+    const double cpu = CpuTime::children();
     p.start(QStringLiteral("pocketsphinx_continuous"),
             {QStringLiteral("-infile"), wav, QStringLiteral("-logfn"), QStringLiteral("/dev/null")});
     p.waitForFinished(-1);
     d.ms = clock.elapsed();
+    d.cpuSeconds = CpuTime::children() - cpu;
     d.text = QString::fromUtf8(p.readAllStandardOutput());
     return d;
 }
@@ -181,8 +185,12 @@ int main(int argc, char *argv[])
     QCommandLineOption threadsOption(QStringLiteral("threads"),
                                      QStringLiteral("Decoders of the speech service (default: one per core)."),
                                      QStringLiteral("n"));
+    QCommandLineOption searchOption(QStringLiteral("search"),
+                                    QStringLiteral("Search of the speech service: fast (its default) or accurate."),
+                                    QStringLiteral("preset"));
     parser.addOption(minutesOption);
     parser.addOption(threadsOption);
+    parser.addOption(searchOption);
     parser.addOption(skipDirect);
     parser.process(app);
 
@@ -196,6 +204,8 @@ int main(int argc, char *argv[])
     QStringList serviceArguments;
     if (parser.isSet(threadsOption))
         serviceArguments << QStringLiteral("--threads") << parser.value(threadsOption);
+    if (parser.isSet(searchOption))
+        serviceArguments << QStringLiteral("--search") << parser.value(searchOption);
     SpeechServiceProcess service(serviceArguments);
     if (!service.start()) {
         std::fprintf(stderr, "the speech service did not start:\n%s\n", qPrintable(service.logText()));
@@ -226,7 +236,9 @@ int main(int argc, char *argv[])
         const QString directWav = home.filePath(QStringLiteral("direct.wav"));
         QFile::copy(wav, directWav);
 
+        const double serviceCpu = CpuTime::process(service.pid());
         const ChainFigures f = runChain(service.baseUrl(), wav, home.path());
+        const double serviceCpuUsed = CpuTime::process(service.pid()) - serviceCpu;
         wallByMinutes[minutes] = f.wallMs;
         figure(p + QStringLiteral("chain_finished"), f.finished ? QStringLiteral("yes") : QStringLiteral("no"));
         figure(p + QStringLiteral("wall_s"), f.wallMs / 1000.0);
@@ -235,6 +247,7 @@ int main(int argc, char *argv[])
         figure(p + QStringLiteral("requests"), QString::number(f.requests));
         figure(p + QStringLiteral("request_round_trips_s"), f.requestsMs / 1000.0);
         figure(p + QStringLiteral("service_decoding_s"), f.decodeMs / 1000.0);
+        figure(p + QStringLiteral("service_cpu_s"), serviceCpuUsed);
         const double work = f.conversionMs + f.probeAndCutsMs + f.decodeMs;
         figure(p + QStringLiteral("overhead_ratio"), work > 0 ? f.wallMs / work : 0, 3);
         const double chainWer = WordRate::errorRate(reference, f.transcript);
@@ -245,6 +258,9 @@ int main(int argc, char *argv[])
             figure(p + QStringLiteral("pocketsphinx_continuous_s"), d.ms / 1000.0);
             figure(p + QStringLiteral("decoding_ratio_service_to_continuous"),
                    d.ms > 0 ? f.decodeMs / d.ms : 0, 3);
+            figure(p + QStringLiteral("pocketsphinx_continuous_cpu_s"), d.cpuSeconds);
+            figure(p + QStringLiteral("cpu_ratio_service_to_continuous"),
+                   d.cpuSeconds > 0 ? serviceCpuUsed / d.cpuSeconds : 0, 3);
             const double directWer = WordRate::errorRate(reference, d.text);
             figure(p + QStringLiteral("pocketsphinx_continuous_wer_percent"), directWer * 100.0, 1);
             figure(p + QStringLiteral("wer_points_above_continuous"), (chainWer - directWer) * 100.0, 1);

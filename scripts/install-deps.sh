@@ -10,7 +10,7 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libjsoncpp-dev libcpp-httplib-dev libssl-dev
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
-    ffmpeg flite sox fonts-noto-cjk
+    ffmpeg flite sox espeak-ng fonts-noto-cjk
     qttranslations5-l10n libphonon4qt5-data
     xvfb xauth x11-utils x11-xserver-utils imagemagick
     nginx

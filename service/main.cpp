@@ -116,12 +116,14 @@ int main(int argc, char **argv)
 
     std::cerr << "speech-service: loading models; GET /health on " << options->host << ":" << port
               << " answers 503 until they are loaded" << std::endl;
+    const SearchSettings search = options->search;
     DecoderPools pools;
     for (const auto &[devPid, files] : options->models) {
         const ModelFiles model = files;
         try {
             pools[devPid] = std::make_shared<DecoderPool>(
-                [model] { return std::make_unique<PocketSphinxRecognizer>(model); }, threads);
+                [model, search] { return std::make_unique<PocketSphinxRecognizer>(model, search); },
+                threads);
             pools[devPid]->setMaxWait(std::chrono::seconds(options->maxQueueWaitSeconds));
         } catch (const std::exception &e) {
             std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
@@ -140,6 +142,11 @@ int main(int argc, char **argv)
     std::cerr << "\nspeech-service: limits: " << describeLimits(options->limits);
     std::cerr << "; waits: " << options->maxQueueWaitSeconds << " s at most for a decoder, "
               << options->stopTimeoutSeconds << " s at most for the requests in progress at a stop";
+    std::cerr << "\nspeech-service: search "
+              << (search == fastSearch()              ? "fast"
+                         : search == accurateSearch() ? "accurate"
+                                                      : "custom")
+              << ": " << describeSearch(search);
     std::cerr << "\nlistening on " << options->host << ":" << port << std::endl;
 
     serving.join();

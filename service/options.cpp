@@ -63,13 +63,14 @@ std::string usageText()
            "                        requests in progress (default 120)\n"
            "  --help                print this text\n"
            "\n"
-        + limitsUsageText();
+        + limitsUsageText() + searchUsageText();
 }
 
 std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
 {
     ServiceOptions o;
     o.models[kEnglishDevPid] = defaultEnglishModel();
+    std::vector<std::pair<std::string, std::string>> searchOptions;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -87,7 +88,7 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
         static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
             "--key-file", "--model", "--default-dev-pid", "--client-id", "--client-secret",
             "--max-queue-wait", "--stop-timeout" };
-        bool known = false;
+        bool known = isSearchOption(name);
         for (const char *n : withValue)
             known = known || name == n;
         const bool isLimit = isLimitOption(name);
@@ -173,8 +174,12 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             (queue ? o.maxQueueWaitSeconds : o.stopTimeoutSeconds) = int(number);
+        } else if (isSearchOption(name)) {
+            searchOptions.emplace_back(name, value);
         }
     }
+    if (!applySearchOptions(searchOptions, o.search, error))
+        return std::nullopt;
     if (!o.key.empty() && !o.keyFile.empty()) {
         error = "give --key or --key-file, not both";
         return std::nullopt;

@@ -33,6 +33,7 @@ struct ServiceOptions
     // requests in progress.
     int maxQueueWaitSeconds = 30;
     int stopTimeoutSeconds = 120;
+    SearchSettings search = fastSearch();
     bool help = false;
 };
 

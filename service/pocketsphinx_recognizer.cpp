@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <sys/stat.h>
+#include <vector>
 
 namespace speech {
 
@@ -41,9 +42,12 @@ ModelFiles defaultEnglishModel()
 struct PocketSphinxRecognizer::Impl
 {
     ps_decoder_t *ps = nullptr;
+    // The parsed configuration may point into these, so they live as long as the decoder.
+    std::vector<std::string> arguments;
 };
 
-PocketSphinxRecognizer::PocketSphinxRecognizer(const ModelFiles &files)
+PocketSphinxRecognizer::PocketSphinxRecognizer(
+    const ModelFiles &files, const SearchSettings &search)
     : d(new Impl)
 {
     for (const std::string *path :
@@ -56,8 +60,15 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(const ModelFiles &files)
     // global log file and closes the previous one, a race when decoders load side by side.
     static std::once_flag quiet;
     std::call_once(quiet, [] { err_set_logfp(nullptr); });
-    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModelDir.c_str(),
-        "-lm", files.languageModel.c_str(), "-dict", files.dictionary.c_str(), nullptr);
+    // The first argument stands for a program name, which the parser skips.
+    d->arguments = { "pocketsphinx", "-hmm", files.acousticModelDir, "-lm", files.languageModel,
+        "-dict", files.dictionary };
+    for (std::string &argument : decoderArguments(search))
+        d->arguments.push_back(std::move(argument));
+    std::vector<char *> argv;
+    for (std::string &argument : d->arguments)
+        argv.push_back(argument.data());
+    cmd_ln_t *config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), argv.data(), TRUE);
     if (!config)
         throw std::runtime_error("invalid decoder configuration for " + files.acousticModelDir);
     d->ps = ps_init(config);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recognizer.h"
+#include "search_settings.h"
 
 #include <memory>
 #include <string>
@@ -22,7 +23,8 @@ class PocketSphinxRecognizer : public Recognizer
 {
 public:
     // Loads the model; throws std::runtime_error when it cannot.
-    explicit PocketSphinxRecognizer(const ModelFiles &files);
+    explicit PocketSphinxRecognizer(
+        const ModelFiles &files, const SearchSettings &search = fastSearch());
     ~PocketSphinxRecognizer() override;
 
     PocketSphinxRecognizer(const PocketSphinxRecognizer &) = delete;

@@ -40,6 +40,7 @@ private slots:
     void silenceGivesNoWords();
     void splitDecodingGivesTheSameWords();
     void decoderKeepsNoStateBetweenCalls();
+    void searchSettingsReachTheDecoder();
     void missingModelIsReported();
 
 private:
@@ -133,6 +134,28 @@ void RecognizerTest::decoderKeepsNoStateBetweenCalls()
     decoder.recognize(noise.data(), noise.size());
     QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
     QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+    QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+}
+
+void RecognizerTest::searchSettingsReachTheDecoder()
+{
+    // The narrowest limits the options accept, which no real search can work within: one word
+    // and a hundred HMMs per frame, the narrowest beams. Such a decoder must lose most of the
+    // words the default one finds, and must not crash.
+    SearchSettings starved = fastSearch();
+    starved.maxHmmsPerFrame = 100;
+    starved.maxWordsPerFrame = 1;
+    starved.beam = starved.wordBeam = starved.phoneBeam = 1e-15;
+    const size_t n = std::min<size_t>(speechSamples.size(), 8 * kSampleRate);
+    const std::string usual
+        = PocketSphinxRecognizer(defaultEnglishModel()).recognize(speechSamples.data(), n);
+    const std::string narrow
+        = PocketSphinxRecognizer(defaultEnglishModel(), starved).recognize(speechSamples.data(), n);
+    qInfo("default: %s\nstarved: %s", usual.c_str(), narrow.c_str());
+    QVERIFY(WordRate::words(QString::fromStdString(usual)).size() >= 10);
+    QVERIFY2(
+        WordRate::errorRate(QString::fromStdString(usual), QString::fromStdString(narrow)) >= 0.5,
+        narrow.c_str());
 }
 
 void RecognizerTest::missingModelIsReported()

@@ -74,6 +74,7 @@ private slots:
     void keyFile();
 
     void optionsParsed();
+    void searchOptionsParsed();
     void optionsRefused_data();
     void optionsRefused();
 
@@ -507,6 +508,39 @@ void ServiceChecksTest::optionsParsed()
     QVERIFY(usageText().find("--model DEV_PID=HMM_DIR,LM,DICT") != std::string::npos);
 }
 
+void ServiceChecksTest::searchOptionsParsed()
+{
+    std::string error;
+    std::optional<ServiceOptions> o = parseOptions({}, error);
+    QVERIFY(o);
+    QVERIFY(o->search == fastSearch());
+    QVERIFY(!(fastSearch() == accurateSearch()));
+
+    o = parseOptions({ "--search", "accurate" }, error);
+    QVERIFY2(o, error.c_str());
+    QVERIFY(o->search == accurateSearch());
+
+    // A single setting changes the preset, whether it comes before or after it.
+    o = parseOptions({ "--beam=1e-40", "--search=accurate", "--max-words-per-frame", "0",
+                         "--max-hmms-per-frame", "2500", "--word-beam", "1e-20", "--phone-beam",
+                         "1e-30", "--flat-pass", "no", "--best-path", "no", "--frame-step", "2" },
+        error);
+    QVERIFY2(o, error.c_str());
+    SearchSettings expected = accurateSearch();
+    expected.beam = 1e-40;
+    expected.maxWordsPerFrame = -1; // 0: no limit, as the decoder spells it
+    expected.maxHmmsPerFrame = 2500;
+    expected.wordBeam = 1e-20;
+    expected.phoneBeam = 1e-30;
+    expected.flatPass = false;
+    expected.bestPath = false;
+    expected.frameStep = 2;
+    QVERIFY(o->search == expected);
+    QCOMPARE(describeSearch(o->search),
+        std::string("-maxhmmpf 2500 -maxwpf -1 -beam 1e-40 -wbeam 1e-20 -pbeam 1e-30 -fwdflat no "
+                    "-bestpath no -ds 2"));
+}
+
 void ServiceChecksTest::optionsRefused_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -527,6 +561,20 @@ void ServiceChecksTest::optionsRefused_data()
     QTest::newRow("no timeout") << QStringList { QStringLiteral("--request-timeout=0") };
     QTest::newRow("headers text") << QStringList { QStringLiteral("--max-headers=many") };
     QTest::newRow("tiny head") << QStringList { QStringLiteral("--max-header-bytes=100") };
+    QTest::newRow("search preset") << QStringList { QStringLiteral("--search=fastest") };
+    QTest::newRow("hmms too few") << QStringList { QStringLiteral("--max-hmms-per-frame=99") };
+    QTest::newRow("hmms too many") << QStringList { QStringLiteral("--max-hmms-per-frame=100001") };
+    QTest::newRow("words negative") << QStringList { QStringLiteral("--max-words-per-frame=-1") };
+    QTest::newRow("words too many") << QStringList { QStringLiteral("--max-words-per-frame=1001") };
+    // Narrower beams crash the decoder (a division by zero in its histogram pruning).
+    QTest::newRow("beam too narrow") << QStringList { QStringLiteral("--beam=1e-12") };
+    QTest::newRow("beam too wide") << QStringList { QStringLiteral("--word-beam=1e-101") };
+    QTest::newRow("beam text") << QStringList { QStringLiteral("--phone-beam=narrow") };
+    QTest::newRow("beam not finite") << QStringList { QStringLiteral("--beam=nan") };
+    QTest::newRow("flat pass") << QStringList { QStringLiteral("--flat-pass=1") };
+    QTest::newRow("best path") << QStringList { QStringLiteral("--best-path=") };
+    QTest::newRow("frame step") << QStringList { QStringLiteral("--frame-step=5") };
+    QTest::newRow("search no value") << QStringList { QStringLiteral("--frame-step") };
 }
 
 void ServiceChecksTest::optionsRefused()

@@ -500,6 +500,8 @@ void ServiceHttpTest::logsOneLinePerRequest()
         QStringLiteral("POST /server_api status=200 err_no=3308 audio_s=60.50 decode_ms=-")));
     QTRY_VERIFY(service.logText().contains(QRegularExpression(
         QStringLiteral("POST /server_api status=200 err_no=0 audio_s=2.00 decode_ms=\\d+"))));
+    // The search settings in use are in the log from the start.
+    QVERIFY(service.logText().contains(QStringLiteral("search fast: -maxhmmpf ")));
     // The client secret of a token request stays out of the log.
     QVERIFY(!service.logText().contains(QString::fromLatin1(kSecret)));
     // A path cannot end its line and forge another.

@@ -1,5 +1,6 @@
 #include "app/appglobals.h"
-#include "app/filenames.h"
+#include "app/instancechannel.h"
+#include "app/programlayout.h"
 #include "app/startup.h"
 #include "ui/widget.h"
 
@@ -12,6 +13,10 @@
 int main(int argc, char *argv[])
 {
     auto *app = new QApplication(argc, argv);
+    // Names the per-user data folder of an installed program: ~/.local/share/tovarin.
+    QCoreApplication::setApplicationName(QStringLiteral("tovarin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOV_VERSION));
+    const QStringList files = filesFromCommandLine(QCoreApplication::arguments());
 
     // Qt 5 keeps only the locale codec; sources and literals are UTF-8 already.
     QTextCodec::setCodecForLocale(QTextCodec::codecForLocale());
@@ -25,9 +30,15 @@ int main(int argc, char *argv[])
     AppGlobals::screenHeight = screen->virtualGeometry().height();
     AppGlobals::availableHeight = screen->availableGeometry().height();
 
-    AppGlobals::appDir = FileNames::withSlashes(QCoreApplication::applicationDirPath());
+    // Beside the executable when run from the build folder or a portable copy; the user's data
+    // folder when installed.
+    AppGlobals::appDir = ProgramLayout::workBaseForThisProgram();
 
-    if (checkSingleInstance() == 0) {
+    if (checkSingleInstance(files) == 0 && workFoldersReady()) {
+        // Later starts hand their files over here instead of showing their notice.
+        InstanceChannel channel(InstanceChannel::defaultName());
+        channel.listen();
+
         AppGlobals::clientId = getClientId();
 
         QIcon icon;
@@ -37,6 +48,12 @@ int main(int argc, char *argv[])
 
         auto *window = new Widget();
         window->move((AppGlobals::screenWidth - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
+        window->addOutsideFiles(files);
+        QObject::connect(&channel, &InstanceChannel::filesReceived, window,
+            [window](const QStringList &handed) {
+                window->addOutsideFiles(handed);
+                window->bringToFront();
+            });
         QApplication::exec();
         delete window;
     }

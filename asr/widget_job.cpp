@@ -117,7 +117,7 @@ void Widget::slotBeginCover()
     }
     if (accessToken.isEmpty()) {
         setRunningButtons(QStringLiteral("认证中..."));
-        requestAccessToken();
+        requestAccessTokenWhenServiceAnswers();
         return;
     }
     ++jobGeneration;

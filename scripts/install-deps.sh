@@ -12,6 +12,7 @@ packages=(
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
     ffmpeg flite sox fonts-noto-cjk
     xvfb xauth x11-utils imagemagick
+    lintian desktop-file-utils appstream
 )
 
 missing=()

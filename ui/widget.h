@@ -12,6 +12,8 @@
 #include <phonon/SeekSlider>
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QListWidgetItem;
 class QMouseEvent;
 class QPushButton;
@@ -33,6 +35,7 @@ class QtHttpClass;
 //   audio/widget_playback.cpp    playing the current task file
 //   asr/widget_token.cpp         the access token
 //   asr/widget_job.cpp           the transcription job
+//   asr/widget_service.cpp       starting the local speech service before the token request
 class Widget : public QLabel
 {
     Q_OBJECT
@@ -60,11 +63,25 @@ public:
     void setRecognitionTimeoutMs(int ms) { recognitionTimeoutMs = ms; }
     // Replaces the platform's capture input of the recording command (machines without a microphone).
     void setCaptureInputOverride(const QStringList &args) { captureInputOverride = args; }
+    // Whether the window starts the local speech service when nothing answers at its address:
+    // by default only for the built-in local address. Tests that need "no service" turn it off.
+    void setServiceAutoStart(bool on) { serviceAutoStartOverride = on ? 1 : 0; }
+    // Starts and ends the local speech service for the window; made on first use.
+    class SpeechServiceStarter *serviceStarter();
+
+    // Audio and video files from outside (dropped, given on the command line, handed over by a
+    // second start) join the task list as "上传文件" adds them; anything else is ignored.
+    void addOutsideFiles(const QStringList &paths);
+    // Shows the window in front of the others (a second start handed files over).
+    void bringToFront();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 public slots:
     void slotShowMaxSize();
@@ -206,6 +223,8 @@ private:
     void recordingFailed(const QString &message);
     void finishRecording();
     void addToTaskFront(const QString &path, const QString &boxText);
+    // The dropped audio and video files of a drag, as absolute paths.
+    static QStringList droppedMediaFiles(const class QMimeData *data);
     void startCut();
     void beginSegments(int seconds);
     // The converted copy's path, and whether a file of that name was there before the run.
@@ -246,5 +265,10 @@ private:
     int jobGeneration = 0;
     class QEventLoop *delayLoop = nullptr;
     QTimer *recognitionTimer = nullptr;
+    // Sends the token request once a speech service answers, starting the local one if need be.
+    void requestAccessTokenWhenServiceAnswers();
+    bool serviceAutoStart() const;
+    int serviceAutoStartOverride = -1;
+    class SpeechServiceStarter *speechServiceStarter = nullptr;
     // ---- end speech ----
 };

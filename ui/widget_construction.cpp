@@ -1,11 +1,11 @@
 #include "ui/widget.h"
 
 #include "app/appglobals.h"
+#include "app/programlayout.h"
 #include "asr/qthttpclass.h"
 #include "ui/mylistwidget.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QIcon>
 #include <QLineEdit>
 #include <QPixmap>
@@ -77,6 +77,8 @@ void Widget::setUpWindow()
     move(0, 0);
     setFixedSize(1024, 728);
     setWindowTitle(QStringLiteral("Tovarin 语音转写"));
+    // Audio and video files dropped anywhere on the window join the task list.
+    setAcceptDrops(true);
 }
 
 void Widget::buildHeader()
@@ -324,6 +326,7 @@ void Widget::buildTextPane()
     textEdit->setGeometry(
         rightPanel->x(), rightPanel->y() + 90, rightPanel->width(), rightPanel->height() - 90);
     textEdit->hide();
+    textEdit->viewport()->installEventFilter(this);
 }
 
 void Widget::createWorkers()
@@ -352,12 +355,8 @@ void Widget::createWorkers()
 
 void Widget::createFoldersAndLists()
 {
-    const QString appDir = AppGlobals::appDir;
-    for (const char *folder : { "/myWordFiles", "/myWAVFiles", "/myTmpWAVFiles" }) {
-        const QString path = appDir + QLatin1String(folder);
-        if (!QDir(path).exists())
-            QDir().mkdir(path);
-    }
+    // The entry function has already said which folder it could not create.
+    ProgramLayout::createWorkFolders(AppGlobals::appDir);
     loadWavList();
     loadTxtList();
 }

@@ -166,3 +166,12 @@ void Widget::showHomePage()
 {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(kHomePage)));
 }
+
+void Widget::bringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}

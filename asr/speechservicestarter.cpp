@@ -7,6 +7,11 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 namespace {
 const int ProbeTimeoutMs = 5000;
 const int StopTimeoutMs = 5000;
@@ -18,6 +23,17 @@ QString lastLine(const QByteArray &log)
     const QList<QByteArray> lines = log.trimmed().split('\n');
     return lines.isEmpty() ? QString() : QString::fromUtf8(lines.last().trimmed());
 }
+// The service ends with the program even when the program is killed and cannot end it itself.
+class ServiceProcess final : public QProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+#ifdef Q_OS_LINUX
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+    }
+};
 } // namespace
 
 SpeechServiceStarter::SpeechServiceStarter(QObject *parent)
@@ -136,7 +152,7 @@ void SpeechServiceStarter::startService()
     // The one started before has ended (it no longer listens): forget it.
     stopService();
     serviceLog.clear();
-    service = std::make_unique<QProcess>();
+    service = std::make_unique<ServiceProcess>();
     service->setProgram(program);
     service->setArguments({ QStringLiteral("--host"), host, QStringLiteral("--port"),
         QString::number(port) });

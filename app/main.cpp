@@ -49,8 +49,8 @@ int main(int argc, char *argv[])
         auto *window = new Widget();
         window->move((AppGlobals::screenWidth - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
         window->addOutsideFiles(files);
-        QObject::connect(&channel, &InstanceChannel::filesReceived, window,
-            [window](const QStringList &handed) {
+        QObject::connect(
+            &channel, &InstanceChannel::filesReceived, window, [window](const QStringList &handed) {
                 window->addOutsideFiles(handed);
                 window->bringToFront();
             });

@@ -61,7 +61,8 @@ bool workFoldersReady()
     if (failed.isEmpty())
         return true;
     Dialogs::current().information(nullptr, QStringLiteral("提示"),
-        QStringLiteral("无法创建或写入文件夹：%1\n录音和转写文本无处保存，程序将退出。").arg(failed));
+        QStringLiteral("无法创建或写入文件夹：%1\n录音和转写文本无处保存，程序将退出。")
+            .arg(failed));
     return false;
 }
 

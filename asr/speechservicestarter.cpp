@@ -73,7 +73,7 @@ SpeechServiceStarter::Probe SpeechServiceStarter::classifyProbeAnswer(const QByt
     if (!JsonReading::parseObject(response.mid(bodyStart + 4), &root))
         return Probe::SomethingElse;
     return root.isMember("error") || root.isMember("access_token") ? Probe::TheService
-                                                                    : Probe::SomethingElse;
+                                                                   : Probe::SomethingElse;
 }
 
 qint64 SpeechServiceStarter::startedServicePid() const
@@ -98,8 +98,8 @@ void SpeechServiceStarter::probe()
     probeSocket = std::make_unique<QTcpSocket>();
     QTcpSocket *socket = probeSocket.get();
     connect(socket, &QTcpSocket::connected, this, [this, socket] {
-        socket->write(QByteArrayLiteral("GET /oauth/2.0/token HTTP/1.0\r\nHost: ")
-            + host.toUtf8() + QByteArrayLiteral("\r\n\r\n"));
+        socket->write(QByteArrayLiteral("GET /oauth/2.0/token HTTP/1.0\r\nHost: ") + host.toUtf8()
+            + QByteArrayLiteral("\r\n\r\n"));
     });
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         probeAnswer += socket->readAll();
@@ -154,8 +154,8 @@ void SpeechServiceStarter::startService()
     serviceLog.clear();
     service = std::make_unique<ServiceProcess>();
     service->setProgram(program);
-    service->setArguments({ QStringLiteral("--host"), host, QStringLiteral("--port"),
-        QString::number(port) });
+    service->setArguments(
+        { QStringLiteral("--host"), host, QStringLiteral("--port"), QString::number(port) });
     service->setStandardOutputFile(QProcess::nullDevice());
     connect(service.get(), &QProcess::readyReadStandardError, this,
         &SpeechServiceStarter::readServiceLog);
@@ -192,9 +192,9 @@ void SpeechServiceStarter::serviceEnded()
     limit.stop();
     serviceLog += service->readAllStandardError();
     const QString reason = lastLine(serviceLog);
-    finish(QStringLiteral("语音服务启动失败：%1")
-               .arg(reason.isEmpty() ? QStringLiteral("退出码 %1").arg(service->exitCode())
-                                     : reason));
+    finish(
+        QStringLiteral("语音服务启动失败：%1")
+            .arg(reason.isEmpty() ? QStringLiteral("退出码 %1").arg(service->exitCode()) : reason));
 }
 
 void SpeechServiceStarter::finish(const QString &failure)

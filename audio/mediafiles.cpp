@@ -18,7 +18,8 @@ bool isMediaName(const QString &fileName, const QString &mimeName)
         QStringLiteral("ogg"), QStringLiteral("oga"), QStringLiteral("opus"), QStringLiteral("mka"),
         QStringLiteral("aiff"), QStringLiteral("aif"), QStringLiteral("au"), QStringLiteral("webm"),
         QStringLiteral("mkv"), QStringLiteral("avi"), QStringLiteral("mov"), QStringLiteral("wmv"),
-        QStringLiteral("m4v"), QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("flv") };
+        QStringLiteral("m4v"), QStringLiteral("mpg"), QStringLiteral("mpeg"),
+        QStringLiteral("flv") };
     if (suffixes.contains(FileNames::suffix(FileNames::fileName(fileName)).toLower()))
         return true;
     return mimeName.startsWith(QLatin1String("audio/"))

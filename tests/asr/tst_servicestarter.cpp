@@ -64,10 +64,9 @@ private slots:
         QTest::addColumn<int>("probe");
         const int service = int(SpeechServiceStarter::Probe::TheService);
         const int other = int(SpeechServiceStarter::Probe::SomethingElse);
-        QTest::newRow("service refuses the bare request")
-            << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 30\r\n\r\n"
-                          "{\"error\":\"unsupported_grant\"}")
-            << service;
+        QTest::newRow("service refuses the bare request") << QByteArray(
+            "HTTP/1.1 400 Bad Request\r\nContent-Length: 30\r\n\r\n"
+            "{\"error\":\"unsupported_grant\"}") << service;
         QTest::newRow("web page") << QByteArray("HTTP/1.1 200 OK\r\n\r\n<html></html>") << other;
         QTest::newRow("other JSON") << QByteArray("HTTP/1.1 200 OK\r\n\r\n{\"ok\":true}") << other;
         QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << other;
@@ -143,7 +142,8 @@ private slots:
         // No service program was found.
         {
             SpeechServiceStarter starter;
-            QVERIFY(ensure(starter, urlFor(freePort())).contains(QStringLiteral("未找到语音服务程序")));
+            QVERIFY(
+                ensure(starter, urlFor(freePort())).contains(QStringLiteral("未找到语音服务程序")));
         }
         // The program cannot run at all.
         {
@@ -154,7 +154,8 @@ private slots:
             file.close();
             SpeechServiceStarter starter;
             starter.setProgram(notProgram);
-            QVERIFY(ensure(starter, urlFor(freePort())).startsWith(QStringLiteral("语音服务启动失败：")));
+            QVERIFY(ensure(starter, urlFor(freePort()))
+                        .startsWith(QStringLiteral("语音服务启动失败：")));
         }
         // The program exits at once: its last words are the reason.
         {
@@ -168,7 +169,8 @@ private slots:
             SpeechServiceStarter starter;
             starter.setProgram(quitting);
             const QString text = ensure(starter, urlFor(freePort()));
-            QCOMPARE(text, QStringLiteral("语音服务启动失败：speech-service: cannot load the model"));
+            QCOMPARE(
+                text, QStringLiteral("语音服务启动失败：speech-service: cannot load the model"));
         }
         // The port is held by something that is not the service.
         {

@@ -145,8 +145,8 @@ private slots:
 
     void dropsJoinTheTaskList()
     {
-        const QStringList media = { path("talk one.wav"), path("会议 \"引号\" 'x'.mp3"),
-            path("-dash.m4a") };
+        const QStringList media
+            = { path("talk one.wav"), path("会议 \"引号\" 'x'.mp3"), path("-dash.m4a") };
         for (const QString &file : media)
             writeFile(file);
         writeFile(path("notes.txt"));
@@ -154,17 +154,17 @@ private slots:
         QVERIFY(QFile::link(media.first(), path("link.wav")));
         QVERIFY(QFile::link(path("vanished.mp3"), path("broken.mp3")));
 
-        QList<QUrl> urls = fileUrls(media + QStringList{ path("notes.txt"), path("folder.mp3"),
-            path("link.wav"), path("broken.mp3") });
+        QList<QUrl> urls = fileUrls(media
+            + QStringList {
+                path("notes.txt"), path("folder.mp3"), path("link.wav"), path("broken.mp3") });
         urls << QUrl(str("https://example.org/talk.mp3"));
         QVERIFY(dropOn(window.get(), urls));
 
         // Each goes to the front, in the order dropped, as the upload dialog's choice does.
-        const QStringList expected
-            = { path("link.wav"), media[2], media[1], media[0] };
+        const QStringList expected = { path("link.wav"), media[2], media[1], media[0] };
         QCOMPARE(window->taskFiles, expected);
         QCOMPARE(comboTexts(window->taskFileCombo),
-            (QStringList{ str("talk one.wav"), str("会议 \"引号\" 'x'.mp3"), str("-dash.m4a"),
+            (QStringList { str("talk one.wav"), str("会议 \"引号\" 'x'.mp3"), str("-dash.m4a"),
                 str("link.wav") }));
 
         // Dropped again: nothing twice. Nothing but a folder and a text: the drag is refused.
@@ -183,14 +183,14 @@ private slots:
         window->textEdit->show();
         // The text pane does not paste the file's address into the transcript.
         QVERIFY(dropOn(window->textEdit->viewport(), fileUrls({ path("a.mp3") })));
-        QCOMPARE(window->taskFiles, QStringList{ path("a.mp3") });
+        QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
         QCOMPARE(window->textEdit->toPlainText(), str("kept as typed"));
 
         // While a job runs the front entry stays as it is: the user is told.
         window->stopConvertButton->setEnabled(true);
         QVERIFY(dropOn(window.get(), fileUrls({ path("b.mp3") })));
-        QCOMPARE(window->taskFiles, QStringList{ path("a.mp3") });
-        QCOMPARE(dialogs->noticeTexts(), QStringList{ str("正在转换，请稍后再添加文件！") });
+        QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
+        QCOMPARE(dialogs->noticeTexts(), QStringList { str("正在转换，请稍后再添加文件！") });
     }
 
     void commandLineFiles()
@@ -205,12 +205,12 @@ private slots:
             str("missing.mp3"), str("--"), str("-dash.m4a") });
         QDir::setCurrent(previous);
         QCOMPARE(files,
-            (QStringList{ path("relative name.wav"), path("absolute.mp3"), path("missing.mp3"),
+            (QStringList { path("relative name.wav"), path("absolute.mp3"), path("missing.mp3"),
                 path("-dash.m4a") }));
 
         window->addOutsideFiles(files);
         QCOMPARE(window->taskFiles,
-            (QStringList{ path("-dash.m4a"), path("absolute.mp3"), path("relative name.wav") }));
+            (QStringList { path("-dash.m4a"), path("absolute.mp3"), path("relative name.wav") }));
     }
 
     void secondStartHandsFilesOver()
@@ -248,7 +248,7 @@ private slots:
         window->addOutsideFiles({ path("spoken.wav") });
         window->startConvertButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 120000);
-        QCOMPARE(dialogs->noticeTexts(), QStringList{ str("文件已经全部转换完成！") });
+        QCOMPARE(dialogs->noticeTexts(), QStringList { str("文件已经全部转换完成！") });
         QVERIFY(!window->accessToken.isEmpty());
         const qint64 pid = window->serviceStarter()->startedServicePid();
         QVERIFY(pid > 0);
@@ -273,9 +273,9 @@ private slots:
         window->startConvertButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 30000);
         QCOMPARE(dialogs->noticeTexts(),
-            QStringList{ str("未找到语音服务程序speech-service，无法启动语音服务！") });
+            QStringList { str("未找到语音服务程序speech-service，无法启动语音服务！") });
         QVERIFY(window->startConvertButton->isEnabled() && !window->stopConvertButton->isEnabled());
-        QCOMPARE(window->taskFiles, QStringList{ path("a.mp3") });
+        QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
     }
 };
 

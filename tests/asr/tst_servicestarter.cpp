@@ -33,6 +33,19 @@ bool answers(int port)
     return socket.waitForConnected(5000);
 }
 
+// A stand-in for the service program: a script, or bytes that are no program at all.
+QString writeProgram(const QTemporaryDir &dir, const char *name, const QByteArray &text)
+{
+    const QString path = dir.filePath(QString::fromUtf8(name));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return QString();
+    file.close();
+    if (text.startsWith("#!"))
+        file.setPermissions(file.permissions() | QFile::ExeOwner);
+    return path;
+}
+
 bool processGone(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) != 0;
@@ -147,27 +160,17 @@ private slots:
         }
         // The program cannot run at all.
         {
-            const QString notProgram = dir.filePath(QStringLiteral("speech-service"));
-            QFile file(notProgram);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("not a program");
-            file.close();
             SpeechServiceStarter starter;
-            starter.setProgram(notProgram);
+            starter.setProgram(writeProgram(dir, "speech-service", "not a program"));
             QVERIFY(ensure(starter, urlFor(freePort()))
                         .startsWith(QStringLiteral("语音服务启动失败：")));
         }
         // The program exits at once: its last words are the reason.
         {
-            const QString quitting = dir.filePath(QStringLiteral("quitting-service"));
-            QFile file(quitting);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("#!/bin/sh\necho 'loading models' >&2\n"
-                       "echo 'speech-service: cannot load the model' >&2\nexit 1\n");
-            file.close();
-            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
             SpeechServiceStarter starter;
-            starter.setProgram(quitting);
+            starter.setProgram(writeProgram(dir, "quitting-service",
+                "#!/bin/sh\necho 'loading models' >&2\n"
+                "echo 'speech-service: cannot load the model' >&2\nexit 1\n"));
             const QString text = ensure(starter, urlFor(freePort()));
             QCOMPARE(
                 text, QStringLiteral("语音服务启动失败：speech-service: cannot load the model"));
@@ -189,14 +192,8 @@ private slots:
         }
         // The program runs but never listens: it is ended at the time limit.
         {
-            const QString silent = dir.filePath(QStringLiteral("silent-service"));
-            QFile file(silent);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("#!/bin/sh\nexec sleep 60\n");
-            file.close();
-            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
             SpeechServiceStarter starter;
-            starter.setProgram(silent);
+            starter.setProgram(writeProgram(dir, "silent-service", "#!/bin/sh\nexec sleep 60\n"));
             starter.setStartTimeoutMs(300);
             QSignalSpy failed(&starter, &SpeechServiceStarter::failed);
             starter.ensureRunning(urlFor(freePort()));

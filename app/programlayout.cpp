@@ -64,13 +64,15 @@ QString createWorkFolders(const QString &base)
     // No home folder gives no data folder; the user is told rather than left with a relative one.
     if (base.isEmpty())
         return QStringLiteral("~/.local/share/tovarin");
+    // Every folder that can be made is made, so the rest of the program still works where it can.
+    QString failed;
     for (const QString &name : workFolderNames()) {
         const QString path = base + QLatin1Char('/') + name;
         // A folder that exists but is not ours to write fails the same way later: say it now.
-        if (!QDir().mkpath(path) || !QFileInfo(path).isWritable())
-            return path;
+        if ((!QDir().mkpath(path) || !QFileInfo(path).isWritable()) && failed.isEmpty())
+            failed = path;
     }
-    return QString();
+    return failed;
 }
 
 } // namespace ProgramLayout

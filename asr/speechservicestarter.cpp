@@ -52,6 +52,9 @@ SpeechServiceStarter::SpeechServiceStarter(QObject *parent)
 
 SpeechServiceStarter::~SpeechServiceStarter()
 {
+    // A probe still under way must not report into members already gone.
+    if (probeSocket)
+        probeSocket->disconnect(this);
     stopService();
 }
 

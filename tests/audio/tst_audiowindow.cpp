@@ -189,6 +189,9 @@ QString TestAudioWindow::record(int ms)
     w->recordButton->setChecked(true);
     if (!w->ffmpegRecordProcess->waitForStarted(5000))
         return QString();
+    // On a busy machine ffmpeg may take longer than the recording to open its output.
+    if (!QTest::qWaitFor([this] { return QFileInfo::exists(w->recordFile); }, 30000))
+        return QString();
     QTest::qWait(ms);
     w->recordButton->setChecked(false);
     return w->recordFile;

@@ -141,6 +141,12 @@ private slots:
         QCOMPARE(ProgramLayout::createWorkFolders(path("plainfile/tovarin")),
             path("plainfile/tovarin/myWordFiles"));
         QCOMPARE(ProgramLayout::createWorkFolders(QString()), str("~/.local/share/tovarin"));
+        // One folder that cannot be made does not cost the others.
+        QVERIFY(QDir().mkpath(path("data2")));
+        writeFile(path("data2/myWordFiles"));
+        QCOMPARE(ProgramLayout::createWorkFolders(path("data2")), path("data2/myWordFiles"));
+        QVERIFY(
+            QDir(path("data2/myWAVFiles")).exists() && QDir(path("data2/myTmpWAVFiles")).exists());
     }
 
     void dropsJoinTheTaskList()

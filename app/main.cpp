@@ -16,6 +16,8 @@ int main(int argc, char *argv[])
     // Names the per-user data folder of an installed program: ~/.local/share/tovarin.
     QCoreApplication::setApplicationName(QStringLiteral("tovarin"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOV_VERSION));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.tovarin"));
     const QStringList files = filesFromCommandLine(QCoreApplication::arguments());
 
     // Qt 5 keeps only the locale codec; sources and literals are UTF-8 already.

@@ -1,5 +1,6 @@
 #include "app/appglobals.h"
-#include "app/filenames.h"
+#include "app/instancechannel.h"
+#include "app/programlayout.h"
 #include "app/startup.h"
 #include "ui/widget.h"
 
@@ -13,6 +14,12 @@ int main(int argc, char *argv[])
 {
     setUpHighDpi();
     auto *app = new QApplication(argc, argv);
+    // Names the per-user data folder of an installed program: ~/.local/share/tovarin.
+    QCoreApplication::setApplicationName(QStringLiteral("tovarin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOV_VERSION));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.tovarin"));
+    const QStringList files = filesFromCommandLine(QCoreApplication::arguments());
 
     // Qt 5 keeps only the locale codec; sources and literals are UTF-8 already.
     QTextCodec::setCodecForLocale(QTextCodec::codecForLocale());
@@ -25,9 +32,15 @@ int main(int argc, char *argv[])
     AppGlobals::screenHeight = screen->virtualGeometry().height();
     AppGlobals::availableHeight = screen->availableGeometry().height();
 
-    AppGlobals::appDir = FileNames::withSlashes(QCoreApplication::applicationDirPath());
+    // Beside the executable when run from the build folder or a portable copy; the user's data
+    // folder when installed.
+    AppGlobals::appDir = ProgramLayout::workBaseForThisProgram();
 
-    if (checkSingleInstance() == 0) {
+    if (checkSingleInstance(files) == 0 && workFoldersReady()) {
+        // Later starts hand their files over here instead of showing their notice.
+        InstanceChannel channel(InstanceChannel::defaultName());
+        channel.listen();
+
         AppGlobals::clientId = getClientId();
 
         QIcon icon;
@@ -37,6 +50,12 @@ int main(int argc, char *argv[])
 
         auto *window = new Widget();
         window->move((AppGlobals::screenWidth - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
+        window->addOutsideFiles(files);
+        QObject::connect(
+            &channel, &InstanceChannel::filesReceived, window, [window](const QStringList &handed) {
+                window->addOutsideFiles(handed);
+                window->bringToFront();
+            });
         QApplication::exec();
         delete window;
     }

@@ -2,11 +2,16 @@
 
 #include "app/appglobals.h"
 #include "app/fontchoice.h"
+#include "app/instancechannel.h"
+#include "app/programlayout.h"
+#include "audio/mediafiles.h"
 #include "platform/clientid.h"
 #include "ui/deskmsgbar.h"
 #include "ui/dialogs.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
 #include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -14,7 +19,7 @@
 #include <QStandardPaths>
 #include <QTranslator>
 
-int checkSingleInstance()
+int checkSingleInstance(const QStringList &filesToHandOver)
 {
     QSharedMemory &guard = AppGlobals::instanceGuard;
     // A segment left by an instance that was killed has nobody attached any more: attaching
@@ -24,6 +29,10 @@ int checkSingleInstance()
     if (guard.create(1, QSharedMemory::ReadWrite))
         return 0;
 
+    // The running instance takes the files and comes to the front; this start ends quietly.
+    if (guard.error() == QSharedMemory::AlreadyExists && !filesToHandOver.isEmpty()
+        && InstanceChannel::sendFiles(InstanceChannel::defaultName(), filesToHandOver))
+        return 1;
     const QString text = guard.error() == QSharedMemory::AlreadyExists
         ? QStringLiteral("程序已经启动！")
         : QStringLiteral("程序启动错误！");
@@ -31,6 +40,37 @@ int checkSingleInstance()
     Dialogs::current().execDialog(notice);
     notice->deleteLater();
     return 1;
+}
+
+QStringList filesFromCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Tovarin 语音转写"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"),
+        QStringLiteral("Audio or video files to add to the task list "
+                       "(put -- before names that start with a dash)."),
+        QStringLiteral("[files...]"));
+    parser.process(arguments);
+    QStringList files;
+    for (const QString &argument : parser.positionalArguments()) {
+        const QString path = MediaFiles::localPath(argument, QDir::currentPath());
+        if (!path.isEmpty())
+            files.append(path);
+    }
+    return files;
+}
+
+bool workFoldersReady()
+{
+    const QString failed = ProgramLayout::createWorkFolders(AppGlobals::appDir);
+    if (failed.isEmpty())
+        return true;
+    Dialogs::current().information(nullptr, QStringLiteral("提示"),
+        QStringLiteral("无法创建或写入文件夹：%1\n录音和转写文本无处保存，程序将退出。")
+            .arg(failed));
+    return false;
 }
 
 QString getClientId()

@@ -1,10 +1,19 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// 0 when this process is the only instance and may go on; 1 when a notice was shown and the
-// process must end.
-int checkSingleInstance();
+// 0 when this process is the only instance and may go on; 1 when the process must end: a notice
+// was shown, or the files it was given were handed over to the running instance (no notice then).
+int checkSingleInstance(const QStringList &filesToHandOver = QStringList());
+
+// The files given on the command line ("Open with" of a file manager), as absolute paths; exits
+// with a message for --help, --version and an unknown option.
+QStringList filesFromCommandLine(const QStringList &arguments);
+
+// Creates the working folders under AppGlobals::appDir; false after a notice naming the folder
+// that could not be created or written.
+bool workFoldersReady();
 
 // The client identifier of this machine, possibly empty.
 QString getClientId();

@@ -13,6 +13,7 @@
 #include "asr/qthttpclass.h"
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
+#include "asr/speechservicestarter.h"
 #include "audio/audiosteps.h"
 #include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
@@ -144,10 +145,34 @@ void TranscriptionJob::start()
         // Whoever heard the step may have stopped the job already.
         if (current != Step::Authenticating)
             return;
+        if (serviceStarter) {
+            serviceStarter->ensureRunning(config.serviceBaseUrl);
+            return;
+        }
         tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
         return;
     }
     beginFile();
+}
+
+void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
+{
+    if (serviceStarter == starter)
+        return;
+    if (serviceStarter)
+        serviceStarter->disconnect(this);
+    serviceStarter = starter;
+    if (!starter)
+        return;
+    connect(starter, &SpeechServiceStarter::ready, this, [this] {
+        // Stopped meanwhile, or a token came another way: nothing to ask for.
+        if (current == Step::Authenticating && tokenRequest->isEmpty())
+            tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
+    });
+    connect(starter, &SpeechServiceStarter::failed, this, [this](const QString &message) {
+        if (current == Step::Authenticating)
+            fail(message);
+    });
 }
 
 void TranscriptionJob::stop()

@@ -13,6 +13,7 @@ class AccessToken;
 class AudioSteps;
 class QTimer;
 class QtHttpClass;
+class SpeechServiceStarter;
 
 // Where a job puts its files and whom it asks. A front end fills these in; nothing of the job
 // reads a window or a process-wide value.
@@ -73,6 +74,10 @@ public:
     QtHttpClass *httpClient() const;
     AccessToken *accessToken() const { return tokenRequest; }
     AudioSteps *audioSteps() const { return audio; }
+
+    // Made sure of before each token request: a local speech service that is started when nothing
+    // answers at the service address. Not owned; null asks the address as it is.
+    void setServiceStarter(SpeechServiceStarter *starter);
 
     // Asked before a ".pcm" file is used as 16 kHz mono samples; false ends the job without a
     // message. Without a question the file is used.
@@ -154,6 +159,7 @@ private:
     JobData jobData;
     QPointer<QtHttpClass> http;
     AccessToken *tokenRequest = nullptr;
+    QPointer<SpeechServiceStarter> serviceStarter;
     AudioSteps *audio = nullptr;
     QTimer *replyLimit = nullptr;
     QTimer *backoff = nullptr;

@@ -29,13 +29,22 @@ convert -size 60x60 xc:none \
     -draw "line 17,22 17,30 line 25,16 25,36 line 33,20 33,32 line 41,24 41,28" \
     icon@2x.png
 
-# Window icon: the same mark on a blue rounded square.
-convert -size 128x128 xc:none \
-    -fill "$BLUE" -draw "roundrectangle 0,0 127,127 24,24" \
-    -fill white -draw "roundrectangle 20,24 108,90 16,16" -draw "polygon 36,86 36,110 60,90" \
-    -stroke "$BLUE" -strokewidth 8 -fill none \
-    -draw "line 42,46 42,68 line 56,36 56,78 line 70,42 70,72 line 84,50 84,62" \
-    halvexLogo.png
+# Window icon: the same mark on a blue rounded square, drawn on a 128-unit grid at any size.
+window_icon() { # size in pixels, file
+    scale=$(awk "BEGIN { print $1 / 128 }")
+    convert -size "$1x$1" xc:none -draw "scale $scale,$scale \
+        fill $BLUE roundrectangle 0,0 127,127 24,24 \
+        fill white roundrectangle 20,24 108,90 16,16 polygon 36,86 36,110 60,90 \
+        stroke $BLUE stroke-width 8 fill none \
+        line 42,46 42,68 line 56,36 56,78 line 70,42 70,72 line 84,50 84,62" "$2"
+}
+window_icon 128 halvexLogo.png
+
+# The program's icon in the desktop's menu: the window icon at the hicolor theme's sizes.
+for size in 16 22 24 32 48 64 128 256 512; do
+    mkdir -p "../icons/hicolor/${size}x${size}/apps"
+    window_icon "$size" "../icons/hicolor/${size}x${size}/apps/org.example.tovarin.png"
+done
 
 # List headers: a note and a page, blue.
 convert -size 48x48 xc:none -fill "$BLUE" -stroke "$BLUE" -strokewidth 3 \

@@ -14,6 +14,7 @@ packages=(
     qttranslations5-l10n libphonon4qt5-data
     xvfb xauth x11-utils x11-xserver-utils imagemagick
     nginx
+    lintian desktop-file-utils appstream
 )
 
 missing=()

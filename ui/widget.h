@@ -15,6 +15,8 @@
 
 class QCloseEvent;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QListWidgetItem;
 class QMouseEvent;
 class QPushButton;
@@ -37,6 +39,7 @@ class TranscriptionJob;
 //   ui/widget_tasklist.cpp       the task list (upload, add, clear)
 //   ui/widget_playback.cpp       playing the current task file
 //   ui/widget_job.cpp            the job's slots and what the window shows of it
+//   ui/widget_service.cpp        the local speech service started for the job
 class Widget : public QLabel
 {
     Q_OBJECT
@@ -70,6 +73,17 @@ public:
     void setCaptureInputOverride(const QStringList &args);
 
     TranscriptionJob *transcriptionJob() const { return job.get(); }
+    // Whether the window starts the local speech service when nothing answers at its address:
+    // by default only for the built-in local address. Tests that need "no service" turn it off.
+    void setServiceAutoStart(bool on) { serviceAutoStartOverride = on ? 1 : 0; }
+    // Starts and ends the local speech service for the window; made on first use.
+    class SpeechServiceStarter *serviceStarter();
+
+    // Audio and video files from outside (dropped, given on the command line, handed over by a
+    // second start) join the task list as "上传文件" adds them; anything else is ignored.
+    void addOutsideFiles(const QStringList &paths);
+    // Shows the window in front of the others (a second start handed files over).
+    void bringToFront();
 
 protected:
     // Every way of closing (title bar, window manager, close()) ends the job and a recording.
@@ -77,6 +91,9 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 public slots:
     void slotShowMaxSize();
@@ -209,6 +226,8 @@ private:
     void finishRecording();
     void addToTaskFront(const QString &path, const QString &boxText);
     Recorder *recorder = nullptr;
+    // The dropped audio and video files of a drag, as absolute paths.
+    static QStringList droppedMediaFiles(const class QMimeData *data);
     // ---- end audio ----
 
     // ---- the job as the window shows it ----
@@ -223,5 +242,8 @@ private:
     QString serviceBaseUrl;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
+    bool serviceAutoStart() const;
+    int serviceAutoStartOverride = -1;
+    class SpeechServiceStarter *speechServiceStarter = nullptr;
     // ---- end job ----
 };

@@ -2,6 +2,7 @@
 
 #include "app/appglobals.h"
 #include "asr/accesstoken.h"
+#include "app/programlayout.h"
 #include "asr/qthttpclass.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
@@ -9,7 +10,6 @@
 #include "ui/mylistwidget.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QIcon>
 #include <QLineEdit>
 #include <QPixmap>
@@ -102,6 +102,8 @@ void Widget::setUpWindow()
     move(0, 0);
     setFixedSize(1024, 728);
     setWindowTitle(QStringLiteral("Tovarin 语音转写"));
+    // Audio and video files dropped anywhere on the window join the task list.
+    setAcceptDrops(true);
 }
 
 void Widget::buildHeader()
@@ -347,6 +349,7 @@ void Widget::buildTextPane()
     textEdit->setGeometry(
         rightPanel->x(), rightPanel->y() + 90, rightPanel->width(), rightPanel->height() - 90);
     textEdit->hide();
+    textEdit->viewport()->installEventFilter(this);
 }
 
 void Widget::createWorkers()
@@ -365,12 +368,8 @@ void Widget::createWorkers()
 
 void Widget::createFoldersAndLists()
 {
-    const QString appDir = AppGlobals::appDir;
-    for (const char *folder : { "/myWordFiles", "/myWAVFiles", "/myTmpWAVFiles" }) {
-        const QString path = appDir + QLatin1String(folder);
-        if (!QDir(path).exists())
-            QDir().mkdir(path);
-    }
+    // The entry function has already said which folder it could not create.
+    ProgramLayout::createWorkFolders(AppGlobals::appDir);
     loadWavList();
     loadTxtList();
 }

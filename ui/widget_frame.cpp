@@ -174,3 +174,12 @@ void Widget::showHomePage()
 {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(kHomePage)));
 }
+
+void Widget::bringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}

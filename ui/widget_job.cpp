@@ -137,6 +137,7 @@ void Widget::slotBeginCover()
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     job->setSettings(settings);
+    job->setServiceStarter(serviceAutoStart() ? serviceStarter() : nullptr);
     job->start();
 }
 

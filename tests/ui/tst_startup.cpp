@@ -85,6 +85,55 @@ private slots:
         stop(restarted, SIGTERM);
         QCOMPARE(probeGuard(), QStringLiteral("0"));
     }
+
+    // Installed (the service in ../libexec/tovarin beside it), the program keeps the folders in
+    // the user's data folder. A second start given a file hands it over and ends at once, with no
+    // notice. Guard and hand-over live in this case's own temporary folder, apart from the rest.
+    void installedProgramAndSecondStartWithAFile()
+    {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        for (const char *folder : { "usr/bin", "usr/libexec/tovarin", "home", "tmp" })
+            QVERIFY(QDir(root.path()).mkpath(QString::fromUtf8(folder)));
+        const QString program = root.filePath(QStringLiteral("usr/bin/tovarin"));
+        QVERIFY(QFile::copy(QStringLiteral(TOVARIN_PATH), program));
+        QVERIFY(QFile::link(QStringLiteral(TOV_BINARY_DIR "/service/speech-service"),
+            root.filePath(QStringLiteral("usr/libexec/tovarin/speech-service"))));
+        const QString file = root.filePath(QStringLiteral("会议 记录.mp3"));
+        QFile media(file);
+        QVERIFY(media.open(QIODevice::WriteOnly) && media.write("x") == 1);
+        media.close();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("HOME"), root.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("TMPDIR"), root.filePath(QStringLiteral("tmp")));
+        env.remove(QStringLiteral("XDG_DATA_HOME"));
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        first.start(program, { file });
+        QVERIFY(first.waitForStarted());
+
+        QDir data(root.filePath(QStringLiteral("home/.local/share/tovarin")));
+        QTRY_VERIFY_WITH_TIMEOUT(data.exists(QStringLiteral("myWAVFiles"))
+                && data.exists(QStringLiteral("myWordFiles"))
+                && data.exists(QStringLiteral("myTmpWAVFiles")),
+            20000);
+        QVERIFY(!QDir(root.filePath(QStringLiteral("usr/bin/myWAVFiles"))).exists());
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(program, { file });
+        QVERIFY(second.waitForStarted());
+        // It ends by itself; with no one to take the file it would wait on its notice instead.
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+        stop(first, SIGTERM);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -1,0 +1,78 @@
+#include "app/programlayout.h"
+
+#include "app/filenames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#ifndef TOV_SERVICE_FROM_BIN
+#define TOV_SERVICE_FROM_BIN "../libexec/tovarin"
+#endif
+
+namespace ProgramLayout {
+
+QStringList workFolderNames()
+{
+    return { QStringLiteral("myWordFiles"), QStringLiteral("myWAVFiles"),
+        QStringLiteral("myTmpWAVFiles") };
+}
+
+QString installedServicePath(const QString &programDir)
+{
+    return QDir::cleanPath(programDir + QStringLiteral("/" TOV_SERVICE_FROM_BIN "/speech-service"));
+}
+
+QStringList serviceProgramCandidates(const QString &programDir)
+{
+    return { installedServicePath(programDir),
+        QDir::cleanPath(programDir + QStringLiteral("/../service/speech-service")),
+        QDir::cleanPath(programDir + QStringLiteral("/speech-service")) };
+}
+
+QString workBase(const QString &programDir, bool installed, const QString &userDataFolder)
+{
+    return FileNames::withSlashes(installed ? userDataFolder : programDir);
+}
+
+bool isInstalled(const QString &programDir)
+{
+    return QFileInfo(installedServicePath(programDir)).isExecutable();
+}
+
+QString workBaseForThisProgram()
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const bool installed = isInstalled(programDir);
+    return workBase(programDir, installed,
+        installed ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) : QString());
+}
+
+QString findServiceProgram(const QString &programDir)
+{
+    for (const QString &candidate : serviceProgramCandidates(programDir)) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return candidate;
+    }
+    return QString();
+}
+
+QString createWorkFolders(const QString &base)
+{
+    // No home folder gives no data folder; the user is told rather than left with a relative one.
+    if (base.isEmpty())
+        return QStringLiteral("~/.local/share/tovarin");
+    // Every folder that can be made is made, so the rest of the program still works where it can.
+    QString failed;
+    for (const QString &name : workFolderNames()) {
+        const QString path = base + QLatin1Char('/') + name;
+        // A folder that exists but is not ours to write fails the same way later: say it now.
+        if ((!QDir().mkpath(path) || !QFileInfo(path).isWritable()) && failed.isEmpty())
+            failed = path;
+    }
+    return failed;
+}
+
+} // namespace ProgramLayout

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where the program finds its speech service and keeps its working folders, installed or not.
+//
+// Installed means the layout an installation makes: the program in <prefix>/bin and the speech
+// service in <prefix>/libexec/tovarin. An installed program keeps each user's working folders in
+// that user's data folder; a program run from its build folder or a portable copy (no installed
+// service beside it) keeps them beside its executable.
+namespace ProgramLayout {
+
+// The three working folders: recordings and audio library, transcripts, segments of a job.
+QStringList workFolderNames();
+
+// The installed speech service for a program in programDir (whether it exists or not).
+QString installedServicePath(const QString &programDir);
+
+// The speech service programs to try, best first: the installed one, the build tree's
+// (build/app/tovarin beside build/service/speech-service), one beside a portable copy.
+QStringList serviceProgramCandidates(const QString &programDir);
+
+// The folder that holds the working folders: the user's data folder when installed, the
+// program's own folder otherwise.
+QString workBase(const QString &programDir, bool installed, const QString &userDataFolder);
+
+// For this process: true when the installed speech service lies beside the program.
+bool isInstalled(const QString &programDir);
+// The working base of this process (QStandardPaths::AppDataLocation when installed).
+QString workBaseForThisProgram();
+// The first existing, executable service program of the candidates; empty when there is none.
+QString findServiceProgram(const QString &programDir);
+
+// Creates base and the working folders under it where missing. Returns the first folder that
+// could not be created or is not writable, empty when all of them are usable.
+QString createWorkFolders(const QString &base);
+
+} // namespace ProgramLayout

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QProcess;
+class QTcpSocket;
+
+// Makes sure a speech service answers at a local address: when nothing listens there it starts
+// the service program itself, waits until the service says it listens, and ends the service it
+// started when it is destroyed. A service that already runs is used and left alone.
+class SpeechServiceStarter final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(SpeechServiceStarter)
+
+public:
+    // What a probe of the address found.
+    enum class Probe { NothingListens, TheService, SomethingElse };
+
+    explicit SpeechServiceStarter(QObject *parent = nullptr);
+    ~SpeechServiceStarter() override;
+
+    // The service program to start; empty when none was found.
+    void setProgram(const QString &path) { program = path; }
+    QString serviceProgram() const { return program; }
+    // How long the service may take to load its models and listen.
+    void setStartTimeoutMs(int ms) { startTimeoutMs = ms; }
+
+    // Ends in ready() when a speech service answers at baseUrl (started here or not), in
+    // failed(message) when none does and none can be started. A call while one is under way
+    // joins it.
+    void ensureRunning(const QString &baseUrl);
+    // The process id of the service started here while it runs; 0 otherwise.
+    qint64 startedServicePid() const;
+
+    // True for an http address on this machine (127.0.0.1, ::1 or localhost).
+    static bool isLocalAddress(const QString &baseUrl);
+    // Sorts the raw HTTP answer to a bare token request: the speech service answers with a JSON
+    // object that carries "error" (or a token); anything else holds the port.
+    static Probe classifyProbeAnswer(const QByteArray &response);
+
+signals:
+    void ready();
+    void failed(const QString &message);
+
+private:
+    void probe();
+    void probeEnded(Probe result);
+    void startService();
+    void readServiceLog();
+    void serviceEnded();
+    void finish(const QString &failure);
+    void stopService();
+
+    QString program;
+    QString host;
+    int port = 0;
+    int startTimeoutMs = 60000;
+    bool busy = false;
+    std::unique_ptr<QTcpSocket> probeSocket;
+    QByteArray probeAnswer;
+    std::unique_ptr<QProcess> service;
+    // The service's log as it starts, for the notice when it does not.
+    QByteArray serviceLog;
+    QTimer limit;
+};

@@ -1,0 +1,58 @@
+#include "audio/mediafiles.h"
+
+#include "app/filenames.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QUrl>
+
+namespace MediaFiles {
+
+bool isMediaName(const QString &fileName, const QString &mimeName)
+{
+    // The upload dialog's types first, then what people commonly keep speech in.
+    static const QStringList suffixes = { QStringLiteral("pcm"), QStringLiteral("wav"),
+        QStringLiteral("amr"), QStringLiteral("wma"), QStringLiteral("mp3"), QStringLiteral("m4a"),
+        QStringLiteral("aac"), QStringLiteral("mp4"), QStringLiteral("3gp"), QStringLiteral("flac"),
+        QStringLiteral("ogg"), QStringLiteral("oga"), QStringLiteral("opus"), QStringLiteral("mka"),
+        QStringLiteral("aiff"), QStringLiteral("aif"), QStringLiteral("au"), QStringLiteral("webm"),
+        QStringLiteral("mkv"), QStringLiteral("avi"), QStringLiteral("mov"), QStringLiteral("wmv"),
+        QStringLiteral("m4v"), QStringLiteral("mpg"), QStringLiteral("mpeg"),
+        QStringLiteral("flv") };
+    if (suffixes.contains(FileNames::suffix(FileNames::fileName(fileName)).toLower()))
+        return true;
+    return mimeName.startsWith(QLatin1String("audio/"))
+        || mimeName.startsWith(QLatin1String("video/"));
+}
+
+QString localPath(const QString &argument, const QString &workingDir)
+{
+    if (argument.isEmpty())
+        return QString();
+    if (argument.startsWith(QLatin1String("file:"))) {
+        const QUrl url(argument);
+        return url.isLocalFile() ? FileNames::withSlashes(QDir::cleanPath(url.toLocalFile()))
+                                 : QString();
+    }
+    // Anything else with a scheme ("http://...") is not a file here.
+    if (argument.contains(QLatin1String("://")))
+        return QString();
+    return FileNames::withSlashes(QDir::cleanPath(QDir(workingDir).absoluteFilePath(argument)));
+}
+
+QStringList existingMediaFiles(const QStringList &paths)
+{
+    const QMimeDatabase mimes;
+    QStringList files;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (path.isEmpty() || files.contains(path) || !info.isFile() || !info.isReadable())
+            continue;
+        if (isMediaName(info.fileName(), mimes.mimeTypeForFile(info).name()))
+            files.append(path);
+    }
+    return files;
+}
+
+} // namespace MediaFiles

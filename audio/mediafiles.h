@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Which files from outside the window (dropped, given on the command line, handed over by a
+// second start) may join the task list.
+namespace MediaFiles {
+
+// True for an audio or video file: a suffix the program knows (case ignored) or a MIME type
+// "audio/..." or "video/...".
+bool isMediaName(const QString &fileName, const QString &mimeName);
+
+// A command-line argument or dropped URL text as an absolute local path with "/" separators:
+// "file:" URLs become paths, relative paths are taken against workingDir. Empty for any other
+// URL and for an empty argument.
+QString localPath(const QString &argument, const QString &workingDir);
+
+// The existing regular audio and video files among absolute paths (links followed to check,
+// kept as given), in their order, each once. Folders, vanished files and anything else are left
+// out.
+QStringList existingMediaFiles(const QStringList &paths);
+
+} // namespace MediaFiles

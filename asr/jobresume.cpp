@@ -28,6 +28,15 @@ void JobResume::beginFile(const ResumeIdentity &identity)
     store.remove(identity.sourcePath);
 }
 
+QString JobResume::preparingText(const QString &usual) const
+{
+    if (resumedCount > 0)
+        return ResumeRules::resumeText(resumedCount);
+    if (!canKeep && !store.folder().isEmpty())
+        return ResumeRules::notKeptText();
+    return usual;
+}
+
 bool JobResume::segmentsCut(int segmentCount)
 {
     const bool fits = resumedCount == 0 || segmentCount == state.segmentCount;

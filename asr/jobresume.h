@@ -13,8 +13,9 @@
 class JobResume
 {
 public:
-    // An empty folder keeps nothing.
-    explicit JobResume(const QString &stateFolder);
+    // Without a folder nothing is kept, and nothing is said about it.
+    explicit JobResume(const QString &stateFolder = QString());
+    void setFolder(const QString &stateFolder) { store = ResumeStore(stateFolder); }
 
     // At the start of a file. Takes over the kept segments when the earlier run can go on,
     // and drops a state that no longer fits.
@@ -25,6 +26,9 @@ public:
     int firstSegment() const { return resumedCount; }
     // False when the state folder cannot be written: the job runs, but nothing is kept.
     bool keeping() const { return canKeep; }
+    // What the start button shows while the file is prepared: that it resumes and where, that
+    // nothing is kept, or usual.
+    QString preparingText(const QString &usual) const;
     // Once the file is cut. False when the kept segments do not belong to this cutting: they
     // are dropped, and the job starts over with segment 0.
     bool segmentsCut(int segmentCount);

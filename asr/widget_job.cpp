@@ -14,6 +14,7 @@
 #include "app/appglobals.h"
 #include "app/filenames.h"
 #include "asr/backoff.h"
+#include "asr/jobresume.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
@@ -171,8 +172,7 @@ void Widget::sendFirstSegment()
     request.clientId = AppGlobals::clientId;
     request.token = accessToken;
     request.language = languageCombo->currentText();
-    http->httpPost(
-        SpeechRequestId, recognitionUrl(serviceBaseUrl), buildRecognitionBody(request));
+    http->httpPost(SpeechRequestId, recognitionUrl(serviceBaseUrl), buildRecognitionBody(request));
 
     if (!recognitionTimer) {
         recognitionTimer = new QTimer(this);
@@ -197,6 +197,7 @@ void Widget::readRecognitionReply(const QByteArray &body)
     case RecognitionReply::Text:
         if (reply.hasText)
             textEdit->append(reply.text + QLatin1Char('\n'));
+        resume->recognised({ reply.hasText, reply.text });
         if (!segmentFiles.isEmpty())
             QFile::remove(segmentFiles.takeFirst());
         slotBeginUpload();
@@ -235,6 +236,7 @@ void Widget::finishTaskFile()
         failJob(QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
         return;
     }
+    resume->fileDone();
 
     const int entry = taskBoxIndexOf(FileNames::fileName(taskFiles.first()));
     if (entry >= 0)

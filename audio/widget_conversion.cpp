@@ -2,6 +2,7 @@
 
 #include "app/appglobals.h"
 #include "app/filenames.h"
+#include "asr/jobresume.h"
 #include "audio/ffmpegargs.h"
 #include "audio/ffmpegrunner.h"
 #include "audio/wavinfo.h"
@@ -79,6 +80,8 @@ void Widget::convertAudioFormat()
     const QString source = taskFiles.first();
     jobSourceFile = source;
     AppGlobals::taskBasePath = FileNames::withoutSuffix(source);
+    resume->beginFile(ResumeIdentity::of(source, languageCombo->currentText(), serviceBaseUrl));
+    startConvertButton->setText(resume->preparingText(startConvertButton->text()));
 
     if (FfmpegArgs::isRawPcm(source)) {
         const bool goOn = Dialogs::current().question(nullptr, QStringLiteral("提示"),

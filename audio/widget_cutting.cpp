@@ -1,6 +1,7 @@
 #include "ui/widget.h"
 
 #include "app/appglobals.h"
+#include "asr/jobresume.h"
 #include "audio/audiotexts.h"
 #include "audio/durationparser.h"
 #include "audio/ffmpegargs.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTextEdit>
 
 void Widget::clearFolder(QString path)
 {
@@ -69,6 +71,20 @@ void Widget::beginSegments(int seconds)
 {
     audioSeconds = seconds;
     segmentFiles.clear();
+    // Segments an earlier run recognised are shown first and neither cut nor sent again.
+    const int count = seconds < FfmpegArgs::segmentSeconds ? 1 : FfmpegArgs::segmentCount(seconds);
+    if (resume->segmentsCut(count)) {
+        for (const RecognisedSegment &segment : resume->keptSegments()) {
+            if (segment.hasText)
+                textEdit->append(segment.text + QLatin1Char('\n'));
+        }
+    }
+    const int first = resume->firstSegment();
+    if (first >= count) {
+        segmentCount = count;
+        slotBeginUpload();
+        return;
+    }
     if (seconds < FfmpegArgs::segmentSeconds) {
         const QString segment = FfmpegArgs::segmentPath(AppGlobals::appDir, 0);
         QFile::remove(segment);
@@ -82,8 +98,8 @@ void Widget::beginSegments(int seconds)
         slotBeginUpload();
         return;
     }
-    segmentCount = FfmpegArgs::segmentCount(seconds);
-    segmentIndex = 0;
+    segmentCount = count;
+    segmentIndex = first;
     startCut();
 }
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <phonon/AudioOutput>
 #include <phonon/MediaObject>
 #include <phonon/Path>
@@ -246,5 +248,7 @@ private:
     int jobGeneration = 0;
     class QEventLoop *delayLoop = nullptr;
     QTimer *recognitionTimer = nullptr;
+    // What the job keeps of each file, so that a job that ended early goes on where it ended.
+    std::unique_ptr<class JobResume> resume;
     // ---- end speech ----
 };

@@ -1,6 +1,7 @@
 #include "ui/widget.h"
 
 #include "app/appglobals.h"
+#include "asr/jobresume.h"
 #include "asr/qthttpclass.h"
 #include "ui/mylistwidget.h"
 
@@ -360,6 +361,10 @@ void Widget::createFoldersAndLists()
     }
     loadWavList();
     loadTxtList();
+    // Kept states of files that are gone would never be used again.
+    const QString states = ResumeStore::defaultFolder(appDir);
+    ResumeStore(states).removeStale();
+    resume.reset(new JobResume(states));
 }
 
 void Widget::createTimers()

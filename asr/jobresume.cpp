@@ -28,13 +28,13 @@ void JobResume::beginFile(const ResumeIdentity &identity)
     store.remove(identity.sourcePath);
 }
 
-QString JobResume::preparingText(const QString &usual) const
+QString JobResume::preparingText() const
 {
     if (resumedCount > 0)
         return ResumeRules::resumeText(resumedCount);
     if (!canKeep && !store.folder().isEmpty())
         return ResumeRules::notKeptText();
-    return usual;
+    return QString();
 }
 
 bool JobResume::segmentsCut(int segmentCount)

@@ -26,9 +26,9 @@ public:
     int firstSegment() const { return resumedCount; }
     // False when the state folder cannot be written: the job runs, but nothing is kept.
     bool keeping() const { return canKeep; }
-    // What the start button shows while the file is prepared: that it resumes and where, that
-    // nothing is kept, or usual.
-    QString preparingText(const QString &usual) const;
+    // What the start button shows while the file is prepared: that it resumes and where, or
+    // that nothing is kept; empty when neither.
+    QString preparingText() const;
     // Once the file is cut. False when the kept segments do not belong to this cutting: they
     // are dropped, and the job starts over with segment 0.
     bool segmentsCut(int segmentCount);

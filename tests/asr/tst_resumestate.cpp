@@ -184,6 +184,19 @@ void TestResumeState::unwritableFolderKeepsNothing()
     QVERIFY(!store.usable());
     QVERIFY(!store.save(sampleState()));
     store.removeStale();
+
+    // The job runs on and says that nothing is kept; without a folder it says nothing.
+    JobResume job(blocked);
+    job.beginFile(ResumeIdentity::of(blocked, QStringLiteral("英文"), QString()));
+    QVERIFY(!job.keeping());
+    QCOMPARE(job.preparingText(), QStringLiteral("不保存进度..."));
+    QVERIFY(job.segmentsCut(2));
+    job.recognised({ true, QStringLiteral("text") });
+    job.fileDone();
+    JobResume none;
+    none.beginFile(ResumeIdentity::of(blocked, QStringLiteral("英文"), QString()));
+    QVERIFY(none.preparingText().isEmpty());
+
     QFile kept(blocked);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("x"));
@@ -249,6 +262,7 @@ void TestResumeState::jobResumeFollowsTheFile()
     JobResume second(states);
     second.beginFile(identity("英文"));
     QCOMPARE(second.firstSegment(), 2);
+    QCOMPARE(second.preparingText(), QStringLiteral("续转:第3段"));
     QCOMPARE(second.keptSegments(),
         (QVector<RecognisedSegment> { { true, QStringLiteral("one") }, { false, QString() } }));
     QVERIFY(second.segmentsCut(3));

@@ -74,10 +74,11 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
             fail(NoFfmpeg);
     });
     // The token object hears its own replies.
-    connect(http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
-        if (requestId == SpeechRequestId)
-            readReply(requestId, body);
-    });
+    connect(
+        http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
+            if (requestId == SpeechRequestId)
+                readReply(requestId, body);
+        });
     connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &) {
         if (requestId == SpeechRequestId)
             readError(requestId);
@@ -333,8 +334,8 @@ void TranscriptionJob::startCut()
     // ffmpeg would stop and ask before overwriting a file left from an earlier run.
     QFile::remove(segment);
     jobData.segmentFiles.append(segment);
-    audio->startCut(cutSource, FfmpegArgs::segmentStart(index), segment,
-        index == jobData.segmentCount - 1);
+    audio->startCut(
+        cutSource, FfmpegArgs::segmentStart(index), segment, index == jobData.segmentCount - 1);
 }
 
 void TranscriptionJob::cutFinished(bool ok)
@@ -346,8 +347,7 @@ void TranscriptionJob::cutFinished(bool ok)
         return;
     }
     ++jobData.segmentIndex;
-    emit statusTextChanged(
-        AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
+    emit statusTextChanged(AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
     if (jobData.segmentIndex >= jobData.segmentCount) {
         beginUpload();
         return;
@@ -360,8 +360,7 @@ void TranscriptionJob::beginUpload()
     // A step that finished after a stop must not restart the job.
     if (!isRunning())
         return;
-    setStep(Step::Uploading,
-        uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
+    setStep(Step::Uploading, uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
     if (jobData.segmentFiles.isEmpty()) {
         finishFile();
         return;

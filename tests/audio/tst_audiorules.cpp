@@ -82,9 +82,8 @@ void TestAudioRules::arguments_data()
                                                 << words("-f|s16le|-ar|16000|-ac|1|-i|/x/talk.PCM");
     QTest::newRow("first cut") << FfmpegArgs::cut(odd, 0, out)
                                << (words("-i") << odd << words("-acodec|copy|-ss|0|-t|59") << out);
-    QTest::newRow("last cut runs to the end")
-        << FfmpegArgs::cut(odd, 118, out, true)
-        << (words("-i") << odd << words("-acodec|copy|-ss|118") << out);
+    QTest::newRow("last cut runs to the end") << FfmpegArgs::cut(
+        odd, 118, out, true) << (words("-i") << odd << words("-acodec|copy|-ss|118") << out);
     QTest::newRow("cut of raw pcm") << FfmpegArgs::cut(str("/x/a.pcm"), 118,
         out) << (words("-f|s16le|-ar|16000|-ac|1|-i|/x/a.pcm|-acodec|copy|-ss|118|-t|59") << out);
     QTest::newRow("converted path without suffix")
@@ -299,6 +298,14 @@ void TestAudioRules::wavHeader()
     QVERIFY(!WavInfo::fromBytes("hello text\n").valid);
     QVERIFY(!WavInfo::fromBytes(bytes.left(data)).valid);
     QVERIFY(!WavInfo::fromFile(dir.filePath(QStringLiteral("missing.wav"))).valid);
+
+    // A chunk of odd size before the data is followed by a pad byte that belongs to no chunk.
+    QByteArray padded = bytes;
+    padded.insert(data, QByteArray("LIST\x03\0\0\0abc\0", 12));
+    const WavInfo afterOdd = WavInfo::fromBytes(padded);
+    QVERIFY(afterOdd.isPcm16kMono());
+    QCOMPARE(afterOdd.dataOffset, qint64(data + 12 + 8));
+    QCOMPARE(afterOdd.frames(), qint64(12000));
 }
 
 QTEST_APPLESS_MAIN(TestAudioRules)

@@ -141,6 +141,9 @@ void TranscriptionJob::start()
     }
     if (tokenRequest->isEmpty()) {
         setStep(Step::Authenticating, QStringLiteral("认证中..."));
+        // Whoever heard the step may have stopped the job already.
+        if (current != Step::Authenticating)
+            return;
         tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
         return;
     }
@@ -220,6 +223,8 @@ void TranscriptionJob::convertAudioFormat()
     if (!isRunning())
         return;
     setStep(Step::Converting, QStringLiteral("预处理..."));
+    if (current != Step::Converting)
+        return;
     if (jobData.taskFiles.isEmpty()) {
         setIdle();
         return;
@@ -281,6 +286,8 @@ void TranscriptionJob::getAudioLength()
         return;
     }
     setStep(Step::Probing);
+    if (current != Step::Probing)
+        return;
     cutSource = jobData.taskFiles.first();
     audio->startProbe(cutSource);
 }
@@ -324,7 +331,8 @@ void TranscriptionJob::beginSegments(int seconds)
     }
     jobData.segmentIndex = resume.firstSegment();
     setStep(Step::Cutting);
-    startCut();
+    if (current == Step::Cutting)
+        startCut();
 }
 
 void TranscriptionJob::startCut()
@@ -348,6 +356,8 @@ void TranscriptionJob::cutFinished(bool ok)
     }
     ++jobData.segmentIndex;
     emit statusTextChanged(AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
+    if (current != Step::Cutting)
+        return;
     if (jobData.segmentIndex >= jobData.segmentCount) {
         beginUpload();
         return;
@@ -361,6 +371,8 @@ void TranscriptionJob::beginUpload()
     if (!isRunning())
         return;
     setStep(Step::Uploading, uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
+    if (current != Step::Uploading)
+        return;
     if (jobData.segmentFiles.isEmpty()) {
         finishFile();
         return;
@@ -427,7 +439,8 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
     case RecognitionReply::Retry: {
         const int seconds = Backoff::drawSeconds();
         setStep(Step::BackingOff, retryText(seconds));
-        backoff->start(seconds * Backoff::millisecondsPerSecond());
+        if (current == Step::BackingOff)
+            backoff->start(seconds * Backoff::millisecondsPerSecond());
         break;
     }
     case RecognitionReply::ServiceError:

@@ -237,6 +237,8 @@ void TranscriptionJob::convertAudioFormat()
     const QString resumeNote = resume.preparingText();
     if (!resumeNote.isEmpty())
         emit statusTextChanged(resumeNote);
+    if (current != Step::Converting)
+        return;
 
     if (FfmpegArgs::isRawPcm(source)) {
         if (askRawPcm) {

@@ -257,6 +257,13 @@ void TranscriptionJob::convertAudioFormat()
     // A restart after a stop or an error begins with the file as the user added it.
     restoreTaskFront();
     source = jobData.taskFiles.first();
+    resume.setFolder(config.resumeFolder);
+    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl));
+    const QString resumeNote = resume.preparingText();
+    if (!resumeNote.isEmpty())
+        emit statusTextChanged(resumeNote);
+    if (current != Step::Converting)
+        return;
 
     if (FfmpegArgs::isRawPcm(source)) {
         if (askRawPcm) {
@@ -321,6 +328,22 @@ void TranscriptionJob::beginSegments(int seconds)
 {
     jobData.audioSeconds = seconds;
     jobData.segmentFiles.clear();
+    jobData.segmentCount
+        = seconds < FfmpegArgs::segmentSeconds ? 1 : FfmpegArgs::segmentCount(seconds);
+    // Segments an earlier run recognised are shown first and neither cut nor sent again.
+    if (resume.segmentsCut(jobData.segmentCount)) {
+        const QPointer<TranscriptionJob> alive(this);
+        const QVector<RecognisedSegment> kept = resume.keptSegments();
+        for (int index = 0; index < kept.size(); ++index) {
+            appendSegmentText(index, kept[index].text, kept[index].hasText);
+            if (!alive || current != Step::Probing)
+                return;
+        }
+    }
+    if (resume.firstSegment() >= jobData.segmentCount) {
+        beginUpload();
+        return;
+    }
     if (seconds < FfmpegArgs::segmentSeconds) {
         const QString segment = segmentPath(0);
         QFile::remove(segment);
@@ -330,12 +353,10 @@ void TranscriptionJob::beginSegments(int seconds)
             return;
         }
         jobData.segmentFiles.append(segment);
-        jobData.segmentCount = 1;
         beginUpload();
         return;
     }
-    jobData.segmentCount = FfmpegArgs::segmentCount(seconds);
-    jobData.segmentIndex = 0;
+    jobData.segmentIndex = resume.firstSegment();
     setStep(Step::Cutting);
     if (current == Step::Cutting)
         startCut();
@@ -431,7 +452,10 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
     switch (reply.kind) {
     case RecognitionReply::Text: {
         const QPointer<TranscriptionJob> alive(this);
-        appendSegmentText(reply.text, reply.hasText);
+        // Kept before it is shown: whoever shows it may end the job.
+        resume.recognised({reply.hasText, reply.text});
+        appendSegmentText(
+            jobData.segmentCount - jobData.segmentFiles.size(), reply.text, reply.hasText);
         if (!alive || current != Step::Uploading)
             return;
         if (!jobData.segmentFiles.isEmpty())
@@ -459,10 +483,9 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
     }
 }
 
-void TranscriptionJob::appendSegmentText(const QString &text, bool hasText)
+void TranscriptionJob::appendSegmentText(int index, const QString &text, bool hasText)
 {
     const int count = jobData.segmentCount;
-    const int index = count - jobData.segmentFiles.size();
     if (hasText) {
         texts.append(text);
         emit textRecognised(text);
@@ -482,6 +505,7 @@ void TranscriptionJob::finishFile()
         fail(SaveFailed);
         return;
     }
+    resume.fileDone();
 
     const QString entry = jobData.taskFiles.takeFirst();
     const QString written = transcript;

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "asr/jobresume.h"
 #include "asr/tokenreply.h"
 
 class AccessToken;
@@ -30,6 +31,9 @@ struct JobSettings
     QString clientId;
     // Language text of the recognition request ("英文", ...).
     QString language;
+    // Where the job keeps what it recognised of each file, so that a run that ended early goes
+    // on where it ended; empty keeps nothing.
+    QString resumeFolder;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
 };
@@ -150,8 +154,8 @@ private:
     // Where a resumed job would start: the segment sent next.
     QString nextSegment() const;
     void sendSegment(const QString &segment);
-    // Where each recognised text joins the transcript.
-    void appendSegmentText(const QString &text, bool hasText);
+    // Where each recognised text joins the transcript; index counts from 0.
+    void appendSegmentText(int index, const QString &text, bool hasText);
     void finishFile();
     QString segmentPath(int index) const;
 
@@ -174,4 +178,5 @@ private:
     // The converted copy this job made and will remove; empty when there is none.
     QString converted;
     QString cutSource;
+    JobResume resume;
 };

@@ -4,6 +4,7 @@
 #include "asr/accesstoken.h"
 #include "app/programlayout.h"
 #include "asr/qthttpclass.h"
+#include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "audio/recorder.h"
@@ -372,6 +373,8 @@ void Widget::createFoldersAndLists()
     ProgramLayout::createWorkFolders(AppGlobals::appDir);
     loadWavList();
     loadTxtList();
+    // Kept states of files that are gone would never be used again.
+    ResumeStore(ResumeStore::defaultFolder(appDir)).removeStale();
 }
 
 void Widget::createTimers()

@@ -12,6 +12,7 @@
 #include "app/appglobals.h"
 #include "app/filenames.h"
 #include "asr/accesstoken.h"
+#include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "ui/dialogs.h"
@@ -134,6 +135,7 @@ void Widget::slotBeginCover()
     settings.transcriptFolder = AppGlobals::appDir + QStringLiteral("/myWordFiles");
     settings.clientId = AppGlobals::clientId;
     settings.language = languageCombo->currentText();
+    settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     job->setSettings(settings);

@@ -10,6 +10,7 @@
 
 #include "asr/backoff.h"
 #include "asr/qthttpclass.h"
+#include "common/drivenjob.h"
 #include "common/scripteddialogs.h"
 #include "common/scriptedhttppeer.h"
 #include "faultkit.h"
@@ -537,7 +538,7 @@ void FaultsTest::programKilledMidJobLosesNothing()
     // The job runs in a program of its own, which is killed once it is cutting or uploading.
     QProcess driver;
     driver.start(QCoreApplication::applicationFilePath(),
-                 {QStringLiteral("--drive-job"), home->path(), longFile, service->baseUrl()});
+                 DrivenJob::arguments(home->path(), longFile, service->baseUrl()));
     QVERIFY(driver.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QDir(home->filePath(QStringLiteral("myTmpWAVFiles")))
                                      .entryList(QDir::Files)
@@ -681,25 +682,10 @@ void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
     QVERIFY(window->wavFiles.contains(window->recordFile));
 }
 
-// Runs one job in this process until it is killed; used by the crash case above.
-static int driveJob(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    AppGlobals::appDir = QString::fromLocal8Bit(argv[2]);
-    ScriptedDialogs dialogs;
-    Widget window;
-    window.setServiceBaseUrl(QString::fromLocal8Bit(argv[4]));
-    window.languageCombo->setCurrentText(QStringLiteral("英文"));
-    dialogs.openResults.enqueue({QString::fromLocal8Bit(argv[3])});
-    window.slotLoadWav();
-    window.startConvertButton->click();
-    return app.exec();
-}
-
 int main(int argc, char *argv[])
 {
-    if (argc == 5 && qstrcmp(argv[1], "--drive-job") == 0)
-        return driveJob(argc, argv);
+    if (DrivenJob::requested(argc, argv))
+        return DrivenJob::run(argc, argv);
     QApplication app(argc, argv);
     FaultsTest test;
     return QTest::qExec(&test, argc, argv);

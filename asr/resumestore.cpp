@@ -1,0 +1,98 @@
+#include "asr/resumestore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+// A write in progress takes milliseconds; an older leftover is from a process that was killed.
+const int leftoverAgeSeconds = 600;
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+ResumeStore::ResumeStore(const QString &folder)
+    : stateFolder(folder)
+{ }
+
+QString ResumeStore::defaultFolder(const QString &appDir)
+{
+    return appDir + QStringLiteral("/myResumeFiles");
+}
+
+QString ResumeStore::pathFor(const QString &sourcePath) const
+{
+    return stateFolder + QLatin1Char('/') + ResumeRules::stateFileName(sourcePath);
+}
+
+bool ResumeStore::usable() const
+{
+    return !stateFolder.isEmpty() && QDir().mkpath(stateFolder) && QFileInfo(stateFolder).isDir();
+}
+
+bool ResumeStore::save(const ResumeState &state) const
+{
+    if (!usable())
+        return false;
+    QSaveFile file(pathFor(state.identity.sourcePath));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = ResumeRules::serialize(state);
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return false;
+#ifdef Q_OS_UNIX
+    // On disk before the rename, so a power loss cannot leave the new name on empty blocks.
+    if (::fsync(file.handle()) != 0)
+        return false;
+#endif
+    return file.commit();
+}
+
+bool ResumeStore::load(const QString &sourcePath, ResumeState *state) const
+{
+    if (stateFolder.isEmpty())
+        return false;
+    ResumeState read;
+    if (ResumeRules::parse(readFile(pathFor(sourcePath)), &read) != ResumeRules::ParseResult::Ok
+        || read.identity.sourcePath != sourcePath)
+        return false;
+    *state = read;
+    return true;
+}
+
+void ResumeStore::remove(const QString &sourcePath) const
+{
+    if (!stateFolder.isEmpty())
+        QFile::remove(pathFor(sourcePath));
+}
+
+void ResumeStore::removeStale() const
+{
+    if (stateFolder.isEmpty())
+        return;
+    static const QRegularExpression leftover(QStringLiteral("^[0-9a-f]{40}\\.json\\..+$"));
+    QDir folder(stateFolder);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QFileInfo &entry : folder.entryInfoList(QDir::Files | QDir::Hidden)) {
+        const QString name = entry.fileName();
+        if (ResumeRules::isStateFileName(name)) {
+            const QString source = ResumeRules::sourceOf(readFile(entry.filePath()));
+            if (source.isEmpty() || !QFileInfo(source).isFile())
+                folder.remove(name);
+        } else if (leftover.match(name).hasMatch()
+            && entry.lastModified().toUTC().secsTo(now) > leftoverAgeSeconds) {
+            folder.remove(name);
+        }
+    }
+}

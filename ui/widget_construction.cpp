@@ -2,6 +2,7 @@
 
 #include "app/appglobals.h"
 #include "asr/qthttpclass.h"
+#include "asr/recognitionrequest.h"
 #include "ui/mylistwidget.h"
 
 #include <QComboBox>
@@ -290,10 +291,9 @@ void Widget::buildTaskStrip()
     connect(
         taskFileCombo, SIGNAL(currentIndexChanged(QString)), this, SLOT(slotAudioChanged(QString)));
 
-    const QStringList languages = { QStringLiteral("中文近场"), QStringLiteral("中文远场"),
-        QStringLiteral("英文"), QStringLiteral("粤语"), QStringLiteral("四川话") };
     languageCombo = new QComboBox(taskBar);
-    languageCombo->addItems(languages);
+    for (const RecognitionLanguage &language : recognitionLanguages())
+        languageCombo->addItem(language.text);
     languageCombo->setGeometry(372, 7, 80, 26);
     languageCombo->setStyleSheet(css(kComboStyle));
     languageCombo->setFocusPolicy(Qt::NoFocus);

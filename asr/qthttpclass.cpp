@@ -9,6 +9,8 @@ namespace {
 const char RequestIdProperty[] = "tovRequestId";
 // Set on replies the caller abandoned; their finished() is swallowed.
 const char AbandonedProperty[] = "tovAbandoned";
+// Set on replies cut off at the size limit; what was read of them is kept here.
+const char CutOffProperty[] = "tovCutOff";
 } // namespace
 
 QtHttpClass::QtHttpClass()
@@ -42,6 +44,24 @@ void QtHttpClass::track(QNetworkReply *reply, int id)
 {
     reply->setProperty(RequestIdProperty, id);
     outstanding.append(reply);
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { limitSize(reply); });
+}
+
+void QtHttpClass::limitSize(QNetworkReply *reply)
+{
+    if (maxReplyBytes <= 0 || reply->property(CutOffProperty).isValid())
+        return;
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool tooLong = reply->bytesAvailable() > maxReplyBytes
+        || (declared.isValid() && declared.toLongLong() > maxReplyBytes);
+    if (!tooLong)
+        return;
+    // Enough to show the reply is too long; the rest is never taken into memory.
+    QByteArray head = reply->read(maxReplyBytes + 1);
+    if (head.size() <= maxReplyBytes)
+        head.append(QByteArray(int(maxReplyBytes + 1 - head.size()), ' '));
+    reply->setProperty(CutOffProperty, head);
+    reply->abort();
 }
 
 void QtHttpClass::abortRequests(int requestId)
@@ -76,10 +96,11 @@ void QtHttpClass::sltReplyFinished(QNetworkReply *reply)
         return; // already reported once
     const QVariant idValue = reply->property(RequestIdProperty);
     const int id = idValue.isValid() ? idValue.toInt() : requestId;
-    const QByteArray body = reply->readAll();
+    const QVariant cutOff = reply->property(CutOffProperty);
+    const QByteArray body = cutOff.isValid() ? cutOff.toByteArray() : reply->readAll();
     // Deleted later, so a receiving slot may send the next request right away.
     reply->deleteLater();
-    if (reply->error() == QNetworkReply::NoError)
+    if (cutOff.isValid() || reply->error() == QNetworkReply::NoError)
         emit sigReplyFinish(id, body);
     else
         emit sigReplyError(id, body);

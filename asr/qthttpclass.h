@@ -28,6 +28,9 @@ public:
     void abortRequests(int requestId);
     // Number of requests with that number that have not been answered yet.
     int outstandingRequests(int requestId) const;
+    // Replies longer than this are cut off while they are read and reported with the bytes read
+    // so far (one more than the limit at least); 0 reads replies of any length.
+    void setMaxReplyBytes(qint64 bytes) { maxReplyBytes = bytes; }
 
 signals:
     void sigReplyFinish(int requestId, QByteArray body);
@@ -43,6 +46,8 @@ public:
 
 private:
     void track(QNetworkReply *reply, int id);
+    void limitSize(QNetworkReply *reply);
 
     QList<QNetworkReply *> outstanding;
+    qint64 maxReplyBytes = 0;
 };

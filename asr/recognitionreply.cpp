@@ -82,3 +82,11 @@ QString retryText(int seconds)
 {
     return QStringLiteral("重申请: %1秒").arg(seconds);
 }
+
+QString transcriptText(const QStringList &texts)
+{
+    QStringList paragraphs;
+    for (const QString &text : texts)
+        paragraphs << text + QLatin1Char('\n');
+    return paragraphs.join(QLatin1Char('\n'));
+}

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // What a recognition reply tells the job to do.
 struct RecognitionReply
@@ -38,3 +39,7 @@ QString messageForErrNo(int errNo);
 QString uploadProgressText(int segmentCount, int segmentsLeft);
 // Start button text during the back-off wait.
 QString retryText(int seconds);
+
+// The transcript of the recognised texts as the text pane holds them: each text ends with a
+// line break, and an empty line parts consecutive texts.
+QString transcriptText(const QStringList &texts);

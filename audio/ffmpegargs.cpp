@@ -65,7 +65,17 @@ int segmentStart(int index)
 
 QString segmentPath(const QString &appDir, int index)
 {
-    return appDir + QStringLiteral("/myTmpWAVFiles/%1.wav").arg(index);
+    return segmentFile(appDir + QStringLiteral("/myTmpWAVFiles"), index);
+}
+
+QString segmentFile(const QString &folder, int index)
+{
+    return folder + QStringLiteral("/%1.wav").arg(index);
+}
+
+int segmentEnd(int index, int seconds)
+{
+    return qMin(segmentStart(index) + segmentSeconds, qMax(seconds, segmentStart(index)));
 }
 
 } // namespace FfmpegArgs

@@ -28,5 +28,9 @@ QString convertedPath(const QString &source);
 int segmentCount(int seconds);
 int segmentStart(int index);
 QString segmentPath(const QString &appDir, int index);
+// Segment index of a job whose segments go to folder: "<folder>/<index>.wav".
+QString segmentFile(const QString &folder, int index);
+// The second where a segment ends: 59 s after its start, or the end of the audio.
+int segmentEnd(int index, int seconds);
 
 } // namespace FfmpegArgs

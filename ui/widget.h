@@ -6,11 +6,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <phonon/AudioOutput>
 #include <phonon/MediaObject>
 #include <phonon/Path>
 #include <phonon/SeekSlider>
 
+class QCloseEvent;
 class QComboBox;
 class QListWidgetItem;
 class QMouseEvent;
@@ -19,24 +22,28 @@ class QTextEdit;
 class QTimer;
 class MyListWidget;
 class QtHttpClass;
+class Recorder;
+class TranscriptionJob;
 
-// The one window of the program. Its code is split by concern:
+// The one window of the program. It shows and wires; the work is done by objects of the core
+// library that it owns: the transcription job (asr/transcriptionjob.h), with its audio steps
+// and access token, and the recorder (audio/recorder.h). Its code is split by concern:
 //   ui/widget_construction.cpp   building the window and wiring it
 //   ui/widget_frame.cpp          lists shown/hidden, maximise, drag, home page, exit
 //   ui/widget_library.cpp        folders, library lists, delete/rename/save as
 //   ui/widget_textpane.cpp       opening and saving transcripts
-//   audio/widget_devices.cpp     input device list
-//   audio/widget_recording.cpp   recording and its clock
-//   audio/widget_tasklist.cpp    the task list (upload, add, clear)
-//   audio/widget_conversion.cpp  conversion to 16 kHz mono WAV
-//   audio/widget_cutting.cpp     duration probe and segment cutting
-//   audio/widget_playback.cpp    playing the current task file
-//   asr/widget_token.cpp         the access token
-//   asr/widget_job.cpp           the transcription job
+//   ui/widget_devices.cpp        input device list
+//   ui/widget_recording.cpp      recording and its clock
+//   ui/widget_tasklist.cpp       the task list (upload, add, clear)
+//   ui/widget_playback.cpp       playing the current task file
+//   ui/widget_job.cpp            the job's slots and what the window shows of it
 class Widget : public QLabel
 {
     Q_OBJECT
     Q_DISABLE_COPY(Widget)
+
+    // Made first: the members that show the job's data are references into it.
+    std::unique_ptr<TranscriptionJob> job;
 
 public:
     Widget();
@@ -59,9 +66,13 @@ public:
     void setTokenTimeoutMs(int ms) { tokenTimeoutMs = ms; }
     void setRecognitionTimeoutMs(int ms) { recognitionTimeoutMs = ms; }
     // Replaces the platform's capture input of the recording command (machines without a microphone).
-    void setCaptureInputOverride(const QStringList &args) { captureInputOverride = args; }
+    void setCaptureInputOverride(const QStringList &args);
+
+    TranscriptionJob *transcriptionJob() const { return job.get(); }
 
 protected:
+    // Every way of closing (title bar, window manager, close()) ends the job and a recording.
+    void closeEvent(QCloseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -146,19 +157,19 @@ public:
     bool dragging = false;
     QPoint dragPos;
     QtHttpClass *http = nullptr;
-    QString accessToken;
-    QString sessionKey;
-    QString refreshToken;
-    QString sessionSecret;
-    int tokenExpiresIn = 0;
-    int lastErrNo = 0;
-    QStringList taskFiles;
-    QStringList segmentFiles;
+    QString &accessToken;
+    QString &sessionKey;
+    QString &refreshToken;
+    QString &sessionSecret;
+    int &tokenExpiresIn;
+    int &lastErrNo;
+    QStringList &taskFiles;
+    QStringList &segmentFiles;
     QStringList wavFiles;
     QStringList txtFiles;
-    int audioSeconds = 0;
-    int segmentCount = 0;
-    int segmentIndex = 0;
+    int &audioSeconds;
+    int &segmentCount;
+    int &segmentIndex;
     QComboBox *languageCombo = nullptr;
     QComboBox *deviceCombo = nullptr;
     QString currentTextFile;
@@ -169,7 +180,7 @@ public:
     Phonon::SeekSlider *seekSlider = nullptr;
 
 private:
-    // ---- window: construction, frame, library, text pane (ui/) ----
+    // ---- window: construction, frame, library, text pane ----
     void setUpWindow();
     void buildHeader();
     void buildLeftPane();
@@ -186,65 +197,30 @@ private:
     // While a job runs, audio files and the job's own transcript stay as they are: tells the
     // user and returns true when touching this library entry is refused.
     bool refusedWhileJobRuns(bool audio, const QString &path);
+    // Ends the job and a recording before the window goes; idempotent.
+    void endWork();
     // ---- end window ----
 
-    // ---- audio: devices, recording, task list, conversion, cutting, playback (audio/) ----
+    // ---- audio: recording and the task list ----
     // Enables or disables the task-list controls that would pull the front file from under a job.
     void setTaskControlsEnabled(bool enabled);
-    // Ends a running conversion, probe or cut without letting its handler go on.
-    void abortAudioSteps();
-    // Puts the front task entry back to the file as the user added it.
-    void restoreTaskFront();
-    // The front task file as the user added it (before conversion replaced it).
-    QString jobSourceFile;
-    // Replaces the platform's capture input of the recording command (tests: no microphone here).
-    QStringList captureInputOverride;
-    // Starts every ffmpeg run; made on first use.
-    class FfmpegRunner *ffmpegRunner = nullptr;
-    class FfmpegRunner *runner();
-    void onFfmpegFailedToStart(QProcess *process);
     void recordingFailed(const QString &message);
     void finishRecording();
     void addToTaskFront(const QString &path, const QString &boxText);
-    void startCut();
-    void beginSegments(int seconds);
-    // The converted copy's path, and whether a file of that name was there before the run.
-    QString convertTarget;
-    bool convertTargetExisted = false;
-    // The file being probed and cut, and the probe's output so far.
-    QString cutSourceFile;
-    QByteArray probeOutput;
-    bool durationFound = false;
+    Recorder *recorder = nullptr;
     // ---- end audio ----
 
-    // ---- speech: token and job (asr/) ----
-    // The job is running exactly while the stop button is enabled.
+    // ---- the job as the window shows it ----
     bool jobRunning() const;
-    // Start "开始转换" enabled, stop disabled, "关闭文档" enabled, task controls enabled.
-    void setIdleButtons();
-    // Ends the job: every step stopped, front entry restored, the notice shown, Idle buttons.
-    void failJob(const QString &message);
-    // Drops the outstanding request and leaves the back-off wait.
-    void abortSpeechSteps();
+    // Buttons follow the job: Idle when it stops, Running while it runs.
+    void showJobRunning(bool running);
+    void connectJob();
+    void showFileStarted(const QString &transcriptPath);
+    void appendRecognisedText(const QString &text);
+    void showNotice(const QString &message);
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
     QString serviceBaseUrl;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
-    // Start button shows text and is disabled, stop enabled, task controls disabled.
-    void setRunningButtons(const QString &text);
-    void readTokenReply(const QByteArray &body);
-    void readTokenError();
-    // Names the front task file's transcript, lists it and binds the job to it.
-    void prepareTranscript();
-    void sendFirstSegment();
-    void readRecognitionReply(const QByteArray &body);
-    // Writes the transcript, drops the task entry, goes on with the next file or ends.
-    void finishTaskFile();
-    // The transcript this job writes, whatever the text pane is bound to meanwhile.
-    QString jobTranscriptFile;
-    // Changes with every start and stop, so a wait or step of an ended job never goes on.
-    int jobGeneration = 0;
-    class QEventLoop *delayLoop = nullptr;
-    QTimer *recognitionTimer = nullptr;
-    // ---- end speech ----
+    // ---- end job ----
 };

@@ -1,8 +1,12 @@
 #include "ui/widget.h"
 
 #include "app/appglobals.h"
+#include "asr/accesstoken.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionrequest.h"
+#include "asr/transcriptionjob.h"
+#include "audio/audiosteps.h"
+#include "audio/recorder.h"
 #include "ui/mylistwidget.h"
 
 #include <QComboBox>
@@ -51,6 +55,19 @@ QPushButton *makeActionButton(QWidget *parent, const QString &text, const QRect 
 
 Widget::Widget()
     : QLabel(nullptr)
+    // The HTTP client lives as long as the process, like the timers; the job only uses it.
+    , job(std::make_unique<TranscriptionJob>(new QtHttpClass()))
+    , accessToken(job->token().accessToken)
+    , sessionKey(job->token().sessionKey)
+    , refreshToken(job->token().refreshToken)
+    , sessionSecret(job->token().sessionSecret)
+    , tokenExpiresIn(job->token().expiresIn)
+    , lastErrNo(job->data().lastErrNo)
+    , taskFiles(job->data().taskFiles)
+    , segmentFiles(job->data().segmentFiles)
+    , audioSeconds(job->data().audioSeconds)
+    , segmentCount(job->data().segmentCount)
+    , segmentIndex(job->data().segmentIndex)
 {
     serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
     setUpWindow();
@@ -68,7 +85,15 @@ Widget::Widget()
     show();
 }
 
-Widget::~Widget() = default;
+Widget::~Widget()
+{
+    // The job and the recorder end what they run before any child of the window goes, and
+    // nothing they do on the way reaches this half-destroyed window.
+    job->disconnect(this);
+    recorder->disconnect(this);
+    endWork();
+    job.reset();
+}
 
 void Widget::setUpWindow()
 {
@@ -142,9 +167,11 @@ void Widget::buildLeftPane()
         QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
     connect(wavListButton, &QPushButton::toggled, this, &Widget::slotWavBtnChecked);
 
+    // An icon rather than a border image, so that a disabled "+" is drawn greyed out.
     addTaskButton = makeButton(wavListButton, QStringLiteral("添加到任务"),
-        "QPushButton {background:transparent; border-image:url(:/images/jia.png);} ",
-        QRect(150, 5, 38, 40));
+        "QPushButton {background:transparent; border:0px;} ", QRect(150, 5, 38, 40));
+    addTaskButton->setIcon(QIcon(QStringLiteral(":/images/jia.png")));
+    addTaskButton->setIconSize(QSize(38, 40));
     connect(addTaskButton, &QPushButton::clicked, this, &Widget::slotAddWav);
 
     txtListButton = new QPushButton(leftPanel);
@@ -205,9 +232,7 @@ void Widget::buildToolStrip()
     deviceCombo = new QComboBox(toolBar);
     deviceCombo->setGeometry(10, 10, 166, 30);
     deviceCombo->setStyleSheet(css(kComboStyle));
-    // The text overload of the signal is what the device slot takes.
-    connect(deviceCombo, SIGNAL(currentIndexChanged(QString)), this,
-        SLOT(slotAudioDeviceChanged(QString)));
+    connect(deviceCombo, &QComboBox::currentTextChanged, this, &Widget::slotAudioDeviceChanged);
 
     recordButton = makeButton(toolBar, QStringLiteral("开始录制"),
         "QPushButton{border:0px solid black; "
@@ -288,8 +313,9 @@ void Widget::buildTaskStrip()
     taskFileCombo->setStyleSheet(css(kComboStyle));
     taskFileCombo->setEditable(true);
     taskFileCombo->setLineEdit(taskLine);
-    connect(
-        taskFileCombo, SIGNAL(currentIndexChanged(QString)), this, SLOT(slotAudioChanged(QString)));
+    // Each change of the current entry, as the text overload of currentIndexChanged reports it.
+    connect(taskFileCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        [this](int index) { slotAudioChanged(taskFileCombo->itemText(index)); });
 
     languageCombo = new QComboBox(taskBar);
     for (const RecognitionLanguage &language : recognitionLanguages())
@@ -298,10 +324,7 @@ void Widget::buildTaskStrip()
     languageCombo->setStyleSheet(css(kComboStyle));
     languageCombo->setFocusPolicy(Qt::NoFocus);
 
-    clearListButton = makeButton(taskBar, QString(),
-        "border:0px;background:#217cff;border-radius:3px;font:14px;color:white",
-        QRect(460, 5, 80, 30));
-    clearListButton->setText(QStringLiteral("清空列表"));
+    clearListButton = makeActionButton(taskBar, QStringLiteral("清空列表"), QRect(460, 5, 80, 30));
     connect(clearListButton, &QPushButton::clicked, this, &Widget::slotOpenWav);
 
     startConvertButton
@@ -328,26 +351,16 @@ void Widget::buildTextPane()
 
 void Widget::createWorkers()
 {
-    using Finished = void (QProcess::*)(int, QProcess::ExitStatus);
-    const Finished finished = &QProcess::finished;
-
-    ffmpegProbeProcess = new QProcess(this);
-    ffmpegProbeProcess->setProcessChannelMode(QProcess::MergedChannels);
-    connect(ffmpegProbeProcess, finished, this, &Widget::slotGetAudioLengthFinish);
-    connect(ffmpegProbeProcess, &QProcess::readyRead, this, &Widget::onReadOutput);
-
-    ffmpegCutProcess = new QProcess(this);
-    connect(ffmpegCutProcess, finished, this, &Widget::slotCutAudioFinish);
-
-    ffmpegRecordProcess = new QProcess(this);
-
-    ffmpegConvertProcess = new QProcess(this);
-    connect(ffmpegConvertProcess, finished, this, &Widget::slotConvertAudioFormatFinish);
-
-    // Lives as long as the process, like the timers.
-    http = new QtHttpClass();
-    connect(http, &QtHttpClass::sigReplyFinish, this, &Widget::slotReadJson);
-    connect(http, &QtHttpClass::sigReplyError, this, &Widget::slotReadJsonError);
+    // The processes are the job's and the recorder's; the window names them.
+    AudioSteps *steps = job->audioSteps();
+    ffmpegProbeProcess = steps->probeProcess();
+    ffmpegCutProcess = steps->cutProcess();
+    ffmpegConvertProcess = steps->convertProcess();
+    recorder = new Recorder(this);
+    ffmpegRecordProcess = recorder->process();
+    connect(recorder, &Recorder::failed, this, &Widget::recordingFailed);
+    http = job->httpClient();
+    connectJob();
 }
 
 void Widget::createFoldersAndLists()
@@ -366,8 +379,7 @@ void Widget::createTimers()
 {
     recordTimer = new QTimer();
     connect(recordTimer, &QTimer::timeout, this, &Widget::sltSetRecordTime);
-    tokenTimer = new QTimer();
-    connect(tokenTimer, &QTimer::timeout, this, &Widget::sltTokenTimeout);
+    tokenTimer = job->accessToken()->timer();
 }
 
 void Widget::createPlayerPath()

@@ -1,14 +1,19 @@
 #include "ui/widget.h"
 
 #include "app/appglobals.h"
+#include "asr/transcriptionjob.h"
+#include "audio/audiosteps.h"
+#include "audio/recorder.h"
 #include "ui/mylistwidget.h"
 
 #include <QDesktopServices>
 #include <QFile>
+#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTextEdit>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -139,27 +144,30 @@ void Widget::slotTxtBtnChecked(bool checked)
 
 void Widget::slotClose()
 {
-    // The job stops first, so that no step handler starts another run during the exit.
-    abortSpeechSteps();
-    abortAudioSteps();
-    // A recording in progress is finished properly, so its file stays playable.
-    if (ffmpegRecordProcess->state() == QProcess::Running) {
-        ffmpegRecordProcess->write("q");
-        ffmpegRecordProcess->waitForBytesWritten(1000);
-        ffmpegRecordProcess->waitForFinished(5000);
-    }
-    // Only the audio tool runs this window started; other programs' processes are left alone.
-    for (QProcess *process :
-        { ffmpegRecordProcess, ffmpegConvertProcess, ffmpegProbeProcess, ffmpegCutProcess }) {
-        if (process->state() != QProcess::NotRunning) {
-            // Their end handlers would report a failure to a window that is going away.
-            const QSignalBlocker quiet(process);
-            process->kill();
-            process->waitForFinished(3000);
-        }
-    }
     QFile::remove(AppGlobals::appDir + QStringLiteral("/recordTest.wav"));
     close();
+}
+
+void Widget::closeEvent(QCloseEvent *event)
+{
+    endWork();
+    QLabel::closeEvent(event);
+}
+
+void Widget::endWork()
+{
+    // The job stops first, so that no step handler starts another run during the exit; only
+    // the audio runs this window started end, other programs' are left alone.
+    job->stop();
+    job->audioSteps()->stop();
+    if (recorder->isRecording()) {
+        // Finished as the quit key finishes it, so the file stays playable.
+        recorder->finish();
+        recordTimer->stop();
+        recordButton->setToolTip(QStringLiteral("开始录制"));
+        const QSignalBlocker blocker(recordButton);
+        recordButton->setChecked(false);
+    }
 }
 
 void Widget::showHomePage()

@@ -3,9 +3,7 @@
 #include "app/appglobals.h"
 #include "app/filenames.h"
 #include "audio/audiotexts.h"
-#include "audio/ffmpegargs.h"
-#include "audio/ffmpegrunner.h"
-#include "platform/captureinput.h"
+#include "audio/recorder.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
 
@@ -19,6 +17,11 @@
 QString Widget::formatRecordTime(int seconds)
 {
     return AudioTexts::clockText(seconds);
+}
+
+void Widget::setCaptureInputOverride(const QStringList &args)
+{
+    recorder->setCaptureInputOverride(args);
 }
 
 void Widget::slotBeginRecord(bool checked)
@@ -36,17 +39,8 @@ void Widget::slotBeginRecord(bool checked)
         return;
     }
 
-    const QString folder = AppGlobals::appDir + QStringLiteral("/myWAVFiles");
-    recordFile = AudioTexts::recordFilePath(folder, QDateTime::currentDateTime(),
+    recordFile = recorder->start(AppGlobals::appDir + QStringLiteral("/myWAVFiles"), audioDevice,
         [this](const QString &path) { return wavFiles.contains(path) || QFileInfo::exists(path); });
-    QStringList capture = CaptureInput::argumentsFor(audioDevice);
-    if (!captureInputOverride.isEmpty()) {
-        capture = captureInputOverride;
-        // A stand-in source (a generated signal) is read at its own pace, as a device would be.
-        if (!capture.contains(QLatin1String("-re")))
-            capture.prepend(QStringLiteral("-re"));
-    }
-    runner()->start(ffmpegRecordProcess, FfmpegArgs::recording(capture, recordFile));
     recordButton->setToolTip(QStringLiteral("停止录制"));
     recordStartTime = QDateTime::currentMSecsSinceEpoch();
     recordTimer->start(500);
@@ -54,16 +48,12 @@ void Widget::slotBeginRecord(bool checked)
 
 void Widget::finishRecording()
 {
-    // The quit key lets ffmpeg finish the file; terminate covers a tool that does not read it.
-    ffmpegRecordProcess->write("q");
-    ffmpegRecordProcess->waitForBytesWritten(1000);
-    ffmpegRecordProcess->terminate();
-    ffmpegRecordProcess->waitForFinished(30000);
+    const bool written = recorder->finish();
     if (recordTimer->isActive())
         recordTimer->stop();
     recordButton->setToolTip(QStringLiteral("开始录制"));
 
-    if (!QFileInfo(recordFile).isFile()) {
+    if (!written) {
         Dialogs::current().information(
             this, QStringLiteral("提示"), QStringLiteral("录音失败，未生成录音文件！"));
         return;
@@ -85,6 +75,8 @@ void Widget::finishRecording()
 
 void Widget::recordingFailed(const QString &message)
 {
+    if (!recordButton->isChecked())
+        return;
     if (recordTimer->isActive())
         recordTimer->stop();
     recordButton->setToolTip(QStringLiteral("开始录制"));

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include "asr/tokenreply.h"
+
+class QTimer;
+class QtHttpClass;
+
+// The access token of the speech service: one request at a time, its time limit and its
+// reply. A stop, a time-out, a failure and a reply each end the request once.
+class AccessToken final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(AccessToken)
+
+public:
+    // Request number of the token request on the HTTP client.
+    static constexpr int RequestId = 0;
+
+    explicit AccessToken(QtHttpClass *http, QObject *parent = nullptr);
+    ~AccessToken() override;
+
+    // The stored token; empty until a reply with a token has been taken.
+    TokenReply &values() { return stored; }
+    bool isEmpty() const { return stored.accessToken.isEmpty(); }
+    // The service no longer takes the token: the next request asks for a new one.
+    void clear() { stored.accessToken.clear(); }
+
+    // Runs from the moment the request is sent until it ends.
+    QTimer *timer() const { return limit; }
+    bool isPending() const { return pending; }
+
+    void request(const QString &serviceBaseUrl, int timeoutMs);
+    // Ends an outstanding request without reporting anything.
+    void abort();
+    // The time limit ran out: the request is dropped and reported as timed out.
+    void timeOut();
+
+    // Replies of the HTTP client; connected by the constructor. Others than the pending token
+    // request's do nothing.
+    void readReply(int requestId, const QByteArray &body);
+    void readError(int requestId);
+
+signals:
+    // A token is stored.
+    void received();
+    // The request ended without a token; message is the notice for the user.
+    void failed(const QString &message);
+
+private:
+    void end();
+
+    QPointer<QtHttpClass> http;
+    QTimer *limit = nullptr;
+    TokenReply stored;
+    bool pending = false;
+};

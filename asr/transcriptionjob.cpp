@@ -1,0 +1,463 @@
+#include "asr/transcriptionjob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextCodec>
+#include <QTimer>
+
+#include "app/filenames.h"
+#include "asr/accesstoken.h"
+#include "asr/backoff.h"
+#include "asr/qthttpclass.h"
+#include "asr/recognitionreply.h"
+#include "asr/recognitionrequest.h"
+#include "audio/audiosteps.h"
+#include "audio/audiotexts.h"
+#include "audio/ffmpegargs.h"
+
+namespace {
+const QString NoTasks = QStringLiteral("请先添加需要转换的文件！");
+const QString NoFfmpeg = QStringLiteral("未找到ffmpeg程序，无法处理音频！");
+const QString ConversionFailed = QStringLiteral("音频转换失败，请检查文件是否完整！");
+const QString NoDuration = QStringLiteral("无法读取音频时长，请检查文件格式！");
+const QString CutFailed = QStringLiteral("音频分割失败！");
+const QString NetworkFailed = QStringLiteral("转换失败，请检查网络信号是否充足！");
+const QString SaveFailed = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
+} // namespace
+
+void TranscriptionJob::clearFolder(const QString &path)
+{
+    QDir folder(path);
+    const QStringList files = folder.entryList(QDir::Files);
+    for (const QString &name : files)
+        folder.remove(name);
+}
+
+TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
+    : QObject(parent)
+    , http(client)
+    , replyLimit(new QTimer(this))
+    , backoff(new QTimer(this))
+{
+    if (!http) {
+        auto *own = new QtHttpClass();
+        own->setParent(this);
+        http = own;
+    }
+    // A reply larger than any recognition result is cut off while it is read.
+    http->setMaxReplyBytes(MaxRecognitionReplyBytes);
+    tokenRequest = new AccessToken(http, this);
+    audio = new AudioSteps(this);
+
+    connect(tokenRequest, &AccessToken::received, this, [this] {
+        if (current == Step::Authenticating)
+            beginFile();
+    });
+    connect(tokenRequest, &AccessToken::failed, this, [this](const QString &message) {
+        if (current == Step::Authenticating)
+            fail(message);
+    });
+    connect(audio, &AudioSteps::conversionFinished, this, &TranscriptionJob::conversionFinished);
+    connect(audio, &AudioSteps::durationFound, this, [this](int seconds) {
+        if (current == Step::Probing)
+            beginSegments(seconds);
+    });
+    connect(audio, &AudioSteps::durationMissing, this, [this] {
+        if (current == Step::Probing)
+            fail(NoDuration);
+    });
+    connect(audio, &AudioSteps::cutFinished, this, &TranscriptionJob::cutFinished);
+    connect(audio, &AudioSteps::toolMissing, this, [this] {
+        if (isRunning())
+            fail(NoFfmpeg);
+    });
+    // The token object hears its own replies.
+    connect(http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
+        if (requestId == SpeechRequestId)
+            readReply(requestId, body);
+    });
+    connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &) {
+        if (requestId == SpeechRequestId)
+            readError(requestId);
+    });
+
+    replyLimit->setSingleShot(true);
+    connect(replyLimit, &QTimer::timeout, this, [this] {
+        if (current == Step::Uploading && awaitingReply)
+            fail(NetworkFailed);
+    });
+    backoff->setSingleShot(true);
+    connect(backoff, &QTimer::timeout, this, [this] {
+        if (current == Step::BackingOff)
+            beginUpload();
+    });
+}
+
+TranscriptionJob::~TranscriptionJob()
+{
+    // Whoever listens may be half-destroyed already: nothing is reported from here on.
+    blockSignals(true);
+    endSteps();
+    restoreTaskFront();
+}
+
+QtHttpClass *TranscriptionJob::httpClient() const
+{
+    return http;
+}
+
+TokenReply &TranscriptionJob::token()
+{
+    return tokenRequest->values();
+}
+
+void TranscriptionJob::setStep(Step step, const QString &statusText)
+{
+    const bool wasRunning = isRunning();
+    current = step;
+    emit stepChanged(step);
+    if (!statusText.isEmpty())
+        emit statusTextChanged(statusText);
+    if (wasRunning != isRunning())
+        emit runningChanged(isRunning());
+}
+
+void TranscriptionJob::setIdle()
+{
+    transcript.clear();
+    setStep(Step::Idle, QStringLiteral("开始转换"));
+}
+
+void TranscriptionJob::start()
+{
+    if (isRunning())
+        return;
+    if (jobData.taskFiles.isEmpty()) {
+        emit failed(NoTasks);
+        return;
+    }
+    if (tokenRequest->isEmpty()) {
+        setStep(Step::Authenticating, QStringLiteral("认证中..."));
+        tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
+        return;
+    }
+    beginFile();
+}
+
+void TranscriptionJob::stop()
+{
+    if (!isRunning())
+        return;
+    endSteps();
+    restoreTaskFront();
+    setIdle();
+}
+
+void TranscriptionJob::fail(const QString &message)
+{
+    endSteps();
+    restoreTaskFront();
+    setIdle();
+    emit failed(message);
+}
+
+void TranscriptionJob::endSteps()
+{
+    audio->stop();
+    tokenRequest->abort();
+    replyLimit->stop();
+    backoff->stop();
+    awaitingReply = false;
+    // Aborted replies are dropped by the client, never reported as failures.
+    if (http)
+        http->abortRequests(SpeechRequestId);
+}
+
+void TranscriptionJob::restoreTaskFront()
+{
+    if (source.isEmpty() || converted.isEmpty() || jobData.taskFiles.isEmpty()
+        || jobData.taskFiles.first() != converted) {
+        discardConverted();
+        return;
+    }
+    jobData.taskFiles[0] = source;
+    const QString convertedName = FileNames::fileName(converted);
+    discardConverted();
+    emit taskEntryRestored(convertedName, FileNames::fileName(source));
+}
+
+void TranscriptionJob::discardConverted()
+{
+    // Only a file this job made: a file of that name the user had is never converted over.
+    if (!converted.isEmpty())
+        QFile::remove(converted);
+    converted.clear();
+}
+
+void TranscriptionJob::beginFile()
+{
+    if (!QDir().mkpath(config.segmentFolder)) {
+        fail(CutFailed);
+        return;
+    }
+    clearFolder(config.segmentFolder);
+    const QString taskFile = jobData.taskFiles.first();
+    transcript = config.transcriptPathFor
+        ? config.transcriptPathFor(taskFile)
+        : config.transcriptFolder + QLatin1Char('/') + FileNames::transcriptName(taskFile);
+    texts.clear();
+    setStep(Step::Converting, QStringLiteral("转换中..."));
+    emit fileStarted(taskFile, transcript);
+    if (current == Step::Converting)
+        convertAudioFormat();
+}
+
+void TranscriptionJob::convertAudioFormat()
+{
+    if (!isRunning())
+        return;
+    setStep(Step::Converting, QStringLiteral("预处理..."));
+    if (jobData.taskFiles.isEmpty()) {
+        setIdle();
+        return;
+    }
+    // A restart after a stop or an error begins with the file as the user added it.
+    restoreTaskFront();
+    source = jobData.taskFiles.first();
+
+    if (FfmpegArgs::isRawPcm(source)) {
+        if (askRawPcm) {
+            const QPointer<TranscriptionJob> alive(this);
+            const bool goOn = askRawPcm(source);
+            // The question may have been open while the job was stopped or its owner closed.
+            if (!alive || current != Step::Converting)
+                return;
+            if (!goOn) {
+                setIdle();
+                return;
+            }
+        }
+        getAudioLength();
+        return;
+    }
+
+    QString target = FfmpegArgs::convertedPath(source);
+    // A file of that name beside the source is the user's: the copy goes to our own folder.
+    if (QFileInfo::exists(target))
+        target = config.segmentFolder + QLatin1Char('/') + FileNames::fileName(target);
+    converted = target;
+    audio->startConversion(source, target);
+}
+
+void TranscriptionJob::conversionFinished(bool ok)
+{
+    if (current != Step::Converting)
+        return;
+    if (!ok || jobData.taskFiles.isEmpty()) {
+        fail(ConversionFailed);
+        return;
+    }
+    const QString sourceName = FileNames::fileName(jobData.taskFiles.first());
+    // Only the front entry is the converted file; other entries are left as they are.
+    jobData.taskFiles[0] = converted;
+    emit taskEntryConverted(sourceName, FileNames::fileName(converted));
+    getAudioLength();
+}
+
+void TranscriptionJob::getAudioLength()
+{
+    if (!isRunning())
+        return;
+    if (jobData.taskFiles.isEmpty()) {
+        fail(NoDuration);
+        return;
+    }
+    setStep(Step::Probing);
+    cutSource = jobData.taskFiles.first();
+    audio->startProbe(cutSource);
+}
+
+QString TranscriptionJob::segmentPath(int index) const
+{
+    return FfmpegArgs::segmentFile(config.segmentFolder, index);
+}
+
+void TranscriptionJob::beginSegments(int seconds)
+{
+    jobData.audioSeconds = seconds;
+    jobData.segmentFiles.clear();
+    if (seconds < FfmpegArgs::segmentSeconds) {
+        const QString segment = segmentPath(0);
+        QFile::remove(segment);
+        QFile::copy(cutSource, segment);
+        if (QFileInfo(segment).size() == 0) {
+            fail(CutFailed);
+            return;
+        }
+        jobData.segmentFiles.append(segment);
+        jobData.segmentCount = 1;
+        beginUpload();
+        return;
+    }
+    jobData.segmentCount = FfmpegArgs::segmentCount(seconds);
+    jobData.segmentIndex = 0;
+    setStep(Step::Cutting);
+    startCut();
+}
+
+void TranscriptionJob::startCut()
+{
+    const int index = jobData.segmentIndex;
+    const QString segment = segmentPath(index);
+    // ffmpeg would stop and ask before overwriting a file left from an earlier run.
+    QFile::remove(segment);
+    jobData.segmentFiles.append(segment);
+    audio->startCut(cutSource, FfmpegArgs::segmentStart(index), segment,
+        index == jobData.segmentCount - 1);
+}
+
+void TranscriptionJob::cutFinished(bool ok)
+{
+    if (current != Step::Cutting)
+        return;
+    if (!ok) {
+        fail(CutFailed);
+        return;
+    }
+    ++jobData.segmentIndex;
+    emit statusTextChanged(
+        AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
+    if (jobData.segmentIndex >= jobData.segmentCount) {
+        beginUpload();
+        return;
+    }
+    startCut();
+}
+
+void TranscriptionJob::beginUpload()
+{
+    // A step that finished after a stop must not restart the job.
+    if (!isRunning())
+        return;
+    setStep(Step::Uploading,
+        uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
+    if (jobData.segmentFiles.isEmpty()) {
+        finishFile();
+        return;
+    }
+    sendSegment(nextSegment());
+}
+
+QString TranscriptionJob::nextSegment() const
+{
+    return jobData.segmentFiles.first();
+}
+
+void TranscriptionJob::sendSegment(const QString &segment)
+{
+    RecognitionRequest request;
+    QFile file(segment);
+    if (file.open(QIODevice::ReadOnly))
+        request.speech = file.readAll();
+    request.length = QFileInfo(segment).size();
+    request.clientId = config.clientId;
+    request.token = token().accessToken;
+    request.language = config.language;
+    awaitingReply = true;
+    http->httpPost(
+        SpeechRequestId, recognitionUrl(config.serviceBaseUrl), buildRecognitionBody(request));
+    replyLimit->start(config.recognitionTimeoutMs);
+}
+
+void TranscriptionJob::readError(int requestId)
+{
+    if (requestId == AccessToken::RequestId)
+        tokenRequest->readError(requestId);
+    if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
+        return;
+    fail(NetworkFailed);
+}
+
+void TranscriptionJob::readReply(int requestId, const QByteArray &body)
+{
+    if (requestId == AccessToken::RequestId)
+        tokenRequest->readReply(requestId, body);
+    if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
+        return;
+    awaitingReply = false;
+    replyLimit->stop();
+    const RecognitionReply reply = parseRecognitionReply(body);
+    if (reply.kind != RecognitionReply::Unrecognisable)
+        jobData.lastErrNo = reply.errNo;
+
+    switch (reply.kind) {
+    case RecognitionReply::Text: {
+        const QPointer<TranscriptionJob> alive(this);
+        appendSegmentText(reply.text, reply.hasText);
+        if (!alive || current != Step::Uploading)
+            return;
+        if (!jobData.segmentFiles.isEmpty())
+            QFile::remove(jobData.segmentFiles.takeFirst());
+        beginUpload();
+        break;
+    }
+    case RecognitionReply::Retry: {
+        const int seconds = Backoff::drawSeconds();
+        setStep(Step::BackingOff, retryText(seconds));
+        backoff->start(seconds * Backoff::millisecondsPerSecond());
+        break;
+    }
+    case RecognitionReply::ServiceError:
+        // The service no longer takes this token: the next start asks for a new one.
+        if (reply.errNo == 3302)
+            tokenRequest->clear();
+        fail(reply.message);
+        break;
+    case RecognitionReply::UnknownCode:
+    case RecognitionReply::Unrecognisable:
+        fail(reply.message);
+        break;
+    }
+}
+
+void TranscriptionJob::appendSegmentText(const QString &text, bool hasText)
+{
+    const int count = jobData.segmentCount;
+    const int index = count - jobData.segmentFiles.size();
+    if (hasText) {
+        texts.append(text);
+        emit textRecognised(text);
+    }
+    emit segmentRecognised(index, count, FfmpegArgs::segmentStart(index),
+        FfmpegArgs::segmentEnd(index, jobData.audioSeconds), hasText ? text : QString());
+}
+
+void TranscriptionJob::finishFile()
+{
+    // Written beside the target and renamed over it: never a half-written transcript, and a
+    // failure to save is reported instead of announced as done.
+    const QString text = textSource ? textSource() : transcriptText(texts);
+    QSaveFile file(transcript);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QTextCodec::codecForLocale()->fromUnicode(text)) < 0 || !file.commit()) {
+        fail(SaveFailed);
+        return;
+    }
+
+    const QString entry = jobData.taskFiles.takeFirst();
+    const QString written = transcript;
+    discardConverted();
+    const QPointer<TranscriptionJob> alive(this);
+    emit fileFinished(entry, written);
+    if (!alive || !isRunning())
+        return;
+    if (jobData.taskFiles.isEmpty()) {
+        source.clear();
+        setIdle();
+        emit allDone();
+        return;
+    }
+    beginFile();
+}

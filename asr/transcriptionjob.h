@@ -1,0 +1,171 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include "asr/tokenreply.h"
+
+class AccessToken;
+class AudioSteps;
+class QTimer;
+class QtHttpClass;
+
+// Where a job puts its files and whom it asks. A front end fills these in; nothing of the job
+// reads a window or a process-wide value.
+struct JobSettings
+{
+    QString serviceBaseUrl;
+    // The job's own temporary folder: emptied before each file, holds the segments (and the
+    // converted copy when a file of that name is already beside the source).
+    QString segmentFolder;
+    // Where transcripts go when transcriptPathFor is not set: "<folder>/<name>.txt".
+    QString transcriptFolder;
+    // Full path of the transcript of a task file; overrides transcriptFolder.
+    std::function<QString(const QString &taskFile)> transcriptPathFor;
+    QString clientId;
+    // Language text of the recognition request ("英文", ...).
+    QString language;
+    int tokenTimeoutMs = 8000;
+    int recognitionTimeoutMs = 120000;
+};
+
+// The job's lists and counters. A window shows them as its own members.
+struct JobData
+{
+    QStringList taskFiles; // the front entry is the file being transcribed
+    QStringList segmentFiles; // segments of the front file still to be recognised
+    int audioSeconds = 0;
+    int segmentCount = 0;
+    int segmentIndex = 0; // segment being cut
+    int lastErrNo = 0;
+};
+
+// A transcription job: every task file converted, measured, cut, sent segment by segment to the
+// speech service and written as one transcript. It owns its processes, requests and timers;
+// stop() and the destructor end all of them, and a stopped job reports nothing afterwards.
+class TranscriptionJob final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(TranscriptionJob)
+
+public:
+    enum class Step { Idle, Authenticating, Converting, Probing, Cutting, Uploading, BackingOff };
+    Q_ENUM(Step)
+
+    // Request number of the recognition requests on the HTTP client.
+    static constexpr int SpeechRequestId = 2;
+
+    // http: the client to send through, not owned; null makes one of the job's own, so that
+    // several jobs can run side by side.
+    explicit TranscriptionJob(QtHttpClass *http = nullptr, QObject *parent = nullptr);
+    // Ends every step without a signal.
+    ~TranscriptionJob() override;
+
+    void setSettings(const JobSettings &settings) { config = settings; }
+    const JobSettings &settings() const { return config; }
+    JobData &data() { return jobData; }
+    // The stored access token, kept from one job to the next.
+    TokenReply &token();
+    QtHttpClass *httpClient() const;
+    AccessToken *accessToken() const { return tokenRequest; }
+    AudioSteps *audioSteps() const { return audio; }
+
+    // Asked before a ".pcm" file is used as 16 kHz mono samples; false ends the job without a
+    // message. Without a question the file is used.
+    void setRawPcmQuestion(std::function<bool(const QString &file)> ask) { askRawPcm = ask; }
+    // Gives the text written as a file's transcript (a window: its pane, which the user may
+    // edit). Without a source the recognised texts are written as the pane would show them.
+    void setTranscriptTextSource(std::function<QString()> source) { textSource = source; }
+
+    Step step() const { return current; }
+    bool isRunning() const { return current != Step::Idle; }
+    // Transcript of the file being transcribed; empty when idle.
+    QString transcriptPath() const { return transcript; }
+    // The front task file as it was added (before its converted copy replaced it).
+    QString sourceFile() const { return source; }
+
+    // Begins with the front task file; failed() with the notice when there is none.
+    void start();
+    // Ends the job in any step. Nothing is reported afterwards.
+    void stop();
+
+    // The steps, in the order a file goes through them.
+    void convertAudioFormat();
+    void getAudioLength();
+    // Sends the next segment, or finishes the file when none is left.
+    void beginUpload();
+    // Replies of the HTTP client; the job is connected to them itself, and a reply it is not
+    // waiting for does nothing.
+    void readReply(int requestId, const QByteArray &body);
+    void readError(int requestId);
+
+    // Removes every plain file of a folder; subfolders stay.
+    static void clearFolder(const QString &path);
+
+signals:
+    void runningChanged(bool running);
+    void stepChanged(TranscriptionJob::Step step);
+    // What the start button shows: the step and its progress.
+    void statusTextChanged(const QString &text);
+    // A task file is begun; its transcript will be written to transcriptPath.
+    void fileStarted(const QString &taskFile, const QString &transcriptPath);
+    // The front task entry now names the converted copy (and back again after a stop).
+    void taskEntryConverted(const QString &sourceName, const QString &convertedName);
+    void taskEntryRestored(const QString &convertedName, const QString &sourceName);
+    // A recognised text to append to what is shown (only replies that hold a text).
+    void textRecognised(const QString &text);
+    // Every recognised segment: index from 0 of count, its seconds in the audio, its text.
+    void segmentRecognised(
+        int index, int count, int startSecond, int endSecond, const QString &text);
+    // The transcript of a task file is written and the file taken off the list.
+    // taskEntry: the front entry as it stood (the converted copy); sourceFile() is still the
+    // file as added while this is delivered.
+    void fileFinished(const QString &taskEntry, const QString &transcriptPath);
+    // The job ended early; message is the notice for the user.
+    void failed(const QString &message);
+    // Every task file is transcribed.
+    void allDone();
+
+private:
+    void setStep(Step step, const QString &statusText = QString());
+    void setIdle();
+    void fail(const QString &message);
+    void endSteps();
+    void restoreTaskFront();
+    void discardConverted();
+    void beginFile();
+    void conversionFinished(bool ok);
+    void beginSegments(int seconds);
+    void startCut();
+    void cutFinished(bool ok);
+    // Where a resumed job would start: the segment sent next.
+    QString nextSegment() const;
+    void sendSegment(const QString &segment);
+    // Where each recognised text joins the transcript.
+    void appendSegmentText(const QString &text, bool hasText);
+    void finishFile();
+    QString segmentPath(int index) const;
+
+    JobSettings config;
+    JobData jobData;
+    QPointer<QtHttpClass> http;
+    AccessToken *tokenRequest = nullptr;
+    AudioSteps *audio = nullptr;
+    QTimer *replyLimit = nullptr;
+    QTimer *backoff = nullptr;
+    std::function<bool(const QString &)> askRawPcm;
+    std::function<QString()> textSource;
+
+    Step current = Step::Idle;
+    bool awaitingReply = false;
+    QString source;
+    QString transcript;
+    QStringList texts;
+    // The converted copy this job made and will remove; empty when there is none.
+    QString converted;
+    QString cutSource;
+};

@@ -1,0 +1,130 @@
+#include "audio/audiosteps.h"
+
+#include <QProcess>
+
+#include "audio/durationparser.h"
+#include "audio/ffmpegargs.h"
+#include "audio/ffmpegrunner.h"
+#include "audio/wavinfo.h"
+
+namespace {
+bool holdsSamples(const QString &path)
+{
+    const WavInfo info = WavInfo::fromFile(path);
+    return info.valid && info.dataBytes > 0;
+}
+} // namespace
+
+AudioSteps::AudioSteps(QObject *parent)
+    : QObject(parent)
+    , convert(new QProcess(this))
+    , probe(new QProcess(this))
+    , cut(new QProcess(this))
+    , runner(new FfmpegRunner(this))
+{
+    using Finished = void (QProcess::*)(int, QProcess::ExitStatus);
+    const Finished finished = &QProcess::finished;
+    probe->setProcessChannelMode(QProcess::MergedChannels);
+    connect(convert, finished, this, &AudioSteps::conversionEnded);
+    connect(probe, finished, this, &AudioSteps::probeEnded);
+    connect(probe, &QProcess::readyRead, this, &AudioSteps::probeOutputReady);
+    connect(cut, finished, this, &AudioSteps::cutEnded);
+    connect(runner, &FfmpegRunner::failedToStart, this, [this](QProcess *process) {
+        const bool ours = (process == convert && current == Run::Conversion)
+            || (process == probe && current == Run::Probe) || (process == cut && current == Run::Cut);
+        if (!ours)
+            return;
+        current = Run::None;
+        emit toolMissing();
+    });
+}
+
+AudioSteps::~AudioSteps()
+{
+    blockSignals(true);
+    stop();
+}
+
+void AudioSteps::begin(Run run, QProcess *process, const QStringList &arguments)
+{
+    current = run;
+    runner->start(process, arguments);
+}
+
+void AudioSteps::startConversion(const QString &source, const QString &targetFile)
+{
+    target = targetFile;
+    begin(Run::Conversion, convert, FfmpegArgs::conversion(source, targetFile));
+}
+
+void AudioSteps::startProbe(const QString &file)
+{
+    probeOutput.clear();
+    begin(Run::Probe, probe, FfmpegArgs::probe(file));
+}
+
+void AudioSteps::startCut(const QString &file, int startSecond, const QString &segment, bool last)
+{
+    target = segment;
+    begin(Run::Cut, cut, FfmpegArgs::cut(file, startSecond, segment, last));
+}
+
+void AudioSteps::stop()
+{
+    current = Run::None;
+    for (QProcess *process : { convert, probe, cut })
+        FfmpegRunner::stopQuietly(process);
+    probeOutput.clear();
+}
+
+void AudioSteps::conversionEnded()
+{
+    if (current != Run::Conversion || convert->state() != QProcess::NotRunning)
+        return;
+    current = Run::None;
+    emit conversionFinished(FfmpegRunner::succeeded(convert) && holdsSamples(target));
+}
+
+void AudioSteps::probeOutputReady()
+{
+    const QByteArray chunk = probe->readAll();
+    if (current != Run::Probe)
+        return;
+    probeOutput += chunk;
+    finishProbe(false);
+}
+
+void AudioSteps::probeEnded()
+{
+    if (current != Run::Probe || probe->state() != QProcess::NotRunning)
+        return;
+    probeOutput += probe->readAll();
+    if (!finishProbe(true)) {
+        current = Run::None;
+        emit durationMissing();
+    }
+}
+
+bool AudioSteps::finishProbe(bool atEnd)
+{
+    const QString text = QString::fromLocal8Bit(probeOutput);
+    // The label and the time arrive in separate writes: wait for the whole line.
+    if (!atEnd && !DurationParser::hasCompleteLine(text))
+        return false;
+    int seconds = 0;
+    if (!DurationParser::parseSeconds(text, &seconds))
+        return false;
+    current = Run::None;
+    // The probe has said all it has to say; it must not report again.
+    FfmpegRunner::stopQuietly(probe);
+    emit durationFound(seconds);
+    return true;
+}
+
+void AudioSteps::cutEnded()
+{
+    if (current != Run::Cut || cut->state() != QProcess::NotRunning)
+        return;
+    current = Run::None;
+    emit cutFinished(FfmpegRunner::succeeded(cut) && holdsSamples(target));
+}

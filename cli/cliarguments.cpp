@@ -37,8 +37,8 @@ QString examples(const QString &programName)
         QStringLiteral("130 or 143 ended by SIGINT or SIGTERM."),
     };
     QString text;
-    for (const QString &line : lines)
-        text += line.arg(programName) + QLatin1Char('\n');
+    for (QString line : lines)
+        text += line.replace(QStringLiteral("%1"), programName) + QLatin1Char('\n');
     return text;
 }
 
@@ -73,8 +73,9 @@ QString serviceAddress(const QString &argument)
         address.chop(1);
     const QUrl url(address, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        || url.hasQuery() || url.hasFragment())
+    if (!url.isValid() || url.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.hasQuery()
+        || url.hasFragment())
         return QString();
     return address;
 }
@@ -90,8 +91,8 @@ CliArguments parse(
         "path of\neach transcript written to standard output."));
     const QCommandLineOption help(
         { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help."));
-    const QCommandLineOption version({ QStringLiteral("v"), QStringLiteral("version") },
-        QStringLiteral("Show the version."));
+    const QCommandLineOption version(
+        { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version."));
     const QCommandLineOption language({ QStringLiteral("l"), QStringLiteral("language") },
         QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
             .arg(languageChoices(), recognitionLanguages().first().shortName),
@@ -117,8 +118,8 @@ CliArguments parse(
         QStringLiteral("Take folders' sub-folders too."));
     const QCommandLineOption quiet({ QStringLiteral("q"), QStringLiteral("quiet") },
         QStringLiteral("No progress; failures and the summary only."));
-    parser.addOptions({ help, version, language, service, outputDir, overwrite, format, jobs,
-        recursive, quiet });
+    parser.addOptions(
+        { help, version, language, service, outputDir, overwrite, format, jobs, recursive, quiet });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -147,7 +148,8 @@ CliArguments parse(
     // A value given twice is ambiguous in a script: refuse it rather than pick one.
     for (const QCommandLineOption *option : { &language, &service, &outputDir, &format, &jobs }) {
         if (parser.values(*option).size() > 1) {
-            return usage(QStringLiteral("--%1 was given more than once").arg(option->names().last()),
+            return usage(
+                QStringLiteral("--%1 was given more than once").arg(option->names().last()),
                 programName);
         }
     }
@@ -192,8 +194,8 @@ CliArguments parse(
         if (value == QLatin1String("json"))
             options.format = CliOptions::Json;
         else if (value != QLatin1String("txt"))
-            return usage(QStringLiteral("unknown format '%1'; choose txt or json")
-                             .arg(parser.value(format)),
+            return usage(
+                QStringLiteral("unknown format '%1'; choose txt or json").arg(parser.value(format)),
                 programName);
     }
 

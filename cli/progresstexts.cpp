@@ -16,9 +16,9 @@ QString clock(qint64 ms)
 QString timesText(const RunProgress &progress)
 {
     const qint64 left = remainingMs(progress.elapsedMs, fractionDone(progress));
-    return left < 0 ? QStringLiteral("%1 elapsed").arg(clock(progress.elapsedMs))
-                    : QStringLiteral("%1 elapsed, about %2 left")
-                          .arg(clock(progress.elapsedMs), clock(left));
+    return left < 0
+        ? QStringLiteral("%1 elapsed").arg(clock(progress.elapsedMs))
+        : QStringLiteral("%1 elapsed, about %2 left").arg(clock(progress.elapsedMs), clock(left));
 }
 
 QString stepText(const RunProgress &progress)
@@ -57,16 +57,25 @@ QString line(const RunProgress &progress)
 
 QString bar(const RunProgress &progress, int width)
 {
-    const int cells = 20;
+    const int cells = 10;
     const double done = fractionDone(progress);
     const int filled = int(done * cells);
-    const QString gauge = QString(filled, QLatin1Char('#')) + QString(cells - filled, QLatin1Char('-'));
-    QString text = QStringLiteral("[%1] %2% file %3/%4 %5: %6, %7")
+    const QString gauge
+        = QString(filled, QLatin1Char('#')) + QString(cells - filled, QLatin1Char('-'));
+    const QString step = progress.segment > 0 && progress.segmentCount > 0
+        ? QStringLiteral("segment %1/%2").arg(progress.segment).arg(progress.segmentCount)
+        : QStringLiteral("preparing");
+    const qint64 left = remainingMs(progress.elapsedMs, done);
+    const QString times = left < 0
+        ? clock(progress.elapsedMs)
+        : QStringLiteral("%1, ~%2 left").arg(clock(progress.elapsedMs), clock(left));
+    // The name last: a narrow terminal cuts the name, not the figures.
+    QString text = QStringLiteral("[%1] %2% file %3/%4  %5  %6  %7")
                        .arg(gauge)
                        .arg(int(done * 100), 3)
                        .arg(progress.fileNumber)
                        .arg(progress.fileCount)
-                       .arg(progress.fileName, stepText(progress), timesText(progress));
+                       .arg(step, times, progress.fileName);
     if (width > 0 && text.size() > width)
         text.truncate(width);
     return text;

@@ -109,6 +109,7 @@ void BatchRunner::startNext(Worker *worker)
     JobSettings settings;
     settings.serviceBaseUrl = options.serviceUrl;
     settings.segmentFolder = worker->folder->filePath(QStringLiteral("segments"));
+    settings.convertBesideSource = false; // input folders are only read
     settings.clientId = clientId;
     settings.language = options.language;
     // JSON is made from the segments once the job has written its text; the text goes to the

@@ -357,8 +357,10 @@ void TestCliCommand::endsOnSignal()
                 str("long one.mp3"), str("long two.m4a") },
         work, tmp);
     QTRY_COMPARE_WITH_TIMEOUT(peer->requestsTo(SpeechPath).size(), 2, 120000);
-    // Both jobs hold their segments in folders of their own.
+    // Both jobs hold their segments and converted copies in folders of their own; the input
+    // folder is only read.
     QCOMPARE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+    QCOMPARE(TestFiles::snapshot(work), before);
 
     QCOMPARE(::kill(pid_t(run.process.processId()), signalNumber), 0);
     QCOMPARE(run.finish(), 128 + signalNumber);

@@ -6,6 +6,7 @@
 #include "asr/transcriptionjob.h"
 #include "cli/jsontranscript.h"
 #include "cli/progressdisplay.h"
+#include "cli/signalwatcher.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -173,7 +174,8 @@ void BatchRunner::writeJson(Worker *worker)
 
 void BatchRunner::fileEnded(Worker *worker, const QString &failure)
 {
-    if (ending || worker->file < 0)
+    // After a signal only the interruption counts; it is on its way through the loop.
+    if (ending || worker->file < 0 || SignalWatcher::hasReceived())
         return;
     const int index = worker->file;
     ++filesEnded;

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,9 +10,11 @@
 namespace {
 
 int pipeEnds[2] = { -1, -1 };
+volatile std::sig_atomic_t signalArrived = 0;
 
 void onSignal(int signalNumber)
 {
+    signalArrived = 1;
     const int savedErrno = errno;
     const char byte = char(signalNumber);
     // Nothing to do when it fails: the pipe is full of earlier requests to end already.
@@ -49,6 +52,11 @@ SignalWatcher::~SignalWatcher()
         ::close(pipeEnds[1]);
         pipeEnds[0] = pipeEnds[1] = -1;
     }
+}
+
+bool SignalWatcher::hasReceived()
+{
+    return signalArrived != 0;
 }
 
 void SignalWatcher::readPipe()

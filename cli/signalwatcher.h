@@ -18,6 +18,11 @@ public:
     // False when the pipe or a handler could not be set up.
     bool isWatching() const { return notifier != nullptr; }
 
+    // True from the moment a signal arrived, before the loop has read it: Ctrl+C reaches the
+    // ffmpeg runs of the terminal's process group too, and their ends, which the loop may see
+    // first, are no failures of their files.
+    static bool hasReceived();
+
 signals:
     void received(int signalNumber);
 

@@ -2,7 +2,6 @@
 
 #include "app/filenames.h"
 #include "asr/recognitionreply.h"
-#include "asr/tokenreply.h"
 #include "asr/transcriptionjob.h"
 #include "cli/jsontranscript.h"
 #include "cli/progressdisplay.h"

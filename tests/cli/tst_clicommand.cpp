@@ -122,12 +122,10 @@ void TestCliCommand::refusesBadUsage_data()
     QTest::addColumn<QString>("says");
 
     QTest::newRow("no arguments") << QStringList() << str("no files");
-    QTest::newRow("unknown option") << TestFiles::words("--colour|a.wav") << str("colour");
     QTest::newRow("missing file") << TestFiles::words("a.wav|missing 文件.mp3")
                                   << str("missing 文件.mp3");
     QTest::newRow("output folder is a file")
         << TestFiles::words("-o|a.wav/x|a.wav") << str("cannot be made");
-    QTest::newRow("unknown language") << TestFiles::words("-l|fr|a.wav") << str("'fr'");
 }
 
 void TestCliCommand::refusesBadUsage()

@@ -10,7 +10,12 @@ namespace Backoff {
 
 int drawSeconds()
 {
-    return std::rand() % 10 + 1;
+    return secondsFor(std::rand());
+}
+
+int secondsFor(int randomValue)
+{
+    return randomValue % 10 + 1;
 }
 
 int millisecondsPerSecond()

@@ -6,6 +6,8 @@ namespace Backoff {
 // 1 to 10 seconds from the C library's generator, which is never seeded: the sequence of
 // waits is the same in every run.
 int drawSeconds();
+// The wait for a value of the generator (0 to RAND_MAX): value mod 10, plus 1.
+int secondsFor(int randomValue);
 
 // Length of one waited "second". Tests shorten it so a back-off does not take ten real seconds;
 // the button still shows the drawn number of seconds.

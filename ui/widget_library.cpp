@@ -2,6 +2,7 @@
 
 #include "app/appglobals.h"
 #include "app/filenames.h"
+#include "app/libraryfiles.h"
 #include "ui/dialogs.h"
 #include "ui/myinput.h"
 #include "ui/mylistwidget.h"
@@ -18,8 +19,6 @@ namespace {
 
 const QString kAudioBusy = QStringLiteral("正在转换，请稍后再修改音频文件！");
 const QString kTranscriptBusy = QStringLiteral("正在转换，请稍后再修改文本文件！");
-const QString kRenameFailed = QStringLiteral("重命名失败，文件正在被使用！");
-const QString kBadName = QStringLiteral("文件名不能包含路径分隔符！");
 
 // Plain files of a library folder, ordered by lower-cased name.
 QFileInfoList libraryEntries(const QString &folder)
@@ -36,12 +35,6 @@ QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::Case
             return item;
     }
     return nullptr;
-}
-
-bool sameFile(const QString &a, const QString &b)
-{
-    const QString canonicalA = QFileInfo(a).canonicalFilePath();
-    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
 }
 
 } // namespace
@@ -145,8 +138,9 @@ void Widget::renameFile(QString kind, QString name)
     if (!accepted || typed.isEmpty())
         return;
     // A separator would move the file out of its library folder.
-    if (typed.contains(QLatin1Char('/')) || typed.contains(QLatin1Char('\\'))) {
-        dialogs.information(this, QStringLiteral("提示"), kBadName);
+    const QString problem = LibraryFiles::nameProblem(typed);
+    if (!problem.isEmpty()) {
+        dialogs.information(this, QStringLiteral("提示"), problem);
         return;
     }
 
@@ -156,13 +150,14 @@ void Widget::renameFile(QString kind, QString name)
     const QString path = FileNames::firstPathNamed(paths, name);
     if (refusedWhileJobRuns(audio, path))
         return;
-    const QString newName = typed + (audio ? QStringLiteral(".wav") : QStringLiteral(".txt"));
-    const QString newPath = FileNames::folderOf(path) + QLatin1Char('/') + newName;
-
-    if (!QFile::rename(path, newPath)) {
-        dialogs.information(this, QStringLiteral("提示"), kRenameFailed);
+    const LibraryFiles::RenameResult renamed = LibraryFiles::rename(
+        path, typed, audio ? QStringLiteral(".wav") : QStringLiteral(".txt"));
+    if (!renamed.ok) {
+        dialogs.information(this, QStringLiteral("提示"), renamed.message);
         return;
     }
+    const QString newPath = renamed.newPath;
+    const QString newName = FileNames::fileName(newPath);
 
     if (audio) {
         const int taskIndex = taskFiles.indexOf(path);
@@ -199,12 +194,6 @@ void Widget::saveAsFile(QString kind, QString name)
         desktop + QLatin1Char('/') + name,
         audio ? QStringLiteral("Audio File(*.wav)")
               : QStringLiteral("Text File(*.txt);;Text File(*.doc)"));
-    if (target.isEmpty())
-        return;
-    // Replacing the target first would destroy the source when both are one file, and would
-    // destroy the target for nothing when the source has gone.
-    if (!QFile::exists(source) || sameFile(source, target))
-        return;
-    QFile::remove(target);
-    QFile::copy(source, target);
+    if (!target.isEmpty())
+        LibraryFiles::saveAs(source, target);
 }

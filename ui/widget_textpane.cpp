@@ -43,9 +43,13 @@ void Widget::slotCloseWord()
     if (!currentTextFile.isEmpty()) {
         // Written beside the file and renamed over it: a crash mid-write leaves the old text.
         QSaveFile file(currentTextFile);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()));
-            file.commit();
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText())) < 0
+            || !file.commit()) {
+            // The pane stays open with the user's edits, so they can be saved elsewhere.
+            Dialogs::current().information(this, QStringLiteral("提示"),
+                QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
+            return;
         }
     }
     textEdit->hide();

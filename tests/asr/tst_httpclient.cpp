@@ -16,6 +16,7 @@ private slots:
     void cleanup();
     void getAndPostSendHeadersAndBody();
     void repliesAreHandedBackWhole();
+    void longRepliesAreCutOffWhileRead();
     void eachReplyCarriesItsOwnNumber();
     void nextRequestFromInsideTheSignal();
     void abortedRequestIsDroppedSilently();
@@ -90,6 +91,28 @@ void TestHttpClient::repliesAreHandedBackWhole()
     QCOMPARE(failed[0][1].toByteArray(), QByteArray(R"({"err_no":3300})"));
     QCOMPARE(failed[1][0].toInt(), 3);
     QCOMPARE(failed[1][1].toByteArray(), QByteArray(R"({"error":"invalid_client"})"));
+}
+
+void TestHttpClient::longRepliesAreCutOffWhileRead()
+{
+    QSignalSpy finished(http, &QtHttpClass::sigReplyFinish);
+    QSignalSpy failed(http, &QtHttpClass::sigReplyError);
+    http->setMaxReplyBytes(64 * 1024);
+    peer->enqueue("/r", Reply::json(QByteArray(8 * 1024 * 1024, 'z')));
+    peer->enqueue("/r", Reply::json(QByteArray(64 * 1024, 'y')));
+
+    // Handed back as a reply over the limit, with no more of it than shows that.
+    http->httpGet(5, peer->baseUrl() + QStringLiteral("/r"));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
+    QCOMPARE(finished.at(0).at(0).toInt(), 5);
+    QCOMPARE(finished.at(0).at(1).toByteArray().size(), 64 * 1024 + 1);
+    QCOMPARE(http->outstandingRequests(5), 0);
+
+    // A reply of the limit itself is whole.
+    http->httpGet(6, peer->baseUrl() + QStringLiteral("/r"));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 20000);
+    QCOMPARE(finished.at(1).at(1).toByteArray(), QByteArray(64 * 1024, 'y'));
+    QCOMPARE(failed.count(), 0);
 }
 
 void TestHttpClient::eachReplyCarriesItsOwnNumber()

@@ -1,8 +1,13 @@
+#include <QSet>
 #include <QtTest>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include <json/reader.h>
 #include <json/value.h>
 
+#include "asr/backoff.h"
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
 #include "asr/tokenreply.h"
@@ -21,6 +26,8 @@ private slots:
     void tokenReply_data();
     void tokenReply();
     void addressesAndTexts();
+    void backoffCoversOneToTenSeconds();
+    void transcriptParagraphs();
 };
 
 void TestSpeechRules::requestBodyIsStyledAndSorted()
@@ -269,6 +276,33 @@ void TestSpeechRules::addressesAndTexts()
     QCOMPARE(uploadProgressText(7, 6), QStringLiteral("转写:14.3%"));
     QCOMPARE(uploadProgressText(0, 0), QStringLiteral("转写:100.0%"));
     QCOMPARE(retryText(7), QStringLiteral("重申请: 7秒"));
+}
+
+void TestSpeechRules::backoffCoversOneToTenSeconds()
+{
+    // Values at both ends of the generator's range: the wait is 1 to 10 s, and each occurs.
+    QSet<int> seen;
+    for (int value = 0; value < 1000; ++value)
+        seen.insert(Backoff::secondsFor(value));
+    for (int value = RAND_MAX - 999; value < RAND_MAX; ++value)
+        seen.insert(Backoff::secondsFor(value));
+    seen.insert(Backoff::secondsFor(RAND_MAX));
+    QCOMPARE(seen.size(), 10);
+    QCOMPARE(*std::min_element(seen.cbegin(), seen.cend()), 1);
+    QCOMPARE(*std::max_element(seen.cbegin(), seen.cend()), 10);
+    // The draw is that rule applied to the generator.
+    for (int i = 0; i < 100; ++i) {
+        const int seconds = Backoff::drawSeconds();
+        QVERIFY(seconds >= 1 && seconds <= 10);
+    }
+}
+
+void TestSpeechRules::transcriptParagraphs()
+{
+    QCOMPARE(transcriptText({}), QString());
+    QCOMPARE(transcriptText({ QStringLiteral("a < b") }), QStringLiteral("a < b\n"));
+    QCOMPARE(transcriptText({ QStringLiteral("one"), QString(), QStringLiteral("three") }),
+        QStringLiteral("one\n\n\n\nthree\n"));
 }
 
 QTEST_APPLESS_MAIN(TestSpeechRules)

@@ -1,31 +1,35 @@
-#include <QComboBox>
+// The transcription job without a window: real ffmpeg on generated audio, the scripted peer in
+// place of the speech service. What the window makes of the job's signals is tst_jobwindow's.
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
-#include <QPushButton>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextCodec>
-#include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 
 #include <json/reader.h>
 #include <json/value.h>
 
-#include "app/appglobals.h"
 #include "asr/backoff.h"
-#include "common/scripteddialogs.h"
+#include "asr/qthttpclass.h"
+#include "asr/recognitionreply.h"
+#include "asr/transcriptionjob.h"
+#include "audio/audiosteps.h"
 #include "common/scriptedhttppeer.h"
-#include "ui/widget.h"
 
 using Reply = ScriptedHttpPeer::Reply;
 using Request = ScriptedHttpPeer::Request;
+using Step = TranscriptionJob::Step;
 Q_DECLARE_METATYPE(ScriptedHttpPeer::Reply)
 
 namespace {
 const QByteArray TokenPath = "/oauth/2.0/token";
 const QByteArray SpeechPath = "/server_api";
+const QString Done = QStringLiteral("文件已经全部转换完成！");
+const QString TokenFailed = QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！");
 
 Reply textReply(const QString &text)
 {
@@ -60,10 +64,9 @@ private slots:
     void tokenIsRequestedOnceAndKept();
     void tokenFailures_data();
     void tokenFailures();
-    void tokenReplyWithoutTokenLoopsUntilStopped();
-    void tokenReplyNotJsonWaitsForStop();
     void threeSegmentsMakeThreeRequests();
     void twoTaskFilesEachGetTheirOwnText();
+    void usersConvertedFileIsNeverTouched();
     void errNoTable_data();
     void errNoTable();
     void rejectedTokenIsDropped();
@@ -71,37 +74,39 @@ private slots:
     void badReplies_data();
     void badReplies();
     void slowReplyIsStillTaken();
-    void stopDuringRequest();
-    void stopDuringBackoff();
-    void stopDuringConversion();
-    void transcriptGoesToTheJobsOwnFile();
+    void stopInEveryStep_data();
+    void stopInEveryStep();
+    void destroyedInEveryStep_data();
+    void destroyedInEveryStep();
+    void jobsSideBySide();
+    void transcriptIsWrittenWhole();
 
 private:
     QString makeAudio(const QString &name, int seconds);
-    void addTask(const QString &path);
-    void startAndWaitIdle(int timeoutMs = 20000);
-    bool running() const { return w->stopConvertButton->isEnabled(); }
+    TranscriptionJob *newJob(const QString &segmentFolder = QString());
+    void addTask(const QString &path) { job->data().taskFiles.prepend(path); }
+    void startAndWaitIdle(int timeoutMs = 30000);
     QString wordFile(const QString &name) const
     {
-        return appDir->path() + QStringLiteral("/myWordFiles/") + name;
+        return appDir->path() + QStringLiteral("/words/") + name;
     }
-    // Records every text the start button shows while the event loop runs.
-    void watchStartButton();
+    // Starts the job and returns once it is in the given step.
+    bool runUntil(Step step);
 
     QTemporaryDir *appDir = nullptr;
     QTemporaryDir *audioDir = nullptr;
-    ScriptedDialogs *dialogs = nullptr;
     ScriptedHttpPeer *peer = nullptr;
-    Widget *w = nullptr;
-    QTimer *watcher = nullptr;
-    QStringList buttonTexts;
+    TranscriptionJob *job = nullptr;
+    // What a front end would show: notices, start-button texts, recognised texts.
+    QStringList notices;
+    QStringList statusTexts;
+    QStringList recognised;
     QHash<QString, QString> audioCache;
 };
 
 void TestTranscriptionJob::initTestCase()
 {
     Backoff::setMillisecondsPerSecond(10);
-    AppGlobals::clientId = QStringLiteral("8-0-27-aa-bb-1");
 }
 
 void TestTranscriptionJob::init()
@@ -109,24 +114,44 @@ void TestTranscriptionJob::init()
     appDir = new QTemporaryDir;
     audioDir = new QTemporaryDir;
     QVERIFY(appDir->isValid() && audioDir->isValid());
-    AppGlobals::appDir = appDir->path();
-    dialogs = new ScriptedDialogs;
+    QVERIFY(QDir(appDir->path()).mkpath(QStringLiteral("words")));
     peer = new ScriptedHttpPeer;
     QVERIFY(peer->start());
     peer->setFallback(TokenPath, Reply::json(R"({"access_token":"24.tok","session_key":"sk",
         "refresh_token":"rt","session_secret":"ss","expires_in":2592000,"scope":"audio"})"));
-    w = new Widget;
-    w->setServiceBaseUrl(peer->baseUrl());
-    buttonTexts.clear();
+    notices.clear();
+    statusTexts.clear();
+    recognised.clear();
+    job = newJob();
+}
+
+TranscriptionJob *TestTranscriptionJob::newJob(const QString &segmentFolder)
+{
+    auto *made = new TranscriptionJob;
+    JobSettings settings;
+    settings.serviceBaseUrl = peer->baseUrl();
+    settings.segmentFolder
+        = segmentFolder.isEmpty() ? appDir->path() + QStringLiteral("/segments") : segmentFolder;
+    settings.transcriptFolder = appDir->path() + QStringLiteral("/words");
+    settings.clientId = QStringLiteral("8-0-27-aa-bb-1");
+    settings.language = QStringLiteral("英文");
+    made->setSettings(settings);
+    connect(made, &TranscriptionJob::failed, this, [this](const QString &m) { notices << m; });
+    connect(made, &TranscriptionJob::allDone, this, [this] { notices << Done; });
+    connect(made, &TranscriptionJob::statusTextChanged, this, [this](const QString &text) {
+        if (statusTexts.isEmpty() || statusTexts.last() != text)
+            statusTexts << text;
+    });
+    connect(made, &TranscriptionJob::textRecognised, this,
+        [this](const QString &text) { recognised << text; });
+    return made;
 }
 
 void TestTranscriptionJob::cleanup()
 {
-    delete watcher;
-    watcher = nullptr;
-    delete w;
+    delete job;
+    job = nullptr;
     delete peer;
-    delete dialogs;
     delete audioDir;
     delete appDir;
 }
@@ -149,27 +174,26 @@ QString TestTranscriptionJob::makeAudio(const QString &name, int seconds)
     return path;
 }
 
-void TestTranscriptionJob::addTask(const QString &path)
-{
-    w->taskFiles.prepend(path);
-    w->taskFileCombo->addItem(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-}
-
 void TestTranscriptionJob::startAndWaitIdle(int timeoutMs)
 {
-    w->slotBeginCover();
-    QTRY_VERIFY_WITH_TIMEOUT(!running(), timeoutMs);
+    job->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning(), timeoutMs);
 }
 
-void TestTranscriptionJob::watchStartButton()
+bool TestTranscriptionJob::runUntil(Step step)
 {
-    watcher = new QTimer;
-    connect(watcher, &QTimer::timeout, this, [this] {
-        const QString text = w->startConvertButton->text();
-        if (buttonTexts.isEmpty() || buttonTexts.last() != text)
-            buttonTexts.append(text);
-    });
-    watcher->start(1);
+    bool reached = false;
+    const QMetaObject::Connection watch
+        = connect(job, &TranscriptionJob::stepChanged, this, [&](Step now) {
+              reached = reached || now == step;
+          });
+    job->start();
+    QElapsedTimer clock;
+    clock.start();
+    while (!reached && job->isRunning() && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    disconnect(watch);
+    return reached;
 }
 
 void TestTranscriptionJob::tokenIsRequestedOnceAndKept()
@@ -178,12 +202,14 @@ void TestTranscriptionJob::tokenIsRequestedOnceAndKept()
     QVERIFY(!audio.isEmpty());
     peer->setFallback(SpeechPath, textReply(QStringLiteral("hello")));
     addTask(audio);
+    QSignalSpy running(job, &TranscriptionJob::runningChanged);
 
-    w->slotBeginCover();
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("认证中..."));
-    QVERIFY(running());
-    QVERIFY(!w->startConvertButton->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!running(), 20000);
+    job->start();
+    QCOMPARE(job->step(), Step::Authenticating);
+    QCOMPARE(statusTexts.last(), QStringLiteral("认证中..."));
+    QCOMPARE(running.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning(), 20000);
+    QCOMPARE(running.size(), 2);
 
     const QList<Request> tokens = peer->requestsTo(TokenPath);
     QCOMPARE(tokens.size(), 1);
@@ -192,12 +218,13 @@ void TestTranscriptionJob::tokenIsRequestedOnceAndKept()
         QByteArray("grant_type=client_credentials"
                    "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
                    "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W"));
-    QCOMPARE(w->accessToken, QStringLiteral("24.tok"));
-    QCOMPARE(w->sessionKey, QStringLiteral("sk"));
-    QCOMPARE(w->refreshToken, QStringLiteral("rt"));
-    QCOMPARE(w->sessionSecret, QStringLiteral("ss"));
-    QCOMPARE(w->tokenExpiresIn, 2592000);
-    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
+    const TokenReply &token = job->token();
+    QCOMPARE(token.accessToken, QStringLiteral("24.tok"));
+    QCOMPARE(token.sessionKey, QStringLiteral("sk"));
+    QCOMPARE(token.refreshToken, QStringLiteral("rt"));
+    QCOMPARE(token.sessionSecret, QStringLiteral("ss"));
+    QCOMPARE(token.expiresIn, 2592000);
+    QCOMPARE(notices, QStringList { Done });
     QCOMPARE(readAll(wordFile(QStringLiteral("first take.txt"))), QByteArray("hello\n"));
 
     // A second job in the same run asks for no token.
@@ -206,88 +233,59 @@ void TestTranscriptionJob::tokenIsRequestedOnceAndKept()
     QCOMPARE(peer->requestsTo(TokenPath).size(), 1);
     QCOMPARE(peer->requestsTo(SpeechPath).size(), 2);
     QCOMPARE(peer->requestsTo(SpeechPath)[1].method, QByteArray("POST"));
-    QCOMPARE(dialogs->noticeTexts().size(), 2);
+    QCOMPARE(notices.size(), 2);
 }
 
 void TestTranscriptionJob::tokenFailures_data()
 {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("replyDelayMs");
+    QTest::addColumn<Reply>("reply");
     QTest::addColumn<int>("limitMs");
     QTest::addColumn<QString>("notice");
 
-    QTest::newRow("http error") << 401 << 0 << 8000
-                                << QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！");
+    QTest::newRow("http error") << Reply::json(R"({"error":"invalid_client"})", 401) << 8000
+                                << TokenFailed;
     QTest::newRow("time limit, reply comes late")
-        << 200 << 600 << 150 << QStringLiteral("获取访问令牌超时！");
+        << Reply::json(R"({"access_token":"late"})").after(600) << 150
+        << QStringLiteral("获取访问令牌超时！");
+    // Asking again and again, or waiting for ever, would only hide the fault from the user.
+    QTest::newRow("no token in the reply") << Reply::json("{}") << 8000 << TokenFailed;
+    QTest::newRow("not json") << Reply::json("<html>gateway</html>") << 8000 << TokenFailed;
 }
 
 void TestTranscriptionJob::tokenFailures()
 {
-    QFETCH(int, status);
-    QFETCH(int, replyDelayMs);
+    QFETCH(Reply, reply);
     QFETCH(int, limitMs);
     QFETCH(QString, notice);
 
     QVERIFY(!makeAudio(QStringLiteral("a.wav"), 1).isEmpty());
-    addTask(audioCache.value(QStringLiteral("a.wav")));
-    w->setTokenTimeoutMs(limitMs);
-    peer->enqueue(TokenPath,
-        Reply::json(
-            status == 200 ? R"({"access_token":"late"})" : R"({"error":"invalid_client"})", status)
-            .after(replyDelayMs));
+    const QString audio = audioCache.value(QStringLiteral("a.wav"));
+    addTask(audio);
+    JobSettings settings = job->settings();
+    settings.tokenTimeoutMs = limitMs;
+    job->setSettings(settings);
+    peer->enqueue(TokenPath, reply);
     peer->setFallback(SpeechPath, textReply(QStringLiteral("x")));
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList { notice });
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
-    QVERIFY(w->startConvertButton->isEnabled());
-    // Whatever comes later starts nothing: no token, no second message, no recognition.
-    QTest::qWait(replyDelayMs + 300);
-    QVERIFY(w->accessToken.isEmpty());
-    QCOMPARE(dialogs->noticeTexts().size(), 1);
+    QCOMPARE(notices, QStringList { notice });
+    QCOMPARE(statusTexts.last(), QStringLiteral("开始转换"));
+    QCOMPARE(peer->requestsTo(TokenPath).size(), 1);
+    // A late reply starts nothing: no token, no second message, no recognition.
+    QTRY_COMPARE_WITH_TIMEOUT(peer->repliesSent(TokenPath), 1, 10000);
+    QCoreApplication::processEvents();
+    QVERIFY(job->token().accessToken.isEmpty());
+    QCOMPARE(notices.size(), 1);
     QCOMPARE(peer->requestsTo(SpeechPath).size(), 0);
-    QVERIFY(!running());
+    QVERIFY(!job->isRunning());
+    QCOMPARE(job->data().taskFiles, QStringList { audio });
 
     // The next start asks again and goes through.
-    w->setTokenTimeoutMs(8000);
+    settings.tokenTimeoutMs = 8000;
+    job->setSettings(settings);
     startAndWaitIdle();
     QCOMPARE(peer->requestsTo(TokenPath).size(), 2);
-    QCOMPARE(dialogs->noticeTexts().last(), QStringLiteral("文件已经全部转换完成！"));
-}
-
-void TestTranscriptionJob::tokenReplyWithoutTokenLoopsUntilStopped()
-{
-    QVERIFY(!makeAudio(QStringLiteral("a.wav"), 1).isEmpty());
-    addTask(audioCache.value(QStringLiteral("a.wav")));
-    peer->setFallback(TokenPath, Reply::json(R"({"expires_in":5})").after(20));
-
-    w->slotBeginCover();
-    QTRY_VERIFY_WITH_TIMEOUT(peer->requestsTo(TokenPath).size() >= 3, 5000);
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("认证中..."));
-    w->slotStopCover();
-    const int sent = peer->requestsTo(TokenPath).size();
-    QTest::qWait(300);
-    QVERIFY(peer->requestsTo(TokenPath).size() <= sent + 1);
-    QVERIFY(!running());
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
-    QVERIFY(dialogs->notices.isEmpty());
-}
-
-void TestTranscriptionJob::tokenReplyNotJsonWaitsForStop()
-{
-    QVERIFY(!makeAudio(QStringLiteral("a.wav"), 1).isEmpty());
-    addTask(audioCache.value(QStringLiteral("a.wav")));
-    peer->enqueue(TokenPath, Reply::json("<html>gateway</html>"));
-
-    w->slotBeginCover();
-    QTRY_COMPARE_WITH_TIMEOUT(peer->requestsTo(TokenPath).size(), 1, 5000);
-    QTest::qWait(200);
-    QVERIFY(running());
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("认证中..."));
-    w->slotStopCover();
-    QVERIFY(!running());
-    QVERIFY(w->startConvertButton->isEnabled());
+    QCOMPARE(notices.last(), Done);
 }
 
 void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
@@ -295,21 +293,25 @@ void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
     const QString audio = makeAudio(QStringLiteral("Meeting 1.mp3"), 125);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->languageCombo->setCurrentText(QStringLiteral("英文"));
-    QStringList sentSegments;
     int n = 0;
     peer->setHandler(
         SpeechPath, [&](const Request &) { return textReply(QStringLiteral("part %1").arg(++n)); });
     QStringList textsAtRequest;
     connect(peer, &ScriptedHttpPeer::requestReceived, this,
-        [&] { textsAtRequest << w->startConvertButton->text(); });
+        [&] { textsAtRequest << statusTexts.last(); });
+    QSignalSpy segments(job, &TranscriptionJob::segmentRecognised);
+    QSignalSpy finished(job, &TranscriptionJob::fileFinished);
 
     startAndWaitIdle(60000);
+    QCOMPARE(notices, QStringList { Done });
     const QList<Request> sent = peer->requestsTo(SpeechPath);
     QCOMPARE(sent.size(), 3);
     QCOMPARE(textsAtRequest.mid(1),
         QStringList({ QStringLiteral("转写:0.0%"), QStringLiteral("转写:33.3%"),
             QStringLiteral("转写:66.7%") }));
+    QVERIFY(statusTexts.contains(QStringLiteral("预处理...")));
+    QVERIFY(statusTexts.contains(QStringLiteral("分割:66.7%")));
+    QVERIFY(statusTexts.contains(QStringLiteral("转写:100.0%")));
 
     QSet<QByteArray> speeches;
     for (const Request &r : sent) {
@@ -332,17 +334,26 @@ void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
     }
     QCOMPARE(speeches.size(), 3);
 
-    // Segments, converted copy and task entry are gone; the transcript holds all three texts.
+    // What a front end reports per segment: index, count, seconds and text.
+    QCOMPARE(segments.size(), 3);
+    const QList<QVariant> last = segments.at(2);
+    QCOMPARE(last.at(0).toInt(), 2);
+    QCOMPARE(last.at(1).toInt(), 3);
+    QCOMPARE(last.at(2).toInt(), 118);
+    QCOMPARE(last.at(3).toInt(), 125);
+    QCOMPARE(last.at(4).toString(), QStringLiteral("part 3"));
+    QCOMPARE(segments.at(1).at(2).toInt(), 59);
+    QCOMPARE(segments.at(1).at(3).toInt(), 118);
+
+    // Segments and converted copy are gone; the transcript holds all three texts.
     QCOMPARE(readAll(wordFile(QStringLiteral("Meeting 1.txt"))),
         QByteArray("part 1\n\npart 2\n\npart 3\n"));
-    QVERIFY(w->taskFiles.isEmpty());
-    QCOMPARE(w->taskFileCombo->count(), 0);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(1).toString(), wordFile(QStringLiteral("Meeting 1.txt")));
+    QVERIFY(job->data().taskFiles.isEmpty());
     QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/Meeting 1_16k.wav")));
     QVERIFY(QFile::exists(audio));
-    QVERIFY(
-        QDir(appDir->path() + QStringLiteral("/myTmpWAVFiles")).entryList(QDir::Files).isEmpty());
-    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
-    QVERIFY(w->closeDocButton->isEnabled());
+    QVERIFY(QDir(job->settings().segmentFolder).entryList(QDir::Files).isEmpty());
 }
 
 void TestTranscriptionJob::twoTaskFilesEachGetTheirOwnText()
@@ -352,19 +363,47 @@ void TestTranscriptionJob::twoTaskFilesEachGetTheirOwnText()
     QVERIFY(!first.isEmpty() && !second.isEmpty());
     addTask(first);
     addTask(second); // front: transcribed first
-    w->languageCombo->setCurrentIndex(-1);
+    JobSettings settings = job->settings();
+    settings.language = QString();
+    job->setSettings(settings);
     peer->enqueue(SpeechPath, textReply(QStringLiteral("第二个")));
     peer->enqueue(SpeechPath, textReply(QStringLiteral("first file")));
+    QSignalSpy started(job, &TranscriptionJob::fileStarted);
 
     startAndWaitIdle();
     QCOMPARE(readAll(wordFile(QStringLiteral("two.txt"))), QByteArray("第二个\n"));
     QCOMPARE(readAll(wordFile(QStringLiteral("one.txt"))), QByteArray("first file\n"));
-    QCOMPARE(w->textEdit->toPlainText(), QStringLiteral("first file\n"));
-    QVERIFY(w->txtFiles.contains(wordFile(QStringLiteral("one.txt"))));
-    QVERIFY(w->txtFiles.contains(wordFile(QStringLiteral("two.txt"))));
+    QCOMPARE(started.size(), 2);
+    QCOMPARE(started.at(1).at(1).toString(), wordFile(QStringLiteral("one.txt")));
     // No language row matches: no "dev_pid".
     QVERIFY(!parsed(peer->requestsTo(SpeechPath)[0].body).isMember("dev_pid"));
-    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
+    QCOMPARE(notices, QStringList { Done });
+}
+
+void TestTranscriptionJob::usersConvertedFileIsNeverTouched()
+{
+    const QString audio = makeAudio(QStringLiteral("talk.mp3"), 2);
+    QVERIFY(!audio.isEmpty());
+    const QString kept = audioDir->path() + QStringLiteral("/talk_16k.wav");
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("the user's own recording");
+    file.close();
+    addTask(audio);
+    job->token().accessToken = QStringLiteral("t");
+    // The first run fails after the conversion, the second one goes through.
+    peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3301})"));
+    peer->setFallback(SpeechPath, textReply(QStringLiteral("talk")));
+
+    startAndWaitIdle();
+    QCOMPARE(notices, QStringList { QStringLiteral("语音识别结果实际为空！") });
+    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    startAndWaitIdle();
+    QCOMPARE(notices.last(), Done);
+    QCOMPARE(readAll(kept), QByteArray("the user's own recording"));
+    QCOMPARE(QDir(audioDir->path()).entryList(QDir::Files).size(), 2);
+    QCOMPARE(readAll(wordFile(QStringLiteral("talk.txt"))), QByteArray("talk\n"));
+    QVERIFY(QDir(job->settings().segmentFolder).entryList(QDir::Files).isEmpty());
 }
 
 void TestTranscriptionJob::errNoTable_data()
@@ -394,25 +433,22 @@ void TestTranscriptionJob::errNoTable()
     const QString audio = makeAudio(QStringLiteral("song.flac"), 70);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("kept");
+    job->token().accessToken = QStringLiteral("kept");
     peer->enqueue(SpeechPath, textReply(QStringLiteral("kept text")));
     peer->enqueue(SpeechPath,
         Reply::json("{\"err_no\":" + QByteArray::number(errNo) + ",\"err_msg\":\"x\"}"));
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList { notice });
-    QCOMPARE(w->lastErrNo, errNo);
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
-    QVERIFY(w->closeDocButton->isEnabled());
+    QCOMPARE(notices, QStringList { notice });
+    QCOMPARE(job->data().lastErrNo, errNo);
+    QCOMPARE(statusTexts.last(), QStringLiteral("开始转换"));
     QCOMPARE(peer->requestsTo(SpeechPath).size(), 2);
-    // The job ended: transcript unwritten, pane and task list kept, front entry as added.
+    // The job ended: transcript unwritten, the text shown so far kept, front entry as added.
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("song.txt"))));
-    QCOMPARE(w->textEdit->toPlainText(), QStringLiteral("kept text\n"));
-    QCOMPARE(w->taskFiles, QStringList { audio });
-    QCOMPARE(w->taskFileCombo->itemText(0), QStringLiteral("song.flac"));
-    QCOMPARE(w->accessToken, QStringLiteral("kept"));
-    QTest::qWait(100);
-    QCOMPARE(peer->requestsTo(SpeechPath).size(), 2);
+    QCOMPARE(recognised, QStringList { QStringLiteral("kept text") });
+    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->token().accessToken, QStringLiteral("kept"));
+    QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/song_16k.wav")));
 }
 
 void TestTranscriptionJob::rejectedTokenIsDropped()
@@ -420,13 +456,13 @@ void TestTranscriptionJob::rejectedTokenIsDropped()
     const QString audio = makeAudio(QStringLiteral("a.wav"), 1);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("expired");
+    job->token().accessToken = QStringLiteral("expired");
     peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3302,"err_msg":"authentication failed"})"));
     peer->enqueue(SpeechPath, textReply(QStringLiteral("ok")));
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("鉴权失败！") });
-    QVERIFY(w->accessToken.isEmpty());
+    QCOMPARE(notices, QStringList { QStringLiteral("鉴权失败！") });
+    QVERIFY(job->token().accessToken.isEmpty());
     QCOMPARE(peer->requestsTo(TokenPath).size(), 0);
 
     startAndWaitIdle();
@@ -441,28 +477,26 @@ void TestTranscriptionJob::busyServiceIsAskedAgain()
     const QString audio = makeAudio(QStringLiteral("busy.wav"), 2);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("t");
+    job->token().accessToken = QStringLiteral("t");
     for (int i = 0; i < 3; ++i)
         peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3304,"err_msg":"busy"})"));
     peer->enqueue(SpeechPath, textReply(QStringLiteral("at last")));
-    watchStartButton();
+    int waits = 0;
+    connect(job, &TranscriptionJob::stepChanged, this,
+        [&](Step step) { waits += step == Step::BackingOff ? 1 : 0; });
 
     startAndWaitIdle();
     const QList<Request> sent = peer->requestsTo(SpeechPath);
     QCOMPARE(sent.size(), 4);
     for (const Request &r : sent)
         QCOMPARE(r.body, sent[0].body);
-    QStringList waits;
-    for (const QString &text : buttonTexts) {
-        if (text.startsWith(QStringLiteral("重申请: ")))
-            waits << text;
-    }
-    QCOMPARE(waits.size(), 3);
-    const QRegularExpression form(QStringLiteral("^重申请: ([1-9]|10)秒$"));
-    for (const QString &text : waits)
-        QVERIFY2(form.match(text).hasMatch(), qPrintable(text));
+    QCOMPARE(waits, 3);
+    int shown = 0;
+    for (const QString &text : statusTexts)
+        shown += text.startsWith(QStringLiteral("重申请: ")) ? 1 : 0;
+    QVERIFY(shown >= 1);
     QCOMPARE(readAll(wordFile(QStringLiteral("busy.txt"))), QByteArray("at last\n"));
-    QCOMPARE(dialogs->noticeTexts(), QStringList { QStringLiteral("文件已经全部转换完成！") });
+    QCOMPARE(notices, QStringList { Done });
 }
 
 void TestTranscriptionJob::badReplies_data()
@@ -495,16 +529,17 @@ void TestTranscriptionJob::badReplies()
     const QString audio = makeAudio(QStringLiteral("bad.wav"), 2);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("t");
-    w->setRecognitionTimeoutMs(400);
+    job->token().accessToken = QStringLiteral("t");
+    JobSettings settings = job->settings();
+    settings.recognitionTimeoutMs = 400;
+    job->setSettings(settings);
     peer->enqueue(SpeechPath, reply);
 
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts(), QStringList { notice });
-    QVERIFY(w->textEdit->toPlainText().isEmpty());
+    QCOMPARE(notices, QStringList { notice });
+    QVERIFY(recognised.isEmpty());
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("bad.txt"))));
-    QCOMPARE(w->taskFiles, QStringList { audio });
-    QVERIFY(w->startConvertButton->isEnabled());
+    QCOMPARE(job->data().taskFiles, QStringList { audio });
 }
 
 void TestTranscriptionJob::slowReplyIsStillTaken()
@@ -512,8 +547,10 @@ void TestTranscriptionJob::slowReplyIsStillTaken()
     const QString audio = makeAudio(QStringLiteral("slow.wav"), 1);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("t");
-    w->setRecognitionTimeoutMs(3000);
+    job->token().accessToken = QStringLiteral("t");
+    JobSettings settings = job->settings();
+    settings.recognitionTimeoutMs = 3000;
+    job->setSettings(settings);
     peer->enqueue(SpeechPath, textReply(QStringLiteral("slow but sure")).after(800));
     startAndWaitIdle();
     QCOMPARE(readAll(wordFile(QStringLiteral("slow.txt"))), QByteArray("slow but sure\n"));
@@ -523,117 +560,157 @@ void TestTranscriptionJob::slowReplyIsStillTaken()
     QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
     const quint16 port = probe.serverPort();
     probe.close();
-    w->setServiceBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    settings.serviceBaseUrl = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    job->setSettings(settings);
     addTask(audio);
     startAndWaitIdle();
-    QCOMPARE(dialogs->noticeTexts().last(), QStringLiteral("转换失败，请检查网络信号是否充足！"));
+    QCOMPARE(notices.last(), QStringLiteral("转换失败，请检查网络信号是否充足！"));
 }
 
-void TestTranscriptionJob::stopDuringRequest()
+void TestTranscriptionJob::stopInEveryStep_data()
 {
-    const QString audio = makeAudio(QStringLiteral("long.wav"), 70);
+    QTest::addColumn<Step>("step");
+    QTest::newRow("authenticating") << Step::Authenticating;
+    QTest::newRow("converting") << Step::Converting;
+    QTest::newRow("probing") << Step::Probing;
+    QTest::newRow("cutting") << Step::Cutting;
+    QTest::newRow("uploading") << Step::Uploading;
+    QTest::newRow("backing off") << Step::BackingOff;
+}
+
+void TestTranscriptionJob::stopInEveryStep()
+{
+    QFETCH(Step, step);
+    const QString audio = makeAudio(QStringLiteral("long.mp3"), 70);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("t");
-    peer->enqueue(SpeechPath, textReply(QStringLiteral("late text")).after(400));
+    if (step == Step::Authenticating) {
+        // The token request is never answered: its time limit must not report a stopped job.
+        peer->enqueue(TokenPath, Reply::silent());
+        JobSettings settings = job->settings();
+        settings.tokenTimeoutMs = 300;
+        job->setSettings(settings);
+    } else {
+        job->token().accessToken = QStringLiteral("t");
+    }
+    Backoff::setMillisecondsPerSecond(1000);
+    peer->enqueue(SpeechPath, step == Step::BackingOff ? Reply::json(R"({"err_no":3304})")
+                                                       : textReply(QStringLiteral("late")).after(300));
     peer->setFallback(SpeechPath, textReply(QStringLiteral("again")));
 
-    w->slotBeginCover();
-    QTRY_COMPARE_WITH_TIMEOUT(peer->requestsTo(SpeechPath).size(), 1, 20000);
-    w->slotStopCover();
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
-    QTest::qWait(700);
-    QVERIFY(w->textEdit->toPlainText().isEmpty());
-    QCOMPARE(peer->requestsTo(SpeechPath).size(), 1);
-    QVERIFY(!running());
-    QVERIFY(w->startConvertButton->isEnabled());
-    QVERIFY(dialogs->notices.isEmpty());
-    QCOMPARE(w->taskFiles, QStringList { audio });
+    QVERIFY(runUntil(step));
+    job->stop();
+    QVERIFY(!job->isRunning());
+    QCOMPARE(statusTexts.last(), QStringLiteral("开始转换"));
+    QVERIFY(job->audioSteps()->convertProcess()->state() == QProcess::NotRunning);
+    QVERIFY(job->audioSteps()->probeProcess()->state() == QProcess::NotRunning);
+    QVERIFY(job->audioSteps()->cutProcess()->state() == QProcess::NotRunning);
+    const int sent = peer->requestsTo(SpeechPath).size();
+    // Whatever was under way (a reply, a wait, the token's time limit) must not move the job on.
+    QTimer::singleShot(1200, &QTestEventLoop::instance(), [] { QTestEventLoop::instance().exitLoop(); });
+    QTestEventLoop::instance().enterLoop(5);
+    Backoff::setMillisecondsPerSecond(10);
+    QVERIFY(notices.isEmpty());
+    QVERIFY(recognised.isEmpty());
+    QCOMPARE(peer->requestsTo(SpeechPath).size(), sent);
+    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/long_16k.wav")));
 
     // A new start begins with the file as it was added.
-    startAndWaitIdle();
-    QCOMPARE(readAll(wordFile(QStringLiteral("long.txt"))), QByteArray("again\n\nagain\n"));
-    QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/long_16k_16k.wav")));
+    JobSettings settings = job->settings();
+    settings.tokenTimeoutMs = 30000;
+    job->setSettings(settings);
+    startAndWaitIdle(60000);
+    QCOMPARE(notices, QStringList { Done });
+    QVERIFY(QFile::exists(wordFile(QStringLiteral("long.txt"))));
+    QVERIFY(!QFile::exists(wordFile(QStringLiteral("long_16k.txt"))));
 }
 
-void TestTranscriptionJob::stopDuringBackoff()
+void TestTranscriptionJob::destroyedInEveryStep_data()
 {
-    const QString audio = makeAudio(QStringLiteral("busy.wav"), 2);
+    stopInEveryStep_data();
+}
+
+void TestTranscriptionJob::destroyedInEveryStep()
+{
+    QFETCH(Step, step);
+    const QString audio = makeAudio(QStringLiteral("long.mp3"), 70);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("t");
-    Backoff::setMillisecondsPerSecond(1000);
-    peer->setFallback(SpeechPath, Reply::json(R"({"err_no":3304})"));
+    if (step == Step::Authenticating)
+        peer->enqueue(TokenPath, Reply::silent());
+    else
+        job->token().accessToken = QStringLiteral("t");
+    peer->setFallback(SpeechPath,
+        step == Step::BackingOff ? Reply::json(R"({"err_no":3304})") : Reply::silent());
 
-    // The stop comes from inside the wait, as a click would.
-    QElapsedTimer sinceStop;
-    QTimer stopper;
-    connect(&stopper, &QTimer::timeout, this, [&] {
-        if (!w->startConvertButton->text().startsWith(QStringLiteral("重申请: ")))
-            return;
-        stopper.stop();
-        sinceStop.start();
-        w->slotStopCover();
+    QVERIFY(runUntil(step));
+    const qint64 pid = job->audioSteps()->cutProcess()->processId();
+    bool reported = false;
+    connect(job, &TranscriptionJob::failed, this, [&] { reported = true; });
+    connect(job, &TranscriptionJob::runningChanged, this, [&] { reported = true; });
+    delete job;
+    job = nullptr;
+    QVERIFY(!reported);
+    // The cut the job ran is gone with it.
+    if (pid > 0)
+        QVERIFY(!QFile::exists(QStringLiteral("/proc/%1/cmdline").arg(pid)));
+    QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/long_16k.wav")));
+}
+
+void TestTranscriptionJob::jobsSideBySide()
+{
+    const QString a = makeAudio(QStringLiteral("a.wav"), 2);
+    const QString b = makeAudio(QStringLiteral("b.wav"), 3);
+    QVERIFY(!a.isEmpty() && !b.isEmpty());
+    TranscriptionJob *other = newJob(appDir->path() + QStringLiteral("/other segments"));
+    JobSettings settings = other->settings();
+    settings.transcriptPathFor = [this](const QString &) {
+        return appDir->path() + QStringLiteral("/b transcript.txt");
+    };
+    other->setSettings(settings);
+    // Each job has its own client: both may wait for a token at once.
+    peer->setHandler(SpeechPath, [&](const Request &r) {
+        const QByteArray speech = QByteArray::fromBase64(
+            QByteArray::fromStdString(parsed(r.body)["speech"].asString()));
+        return textReply(speech.size() > 80000 ? QStringLiteral("three") : QStringLiteral("two"));
     });
-    stopper.start(5);
-    w->slotBeginCover();
-    // This is checked only once the nested wait has returned: it must return soon after the
-    // stop, not after its 1 to 10 s.
-    QTRY_VERIFY_WITH_TIMEOUT(sinceStop.isValid() && !running(), 20000);
-    const qint64 waitedAfterStop = sinceStop.elapsed();
-    Backoff::setMillisecondsPerSecond(10);
-    QVERIFY2(waitedAfterStop < 900, QByteArray::number(waitedAfterStop).constData());
-    QTest::qWait(300);
-    QCOMPARE(peer->requestsTo(SpeechPath).size(), 1);
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("开始转换"));
-    QVERIFY(w->startConvertButton->isEnabled());
+    addTask(a);
+    other->data().taskFiles << b;
+
+    job->start();
+    other->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning() && !other->isRunning(), 30000);
+    QCOMPARE(notices, (QStringList { Done, Done }));
+    QCOMPARE(readAll(wordFile(QStringLiteral("a.txt"))), QByteArray("two\n"));
+    QCOMPARE(readAll(appDir->path() + QStringLiteral("/b transcript.txt")), QByteArray("three\n"));
+    delete other;
 }
 
-void TestTranscriptionJob::stopDuringConversion()
-{
-    const QString audio = makeAudio(QStringLiteral("conv.mp3"), 30);
-    QVERIFY(!audio.isEmpty());
-    addTask(audio);
-    w->accessToken = QStringLiteral("t");
-    peer->setFallback(SpeechPath, textReply(QStringLiteral("never")));
-
-    w->slotBeginCover();
-    QCOMPARE(w->startConvertButton->text(), QStringLiteral("预处理..."));
-    w->slotStopCover();
-    QTest::qWait(1500);
-    QVERIFY(peer->requestsTo(SpeechPath).isEmpty());
-    QVERIFY(!running());
-    QVERIFY(w->startConvertButton->isEnabled());
-    QVERIFY(w->textEdit->toPlainText().isEmpty());
-    QCOMPARE(w->taskFiles, QStringList { audio });
-
-    startAndWaitIdle();
-    QCOMPARE(readAll(wordFile(QStringLiteral("conv.txt"))), QByteArray("never\n"));
-}
-
-void TestTranscriptionJob::transcriptGoesToTheJobsOwnFile()
+void TestTranscriptionJob::transcriptIsWrittenWhole()
 {
     const QString audio = makeAudio(QStringLiteral("mine.wav"), 1);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    w->accessToken = QStringLiteral("t");
-    const QString other = wordFile(QStringLiteral("other.txt"));
-    QFile file(other);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("the user's own notes\n");
-    file.close();
-    peer->setHandler(SpeechPath, [&](const Request &) {
-        // Something rebinds the text pane while the job is under way.
-        w->currentTextFile = other;
-        return textReply(QStringLiteral("job text"));
-    });
+    job->token().accessToken = QStringLiteral("t");
+    // What the service sent, markup-like characters included, is what is kept.
+    peer->setFallback(SpeechPath, textReply(QStringLiteral("a < b and c > d &amp; 文字")));
 
     startAndWaitIdle();
-    QCOMPARE(readAll(other), QByteArray("the user's own notes\n"));
     const QByteArray written = readAll(wordFile(QStringLiteral("mine.txt")));
-    QCOMPARE(written, QTextCodec::codecForLocale()->fromUnicode(QStringLiteral("job text\n")));
+    QCOMPARE(written,
+        QTextCodec::codecForLocale()->fromUnicode(QStringLiteral("a < b and c > d &amp; 文字\n")));
     QVERIFY(!written.startsWith("\xef\xbb\xbf"));
+
+    // A transcript that cannot be written ends the job with the notice, the file still queued.
+    addTask(audio);
+    JobSettings settings = job->settings();
+    settings.transcriptFolder = audio; // a file, not a folder
+    job->setSettings(settings);
+    startAndWaitIdle();
+    QCOMPARE(notices.last(), QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
+    QCOMPARE(job->data().taskFiles, QStringList { audio });
 }
 
-QTEST_MAIN(TestTranscriptionJob)
+QTEST_GUILESS_MAIN(TestTranscriptionJob)
 #include "tst_transcriptionjob.moc"

@@ -50,8 +50,6 @@ private slots:
     void durationWrittenInPieces();
     void missingFfmpeg();
     void pcmQuestionAnsweredNo();
-    void stopEndsRunningStep_data();
-    void stopEndsRunningStep();
     void restartBeginsWithFileAsAdded();
 
 private:
@@ -339,47 +337,6 @@ void TestAudioChain::pcmQuestionAnsweredNo()
     QCOMPARE(w->ffmpegProbeProcess->state(), QProcess::NotRunning);
     verifyIdleWithFront(source);
     QCOMPARE(w->taskFiles, QStringList { source });
-}
-
-void TestAudioChain::stopEndsRunningStep_data()
-{
-    QTest::addColumn<QString>("step");
-    QTest::newRow("conversion") << "convert";
-    QTest::newRow("probe") << "probe";
-    QTest::newRow("first cut") << "cut";
-}
-
-void TestAudioChain::stopEndsRunningStep()
-{
-    QFETCH(QString, step);
-    QProcess *process = step == QLatin1String("convert") ? w->ffmpegConvertProcess
-        : step == QLatin1String("probe")                 ? w->ffmpegProbeProcess
-                                                         : w->ffmpegCutProcess;
-    bool runningAtStop = false;
-    // The user presses stop while the step's ffmpeg runs.
-    connect(
-        process, &QProcess::started, w,
-        [&] {
-            runningAtStop = process->state() == QProcess::Running;
-            w->slotStopCover();
-        },
-        Qt::QueuedConnection);
-    QSignalSpy cuts(w->ffmpegCutProcess, &QProcess::started);
-    const QString source = media.filePath(str("tone125.wav"));
-
-    start(source);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->stopConvertButton->isEnabled(), 20000);
-    QVERIFY(runningAtStop);
-    QCOMPARE(process->state(), QProcess::NotRunning);
-    // Nothing of the job goes on afterwards.
-    QTest::qWait(1500);
-    QVERIFY(dialogs->notices.isEmpty());
-    QCOMPARE(cuts.count(), step == QLatin1String("cut") ? 1 : 0);
-    QVERIFY(segmentsOnDisk(app->path()).size() <= (step == QLatin1String("cut") ? 1 : 0));
-    QVERIFY(!w->startConvertButton->text().startsWith(str("转写")));
-    if (step == QLatin1String("convert"))
-        QVERIFY(!QFile::exists(FfmpegArgs::convertedPath(source)));
-    verifyIdleWithFront(source);
 }
 
 void TestAudioChain::restartBeginsWithFileAsAdded()

@@ -299,6 +299,14 @@ void TestAudioRules::wavHeader()
     QVERIFY(!WavInfo::fromBytes("hello text\n").valid);
     QVERIFY(!WavInfo::fromBytes(bytes.left(data)).valid);
     QVERIFY(!WavInfo::fromFile(dir.filePath(QStringLiteral("missing.wav"))).valid);
+
+    // A chunk of odd size before the data is followed by a pad byte that belongs to no chunk.
+    QByteArray padded = bytes;
+    padded.insert(data, QByteArray("LIST\x03\0\0\0abc\0", 12));
+    const WavInfo afterOdd = WavInfo::fromBytes(padded);
+    QVERIFY(afterOdd.isPcm16kMono());
+    QCOMPARE(afterOdd.dataOffset, qint64(data + 12 + 8));
+    QCOMPARE(afterOdd.frames(), qint64(12000));
 }
 
 QTEST_APPLESS_MAIN(TestAudioRules)

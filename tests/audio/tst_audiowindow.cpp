@@ -53,7 +53,8 @@ private slots:
 
 private:
     // Records about `ms` milliseconds from the test input and returns the new file.
-    QString record(int ms);
+    // Records until the file holds at least bytes; its path.
+    QString record(qint64 bytes = 1000);
 
     QTemporaryDir media;
     QTemporaryDir *app = nullptr;
@@ -169,7 +170,7 @@ void TestAudioWindow::taskListLockedWhileJobRuns()
 
     // A recording that ends meanwhile queues behind the running file.
     w->audioDevice = str("Test Mic");
-    const QString recorded = record(300);
+    const QString recorded = record();
     QVERIFY(!recorded.isEmpty());
     QVERIFY(w->stopConvertButton->isEnabled());
     QCOMPARE(w->taskFiles, QStringList({ source, recorded }));
@@ -184,14 +185,19 @@ void TestAudioWindow::taskListLockedWhileJobRuns()
     QFile::remove(source);
 }
 
-QString TestAudioWindow::record(int ms)
+QString TestAudioWindow::record(qint64 bytes)
 {
     w->recordButton->setChecked(true);
     if (!w->ffmpegRecordProcess->waitForStarted(5000))
         return QString();
-    QTest::qWait(ms);
+    // Until the tool has written samples, however slow the machine.
+    const QString file = w->recordFile;
+    QElapsedTimer clock;
+    clock.start();
+    while (QFileInfo(file).size() < bytes && clock.elapsed() < 30000)
+        QTest::qWait(20);
     w->recordButton->setChecked(false);
-    return w->recordFile;
+    return file;
 }
 
 void TestAudioWindow::recordingWithTestInput()
@@ -238,7 +244,8 @@ void TestAudioWindow::closingWhileRecordingKeepsTheRecording()
     w->recordButton->setChecked(true);
     QVERIFY(w->ffmpegRecordProcess->waitForStarted(5000));
     const QString file = w->recordFile;
-    QTest::qWait(1500);
+    // More than a second of samples on disk.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).size() > 44 + 40000, 30000);
     w->slotClose();
     QCOMPARE(w->ffmpegRecordProcess->state(), QProcess::NotRunning);
     // The tool was let finish its file: the header tells the real length of the samples.
@@ -254,11 +261,11 @@ void TestAudioWindow::closingWhileRecordingKeepsTheRecording()
 
 void TestAudioWindow::recordingGetsFreeName()
 {
-    // Files of the coming seconds already exist: a recording must not overwrite any of them.
+    // Files of the coming minute already exist: a recording must not overwrite any of them.
     const QString folder = app->path() + str("/myWAVFiles/");
     const QDateTime now = QDateTime::currentDateTime();
     QStringList existing;
-    for (int s = 0; s < 4; ++s) {
+    for (int s = 0; s < 60; ++s) {
         const QString path = folder + now.addSecs(s).toString(str("yyMMdd_hhmmss")) + str(".wav");
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -266,8 +273,8 @@ void TestAudioWindow::recordingGetsFreeName()
         existing << path;
     }
     w->audioDevice = str("Test Mic");
-    const QString first = record(300);
-    const QString second = record(300);
+    const QString first = record();
+    const QString second = record();
     QVERIFY(first.endsWith(str("_1.wav")));
     QVERIFY(second.endsWith(str("_1.wav")) || second.endsWith(str("_2.wav")));
     QVERIFY(first != second);
@@ -296,7 +303,7 @@ void TestAudioWindow::recordingWithoutDevice()
 
     // The next press starts a recording rather than running the stop steps.
     w->audioDevice = str("Test Mic");
-    const QString file = record(300);
+    const QString file = record();
     QCOMPARE(w->taskFiles, QStringList { file });
     QCOMPARE(dialogs->notices.size(), 1);
 }
@@ -326,7 +333,7 @@ void TestAudioWindow::recordingThatWritesNothing()
     w->audioDevice = str("Gone Mic");
     const QStringList library = w->wavFiles;
     w->recordButton->setChecked(true);
-    QTest::qWait(300);
+    QVERIFY(w->ffmpegRecordProcess->waitForFinished(30000));
     w->recordButton->setChecked(false);
     QCOMPARE(dialogs->noticeTexts(), QStringList { str("录音失败，未生成录音文件！") });
     QCOMPARE(w->wavFiles, library);

@@ -95,11 +95,14 @@ void ScriptedHttpPeer::onReadyRead(QTcpSocket *socket)
         emit requestReceived();
         if (reply.delayMs > 0) {
             QPointer<QTcpSocket> guard(socket);
-            QTimer::singleShot(reply.delayMs, this, [this, guard, reply] {
+            const QByteArray path = request.path;
+            QTimer::singleShot(reply.delayMs, this, [this, guard, reply, path] {
+                ++answered[path];
                 if (guard)
                     answer(guard, reply);
             });
         } else {
+            ++answered[request.path];
             answer(socket, reply);
         }
     }

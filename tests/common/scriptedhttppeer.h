@@ -68,6 +68,9 @@ public:
 
     QList<Request> requests;
     QList<Request> requestsTo(const QByteArray &path) const;
+    // Requests to path whose scripted answer time has come, whether or not the client was
+    // still there to take the answer.
+    int repliesSent(const QByteArray &path) const { return answered.value(path); }
 
 signals:
     void requestReceived();
@@ -83,4 +86,5 @@ private:
     QHash<QByteArray, Reply> fallbacks;
     QHash<QByteArray, std::function<Reply(const Request &)>> handlers;
     QHash<QTcpSocket *, QByteArray> buffers;
+    QHash<QByteArray, int> answered;
 };

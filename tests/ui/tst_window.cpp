@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTextEdit>
@@ -89,8 +90,24 @@ class TestWindow : public QObject
         window = std::make_unique<Widget>();
     }
 
-    // The job's running state, as the stop button carries it.
-    void setJobRunning(bool running) { window->stopConvertButton->setEnabled(running); }
+    // A real job that waits for its token from a peer that never answers, and its stop.
+    QTcpServer silentService;
+    void setJobRunning(bool running)
+    {
+        if (!running) {
+            window->slotStopCover();
+            QVERIFY(!window->stopConvertButton->isEnabled());
+            return;
+        }
+        QVERIFY(silentService.isListening() || silentService.listen(QHostAddress::LocalHost));
+        window->setServiceBaseUrl(
+            QStringLiteral("http://127.0.0.1:%1").arg(silentService.serverPort()));
+        window->setTokenTimeoutMs(600000);
+        if (window->taskFiles.isEmpty())
+            window->taskFiles << dir->path() + QStringLiteral("/queued.wav");
+        window->slotBeginCover();
+        QVERIFY(window->stopConvertButton->isEnabled());
+    }
 
 private slots:
     void init()
@@ -148,7 +165,9 @@ private slots:
                 ++images;
             }
         }
-        QCOMPARE(images, 11);
+        QCOMPARE(images, 10);
+        // The "+" is an icon, so that it is drawn greyed out when disabled.
+        QVERIFY(!w.addTaskButton->icon().isNull());
     }
 
     void listHeightsFollowPaneAndMaximise()
@@ -427,6 +446,42 @@ private slots:
         QCOMPARE(
             dialogs.noticeTexts(), QStringList({ QStringLiteral("正在转换，请稍后再打开文档！") }));
         QCOMPARE(w.currentTextFile, wordDir() + QStringLiteral("/z.txt"));
+    }
+
+    void closeDocumentThatCannotBeSaved()
+    {
+        build({}, { QStringLiteral("a.txt") });
+        ScriptedDialogs dialogs;
+        Widget &w = *window;
+        w.slotWordOpen(w.txtList->item(0));
+        w.textEdit->setPlainText(QStringLiteral("the user's edits"));
+        // The folder went away and a file took its name: nothing can be written there.
+        QVERIFY(QDir(wordDir()).removeRecursively());
+        writeFile(wordDir(), "not a folder");
+
+        w.slotCloseWord();
+        QCOMPARE(dialogs.noticeTexts(),
+            QStringList({ QStringLiteral("转写文本保存失败，请检查文件夹是否可写！") }));
+        QVERIFY(w.textEdit->isVisible());
+        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("the user's edits"));
+    }
+
+    void renameRefusesControlCharacters()
+    {
+        build({ QStringLiteral("a.wav"), QStringLiteral("b.wav") });
+        ScriptedDialogs dialogs;
+        Widget &w = *window;
+        // A NUL would cut the name to "b" + ".wav" behind the check for an existing file.
+        const QString typed = QStringLiteral("b") + QChar(0) + QStringLiteral("x");
+        for (const QString &name : { typed, QStringLiteral("tab\tname"), QStringLiteral("line\n") }) {
+            dialogs.onDialog = typeName(name);
+            w.renameFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
+        }
+        const QString refused = QStringLiteral("文件名不能包含路径分隔符！");
+        QCOMPARE(dialogs.noticeTexts(), QStringList({ refused, refused, refused }));
+        QCOMPARE(readFile(wavDir() + QStringLiteral("/a.wav")), QByteArray("a.wav"));
+        QCOMPARE(readFile(wavDir() + QStringLiteral("/b.wav")), QByteArray("b.wav"));
+        QCOMPARE(QDir(wavDir()).entryList(QDir::Files).size(), 2);
     }
 
     void renameAndDeleteOfOpenTranscript()

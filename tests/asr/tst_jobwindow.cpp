@@ -1,0 +1,186 @@
+// What the window makes of the job: buttons, task box, text pane and notices follow the job's
+// signals, and closing or destroying the window in any step of a job ends everything cleanly.
+// The job's own steps are tested without a window in tst_transcriptionjob.
+#include <QComboBox>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/appglobals.h"
+#include "asr/backoff.h"
+#include "asr/transcriptionjob.h"
+#include "common/scripteddialogs.h"
+#include "common/scriptedhttppeer.h"
+#include "common/testfiles.h"
+#include "ui/widget.h"
+
+using namespace TestFiles;
+using Reply = ScriptedHttpPeer::Reply;
+using Step = TranscriptionJob::Step;
+
+namespace {
+const QByteArray TokenPath = "/oauth/2.0/token";
+const QByteArray SpeechPath = "/server_api";
+const QString MarkupLike = QStringLiteral("a < b and c > d &amp; e");
+
+Reply textReply(const QString &text)
+{
+    return Reply::json(R"({"err_no":0,"result":[")" + text.toUtf8() + "\"]}");
+}
+
+bool processGone(qint64 pid)
+{
+    return pid <= 0 || !QFile::exists(QStringLiteral("/proc/%1/cmdline").arg(pid));
+}
+} // namespace
+
+class TestJobWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir media;
+    QString clip;
+    std::unique_ptr<QTemporaryDir> app;
+    std::unique_ptr<ScriptedDialogs> dialogs;
+    std::unique_ptr<ScriptedHttpPeer> peer;
+    QPointer<Widget> w;
+
+    void newWindow()
+    {
+        app = std::make_unique<QTemporaryDir>();
+        QVERIFY(app->isValid());
+        AppGlobals::appDir = app->path();
+        w = new Widget;
+        w->setServiceBaseUrl(peer->baseUrl());
+        dialogs->openResults.enqueue({ clip });
+        w->slotLoadWav();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Backoff::setMillisecondsPerSecond(1000);
+        clip = media.filePath(str("talk.mp3"));
+        QVERIFY(make(clip, words("-f|lavfi|-i|sine=duration=70")));
+    }
+
+    void init()
+    {
+        dialogs = std::make_unique<ScriptedDialogs>();
+        peer = std::make_unique<ScriptedHttpPeer>();
+        QVERIFY(peer->start());
+        peer->setFallback(TokenPath, Reply::json(R"({"access_token":"t"})"));
+    }
+
+    void cleanup()
+    {
+        delete w;
+        peer.reset();
+        dialogs.reset();
+        app.reset();
+    }
+
+    void showsTheJob()
+    {
+        newWindow();
+        peer->setFallback(SpeechPath, textReply(MarkupLike));
+        const QImage clearIdle = w->clearListButton->grab().toImage();
+        const QImage addIdle = w->addTaskButton->grab().toImage();
+        QStringList boxAtRequest;
+        connect(peer.get(), &ScriptedHttpPeer::requestReceived, this, [&] {
+            boxAtRequest << w->taskFileCombo->itemText(0) << w->startConvertButton->text();
+        });
+
+        QTest::mouseClick(w->startConvertButton, Qt::LeftButton);
+        QCOMPARE(w->startConvertButton->text(), str("认证中..."));
+        QVERIFY(!w->startConvertButton->isEnabled());
+        QVERIFY(w->stopConvertButton->isEnabled());
+        QVERIFY(!w->uploadButton->isEnabled() && !w->addTaskButton->isEnabled()
+            && !w->clearListButton->isEnabled());
+        // The controls a job disables look disabled.
+        QVERIFY(w->clearListButton->grab().toImage() != clearIdle);
+        QVERIFY(w->addTaskButton->grab().toImage() != addIdle);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!w->stopConvertButton->isEnabled(), 60000);
+        QCOMPARE(dialogs->noticeTexts(), QStringList { str("文件已经全部转换完成！") });
+        // While it ran, the box named the converted copy and the button the progress.
+        QCOMPARE(boxAtRequest.mid(2, 4),
+            words("talk_16k.wav|转写:0.0%|talk_16k.wav|转写:50.0%"));
+        QCOMPARE(w->taskFileCombo->count(), 0);
+        QVERIFY(w->taskFiles.isEmpty());
+        QCOMPARE(w->startConvertButton->text(), str("开始转换"));
+        QVERIFY(w->closeDocButton->isEnabled() && w->clearListButton->isEnabled());
+        QVERIFY(w->clearListButton->grab().toImage() == clearIdle);
+
+        // The pane shows, and the transcript keeps, exactly what the service sent.
+        const QString expected = MarkupLike + str("\n\n") + MarkupLike + str("\n");
+        QCOMPARE(w->textEdit->toPlainText(), expected);
+        const QString transcript = app->path() + str("/myWordFiles/talk.txt");
+        QCOMPARE(w->currentTextFile, transcript);
+        QVERIFY(w->txtFiles.contains(transcript));
+        QCOMPARE(readAll(transcript), QTextCodec::codecForLocale()->fromUnicode(expected));
+    }
+
+    // Closing by any path (the title bar's button, the window manager's close, which is
+    // close()) or destroying the window ends the job in every step, and a recording.
+    void closedInEveryStep_data()
+    {
+        QTest::addColumn<Step>("step");
+        QTest::addColumn<bool>("destroy");
+        const QList<QPair<const char *, Step>> steps = { { "authenticating", Step::Authenticating },
+            { "converting", Step::Converting }, { "probing", Step::Probing },
+            { "cutting", Step::Cutting }, { "uploading", Step::Uploading },
+            { "backing off", Step::BackingOff } };
+        for (const auto &step : steps) {
+            QTest::addRow("%s, closed", step.first) << step.second << false;
+            QTest::addRow("%s, destroyed", step.first) << step.second << true;
+        }
+    }
+
+    void closedInEveryStep()
+    {
+        QFETCH(Step, step);
+        QFETCH(bool, destroy);
+        peer->setFallback(TokenPath,
+            step == Step::Authenticating ? Reply::silent() : Reply::json(R"({"access_token":"t"})"));
+        peer->setFallback(SpeechPath,
+            step == Step::BackingOff ? Reply::json(R"({"err_no":3304})") : Reply::silent());
+        newWindow();
+        w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440"));
+        w->audioDevice = str("Test Mic");
+        w->recordButton->setChecked(true);
+        QVERIFY(w->ffmpegRecordProcess->waitForStarted(10000));
+        const QString recording = w->recordFile;
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > 1000, 30000);
+
+        bool reached = false;
+        connect(w->transcriptionJob(), &TranscriptionJob::stepChanged, this,
+            [&](Step now) { reached = reached || now == step; });
+        w->slotBeginCover();
+        QTRY_VERIFY_WITH_TIMEOUT(reached, 60000);
+        const QList<qint64> pids = { w->ffmpegConvertProcess->processId(),
+            w->ffmpegProbeProcess->processId(), w->ffmpegCutProcess->processId(),
+            w->ffmpegRecordProcess->processId() };
+
+        if (destroy)
+            delete w;
+        else
+            QVERIFY(w->close());
+        for (qint64 pid : pids)
+            QVERIFY(processGone(pid));
+        QVERIFY(dialogs->notices.isEmpty());
+        // The recording was finished as the quit key finishes it: a complete, playable file.
+        QVERIFY(WavInfo::fromFile(recording).isPcm16kMono());
+        QVERIFY(WavInfo::fromFile(recording).dataBytes > 0);
+        QVERIFY(!QFile::exists(app->path() + str("/myWordFiles/talk.txt")));
+        QVERIFY(!QFile::exists(media.filePath(str("talk_16k.wav"))));
+        if (!destroy) {
+            QVERIFY(!w->stopConvertButton->isEnabled());
+            QCOMPARE(w->taskFiles, QStringList { clip });
+        }
+    }
+};
+
+QTEST_MAIN(TestJobWindow)
+#include "tst_jobwindow.moc"

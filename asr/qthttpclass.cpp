@@ -100,7 +100,10 @@ void QtHttpClass::sltReplyFinished(QNetworkReply *reply)
     const QByteArray body = cutOff.isValid() ? cutOff.toByteArray() : reply->readAll();
     // Deleted later, so a receiving slot may send the next request right away.
     reply->deleteLater();
-    if (cutOff.isValid() || reply->error() == QNetworkReply::NoError)
+    // A reply cut off at the limit was a success as far as it was read.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool cutOffSuccess = cutOff.isValid() && status >= 200 && status < 300;
+    if (cutOffSuccess || (!cutOff.isValid() && reply->error() == QNetworkReply::NoError))
         emit sigReplyFinish(id, body);
     else
         emit sigReplyError(id, body);

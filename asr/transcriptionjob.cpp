@@ -74,10 +74,11 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
             fail(NoFfmpeg);
     });
     // The token object hears its own replies.
-    connect(http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
-        if (requestId == SpeechRequestId)
-            readReply(requestId, body);
-    });
+    connect(
+        http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
+            if (requestId == SpeechRequestId)
+                readReply(requestId, body);
+        });
     connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &) {
         if (requestId == SpeechRequestId)
             readError(requestId);
@@ -140,6 +141,9 @@ void TranscriptionJob::start()
     }
     if (tokenRequest->isEmpty()) {
         setStep(Step::Authenticating, QStringLiteral("认证中..."));
+        // Whoever heard the step may have stopped the job already.
+        if (current != Step::Authenticating)
+            return;
         tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
         return;
     }
@@ -219,6 +223,8 @@ void TranscriptionJob::convertAudioFormat()
     if (!isRunning())
         return;
     setStep(Step::Converting, QStringLiteral("预处理..."));
+    if (current != Step::Converting)
+        return;
     if (jobData.taskFiles.isEmpty()) {
         setIdle();
         return;
@@ -275,6 +281,8 @@ void TranscriptionJob::getAudioLength()
         return;
     }
     setStep(Step::Probing);
+    if (current != Step::Probing)
+        return;
     cutSource = jobData.taskFiles.first();
     audio->startProbe(cutSource);
 }
@@ -304,7 +312,8 @@ void TranscriptionJob::beginSegments(int seconds)
     jobData.segmentCount = FfmpegArgs::segmentCount(seconds);
     jobData.segmentIndex = 0;
     setStep(Step::Cutting);
-    startCut();
+    if (current == Step::Cutting)
+        startCut();
 }
 
 void TranscriptionJob::startCut()
@@ -314,8 +323,8 @@ void TranscriptionJob::startCut()
     // ffmpeg would stop and ask before overwriting a file left from an earlier run.
     QFile::remove(segment);
     jobData.segmentFiles.append(segment);
-    audio->startCut(cutSource, FfmpegArgs::segmentStart(index), segment,
-        index == jobData.segmentCount - 1);
+    audio->startCut(
+        cutSource, FfmpegArgs::segmentStart(index), segment, index == jobData.segmentCount - 1);
 }
 
 void TranscriptionJob::cutFinished(bool ok)
@@ -327,8 +336,9 @@ void TranscriptionJob::cutFinished(bool ok)
         return;
     }
     ++jobData.segmentIndex;
-    emit statusTextChanged(
-        AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
+    emit statusTextChanged(AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
+    if (current != Step::Cutting)
+        return;
     if (jobData.segmentIndex >= jobData.segmentCount) {
         beginUpload();
         return;
@@ -341,8 +351,9 @@ void TranscriptionJob::beginUpload()
     // A step that finished after a stop must not restart the job.
     if (!isRunning())
         return;
-    setStep(Step::Uploading,
-        uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
+    setStep(Step::Uploading, uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
+    if (current != Step::Uploading)
+        return;
     if (jobData.segmentFiles.isEmpty()) {
         finishFile();
         return;
@@ -406,7 +417,8 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
     case RecognitionReply::Retry: {
         const int seconds = Backoff::drawSeconds();
         setStep(Step::BackingOff, retryText(seconds));
-        backoff->start(seconds * Backoff::millisecondsPerSecond());
+        if (current == Step::BackingOff)
+            backoff->start(seconds * Backoff::millisecondsPerSecond());
         break;
     }
     case RecognitionReply::ServiceError:

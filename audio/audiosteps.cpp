@@ -31,7 +31,8 @@ AudioSteps::AudioSteps(QObject *parent)
     connect(cut, finished, this, &AudioSteps::cutEnded);
     connect(runner, &FfmpegRunner::failedToStart, this, [this](QProcess *process) {
         const bool ours = (process == convert && current == Run::Conversion)
-            || (process == probe && current == Run::Probe) || (process == cut && current == Run::Cut);
+            || (process == probe && current == Run::Probe)
+            || (process == cut && current == Run::Cut);
         if (!ours)
             return;
         current = Run::None;

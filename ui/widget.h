@@ -65,7 +65,8 @@ public:
     void setServiceBaseUrl(const QString &url) { serviceBaseUrl = url; }
     void setTokenTimeoutMs(int ms) { tokenTimeoutMs = ms; }
     void setRecognitionTimeoutMs(int ms) { recognitionTimeoutMs = ms; }
-    // Replaces the platform's capture input of the recording command (machines without a microphone).
+    // Replaces the platform's capture input of the recording command (machines without a
+    // microphone).
     void setCaptureInputOverride(const QStringList &args);
 
     TranscriptionJob *transcriptionJob() const { return job.get(); }

@@ -6,9 +6,9 @@
 #include "audio/recorder.h"
 #include "ui/mylistwidget.h"
 
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
-#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>

@@ -105,8 +105,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w->stopConvertButton->isEnabled(), 60000);
         QCOMPARE(dialogs->noticeTexts(), QStringList { str("文件已经全部转换完成！") });
         // While it ran, the box named the converted copy and the button the progress.
-        QCOMPARE(boxAtRequest.mid(2, 4),
-            words("talk_16k.wav|转写:0.0%|talk_16k.wav|转写:50.0%"));
+        QCOMPARE(boxAtRequest.mid(2, 4), words("talk_16k.wav|转写:0.0%|talk_16k.wav|转写:50.0%"));
         QCOMPARE(w->taskFileCombo->count(), 0);
         QVERIFY(w->taskFiles.isEmpty());
         QCOMPARE(w->startConvertButton->text(), str("开始转换"));
@@ -128,10 +127,10 @@ private slots:
     {
         QTest::addColumn<Step>("step");
         QTest::addColumn<bool>("destroy");
-        const QList<QPair<const char *, Step>> steps = { { "authenticating", Step::Authenticating },
-            { "converting", Step::Converting }, { "probing", Step::Probing },
-            { "cutting", Step::Cutting }, { "uploading", Step::Uploading },
-            { "backing off", Step::BackingOff } };
+        const QList<QPair<const char *, Step>> steps
+            = { { "authenticating", Step::Authenticating }, { "converting", Step::Converting },
+                  { "probing", Step::Probing }, { "cutting", Step::Cutting },
+                  { "uploading", Step::Uploading }, { "backing off", Step::BackingOff } };
         for (const auto &step : steps) {
             QTest::addRow("%s, closed", step.first) << step.second << false;
             QTest::addRow("%s, destroyed", step.first) << step.second << true;
@@ -143,7 +142,8 @@ private slots:
         QFETCH(Step, step);
         QFETCH(bool, destroy);
         peer->setFallback(TokenPath,
-            step == Step::Authenticating ? Reply::silent() : Reply::json(R"({"access_token":"t"})"));
+            step == Step::Authenticating ? Reply::silent()
+                                         : Reply::json(R"({"access_token":"t"})"));
         peer->setFallback(SpeechPath,
             step == Step::BackingOff ? Reply::json(R"({"err_no":3304})") : Reply::silent());
         newWindow();
@@ -159,9 +159,9 @@ private slots:
             [&](Step now) { reached = reached || now == step; });
         w->slotBeginCover();
         QTRY_VERIFY_WITH_TIMEOUT(reached, 60000);
-        const QList<qint64> pids = { w->ffmpegConvertProcess->processId(),
-            w->ffmpegProbeProcess->processId(), w->ffmpegCutProcess->processId(),
-            w->ffmpegRecordProcess->processId() };
+        const QList<qint64> pids
+            = { w->ffmpegConvertProcess->processId(), w->ffmpegProbeProcess->processId(),
+                  w->ffmpegCutProcess->processId(), w->ffmpegRecordProcess->processId() };
 
         if (destroy)
             delete w;

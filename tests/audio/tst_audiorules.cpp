@@ -82,9 +82,8 @@ void TestAudioRules::arguments_data()
                                                 << words("-f|s16le|-ar|16000|-ac|1|-i|/x/talk.PCM");
     QTest::newRow("first cut") << FfmpegArgs::cut(odd, 0, out)
                                << (words("-i") << odd << words("-acodec|copy|-ss|0|-t|59") << out);
-    QTest::newRow("last cut runs to the end")
-        << FfmpegArgs::cut(odd, 118, out, true)
-        << (words("-i") << odd << words("-acodec|copy|-ss|118") << out);
+    QTest::newRow("last cut runs to the end") << FfmpegArgs::cut(
+        odd, 118, out, true) << (words("-i") << odd << words("-acodec|copy|-ss|118") << out);
     QTest::newRow("cut of raw pcm") << FfmpegArgs::cut(str("/x/a.pcm"), 118,
         out) << (words("-f|s16le|-ar|16000|-ac|1|-i|/x/a.pcm|-acodec|copy|-ss|118|-t|59") << out);
     QTest::newRow("converted path without suffix")

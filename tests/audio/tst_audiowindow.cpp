@@ -7,8 +7,8 @@
 
 #include "app/appglobals.h"
 #include "audio/wavinfo.h"
-#include "common/testfiles.h"
 #include "common/scripteddialogs.h"
+#include "common/testfiles.h"
 #include "ui/mylistwidget.h"
 #include "ui/widget.h"
 
@@ -253,7 +253,8 @@ void TestAudioWindow::closingWhileRecordingKeepsTheRecording()
     QVERIFY(info.isPcm16kMono());
     QVERIFY(info.frames() > 16000);
     const QByteArray bytes = readAll(file);
-    const uchar *declared = reinterpret_cast<const uchar *>(bytes.constData()) + info.dataOffset - 4;
+    const uchar *declared
+        = reinterpret_cast<const uchar *>(bytes.constData()) + info.dataOffset - 4;
     const qint64 declaredBytes
         = declared[0] | declared[1] << 8 | declared[2] << 16 | qint64(declared[3]) << 24;
     QCOMPARE(declaredBytes, bytes.size() - info.dataOffset);

@@ -473,7 +473,8 @@ private slots:
         Widget &w = *window;
         // A NUL would cut the name to "b" + ".wav" behind the check for an existing file.
         const QString typed = QStringLiteral("b") + QChar(0) + QStringLiteral("x");
-        for (const QString &name : { typed, QStringLiteral("tab\tname"), QStringLiteral("line\n") }) {
+        for (const QString &name :
+            { typed, QStringLiteral("tab\tname"), QStringLiteral("line\n") }) {
             dialogs.onDialog = typeName(name);
             w.renameFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
         }

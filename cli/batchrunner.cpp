@@ -95,9 +95,11 @@ void BatchRunner::startNext(Worker *worker)
     worker->folder = std::make_unique<QTemporaryDir>(
         QDir::tempPath() + QStringLiteral("/tovarin-transcribe-XXXXXX"));
     if (!worker->folder->isValid()) {
-        fileEnded(worker,
-            QStringLiteral("no temporary folder in %1: %2")
-                .arg(QDir::tempPath(), worker->folder->errorString()));
+        const QString message = QStringLiteral("no temporary folder in %1: %2")
+                                    .arg(QDir::tempPath(), worker->folder->errorString());
+        // Told from the loop, as a job tells its end, so that the run goes on one file at a time.
+        QMetaObject::invokeMethod(
+            this, [this, worker, message] { fileEnded(worker, message); }, Qt::QueuedConnection);
         return;
     }
     if (!worker->job) {
@@ -198,6 +200,7 @@ void BatchRunner::finishIfIdle()
         if (worker->file >= 0)
             return;
     }
+    ending = true;
     ticker->stop();
     display->clear();
     emit finished(result.failures.isEmpty() ? 0 : 1);

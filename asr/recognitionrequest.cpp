@@ -3,21 +3,21 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+QList<RecognitionLanguage> recognitionLanguages()
+{
+    return {
+        { QStringLiteral("中文近场"), QStringLiteral("zh"), 1537 },
+        { QStringLiteral("中文远场"), QStringLiteral("zh-far"), 1936 },
+        { QStringLiteral("英文"), QStringLiteral("en"), 1737 },
+        { QStringLiteral("粤语"), QStringLiteral("yue"), 1637 },
+        { QStringLiteral("四川话"), QStringLiteral("zh-sc"), 1837 },
+    };
+}
+
 int devPidForLanguage(const QString &language)
 {
-    static const struct
-    {
-        const char *text;
-        int devPid;
-    } languages[] = {
-        { "中文近场", 1537 },
-        { "中文远场", 1936 },
-        { "英文", 1737 },
-        { "粤语", 1637 },
-        { "四川话", 1837 },
-    };
-    for (const auto &row : languages) {
-        if (language == QString::fromUtf8(row.text))
+    for (const RecognitionLanguage &row : recognitionLanguages()) {
+        if (language == row.text)
             return row.devPid;
     }
     return -1;

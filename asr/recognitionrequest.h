@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The recognition request of one segment.
@@ -12,6 +13,18 @@ struct RecognitionRequest
     QByteArray speech; // the segment's bytes
     qint64 length = 0; // the segment's size in bytes as the file system reports it
 };
+
+// A recognition language: the text of its language box item, a short Latin name for the
+// command line, and its "dev_pid".
+struct RecognitionLanguage
+{
+    QString text;
+    QString shortName;
+    int devPid = -1;
+};
+
+// The languages in the order of the language box; the first is its default item.
+QList<RecognitionLanguage> recognitionLanguages();
 
 // "dev_pid" of a language text of the language box; -1 when the text matches no row.
 int devPidForLanguage(const QString &language);

@@ -283,7 +283,7 @@ void TranscriptionJob::convertAudioFormat()
 
     QString target = FfmpegArgs::convertedPath(source);
     // A file of that name beside the source is the user's: the copy goes to our own folder.
-    if (QFileInfo::exists(target))
+    if (!config.convertBesideSource || QFileInfo::exists(target))
         target = config.segmentFolder + QLatin1Char('/') + FileNames::fileName(target);
     converted = target;
     audio->startConversion(source, target);

@@ -24,6 +24,10 @@ struct JobSettings
     // The job's own temporary folder: emptied before each file, holds the segments (and the
     // converted copy when a file of that name is already beside the source).
     QString segmentFolder;
+    // The converted copy goes beside the source, as the window has it; false keeps it in the
+    // segment folder, so that a source folder is only ever read (a front end for read-only
+    // shares and for runs beside the window).
+    bool convertBesideSource = true;
     // Where transcripts go when transcriptPathFor is not set: "<folder>/<name>.txt".
     QString transcriptFolder;
     // Full path of the transcript of a task file; overrides transcriptFolder.

@@ -1,9 +1,10 @@
 #include "ui/widget.h"
 
 #include "app/appglobals.h"
-#include "asr/accesstoken.h"
 #include "app/programlayout.h"
+#include "asr/accesstoken.h"
 #include "asr/qthttpclass.h"
+#include "asr/recognitionrequest.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
@@ -319,10 +320,9 @@ void Widget::buildTaskStrip()
     connect(taskFileCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
         [this](int index) { slotAudioChanged(taskFileCombo->itemText(index)); });
 
-    const QStringList languages = { QStringLiteral("中文近场"), QStringLiteral("中文远场"),
-        QStringLiteral("英文"), QStringLiteral("粤语"), QStringLiteral("四川话") };
     languageCombo = new QComboBox(taskBar);
-    languageCombo->addItems(languages);
+    for (const RecognitionLanguage &language : recognitionLanguages())
+        languageCombo->addItem(language.text);
     languageCombo->setGeometry(372, 7, 80, 26);
     languageCombo->setStyleSheet(css(kComboStyle));
     languageCombo->setFocusPolicy(Qt::NoFocus);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "cli/cliarguments.h"
+#include "cli/outputplan.h"
+#include "cli/progresstexts.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class ProgressDisplay;
+class QTimer;
+
+// Runs the planned files through the window's transcription job, up to --jobs of them side by
+// side, each job with a temporary folder of its own, and tells how the run ended.
+class BatchRunner final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(BatchRunner)
+
+public:
+    BatchRunner(const CliOptions &options, const QList<PlannedFile> &plan, const QString &clientId,
+        ProgressDisplay *display, QObject *parent = nullptr);
+    // Ends every job still running, with its processes and requests, and removes its folder.
+    ~BatchRunner() override;
+
+    void start();
+    // A request to end from outside (SIGINT, SIGTERM): every job ends at once, no transcript
+    // is left half-written, and the run finishes with 128 + the signal's number.
+    void interrupt(int signalNumber);
+
+    const RunSummary &summary() const { return result; }
+
+signals:
+    void transcriptWritten(const QString &path);
+    // 0 all done or skipped, 1 a file failed, 128 + n after signal n.
+    void finished(int exitStatus);
+
+private:
+    struct Worker;
+
+    void startNext(Worker *worker);
+    void connectJob(Worker *worker);
+    void fileFinished(Worker *worker);
+    void fileEnded(Worker *worker, const QString &failure);
+    void writeJson(Worker *worker);
+    void showProgress(Worker *worker, bool tick = false);
+    QString fileLabel(int index) const;
+    void finishIfIdle();
+
+    CliOptions options;
+    QList<PlannedFile> plan;
+    QString clientId;
+    ProgressDisplay *display;
+    std::vector<std::unique_ptr<Worker>> workers;
+    int nextFile = 0;
+    int filesEnded = 0;
+    RunSummary result;
+    QElapsedTimer clock;
+    QTimer *ticker = nullptr;
+    Worker *lastMoved = nullptr;
+    bool ending = false;
+};

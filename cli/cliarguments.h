@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for, checked and resolved.
+struct CliOptions
+{
+    enum Format { Text, Json };
+
+    QStringList inputs; // files and folders as given
+    bool recursive = false;
+    QString language; // item text of the window's language box
+    QString serviceUrl; // without a trailing "/"
+    QString outputDir; // empty: each transcript beside its input
+    bool overwrite = false;
+    Format format = Text;
+    int jobs = 1;
+    bool quiet = false;
+};
+
+struct CliArguments
+{
+    enum Outcome {
+        Run,
+        Help, // print text on standard output, exit 0
+        Version, // likewise
+        Usage, // print text on standard error, exit 2
+    };
+
+    Outcome outcome = Usage;
+    CliOptions options;
+    QString text;
+};
+
+namespace CliArgumentRules {
+
+constexpr int maxJobs = 32;
+
+// Reads the arguments (without the program name). defaultServiceUrl is the build-time address;
+// programName only appears in the help text.
+CliArguments parse(const QStringList &arguments, const QString &defaultServiceUrl,
+    const QString &programName = QStringLiteral("tovarin-transcribe"));
+
+// Item text of the language given by its item text, short Latin name (any case) or dev_pid;
+// empty when none matches.
+QString languageFor(const QString &argument);
+
+// The address without trailing "/", or empty when it is not an http(s) address with a host.
+QString serviceAddress(const QString &argument);
+
+} // namespace CliArgumentRules

@@ -1,0 +1,108 @@
+#include "cli/inputfiles.h"
+
+#include "app/filenames.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSet>
+
+namespace InputFileRules {
+
+bool isMediaName(const QString &fileName)
+{
+    // The window's file dialog offers the first row; the rest are what recorders and phones
+    // commonly write and ffmpeg reads.
+    static const QSet<QString> suffixes = {
+        QStringLiteral("pcm"),
+        QStringLiteral("wav"),
+        QStringLiteral("amr"),
+        QStringLiteral("wma"),
+        QStringLiteral("mp3"),
+        QStringLiteral("m4a"),
+        QStringLiteral("aac"),
+        QStringLiteral("mp4"),
+        QStringLiteral("3gp"),
+        QStringLiteral("flac"),
+        QStringLiteral("ogg"),
+        QStringLiteral("oga"),
+        QStringLiteral("opus"),
+        QStringLiteral("aif"),
+        QStringLiteral("aiff"),
+        QStringLiteral("caf"),
+        QStringLiteral("m4b"),
+        QStringLiteral("mka"),
+        QStringLiteral("webm"),
+        QStringLiteral("mkv"),
+        QStringLiteral("mov"),
+        QStringLiteral("avi"),
+        QStringLiteral("wmv"),
+        QStringLiteral("flv"),
+        QStringLiteral("mpg"),
+        QStringLiteral("mpeg"),
+        QStringLiteral("ts"),
+        QStringLiteral("m4v"),
+        QStringLiteral("3g2"),
+    };
+    return suffixes.contains(FileNames::suffix(fileName).toLower());
+}
+
+namespace {
+
+QStringList folderFiles(const QString &folder, bool recursive)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Readable,
+        recursive ? QDirIterator::Subdirectories | QDirIterator::FollowSymlinks
+                  : QDirIterator::NoIteratorFlags);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isMediaName(it.fileName()))
+            found << path;
+    }
+    // The iterator's order is the file system's; a run should not depend on it.
+    found.sort();
+    return found;
+}
+
+} // namespace
+
+InputFiles collect(const QStringList &arguments, bool recursive)
+{
+    InputFiles result;
+    QSet<QString> taken; // canonical paths: a file named twice, or by a link, runs once
+    const auto take = [&](const QString &path, const QString &argument) {
+        const QFileInfo info(path);
+        const QString canonical = info.canonicalFilePath();
+        if (taken.contains(canonical)) {
+            result.duplicates << argument;
+            return;
+        }
+        taken.insert(canonical);
+        result.files << FileNames::withSlashes(info.absoluteFilePath());
+    };
+
+    for (const QString &argument : arguments) {
+        const QFileInfo info(argument);
+        if (!info.exists()) {
+            result.problems << QStringLiteral("'%1': no such file or folder").arg(argument);
+        } else if (info.isDir()) {
+            if (!info.isReadable() || !info.isExecutable()) {
+                result.problems << QStringLiteral("'%1': folder cannot be read").arg(argument);
+                continue;
+            }
+            const QStringList files = folderFiles(info.absoluteFilePath(), recursive);
+            for (const QString &file : files)
+                take(file, file);
+        } else if (!info.isFile()) {
+            result.problems << QStringLiteral("'%1': not a file or folder").arg(argument);
+        } else if (!info.isReadable()) {
+            result.problems << QStringLiteral("'%1': file cannot be read").arg(argument);
+        } else {
+            take(argument, argument);
+        }
+    }
+    return result;
+}
+
+} // namespace InputFileRules

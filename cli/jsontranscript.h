@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// One recognised segment: where it lies in the input, in seconds, and its text (empty when the
+// service heard nothing).
+struct TranscriptSegment
+{
+    double start = 0;
+    double end = 0;
+    QString text;
+};
+
+struct JsonTranscript
+{
+    QString file;
+    QString language; // item text of the window's language box
+    QString service;
+    QList<TranscriptSegment> segments;
+};
+
+namespace JsonTranscriptRules {
+
+// A JSON object, UTF-8, three-blank indent, members sorted, final line break:
+// "file", "language", "dev_pid" (absent for a language without one), "service", "segments"
+// (each with "start", "end" and "text"), and "text", the whole transcript as the txt format
+// holds it.
+QByteArray build(const JsonTranscript &transcript, const QString &wholeText);
+
+} // namespace JsonTranscriptRules

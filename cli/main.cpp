@@ -1,0 +1,109 @@
+// tovarin-transcribe: the window's transcription job for files and folders named on the command
+// line, without a window or a display.
+#include "cli/batchrunner.h"
+#include "cli/cliarguments.h"
+#include "cli/inputfiles.h"
+#include "cli/outputplan.h"
+#include "cli/progressdisplay.h"
+#include "cli/signalwatcher.h"
+#include "platform/clientid.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QTextCodec>
+
+#include <cstdio>
+
+namespace {
+
+const int UsageStatus = 2;
+
+void print(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// Makes the folder when missing and checks that a file can be made in it; the error otherwise.
+QString prepareOutputFolder(const QString &folder)
+{
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir())
+        return QStringLiteral("output folder '%1' is not a folder").arg(folder);
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("output folder '%1' cannot be made").arg(folder);
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".tovarin-transcribe-XXXXXX")));
+    if (!probe.open())
+        return QStringLiteral("output folder '%1' cannot be written").arg(folder);
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tovarin-transcribe"));
+    // Transcripts are written in the locale's encoding, as the window writes them.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForLocale());
+
+    const QString program = QStringLiteral("tovarin-transcribe");
+    const CliArguments arguments = CliArgumentRules::parse(
+        QCoreApplication::arguments().mid(1), QStringLiteral(SPEECH_SERVICE_URL), program);
+    switch (arguments.outcome) {
+    case CliArguments::Help:
+    case CliArguments::Version:
+        print(stdout, arguments.text);
+        return 0;
+    case CliArguments::Usage:
+        print(stderr, arguments.text);
+        return UsageStatus;
+    case CliArguments::Run:
+        break;
+    }
+    CliOptions options = arguments.options;
+
+    const InputFiles inputs = InputFileRules::collect(options.inputs, options.recursive);
+    if (!inputs.problems.isEmpty()) {
+        for (const QString &problem : inputs.problems)
+            print(stderr, QStringLiteral("%1: %2\n").arg(program, problem));
+        return UsageStatus;
+    }
+    for (const QString &duplicate : inputs.duplicates) {
+        print(stderr,
+            QStringLiteral("%1: '%2' was given more than once; it is transcribed once\n")
+                .arg(program, duplicate));
+    }
+    if (inputs.files.isEmpty()) {
+        print(stderr, QStringLiteral("%1: no audio or video files found\n").arg(program));
+        return 0;
+    }
+
+    if (!options.outputDir.isEmpty()) {
+        options.outputDir = QFileInfo(options.outputDir).absoluteFilePath();
+        const QString problem = prepareOutputFolder(options.outputDir);
+        if (!problem.isEmpty()) {
+            print(stderr, QStringLiteral("%1: %2\n").arg(program, problem));
+            return UsageStatus;
+        }
+    }
+    const QList<PlannedFile> plan
+        = OutputPlanRules::plan(inputs.files, options.outputDir, options.format, options.overwrite,
+            [](const QString &path) { return QFileInfo::exists(path); });
+
+    ProgressDisplay display(stderr, options.quiet);
+    BatchRunner runner(options, plan, ClientId::fromAdapters(ClientId::systemAdapters()), &display);
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
+    QObject::connect(&runner, &BatchRunner::transcriptWritten,
+        [&display](const QString &path) { display.print(stdout, path + QLatin1Char('\n')); });
+    QObject::connect(&runner, &BatchRunner::finished, &app, [&](int status) {
+        print(stderr, ProgressTexts::summary(runner.summary()));
+        QCoreApplication::exit(status);
+    });
+    // Started from the loop, so that a run with nothing to do still finds a loop to end.
+    QMetaObject::invokeMethod(&runner, &BatchRunner::start, Qt::QueuedConnection);
+    return QCoreApplication::exec();
+}

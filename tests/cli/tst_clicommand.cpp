@@ -1,0 +1,373 @@
+// tovarin-transcribe run as a user runs it: a real process on media made by ffmpeg and flite,
+// against the real speech service and against the scripted peer on loopback.
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <json/reader.h>
+#include <json/value.h>
+
+#include <csignal>
+
+#include "common/scriptedhttppeer.h"
+#include "common/speechservice.h"
+#include "common/testfiles.h"
+#include "common/wordrate.h"
+
+using Reply = ScriptedHttpPeer::Reply;
+using TestFiles::str;
+
+namespace {
+const QByteArray TokenPath = "/oauth/2.0/token";
+const QByteArray SpeechPath = "/server_api";
+
+QByteArray textReply(const char *text)
+{
+    return QByteArray(R"({"err_no":0,"err_msg":"success.","sn":"1","result":[")") + text + "\"]}";
+}
+
+// One run of the command. The test's event loop keeps turning while it runs, so the scripted
+// peer in this process can answer it.
+struct Run
+{
+    QProcess process;
+    QString tmp; // the command's temporary folder (TMPDIR)
+
+    Run(const QStringList &arguments, const QString &workDir, const QString &tmpDir)
+        : tmp(tmpDir)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(str("TMPDIR"), tmpDir);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(workDir);
+        process.start(str(TOVARIN_TRANSCRIBE), arguments);
+    }
+    ~Run()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // Waits for the end with a generous limit; the exit status, or -1 when it did not end.
+    int finish(int timeoutMs = 120000)
+    {
+        if (process.state() != QProcess::NotRunning) {
+            QSignalSpy ended(
+                &process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+            if (!ended.wait(timeoutMs))
+                return -1;
+        }
+        out += QString::fromLocal8Bit(process.readAllStandardOutput());
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QString out;
+    QString err;
+};
+
+QString readUtf8(const QString &path)
+{
+    return QString::fromUtf8(TestFiles::readAll(path));
+}
+
+bool makeTone(const QString &path, int seconds)
+{
+    return TestFiles::make(path,
+        TestFiles::words("-f|lavfi|-i") << str("sine=frequency=440:duration=%1").arg(seconds));
+}
+} // namespace
+
+class TestCliCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qRegisterMetaType<QProcess::ExitStatus>(); }
+    void init();
+    void refusesBadUsage_data();
+    void refusesBadUsage();
+    void transcribesWithTheRealService();
+    void jsonAndJobsSideBySide();
+    void failuresUseTheWindowsMessages_data();
+    void failuresUseTheWindowsMessages();
+    void keepsExistingTranscripts();
+    void endsOnSignal_data();
+    void endsOnSignal();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString work; // media and transcripts
+    QString tmp; // the command's TMPDIR
+    std::unique_ptr<ScriptedHttpPeer> peer;
+};
+
+void TestCliCommand::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    work = dir->filePath(str("work"));
+    tmp = dir->filePath(str("tmp"));
+    QVERIFY(QDir().mkpath(work) && QDir().mkpath(tmp));
+    peer = std::make_unique<ScriptedHttpPeer>();
+    QVERIFY(peer->start());
+    peer->setFallback(TokenPath, Reply::json(R"({"access_token":"24.tok","expires_in":2592000})"));
+}
+
+void TestCliCommand::refusesBadUsage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("no arguments") << QStringList() << str("no files");
+    QTest::newRow("missing file") << TestFiles::words("a.wav|missing 文件.mp3")
+                                  << str("missing 文件.mp3");
+    QTest::newRow("output folder is a file")
+        << TestFiles::words("-o|a.wav/x|a.wav") << str("cannot be made");
+}
+
+void TestCliCommand::refusesBadUsage()
+{
+    QFETCH(QStringList, arguments);
+    QVERIFY(makeTone(work + str("/a.wav"), 2));
+    const auto before = TestFiles::snapshot(dir->path());
+
+    Run run(arguments, work, tmp);
+    QCOMPARE(run.finish(), 2);
+    QFETCH(QString, says);
+    QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(TestFiles::snapshot(dir->path()), before);
+    QVERIFY(peer->requests.isEmpty());
+
+    Run help(TestFiles::words("--help"), work, tmp);
+    QCOMPARE(help.finish(), 0);
+    QVERIFY(help.out.contains(str("Examples:")));
+}
+
+void TestCliCommand::transcribesWithTheRealService()
+{
+    // A folder as users have them: speech in two formats under awkward names, a broken file,
+    // a text file, and a sub-folder that only -r takes.
+    const QString spokenText = str("the weather was cold this morning and the wind blew hard from "
+                                   "the north across the empty fields");
+    const QString textFile = dir->filePath(str("spoken.txt"));
+    {
+        QFile file(textFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(spokenText.toUtf8());
+    }
+    const QString wav = dir->filePath(str("speech.wav"));
+    QVERIFY(makeSpeechWav(textFile, wav));
+    const QString media = work + str("/media");
+    QVERIFY(QDir().mkpath(media + str("/sub")));
+    const QString mp3 = media + str("/会议 \"notes\".mp3");
+    const QString ogg = media + str("/-interview.ogg");
+    QVERIFY(TestFiles::make(mp3, QStringList { str("-i"), wav }));
+    QVERIFY(TestFiles::make(ogg, QStringList { str("-i"), wav }));
+    QVERIFY(TestFiles::make(media + str("/sub/deeper.m4a"), QStringList { str("-i"), wav }));
+    {
+        QFile broken(media + str("/broken.mp3"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write(QByteArray(4096, '\x55'));
+        QFile notes(media + str("/notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+    }
+
+    SpeechServiceProcess service;
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+    Run run({ str("--language"), str("en"), str("--service"), service.baseUrl(), str("-j"),
+                str("2"), str("media") },
+        work, tmp);
+    QCOMPARE(run.finish(300000), 1);
+
+    // Each good file beside itself, in the window's layout; the broken one named with the
+    // window's message; the text file and the sub-folder left alone.
+    for (const QString &source : { mp3, ogg }) {
+        const QString transcript = source.left(source.lastIndexOf(QLatin1Char('.'))) + str(".txt");
+        QVERIFY2(run.out.contains(transcript), qPrintable(run.out));
+        const QString text = QString::fromLocal8Bit(TestFiles::readAll(transcript));
+        QVERIFY(text.endsWith(QLatin1Char('\n')));
+        const double wer = WordRate::errorRate(spokenText, text);
+        QVERIFY2(wer <= 0.2, qPrintable(text));
+    }
+    QVERIFY(!QFile::exists(media + str("/broken.txt")));
+    QVERIFY(!QFile::exists(media + str("/sub/deeper.txt")));
+    QVERIFY2(run.err.contains(
+                 str("failed: %1/broken.mp3: 音频转换失败，请检查文件是否完整！").arg(media)),
+        qPrintable(run.err));
+    QVERIFY(run.err.contains(str("done 2, skipped 0, failed 1")));
+    // Nothing of the run is left: no converted copies, no segments.
+    QCOMPARE(QDir(media).entryList(QDir::Files).size(), 4 + 2);
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+
+    // The window's default language is one the local service has no model for: its code is
+    // the message, and -r takes the sub-folder.
+    Run mandarin(
+        { str("-q"), str("-r"), str("-s"), service.baseUrl(), media + str("/sub") }, work, tmp);
+    QCOMPARE(mandarin.finish(120000), 1);
+    QVERIFY2(
+        mandarin.err.contains(str("语音识别出错（错误码：3300）！")), qPrintable(mandarin.err));
+    QVERIFY(!mandarin.err.contains(str("segment"))); // quiet: no progress
+}
+
+void TestCliCommand::jsonAndJobsSideBySide()
+{
+    // Two files of three segments each, answered slowly: with -j 2 both are under way at once.
+    QVERIFY(makeTone(work + str("/one.wav"), 125));
+    QVERIFY(makeTone(work + str("/two.mp3"), 125));
+    int outstanding = 0;
+    int mostAtOnce = 0;
+    peer->setHandler(SpeechPath, [&](const ScriptedHttpPeer::Request &) {
+        mostAtOnce = qMax(mostAtOnce, ++outstanding);
+        QTimer::singleShot(400, [&] { --outstanding; });
+        return Reply::json(textReply("said \\\"this\\\" 说")).after(400);
+    });
+
+    Run run({ str("-l"), str("yue"), str("-s"), peer->baseUrl() + str("/"), str("-f"), str("json"),
+                str("-j"), str("2"), str("-o"), str("out"), str("one.wav"), str("two.mp3"),
+                str("./one.wav") },
+        work, tmp);
+    QCOMPARE(run.finish(), 0);
+    QVERIFY2(run.err.contains(str("given more than once")), qPrintable(run.err));
+    QCOMPARE(peer->requestsTo(SpeechPath).size(), 6);
+    QCOMPARE(mostAtOnce, 2);
+    // Progress lines on a pipe: one per segment.
+    QVERIFY2(run.err.contains(str("one.wav: segment 3 of 3")), qPrintable(run.err));
+
+    Json::Value root;
+    const QByteArray body = TestFiles::readAll(work + str("/out/two.json"));
+    QVERIFY(Json::Reader().parse(body.toStdString(), root));
+    QCOMPARE(QString::fromStdString(root["file"].asString()), work + str("/two.mp3"));
+    QCOMPARE(QString::fromUtf8(root["language"].asCString()), str("粤语"));
+    QCOMPARE(root["dev_pid"].asInt(), 1637);
+    QCOMPARE(QString::fromStdString(root["service"].asString()), peer->baseUrl());
+    const Json::Value &segments = root["segments"];
+    QCOMPARE(int(segments.size()), 3);
+    const double bounds[][2] = { { 0, 59 }, { 59, 118 }, { 118, 125 } };
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(segments[i]["start"].asDouble(), bounds[i][0]);
+        QCOMPARE(segments[i]["end"].asDouble(), bounds[i][1]);
+        QCOMPARE(QString::fromUtf8(segments[i]["text"].asCString()), str("said \"this\" 说"));
+    }
+    QCOMPARE(QString::fromUtf8(root["text"].asCString()),
+        str("said \"this\" 说\n\nsaid \"this\" 说\n\nsaid \"this\" 说\n"));
+    QCOMPARE(
+        QDir(work + str("/out")).entryList(QDir::Files), TestFiles::words("one.json|two.json"));
+    QVERIFY(!QFile::exists(work + str("/one.txt")));
+    QVERIFY(!QFile::exists(work + str("/two_16k.wav")));
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestCliCommand::failuresUseTheWindowsMessages_data()
+{
+    QTest::addColumn<QString>("service"); // "peer" or an address nobody listens on
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("service down") << str("down") << QByteArray()
+                                  << str("获取访问令牌失败，请检查网络连接是否断开！");
+    QTest::newRow("service error") << str("peer") << QByteArray(R"({"err_no":3303})")
+                                   << str("语音服务器后端繁忙，或是音频质量过低！");
+    QTest::newRow("garbage") << str("peer") << QByteArray("<html>busy</html>")
+                             << str("语音服务返回了无法识别的数据！");
+    QTest::newRow("HTTP error") << str("peer") << QByteArray()
+                                << str("转换失败，请检查网络信号是否充足！");
+}
+
+void TestCliCommand::failuresUseTheWindowsMessages()
+{
+    QFETCH(QString, service);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, message);
+    // The second file is fine and goes on after the first failed.
+    QVERIFY(makeTone(work + str("/bad answer.wav"), 3));
+    QVERIFY(makeTone(work + str("/good.wav"), 3));
+    peer->enqueue(SpeechPath, reply.isEmpty() ? Reply::json("{}", 500) : Reply::json(reply));
+    peer->setFallback(SpeechPath, Reply::json(textReply("fine")));
+    QString address = peer->baseUrl();
+    if (service == str("down")) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        address = str("http://127.0.0.1:%1").arg(closed.serverPort());
+    }
+    const auto before = TestFiles::snapshot(work);
+
+    Run run({ str("-s"), address, str("bad answer.wav"), str("good.wav") }, work, tmp);
+    QCOMPARE(run.finish(), 1);
+    QVERIFY2(run.err.contains(str("failed: %1/bad answer.wav: %2").arg(work, message)),
+        qPrintable(run.err));
+    QVERIFY(!QFile::exists(work + str("/bad answer.txt")));
+    if (service == str("down")) {
+        QVERIFY(run.err.contains(str("done 0, skipped 0, failed 2")));
+        QCOMPARE(TestFiles::snapshot(work), before);
+    } else {
+        QVERIFY(run.err.contains(str("done 1, skipped 0, failed 1")));
+        QCOMPARE(readUtf8(work + str("/good.txt")), str("fine\n"));
+        QCOMPARE(run.out, work + str("/good.txt\n"));
+    }
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestCliCommand::keepsExistingTranscripts()
+{
+    QVERIFY(makeTone(work + str("/a.wav"), 2));
+    QFile old(work + str("/a.txt"));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("mine\n") == 5);
+    old.close();
+    peer->setFallback(SpeechPath, Reply::json(textReply("new")));
+
+    Run kept({ str("-s"), peer->baseUrl(), str("a.wav") }, work, tmp);
+    QCOMPARE(kept.finish(), 0);
+    QVERIFY2(kept.err.contains(str("skipped, %1/a.txt exists").arg(work)), qPrintable(kept.err));
+    QVERIFY(kept.err.contains(str("done 0, skipped 1, failed 0")));
+    QCOMPARE(readUtf8(work + str("/a.txt")), str("mine\n"));
+    QVERIFY(peer->requests.isEmpty());
+
+    Run replaced({ str("--overwrite"), str("-s"), peer->baseUrl(), str("a.wav") }, work, tmp);
+    QCOMPARE(replaced.finish(), 0);
+    QCOMPARE(readUtf8(work + str("/a.txt")), str("new\n"));
+}
+
+void TestCliCommand::endsOnSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestCliCommand::endsOnSignal()
+{
+    QFETCH(int, signalNumber);
+    // Long files, cut into segments in the command's folders, and a service that takes the
+    // requests and never answers: the signal meets two jobs mid-way.
+    QVERIFY(makeTone(work + str("/long one.mp3"), 190));
+    QVERIFY(makeTone(work + str("/long two.m4a"), 190));
+    QFile old(work + str("/long two.txt"));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier\n") == 8);
+    old.close();
+    peer->setFallback(SpeechPath, Reply::silent());
+    const auto before = TestFiles::snapshot(work);
+
+    Run run({ str("-j"), str("2"), str("--overwrite"), str("-s"), peer->baseUrl(),
+                str("long one.mp3"), str("long two.m4a") },
+        work, tmp);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->requestsTo(SpeechPath).size(), 2, 120000);
+    // Both jobs hold their segments and converted copies in folders of their own; the input
+    // folder is only read.
+    QCOMPARE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+    QCOMPARE(TestFiles::snapshot(work), before);
+
+    QCOMPARE(::kill(pid_t(run.process.processId()), signalNumber), 0);
+    QCOMPARE(run.finish(), 128 + signalNumber);
+    QVERIFY2(run.err.contains(str("interrupted")), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    // The earlier transcript is as it was, nothing was added, and no temporary file is left.
+    QCOMPARE(TestFiles::snapshot(work), before);
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestCliCommand)
+#include "tst_clicommand.moc"

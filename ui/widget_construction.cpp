@@ -374,7 +374,7 @@ void Widget::createFoldersAndLists()
     loadWavList();
     loadTxtList();
     // Kept states of files that are gone would never be used again.
-    ResumeStore(ResumeStore::defaultFolder(appDir)).removeStale();
+    ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir)).removeStale();
 }
 
 void Widget::createTimers()

@@ -114,6 +114,7 @@ void BatchRunner::startNext(Worker *worker)
     settings.convertBesideSource = false; // input folders are only read
     settings.clientId = clientId;
     settings.language = options.language;
+    settings.resumeFolder = resumeFolder;
     // JSON is made from the segments once the job has written its text; the text goes to the
     // temporary folder, so the output folder only ever sees the finished JSON.
     const QString textPath = options.format == CliOptions::Json

@@ -33,6 +33,9 @@ public:
     void interrupt(int signalNumber);
 
     const RunSummary &summary() const { return result; }
+    // Where each file's job keeps what it recognised so far, so that a run that ended early goes
+    // on where it ended; empty keeps nothing.
+    void setResumeFolder(const QString &folder) { resumeFolder = folder; }
 
 signals:
     void transcriptWritten(const QString &path);
@@ -54,6 +57,7 @@ private:
     CliOptions options;
     QList<PlannedFile> plan;
     QString clientId;
+    QString resumeFolder;
     ProgressDisplay *display;
     std::vector<std::unique_ptr<Worker>> workers;
     int nextFile = 0;

@@ -6,11 +6,13 @@
 #include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
 #include "cli/signalwatcher.h"
+#include "asr/resumestore.h"
 #include "platform/clientid.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTextCodec>
 
@@ -95,6 +97,13 @@ int main(int argc, char *argv[])
 
     ProgressDisplay display(stderr, options.quiet);
     BatchRunner runner(options, plan, ClientId::fromAdapters(ClientId::systemAdapters()), &display);
+    // Kept per user, where an installed window keeps its own: a run that ended early goes on
+    // where it ended, from the command line or from the window.
+    const QString resumeFolder = ResumeStore::defaultFolder(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tovarin"));
+    ResumeStore(resumeFolder).removeStale();
+    runner.setResumeFolder(resumeFolder);
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
     QObject::connect(&runner, &BatchRunner::transcriptWritten,

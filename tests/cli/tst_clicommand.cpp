@@ -38,6 +38,8 @@ struct Run
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(str("TMPDIR"), tmpDir);
+        // What runs keep for resuming stays in the test's folder too.
+        env.insert(str("XDG_DATA_HOME"), tmpDir + str("-data"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(workDir);
         process.start(str(TOVARIN_TRANSCRIBE), arguments);
@@ -94,6 +96,7 @@ private slots:
     void failuresUseTheWindowsMessages_data();
     void failuresUseTheWindowsMessages();
     void keepsExistingTranscripts();
+    void resumesWhereARunEnded();
     void endsOnSignal_data();
     void endsOnSignal();
 
@@ -329,6 +332,30 @@ void TestCliCommand::keepsExistingTranscripts()
     Run replaced({ str("--overwrite"), str("-s"), peer->baseUrl(), str("a.wav") }, work, tmp);
     QCOMPARE(replaced.finish(), 0);
     QCOMPARE(readUtf8(work + str("/a.txt")), str("new\n"));
+}
+
+void TestCliCommand::resumesWhereARunEnded()
+{
+    // Three segments; the service fails on the second one.
+    QVERIFY(makeTone(work + str("/long.wav"), 125));
+    peer->enqueue(SpeechPath, Reply::json(textReply("one")));
+    peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3303})"));
+    peer->setFallback(SpeechPath, Reply::json(textReply("more")));
+    const QStringList arguments { str("-s"), peer->baseUrl(), str("-l"), str("en"),
+        str("long.wav") };
+
+    Run ended(arguments, work, tmp);
+    QCOMPARE(ended.finish(), 1);
+    QVERIFY(!QFile::exists(work + str("/long.txt")));
+    QCOMPARE(peer->requestsTo(SpeechPath).size(), 2);
+
+    Run resumed(arguments, work, tmp);
+    QCOMPARE(resumed.finish(), 0);
+    // Only the two segments not yet recognised are sent again.
+    QCOMPARE(peer->requestsTo(SpeechPath).size(), 4);
+    QCOMPARE(readUtf8(work + str("/long.txt")), str("one\n\nmore\n\nmore\n"));
+    const QString kept = tmp + str("-data/tovarin/myResumeFiles");
+    QCOMPARE(QDir(kept).entryList(QDir::Files), QStringList());
 }
 
 void TestCliCommand::endsOnSignal_data()

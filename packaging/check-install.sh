@@ -9,6 +9,7 @@ fail() { echo "check-install: $*" >&2; exit 1; }
 
 expected=$(cat <<LIST
 bin/tovarin
+bin/tovarin-transcribe
 libexec/tovarin/speech-service
 share/applications/$id.desktop
 share/doc/tovarin/changelog.gz
@@ -22,6 +23,7 @@ share/icons/hicolor/32x32/apps/$id.png
 share/icons/hicolor/48x48/apps/$id.png
 share/icons/hicolor/512x512/apps/$id.png
 share/icons/hicolor/64x64/apps/$id.png
+share/man/man1/tovarin-transcribe.1.gz
 share/man/man1/tovarin.1.gz
 share/metainfo/$id.metainfo.xml
 LIST
@@ -30,7 +32,7 @@ actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C s
 [ "$actual" = "$(echo "$expected" | LC_ALL=C sort)" ] \
     || fail "file list differs:"$'\n'"$(diff <(echo "$expected" | LC_ALL=C sort) <(echo "$actual") || true)"
 
-for program in bin/tovarin libexec/tovarin/speech-service; do
+for program in bin/tovarin bin/tovarin-transcribe libexec/tovarin/speech-service; do
     [ -x "$prefix/$program" ] || fail "$program is not executable"
 done
 

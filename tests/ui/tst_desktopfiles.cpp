@@ -192,11 +192,17 @@ private slots:
         QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
         QCOMPARE(window->textEdit->toPlainText(), str("kept as typed"));
 
-        // While a job runs the front entry stays as it is: the user is told.
-        window->stopConvertButton->setEnabled(true);
+        // While a job runs the front entry stays as it is: the user is told. The job waits for
+        // a token from a peer that never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        window->setServiceBaseUrl(str("http://127.0.0.1:%1").arg(silent.serverPort()));
+        window->startConvertButton->click();
+        QVERIFY(window->stopConvertButton->isEnabled());
         QVERIFY(dropOn(window.get(), fileUrls({ path("b.mp3") })));
         QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
         QCOMPARE(dialogs->noticeTexts(), QStringList { str("正在转换，请稍后再添加文件！") });
+        window->stopConvertButton->click();
     }
 
     void commandLineFiles()

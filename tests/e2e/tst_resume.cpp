@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTextEdit>
@@ -35,7 +36,9 @@ QString done()
 
 int requestsIn(const QString &log)
 {
-    return log.count(QStringLiteral("POST /server_api"));
+    // Request lines only: the service's start-up lines name the path too, with its limits.
+    return log.count(QRegularExpression(QStringLiteral("^POST /server_api "),
+        QRegularExpression::MultilineOption));
 }
 } // namespace
 

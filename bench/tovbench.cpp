@@ -188,9 +188,13 @@ int main(int argc, char *argv[])
     QCommandLineOption searchOption(QStringLiteral("search"),
                                     QStringLiteral("Search of the speech service: fast (its default) or accurate."),
                                     QStringLiteral("preset"));
+    QCommandLineOption serviceOptions(QStringLiteral("service-options"),
+        QStringLiteral("More options for the speech service, e.g. \"--max-words-per-frame 20\"."),
+        QStringLiteral("text"));
     parser.addOption(minutesOption);
     parser.addOption(threadsOption);
     parser.addOption(searchOption);
+    parser.addOption(serviceOptions);
     parser.addOption(skipDirect);
     parser.process(app);
 
@@ -206,12 +210,14 @@ int main(int argc, char *argv[])
         serviceArguments << QStringLiteral("--threads") << parser.value(threadsOption);
     if (parser.isSet(searchOption))
         serviceArguments << QStringLiteral("--search") << parser.value(searchOption);
+    serviceArguments << parser.value(serviceOptions).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     SpeechServiceProcess service(serviceArguments);
     if (!service.start()) {
         std::fprintf(stderr, "the speech service did not start:\n%s\n", qPrintable(service.logText()));
         return 1;
     }
     figure(QStringLiteral("cores"), QString::number(QThread::idealThreadCount()));
+    figure(QStringLiteral("service_options"), serviceArguments.join(QLatin1Char(' ')));
 
     QMap<int, double> wallByMinutes;
     for (const QString &item : parser.value(minutesOption).split(QLatin1Char(','))) {

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "audio_input.h"
@@ -116,6 +117,7 @@ QVector<Setting> grid()
     };
     const Combination combinations[] = {
         { 5000, 20, false, 1e-48, 7e-29, true, 1 },
+        { 3000, 20, false, 1e-48, 7e-29, true, 1 },
         { 3000, 10, false, 1e-48, 7e-29, true, 1 },
         { 2000, 10, false, 1e-48, 7e-29, true, 1 },
         { 3000, 10, false, 1e-40, 7e-29, true, 1 },
@@ -150,6 +152,31 @@ QVector<Setting> grid()
             [](const Setting &s) { return s.search == fastSearch(); }))
         settings.push_back({ QStringLiteral("service_default"), fastSearch() });
     return settings;
+}
+
+// "name=--max-words-per-frame 20 ...": the service's own options, applied as the service applies
+// them to its default.
+std::optional<Setting> settingFromOptions(const QString &text, QString &error)
+{
+    const QString name = text.section(QLatin1Char('='), 0, 0);
+    const QStringList words
+        = text.section(QLatin1Char('='), 1, -1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    std::vector<std::pair<std::string, std::string>> options;
+    for (int i = 0; i < words.size(); i += 2) {
+        if (!isSearchOption(words[i].toStdString()) || i + 1 >= words.size()) {
+            error = QStringLiteral("not a search option with its value: ") + words[i];
+            return std::nullopt;
+        }
+        options.emplace_back(words[i].toStdString(), words[i + 1].toStdString());
+    }
+    Setting setting { name, fastSearch() };
+    std::string reason;
+    if (name.isEmpty() || !applySearchOptions(options, setting.search, reason)) {
+        error = name.isEmpty() ? QStringLiteral("a name is needed before \"=\"")
+                               : QString::fromStdString(reason);
+        return std::nullopt;
+    }
+    return setting;
 }
 
 bool loadItems(const QString &dir, QVector<Item> &items)
@@ -268,14 +295,28 @@ int main(int argc, char *argv[])
     QCommandLineOption onlyOption(QStringLiteral("only"),
         QStringLiteral("Only these settings of the grid, comma-separated."),
         QStringLiteral("names"));
+    QCommandLineOption tryOption(QStringLiteral("try"),
+        QStringLiteral("One more setting: a name, \"=\" and the speech service's search options, "
+                       "e.g. w20=\"--max-words-per-frame 20\" (from the service's default). "
+                       "May be repeated."),
+        QStringLiteral("name=options"));
     QCommandLineOption listOption(
         QStringLiteral("list"), QStringLiteral("List the grid and stop."));
     QCommandLineOption skipDirect(
         QStringLiteral("no-direct"), QStringLiteral("Skip pocketsphinx_continuous."));
-    parser.addOptions({ setOption, jobsOption, onlyOption, listOption, skipDirect });
+    parser.addOptions({ setOption, jobsOption, onlyOption, tryOption, listOption, skipDirect });
     parser.process(app);
 
     QVector<Setting> settings = grid();
+    for (const QString &tried : parser.values(tryOption)) {
+        QString error;
+        const std::optional<Setting> setting = settingFromOptions(tried, error);
+        if (!setting) {
+            std::fprintf(stderr, "--try %s: %s\n", qPrintable(tried), qPrintable(error));
+            return 2;
+        }
+        settings.push_back(*setting);
+    }
     if (parser.isSet(onlyOption)) {
         const QStringList wanted = parser.value(onlyOption).split(QLatin1Char(','));
         settings.erase(std::remove_if(settings.begin(), settings.end(),

@@ -159,8 +159,12 @@ QVector<Setting> grid()
 std::optional<Setting> settingFromOptions(const QString &text, QString &error)
 {
     const QString name = text.section(QLatin1Char('='), 0, 0);
-    const QStringList words
-        = text.section(QLatin1Char('='), 1, -1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // "--beam=1e-40" as well as "--beam 1e-40", as the service takes them.
+    QStringList words;
+    for (const QString &word :
+        text.section(QLatin1Char('='), 1, -1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        words << (word.contains(QLatin1Char('=')) ? word.split(QLatin1Char('='))
+                                                  : QStringList { word });
     std::vector<std::pair<std::string, std::string>> options;
     for (int i = 0; i < words.size(); i += 2) {
         if (!isSearchOption(words[i].toStdString()) || i + 1 >= words.size()) {

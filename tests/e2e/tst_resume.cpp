@@ -174,10 +174,8 @@ void ResumeTest::startJob()
 
 bool ResumeTest::runToNotice(const QString &text)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (dialogs->notices.isEmpty() && clock.elapsed() < jobLimitMs)
-        QTest::qWait(50);
+    // The state is checked below, whether or not it came in time.
+    static_cast<void>(QTest::qWaitFor([&] { return !dialogs->notices.isEmpty(); }, jobLimitMs));
     if (dialogs->noticeTexts() != QStringList { text }) {
         qWarning() << "notices:" << dialogs->noticeTexts();
         return false;
@@ -194,11 +192,13 @@ int ResumeTest::keptSegments() const
 
 bool ResumeTest::waitForKeptSegment(const QProcess *program)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (keptSegments() < 1 && dialogs->notices.isEmpty() && clock.elapsed() < jobLimitMs
-        && (!program || program->state() == QProcess::Running))
-        QTest::qWait(50);
+    // The state is checked below, whether or not it came in time.
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            return keptSegments() >= 1 || !dialogs->notices.isEmpty()
+                || (program && program->state() != QProcess::Running);
+        },
+        jobLimitMs));
     if (keptSegments() >= 1)
         return true;
     qWarning() << "no segment kept; notices:" << dialogs->noticeTexts();

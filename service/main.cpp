@@ -139,9 +139,7 @@ int main(int argc, char **argv)
     std::cerr << "speech-service: " << threads << " decoder(s) per model, models for dev_pid";
     for (const auto &entry : options->models)
         std::cerr << " " << entry.first;
-    std::cerr << "\nspeech-service: limits: " << describeLimits(options->limits);
-    std::cerr << "; waits: " << options->maxQueueWaitSeconds << " s at most for a decoder, "
-              << options->stopTimeoutSeconds << " s at most for the requests in progress at a stop";
+    std::cerr << "\nspeech-service: " << describeOptions(*options);
     std::cerr << "\nspeech-service: search "
               << (search == fastSearch()              ? "fast"
                          : search == accurateSearch() ? "accurate"

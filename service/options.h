@@ -38,6 +38,8 @@ struct ServiceOptions
 };
 
 std::string usageText();
+// The options in force, for the start-up log: the limits and the waits.
+std::string describeOptions(const ServiceOptions &options);
 
 // Parses the command line; on a mistake returns nothing and says why in `error`.
 std::optional<ServiceOptions> parseOptions(

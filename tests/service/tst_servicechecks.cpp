@@ -77,6 +77,7 @@ private slots:
     void searchOptionsParsed();
     void optionsRefused_data();
     void optionsRefused();
+    void optionMessagesAndLog();
 
 private:
     RequestContext context() const;
@@ -586,6 +587,32 @@ void ServiceChecksTest::optionsRefused()
     std::string error;
     QVERIFY(!parseOptions(list, error));
     QVERIFY(!error.empty());
+}
+
+void ServiceChecksTest::optionMessagesAndLog()
+{
+    std::string error;
+    // A value missing at the end, an empty one after "=" and a stray word, each named.
+    QVERIFY(!parseOptions({ "--threads", "2", "--stop-timeout" }, error));
+    QCOMPARE(error, std::string("--stop-timeout needs a value"));
+    QVERIFY(!parseOptions({ "--host=" }, error));
+    QCOMPARE(error, std::string("--host needs an address"));
+    QVERIFY(!parseOptions({ "--port", "1", "extra" }, error));
+    QCOMPARE(error, std::string("unknown option: extra"));
+    // The first bad value is the one reported; a later good one does not hide it.
+    QVERIFY(!parseOptions({ "--port=x", "--threads=0", "--port=1" }, error));
+    QCOMPARE(error, std::string("--port needs a number from 0 to 65535"));
+
+    // The log shows the values in force and never a secret.
+    std::optional<ServiceOptions> o
+        = parseOptions({ "--key", "k3y-in-log", "--client-secret", "s3cret-in-log",
+                           "--max-connections-per-client", "0", "--request-timeout", "7" },
+            error);
+    QVERIFY2(o, error.c_str());
+    const std::string log = describeOptions(*o);
+    QVERIFY2(log.find("request timeout 7 s") != std::string::npos, log.c_str());
+    QVERIFY2(log.find("connections per client unbounded") != std::string::npos, log.c_str());
+    QVERIFY(log.find("in-log") == std::string::npos);
 }
 
 QTEST_APPLESS_MAIN(ServiceChecksTest)

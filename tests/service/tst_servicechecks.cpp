@@ -14,6 +14,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace speech;
 
 namespace {
@@ -438,21 +440,28 @@ void ServiceChecksTest::keyFile()
     };
     std::string warning;
     std::string error;
-    const std::string own = write("own", "s3cret key\n", QFile::ReadOwner | QFile::WriteOwner);
-    QCOMPARE(readKeyFile(own, warning, error), std::optional<std::string>("s3cret key"));
+    const std::string own
+        = write("own", "s3cret key of 16\n", QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(readKeyFile(own, warning, error), std::optional<std::string>("s3cret key of 16"));
     QVERIFY(warning.empty());
 
-    const std::string shared
-        = write("shared", "s3cret key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    QCOMPARE(readKeyFile(shared, warning, error), std::optional<std::string>("s3cret key"));
+    const std::string shared = write(
+        "shared", "s3cret key of 16", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    QCOMPARE(readKeyFile(shared, warning, error), std::optional<std::string>("s3cret key of 16"));
     QVERIFY2(warning.find("other users") != std::string::npos, warning.c_str());
 
-    for (const std::string &bad : { write("empty", "\n", QFile::ReadOwner),
-             write("large", QByteArray(5000, 'k'), QFile::ReadOwner),
-             dir.filePath(QStringLiteral("none")).toStdString() }) {
+    std::vector<std::string> bad { write("empty", "\n", QFile::ReadOwner),
+        write("short", "fifteen bytes..\n", QFile::ReadOwner),
+        write("large", QByteArray(5000, 'k'), QFile::ReadOwner),
+        dir.filePath(QStringLiteral("none")).toStdString(), dir.path().toStdString() };
+    // A file another user owns could have been changed by them; only root can make one here.
+    const std::string foreign = write("foreign", "s3cret key of 16", QFile::ReadOwner);
+    if (::geteuid() == 0 && ::chown(foreign.c_str(), 65534, 65534) == 0)
+        bad.push_back(foreign);
+    for (const std::string &path : bad) {
         error.clear();
-        QVERIFY(!readKeyFile(bad, warning, error));
-        QVERIFY2(error.find(bad) != std::string::npos, error.c_str());
+        QVERIFY2(!readKeyFile(path, warning, error), path.c_str());
+        QVERIFY2(error.find(path) != std::string::npos, error.c_str());
     }
 }
 

@@ -31,17 +31,19 @@ void declareLimitOptions(OptionSet &options, ServiceLimits &limits)
 
 std::string describeBodyLimits()
 {
-    return "body bytes " + std::to_string(kMaxRecognitionBodyBytes) + " on POST /server_api, "
-        + std::to_string(kMaxTokenBodyBytes) + " on POST /oauth/2.0/token, none elsewhere";
+    return "body bytes " + std::to_string(kMaxRecognitionBodyBytes) + " on POST "
+        + std::string(speechprotocol::path::kRecognition) + ", "
+        + std::to_string(kMaxTokenBodyBytes) + " on POST " + speechprotocol::path::kToken
+        + ", none elsewhere";
 }
 
 BodyRule bodyRuleFor(std::string_view method, std::string_view path)
 {
-    if (path == "/server_api")
+    if (path == speechprotocol::path::kRecognition)
         return { true, method == "POST" ? kMaxRecognitionBodyBytes : 0, true };
-    if (path == "/oauth/2.0/token")
+    if (path == speechprotocol::path::kToken)
         return { true, method == "POST" ? kMaxTokenBodyBytes : 0, false };
-    if (path == "/health")
+    if (path == speechprotocol::path::kHealth)
         return { true, 0, false };
     return {};
 }

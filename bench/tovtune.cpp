@@ -159,23 +159,13 @@ QVector<Setting> grid()
 std::optional<Setting> settingFromOptions(const QString &text, QString &error)
 {
     const QString name = text.section(QLatin1Char('='), 0, 0);
-    // "--beam=1e-40" as well as "--beam 1e-40", as the service takes them.
-    QStringList words;
+    std::vector<std::string> words;
     for (const QString &word :
         text.section(QLatin1Char('='), 1, -1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        words << (word.contains(QLatin1Char('=')) ? word.split(QLatin1Char('='))
-                                                  : QStringList { word });
-    std::vector<std::pair<std::string, std::string>> options;
-    for (int i = 0; i < words.size(); i += 2) {
-        if (!isSearchOption(words[i].toStdString()) || i + 1 >= words.size()) {
-            error = QStringLiteral("not a search option with its value: ") + words[i];
-            return std::nullopt;
-        }
-        options.emplace_back(words[i].toStdString(), words[i + 1].toStdString());
-    }
+        words.push_back(word.toStdString());
     Setting setting { name, fastSearch() };
     std::string reason;
-    if (name.isEmpty() || !applySearchOptions(options, setting.search, reason)) {
+    if (name.isEmpty() || !parseSearchOptions(words, setting.search, reason)) {
         error = name.isEmpty() ? QStringLiteral("a name is needed before \"=\"")
                                : QString::fromStdString(reason);
         return std::nullopt;

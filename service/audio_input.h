@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/speechprotocol.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,7 +10,7 @@
 
 namespace speech {
 
-constexpr int kSampleRate = 16000;
+constexpr int kSampleRate = speechprotocol::kSampleRate;
 
 // The audio of one request as the recogniser takes it: 16 kHz mono samples.
 struct AudioInput

@@ -2,23 +2,39 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace speech {
 
 namespace {
 
 // A key is a line of text; anything larger is the wrong file.
-constexpr std::streamsize kMaxKeyFileBytes = 4096;
+constexpr size_t kMaxKeyFileBytes = 4096;
+
+// Closes the descriptor however the reading ends.
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 } // namespace
 
 std::optional<std::string> readKeyFile(
     const std::string &path, std::string &warning, std::string &error)
 {
+    // One descriptor for the checks and the reading, so that the file read is
+    // the file checked; not blocking, so that a FIFO planted there cannot
+    // hold the start.
+    const Descriptor file { ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) };
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
         error = "cannot read the key file " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
@@ -26,15 +42,28 @@ std::optional<std::string> readKeyFile(
         error = "the key file " + path + " is not a regular file";
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::string key(size_t(kMaxKeyFileBytes) + 1, '\0');
-    if (!in.is_open()) {
-        error = "cannot read the key file " + path + ": " + std::strerror(errno);
+    // Whoever owns the file can change the key and so forge tokens.
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        error = "the key file " + path + " belongs to another user (uid "
+            + std::to_string(st.st_uid) + "); it must belong to the service's user or root";
         return std::nullopt;
     }
-    in.read(key.data(), kMaxKeyFileBytes + 1);
-    key.resize(size_t(in.gcount()));
-    if (key.size() > size_t(kMaxKeyFileBytes)) {
+    std::string key(kMaxKeyFileBytes + 1, '\0');
+    size_t got = 0;
+    while (got < key.size()) {
+        const ssize_t n = ::read(file.fd, key.data() + got, key.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read the key file " + path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    key.resize(got);
+    if (key.size() > kMaxKeyFileBytes) {
         error = "the key file " + path + " holds more than 4096 bytes";
         return std::nullopt;
     }
@@ -42,6 +71,12 @@ std::optional<std::string> readKeyFile(
         key.pop_back();
     if (key.empty()) {
         error = "the key file " + path + " is empty";
+        return std::nullopt;
+    }
+    if (key.size() < kMinKeyBytes) {
+        error = "the key in " + path + " is " + std::to_string(key.size())
+            + " bytes long; a key needs at least " + std::to_string(kMinKeyBytes)
+            + " (make one with: openssl rand -hex 32)";
         return std::nullopt;
     }
     if (st.st_mode & (S_IRGRP | S_IROTH))

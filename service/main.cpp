@@ -20,6 +20,119 @@
 
 using namespace speech;
 
+namespace {
+
+// Stop signals are taken by one thread that stops the server in an orderly
+// way; every other thread, started later, inherits the blocked mask.
+sigset_t blockStopSignals()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return stopSignals;
+}
+
+void raiseProcessLimits()
+{
+    // Every connection worker and every waiting connection holds a socket,
+    // more than the usual soft limit of 1024 open files allows.
+    rlimit files {};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    // Large buffers (bodies, audio) come from the system and go straight back
+    // to it when freed, rather than raising the threshold and staying.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+}
+
+// The server's settings from the options; nothing when the key file cannot be used.
+std::optional<ServiceConfig> serviceConfig(const ServiceOptions &options)
+{
+    ServiceConfig config;
+    config.key = options.key.empty() ? randomHex(32) : options.key;
+    if (!options.key.empty())
+        std::cerr << "speech-service: warning: --key shows the key to every local user in the "
+                     "process list; give --key-file instead\n";
+    if (!options.keyFile.empty()) {
+        std::string warning;
+        std::string error;
+        const std::optional<std::string> key = readKeyFile(options.keyFile, warning, error);
+        if (!key) {
+            std::cerr << "speech-service: " << error << "\n";
+            return std::nullopt;
+        }
+        if (!warning.empty())
+            std::cerr << "speech-service: warning: " << warning << "\n";
+        config.key = *key;
+    }
+    config.clientId = options.clientId;
+    config.clientSecret = options.clientSecret;
+    config.defaultDevPid = options.defaultDevPid;
+    config.limits = options.limits;
+    return config;
+}
+
+// On SIGINT or SIGTERM: health turns to 503, the requests in progress get
+// their time, then the server stops.
+void waitForStopSignal(SpeechServer &server, sigset_t stopSignals, std::chrono::seconds timeout)
+{
+    std::thread([&server, stopSignals, timeout] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        std::cerr << "speech-service: stopping; health says 503, waiting up to " << timeout.count()
+                  << " s for the requests in progress" << std::endl;
+        server.beginStop();
+        if (!server.waitIdle(timeout)) {
+            std::cerr << "speech-service: requests still in progress after " << timeout.count()
+                      << " s; stopped without them" << std::endl;
+            std::_Exit(1);
+        }
+        server.stop();
+    }).detach();
+}
+
+// One pool of decoders per model; nothing when a model cannot be loaded.
+std::optional<DecoderPools> loadModels(const ServiceOptions &options, unsigned threads)
+{
+    const SearchSettings search = options.search;
+    DecoderPools pools;
+    for (const auto &[devPid, files] : options.models) {
+        const ModelFiles model = files;
+        try {
+            pools[devPid] = std::make_shared<DecoderPool>(
+                [model, search] { return std::make_unique<PocketSphinxRecognizer>(model, search); },
+                threads);
+            pools[devPid]->setMaxWait(std::chrono::seconds(options.maxQueueWaitSeconds));
+        } catch (const std::exception &e) {
+            std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
+                      << e.what() << "\n";
+            return std::nullopt;
+        }
+    }
+    return pools;
+}
+
+void logStart(const ServiceOptions &options, unsigned threads, int port)
+{
+    const SearchSettings &search = options.search;
+    std::cerr << "speech-service: " << threads << " decoder(s) per model, models for dev_pid";
+    for (const auto &entry : options.models)
+        std::cerr << " " << entry.first;
+    std::cerr << "\nspeech-service: " << describeOptions(options);
+    std::cerr << "\nspeech-service: search "
+              << (search == fastSearch()              ? "fast"
+                         : search == accurateSearch() ? "accurate"
+                                                      : "custom")
+              << ": " << describeSearch(search);
+    std::cerr << "\nlistening on " << options.host << ":" << port << std::endl;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     std::string error;
@@ -34,52 +147,15 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    // Signals are taken by one thread that stops the server in an orderly
-    // way; every other thread, started later, inherits the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
+    const sigset_t stopSignals = blockStopSignals();
     const unsigned threads
         = options->threads ? options->threads : std::max(1u, std::thread::hardware_concurrency());
+    raiseProcessLimits();
+    std::optional<ServiceConfig> config = serviceConfig(*options);
+    if (!config)
+        return 1;
 
-    // Every connection worker and every waiting connection holds a socket,
-    // more than the usual soft limit of 1024 open files allows.
-    rlimit files {};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
-
-    // Large buffers (bodies, audio) come from the system and go straight back
-    // to it when freed, rather than raising the threshold and staying.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-
-    ServiceConfig config;
-    config.key = options->key.empty() ? randomHex(32) : options->key;
-    if (!options->key.empty())
-        std::cerr << "speech-service: warning: --key shows the key to every local user in the "
-                     "process list; give --key-file instead\n";
-    if (!options->keyFile.empty()) {
-        std::string warning;
-        const std::optional<std::string> key = readKeyFile(options->keyFile, warning, error);
-        if (!key) {
-            std::cerr << "speech-service: " << error << "\n";
-            return 1;
-        }
-        if (!warning.empty())
-            std::cerr << "speech-service: warning: " << warning << "\n";
-        config.key = *key;
-    }
-    config.clientId = options->clientId;
-    config.clientSecret = options->clientSecret;
-    config.defaultDevPid = options->defaultDevPid;
-    config.limits = options->limits;
-
-    SpeechServer server(std::move(config));
+    SpeechServer server(std::move(*config));
     const int port = server.bind(options->host, options->port);
     if (port < 0) {
         std::cerr << "speech-service: cannot listen on " << options->host << ":" << options->port
@@ -97,57 +173,19 @@ int main(int argc, char **argv)
     // A stop asked for before the server runs would be lost.
     while (!server.running() && !serveEnded)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
-    const std::chrono::seconds stopTimeout(options->stopTimeoutSeconds);
-    std::thread signalWaiter([&server, stopSignals, stopTimeout] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        std::cerr << "speech-service: stopping; health says 503, waiting up to "
-                  << stopTimeout.count() << " s for the requests in progress" << std::endl;
-        server.beginStop();
-        if (!server.waitIdle(stopTimeout)) {
-            std::cerr << "speech-service: requests still in progress after " << stopTimeout.count()
-                      << " s; stopped without them" << std::endl;
-            std::_Exit(1);
-        }
-        server.stop();
-    });
-    signalWaiter.detach();
+    waitForStopSignal(server, stopSignals, std::chrono::seconds(options->stopTimeoutSeconds));
 
     std::cerr << "speech-service: loading models; GET /health on " << options->host << ":" << port
               << " answers 503 until they are loaded" << std::endl;
-    const SearchSettings search = options->search;
-    DecoderPools pools;
-    for (const auto &[devPid, files] : options->models) {
-        const ModelFiles model = files;
-        try {
-            pools[devPid] = std::make_shared<DecoderPool>(
-                [model, search] { return std::make_unique<PocketSphinxRecognizer>(model, search); },
-                threads);
-            pools[devPid]->setMaxWait(std::chrono::seconds(options->maxQueueWaitSeconds));
-        } catch (const std::exception &e) {
-            std::cerr << "speech-service: cannot load the model for dev_pid " << devPid << ": "
-                      << e.what() << "\n";
-            server.beginStop();
-            server.stop();
-            serving.join();
-            return 1;
-        }
+    std::optional<DecoderPools> pools = loadModels(*options, threads);
+    if (!pools) {
+        server.beginStop();
+        server.stop();
+        serving.join();
+        return 1;
     }
-    server.setModels(std::move(pools));
-
-    std::cerr << "speech-service: " << threads << " decoder(s) per model, models for dev_pid";
-    for (const auto &entry : options->models)
-        std::cerr << " " << entry.first;
-    std::cerr << "\nspeech-service: limits: " << describeLimits(options->limits);
-    std::cerr << "; waits: " << options->maxQueueWaitSeconds << " s at most for a decoder, "
-              << options->stopTimeoutSeconds << " s at most for the requests in progress at a stop";
-    std::cerr << "\nspeech-service: search "
-              << (search == fastSearch()              ? "fast"
-                         : search == accurateSearch() ? "accurate"
-                                                      : "custom")
-              << ": " << describeSearch(search);
-    std::cerr << "\nlistening on " << options->host << ":" << port << std::endl;
+    server.setModels(std::move(*pools));
+    logStart(*options, threads, port);
 
     serving.join();
     std::cerr << "speech-service: stopped" << std::endl;

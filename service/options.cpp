@@ -1,24 +1,17 @@
 #include "options.h"
 
-#include <charconv>
+#include "option_set.h"
 
 namespace speech {
 
 namespace {
-
-bool toInt(const std::string &text, long long min, long long max, long long &out)
-{
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc() && end == text.data() + text.size() && !text.empty() && out >= min
-        && out <= max;
-}
 
 // "1737=/dir/hmm,/dir/model.lm.bin,/dir/words.dict"
 bool parseModel(const std::string &text, int &devPid, ModelFiles &files)
 {
     const size_t eq = text.find('=');
     long long number = 0;
-    if (eq == std::string::npos || !toInt(text.substr(0, eq), 1, 999999, number))
+    if (eq == std::string::npos || !parseInteger(text.substr(0, eq), 1, 999999, number))
         return false;
     const std::string rest = text.substr(eq + 1);
     const size_t c1 = rest.find(',');
@@ -33,158 +26,108 @@ bool parseModel(const std::string &text, int &devPid, ModelFiles &files)
         && !files.dictionary.empty();
 }
 
+ValueRule modelRule(std::map<int, ModelFiles> &models)
+{
+    return { "DEV_PID=HMM_DIR,LM,DICT",
+        [&models](const std::string &text) {
+            int devPid = 0;
+            ModelFiles files;
+            if (!parseModel(text, devPid, files))
+                return false;
+            models[devPid] = files;
+            return true;
+        },
+        [] { return std::string(); }, {}, {} };
+}
+
+// Every option of the service, each declared once: adding one is adding a line here (and its
+// member to ServiceOptions).
+void declareOptions(OptionSet &set, ServiceOptions &o)
+{
+    set.flag("-h,--help", "print this text", o.help);
+    set.add({ "--host", "ADDRESS", "address to listen on" }, textRule(o.host, "an address"));
+    set.add({ "--port", "N", "port to listen on, 0 for a free one" }, numberRule(o.port, 0, 65535));
+    set.add({ "--threads", "N", "decoders per model, run side by side", {}, "one per core" },
+        numberRule(o.threads, 1, 1024));
+    set.add({ "--key-file", "PATH",
+                "file holding the key that signs tokens; give every instance behind one load "
+                "balancer the same key",
+                {}, "random per run" },
+        textRule(o.keyFile, "a path"));
+    set.add({ "--key", "SECRET",
+                "the key itself; every local user sees it in the process list, so prefer "
+                "--key-file",
+                {}, "-" },
+        textRule(o.key, "a non-empty secret"));
+    set.add({ "--model", "DEV_PID=HMM_DIR,LM,DICT",
+                "recognise dev_pid DEV_PID with this PocketSphinx acoustic model directory, "
+                "language model and dictionary; may be repeated (1737, US English, is built in)",
+                {}, "-" },
+        modelRule(o.models));
+    ValueRule defaultDevPid = numberRule(o.defaultDevPid, 1, 999999);
+    defaultDevPid.needs = "a positive number";
+    set.add({ "--default-dev-pid", "N", "model for requests without \"dev_pid\"" },
+        std::move(defaultDevPid));
+    set.add({ "--client-id", "ID", "accepted client id", {}, "the desktop program's" },
+        textRule(o.clientId, "a value"));
+    set.add({ "--client-secret", "S", "accepted client secret", {}, "the desktop program's" },
+        textRule(o.clientSecret, "a value"));
+    set.add({ "--max-queue-wait", "S",
+                "answer a request \"busy\" (err_no 3304) when no decoder is free for it within S "
+                "seconds; 0: when none is free at once",
+                "decoder wait" },
+        secondsRule(o.maxQueueWaitSeconds, 0, 3600));
+    set.add({ "--stop-timeout", "S",
+                "on SIGTERM or SIGINT, wait up to S seconds for the requests in progress",
+                "stop wait" },
+        secondsRule(o.stopTimeoutSeconds, 1, 3600));
+    set.whenParsed([&o](std::string &error) {
+        if (o.key.empty() || o.keyFile.empty())
+            return true;
+        error = "give --key or --key-file, not both";
+        return false;
+    });
+    declareLimitOptions(set, o.limits);
+    declareSearchOptions(set, o.search);
+}
+
+ServiceOptions defaultOptions()
+{
+    ServiceOptions o;
+    o.models[kEnglishDevPid] = defaultEnglishModel();
+    return o;
+}
+
+const char *kProgram = "speech-service";
+const char *kDescription = "Offline speech recognition behind the token and recognition endpoints.";
+
 } // namespace
 
 std::string usageText()
 {
-    return "Usage: speech-service [options]\n"
-           "Offline speech recognition behind the token and recognition endpoints.\n"
-           "\n"
-           "  --host ADDRESS        address to listen on (default 127.0.0.1)\n"
-           "  --port N              port to listen on, 0 for a free one (default 18765)\n"
-           "  --threads N           decoders per model, run side by side\n"
-           "                        (default: one per core)\n"
-           "  --key-file PATH       file holding the key that signs tokens; give every\n"
-           "                        instance behind one load balancer the same key\n"
-           "                        (default: random per run)\n"
-           "  --key SECRET          the key itself; every local user sees it in the\n"
-           "                        process list, so prefer --key-file\n"
-           "  --model DEV_PID=HMM_DIR,LM,DICT\n"
-           "                        recognise dev_pid DEV_PID with this PocketSphinx\n"
-           "                        acoustic model directory, language model and dictionary;\n"
-           "                        may be repeated (1737, US English, is built in)\n"
-           "  --default-dev-pid N   model for requests without \"dev_pid\" (default 1737)\n"
-           "  --client-id ID        accepted client id (default: the desktop program's)\n"
-           "  --client-secret S     accepted client secret (default: the desktop program's)\n"
-           "  --max-queue-wait S    answer a request \"busy\" (err_no 3304) when no decoder\n"
-           "                        is free for it within S seconds; 0: when none is free\n"
-           "                        at once (default 30)\n"
-           "  --stop-timeout S      on SIGTERM or SIGINT, wait up to S seconds for the\n"
-           "                        requests in progress (default 120)\n"
-           "  --help                print this text\n"
-           "\n"
-        + limitsUsageText() + searchUsageText();
+    ServiceOptions o = defaultOptions();
+    OptionSet set(kProgram, kDescription);
+    declareOptions(set, o);
+    return set.help();
 }
 
 std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
 {
-    ServiceOptions o;
-    o.models[kEnglishDevPid] = defaultEnglishModel();
-    std::vector<std::pair<std::string, std::string>> searchOptions;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool haveValue = false;
-        const size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            haveValue = true;
-        }
-        if (name == "--help" || name == "-h") {
-            o.help = true;
-            continue;
-        }
-        static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
-            "--key-file", "--model", "--default-dev-pid", "--client-id", "--client-secret",
-            "--max-queue-wait", "--stop-timeout" };
-        bool known = isSearchOption(name);
-        for (const char *n : withValue)
-            known = known || name == n;
-        const bool isLimit = isLimitOption(name);
-        if (!known && !isLimit) {
-            error = "unknown option: " + args[i];
-            return std::nullopt;
-        }
-        if (!haveValue) {
-            if (i + 1 >= args.size()) {
-                error = name + " needs a value";
-                return std::nullopt;
-            }
-            value = args[++i];
-        }
-        if (isLimit) {
-            if (!parseLimitOption(name, value, o.limits, error))
-                return std::nullopt;
-            continue;
-        }
-
-        long long number = 0;
-        if (name == "--host") {
-            if (value.empty()) {
-                error = "--host needs an address";
-                return std::nullopt;
-            }
-            o.host = value;
-        } else if (name == "--port") {
-            if (!toInt(value, 0, 65535, number)) {
-                error = "--port needs a number from 0 to 65535";
-                return std::nullopt;
-            }
-            o.port = int(number);
-        } else if (name == "--threads") {
-            if (!toInt(value, 1, 1024, number)) {
-                error = "--threads needs a number from 1 to 1024";
-                return std::nullopt;
-            }
-            o.threads = unsigned(number);
-        } else if (name == "--key") {
-            if (value.empty()) {
-                error = "--key needs a non-empty secret";
-                return std::nullopt;
-            }
-            o.key = value;
-        } else if (name == "--key-file") {
-            if (value.empty()) {
-                error = "--key-file needs a path";
-                return std::nullopt;
-            }
-            o.keyFile = value;
-        } else if (name == "--model") {
-            int devPid = 0;
-            ModelFiles files;
-            if (!parseModel(value, devPid, files)) {
-                error = "--model needs DEV_PID=HMM_DIR,LM,DICT";
-                return std::nullopt;
-            }
-            o.models[devPid] = files;
-        } else if (name == "--default-dev-pid") {
-            if (!toInt(value, 1, 999999, number)) {
-                error = "--default-dev-pid needs a positive number";
-                return std::nullopt;
-            }
-            o.defaultDevPid = int(number);
-        } else if (name == "--client-id") {
-            if (value.empty()) {
-                error = "--client-id needs a value";
-                return std::nullopt;
-            }
-            o.clientId = value;
-        } else if (name == "--client-secret") {
-            if (value.empty()) {
-                error = "--client-secret needs a value";
-                return std::nullopt;
-            }
-            o.clientSecret = value;
-        } else if (name == "--max-queue-wait" || name == "--stop-timeout") {
-            const bool queue = name == "--max-queue-wait";
-            if (!toInt(value, queue ? 0 : 1, 3600, number)) {
-                error = name
-                    + (queue ? " needs seconds from 0 to 3600" : " needs seconds from 1 to 3600");
-                return std::nullopt;
-            }
-            (queue ? o.maxQueueWaitSeconds : o.stopTimeoutSeconds) = int(number);
-        } else if (isSearchOption(name)) {
-            searchOptions.emplace_back(name, value);
-        }
-    }
-    if (!applySearchOptions(searchOptions, o.search, error))
+    ServiceOptions o = defaultOptions();
+    OptionSet set(kProgram, kDescription);
+    declareOptions(set, o);
+    if (!set.parse(args, error))
         return std::nullopt;
-    if (!o.key.empty() && !o.keyFile.empty()) {
-        error = "give --key or --key-file, not both";
-        return std::nullopt;
-    }
     return o;
+}
+
+std::string describeOptions(const ServiceOptions &options)
+{
+    ServiceOptions o = options;
+    OptionSet set(kProgram, kDescription);
+    declareOptions(set, o);
+    return "limits: " + set.describe(kLimitsSection) + "; " + describeBodyLimits()
+        + "; waits: " + set.describe({});
 }
 
 } // namespace speech

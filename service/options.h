@@ -13,8 +13,8 @@ namespace speech {
 // The accepted client pair compiled into the desktop program.
 constexpr const char *kDefaultClientId = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
 constexpr const char *kDefaultClientSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
-constexpr int kDefaultPort = 18765;
-constexpr int kEnglishDevPid = 1737;
+constexpr int kDefaultPort = speechprotocol::kDefaultPort;
+constexpr int kEnglishDevPid = speechprotocol::kEnglishDevPid;
 
 struct ServiceOptions
 {
@@ -38,6 +38,8 @@ struct ServiceOptions
 };
 
 std::string usageText();
+// The options in force, for the start-up log: the limits and the waits.
+std::string describeOptions(const ServiceOptions &options);
 
 // Parses the command line; on a mistake returns nothing and says why in `error`.
 std::optional<ServiceOptions> parseOptions(

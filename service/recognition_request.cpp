@@ -12,6 +12,9 @@ namespace speech {
 
 namespace {
 
+namespace request = speechprotocol::request;
+namespace reply = speechprotocol::reply;
+
 CheckedRequest refuse(int errNo, std::string message)
 {
     CheckedRequest r;
@@ -61,33 +64,43 @@ std::string languageName(int devPid)
     }
 }
 
-CheckedRequest checkRecognitionRequest(std::string_view body, const RequestContext &context)
+namespace {
+
+// The body as one flat JSON object; false with the refusal in `refused`.
+bool parseBody(std::string_view body, Json::Value &parsed, CheckedRequest &refused)
 {
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
     builder["rejectDupKeys"] = false;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value parsed;
     std::string parseErrors;
-    if (body.empty())
-        return refuse(err::kBadRequest, "request body is empty");
+    if (body.empty()) {
+        refused = refuse(err::kBadRequest, "request body is empty");
+        return false;
+    }
     // A document of many small values costs far more memory and time than
     // its text: refuse what cannot be a request before the parser builds it.
     const std::string shapeProblem = flatObjectProblem(body, kMaxRequestMembers);
-    if (!shapeProblem.empty())
-        return refuse(err::kBadRequest, shapeProblem);
+    if (!shapeProblem.empty()) {
+        refused = refuse(err::kBadRequest, shapeProblem);
+        return false;
+    }
+    bool ok = false;
     try {
-        if (!reader->parse(body.data(), body.data() + body.size(), &parsed, &parseErrors))
-            return refuse(err::kBadRequest, "request body is not valid JSON");
+        ok = reader->parse(body.data(), body.data() + body.size(), &parsed, &parseErrors);
     } catch (const std::exception &) {
         // The reader throws instead of failing on too deep nesting.
-        return refuse(err::kBadRequest, "request body is not valid JSON");
     }
-    // Read through a const reference: the non-const [] would add members.
-    const Json::Value &root = parsed;
-    if (!root.isObject())
-        return refuse(err::kBadRequest, "request body is not a JSON object");
+    if (!ok)
+        refused = refuse(err::kBadRequest, "request body is not valid JSON");
+    else if (!parsed.isObject())
+        refused = refuse(err::kBadRequest, "request body is not a JSON object");
+    return ok && parsed.isObject();
+}
 
+// The members' presence and types; an empty text when they are right.
+std::string memberProblem(const Json::Value &root)
+{
     struct Member
     {
         const char *name;
@@ -95,72 +108,93 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
         bool required;
     };
     static const Member members[] = {
-        { "format", Kind::String, true },
-        { "rate", Kind::Integer, true },
-        { "channel", Kind::Integer, true },
-        { "cuid", Kind::String, true },
-        { "len", Kind::Integer, true },
-        { "speech", Kind::String, true },
-        { "dev_pid", Kind::Integer, false },
-        { "token", Kind::String, false },
+        { request::kFormat, Kind::String, true },
+        { request::kRate, Kind::Integer, true },
+        { request::kChannel, Kind::Integer, true },
+        { request::kCuid, Kind::String, true },
+        { request::kLen, Kind::Integer, true },
+        { request::kSpeech, Kind::String, true },
+        { request::kDevPid, Kind::Integer, false },
+        { request::kToken, Kind::String, false },
     };
     for (const Member &m : members) {
         const Json::Value &v = root[m.name];
         if (v.isNull()) {
             if (m.required)
-                return refuse(
-                    err::kBadRequest, std::string("member \"") + m.name + "\" is missing");
+                return std::string("member \"") + m.name + "\" is missing";
             continue;
         }
         if (!hasKind(v, m.kind))
-            return refuse(err::kBadRequest,
-                std::string("member \"") + m.name + "\" must be " + kindName(m.kind));
+            return std::string("member \"") + m.name + "\" must be " + kindName(m.kind);
     }
+    if (root[request::kRate].asInt64() != kSampleRate)
+        return "\"rate\" must be 16000";
+    if (root[request::kChannel].asInt64() != speechprotocol::kChannels)
+        return "\"channel\" must be 1";
+    return {};
+}
 
-    if (root["rate"].asInt64() != kSampleRate)
-        return refuse(err::kBadRequest, "\"rate\" must be 16000");
-    if (root["channel"].asInt64() != 1)
-        return refuse(err::kBadRequest, "\"channel\" must be 1");
-
-    const std::string token = root["token"].asString();
+// Why the token is refused; an empty text when it is good.
+std::string tokenProblem(const std::string &token, const RequestContext &context)
+{
     if (token.empty())
-        return refuse(err::kAuthFailed, "token is missing");
+        return "token is missing";
     if (!context.signer)
-        return refuse(err::kAuthFailed, "token cannot be checked");
+        return "token cannot be checked";
     const TokenSigner::Checked checked
         = context.signer->verify(token, TokenSigner::Kind::Access, context.now);
     switch (checked.verdict) {
     case TokenSigner::Verdict::Valid:
         break;
     case TokenSigner::Verdict::Expired:
-        return refuse(err::kAuthFailed, "token has expired");
+        return "token has expired";
     case TokenSigner::Verdict::WrongKind:
-        return refuse(err::kAuthFailed, "token is not an access token");
+        return "token is not an access token";
     case TokenSigner::Verdict::TooFarAhead:
-        return refuse(err::kAuthFailed, "token expires later than this service's tokens ever do");
+        return "token expires later than this service's tokens ever do";
     default:
-        return refuse(err::kAuthFailed, "token is not valid");
+        return "token is not valid";
     }
     if (context.clients.count(checked.clientId) == 0)
-        return refuse(
-            err::kAuthFailed, "token was issued to a client this service does not accept");
+        return "token was issued to a client this service does not accept";
+    return {};
+}
 
-    const int64_t devPid
-        = root.isMember("dev_pid") ? root["dev_pid"].asInt64() : int64_t(context.defaultDevPid);
-    if (devPid < INT32_MIN || devPid > INT32_MAX
-        || context.installedModels.count(int(devPid)) == 0) {
-        std::string msg = "no model installed for dev_pid " + std::to_string(devPid);
-        const std::string language = languageName(int(devPid));
-        if (!language.empty())
-            msg += " (" + language + ")";
-        msg += "; name one with --model " + std::to_string(devPid) + "=HMM_DIR,LM,DICT";
-        return refuse(err::kBadRequest, msg);
-    }
+std::string missingModelMessage(int64_t devPid)
+{
+    std::string msg = "no model installed for dev_pid " + std::to_string(devPid);
+    const std::string language = languageName(int(devPid));
+    if (!language.empty())
+        msg += " (" + language + ")";
+    return msg + "; name one with --model " + std::to_string(devPid) + "=HMM_DIR,LM,DICT";
+}
 
-    std::optional<std::string> bytes = base64Decode(root["speech"].asString());
+} // namespace
+
+CheckedRequest checkRecognitionRequest(std::string_view body, const RequestContext &context)
+{
+    Json::Value parsed;
+    CheckedRequest refused;
+    if (!parseBody(body, parsed, refused))
+        return refused;
+    // Read through a const reference: the non-const [] would add members.
+    const Json::Value &root = parsed;
+    const std::string members = memberProblem(root);
+    if (!members.empty())
+        return refuse(err::kBadRequest, members);
+    const std::string token = tokenProblem(root[request::kToken].asString(), context);
+    if (!token.empty())
+        return refuse(err::kAuthFailed, token);
+
+    const int64_t devPid = root.isMember(request::kDevPid) ? root[request::kDevPid].asInt64()
+                                                           : int64_t(context.defaultDevPid);
+    if (devPid < INT32_MIN || devPid > INT32_MAX || context.installedModels.count(int(devPid)) == 0)
+        return refuse(err::kBadRequest, missingModelMessage(devPid));
+
+    std::optional<std::string> bytes = base64Decode(root[request::kSpeech].asString());
     if (!bytes)
         return refuse(err::kBadRequest, "\"speech\" is not valid Base64");
-    const int64_t len = root["len"].asInt64();
+    const int64_t len = root[request::kLen].asInt64();
     if (len < 0 || static_cast<uint64_t>(len) != bytes->size())
         return refuse(err::kBadRequest,
             "\"len\" is " + std::to_string(len) + " but the speech holds "
@@ -180,8 +214,8 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
     }
 
     r.devPid = int(devPid);
-    r.cuid = root["cuid"].asString();
-    r.errMsg = "success.";
+    r.cuid = root[request::kCuid].asString();
+    r.errMsg = reply::kSuccessMessage;
     r.audioSeconds = r.audio.seconds();
     return r;
 }

@@ -1,7 +1,8 @@
 #include "search_settings.h"
 
+#include "option_set.h"
+
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +10,6 @@
 namespace speech {
 
 namespace {
-
-bool toInt(const std::string &text, int min, int max, int &out)
-{
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && out >= min
-        && out <= max;
-}
 
 // A beam is a probability ratio: below 1e-100 it prunes nothing. Above about 1e-12 PocketSphinx's
 // histogram pruning divides by zero and the process dies of SIGFPE, so 1e-15 is the narrowest.
@@ -34,6 +28,44 @@ bool toYesNo(const std::string &text, bool &out)
 {
     out = text == "yes";
     return text == "yes" || text == "no";
+}
+
+// What the search options asked for, applied once all are read.
+struct PendingSearch
+{
+    SearchSettings preset;
+    std::vector<std::function<void(SearchSettings &)>> changes;
+};
+
+// One setting's option: `read` turns the text into the value.
+template <typename T>
+ValueRule settingRule(const std::shared_ptr<PendingSearch> &pending, T SearchSettings::*member,
+    std::string needs, std::function<bool(const std::string &, T &)> read, std::string range = {})
+{
+    return { std::move(needs),
+        [pending, member, read](const std::string &text) {
+            T value {};
+            if (!read(text, value))
+                return false;
+            pending->changes.push_back([member, value](SearchSettings &s) { s.*member = value; });
+            return true;
+        },
+        [] { return std::string(); }, {}, {}, std::move(range) };
+}
+
+ValueRule countRule(
+    const std::shared_ptr<PendingSearch> &pending, int SearchSettings::*member, int min, int max)
+{
+    return settingRule<int>(
+        pending, member, "a number from " + std::to_string(min) + " to " + std::to_string(max),
+        [min, max](const std::string &text, int &out) {
+            long long n = 0;
+            if (!parseInteger(text, min, max, n))
+                return false;
+            out = int(n);
+            return true;
+        },
+        std::to_string(min) + " to " + std::to_string(max));
 }
 
 std::string number(double value)
@@ -86,77 +118,78 @@ std::string describeSearch(const SearchSettings &settings)
     return line;
 }
 
-bool isSearchOption(const std::string &name)
-{
-    for (const char *n : { "--search", "--max-hmms-per-frame", "--max-words-per-frame", "--beam",
-             "--word-beam", "--phone-beam", "--flat-pass", "--best-path", "--frame-step" }) {
-        if (name == n)
-            return true;
-    }
-    return false;
-}
+const char *const kSearchSection
+    = "Search (PocketSphinx's option in brackets; the defaults are --search fast)";
 
-bool applySearchOptions(const std::vector<std::pair<std::string, std::string>> &options,
-    SearchSettings &settings, std::string &error)
+void declareSearchOptions(OptionSet &options, SearchSettings &settings)
 {
+    auto pending = std::make_shared<PendingSearch>();
+    pending->preset = settings;
+    options.section(kSearchSection);
+    options.add({ "--search", "fast|accurate",
+                    "fast: limits chosen on the tuning set (bench/tovtune); accurate: "
+                    "PocketSphinx's full search, slower",
+                    {}, "-" },
+        { "fast or accurate",
+            [pending](const std::string &text) {
+                pending->preset = text == "fast" ? fastSearch() : accurateSearch();
+                return text == "fast" || text == "accurate";
+            },
+            [] { return std::string(); }, {}, {} });
+    options.add({ "--max-hmms-per-frame", "N", "HMMs kept per frame [-maxhmmpf]", {}, "-" },
+        countRule(pending, &SearchSettings::maxHmmsPerFrame, 100, 100000));
+    options.add(
+        { "--max-words-per-frame", "N", "words kept per frame, 0 for no limit [-maxwpf]", {}, "-" },
+        settingRule<int>(
+            pending, &SearchSettings::maxWordsPerFrame,
+            "a number from 1 to 1000, or 0 for no limit",
+            [](const std::string &text, int &out) {
+                long long n = 0;
+                if (!parseInteger(text, 0, 1000, n))
+                    return false;
+                // 0 is no limit, which the decoder spells -1.
+                out = n == 0 ? -1 : int(n);
+                return true;
+            },
+            "1 to 1000"));
+    const struct
+    {
+        const char *name;
+        const char *help;
+        double SearchSettings::*member;
+    } beams[]
+        = { { "--beam", "pruning beam, the smaller the wider [-beam]", &SearchSettings::beam },
+              { "--word-beam", "word pruning beam [-wbeam]", &SearchSettings::wordBeam },
+              { "--phone-beam", "phone pruning beam [-pbeam]", &SearchSettings::phoneBeam } };
+    for (const auto &beam : beams)
+        options.add({ beam.name, "P", beam.help, {}, "-" },
+            settingRule<double>(
+                pending, beam.member, "a number from 1e-100 to 1e-15", toBeam, "1e-100 to 1e-15"));
+    options.add(
+        { "--flat-pass", "yes|no", "second search with a flat lexicon [-fwdflat]", {}, "-" },
+        settingRule<bool>(pending, &SearchSettings::flatPass, "yes or no", toYesNo));
+    options.add(
+        { "--best-path", "yes|no", "best-path search of the word lattice [-bestpath]", {}, "-" },
+        settingRule<bool>(pending, &SearchSettings::bestPath, "yes or no", toYesNo));
+    options.add({ "--frame-step", "N", "decode every Nth frame [-ds]", {}, "-" },
+        countRule(pending, &SearchSettings::frameStep, 1, 4));
+    options.footer("fast is now: " + describeSearch(fastSearch()));
+
     // The preset first, so that a single setting given before it still counts.
-    for (const auto &[name, value] : options) {
-        if (name != "--search")
-            continue;
-        if (value == "fast")
-            settings = fastSearch();
-        else if (value == "accurate")
-            settings = accurateSearch();
-        else {
-            error = "--search needs fast or accurate";
-            return false;
-        }
-    }
-    for (const auto &[name, value] : options) {
-        bool ok = true;
-        if (name == "--max-hmms-per-frame") {
-            ok = toInt(value, 100, 100000, settings.maxHmmsPerFrame);
-            error = name + " needs a number from 100 to 100000";
-        } else if (name == "--max-words-per-frame") {
-            ok = toInt(value, 0, 1000, settings.maxWordsPerFrame);
-            if (ok && settings.maxWordsPerFrame == 0)
-                settings.maxWordsPerFrame = -1;
-            error = name + " needs a number from 1 to 1000, or 0 for no limit";
-        } else if (name == "--beam" || name == "--word-beam" || name == "--phone-beam") {
-            double &beam = name == "--beam" ? settings.beam
-                : name == "--word-beam"     ? settings.wordBeam
-                                            : settings.phoneBeam;
-            ok = toBeam(value, beam);
-            error = name + " needs a number from 1e-100 to 1e-15";
-        } else if (name == "--flat-pass" || name == "--best-path") {
-            ok = toYesNo(value, name == "--flat-pass" ? settings.flatPass : settings.bestPath);
-            error = name + " needs yes or no";
-        } else if (name == "--frame-step") {
-            ok = toInt(value, 1, 4, settings.frameStep);
-            error = name + " needs a number from 1 to 4";
-        }
-        if (!ok)
-            return false;
-    }
-    error.clear();
-    return true;
+    options.whenParsed([pending, &settings](std::string &) {
+        settings = pending->preset;
+        for (const auto &change : pending->changes)
+            change(settings);
+        return true;
+    });
 }
 
-std::string searchUsageText()
+bool parseSearchOptions(
+    const std::vector<std::string> &args, SearchSettings &settings, std::string &error)
 {
-    const SearchSettings fast = fastSearch();
-    return "Search (PocketSphinx's option in brackets; the defaults are --search fast):\n"
-           "  --search fast|accurate  fast: limits chosen on the tuning set (bench/tovtune);\n"
-           "                        accurate: PocketSphinx's full search, slower\n"
-           "  --max-hmms-per-frame N  HMMs kept per frame, 100 to 100000 [-maxhmmpf]\n"
-           "  --max-words-per-frame N words kept per frame, 1 to 1000, 0 for no limit [-maxwpf]\n"
-           "  --beam P, --word-beam P, --phone-beam P\n"
-           "                        pruning beams, 1e-100 (wide) to 1e-15 [-beam, -wbeam, -pbeam]\n"
-           "  --flat-pass yes|no    second search with a flat lexicon [-fwdflat]\n"
-           "  --best-path yes|no    best-path search of the word lattice [-bestpath]\n"
-           "  --frame-step N        decode every Nth frame, 1 to 4 [-ds]\n"
-           "  fast is now: "
-        + describeSearch(fast) + "\n";
+    OptionSet options("tovtune", "search options");
+    declareSearchOptions(options, settings);
+    return options.parse(args, error);
 }
 
 } // namespace speech

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace speech {
@@ -33,14 +32,15 @@ std::vector<std::string> decoderArguments(const SearchSettings &settings);
 // The same on one line, for the log.
 std::string describeSearch(const SearchSettings &settings);
 
-// The service's options for the search, all taking a value: "--search fast|accurate" picks a
-// preset; the others ("--beam 1e-40", ...) change one setting of it, whatever their order.
-bool isSearchOption(const std::string &name);
-// Applies the options that isSearchOption() took, given as name and value in command-line order;
-// returns false with a reason in `error` for a value out of range.
-bool applySearchOptions(const std::vector<std::pair<std::string, std::string>> &options,
-    SearchSettings &settings, std::string &error);
-// The lines of the usage text that describe them.
-std::string searchUsageText();
+class OptionSet;
+extern const char *const kSearchSection;
+// Declares the service's options for the search, read into `settings` once all are given:
+// "--search fast|accurate" picks a preset; the others ("--beam 1e-40", ...) change one setting
+// of it, whatever their order.
+void declareSearchOptions(OptionSet &options, SearchSettings &settings);
+// The search options alone, applied to `settings` as the service applies them to its default;
+// false with a reason in `error` for an unknown option or a value out of range.
+bool parseSearchOptions(
+    const std::vector<std::string> &args, SearchSettings &settings, std::string &error);
 
 } // namespace speech

@@ -19,6 +19,10 @@ namespace speech {
 
 namespace {
 
+namespace path = speechprotocol::path;
+namespace tok = speechprotocol::token;
+namespace reply = speechprotocol::reply;
+
 // What the handler learnt about a request, for the log line the logger
 // writes once the reply is out. Both run on the same worker thread.
 struct RequestNote
@@ -49,8 +53,8 @@ int64_t unixNow()
 Json::Value errorBody(const char *error, const std::string &description)
 {
     Json::Value body;
-    body["error"] = error;
-    body["error_description"] = description;
+    body[speechprotocol::kError] = error;
+    body[speechprotocol::kErrorDescription] = description;
     return body;
 }
 
@@ -119,15 +123,20 @@ struct SpeechServer::Impl
     void describeError(const httplib::Request &req, httplib::Response &res) const;
     std::string refuseConnection(const std::string &address, int status, const char *reason);
     void log(const httplib::Request &req, const httplib::Response &res);
+    void receiveRecognition(
+        const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader);
+    void installBodyGuards();
+    void installRoutes();
+    void installErrorReplies();
     void writeLogLine(const std::string &line);
 };
 
 void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Response &res)
 {
-    const std::string grantType = req.get_param_value("grant_type");
-    const std::string clientId = req.get_param_value("client_id");
-    const std::string clientSecret = req.get_param_value("client_secret");
-    if (grantType != "client_credentials") {
+    const std::string grantType = req.get_param_value(tok::kGrantType);
+    const std::string clientId = req.get_param_value(tok::kClientId);
+    const std::string clientSecret = req.get_param_value(tok::kClientSecret);
+    if (grantType != tok::kClientCredentials) {
         oauthError(res, 400, "unsupported_grant_type", "grant_type must be client_credentials");
         return;
     }
@@ -141,14 +150,14 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
 
     const int64_t now = unixNow();
     Json::Value body;
-    body["access_token"]
+    body[tok::kAccessToken]
         = signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
-    body["session_key"] = randomHex(16);
-    body["refresh_token"]
+    body[tok::kSessionKey] = randomHex(16);
+    body[tok::kRefreshToken]
         = signer.sign(TokenSigner::Kind::Refresh, clientId, now + kRefreshTokenLifetimeSeconds);
-    body["session_secret"] = randomHex(16);
-    body["expires_in"] = Json::Int64(kTokenLifetimeSeconds);
-    body["scope"] = "speech_recognition";
+    body[tok::kSessionSecret] = randomHex(16);
+    body[tok::kExpiresIn] = Json::Int64(kTokenLifetimeSeconds);
+    body[tok::kScope] = "speech_recognition";
     res.status = 200;
     res.set_content(toJson(body), kJson);
 }
@@ -164,15 +173,15 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
     context.now = unixNow();
 
     Json::Value body;
-    body["sn"] = randomHex(12);
+    body[reply::kSn] = randomHex(12);
     // Refusals are replies, not transport failures: status 200 with err_no.
     res.status = 200;
 
     CheckedRequest checked = checkRecognitionRequest(requestBody, context);
     tlsNote.audioSeconds = checked.audioSeconds;
     if (!checked.ok()) {
-        body["err_no"] = checked.errNo;
-        body["err_msg"] = checked.errMsg;
+        body[reply::kErrNo] = checked.errNo;
+        body[reply::kErrMsg] = checked.errMsg;
         tlsNote.errNo = checked.errNo;
         res.set_content(toJson(body), kJson);
         return;
@@ -182,23 +191,23 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
     try {
         const DecoderPool::Outcome outcome
             = pool.recognize(checked.audio.samples.data(), checked.audio.samples.size());
-        body["err_no"] = err::kSuccess;
-        body["err_msg"] = "success.";
-        body["result"] = Json::Value(Json::arrayValue);
+        body[reply::kErrNo] = err::kSuccess;
+        body[reply::kErrMsg] = reply::kSuccessMessage;
+        body[reply::kResult] = Json::Value(Json::arrayValue);
         if (!outcome.text.empty())
-            body["result"].append(outcome.text);
-        body["decode_ms"] = Json::Int64(outcome.decodeMs);
+            body[reply::kResult].append(outcome.text);
+        body[reply::kDecodeMs] = Json::Int64(outcome.decodeMs);
         tlsNote.errNo = err::kSuccess;
         tlsNote.decodeMs = outcome.decodeMs;
     } catch (const DecoderPool::Busy &busy) {
         // The desktop answers this with a short back-off and the same segment.
-        body["err_no"] = err::kBusy;
-        body["err_msg"]
+        body[reply::kErrNo] = err::kBusy;
+        body[reply::kErrMsg]
             = std::string("the service is busy: ") + busy.what() + "; send the request again";
         tlsNote.errNo = err::kBusy;
     } catch (const std::exception &e) {
-        body["err_no"] = err::kRecognitionFailed;
-        body["err_msg"] = std::string("recognition failed: ") + e.what();
+        body[reply::kErrNo] = err::kRecognitionFailed;
+        body[reply::kErrMsg] = std::string("recognition failed: ") + e.what();
         tlsNote.errNo = err::kRecognitionFailed;
     }
     res.set_content(toJson(body), kJson);
@@ -236,10 +245,11 @@ void SpeechServer::Impl::refuseUnready(httplib::Response &res)
 {
     const bool loading = state.load() == State::Loading;
     Json::Value body;
-    body["sn"] = randomHex(12);
-    body["err_no"] = err::kBusy;
-    body["err_msg"] = loading ? "the service is still loading its models; send the request again"
-                              : "the service is stopping; send the request again";
+    body[reply::kSn] = randomHex(12);
+    body[reply::kErrNo] = err::kBusy;
+    body[reply::kErrMsg] = loading
+        ? "the service is still loading its models; send the request again"
+        : "the service is stopping; send the request again";
     tlsNote.errNo = err::kBusy;
     res.status = 503;
     res.set_header("Retry-After", "1");
@@ -328,6 +338,125 @@ void SpeechServer::Impl::writeLogLine(const std::string &line)
     std::fflush(stderr);
 }
 
+// The body is read here rather than by the library, so that a body without
+// a declared length meets the same limit while it arrives.
+void SpeechServer::Impl::receiveRecognition(
+    const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader)
+{
+    struct InProgress
+    {
+        Impl &d;
+        explicit InProgress(Impl &impl)
+            : d(impl)
+        {
+            std::lock_guard<std::mutex> lock(d.progressMutex);
+            ++d.inProgress;
+        }
+        ~InProgress()
+        {
+            {
+                std::lock_guard<std::mutex> lock(d.progressMutex);
+                --d.inProgress;
+            }
+            d.idle.notify_all();
+        }
+    } inProgress(*this);
+    std::string body;
+    // Room for the whole body at once, not twice its size as it grows.
+    if (const std::optional<uint64_t> length = declaredLength(req))
+        body.reserve(size_t(std::min<uint64_t>(*length, kMaxRecognitionBodyBytes)));
+    bool tooLarge = false;
+    const bool complete = reader([&](const char *data, size_t length) {
+        tooLarge = body.size() + length > kMaxRecognitionBodyBytes;
+        if (!tooLarge)
+            body.append(data, length);
+        return !tooLarge;
+    });
+    if (tooLarge || !complete) {
+        GuardedHttpServer::closeAfterReply();
+        res.set_header("Connection", "close");
+        res.status = tooLarge ? 413 : 400;
+        return;
+    }
+    if (state.load(std::memory_order_acquire) != State::Ready) {
+        refuseUnready(res);
+        return;
+    }
+    handleRecognition(body, res);
+}
+
+// The checks of a request's head before any of its body is read.
+void SpeechServer::Impl::installBodyGuards()
+{
+    // A client that asks before sending its body is refused before sending it.
+    http.set_expect_100_continue_handler([](const httplib::Request &req, httplib::Response &res) {
+        const int status = refusalFor(req);
+        if (status == 0)
+            return 100;
+        GuardedHttpServer::closeAfterReply();
+        res.status = status;
+        return status;
+    });
+    http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // A request with neither a length nor a transfer coding has no body,
+        // but the library would wait for one until the connection ends.
+        if (req.method == "POST" && !req.has_header("Content-Length")
+            && !req.has_header("Transfer-Encoding")) {
+            if (req.path == path::kToken) {
+                handleToken(req, res);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (req.path == path::kRecognition) {
+                handleRecognition({}, res);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
+        const int status = refusalFor(req);
+        if (status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        // The body stays unread, so the connection cannot carry another request.
+        GuardedHttpServer::closeAfterReply();
+        res.set_header("Connection", "close");
+        res.status = status;
+        return httplib::Server::HandlerResponse::Handled;
+    });
+}
+
+void SpeechServer::Impl::installRoutes()
+{
+    auto token
+        = [this](const httplib::Request &req, httplib::Response &res) { handleToken(req, res); };
+    http.Get(path::kToken, token);
+    http.Post(path::kToken, token);
+    http.Post(path::kRecognition,
+        [this](const httplib::Request &req, httplib::Response &res,
+            const httplib::ContentReader &reader) { receiveRecognition(req, res, reader); });
+    http.Get(path::kHealth,
+        [this](const httplib::Request &, httplib::Response &res) { handleHealth(res); });
+}
+
+// JSON bodies for what no handler answered, and a log line for every reply.
+void SpeechServer::Impl::installErrorReplies()
+{
+    // Statuses the handlers do not set themselves (unknown path, body too
+    // large, unreadable request) still get a JSON body.
+    http.set_error_handler(httplib::Server::HandlerWithResponse(
+        [this](const httplib::Request &req, httplib::Response &res) {
+            if (!res.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            describeError(req, res);
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    http.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+            res.status = 500;
+            res.set_content(
+                toJson(errorBody("internal_error", "the service failed on this request")), kJson);
+        });
+    http.set_logger(
+        [this](const httplib::Request &req, const httplib::Response &res) { log(req, res); });
+}
+
 SpeechServer::SpeechServer(ServiceConfig config)
     : d(new Impl(std::move(config)))
 {
@@ -343,111 +472,9 @@ SpeechServer::SpeechServer(ServiceConfig config)
         d->listenSocket = sock;
     });
 
-    // A client that asks before sending its body is refused before sending it.
-    http.set_expect_100_continue_handler([](const httplib::Request &req, httplib::Response &res) {
-        const int status = refusalFor(req);
-        if (status == 0)
-            return 100;
-        GuardedHttpServer::closeAfterReply();
-        res.status = status;
-        return status;
-    });
-    http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        // A request with neither a length nor a transfer coding has no body,
-        // but the library would wait for one until the connection ends.
-        if (req.method == "POST" && !req.has_header("Content-Length")
-            && !req.has_header("Transfer-Encoding")) {
-            if (req.path == "/oauth/2.0/token") {
-                d->handleToken(req, res);
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            if (req.path == "/server_api") {
-                d->handleRecognition({}, res);
-                return httplib::Server::HandlerResponse::Handled;
-            }
-        }
-        const int status = refusalFor(req);
-        if (status == 0)
-            return httplib::Server::HandlerResponse::Unhandled;
-        // The body stays unread, so the connection cannot carry another request.
-        GuardedHttpServer::closeAfterReply();
-        res.set_header("Connection", "close");
-        res.status = status;
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    auto token
-        = [this](const httplib::Request &req, httplib::Response &res) { d->handleToken(req, res); };
-    http.Get("/oauth/2.0/token", token);
-    http.Post("/oauth/2.0/token", token);
-    // The body is read here rather than by the library, so that a body
-    // without a declared length meets the same limit while it arrives.
-    http.Post("/server_api",
-        [this](const httplib::Request &req, httplib::Response &res,
-            const httplib::ContentReader &reader) {
-            struct InProgress
-            {
-                Impl &d;
-                explicit InProgress(Impl &impl)
-                    : d(impl)
-                {
-                    std::lock_guard<std::mutex> lock(d.progressMutex);
-                    ++d.inProgress;
-                }
-                ~InProgress()
-                {
-                    {
-                        std::lock_guard<std::mutex> lock(d.progressMutex);
-                        --d.inProgress;
-                    }
-                    d.idle.notify_all();
-                }
-            } inProgress(*d);
-            std::string body;
-            // Room for the whole body at once, not twice its size as it grows.
-            if (const std::optional<uint64_t> length = declaredLength(req))
-                body.reserve(size_t(std::min<uint64_t>(*length, kMaxRecognitionBodyBytes)));
-            bool tooLarge = false;
-            const bool complete = reader([&](const char *data, size_t length) {
-                tooLarge = body.size() + length > kMaxRecognitionBodyBytes;
-                if (!tooLarge)
-                    body.append(data, length);
-                return !tooLarge;
-            });
-            if (tooLarge || !complete) {
-                GuardedHttpServer::closeAfterReply();
-                res.set_header("Connection", "close");
-                res.status = tooLarge ? 413 : 400;
-                return;
-            }
-            if (d->state.load(std::memory_order_acquire) != Impl::State::Ready) {
-                d->refuseUnready(res);
-                return;
-            }
-            d->handleRecognition(body, res);
-        });
-    http.Get("/health",
-        [this](const httplib::Request &, httplib::Response &res) { d->handleHealth(res); });
-
-    // Statuses the handlers do not set themselves (unknown path, body too
-    // large, unreadable request) still get a JSON body.
-    http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [this](const httplib::Request &req, httplib::Response &res) {
-            if (!res.body.empty())
-                return httplib::Server::HandlerResponse::Unhandled;
-            d->describeError(req, res);
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    http.set_exception_handler(
-        [](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-            Json::Value body;
-            body["error"] = "internal_error";
-            body["error_description"] = "the service failed on this request";
-            res.status = 500;
-            res.set_content(toJson(body), kJson);
-        });
-    http.set_logger(
-        [this](const httplib::Request &req, const httplib::Response &res) { d->log(req, res); });
+    d->installBodyGuards();
+    d->installRoutes();
+    d->installErrorReplies();
 }
 
 SpeechServer::~SpeechServer() = default;

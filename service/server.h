@@ -19,7 +19,7 @@ struct ServiceConfig
     std::string key; // signs the tokens; must not be empty
     std::string clientId;
     std::string clientSecret;
-    int defaultDevPid = 1737;
+    int defaultDevPid = speechprotocol::kEnglishDevPid;
     // By dev_pid. Empty: the server starts in the loading state and serves
     // recognitions once setModels() hands them over.
     DecoderPools pools;

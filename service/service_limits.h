@@ -26,14 +26,12 @@ struct ServiceLimits
 constexpr size_t kMaxRecognitionBodyBytes = 4 * ((2 * 60 * kSampleRate + 44 + 2) / 3) + 64 * 1024;
 constexpr size_t kMaxTokenBodyBytes = 8 * 1024;
 
-bool isLimitOption(const std::string &name);
-// Reads one limit option ("--max-headers" and so on) into `limits`; false,
-// with `error` set, when the value is out of range.
-bool parseLimitOption(
-    const std::string &name, const std::string &value, ServiceLimits &limits, std::string &error);
-std::string limitsUsageText();
-// The limits as the log's first lines show them.
-std::string describeLimits(const ServiceLimits &limits);
+class OptionSet;
+extern const char *const kLimitsSection;
+// Declares the options of the limits ("--max-headers" and so on), read into `limits`.
+void declareLimitOptions(OptionSet &options, ServiceLimits &limits);
+// The limits on bodies, which follow from the protocol rather than from options, for the log.
+std::string describeBodyLimits();
 
 // What a request may carry, by method and path.
 struct BodyRule

@@ -14,6 +14,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace speech;
 
 namespace {
@@ -77,6 +79,7 @@ private slots:
     void searchOptionsParsed();
     void optionsRefused_data();
     void optionsRefused();
+    void optionMessagesAndLog();
 
 private:
     RequestContext context() const;
@@ -437,21 +440,28 @@ void ServiceChecksTest::keyFile()
     };
     std::string warning;
     std::string error;
-    const std::string own = write("own", "s3cret key\n", QFile::ReadOwner | QFile::WriteOwner);
-    QCOMPARE(readKeyFile(own, warning, error), std::optional<std::string>("s3cret key"));
+    const std::string own
+        = write("own", "s3cret key of 16\n", QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(readKeyFile(own, warning, error), std::optional<std::string>("s3cret key of 16"));
     QVERIFY(warning.empty());
 
-    const std::string shared
-        = write("shared", "s3cret key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    QCOMPARE(readKeyFile(shared, warning, error), std::optional<std::string>("s3cret key"));
+    const std::string shared = write(
+        "shared", "s3cret key of 16", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    QCOMPARE(readKeyFile(shared, warning, error), std::optional<std::string>("s3cret key of 16"));
     QVERIFY2(warning.find("other users") != std::string::npos, warning.c_str());
 
-    for (const std::string &bad : { write("empty", "\n", QFile::ReadOwner),
-             write("large", QByteArray(5000, 'k'), QFile::ReadOwner),
-             dir.filePath(QStringLiteral("none")).toStdString() }) {
+    std::vector<std::string> bad { write("empty", "\n", QFile::ReadOwner),
+        write("short", "fifteen bytes..\n", QFile::ReadOwner),
+        write("large", QByteArray(5000, 'k'), QFile::ReadOwner),
+        dir.filePath(QStringLiteral("none")).toStdString(), dir.path().toStdString() };
+    // A file another user owns could have been changed by them; only root can make one here.
+    const std::string foreign = write("foreign", "s3cret key of 16", QFile::ReadOwner);
+    if (::geteuid() == 0 && ::chown(foreign.c_str(), 65534, 65534) == 0)
+        bad.push_back(foreign);
+    for (const std::string &path : bad) {
         error.clear();
-        QVERIFY(!readKeyFile(bad, warning, error));
-        QVERIFY2(error.find(bad) != std::string::npos, error.c_str());
+        QVERIFY2(!readKeyFile(path, warning, error), path.c_str());
+        QVERIFY2(error.find(path) != std::string::npos, error.c_str());
     }
 }
 
@@ -586,6 +596,32 @@ void ServiceChecksTest::optionsRefused()
     std::string error;
     QVERIFY(!parseOptions(list, error));
     QVERIFY(!error.empty());
+}
+
+void ServiceChecksTest::optionMessagesAndLog()
+{
+    std::string error;
+    // A value missing at the end, an empty one after "=" and a stray word, each named.
+    QVERIFY(!parseOptions({ "--threads", "2", "--stop-timeout" }, error));
+    QCOMPARE(error, std::string("--stop-timeout needs a value"));
+    QVERIFY(!parseOptions({ "--host=" }, error));
+    QCOMPARE(error, std::string("--host needs an address"));
+    QVERIFY(!parseOptions({ "--port", "1", "extra" }, error));
+    QCOMPARE(error, std::string("unknown option: extra"));
+    // The first bad value is the one reported; a later good one does not hide it.
+    QVERIFY(!parseOptions({ "--port=x", "--threads=0", "--port=1" }, error));
+    QCOMPARE(error, std::string("--port needs a number from 0 to 65535"));
+
+    // The log shows the values in force and never a secret.
+    std::optional<ServiceOptions> o
+        = parseOptions({ "--key", "k3y-in-log", "--client-secret", "s3cret-in-log",
+                           "--max-connections-per-client", "0", "--request-timeout", "7" },
+            error);
+    QVERIFY2(o, error.c_str());
+    const std::string log = describeOptions(*o);
+    QVERIFY2(log.find("request timeout 7 s") != std::string::npos, log.c_str());
+    QVERIFY2(log.find("connections per client unbounded") != std::string::npos, log.c_str());
+    QVERIFY(log.find("in-log") == std::string::npos);
 }
 
 QTEST_APPLESS_MAIN(ServiceChecksTest)

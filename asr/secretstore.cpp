@@ -70,7 +70,9 @@ bool read(const QString &path, QString *secret)
 SecretStore::SecretStore(QObject *parent)
     : QObject(parent)
     , fileFolder(ServiceSettingsFile::folder())
-{ }
+{
+    qRegisterMetaType<SecretStore::Place>();
+}
 
 SecretStore::~SecretStore() = default;
 

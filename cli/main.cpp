@@ -141,7 +141,11 @@ int main(int argc, char *argv[])
             runner.setService(choice.service, secret, choice.startLocalService ? &starter : nullptr);
             runner.start();
         });
-    if (!options.secretFile.isEmpty() || !SecretStore::environmentSecret().isEmpty())
+    // Only a service that takes the user's credentials asks the keyring.
+    const bool needsStored = choice.service.kind == ServiceSettings::Kind::Transcriptions
+        || !choice.service.clientId.isEmpty();
+    if (!needsStored || !options.secretFile.isEmpty()
+        || !SecretStore::environmentSecret().isEmpty())
         QMetaObject::invokeMethod(
             &secrets, [&secrets] { emit secrets.readDone(QString(), SecretStore::Place::None); },
             Qt::QueuedConnection);

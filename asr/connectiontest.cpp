@@ -38,8 +38,7 @@ void ConnectionTest::start(const ServiceSettings &settings, const QString &secre
     http->abortRequests(UploadTestId);
     tested = settings;
     if (!http->setCaFile(settings.caFile)) {
-        end(Outcome::Unreachable,
-            QStringLiteral("无法读取证书文件 %1。").arg(settings.caFile));
+        end(Outcome::Unreachable, QStringLiteral("无法读取证书文件 %1。").arg(settings.caFile));
         return;
     }
     limit.start(timeoutMs);
@@ -73,12 +72,13 @@ void ConnectionTest::replied(int requestId, const HttpReplyInfo &info)
     }
     const QString accepted = QStringLiteral("连接成功：服务有应答，并接受了凭据。");
     const QString refused = QStringLiteral("服务有应答，但拒绝了凭据，请检查客户端编号与密钥。");
-    const QString other
-        = QStringLiteral("该地址有应答，但不像所选类型的语音服务（HTTP %1），请检查地址与服务类型。")
-              .arg(info.status);
+    const QString other = QStringLiteral(
+        "该地址有应答，但不像所选类型的语音服务（HTTP %1），请检查地址与服务类型。")
+                              .arg(info.status);
     if (requestId == TokenTestId) {
         TokenReply token;
-        if (info.status == 200 && parseTokenReply(info.body, &token) && !token.accessToken.isEmpty())
+        if (info.status == 200 && parseTokenReply(info.body, &token)
+            && !token.accessToken.isEmpty())
             end(Outcome::Accepted, accepted);
         else if (info.status == 401 || info.status == 403
             || (parseTokenReply(info.body, &token) && info.body.contains("\"error\"")))

@@ -30,8 +30,8 @@ bool write(const QString &path, const QString &secret)
     const QByteArray temp = QFile::encodeName(path + QStringLiteral(".new"));
     ::unlink(temp.constData());
     // Created with its final mode: never a moment in which others could open it.
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-        S_IRUSR | S_IWUSR);
+    const int fd = ::open(
+        temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return false;
     const QByteArray bytes = secret.toUtf8() + '\n';
@@ -150,14 +150,15 @@ void SecretStore::runKeyringJob(QKeychain::Job *job, std::function<void(QKeychai
         ++call;
         timedOut();
     });
-    connect(job, &QKeychain::Job::finished, this, [this, mine, limit, answered](QKeychain::Job *done) {
-        if (mine != call)
-            return;
-        ++call;
-        limit->stop();
-        limit->deleteLater();
-        answered(done);
-    });
+    connect(
+        job, &QKeychain::Job::finished, this, [this, mine, limit, answered](QKeychain::Job *done) {
+            if (mine != call)
+                return;
+            ++call;
+            limit->stop();
+            limit->deleteLater();
+            answered(done);
+        });
     limit->start(keyringTimeoutMs);
     job->start();
 }

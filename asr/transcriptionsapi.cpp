@@ -195,8 +195,8 @@ RecognitionReply parseReply(
     const HttpReplyInfo &info, const QString &serviceBaseUrl, const QDateTime &now)
 {
     if (!info.tlsFailure.isEmpty())
-        return ending(RecognitionReply::ServiceError,
-            tlsFailureText(serviceBaseUrl, info.tlsFailure));
+        return ending(
+            RecognitionReply::ServiceError, tlsFailureText(serviceBaseUrl, info.tlsFailure));
     const int status = info.status;
     if (status == 0)
         return ending(

@@ -187,8 +187,9 @@ void ServiceSettingsDialog::showWarnings()
     if (!url.isEmpty() && !isServiceAddress(url))
         warning = QStringLiteral("服务地址须以 http:// 或 https:// 开头并带有主机名。");
     else if (isPlainRemoteAddress(url))
-        warning = QStringLiteral("警告：该地址不在本机且未加密（http），密钥与录音会以明文在网络上传输，"
-                                 "建议改用 https。");
+        warning = QStringLiteral(
+            "警告：该地址不在本机且未加密（http），密钥与录音会以明文在网络上传输，"
+            "建议改用 https。");
     warningLabel->setText(warning);
     warningLabel->setVisible(!warning.isEmpty());
     const bool transcriptions = kindBox->currentIndex() == 1;
@@ -233,9 +234,9 @@ QPushButton *ServiceSettingsDialog::addOpenButton(QWidget *bar, const QRect &geo
     button->setObjectName(QStringLiteral("serviceSettingsButton"));
     button->setToolTip(QStringLiteral("选择语音服务与访问凭据"));
     button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton{border:0px;background:transparent;color:white;font:bold 13px;}"
-        "QPushButton:hover{text-decoration:underline;}"));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton{border:0px;background:transparent;color:white;font:bold 13px;}"
+                       "QPushButton:hover{text-decoration:underline;}"));
     button->setGeometry(geometry);
     QObject::connect(button, &QPushButton::clicked, button, [button] {
         ServiceSettingsDialog dialog(button->window());
@@ -257,8 +258,8 @@ void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &b
     settings.model = saved.model;
     settings.serviceClientId = saved.clientId;
     settings.caFile = saved.caFile;
-    const bool needsSecret = saved.kind == ServiceSettings::Kind::Transcriptions
-        || !saved.clientId.isEmpty();
+    const bool needsSecret
+        = saved.kind == ServiceSettings::Kind::Transcriptions || !saved.clientId.isEmpty();
     if (!needsSecret) {
         start(settings);
         return;

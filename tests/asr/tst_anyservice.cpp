@@ -168,12 +168,11 @@ void TestAnyService::failuresEndOrRetry_data()
                          << TranscriptionsApi::tooLargeText() << QString();
     QTest::newRow("garbage") << QList<Reply> { Reply::json("<html>oops</html>") } << 1
                              << QStringLiteral("语音服务返回了无法识别的数据！") << QString();
-    QTest::newRow("no text is silence") << QList<Reply> { Reply::json(R"({"text":"  "})") } << 1
-                                        << Done << QString();
-    QTest::newRow("429 with Retry-After, then 500")
-        << QList<Reply> { Reply::json("{}", 429).withHeader("Retry-After", "3"),
-               Reply::json("{}", 500), text }
-        << 3 << Done << QStringLiteral("重申请: 3秒");
+    QTest::newRow("no text is silence")
+        << QList<Reply> { Reply::json(R"({"text":"  "})") } << 1 << Done << QString();
+    QTest::newRow("429 with Retry-After, then 500") << QList<Reply> {
+        Reply::json("{}", 429).withHeader("Retry-After", "3"), Reply::json("{}", 500), text
+    } << 3 << Done << QStringLiteral("重申请: 3秒");
 }
 
 void TestAnyService::failuresEndOrRetry()
@@ -219,8 +218,8 @@ void TestAnyService::httpsNeedsTheTeamsCa()
                                "-CAcreateserial -days 2 -extfile san.ext -out server.pem")));
 
     ScriptedHttpPeer peer;
-    QVERIFY(peer.startTls(dir.filePath(QStringLiteral("server.pem")),
-        dir.filePath(QStringLiteral("server.key"))));
+    QVERIFY(peer.startTls(
+        dir.filePath(QStringLiteral("server.pem")), dir.filePath(QStringLiteral("server.key"))));
     peer.setFallback(ApiPath, Reply::json(R"({"text":"secure"})"));
     JobSettings settings;
     settings.serviceBaseUrl = peer.baseUrl();
@@ -246,7 +245,8 @@ void TestAnyService::ownTokenPairAgainstTheRealService()
     settings.serviceBaseUrl = service.baseUrl();
     settings.language = QStringLiteral("英文");
     // The built-in pair is refused by this service; the team's own is taken.
-    QCOMPARE(runJob(settings), QStringList { QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！") });
+    QCOMPARE(runJob(settings),
+        QStringList { QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！") });
     settings.serviceClientId = QStringLiteral("team-desk");
     settings.serviceSecret = QStringLiteral("s3cr3t&more");
     QCOMPARE(runJob(settings), QStringList { Done });

@@ -29,11 +29,12 @@ AccessToken::~AccessToken()
     end();
 }
 
-void AccessToken::request(const QString &serviceBaseUrl, int timeoutMs)
+void AccessToken::request(const QString &serviceBaseUrl, int timeoutMs, const QString &clientId,
+    const QString &clientSecret)
 {
     end();
     pending = true;
-    http->httpGet(RequestId, tokenUrl(serviceBaseUrl));
+    http->httpGet(RequestId, tokenUrl(serviceBaseUrl, clientId, clientSecret));
     limit->start(timeoutMs);
 }
 

@@ -33,7 +33,9 @@ public:
     QTimer *timer() const { return limit; }
     bool isPending() const { return pending; }
 
-    void request(const QString &serviceBaseUrl, int timeoutMs);
+    // An empty client id or secret asks with the built-in pair.
+    void request(const QString &serviceBaseUrl, int timeoutMs, const QString &clientId = QString(),
+        const QString &clientSecret = QString());
     // Ends an outstanding request without reporting anything.
     void abort();
     // The time limit ran out: the request is dropped and reported as timed out.

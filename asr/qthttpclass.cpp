@@ -1,8 +1,11 @@
 #include "asr/qthttpclass.h"
 
+#include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
+#include <QStringList>
 
 namespace {
 // Each reply carries its own request number, so two outstanding requests are never confused.
@@ -11,10 +14,13 @@ const char RequestIdProperty[] = "tovRequestId";
 const char AbandonedProperty[] = "tovAbandoned";
 // Set on replies cut off at the size limit; what was read of them is kept here.
 const char CutOffProperty[] = "tovCutOff";
+// Set on replies whose TLS handshake was refused: the reasons, for the notice.
+const char TlsFailureProperty[] = "tovTlsFailure";
 } // namespace
 
 QtHttpClass::QtHttpClass()
     : manager(new QNetworkAccessManager(this))
+    , tls(QSslConfiguration::defaultConfiguration())
 {
     connect(manager, &QNetworkAccessManager::finished, this, &QtHttpClass::sltReplyFinished);
 }
@@ -27,6 +33,7 @@ void QtHttpClass::httpGet(int requestId, QString url)
     requestUrl = QUrl(url);
     QNetworkRequest request(requestUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    prepare(request);
     track(manager->get(request), requestId);
 }
 
@@ -37,13 +44,55 @@ void QtHttpClass::httpPost(int requestId, QString url, QByteArray body)
     QNetworkRequest request(requestUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    prepare(request);
     track(manager->post(request, body), requestId);
+}
+
+void QtHttpClass::httpPostForm(int requestId, const QString &url, QHttpMultiPart *form,
+    const QList<QPair<QByteArray, QByteArray>> &headers)
+{
+    this->requestId = requestId;
+    requestUrl = QUrl(url);
+    QNetworkRequest request(requestUrl);
+    for (const auto &header : headers)
+        request.setRawHeader(header.first, header.second);
+    prepare(request);
+    QNetworkReply *reply = manager->post(request, form);
+    form->setParent(reply);
+    track(reply, requestId);
+}
+
+bool QtHttpClass::setCaFile(const QString &caFile)
+{
+    QList<QSslCertificate> trusted = QSslConfiguration::systemCaCertificates();
+    bool ok = true;
+    if (!caFile.isEmpty()) {
+        const QList<QSslCertificate> own = QSslCertificate::fromPath(caFile, QSsl::Pem);
+        ok = !own.isEmpty();
+        trusted += own;
+    }
+    tls.setCaCertificates(trusted);
+    return ok;
+}
+
+void QtHttpClass::prepare(QNetworkRequest &request) const
+{
+    if (request.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0)
+        request.setSslConfiguration(tls);
 }
 
 void QtHttpClass::track(QNetworkReply *reply, int id)
 {
     reply->setProperty(RequestIdProperty, id);
     outstanding.append(reply);
+    tlsFailures.remove(id);
+    // The errors are kept for the notice and never ignored: the handshake fails on them.
+    connect(reply, &QNetworkReply::sslErrors, this, [reply](const QList<QSslError> &errors) {
+        QStringList reasons;
+        for (const QSslError &error : errors)
+            reasons << error.errorString();
+        reply->setProperty(TlsFailureProperty, reasons.join(QStringLiteral("; ")));
+    });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { limitSize(reply); });
 }
 
@@ -102,6 +151,16 @@ void QtHttpClass::sltReplyFinished(QNetworkReply *reply)
     reply->deleteLater();
     // A reply cut off at the limit was a success as far as it was read.
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    HttpReplyInfo info;
+    info.status = status;
+    info.body = body;
+    info.retryAfter = reply->rawHeader("Retry-After");
+    info.tlsFailure = reply->property(TlsFailureProperty).toString();
+    if (info.tlsFailure.isEmpty() && reply->error() == QNetworkReply::SslHandshakeFailedError)
+        info.tlsFailure = reply->errorString();
+    if (!info.tlsFailure.isEmpty())
+        tlsFailures.insert(id, info.tlsFailure);
+    emit sigReplyDone(id, info);
     const bool cutOffSuccess = cutOff.isValid() && status >= 200 && status < 300;
     if (cutOffSuccess || (!cutOff.isValid() && reply->error() == QNetworkReply::NoError))
         emit sigReplyFinish(id, body);

@@ -1,13 +1,28 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
+#include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 
+class QHttpMultiPart;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
+
+// How a request ended, for callers that need more than the body: the HTTP status (0 when no
+// HTTP answer came), the Retry-After header, and why a TLS handshake was refused.
+struct HttpReplyInfo
+{
+    int status = 0;
+    QByteArray body;
+    QByteArray retryAfter;
+    QString tlsFailure;
+};
 
 // The one HTTP client of the program: plain GET/POST with JSON bodies, each reply reported
 // with the number of the request it answers.
@@ -22,6 +37,16 @@ public:
 
     void httpGet(int requestId, QString url);
     void httpPost(int requestId, QString url, QByteArray body);
+    // Posts a multipart form with extra headers; the form is owned by the reply from here on.
+    void httpPostForm(int requestId, const QString &url, QHttpMultiPart *form,
+        const QList<QPair<QByteArray, QByteArray>> &headers);
+
+    // https trusts the system's certificates plus those of caFile (PEM), for every request from
+    // here on; an empty name trusts the system's alone. False when the file holds none.
+    bool setCaFile(const QString &caFile);
+    // Why the last request with that number was refused at the TLS handshake; empty when it
+    // was not.
+    QString tlsFailure(int requestId) const { return tlsFailures.value(requestId); }
 
     // Ends every outstanding request with the given number without reporting it: a request
     // the caller gave up on must not come back as a network failure.
@@ -35,6 +60,8 @@ public:
 signals:
     void sigReplyFinish(int requestId, QByteArray body);
     void sigReplyError(int requestId, QByteArray body);
+    // Every reply, before one of the two above.
+    void sigReplyDone(int requestId, const HttpReplyInfo &info);
 
 public slots:
     void sltReplyFinished(QNetworkReply *reply);
@@ -45,9 +72,12 @@ public:
     int requestId = -1;
 
 private:
+    void prepare(QNetworkRequest &request) const;
     void track(QNetworkReply *reply, int id);
     void limitSize(QNetworkReply *reply);
 
     QList<QNetworkReply *> outstanding;
     qint64 maxReplyBytes = 0;
+    QSslConfiguration tls;
+    QHash<int, QString> tlsFailures;
 };

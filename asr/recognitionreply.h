@@ -25,6 +25,8 @@ struct RecognitionReply
     // gives them.
     TimedUtterances utterances;
     QString message; // the notice for every kind that ends the job
+    // Retry: the wait the service asked for; 0 leaves it to the job.
+    int retryAfterSeconds = 0;
 };
 
 // Replies above this size are taken as unrecognisable: a 59 s segment yields a few kilobytes,

@@ -14,6 +14,7 @@
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
 #include "asr/speechservicestarter.h"
+#include "asr/transcriptionsapi.h"
 #include "audio/audiosteps.h"
 #include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
@@ -57,8 +58,11 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
             beginFile();
     });
     connect(tokenRequest, &AccessToken::failed, this, [this](const QString &message) {
-        if (current == Step::Authenticating)
-            fail(message);
+        if (current != Step::Authenticating)
+            return;
+        // A refused certificate is named, never passed off as a network failure.
+        const QString tls = http->tlsFailure(AccessToken::RequestId);
+        fail(tls.isEmpty() ? message : TranscriptionsApi::tlsFailureText(config.serviceBaseUrl, tls));
     });
     connect(audio, &AudioSteps::conversionFinished, this, &TranscriptionJob::conversionFinished);
     connect(audio, &AudioSteps::durationFound, this, [this](int seconds) {
@@ -84,6 +88,7 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
         if (requestId == SpeechRequestId)
             readError(requestId);
     });
+    connect(http, &QtHttpClass::sigReplyDone, this, &TranscriptionJob::readTranscription);
 
     replyLimit->setSingleShot(true);
     connect(replyLimit, &QTimer::timeout, this, [this] {
@@ -140,6 +145,15 @@ void TranscriptionJob::start()
         emit failed(NoTasks);
         return;
     }
+    if (!http->setCaFile(config.caFile)) {
+        emit failed(QStringLiteral("无法读取证书文件 %1，请在服务设置中检查！").arg(config.caFile));
+        return;
+    }
+    // The transcription API takes its key with every upload: no token to ask for.
+    if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
+        beginFile();
+        return;
+    }
     if (tokenRequest->isEmpty()) {
         setStep(Step::Authenticating, QStringLiteral("认证中..."));
         // Whoever heard the step may have stopped the job already.
@@ -149,7 +163,7 @@ void TranscriptionJob::start()
             serviceStarter->ensureRunning(config.serviceBaseUrl);
             return;
         }
-        tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
+        requestToken();
         return;
     }
     beginFile();
@@ -167,12 +181,18 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
     connect(starter, &SpeechServiceStarter::ready, this, [this] {
         // Stopped meanwhile, or a token came another way: nothing to ask for.
         if (current == Step::Authenticating && tokenRequest->isEmpty())
-            tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs);
+            requestToken();
     });
     connect(starter, &SpeechServiceStarter::failed, this, [this](const QString &message) {
         if (current == Step::Authenticating)
             fail(message);
     });
+}
+
+void TranscriptionJob::requestToken()
+{
+    tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs, config.serviceClientId,
+        config.serviceSecret);
 }
 
 void TranscriptionJob::stop()
@@ -200,8 +220,10 @@ void TranscriptionJob::endSteps()
     backoff->stop();
     awaitingReply = false;
     // Aborted replies are dropped by the client, never reported as failures.
-    if (http)
+    if (http) {
         http->abortRequests(SpeechRequestId);
+        http->abortRequests(TranscriptionsRequestId);
+    }
 }
 
 void TranscriptionJob::restoreTaskFront()
@@ -414,6 +436,10 @@ QString TranscriptionJob::nextSegment() const
 
 void TranscriptionJob::sendSegment(const QString &segment)
 {
+    if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
+        sendTranscription(segment);
+        return;
+    }
     RecognitionRequest request;
     QFile file(segment);
     if (file.open(QIODevice::ReadOnly))
@@ -445,7 +471,11 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
         return;
     awaitingReply = false;
     replyLimit->stop();
-    const RecognitionReply reply = parseRecognitionReply(body);
+    takeReply(parseRecognitionReply(body));
+}
+
+void TranscriptionJob::takeReply(const RecognitionReply &reply)
+{
     if (reply.kind != RecognitionReply::Unrecognisable)
         jobData.lastErrNo = reply.errNo;
 
@@ -464,7 +494,8 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
         break;
     }
     case RecognitionReply::Retry: {
-        const int seconds = Backoff::drawSeconds();
+        const int seconds
+            = reply.retryAfterSeconds > 0 ? reply.retryAfterSeconds : Backoff::drawSeconds();
         setStep(Step::BackingOff, retryText(seconds));
         if (current == Step::BackingOff)
             backoff->start(seconds * Backoff::millisecondsPerSecond());

@@ -15,6 +15,8 @@ class AudioSteps;
 class QTimer;
 class QtHttpClass;
 class SpeechServiceStarter;
+struct HttpReplyInfo;
+struct RecognitionReply;
 
 // Where a job puts its files and whom it asks. A front end fills these in; nothing of the job
 // reads a window or a process-wide value.
@@ -50,6 +52,12 @@ struct JobSettings
     // 59 s and real seconds, tests shorten both.
     int segmentSeconds = 59;
     double backoffScale = 1.0;
+    // The user's credentials: the token protocol's client pair (empty: the built-in one) or
+    // the transcription API's key (serviceSecret).
+    QString serviceClientId;
+    QString serviceSecret;
+    // Certificates trusted for https besides the system's (PEM); empty: the system's alone.
+    QString caFile;
 };
 
 // The job's lists and counters. A window shows them as its own members.
@@ -77,6 +85,8 @@ public:
 
     // Request number of the recognition requests on the HTTP client.
     static constexpr int SpeechRequestId = 2;
+    // Request number of the transcription API's uploads.
+    static constexpr int TranscriptionsRequestId = 3;
 
     // http: the client to send through, not owned; null makes one of the job's own, so that
     // several jobs can run side by side.
@@ -172,6 +182,12 @@ private:
     void appendSegmentText(int index, const QString &text, bool hasText);
     void finishFile();
     QString segmentPath(int index) const;
+    // The transcription API (asr/transcriptionjobapi.cpp).
+    void sendTranscription(const QString &segment);
+    void readTranscription(int requestId, const HttpReplyInfo &info);
+    // What a reply of either protocol tells the job to do.
+    void takeReply(const RecognitionReply &reply);
+    void requestToken();
 
     JobSettings config;
     JobData jobData;

@@ -109,7 +109,14 @@ void BatchRunner::startNext(Worker *worker)
 
     const PlannedFile &file = plan.at(worker->file);
     JobSettings settings;
-    settings.serviceBaseUrl = options.serviceUrl;
+    settings.serviceBaseUrl = service.url.isEmpty() ? options.serviceUrl : service.url;
+    settings.serviceKind = service.kind == ServiceSettings::Kind::Transcriptions
+        ? JobSettings::ServiceKind::Transcriptions
+        : JobSettings::ServiceKind::Token;
+    settings.model = service.model;
+    settings.serviceClientId = service.clientId;
+    settings.serviceSecret = serviceSecret;
+    settings.caFile = service.caFile;
     settings.segmentFolder = worker->folder->filePath(QStringLiteral("segments"));
     settings.convertBesideSource = false; // input folders are only read
     settings.clientId = clientId;
@@ -122,6 +129,7 @@ void BatchRunner::startNext(Worker *worker)
         : file.transcript;
     settings.transcriptPathFor = [textPath](const QString &) { return textPath; };
     worker->job->setSettings(settings);
+    worker->job->setServiceStarter(serviceStarter);
     worker->job->data().taskFiles = QStringList { file.input };
     showProgress(worker);
     worker->job->start();
@@ -165,7 +173,7 @@ void BatchRunner::writeJson(Worker *worker)
     JsonTranscript transcript;
     transcript.file = file.input;
     transcript.language = options.language;
-    transcript.service = options.serviceUrl;
+    transcript.service = service.url.isEmpty() ? options.serviceUrl : service.url;
     transcript.segments = worker->segments;
     QSaveFile out(file.transcript);
     if (!out.open(QIODevice::WriteOnly)

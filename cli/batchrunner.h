@@ -3,6 +3,7 @@
 #include "cli/cliarguments.h"
 #include "cli/outputplan.h"
 #include "cli/progresstexts.h"
+#include "asr/servicesettings.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -12,6 +13,7 @@
 #include <vector>
 
 class ProgressDisplay;
+class SpeechServiceStarter;
 class QTimer;
 
 // Runs the planned files through the window's transcription job, up to --jobs of them side by
@@ -36,6 +38,15 @@ public:
     // Where each file's job keeps what it recognised so far, so that a run that ended early goes
     // on where it ended; empty keeps nothing.
     void setResumeFolder(const QString &folder) { resumeFolder = folder; }
+    // The service every job asks, with its secret; the local service starter when the run uses
+    // it (not owned).
+    void setService(const ServiceSettings &chosen, const QString &secret,
+        SpeechServiceStarter *starter = nullptr)
+    {
+        service = chosen;
+        serviceSecret = secret;
+        serviceStarter = starter;
+    }
 
 signals:
     void transcriptWritten(const QString &path);
@@ -58,6 +69,9 @@ private:
     QList<PlannedFile> plan;
     QString clientId;
     QString resumeFolder;
+    ServiceSettings service;
+    QString serviceSecret;
+    SpeechServiceStarter *serviceStarter = nullptr;
     ProgressDisplay *display;
     std::vector<std::unique_ptr<Worker>> workers;
     int nextFile = 0;

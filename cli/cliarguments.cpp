@@ -100,6 +100,19 @@ CliArguments parse(
     const QCommandLineOption service({ QStringLiteral("s"), QStringLiteral("service") },
         QStringLiteral("Address of the speech service. Default: %1.").arg(defaultServiceUrl),
         QStringLiteral("url"));
+    const QCommandLineOption serviceKind(QStringLiteral("service-kind"),
+        QStringLiteral("token (the service's own protocol) or transcriptions (POST "
+                       "/v1/audio/transcriptions with a key). Default: the saved settings, "
+                       "else token."),
+        QStringLiteral("kind"));
+    const QCommandLineOption model(QStringLiteral("model"),
+        QStringLiteral("Model name for the transcription API. Default: the saved settings, "
+                       "else whisper-1."),
+        QStringLiteral("name"));
+    const QCommandLineOption secretFile(QStringLiteral("secret-file"),
+        QStringLiteral("File holding the client secret or API key. Default: "
+                       "TOVARIN_SERVICE_SECRET, else the saved secret."),
+        QStringLiteral("file"));
     const QCommandLineOption outputDir({ QStringLiteral("o"), QStringLiteral("output-dir") },
         QStringLiteral("Folder for the transcripts (made when missing). Default: beside each "
                        "input file."),
@@ -119,7 +132,8 @@ CliArguments parse(
     const QCommandLineOption quiet({ QStringLiteral("q"), QStringLiteral("quiet") },
         QStringLiteral("No progress; failures and the summary only."));
     parser.addOptions(
-        { help, version, language, service, outputDir, overwrite, format, jobs, recursive, quiet });
+        { help, version, language, service, serviceKind, model, secretFile, outputDir, overwrite,
+            format, jobs, recursive, quiet });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -146,7 +160,8 @@ CliArguments parse(
     }
 
     // A value given twice is ambiguous in a script: refuse it rather than pick one.
-    for (const QCommandLineOption *option : { &language, &service, &outputDir, &format, &jobs }) {
+    for (const QCommandLineOption *option :
+        { &language, &service, &serviceKind, &model, &secretFile, &outputDir, &format, &jobs }) {
         if (parser.values(*option).size() > 1) {
             return usage(
                 QStringLiteral("--%1 was given more than once").arg(option->names().last()),
@@ -182,6 +197,22 @@ CliArguments parse(
                 programName);
         }
     }
+
+    options.serviceSet = parser.isSet(service);
+    if (parser.isSet(serviceKind)) {
+        options.serviceKind = parser.value(serviceKind);
+        if (options.serviceKind != QLatin1String("token")
+            && options.serviceKind != QLatin1String("transcriptions"))
+            return usage(QStringLiteral("unknown service kind '%1'; choose token or transcriptions")
+                             .arg(options.serviceKind),
+                programName);
+    }
+    options.model = parser.value(model).trimmed();
+    if (parser.isSet(model) && options.model.isEmpty())
+        return usage(QStringLiteral("the model name is empty"), programName);
+    options.secretFile = parser.value(secretFile);
+    if (parser.isSet(secretFile) && options.secretFile.isEmpty())
+        return usage(QStringLiteral("the secret file name is empty"), programName);
 
     if (parser.isSet(outputDir)) {
         options.outputDir = parser.value(outputDir);

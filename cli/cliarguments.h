@@ -12,6 +12,12 @@ struct CliOptions
     bool recursive = false;
     QString language; // item text of the window's language box
     QString serviceUrl; // without a trailing "/"
+    bool serviceSet = false; // --service given; otherwise the saved settings choose
+    QString serviceKind; // "token" or "transcriptions"; empty: the saved settings'
+    QString model; // empty: the saved settings'
+    // A file holding the client secret or key: a secret is never an argument, which every
+    // user sees in the process list.
+    QString secretFile;
     QString outputDir; // empty: each transcript beside its input
     bool overwrite = false;
     Format format = Text;

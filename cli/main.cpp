@@ -6,7 +6,11 @@
 #include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
 #include "cli/signalwatcher.h"
+#include "cli/servicechoice.h"
 #include "asr/resumestore.h"
+#include "asr/secretstore.h"
+#include "asr/speechservicestarter.h"
+#include "core/programlayout.h"
 #include "platform/clientid.h"
 
 #include <QCoreApplication>
@@ -95,6 +99,18 @@ int main(int argc, char *argv[])
         = OutputPlanRules::plan(inputs.files, options.outputDir, options.format, options.overwrite,
             [](const QString &path) { return QFileInfo::exists(path); });
 
+    const ServiceChoice choice = ServiceChoiceRules::choose(
+        options, ServiceSettingsFile::load(), QStringLiteral(SPEECH_SERVICE_URL));
+    QString secretFromFile;
+    if (!options.secretFile.isEmpty()
+        && (!SecretFile::read(options.secretFile, &secretFromFile) || secretFromFile.isEmpty())) {
+        print(stderr,
+            QStringLiteral("%1: no secret could be read from '%2'\n").arg(program, options.secretFile));
+        return UsageStatus;
+    }
+    SpeechServiceStarter starter;
+    starter.setProgram(ProgramLayout::findServiceProgram(QCoreApplication::applicationDirPath()));
+
     ProgressDisplay display(stderr, options.quiet);
     BatchRunner runner(options, plan, ClientId::fromAdapters(ClientId::systemAdapters()), &display);
     // Kept per user, where an installed window keeps its own: a run that ended early goes on
@@ -112,7 +128,28 @@ int main(int argc, char *argv[])
         print(stderr, ProgressTexts::summary(runner.summary()));
         QCoreApplication::exit(status);
     });
-    // Started from the loop, so that a run with nothing to do still finds a loop to end.
-    QMetaObject::invokeMethod(&runner, &BatchRunner::start, Qt::QueuedConnection);
+    // The secret first: the environment, then --secret-file, then the keyring or its file,
+    // which answer asynchronously. Started from the loop, so that a run with nothing to do
+    // still finds a loop to end.
+    SecretStore secrets;
+    QObject::connect(&secrets, &SecretStore::readDone, &runner,
+        [&](const QString &stored, SecretStore::Place) {
+            const QString environment = SecretStore::environmentSecret();
+            const QString secret = !environment.isEmpty() ? environment
+                : !secretFromFile.isEmpty()                 ? secretFromFile
+                                                            : stored;
+            runner.setService(choice.service, secret, choice.startLocalService ? &starter : nullptr);
+            runner.start();
+        });
+    // Only a service that takes the user's credentials asks the keyring.
+    const bool needsStored = choice.service.kind == ServiceSettings::Kind::Transcriptions
+        || !choice.service.clientId.isEmpty();
+    if (!needsStored || !options.secretFile.isEmpty()
+        || !SecretStore::environmentSecret().isEmpty())
+        QMetaObject::invokeMethod(
+            &secrets, [&secrets] { emit secrets.readDone(QString(), SecretStore::Place::None); },
+            Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(&secrets, &SecretStore::read, Qt::QueuedConnection);
     return QCoreApplication::exec();
 }

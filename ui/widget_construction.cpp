@@ -1,4 +1,5 @@
 #include "ui/widget.h"
+#include "ui/servicesettingsdialog.h"
 
 #include "ui/appglobals.h"
 #include "core/programlayout.h"
@@ -128,6 +129,8 @@ void Widget::buildHeader()
     logoLabel->setStyleSheet(QStringLiteral("border:0px;background:transparent"));
     // Through an icon, so a scaled screen gets the double-size drawing at its own resolution.
     logoLabel->setPixmap(QIcon(QStringLiteral(":/images/icon.png")).pixmap(30, 30));
+
+    ServiceSettingsDialog::addOpenButton(titleBar, QRect(830, 2, 84, 26));
 
     homeButton = makeButton(titleBar, QStringLiteral("主页"),
         "QPushButton{border:0px solid black; border-image:url(:/images/homepage.png);}",

@@ -1,4 +1,5 @@
 #include "ui/widget.h"
+#include "ui/servicesettingsdialog.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -135,9 +136,17 @@ void Widget::slotBeginCover()
     settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
-    job->setSettings(settings);
-    job->setServiceStarter(serviceAutoStart() ? serviceStarter() : nullptr);
-    job->start();
+    // The saved service settings, and the secret once the keyring gave it.
+    ServiceSettingsDialog::prepareJob(settings, QStringLiteral(SPEECH_SERVICE_URL), this,
+        [this](const JobSettings &chosen) {
+            if (job->isRunning())
+                return;
+            job->setSettings(chosen);
+            const bool local = chosen.serviceBaseUrl == serviceBaseUrl
+                && chosen.serviceKind == JobSettings::ServiceKind::Token;
+            job->setServiceStarter(local && serviceAutoStart() ? serviceStarter() : nullptr);
+            job->start();
+        });
 }
 
 void Widget::slotStopCover()

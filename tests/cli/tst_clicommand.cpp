@@ -40,6 +40,9 @@ struct Run
         env.insert(str("TMPDIR"), tmpDir);
         // What runs keep for resuming stays in the test's folder too.
         env.insert(str("XDG_DATA_HOME"), tmpDir + str("-data"));
+        // The service settings are the test's own, never the user's.
+        env.insert(str("XDG_CONFIG_HOME"), tmpDir + str("-config"));
+        env.remove(str("TOVARIN_SERVICE_SECRET"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(workDir);
         process.start(str(TOVARIN_TRANSCRIBE), arguments);
@@ -96,6 +99,7 @@ private slots:
     void failuresUseTheWindowsMessages_data();
     void failuresUseTheWindowsMessages();
     void keepsExistingTranscripts();
+    void usesTheSavedServiceWithASecretFile();
     void resumesWhereARunEnded();
     void endsOnSignal_data();
     void endsOnSignal();
@@ -148,6 +152,32 @@ void TestCliCommand::refusesBadUsage()
     Run help(TestFiles::words("--help"), work, tmp);
     QCOMPARE(help.finish(), 0);
     QVERIFY(help.out.contains(str("Examples:")));
+}
+
+void TestCliCommand::usesTheSavedServiceWithASecretFile()
+{
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.setFallback("/v1/audio/transcriptions",
+        ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
+    const QString config = tmp + str("-config/tovarin");
+    QVERIFY(QDir().mkpath(config));
+    {
+        QFile settings(config + str("/tovarin.conf"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8()
+            + "\nmodel=small\n");
+        QFile secret(dir->filePath(str("key")));
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("file-key\n");
+    }
+    QVERIFY(makeTone(work + str("/tone.wav"), 2));
+    Run run({ str("--secret-file"), dir->filePath(str("key")), str("tone.wav") }, work, tmp);
+    QCOMPARE(run.finish(), 0);
+    QCOMPARE(readUtf8(work + str("/tone.txt")), str("saved service\n"));
+    QCOMPARE(peer.requests.size(), 1);
+    QCOMPARE(peer.requests.first().headers.value("authorization"), QByteArray("Bearer file-key"));
+    QVERIFY(peer.requests.first().body.contains("small"));
 }
 
 void TestCliCommand::transcribesWithTheRealService()

@@ -1,10 +1,46 @@
 #include "common/scriptedhttppeer.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+namespace {
+// Hands out each connection as a QSslSocket that has begun its server handshake.
+class TlsServer final : public QTcpServer
+{
+public:
+    TlsServer(QObject *parent, const QSslCertificate &certificate, const QSslKey &key)
+        : QTcpServer(parent)
+        , certificate(certificate)
+        , key(key)
+    { }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setLocalCertificate(certificate);
+        socket->setPrivateKey(key);
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+
+private:
+    QSslCertificate certificate;
+    QSslKey key;
+};
+} // namespace
 
 ScriptedHttpPeer::ScriptedHttpPeer()
     : server(new QTcpServer(this))
@@ -19,9 +55,27 @@ bool ScriptedHttpPeer::start()
     return server->listen(QHostAddress::LocalHost, 0);
 }
 
+bool ScriptedHttpPeer::startTls(const QString &certificateFile, const QString &keyFile)
+{
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certificateFile);
+    QFile keyData(keyFile);
+    if (certificates.isEmpty() || !keyData.open(QIODevice::ReadOnly))
+        return false;
+    const QSslKey key(&keyData, QSsl::Rsa);
+    if (key.isNull())
+        return false;
+    delete server;
+    server = new TlsServer(this, certificates.first(), key);
+    connect(server, &QTcpServer::newConnection, this, &ScriptedHttpPeer::onNewConnection);
+    tls = true;
+    return server->listen(QHostAddress::LocalHost, 0);
+}
+
 QString ScriptedHttpPeer::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(server->serverPort());
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(tls ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(server->serverPort());
 }
 
 void ScriptedHttpPeer::enqueue(const QByteArray &path, const Reply &reply)
@@ -134,6 +188,7 @@ void ScriptedHttpPeer::answer(QTcpSocket *socket, const Reply &reply)
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\n";
     head += "Content-Type: application/json\r\n";
     head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    head += reply.extraHeaders;
     head += "Connection: close\r\n\r\n";
     socket->write(QByteArray(head + reply.body));
     socket->disconnectFromHost();

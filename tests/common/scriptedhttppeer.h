@@ -39,10 +39,17 @@ public:
         QByteArray body;
         int delayMs = 0;
         Action action = Answer;
+        QByteArray extraHeaders; // whole header lines, each ending in "\r\n"
 
-        static Reply json(const QByteArray &body, int status = 200) { return { status, body }; }
-        static Reply closing() { return { 200, {}, 0, Close }; }
-        static Reply silent() { return { 200, {}, 0, Silent }; }
+        static Reply json(const QByteArray &body, int status = 200) { return { status, body, 0, Answer, {} }; }
+        static Reply closing() { return { 200, {}, 0, Close, {} }; }
+        static Reply silent() { return { 200, {}, 0, Silent, {} }; }
+        Reply withHeader(const QByteArray &name, const QByteArray &value) const
+        {
+            Reply r = *this;
+            r.extraHeaders += name + ": " + value + "\r\n";
+            return r;
+        }
         Reply after(int ms) const
         {
             Reply r = *this;
@@ -56,6 +63,8 @@ public:
 
     // Listens on a free loopback port; false when that failed.
     bool start();
+    // Listens for https with this PEM certificate and key; baseUrl() then names https.
+    bool startTls(const QString &certificateFile, const QString &keyFile);
     // "http://127.0.0.1:PORT"
     QString baseUrl() const;
 
@@ -87,4 +96,5 @@ private:
     QHash<QByteArray, std::function<Reply(const Request &)>> handlers;
     QHash<QTcpSocket *, QByteArray> buffers;
     QHash<QByteArray, int> answered;
+    bool tls = false;
 };

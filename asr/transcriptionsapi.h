@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include "asr/recognitionreply.h"
+
+class QHttpMultiPart;
+class QObject;
+struct HttpReplyInfo;
+
+// The transcription API many recognisers speak: each segment one multipart upload to
+// "<address>/v1/audio/transcriptions" with a bearer key, answered with "verbose_json".
+namespace TranscriptionsApi {
+
+QString url(const QString &serviceBaseUrl);
+
+// The API's code of a language box item: the Mandarin items "zh", Cantonese "yue", English
+// "en"; empty for a text of no item, which leaves the language to the service.
+QString languageCode(const QString &languageText);
+
+// 16 kHz mono 16-bit samples as a WAV file: a segment that is one already as it is, raw
+// samples (a short ".pcm" input is sent uncut) with a header put in front.
+QByteArray wavBytes(const QByteArray &segment);
+
+struct Upload
+{
+    QByteArray wav;
+    QString model;
+    QString language; // the language box item's text
+};
+// The form: file, model, language (when known), response_format=verbose_json and
+// timestamp_granularities[]=segment.
+QHttpMultiPart *buildForm(const Upload &upload, QObject *parent = nullptr);
+
+// Reads how an upload ended. 2xx with a JSON object: its "text" (none or blank is silence)
+// and its "segments" as utterances in milliseconds of the segment; 401/403, 413 and other
+// refusals end the job with a notice; 429 and 5xx are retried after Retry-After; no HTTP
+// answer is the network notice, a refused certificate names the address and the reason.
+RecognitionReply parseReply(const HttpReplyInfo &info, const QString &serviceBaseUrl,
+    const QDateTime &now = QDateTime::currentDateTimeUtc());
+
+// Seconds of a Retry-After header (seconds or an HTTP date), at most 300; 0 when absent or
+// unreadable, which leaves the wait to the job.
+int retryAfterSeconds(const QByteArray &header, const QDateTime &now);
+
+// The notices.
+QString credentialsRefusedText();
+QString tooLargeText();
+QString tlsFailureText(const QString &serviceBaseUrl, const QString &reason);
+
+} // namespace TranscriptionsApi

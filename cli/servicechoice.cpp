@@ -1,0 +1,30 @@
+#include "cli/servicechoice.h"
+
+#include "asr/speechservicestarter.h"
+#include "cli/cliarguments.h"
+
+namespace ServiceChoiceRules {
+
+ServiceChoice choose(
+    const CliOptions &options, const ServiceSettings &saved, const QString &defaultServiceUrl)
+{
+    ServiceChoice choice;
+    choice.service = saved;
+    if (options.serviceSet)
+        choice.service.url = options.serviceUrl;
+    else if (!saved.url.isEmpty())
+        choice.service.url = CliArgumentRules::serviceAddress(saved.url);
+    if (!options.serviceKind.isEmpty())
+        ServiceSettings::kindFromName(options.serviceKind, &choice.service.kind);
+    if (!options.model.isEmpty())
+        choice.service.model = options.model;
+    // Nothing chosen anywhere: the local service, as the window has it.
+    if (choice.service.url.isEmpty()) {
+        choice.service.url = CliArgumentRules::serviceAddress(defaultServiceUrl);
+        choice.startLocalService = choice.service.kind == ServiceSettings::Kind::Token
+            && SpeechServiceStarter::isLocalAddress(choice.service.url);
+    }
+    return choice;
+}
+
+} // namespace ServiceChoiceRules

@@ -1,0 +1,330 @@
+// Any speech service: the transcription API through the job against a scripted peer, over
+// https with a test CA, the token protocol with the user's own pair against the real service,
+// and the secret in a real keyring or its private file.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "asr/backoff.h"
+#include "asr/qthttpclass.h"
+#include "asr/secretstore.h"
+#include "asr/servicesettings.h"
+#include "asr/transcriptionjob.h"
+#include "asr/transcriptionsapi.h"
+#include "audio/wavinfo.h"
+#include "common/scriptedhttppeer.h"
+#include "common/speechservice.h"
+#include "common/testfiles.h"
+
+using Reply = ScriptedHttpPeer::Reply;
+Q_DECLARE_METATYPE(QList<ScriptedHttpPeer::Reply>)
+
+namespace {
+const QByteArray ApiPath = "/v1/audio/transcriptions";
+const QString Done = QStringLiteral("(done)");
+const char KeyringChild[] = "TOV_KEYRING_CHILD";
+
+// The value of a text field of a multipart body.
+QByteArray formField(const QByteArray &body, const QByteArray &name)
+{
+    const QByteArray marker = "name=\"" + name + "\"";
+    const int at = body.indexOf(marker);
+    if (at < 0)
+        return QByteArray();
+    const int start = body.indexOf("\r\n\r\n", at) + 4;
+    return body.mid(start, body.indexOf("\r\n--", start) - start);
+}
+} // namespace
+
+class TestAnyService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void uploadCarriesTheFormAndTheKey();
+    void replyTimesAndRefusals();
+    void failuresEndOrRetry_data();
+    void failuresEndOrRetry();
+    void httpsNeedsTheTeamsCa();
+    void ownTokenPairAgainstTheRealService();
+    void secretInTheFileWithoutKeyring();
+    void secretInARealKeyring();
+
+private:
+    // Runs one job on a 2-second tone to the end; the notices it gave (Done when finished).
+    QStringList runJob(JobSettings settings, QStringList *statusTexts = nullptr);
+
+    QTemporaryDir dir;
+    QString tone;
+};
+
+void TestAnyService::initTestCase()
+{
+    Backoff::setMillisecondsPerSecond(10);
+    QVERIFY(dir.isValid());
+    tone = dir.filePath(QStringLiteral("tone.wav"));
+    QVERIFY(TestFiles::make(tone, TestFiles::words("-f|lavfi|-i|sine=frequency=440:duration=2")));
+}
+
+QStringList TestAnyService::runJob(JobSettings settings, QStringList *statusTexts)
+{
+    TranscriptionJob job;
+    settings.segmentFolder = dir.filePath(QStringLiteral("segments"));
+    settings.transcriptFolder = dir.path();
+    settings.convertBesideSource = false;
+    if (settings.language.isEmpty())
+        settings.language = QStringLiteral("中文近场");
+    job.setSettings(settings);
+    job.data().taskFiles = QStringList { tone };
+    QStringList notices;
+    connect(&job, &TranscriptionJob::failed, this, [&](const QString &m) { notices << m; });
+    connect(&job, &TranscriptionJob::allDone, this, [&] { notices << Done; });
+    if (statusTexts)
+        connect(&job, &TranscriptionJob::statusTextChanged, this,
+            [statusTexts](const QString &text) { *statusTexts << text; });
+    job.start();
+    if (!QTest::qWaitFor([&] { return !job.isRunning(); }, 60000))
+        notices << QStringLiteral("(still running)");
+    return notices;
+}
+
+void TestAnyService::uploadCarriesTheFormAndTheKey()
+{
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.enqueue(ApiPath, Reply::json(R"({"text":" 你好世界 ","segments":[]})"));
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl();
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    settings.model = QStringLiteral("large-v3");
+    settings.serviceSecret = QStringLiteral("k-123");
+    QCOMPARE(runJob(settings), QStringList { Done });
+
+    // One upload and no token request.
+    QCOMPARE(peer.requests.size(), 1);
+    const ScriptedHttpPeer::Request sent = peer.requests.first();
+    QCOMPARE(sent.path, ApiPath);
+    QCOMPARE(sent.headers.value("authorization"), QByteArray("Bearer k-123"));
+    QVERIFY(sent.headers.value("content-type").startsWith("multipart/form-data; boundary="));
+    QCOMPARE(formField(sent.body, "model"), QByteArray("large-v3"));
+    QCOMPARE(formField(sent.body, "language"), QByteArray("zh"));
+    QCOMPARE(formField(sent.body, "response_format"), QByteArray("verbose_json"));
+    QCOMPARE(formField(sent.body, "timestamp_granularities[]"), QByteArray("segment"));
+    const WavInfo wav = WavInfo::fromBytes(formField(sent.body, "file\"; filename=\"segment.wav"));
+    QVERIFY(wav.valid);
+    QCOMPARE(int(wav.sampleRate), 16000);
+    QCOMPARE(int(wav.channels), 1);
+    QCOMPARE(TestFiles::readAll(dir.filePath(QStringLiteral("tone.txt"))).trimmed(),
+        QStringLiteral("你好世界").toLocal8Bit());
+}
+
+void TestAnyService::replyTimesAndRefusals()
+{
+    HttpReplyInfo info;
+    info.status = 200;
+    info.body = R"({"text":" 今天 开会","segments":[{"start":0.0,"end":1.52,"text":" 今天"},
+        {"start":1.52,"end":3.0049,"text":"开会"},{"start":"x","end":4,"text":"bad"}]})";
+    RecognitionReply reply = TranscriptionsApi::parseReply(info, QStringLiteral("http://a"));
+    QCOMPARE(reply.kind, RecognitionReply::Text);
+    QCOMPARE(reply.text, QStringLiteral("今天 开会"));
+    QCOMPARE(reply.utterances.size(), 2);
+    QCOMPARE(reply.utterances[0].endMs, qint64(1520));
+    QCOMPARE(reply.utterances[1].startMs, qint64(1520));
+    QCOMPARE(reply.utterances[1].endMs, qint64(3005));
+    QCOMPARE(reply.utterances[1].text, QStringLiteral("开会"));
+
+    // Retry-After as seconds, as an HTTP date, and bounded.
+    const QDateTime now = QDateTime(QDate(2026, 12, 9), QTime(0, 0, 0), Qt::UTC);
+    QCOMPARE(TranscriptionsApi::retryAfterSeconds("7", now), 7);
+    QCOMPARE(TranscriptionsApi::retryAfterSeconds("Wed, 09 Dec 2026 00:00:42 GMT", now), 42);
+    QCOMPARE(TranscriptionsApi::retryAfterSeconds("86400", now), 300);
+    QCOMPARE(TranscriptionsApi::retryAfterSeconds("soon", now), 0);
+
+    QCOMPARE(TranscriptionsApi::languageCode(QStringLiteral("粤语")), QStringLiteral("yue"));
+    QCOMPARE(TranscriptionsApi::languageCode(QStringLiteral("四川话")), QStringLiteral("zh"));
+    QCOMPARE(TranscriptionsApi::languageCode(QStringLiteral("英文")), QStringLiteral("en"));
+    // Raw samples get a header the service can read.
+    const WavInfo wrapped = WavInfo::fromBytes(TranscriptionsApi::wavBytes(QByteArray(320, '\1')));
+    QVERIFY(wrapped.valid);
+    QCOMPARE(int(wrapped.dataBytes), 320);
+}
+
+void TestAnyService::failuresEndOrRetry_data()
+{
+    QTest::addColumn<QList<Reply>>("replies");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<QString>("waitShown");
+    const Reply text = Reply::json(R"({"text":"ok"})");
+    QTest::newRow("401 is not retried")
+        << QList<Reply> { Reply::json(R"({"error":{"message":"bad key"}})", 401), text } << 1
+        << TranscriptionsApi::credentialsRefusedText() << QString();
+    QTest::newRow("413") << QList<Reply> { Reply::json("{}", 413) } << 1
+                         << TranscriptionsApi::tooLargeText() << QString();
+    QTest::newRow("garbage") << QList<Reply> { Reply::json("<html>oops</html>") } << 1
+                             << QStringLiteral("语音服务返回了无法识别的数据！") << QString();
+    QTest::newRow("no text is silence")
+        << QList<Reply> { Reply::json(R"({"text":"  "})") } << 1 << Done << QString();
+    QTest::newRow("429 with Retry-After, then 500") << QList<Reply> {
+        Reply::json("{}", 429).withHeader("Retry-After", "3"), Reply::json("{}", 500), text
+    } << 3 << Done << QStringLiteral("重申请: 3秒");
+}
+
+void TestAnyService::failuresEndOrRetry()
+{
+    QFETCH(QList<Reply>, replies);
+    QFETCH(int, requests);
+    QFETCH(QString, notice);
+    QFETCH(QString, waitShown);
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    for (const Reply &reply : replies)
+        peer.enqueue(ApiPath, reply);
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl();
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    QStringList statusTexts;
+    QCOMPARE(runJob(settings, &statusTexts), QStringList { notice });
+    QCOMPARE(peer.requestsTo(ApiPath).size(), requests);
+    if (!waitShown.isEmpty())
+        QVERIFY2(statusTexts.contains(waitShown), qPrintable(statusTexts.join(QLatin1Char('|'))));
+    if (notice == Done)
+        QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("tone.txt"))));
+}
+
+void TestAnyService::httpsNeedsTheTeamsCa()
+{
+    // A CA of the test's own and a certificate it signed for 127.0.0.1.
+    const auto run = [this](const QString &arguments) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir.path());
+        openssl.start(QStringLiteral("openssl"), arguments.split(QLatin1Char(' ')));
+        return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+    };
+    QFile ext(dir.filePath(QStringLiteral("san.ext")));
+    QVERIFY(ext.open(QIODevice::WriteOnly));
+    ext.write("subjectAltName=IP:127.0.0.1\n");
+    ext.close();
+    QVERIFY(run(QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=TestCA "
+                               "-keyout ca.key -out ca.pem")));
+    QVERIFY(run(QStringLiteral("req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 "
+                               "-keyout server.key -out server.csr")));
+    QVERIFY(run(QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
+                               "-CAcreateserial -days 2 -extfile san.ext -out server.pem")));
+
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.startTls(
+        dir.filePath(QStringLiteral("server.pem")), dir.filePath(QStringLiteral("server.key"))));
+    peer.setFallback(ApiPath, Reply::json(R"({"text":"secure"})"));
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl();
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    const QStringList refused = runJob(settings);
+    QCOMPARE(refused.size(), 1);
+    QVERIFY2(refused.first().contains(peer.baseUrl())
+            && refused.first().contains(QStringLiteral("证书")),
+        qPrintable(refused.first()));
+    QVERIFY(peer.requestsTo(ApiPath).isEmpty());
+
+    settings.caFile = dir.filePath(QStringLiteral("ca.pem"));
+    QCOMPARE(runJob(settings), QStringList { Done });
+    QCOMPARE(peer.requestsTo(ApiPath).size(), 1);
+}
+
+void TestAnyService::ownTokenPairAgainstTheRealService()
+{
+    SpeechServiceProcess service({ QStringLiteral("--client-id"), QStringLiteral("team-desk"),
+        QStringLiteral("--client-secret"), QStringLiteral("s3cr3t&more") });
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+    JobSettings settings;
+    settings.serviceBaseUrl = service.baseUrl();
+    settings.language = QStringLiteral("英文");
+    // The built-in pair is refused by this service; the team's own is taken.
+    QCOMPARE(runJob(settings),
+        QStringList { QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！") });
+    settings.serviceClientId = QStringLiteral("team-desk");
+    settings.serviceSecret = QStringLiteral("s3cr3t&more");
+    QCOMPARE(runJob(settings), QStringList { Done });
+}
+
+void TestAnyService::secretInTheFileWithoutKeyring()
+{
+    // No session bus: no keyring answers, the file is used.
+    if (qEnvironmentVariableIsSet(KeyringChild))
+        QSKIP("runs outside the private session only");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DISPLAY");
+    qunsetenv("TOVARIN_SERVICE_SECRET");
+    QTemporaryDir folder;
+    SecretStore store;
+    store.setFolder(folder.path());
+    QSignalSpy written(&store, &SecretStore::written);
+    store.write(QStringLiteral("key-in-file"));
+    QVERIFY(written.wait(15000));
+    QCOMPARE(written.first().first().value<SecretStore::Place>(), SecretStore::Place::File);
+    QCOMPARE(QFileInfo(store.filePath()).permissions(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    QSignalSpy read(&store, &SecretStore::readDone);
+    store.read();
+    QVERIFY(read.wait(15000));
+    QCOMPARE(read.first().first().toString(), QStringLiteral("key-in-file"));
+    // The environment overrides what is stored.
+    qputenv("TOVARIN_SERVICE_SECRET", "from-env");
+    read.clear();
+    store.read();
+    QVERIFY(read.wait(5000));
+    QCOMPARE(read.first().first().toString(), QStringLiteral("from-env"));
+    qunsetenv("TOVARIN_SERVICE_SECRET");
+}
+
+void TestAnyService::secretInARealKeyring()
+{
+    if (!qEnvironmentVariableIsSet(KeyringChild)) {
+        // This function again, inside a private D-Bus session with an unlocked keyring.
+        QTemporaryDir home;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(KeyringChild), home.path());
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+        environment.remove(QStringLiteral("TOVARIN_SERVICE_SECRET"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QStringLiteral("dbus-run-session"),
+            { QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
+                QStringLiteral("echo test-password | gnome-keyring-daemon --unlock "
+                               "--components=secrets >/dev/null || exit 77; exec \"$0\" "
+                               "secretInARealKeyring"),
+                QCoreApplication::applicationFilePath() });
+        if (!child.waitForStarted(10000))
+            QSKIP("dbus-run-session cannot be started here");
+        QVERIFY(child.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(child.readAll());
+        if (child.exitCode() == 77 || output.contains(QStringLiteral("SKIP")))
+            QSKIP(qPrintable(QStringLiteral("no Secret Service could be started: ") + output));
+        QVERIFY2(child.exitCode() == 0, qPrintable(output));
+        return;
+    }
+    const QString folder = qEnvironmentVariable(KeyringChild);
+    SecretStore store;
+    store.setFolder(folder);
+    QSignalSpy written(&store, &SecretStore::written);
+    store.write(QStringLiteral("key-in-keyring"));
+    QVERIFY(written.wait(15000));
+    QCOMPARE(written.first().first().value<SecretStore::Place>(), SecretStore::Place::Keyring);
+    QVERIFY(!QFileInfo::exists(store.filePath()));
+    QSignalSpy read(&store, &SecretStore::readDone);
+    store.read();
+    QVERIFY(read.wait(15000));
+    QCOMPARE(read.first().first().toString(), QStringLiteral("key-in-keyring"));
+    QCOMPARE(read.first().at(1).value<SecretStore::Place>(), SecretStore::Place::Keyring);
+}
+
+QTEST_GUILESS_MAIN(TestAnyService)
+#include "tst_anyservice.moc"

@@ -1,0 +1,89 @@
+// "服务设置" as a user meets it: opened from the window's title bar, tested against a scripted
+// service, saved to the settings file with the secret kept out of it.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "asr/servicesettings.h"
+#include "common/scripteddialogs.h"
+#include "common/scriptedhttppeer.h"
+#include "ui/appglobals.h"
+#include "ui/servicesettingsdialog.h"
+#include "ui/widget.h"
+
+class TestServiceSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void setUpTestConnectionAndSave();
+};
+
+void TestServiceSettings::setUpTestConnectionAndSave()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    // No session bus: the secret goes to the private file, and the dialog says so.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("TOVARIN_SERVICE_SECRET");
+    AppGlobals::appDir = home.path();
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.enqueue("/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json("{}", 401));
+    peer.enqueue("/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json(R"({"text":""})"));
+
+    ScriptedDialogs dialogs;
+    Widget window;
+    QStringList results;
+    QString warning;
+    bool saved = false;
+    dialogs.onDialog = [&](QDialog *dialog) {
+        auto *kind = dialog->findChild<QComboBox *>(QStringLiteral("serviceKindBox"));
+        auto *url = dialog->findChild<QLineEdit *>(QStringLiteral("serviceUrlEdit"));
+        auto *secret = dialog->findChild<QLineEdit *>(QStringLiteral("serviceSecretEdit"));
+        auto *test = dialog->findChild<QPushButton *>(QStringLiteral("serviceTestButton"));
+        auto *result = dialog->findChild<QLabel *>(QStringLiteral("serviceTestResult"));
+        auto *save = dialog->findChild<QPushButton *>(QStringLiteral("serviceSaveButton"));
+        if (!kind || !url || !secret || !test || !result || !save)
+            return;
+        kind->setCurrentIndex(kind->findData(QStringLiteral("transcriptions")));
+        url->setText(QStringLiteral("http://10.1.2.3:8080"));
+        warning = dialog->findChild<QLabel *>(QStringLiteral("serviceWarningLabel"))->text();
+        url->setText(peer.baseUrl() + QLatin1Char('/'));
+        QTest::keyClicks(secret, QStringLiteral("key-42"));
+        for (int i = 0; i < 2; ++i) {
+            test->click();
+            if (!QTest::qWaitFor([&] { return test->isEnabled(); }, 15000))
+                break;
+            results << result->text();
+        }
+        save->click();
+        saved = QTest::qWaitFor([&] { return dialog->result() == QDialog::Accepted; }, 15000);
+        results << dialog->findChild<QLabel *>(QStringLiteral("secretPlaceLabel"))->text();
+    };
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("serviceSettingsButton"));
+    QVERIFY(button);
+    button->click();
+
+    QVERIFY2(warning.contains(QStringLiteral("明文")), qPrintable(warning));
+    QCOMPARE(results.size(), 3);
+    QVERIFY2(results[0].contains(QStringLiteral("拒绝了凭据")), qPrintable(results[0]));
+    QVERIFY2(results[1].contains(QStringLiteral("连接成功")), qPrintable(results[1]));
+    QCOMPARE(peer.requests.last().headers.value("authorization"), QByteArray("Bearer key-42"));
+    QVERIFY(saved);
+    QVERIFY2(results[2].contains(QStringLiteral("仅限本人读取")), qPrintable(results[2]));
+
+    const ServiceSettings stored = ServiceSettingsFile::load();
+    QCOMPARE(stored.kind, ServiceSettings::Kind::Transcriptions);
+    QCOMPARE(stored.url, peer.baseUrl());
+    QFile file(ServiceSettingsFile::path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains("key-42"));
+}
+
+QTEST_MAIN(TestServiceSettings)
+#include "tst_servicesettings.moc"

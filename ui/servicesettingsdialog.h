@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+#include "asr/secretstore.h"
+#include "asr/servicesettings.h"
+
+class ConnectionTest;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+struct JobSettings;
+
+// "服务设置": which service the window and the command line use, with the user's credentials.
+// Saves to the settings file and the secret to the keyring (or its private file), and says
+// which of the two holds it.
+class ServiceSettingsDialog final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(ServiceSettingsDialog)
+
+public:
+    explicit ServiceSettingsDialog(QWidget *parent = nullptr);
+    ~ServiceSettingsDialog() override;
+
+    // The settings as the fields show them.
+    ServiceSettings shownSettings() const;
+    // The settings file and the secret's folder; the user's unless a test points elsewhere.
+    void setSettingsFile(const QString &file);
+
+    // A button for the window's header that opens the dialog through the dialog seam.
+    static QPushButton *addOpenButton(QWidget *bar, const QRect &geometry);
+
+    // Fills the job settings from the saved settings (the window's address stands unless it is
+    // the built-in one), reads the secret when the service needs one, then calls start; at
+    // once when no secret is needed.
+    static void prepareJob(const JobSettings &base, const QString &builtInUrl, QObject *context,
+        std::function<void(const JobSettings &)> start);
+
+private:
+    void load();
+    void save();
+    void testConnection();
+    void showWarnings();
+
+    QString settingsFile;
+    SecretStore *secrets = nullptr;
+    ConnectionTest *test = nullptr;
+    QComboBox *kindBox = nullptr;
+    QLineEdit *urlEdit = nullptr;
+    QLineEdit *clientIdEdit = nullptr;
+    QLineEdit *secretEdit = nullptr;
+    QLineEdit *modelEdit = nullptr;
+    QLineEdit *caFileEdit = nullptr;
+    QLabel *warningLabel = nullptr;
+    QLabel *secretPlaceLabel = nullptr;
+    QLabel *testResultLabel = nullptr;
+    QPushButton *testButton = nullptr;
+    QPushButton *saveButton = nullptr;
+    bool secretEdited = false;
+};

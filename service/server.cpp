@@ -2,6 +2,7 @@
 
 #include "guarded_server.h"
 #include "log_text.h"
+#include "owner_proof.h"
 #include "recognition_request.h"
 
 #include <httplib.h>
@@ -428,6 +429,7 @@ SpeechServer::SpeechServer(ServiceConfig config)
         });
     http.Get("/health",
         [this](const httplib::Request &, httplib::Response &res) { d->handleHealth(res); });
+    addOwnerProofRoute(http);
 
     // Statuses the handlers do not set themselves (unknown path, body too
     // large, unreadable request) still get a JSON body.

@@ -5,7 +5,9 @@
 #include "app/instancechannel.h"
 #include "core/programlayout.h"
 #include "audio/mediafiles.h"
+#include "asr/transcriptionjob.h"
 #include "platform/clientid.h"
+#include "platform/instancelock.h"
 #include "ui/deskmsgbar.h"
 #include "ui/dialogs.h"
 
@@ -15,25 +17,24 @@
 #include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QSharedMemory>
 #include <QStandardPaths>
 #include <QTranslator>
 
 int checkSingleInstance(const QStringList &filesToHandOver)
 {
-    QSharedMemory &guard = AppGlobals::instanceGuard;
-    // A segment left by an instance that was killed has nobody attached any more: attaching
-    // and detaching again removes it, while a running instance keeps its segment alive.
-    if (guard.attach())
-        guard.detach();
-    if (guard.create(1, QSharedMemory::ReadWrite))
+    // Held until the process ends; the system lets go of it even when the process is killed.
+    static InstanceLock guard;
+    const QString lockFile = InstanceChannel::defaultLockFile();
+    const InstanceLock::Result held
+        = lockFile.isEmpty() ? InstanceLock::Result::Failed : guard.acquire(lockFile);
+    if (held == InstanceLock::Result::Acquired)
         return 0;
 
     // The running instance takes the files and comes to the front; this start ends quietly.
-    if (guard.error() == QSharedMemory::AlreadyExists && !filesToHandOver.isEmpty()
+    if (held == InstanceLock::Result::HeldElsewhere && !filesToHandOver.isEmpty()
         && InstanceChannel::sendFiles(InstanceChannel::defaultName(), filesToHandOver))
         return 1;
-    const QString text = guard.error() == QSharedMemory::AlreadyExists
+    const QString text = held == InstanceLock::Result::HeldElsewhere
         ? QStringLiteral("程序已经启动！")
         : QStringLiteral("程序启动错误！");
     auto *notice = new deskMsgBar(nullptr, false, text);
@@ -65,8 +66,11 @@ QStringList filesFromCommandLine(const QStringList &arguments)
 bool workFoldersReady()
 {
     const QString failed = ProgramLayout::createWorkFolders(AppGlobals::appDir);
-    if (failed.isEmpty())
+    if (failed.isEmpty()) {
+        // Converted copies and segments of a run that was killed; only this instance uses them.
+        TranscriptionJob::clearFolder(AppGlobals::appDir + QStringLiteral("/myTmpWAVFiles"));
         return true;
+    }
     Dialogs::current().information(nullptr, QStringLiteral("提示"),
         QStringLiteral("无法创建或写入文件夹：%1\n录音和转写文本无处保存，程序将退出。")
             .arg(failed));

@@ -1,9 +1,12 @@
 #include "asr/speechservicestarter.h"
 
 #include "asr/jsonreading.h"
+#include "platform/privatefolder.h"
 
 #include <QHostAddress>
+#include <QMessageAuthenticationCode>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QUrl>
 
@@ -16,6 +19,17 @@ namespace {
 const int ProbeTimeoutMs = 5000;
 const int StopTimeoutMs = 5000;
 const int MaxLogBytes = 8192;
+// The service reads the secret from the file this names (never from its command line).
+const char OwnerSecretVariable[] = "TOVARIN_OWNER_SECRET_FILE";
+const char OwnerProofPath[] = "/tovarin/owner-proof";
+
+QByteArray randomHex(int bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(
+        reinterpret_cast<quint32 *>(data.data()), bytes / int(sizeof(quint32)));
+    return data.toHex();
+}
 
 // The last non-empty line the service wrote: its own reason for ending.
 QString lastLine(const QByteArray &log)
@@ -42,7 +56,7 @@ SpeechServiceStarter::SpeechServiceStarter(QObject *parent)
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, this, [this] {
         if (probeSocket) {
-            probeEnded(Probe::SomethingElse);
+            exchangeEnded(false);
             return;
         }
         stopService();
@@ -79,6 +93,33 @@ SpeechServiceStarter::Probe SpeechServiceStarter::classifyProbeAnswer(const QByt
                                                                    : Probe::SomethingElse;
 }
 
+QByteArray SpeechServiceStarter::ownerProof(const QByteArray &secret, const QByteArray &nonce)
+{
+    return QMessageAuthenticationCode::hash(nonce, secret, QCryptographicHash::Sha256).toHex();
+}
+
+QString SpeechServiceStarter::ownerSecretFile()
+{
+    return PrivateFolder::runtimeFolder() + QStringLiteral("/service-secret");
+}
+
+bool SpeechServiceStarter::loadSecret()
+{
+    if (!secret.isEmpty())
+        return true;
+    const QString file = ownerSecretFile();
+    QString error;
+    if (PrivateFolder::ensure(file.left(file.lastIndexOf(QLatin1Char('/'))), &error))
+        secret = PrivateFolder::readOrCreate(file, randomHex(32), &error);
+    // Shorter than the service accepts: the file is not one this program wrote.
+    if (secret.size() < 16) {
+        secret.clear();
+        finish(QStringLiteral("无法保存语音服务的校验密钥：%1").arg(error));
+        return false;
+    }
+    return true;
+}
+
 qint64 SpeechServiceStarter::startedServicePid() const
 {
     return service && service->state() == QProcess::Running ? service->processId() : 0;
@@ -97,45 +138,66 @@ void SpeechServiceStarter::ensureRunning(const QString &baseUrl)
 
 void SpeechServiceStarter::probe()
 {
+    askingProof = false;
+    exchange(QByteArrayLiteral("GET /oauth/2.0/token HTTP/1.0\r\nHost: ") + host.toUtf8()
+        + QByteArrayLiteral("\r\n\r\n"));
+}
+
+void SpeechServiceStarter::exchange(const QByteArray &request)
+{
     probeAnswer.clear();
     probeSocket = std::make_unique<QTcpSocket>();
     QTcpSocket *socket = probeSocket.get();
-    connect(socket, &QTcpSocket::connected, this, [this, socket] {
-        socket->write(QByteArrayLiteral("GET /oauth/2.0/token HTTP/1.0\r\nHost: ") + host.toUtf8()
-            + QByteArrayLiteral("\r\n\r\n"));
-    });
+    connect(socket, &QTcpSocket::connected, this, [socket, request] { socket->write(request); });
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         probeAnswer += socket->readAll();
         if (probeAnswer.size() > MaxLogBytes)
-            probeEnded(Probe::SomethingElse);
+            exchangeEnded(false);
     });
-    connect(socket, &QTcpSocket::disconnected, this,
-        [this] { probeEnded(classifyProbeAnswer(probeAnswer)); });
+    connect(socket, &QTcpSocket::disconnected, this, [this] { exchangeEnded(true); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         if (error == QAbstractSocket::RemoteHostClosedError)
             return; // the answer is complete; disconnected() follows
         // A refused connection is a free port; any other error leaves the port's holder unknown.
-        probeEnded(error == QAbstractSocket::ConnectionRefusedError ? Probe::NothingListens
-                                                                    : Probe::SomethingElse);
+        if (error == QAbstractSocket::ConnectionRefusedError && !askingProof) {
+            probeAnswer.clear();
+            probeEnded(Probe::NothingListens);
+            return;
+        }
+        exchangeEnded(false);
     });
     limit.start(ProbeTimeoutMs);
     socket->connectToHost(host, quint16(port));
+}
+
+void SpeechServiceStarter::exchangeEnded(bool complete)
+{
+    if (!probeSocket)
+        return;
+    if (askingProof)
+        proofEnded(complete ? probeAnswer : QByteArray());
+    else
+        probeEnded(complete ? classifyProbeAnswer(probeAnswer) : Probe::SomethingElse);
+}
+
+// Ends the exchange under way; deleted later, as this may run inside one of its own signals.
+void SpeechServiceStarter::dropSocket()
+{
+    limit.stop();
+    QTcpSocket *socket = probeSocket.release();
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
 }
 
 void SpeechServiceStarter::probeEnded(Probe result)
 {
     if (!probeSocket)
         return;
-    limit.stop();
-    // Deleted later: this may run inside one of the socket's own signals.
-    QTcpSocket *socket = probeSocket.release();
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-
+    dropSocket();
     switch (result) {
     case Probe::TheService:
-        finish(QString());
+        askForProof();
         break;
     case Probe::NothingListens:
         startService();
@@ -146,17 +208,51 @@ void SpeechServiceStarter::probeEnded(Probe result)
     }
 }
 
+void SpeechServiceStarter::askForProof()
+{
+    if (!loadSecret())
+        return;
+    nonce = randomHex(32);
+    askingProof = true;
+    exchange(QByteArrayLiteral("GET ") + OwnerProofPath + QByteArrayLiteral("?nonce=") + nonce
+        + QByteArrayLiteral(" HTTP/1.0\r\nHost: ") + host.toUtf8()
+        + QByteArrayLiteral("\r\n\r\n"));
+}
+
+void SpeechServiceStarter::proofEnded(const QByteArray &answer)
+{
+    dropSocket();
+    askingProof = false;
+    Json::Value root;
+    const int bodyStart = answer.indexOf("\r\n\r\n");
+    const bool proven = answer.startsWith("HTTP/1.") && answer.mid(9, 3) == "200" && bodyStart > 0
+        && JsonReading::parseObject(answer.mid(bodyStart + 4), &root) && root["proof"].isString()
+        && QByteArray::fromStdString(root["proof"].asString()) == ownerProof(secret, nonce);
+    if (proven) {
+        finish(QString());
+        return;
+    }
+    // Nothing of this user's goes to it; one started here that cannot prove it is ended.
+    stopService();
+    finish(QStringLiteral("端口%1上的语音服务不是本程序启动的，无法使用！").arg(port));
+}
+
 void SpeechServiceStarter::startService()
 {
     if (program.isEmpty()) {
         finish(QStringLiteral("未找到语音服务程序speech-service，无法启动语音服务！"));
         return;
     }
+    if (!loadSecret())
+        return;
     // The one started before has ended (it no longer listens): forget it.
     stopService();
     serviceLog.clear();
     service = std::make_unique<ServiceProcess>();
     service->setProgram(program);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(OwnerSecretVariable), ownerSecretFile());
+    service->setProcessEnvironment(environment);
     service->setArguments(
         { QStringLiteral("--host"), host, QStringLiteral("--port"), QString::number(port) });
     service->setStandardOutputFile(QProcess::nullDevice());
@@ -181,9 +277,10 @@ void SpeechServiceStarter::readServiceLog()
         serviceLog = serviceLog.right(MaxLogBytes);
         return;
     }
-    if (serviceLog.contains("listening on")) {
+    if (!probeSocket && serviceLog.contains("listening on")) {
         limit.stop();
-        finish(QString());
+        serviceLog.clear();
+        askForProof();
     }
     serviceLog = serviceLog.right(MaxLogBytes);
 }

@@ -12,7 +12,10 @@ class QTcpSocket;
 
 // Makes sure a speech service answers at a local address: when nothing listens there it starts
 // the service program itself, waits until the service says it listens, and ends the service it
-// started when it is destroyed. A service that already runs is used and left alone.
+// started when it is destroyed. A service that already runs is used and left alone. Either way
+// the service must first prove that it holds this user's secret (kept in the user's private
+// runtime folder and handed to the services started here): on a shared machine another user may
+// hold the port, and must never receive the audio or the credentials.
 class SpeechServiceStarter final : public QObject
 {
     Q_OBJECT
@@ -43,6 +46,10 @@ public:
     // Sorts the raw HTTP answer to a bare token request: the speech service answers with a JSON
     // object that carries "error" (or a token); anything else holds the port.
     static Probe classifyProbeAnswer(const QByteArray &response);
+    // The proof a service holding the secret gives for the nonce: HMAC-SHA256, lower-case hex.
+    static QByteArray ownerProof(const QByteArray &secret, const QByteArray &nonce);
+    // The file of this user's secret; made, with its private folder, on first use.
+    static QString ownerSecretFile();
 
 signals:
     void ready();
@@ -51,6 +58,12 @@ signals:
 private:
     void probe();
     void probeEnded(Probe result);
+    void askForProof();
+    void proofEnded(const QByteArray &answer);
+    void exchange(const QByteArray &request);
+    void exchangeEnded(bool complete);
+    void dropSocket();
+    bool loadSecret();
     void startService();
     void readServiceLog();
     void serviceEnded();
@@ -64,6 +77,10 @@ private:
     bool busy = false;
     std::unique_ptr<QTcpSocket> probeSocket;
     QByteArray probeAnswer;
+    // Whether the exchange under way is the proof rather than the first probe.
+    bool askingProof = false;
+    QByteArray secret;
+    QByteArray nonce;
     std::unique_ptr<QProcess> service;
     // The service's log as it starts, for the notice when it does not.
     QByteArray serviceLog;

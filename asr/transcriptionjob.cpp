@@ -27,12 +27,14 @@ const QString NoDuration = QStringLiteral("无法读取音频时长，请检查�
 const QString CutFailed = QStringLiteral("音频分割失败！");
 const QString NetworkFailed = QStringLiteral("转换失败，请检查网络信号是否充足！");
 const QString SaveFailed = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
+const QString LinkRefused = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！");
 } // namespace
 
 void TranscriptionJob::clearFolder(const QString &path)
 {
     QDir folder(path);
-    const QStringList files = folder.entryList(QDir::Files);
+    // Links too (a dangling one is a "system" entry), removed themselves.
+    const QStringList files = folder.entryList(QDir::Files | QDir::System | QDir::Hidden);
     for (const QString &name : files)
         folder.remove(name);
 }
@@ -530,6 +532,11 @@ void TranscriptionJob::finishFile()
     // Written beside the target and renamed over it: never a half-written transcript, and a
     // failure to save is reported instead of announced as done.
     const QString text = textSource ? textSource() : transcriptText(texts);
+    // A link there (even one pointing nowhere) would have the text written wherever it points.
+    if (QFileInfo(transcript).isSymLink()) {
+        fail(LinkRefused.arg(transcript));
+        return;
+    }
     QSaveFile file(transcript);
     if (!file.open(QIODevice::WriteOnly)
         || file.write(QTextCodec::codecForLocale()->fromUnicode(text)) < 0 || !file.commit()) {

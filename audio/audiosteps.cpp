@@ -1,6 +1,11 @@
 #include "audio/audiosteps.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "audio/durationparser.h"
 #include "audio/ffmpegargs.h"
@@ -12,6 +17,19 @@ bool holdsSamples(const QString &path)
 {
     const WavInfo info = WavInfo::fromFile(path);
     return info.valid && info.dataBytes > 0;
+}
+// The copy starts as an empty file of the user's only (mode 600), made here, exclusively and not
+// through a link: ffmpeg then writes into that file, whatever the source's or the umask's mode,
+// and nothing planted at the name is followed.
+bool makePrivateTarget(const QString &path)
+{
+    QFile::remove(path); // a link is removed itself, never what it points to
+    const int fd = ::open(QFile::encodeName(path).constData(),
+        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 } // namespace
 
@@ -55,6 +73,17 @@ void AudioSteps::begin(Run run, QProcess *process, const QStringList &arguments)
 void AudioSteps::startConversion(const QString &source, const QString &targetFile)
 {
     target = targetFile;
+    if (!makePrivateTarget(targetFile)) {
+        // Reported as the conversion's failure, from the loop as ffmpeg's end would be.
+        current = Run::Conversion;
+        QTimer::singleShot(0, this, [this] {
+            if (current != Run::Conversion)
+                return;
+            current = Run::None;
+            emit conversionFinished(false);
+        });
+        return;
+    }
     begin(Run::Conversion, convert, FfmpegArgs::conversion(source, targetFile));
 }
 

@@ -8,6 +8,7 @@
 #include "cli/signalwatcher.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -175,6 +176,10 @@ void BatchRunner::writeJson(Worker *worker)
     transcript.language = options.language;
     transcript.service = service.url.isEmpty() ? options.serviceUrl : service.url;
     transcript.segments = worker->segments;
+    if (QFileInfo(file.transcript).isSymLink()) {
+        worker->failure = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(file.transcript);
+        return;
+    }
     QSaveFile out(file.transcript);
     if (!out.open(QIODevice::WriteOnly)
         || out.write(JsonTranscriptRules::build(transcript, transcriptText(worker->texts))) < 0

@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     const InputFiles inputs = InputFileRules::collect(options.inputs, options.recursive);
     if (!inputs.problems.isEmpty()) {
         for (const QString &problem : inputs.problems)
-            print(stderr, QStringLiteral("%1: %2\n").arg(program, problem));
+            print(stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
         return UsageStatus;
     }
     for (const QString &duplicate : inputs.duplicates) {
@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
         options.outputDir = QFileInfo(options.outputDir).absoluteFilePath();
         const QString problem = prepareOutputFolder(options.outputDir);
         if (!problem.isEmpty()) {
-            print(stderr, QStringLiteral("%1: %2\n").arg(program, problem));
+            print(stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
             return UsageStatus;
         }
     }
@@ -123,7 +123,7 @@ int main(int argc, char *argv[])
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
     QObject::connect(&runner, &BatchRunner::transcriptWritten,
-        [&display](const QString &path) { display.print(stdout, path + QLatin1Char('\n')); });
+        [&display](const QString &path) { display.print(stdout, ProgressTexts::printable(path) + QLatin1Char('\n')); });
     QObject::connect(&runner, &BatchRunner::finished, &app, [&](int status) {
         print(stderr, ProgressTexts::summary(runner.summary()));
         QCoreApplication::exit(status);

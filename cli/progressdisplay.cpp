@@ -26,10 +26,12 @@ void ProgressDisplay::show(const RunProgress &progress, bool tick)
     write(stream, QLatin1Char('\r') + barText + QStringLiteral("\x1b[K"));
 }
 
-void ProgressDisplay::message(const QString &text, bool step)
+void ProgressDisplay::message(const QString &message, bool step)
 {
     if (quiet && step)
         return;
+    // One line each; the names in it are the user's files, whatever characters they hold.
+    const QString text = ProgressTexts::printable(message);
     if (terminal && !barText.isEmpty()) {
         write(stream, QStringLiteral("\r\x1b[K") + text + QLatin1Char('\n') + barText);
         return;

@@ -30,6 +30,20 @@ QString stepText(const RunProgress &progress)
 
 } // namespace
 
+QString printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+            shown += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 double fractionDone(const RunProgress &progress)
 {
     if (progress.fileCount <= 0)
@@ -52,7 +66,7 @@ QString line(const RunProgress &progress)
     return QStringLiteral("[%1/%2] %3: %4, %5")
         .arg(progress.fileNumber)
         .arg(progress.fileCount)
-        .arg(progress.fileName, stepText(progress), timesText(progress));
+        .arg(printable(progress.fileName), stepText(progress), timesText(progress));
 }
 
 QString bar(const RunProgress &progress, int width)
@@ -75,7 +89,7 @@ QString bar(const RunProgress &progress, int width)
                        .arg(int(done * 100), 3)
                        .arg(progress.fileNumber)
                        .arg(progress.fileCount)
-                       .arg(step, times, progress.fileName);
+                       .arg(step, times, printable(progress.fileName));
     if (width > 0 && text.size() > width)
         text.truncate(width);
     return text;
@@ -88,7 +102,7 @@ QString summary(const RunSummary &summary)
                        .arg(summary.skipped)
                        .arg(summary.failures.size());
     for (const RunSummary::Failure &failure : summary.failures)
-        text += QStringLiteral("failed: %1: %2\n").arg(failure.file, failure.message);
+        text += QStringLiteral("failed: %1: %2\n").arg(printable(failure.file), printable(failure.message));
     return text;
 }
 

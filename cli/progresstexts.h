@@ -33,6 +33,11 @@ struct RunSummary
 
 namespace ProgressTexts {
 
+// Text of a file name or a message as a terminal may show it: control characters (C0, DEL, C1)
+// as "\xNN", so that a name cannot move the cursor or recolour the terminal, and a path stays
+// on its one line.
+QString printable(const QString &text);
+
 // Share of the whole run done, 0 to 1: ended files count whole, running ones by their segments.
 double fractionDone(const RunProgress &progress);
 

@@ -53,4 +53,15 @@ QString firstPathNamed(const QStringList &paths, const QString &name)
     return QString();
 }
 
+QString freeName(const QString &name, const std::function<bool(const QString &)> &taken)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString ending = dot > 0 ? name.mid(dot) : QString();
+    QString candidate = name;
+    for (int number = 2; taken(candidate); ++number)
+        candidate = QStringLiteral("%1 (%2)%3").arg(stem, QString::number(number), ending);
+    return candidate;
+}
+
 } // namespace FileNames

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // File-name rules shared by the library, the task list and the job. Paths use "/" only.
 namespace FileNames {
 
@@ -23,5 +25,10 @@ QString transcriptName(const QString &taskPath);
 QString withSlashes(const QString &path);
 // The first path of the list whose file name equals name exactly; empty when none does.
 QString firstPathNamed(const QStringList &paths, const QString &name);
+
+// A name in a folder that nothing holds yet: the name itself when it is free, else
+// "meeting (2).txt", "meeting (3).txt", ... (the number before the last "."). `taken` says
+// whether a name is in use.
+QString freeName(const QString &name, const std::function<bool(const QString &)> &taken);
 
 } // namespace FileNames

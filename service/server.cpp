@@ -2,6 +2,7 @@
 
 #include "guarded_server.h"
 #include "log_text.h"
+#include "owner_proof.h"
 #include "recognition_request.h"
 
 #include <httplib.h>
@@ -433,6 +434,7 @@ void SpeechServer::Impl::installRoutes()
             const httplib::ContentReader &reader) { receiveRecognition(req, res, reader); });
     http.Get(path::kHealth,
         [this](const httplib::Request &, httplib::Response &res) { handleHealth(res); });
+    addOwnerProofRoute(http);
 }
 
 // JSON bodies for what no handler answered, and a log line for every reply.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QFont>
-#include <QSharedMemory>
 #include <QString>
 
 // Process-wide values, written once at start-up and read everywhere.
@@ -12,6 +11,5 @@ struct AppGlobals
     static int availableHeight;
     static QString clientId;
     static QFont appFont;
-    static QSharedMemory instanceGuard;
     static QString appDir;
 };

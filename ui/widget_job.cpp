@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPushButton>
 #include <QTextCursor>
@@ -131,6 +132,19 @@ void Widget::slotBeginCover()
     settings.serviceBaseUrl = serviceBaseUrl;
     settings.segmentFolder = AppGlobals::appDir + QStringLiteral("/myTmpWAVFiles");
     settings.transcriptFolder = AppGlobals::appDir + QStringLiteral("/myWordFiles");
+    // A transcript already there (another file of the same base name, or an earlier run with
+    // the user's edits) is kept: the new one takes a free name beside it.
+    const QString folder = settings.transcriptFolder;
+    const auto taken = [folder](const QString &name) {
+        const QFileInfo info(folder + QLatin1Char('/') + name);
+        return info.exists() || info.isSymLink();
+    };
+    settings.transcriptPathFor = [folder, taken](const QString &taskFile) -> QString {
+        const QString name = FileNames::freeName(FileNames::transcriptName(taskFile), taken);
+        return folder + QLatin1Char('/') + name;
+    };
+    // The converted copy is made in the user's own working folder, never beside the source.
+    settings.convertBesideSource = false;
     settings.clientId = AppGlobals::clientId;
     settings.language = languageCombo->currentText();
     settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QListWidgetItem>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextCodec>
 #include <QTextEdit>
@@ -41,6 +42,12 @@ void Widget::slotWordOpen(QListWidgetItem *item)
 void Widget::slotCloseWord()
 {
     if (!currentTextFile.isEmpty()) {
+        // Not through a link: the text would go wherever it points.
+        if (QFileInfo(currentTextFile).isSymLink()) {
+            Dialogs::current().information(this, QStringLiteral("提示"),
+                QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(currentTextFile));
+            return;
+        }
         // Written beside the file and renamed over it: a crash mid-write leaves the old text.
         QSaveFile file(currentTextFile);
         if (!file.open(QIODevice::WriteOnly)

@@ -70,7 +70,16 @@ class TestServiceStarter : public QObject
 {
     Q_OBJECT
 
+    // The user's runtime folder, where the secret is kept: this test's own.
+    QTemporaryDir runtime;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    }
+
     void probeAnswers_data()
     {
         QTest::addColumn<QByteArray>("response");
@@ -120,17 +129,46 @@ private slots:
         QVERIFY(!answers(port));
     }
 
-    // A service someone else started is used and left running.
-    void leavesARunningServiceAlone()
+    // A service already running is used and left running when it proves it holds this user's
+    // secret (an earlier start of ours); one that holds another secret (another user's) is
+    // refused and left alone, and gets nothing.
+    void usesOnlyAServiceThatProvesItIsOurs()
     {
-        SpeechServiceProcess service;
-        QVERIFY2(service.start(), qPrintable(service.logText()));
-        auto starter = std::make_unique<SpeechServiceStarter>();
-        starter->setProgram(QStringLiteral("/nonexistent/speech-service"));
-        QCOMPARE(ensure(*starter, service.baseUrl()), QString());
-        QCOMPARE(starter->startedServicePid(), qint64(0));
-        starter.reset();
-        QVERIFY(answers(service.port()));
+        QTemporaryDir otherUser;
+        QVERIFY(otherUser.isValid());
+        const QString otherSecret = otherUser.filePath(QStringLiteral("secret"));
+        QFile file(otherSecret);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(64, 'e')) == 64);
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+
+        const QString ours = SpeechServiceStarter::ownerSecretFile();
+        for (const QString &secretFile : { ours, otherSecret }) {
+            // Made by a starter, as the program makes it before it starts a service.
+            {
+                SpeechServiceStarter maker;
+                maker.setProgram(SpeechServiceProcess::program());
+                QCOMPARE(ensure(maker, urlFor(freePort())), QString());
+            }
+            QVERIFY(!(QFile::permissions(ours) & (QFile::ReadGroup | QFile::ReadOther)));
+            qputenv("TOVARIN_OWNER_SECRET_FILE", secretFile.toLocal8Bit());
+            SpeechServiceProcess service;
+            const bool started = service.start();
+            qunsetenv("TOVARIN_OWNER_SECRET_FILE");
+            QVERIFY2(started, qPrintable(service.logText()));
+            auto starter = std::make_unique<SpeechServiceStarter>();
+            starter->setProgram(SpeechServiceProcess::program());
+            const QString text = ensure(*starter, service.baseUrl());
+            if (secretFile == ours)
+                QCOMPARE(text, QString());
+            else
+                QCOMPARE(text,
+                    QStringLiteral("端口%1上的语音服务不是本程序启动的，无法使用！")
+                        .arg(service.port()));
+            QCOMPARE(starter->startedServicePid(), qint64(0));
+            starter.reset();
+            QVERIFY(answers(service.port()));
+        }
     }
 
     // A service that ends after it started is started again by the next call.

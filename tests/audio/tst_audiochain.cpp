@@ -29,6 +29,12 @@ QStringList segmentsOnDisk(const QString &appDir)
     return paths;
 }
 
+// Where the window converts source: its own working folder, not beside the source.
+QString copyIn(const QString &appDir, const QString &source)
+{
+    return appDir + str("/myTmpWAVFiles/") + QFileInfo(FfmpegArgs::convertedPath(source)).fileName();
+}
+
 } // namespace
 
 // The job's audio steps on the real ffmpeg, driven through the window: conversion, probe and
@@ -178,13 +184,19 @@ void TestAudioChain::convertsAndCuts()
     const QByteArray before = readAll(source);
     const bool pcm = name.endsWith(str(".pcm"));
     dialogs->answers.enqueue(true);
-    // The converted copy as the probe meets it; the job removes it when it ends.
-    const QString converted = pcm ? source : FfmpegArgs::convertedPath(source);
+    // The converted copy as the probe meets it, in the window's own working folder and for the
+    // user's eyes only; the job removes it when it ends.
+    const QString converted = pcm ? source : copyIn(app->path(), source);
     bool convertedIsPcm16kMono = pcm;
+    bool convertedIsPrivate = pcm;
     QByteArray all;
     connect(w->ffmpegProbeProcess, &QProcess::started, this, [&] {
         convertedIsPcm16kMono
             = convertedIsPcm16kMono || WavInfo::fromFile(converted).isPcm16kMono();
+        convertedIsPrivate = convertedIsPrivate
+            || (QFile::exists(converted)
+                && !(QFile::permissions(converted)
+                    & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther)));
         all = samples(converted);
     });
 
@@ -195,8 +207,9 @@ void TestAudioChain::convertsAndCuts()
     QCOMPARE(dialogs->questions.size(), pcm ? 1 : 0);
     QCOMPARE(w->audioSeconds, seconds);
     QCOMPARE(w->segmentCount, segments);
-    QVERIFY(convertedIsPcm16kMono);
+    QVERIFY(convertedIsPcm16kMono && convertedIsPrivate);
     QCOMPARE(QFile::exists(converted), pcm);
+    QVERIFY(pcm || !QFile::exists(FfmpegArgs::convertedPath(source)));
     const QStringList onDisk = segmentsOnDisk(app->path());
     QCOMPARE(onDisk.size(), segments);
     QCOMPARE(w->segmentFiles, onDisk);
@@ -348,7 +361,7 @@ void TestAudioChain::pcmQuestionAnsweredNo()
 void TestAudioChain::restartBeginsWithFileAsAdded()
 {
     const QString source = media.filePath(str("会议 记录 \"v2\" it's.final.mp3"));
-    const QString converted = FfmpegArgs::convertedPath(source);
+    const QString converted = copyIn(app->path(), source);
     start(source);
     waitIdle();
     verifyIdleWithFront(source);

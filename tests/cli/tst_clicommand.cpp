@@ -100,6 +100,7 @@ private slots:
     void failuresUseTheWindowsMessages();
     void keepsExistingTranscripts();
     void usesTheSavedServiceWithASecretFile();
+    void neverThroughLinksAndNamesEscaped();
     void resumesWhereARunEnded();
     void endsOnSignal_data();
     void endsOnSignal();
@@ -362,6 +363,35 @@ void TestCliCommand::keepsExistingTranscripts()
     Run replaced({ str("--overwrite"), str("-s"), peer->baseUrl(), str("a.wav") }, work, tmp);
     QCOMPARE(replaced.finish(), 0);
     QCOMPARE(readUtf8(work + str("/a.txt")), str("new\n"));
+}
+
+// A planted link is never written through: a dangling one does not create its target, and
+// --overwrite does not replace the file a link points to. A name with control characters is
+// printed escaped, on one line.
+void TestCliCommand::neverThroughLinksAndNamesEscaped()
+{
+    const QString odd = str("c\x1b[31m\nd");
+    QVERIFY(makeTone(work + str("/b.wav"), 2) && makeTone(work + str("/") + odd + str(".wav"), 2));
+    QVERIFY(QFile::link(dir->filePath(str("created")), work + str("/b.txt")));
+    const QString victim = dir->filePath(str("victim"));
+    QFile file(victim);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept\n") == 5);
+    file.close();
+    QVERIFY(QFile::link(victim, work + str("/") + odd + str(".txt")));
+    peer->setFallback(SpeechPath, Reply::json(textReply("new")));
+
+    Run run({ str("--overwrite"), str("-s"), peer->baseUrl(), str("b.wav"), odd + str(".wav") },
+        work, tmp);
+    QCOMPARE(run.finish(), 1);
+    QVERIFY2(run.err.contains(str("done 0, skipped 0, failed 2")), qPrintable(run.err));
+    QVERIFY(run.err.contains(str("符号链接")));
+    QVERIFY(!QFileInfo::exists(dir->filePath(str("created"))));
+    QCOMPARE(readUtf8(victim), str("kept\n"));
+    QVERIFY(QFileInfo(work + str("/") + odd + str(".txt")).isSymLink());
+    QVERIFY(!run.err.contains(QChar(0x1b)));
+    QVERIFY2(run.err.contains(str("c\\x1b[31m\\x0ad")), qPrintable(run.err));
+    for (const QString &line : run.err.split(QLatin1Char('\n')))
+        QVERIFY2(!line.startsWith(str("d.")), qPrintable(line));
 }
 
 void TestCliCommand::resumesWhereARunEnded()

@@ -11,6 +11,7 @@
 #include "ui/widget.h"
 
 #include <QComboBox>
+#include <QLocalSocket>
 #include <QDir>
 #include <QMimeData>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <signal.h>
 #include <thread>
@@ -96,6 +98,8 @@ private slots:
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
         AppGlobals::appDir = dir->path();
+        // The secret the started service proves is kept in the user's runtime folder.
+        qputenv("XDG_RUNTIME_DIR", (dir->path() + str("/run")).toLocal8Bit());
         dialogs = std::make_unique<ScriptedDialogs>();
         window = std::make_unique<Widget>();
         // Nothing here may start a service on the machine's own port.
@@ -234,20 +238,66 @@ private slots:
         QVERIFY(running.listen());
         QSignalSpy received(&running, &InstanceChannel::filesReceived);
         const QStringList files = { path("会议 记录.mp3"), path("-x \"q\".wav") };
+        std::atomic<bool> senderDone { false };
         bool taken = false;
-        // The later start blocks until the files are taken; the running one needs its loop.
-        std::thread later([&] { taken = InstanceChannel::sendFiles(name, files, 30000); });
+        // The handler holds a notice open (a loop of its own) until the sender has given up or
+        // got its answer: the answer must come first, and the socket must outlive nothing.
+        connect(&running, &InstanceChannel::filesReceived, this,
+            [&] { QVERIFY(QTest::qWaitFor([&] { return senderDone.load(); }, 30000)); });
+        std::thread later([&] {
+            taken = InstanceChannel::sendFiles(name, files, 3000);
+            senderDone = true;
+        });
         const bool arrived = received.wait(30000);
         later.join();
         QVERIFY(arrived && taken);
         QCOMPARE(received.first().first().toStringList(), files);
     }
 
+    // What reaches the socket is bounded: a count of 2^28 allocates nothing, a connection that
+    // sends nothing or a part only is dropped, and none of it reaches the window.
+    void instanceMessagesAreBounded()
+    {
+        const QStringList files = { path("a.mp3"), QString(), str("会议.wav") };
+        QStringList decoded;
+        const QByteArray message = InstanceChannel::encode(files);
+        QCOMPARE(InstanceChannel::decode(message, &decoded), InstanceChannel::Parse::Complete);
+        QCOMPARE(decoded, files);
+        QCOMPARE(InstanceChannel::decode(message.left(message.size() - 1), &decoded),
+            InstanceChannel::Parse::Incomplete);
+        QCOMPARE(InstanceChannel::decode(message + "x", &decoded), InstanceChannel::Parse::Invalid);
+        QCOMPARE(InstanceChannel::decode(QByteArray::fromHex("10000000"), &decoded),
+            InstanceChannel::Parse::Invalid);
+        // One path claiming 2 GiB.
+        QCOMPARE(InstanceChannel::decode(QByteArray::fromHex("000000017ffffffe"), &decoded),
+            InstanceChannel::Parse::Invalid);
+
+        const QString name = str("tovarin-bounds-%1").arg(QCoreApplication::applicationPid());
+        InstanceChannel running(name);
+        running.setReadTimeoutMs(300);
+        QVERIFY(running.listen());
+        QSignalSpy received(&running, &InstanceChannel::filesReceived);
+        for (const QByteArray &sent : { QByteArray::fromHex("10000000"), QByteArray(),
+                 message.left(6) }) {
+            QLocalSocket socket;
+            socket.connectToServer(name);
+            QVERIFY(socket.waitForConnected(5000));
+            socket.write(sent);
+            socket.flush();
+            QTRY_VERIFY_WITH_TIMEOUT(socket.state() == QLocalSocket::UnconnectedState, 30000);
+            QCOMPARE(socket.read(1), QByteArray());
+        }
+        QVERIFY(received.isEmpty());
+    }
+
     // The window starts the service before its first token request and ends it when it goes.
+    // Two files of one base name get a transcript each; the copies are made in the window's
+    // own folder, never beside the sources.
     void windowStartsAndEndsTheService()
     {
         writeFile(path("speech.txt"), "the weather was cold this morning");
         QVERIFY(makeSpeechWav(path("speech.txt"), path("spoken.wav")));
+        QVERIFY(QDir().mkpath(path("b")) && QFile::copy(path("spoken.wav"), path("b/spoken.wav")));
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         const int port = probe.serverPort();
@@ -257,10 +307,13 @@ private slots:
         window->setServiceAutoStart(true);
         window->serviceStarter()->setProgram(SpeechServiceProcess::program());
         window->languageCombo->setCurrentText(str("英文"));
-        window->addOutsideFiles({ path("spoken.wav") });
+        window->addOutsideFiles({ path("spoken.wav"), path("b/spoken.wav") });
         window->startConvertButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 240000);
         QCOMPARE(dialogs->noticeTexts(), QStringList { str("文件已经全部转换完成！") });
+        for (const char *transcript : { "myWordFiles/spoken.txt", "myWordFiles/spoken (2).txt" })
+            QVERIFY2(QFileInfo(path(transcript)).size() > 0, transcript);
+        QVERIFY(!QFile::exists(path("spoken_16k.wav")) && !QFile::exists(path("b/spoken_16k.wav")));
         QVERIFY(!window->accessToken.isEmpty());
         const qint64 pid = window->serviceStarter()->startedServicePid();
         QVERIFY(pid > 0);

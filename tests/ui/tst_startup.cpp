@@ -19,17 +19,21 @@ class TestStartup : public QObject
         return target;
     }
 
-    static void start(QProcess &process, const QString &program)
+    // The guard and the socket live in the user's runtime folder: this test's own.
+    QTemporaryDir runtime;
+
+    void start(QProcess &process, const QString &program)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(program, QStringList());
         QVERIFY(process.waitForStarted());
     }
 
-    static QString probeGuard()
+    QString probeGuard()
     {
         QProcess probe;
         start(probe, QStringLiteral(GUARDPROBE_PATH));
@@ -62,9 +66,17 @@ private slots:
         // Nothing holds the guard: the probe may go on.
         QCOMPARE(probeGuard(), QStringLiteral("0"));
 
+        // A converted copy left by a run that was killed is cleared at the next start.
+        const QString leftOver = first.filePath(QStringLiteral("myTmpWAVFiles/talk_16k.wav"));
+        QVERIFY(QDir(first.path()).mkpath(QStringLiteral("myTmpWAVFiles")));
+        QFile left(leftOver);
+        QVERIFY(left.open(QIODevice::WriteOnly) && left.write("RIFF") == 4);
+        left.close();
+
         QProcess running;
         start(running, firstProgram);
         QTRY_VERIFY_WITH_TIMEOUT(windowBuilt(first), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(leftOver), 20000);
         QCOMPARE(probeGuard(), QStringLiteral("1 程序已经启动！"));
 
         // A real second start waits on its notice and never builds a window.
@@ -109,6 +121,8 @@ private slots:
         env.insert(QStringLiteral("HOME"), root.filePath(QStringLiteral("home")));
         env.insert(QStringLiteral("TMPDIR"), root.filePath(QStringLiteral("tmp")));
         env.remove(QStringLiteral("XDG_DATA_HOME"));
+        // Without a runtime folder the guard and the socket go to the user's data folder.
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         QProcess first;
         first.setProcessEnvironment(env);
         first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -132,6 +146,11 @@ private slots:
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
+        const QFileInfo folder(data.path());
+        QVERIFY(!(folder.permissions()
+            & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                | QFile::WriteOther | QFile::ExeOther)));
+        QVERIFY(QFileInfo::exists(data.filePath(QStringLiteral("instance"))));
         stop(first, SIGTERM);
     }
 };

@@ -1,0 +1,105 @@
+#include "platform/privatefolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const qint64 MaxPrivateFileBytes = 4096;
+
+QString reason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Checked on the open descriptor, so nothing can be swapped in between.
+bool privateAndOurs(int fd, mode_t type, const QString &path, QString *error)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != type) {
+        *error = QStringLiteral("%1 不是%2")
+                     .arg(path,
+                         type == S_IFDIR ? QStringLiteral("文件夹") : QStringLiteral("普通文件"));
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        *error = QStringLiteral("%1 属于其他用户").arg(path);
+        return false;
+    }
+    if (!(st.st_mode & (S_IRWXG | S_IRWXO)))
+        return true;
+    // A folder is narrowed; a file others could read is no secret any more.
+    if (type != S_IFDIR || ::fchmod(fd, st.st_mode & S_IRWXU) != 0) {
+        *error = QStringLiteral("%1 可被其他用户访问").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString PrivateFolder::runtimeFolder()
+{
+    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
+        return QDir::cleanPath(runtime) + QStringLiteral("/tovarin");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tovarin");
+}
+
+bool PrivateFolder::ensure(const QString &folder, QString *error)
+{
+    const QFileInfo info(folder);
+    if (!info.exists() && !info.isSymLink()) {
+        QDir().mkpath(info.absolutePath());
+        ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    }
+    const int fd = ::open(
+        QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *error = QStringLiteral("%1：%2").arg(folder, reason());
+        return false;
+    }
+    const bool ok = privateAndOurs(fd, S_IFDIR, folder, error);
+    ::close(fd);
+    return ok;
+}
+
+QByteArray PrivateFolder::readOrCreate(
+    const QString &path, const QByteArray &contentsIfNew, QString *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const bool written = ::write(fd, contentsIfNew.constData(), size_t(contentsIfNew.size()))
+            == contentsIfNew.size();
+        ::close(fd);
+        if (written)
+            return contentsIfNew;
+        ::unlink(name.constData());
+        *error = QStringLiteral("%1：%2").arg(path, reason());
+        return QByteArray();
+    }
+    fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = QStringLiteral("%1：%2").arg(path, reason());
+        return QByteArray();
+    }
+    QByteArray contents;
+    if (privateAndOurs(fd, S_IFREG, path, error)) {
+        contents.resize(int(MaxPrivateFileBytes));
+        const ssize_t got = ::read(fd, contents.data(), size_t(contents.size()));
+        contents.resize(got > 0 ? int(got) : 0);
+        if (contents.isEmpty())
+            *error = QStringLiteral("%1 是空文件").arg(path);
+    }
+    ::close(fd);
+    return contents;
+}

@@ -110,6 +110,8 @@ private:
     void buildLeftPane();
     void buildRightPane();
     void buildToolStrip();
+    // Play, pause, stop, back to the start, the position slider and the time of the task file.
+    void buildPlayerControls();
     void buildTaskStrip();
     void buildTextPane();
     void createWorkers();

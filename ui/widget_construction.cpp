@@ -53,6 +53,22 @@ QPushButton *makeActionButton(QWidget *parent, const QString &text, const QRect 
     return button;
 }
 
+// The checkable header of a library list in the left pane; checked shows the list.
+QPushButton *makeListHeader(
+    QWidget *parent, const QString &text, const QString &icon, const QString &style)
+{
+    auto *button = new QPushButton(parent);
+    button->setFixedSize(198, 50);
+    button->setText(text);
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(24, 24));
+    button->setCheckable(true);
+    button->setChecked(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(style);
+    return button;
+}
+
 } // namespace
 
 Widget::Widget()
@@ -66,6 +82,7 @@ Widget::Widget()
     buildLeftPane();
     buildRightPane();
     buildToolStrip();
+    buildPlayerControls();
     buildTaskStrip();
     buildTextPane();
     createWorkers();
@@ -160,17 +177,10 @@ void Widget::buildLeftPane()
         QStringLiteral("QLabel {background:white;border-right:1px solid #b6bbc2;"
                        "border-left:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2}"));
 
-    wavListButton = new QPushButton(leftPanel);
-    wavListButton->setObjectName(QStringLiteral("wavListButton"));
-    wavListButton->setFixedSize(198, 50);
-    wavListButton->setText(QStringLiteral("音频文件"));
-    wavListButton->setIcon(QIcon(QStringLiteral(":/images/audio.png")));
-    wavListButton->setIconSize(QSize(24, 24));
-    wavListButton->setCheckable(true);
-    wavListButton->setChecked(false);
-    wavListButton->setCursor(Qt::PointingHandCursor);
-    wavListButton->setStyleSheet(
+    wavListButton = makeListHeader(leftPanel, QStringLiteral("音频文件"),
+        QStringLiteral(":/images/audio.png"),
         QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
+    wavListButton->setObjectName(QStringLiteral("wavListButton"));
     connect(wavListButton, &QPushButton::toggled, this, &Widget::slotWavBtnChecked);
 
     // An icon rather than a border image, so that a disabled "+" is drawn greyed out.
@@ -181,19 +191,12 @@ void Widget::buildLeftPane()
     addTaskButton->setIconSize(QSize(38, 40));
     connect(addTaskButton, &QPushButton::clicked, this, &Widget::slotAddWav);
 
-    txtListButton = new QPushButton(leftPanel);
-    txtListButton->setObjectName(QStringLiteral("txtListButton"));
-    txtListButton->setFixedSize(198, 50);
-    txtListButton->setText(QStringLiteral("文本文档"));
-    txtListButton->setIcon(QIcon(QStringLiteral(":/images/word.png")));
-    txtListButton->setIconSize(QSize(24, 24));
-    txtListButton->setCheckable(true);
-    txtListButton->setChecked(false);
-    txtListButton->setCursor(Qt::PointingHandCursor);
-    txtListButton->setStyleSheet(
+    txtListButton = makeListHeader(leftPanel, QStringLiteral("文本文档"),
+        QStringLiteral(":/images/word.png"),
         QStringLiteral("QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
                        "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
                        "QPushButton:checked {background:#e4eef8}"));
+    txtListButton->setObjectName(QStringLiteral("txtListButton"));
     connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
 
     wavList = new MyListWidget(QStringLiteral("wav"), this, leftPanel);
@@ -265,7 +268,10 @@ void Widget::buildToolStrip()
         QStringLiteral("background:white;font:14px;border-bottom:0px solid #b6bbc2;"
                        "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
                        "border-right:1px solid #b6bbc2;"));
+}
 
+void Widget::buildPlayerControls()
+{
     QPushButton *backwardButton = makeButton(toolBar, QStringLiteral("快退"),
         "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
         QRect(315, 17, 20, 16));

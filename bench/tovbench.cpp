@@ -24,6 +24,7 @@
 #include "common/speechservice.h"
 #include "common/wordrate.h"
 #include "cputime.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 namespace {
@@ -105,17 +106,17 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     Widget window;
     window.hide();
     window.setServiceBaseUrl(serviceUrl);
-    window.languageCombo->setCurrentText(QStringLiteral("英文"));
+    View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
     dialogs.openResults.enqueue({audio});
-    window.slotLoadWav();
+    View::button(window, "uploadButton")->click();
 
     QElapsedTimer clock;
     double mark = 0;
-    timeRuns(window.ffmpegConvertProcess, &f.conversionMs, &clock, &mark);
-    timeRuns(window.ffmpegProbeProcess, &f.probeAndCutsMs, &clock, &mark);
-    timeRuns(window.ffmpegCutProcess, &f.probeAndCutsMs, &clock, &mark);
+    timeRuns(View::convertProcess(window), &f.conversionMs, &clock, &mark);
+    timeRuns(View::probeProcess(window), &f.probeAndCutsMs, &clock, &mark);
+    timeRuns(View::cutProcess(window), &f.probeAndCutsMs, &clock, &mark);
     // A request's round trip runs from the end of the step before it to its reply.
-    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &body) {
+    QObject::connect(View::http(window), &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &body) {
         if (id != 2)
             return;
         f.requestsMs += clock.elapsed() - mark;
@@ -130,7 +131,7 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     dialogs.onInformation = [&](const QString &) { loop.quit(); };
     QTimer::singleShot(3600 * 1000, &loop, &QEventLoop::quit);
     clock.start();
-    window.startConvertButton->click();
+    View::button(window, "startConvertButton")->click();
     if (dialogs.notices.isEmpty())
         loop.exec();
     f.wallMs = clock.elapsed();

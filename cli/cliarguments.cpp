@@ -80,80 +80,205 @@ QString serviceAddress(const QString &argument)
     return address;
 }
 
-CliArguments parse(
-    const QStringList &arguments, const QString &defaultServiceUrl, const QString &programName)
+namespace {
+
+// The options the program takes, declared once for the parser and its help.
+struct OptionSet
 {
-    QCommandLineParser parser;
+    QCommandLineOption help;
+    QCommandLineOption version;
+    QCommandLineOption language;
+    QCommandLineOption service;
+    QCommandLineOption serviceKind;
+    QCommandLineOption model;
+    QCommandLineOption secretFile;
+    QCommandLineOption outputDir;
+    QCommandLineOption overwrite;
+    QCommandLineOption format;
+    QCommandLineOption jobs;
+    QCommandLineOption recursive;
+    QCommandLineOption quiet;
+};
+
+OptionSet declareOptions(const QString &defaultServiceUrl)
+{
+    return OptionSet {
+        QCommandLineOption(
+            { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.")),
+        QCommandLineOption(
+            { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version.")),
+        QCommandLineOption({ QStringLiteral("l"), QStringLiteral("language") },
+            QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
+                .arg(languageChoices(), recognitionLanguages().first().shortName),
+            QStringLiteral("language")),
+        QCommandLineOption({ QStringLiteral("s"), QStringLiteral("service") },
+            QStringLiteral("Address of the speech service. Default: %1.").arg(defaultServiceUrl),
+            QStringLiteral("url")),
+        QCommandLineOption(QStringLiteral("service-kind"),
+            QStringLiteral("token (the service's own protocol) or transcriptions (POST "
+                           "/v1/audio/transcriptions with a key). Default: the saved settings, "
+                           "else token."),
+            QStringLiteral("kind")),
+        QCommandLineOption(QStringLiteral("model"),
+            QStringLiteral("Model name for the transcription API. Default: the saved settings, "
+                           "else whisper-1."),
+            QStringLiteral("name")),
+        QCommandLineOption(QStringLiteral("secret-file"),
+            QStringLiteral("File holding the client secret or API key. Default: "
+                           "TOVARIN_SERVICE_SECRET, else the saved secret."),
+            QStringLiteral("file")),
+        QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output-dir") },
+            QStringLiteral("Folder for the transcripts (made when missing). Default: beside each "
+                           "input file."),
+            QStringLiteral("dir")),
+        QCommandLineOption(QStringLiteral("overwrite"),
+            QStringLiteral("Replace existing transcripts; without it they are kept and the file "
+                           "is skipped.")),
+        QCommandLineOption({ QStringLiteral("f"), QStringLiteral("format") },
+            QStringLiteral("txt (plain text, as the window writes it) or json (every segment with "
+                           "its start and end in seconds). Default: txt."),
+            QStringLiteral("format")),
+        QCommandLineOption({ QStringLiteral("j"), QStringLiteral("jobs") },
+            QStringLiteral("Files transcribed side by side, 1 to %1. Default: 1.").arg(maxJobs),
+            QStringLiteral("n")),
+        QCommandLineOption({ QStringLiteral("r"), QStringLiteral("recursive") },
+            QStringLiteral("Take folders' sub-folders too.")),
+        QCommandLineOption({ QStringLiteral("q"), QStringLiteral("quiet") },
+            QStringLiteral("No progress; failures and the summary only.")),
+    };
+}
+
+void setUpParser(QCommandLineParser &parser, const OptionSet &o)
+{
     parser.setApplicationDescription(QStringLiteral(
         "Transcribes audio and video files with the speech service, as the Tovarin window "
         "does:\neach file is converted with ffmpeg, cut into 59-second segments and "
         "recognised;\none transcript per file. Progress and messages go to standard error, the "
         "path of\neach transcript written to standard output."));
-    const QCommandLineOption help(
-        { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help."));
-    const QCommandLineOption version(
-        { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version."));
-    const QCommandLineOption language({ QStringLiteral("l"), QStringLiteral("language") },
-        QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
-            .arg(languageChoices(), recognitionLanguages().first().shortName),
-        QStringLiteral("language"));
-    const QCommandLineOption service({ QStringLiteral("s"), QStringLiteral("service") },
-        QStringLiteral("Address of the speech service. Default: %1.").arg(defaultServiceUrl),
-        QStringLiteral("url"));
-    const QCommandLineOption serviceKind(QStringLiteral("service-kind"),
-        QStringLiteral("token (the service's own protocol) or transcriptions (POST "
-                       "/v1/audio/transcriptions with a key). Default: the saved settings, "
-                       "else token."),
-        QStringLiteral("kind"));
-    const QCommandLineOption model(QStringLiteral("model"),
-        QStringLiteral("Model name for the transcription API. Default: the saved settings, "
-                       "else whisper-1."),
-        QStringLiteral("name"));
-    const QCommandLineOption secretFile(QStringLiteral("secret-file"),
-        QStringLiteral("File holding the client secret or API key. Default: "
-                       "TOVARIN_SERVICE_SECRET, else the saved secret."),
-        QStringLiteral("file"));
-    const QCommandLineOption outputDir({ QStringLiteral("o"), QStringLiteral("output-dir") },
-        QStringLiteral("Folder for the transcripts (made when missing). Default: beside each "
-                       "input file."),
-        QStringLiteral("dir"));
-    const QCommandLineOption overwrite(QStringLiteral("overwrite"),
-        QStringLiteral("Replace existing transcripts; without it they are kept and the file "
-                       "is skipped."));
-    const QCommandLineOption format({ QStringLiteral("f"), QStringLiteral("format") },
-        QStringLiteral("txt (plain text, as the window writes it) or json (every segment with "
-                       "its start and end in seconds). Default: txt."),
-        QStringLiteral("format"));
-    const QCommandLineOption jobs({ QStringLiteral("j"), QStringLiteral("jobs") },
-        QStringLiteral("Files transcribed side by side, 1 to %1. Default: 1.").arg(maxJobs),
-        QStringLiteral("n"));
-    const QCommandLineOption recursive({ QStringLiteral("r"), QStringLiteral("recursive") },
-        QStringLiteral("Take folders' sub-folders too."));
-    const QCommandLineOption quiet({ QStringLiteral("q"), QStringLiteral("quiet") },
-        QStringLiteral("No progress; failures and the summary only."));
-    parser.addOptions(
-        { help, version, language, service, serviceKind, model, secretFile, outputDir, overwrite,
-            format, jobs, recursive, quiet });
+    parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
+        o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
         QStringLiteral("FILE|FOLDER..."));
+}
 
+QString helpText(const QCommandLineParser &parser, const QString &programName)
+{
+    QString text = parser.helpText();
+    // The usage line names the program as it is installed, not as the parser found it.
+    const int lineEnd = text.indexOf(QLatin1Char('\n'));
+    text = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName)
+        + text.mid(lineEnd);
+    return text + QLatin1Char('\n') + examples(programName);
+}
+
+// The usage problem of the inputs, or empty when there is none.
+QString inputsProblem(const QStringList &inputs)
+{
+    if (inputs.isEmpty())
+        return QStringLiteral("no files or folders given");
+    for (const QString &input : inputs) {
+        if (input.isEmpty())
+            return QStringLiteral("an empty file name was given");
+    }
+    return QString();
+}
+
+// Reads the options' values into options; returns the usage problem, or empty when they are
+// all sound.
+// Which service, of which kind, with which model and secret; empty when all is well.
+QString readServiceChoice(const QCommandLineParser &parser, const OptionSet &o, CliOptions &options)
+{
+    options.serviceSet = parser.isSet(o.service);
+    if (parser.isSet(o.serviceKind)) {
+        options.serviceKind = parser.value(o.serviceKind);
+        if (options.serviceKind != QLatin1String("token")
+            && options.serviceKind != QLatin1String("transcriptions"))
+            return QStringLiteral("unknown service kind '%1'; choose token or transcriptions")
+                .arg(options.serviceKind);
+    }
+    options.model = parser.value(o.model).trimmed();
+    if (parser.isSet(o.model) && options.model.isEmpty())
+        return QStringLiteral("the model name is empty");
+    options.secretFile = parser.value(o.secretFile);
+    if (parser.isSet(o.secretFile) && options.secretFile.isEmpty())
+        return QStringLiteral("the secret file name is empty");
+    return QString();
+}
+
+QString readValues(const QCommandLineParser &parser, const OptionSet &o,
+    const QString &defaultServiceUrl, CliOptions &options)
+{
+    options.language = recognitionLanguages().first().text;
+    if (parser.isSet(o.language)) {
+        options.language = languageFor(parser.value(o.language));
+        if (options.language.isEmpty()) {
+            return QStringLiteral("unknown language '%1'; choose one of %2")
+                .arg(parser.value(o.language), languageChoices());
+        }
+    }
+
+    options.serviceUrl = serviceAddress(defaultServiceUrl);
+    if (parser.isSet(o.service)) {
+        options.serviceUrl = serviceAddress(parser.value(o.service));
+        if (options.serviceUrl.isEmpty()) {
+            return QStringLiteral("'%1' is not an http:// or https:// address")
+                .arg(parser.value(o.service));
+        }
+    }
+    if (const QString problem = readServiceChoice(parser, o, options); !problem.isEmpty())
+        return problem;
+
+    if (parser.isSet(o.outputDir)) {
+        options.outputDir = parser.value(o.outputDir);
+        if (options.outputDir.isEmpty())
+            return QStringLiteral("the output folder is empty");
+    }
+
+    if (parser.isSet(o.format)) {
+        const QString value = parser.value(o.format).toLower();
+        if (value == QLatin1String("json"))
+            options.format = CliOptions::Json;
+        else if (value != QLatin1String("txt"))
+            return QStringLiteral("unknown format '%1'; choose txt or json")
+                .arg(parser.value(o.format));
+    }
+
+    if (parser.isSet(o.jobs)) {
+        bool isNumber = false;
+        options.jobs = parser.value(o.jobs).toInt(&isNumber);
+        if (!isNumber || options.jobs < 1 || options.jobs > maxJobs) {
+            return QStringLiteral("--jobs takes a number from 1 to %1, not '%2'")
+                .arg(maxJobs)
+                .arg(parser.value(o.jobs));
+        }
+    }
+
+    options.overwrite = parser.isSet(o.overwrite);
+    options.recursive = parser.isSet(o.recursive);
+    options.quiet = parser.isSet(o.quiet);
+    return QString();
+}
+
+} // namespace
+
+CliArguments parse(
+    const QStringList &arguments, const QString &defaultServiceUrl, const QString &programName)
+{
+    const OptionSet o = declareOptions(defaultServiceUrl);
+    QCommandLineParser parser;
+    setUpParser(parser, o);
     if (!parser.parse(QStringList { programName } + arguments))
         return usage(parser.errorText(), programName);
 
     CliArguments result;
-    if (parser.isSet(help)) {
+    if (parser.isSet(o.help)) {
         result.outcome = CliArguments::Help;
-        QString text = parser.helpText();
-        // The usage line names the program as it is installed, not as the parser found it.
-        const int lineEnd = text.indexOf(QLatin1Char('\n'));
-        text = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName)
-            + text.mid(lineEnd);
-        result.text = text + QLatin1Char('\n') + examples(programName);
+        result.text = helpText(parser, programName);
         return result;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(o.version)) {
         result.outcome = CliArguments::Version;
         result.text = programName + QStringLiteral(" 1.0\n");
         return result;
@@ -161,7 +286,8 @@ CliArguments parse(
 
     // A value given twice is ambiguous in a script: refuse it rather than pick one.
     for (const QCommandLineOption *option :
-        { &language, &service, &serviceKind, &model, &secretFile, &outputDir, &format, &jobs }) {
+        { &o.language, &o.service, &o.serviceKind, &o.model, &o.secretFile, &o.outputDir,
+            &o.format, &o.jobs }) {
         if (parser.values(*option).size() > 1) {
             return usage(
                 QStringLiteral("--%1 was given more than once").arg(option->names().last()),
@@ -171,79 +297,11 @@ CliArguments parse(
 
     CliOptions &options = result.options;
     options.inputs = parser.positionalArguments();
-    if (options.inputs.isEmpty())
-        return usage(QStringLiteral("no files or folders given"), programName);
-    for (const QString &input : options.inputs) {
-        if (input.isEmpty())
-            return usage(QStringLiteral("an empty file name was given"), programName);
-    }
-
-    options.language = recognitionLanguages().first().text;
-    if (parser.isSet(language)) {
-        options.language = languageFor(parser.value(language));
-        if (options.language.isEmpty()) {
-            return usage(QStringLiteral("unknown language '%1'; choose one of %2")
-                             .arg(parser.value(language), languageChoices()),
-                programName);
-        }
-    }
-
-    options.serviceUrl = serviceAddress(defaultServiceUrl);
-    if (parser.isSet(service)) {
-        options.serviceUrl = serviceAddress(parser.value(service));
-        if (options.serviceUrl.isEmpty()) {
-            return usage(QStringLiteral("'%1' is not an http:// or https:// address")
-                             .arg(parser.value(service)),
-                programName);
-        }
-    }
-
-    options.serviceSet = parser.isSet(service);
-    if (parser.isSet(serviceKind)) {
-        options.serviceKind = parser.value(serviceKind);
-        if (options.serviceKind != QLatin1String("token")
-            && options.serviceKind != QLatin1String("transcriptions"))
-            return usage(QStringLiteral("unknown service kind '%1'; choose token or transcriptions")
-                             .arg(options.serviceKind),
-                programName);
-    }
-    options.model = parser.value(model).trimmed();
-    if (parser.isSet(model) && options.model.isEmpty())
-        return usage(QStringLiteral("the model name is empty"), programName);
-    options.secretFile = parser.value(secretFile);
-    if (parser.isSet(secretFile) && options.secretFile.isEmpty())
-        return usage(QStringLiteral("the secret file name is empty"), programName);
-
-    if (parser.isSet(outputDir)) {
-        options.outputDir = parser.value(outputDir);
-        if (options.outputDir.isEmpty())
-            return usage(QStringLiteral("the output folder is empty"), programName);
-    }
-
-    if (parser.isSet(format)) {
-        const QString value = parser.value(format).toLower();
-        if (value == QLatin1String("json"))
-            options.format = CliOptions::Json;
-        else if (value != QLatin1String("txt"))
-            return usage(
-                QStringLiteral("unknown format '%1'; choose txt or json").arg(parser.value(format)),
-                programName);
-    }
-
-    if (parser.isSet(jobs)) {
-        bool isNumber = false;
-        options.jobs = parser.value(jobs).toInt(&isNumber);
-        if (!isNumber || options.jobs < 1 || options.jobs > maxJobs) {
-            return usage(QStringLiteral("--jobs takes a number from 1 to %1, not '%2'")
-                             .arg(maxJobs)
-                             .arg(parser.value(jobs)),
-                programName);
-        }
-    }
-
-    options.overwrite = parser.isSet(overwrite);
-    options.recursive = parser.isSet(recursive);
-    options.quiet = parser.isSet(quiet);
+    QString problem = inputsProblem(options.inputs);
+    if (problem.isEmpty())
+        problem = readValues(parser, o, defaultServiceUrl, options);
+    if (!problem.isEmpty())
+        return usage(problem, programName);
     result.outcome = CliArguments::Run;
     return result;
 }

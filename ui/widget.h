@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QPoint>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -11,8 +10,8 @@
 #include <phonon/AudioOutput>
 #include <phonon/MediaObject>
 #include <phonon/Path>
-#include <phonon/SeekSlider>
 
+class QAbstractItemModel;
 class QCloseEvent;
 class QComboBox;
 class QDragEnterEvent;
@@ -20,10 +19,10 @@ class QDropEvent;
 class QListWidgetItem;
 class QMouseEvent;
 class QPushButton;
+class QStandardItemModel;
 class QTextEdit;
 class QTimer;
 class MyListWidget;
-class QtHttpClass;
 class Recorder;
 class TranscriptionJob;
 
@@ -45,9 +44,6 @@ class Widget : public QLabel
     Q_OBJECT
     Q_DISABLE_COPY(Widget)
 
-    // Made first: the members that show the job's data are references into it.
-    std::unique_ptr<TranscriptionJob> job;
-
 public:
     Widget();
     ~Widget() override;
@@ -56,13 +52,6 @@ public:
     void delFile(QString kind, QString name);
     void renameFile(QString kind, QString name);
     void saveAsFile(QString kind, QString name);
-
-    void loadWavList();
-    void loadTxtList();
-    void clearFolder(QString path);
-    void requestAccessToken();
-    void delayMsec(int ms);
-    static QString formatRecordTime(int seconds);
 
     // Seams for tests: where the speech service is, and how long its requests may take.
     void setServiceBaseUrl(const QString &url) { serviceBaseUrl = url; }
@@ -85,6 +74,22 @@ public:
     // Shows the window in front of the others (a second start handed files over).
     void bringToFront();
 
+    // The task box's entries, one file name a row, in the order the box shows them.
+    const QAbstractItemModel *taskModel() const;
+
+    // Read only, for tests: what the window shows only through its effects.
+    // The files behind the audio list's and the transcript list's entries.
+    const QStringList &audioPaths() const { return wavFiles; }
+    const QStringList &transcriptPaths() const { return txtFiles; }
+    // The transcript the text pane is bound to ("关闭文档" saves there); empty when none.
+    const QString &openTranscript() const { return currentTextFile; }
+    // The file the last recording went to.
+    const QString &recordingFile() const { return recordFile; }
+    // The file "播放" resumes; empty or stale when it loads the chosen entry afresh.
+    const QString &playbackFile() const { return playingFile; }
+    // Whether "播放" resumes playbackFile rather than loading the chosen entry.
+    bool playbackLoaded() const { return isPlaying; }
+
 protected:
     // Every way of closing (title bar, window manager, close()) ends the job and a recording.
     void closeEvent(QCloseEvent *event) override;
@@ -95,46 +100,88 @@ protected:
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-public slots:
+private:
+    // Made first: the window's handlers reach it until the very end.
+    std::unique_ptr<TranscriptionJob> job;
+
+    // ---- window: construction, frame, library, text pane ----
+    void setUpWindow();
+    void buildHeader();
+    void buildLeftPane();
+    void buildRightPane();
+    void buildToolStrip();
+    // Play, pause, stop, back to the start, the position slider and the time of the task file.
+    void buildPlayerControls();
+    void buildTaskStrip();
+    void buildTextPane();
+    void createWorkers();
+    void createFoldersAndLists();
+    void createPlayerPath();
+    void createTimers();
+    void loadWavList();
+    void loadTxtList();
+    // Space for the lists in the left pane: the pane minus both header buttons.
+    int listSpace() const;
+    void placeTitleButtons(int firstX);
+    void placeStrips();
     void slotShowMaxSize();
-    void slotReadJson(int requestId, QByteArray body);
-    void slotReadJsonError(int requestId, QByteArray body);
+    void slotWavBtnChecked(bool checked);
+    void slotTxtBtnChecked(bool checked);
+    void slotClose();
+    void showHomePage();
+    // Index of the first task-box entry whose text is exactly name; -1 when there is none.
+    int taskBoxIndexOf(const QString &name) const;
+    // While a job runs, audio files and the job's own transcript stay as they are: tells the
+    // user and returns true when touching this library entry is refused.
+    bool refusedWhileJobRuns(bool audio, const QString &path);
+    // Ends the job and a recording before the window goes; idempotent.
+    void endWork();
+    void slotWordOpen(QListWidgetItem *item);
+    void slotCloseWord();
+    // ---- end window ----
+
+    // ---- audio: devices, recording, the task list and playback ----
+    void getAudioDev();
+    void slotAudioDeviceChanged(QString name);
+    void slotBeginRecord(bool checked);
+    void sltSetRecordTime();
+    // Enables or disables the task-list controls that would pull the front file from under a job.
+    void setTaskControlsEnabled(bool enabled);
+    void recordingFailed(const QString &message);
+    void finishRecording();
+    void addToTaskFront(const QString &path, const QString &boxText);
+    // The dropped audio and video files of a drag, as absolute paths.
+    static QStringList droppedMediaFiles(const class QMimeData *data);
+    void slotLoadWav();
+    void slotAddWav();
     void slotOpenWav();
     void slotAudioChanged(QString text);
     void slotPlay();
-    void slotClose();
-    void slotWavBtnChecked(bool checked);
-    void slotTxtBtnChecked(bool checked);
-    void slotWordOpen(QListWidgetItem *item);
-    void slotBeginRecord(bool checked);
-    void sltSetRecordTime();
-    void slotBeginCover();
-    void slotCloseWord();
-    void slotBeginUpload();
-    void slotGetAudioLengthFinish();
-    void slotAudioDeviceChanged(QString name);
-    void slotCutAudioFinish();
-    void onReadOutput();
-    void convertAudioFormat();
-    void slotConvertAudioFormatFinish();
-    void getAudioLength();
+    void slotPause();
     void slotForward();
     void slotBackward();
-    void slotPause();
-    void slotAddWav();
-    void sltTokenTimeout();
     void updateCurrentTime();
     void playend();
-    void showHomePage();
-    void getAudioDev();
-    void slotLoadWav();
-    void slotStopCover();
+    // ---- end audio ----
 
-public:
+    // ---- the job as the window shows it ----
+    bool jobRunning() const;
+    // The job's task files, the paths behind the task box: the front one is transcribed first.
+    QStringList &taskFiles();
+    // Buttons follow the job: Idle when it stops, Running while it runs.
+    void showJobRunning(bool running);
+    void connectJob();
+    void showFileStarted(const QString &transcriptPath);
+    void appendRecognisedText(const QString &text);
+    void showNotice(const QString &message);
+    void slotBeginCover();
+    void slotStopCover();
+    bool serviceAutoStart() const;
+    // ---- end job ----
+
     // Members, in the order the window declares them.
     QString playingFile;
     QLabel *titleBar = nullptr;
-    QLabel *logoLabel = nullptr;
     QLabel *leftPanel = nullptr;
     QPushButton *uploadButton = nullptr;
     QPushButton *wavListButton = nullptr;
@@ -145,20 +192,19 @@ public:
     QLabel *rightPanel = nullptr;
     QLabel *toolBar = nullptr;
     qint64 recordStartTime = 0;
-    int recordTick = 0;
     QTimer *recordTimer = nullptr;
     bool isPlaying = false;
     QString recordFile;
     QPushButton *recordButton = nullptr;
     QLabel *recordTimeLabel = nullptr;
-    QPushButton *backwardButton = nullptr;
     QPushButton *playButton = nullptr;
     QPushButton *pauseButton = nullptr;
-    QPushButton *stopButton = nullptr;
     QLabel *playTimeLabel = nullptr;
     QString audioDevice;
     QLabel *taskBar = nullptr;
     QComboBox *taskFileCombo = nullptr;
+    // What the task box shows; the job's task files are the paths behind it.
+    QStandardItemModel *taskEntries = nullptr;
     QPushButton *clearListButton = nullptr;
     QPushButton *startConvertButton = nullptr;
     QPushButton *stopConvertButton = nullptr;
@@ -168,82 +214,23 @@ public:
     QPushButton *maxButton = nullptr;
     QPushButton *closeButton = nullptr;
     QPushButton *homeButton = nullptr;
-    QProcess *ffmpegProbeProcess = nullptr;
-    QProcess *ffmpegConvertProcess = nullptr;
-    QProcess *ffmpegCutProcess = nullptr;
-    QProcess *ffmpegRecordProcess = nullptr;
     bool dragging = false;
     QPoint dragPos;
-    QtHttpClass *http = nullptr;
-    QString &accessToken;
-    QString &sessionKey;
-    QString &refreshToken;
-    QString &sessionSecret;
-    int &tokenExpiresIn;
-    int &lastErrNo;
-    QStringList &taskFiles;
-    QStringList &segmentFiles;
     QStringList wavFiles;
     QStringList txtFiles;
-    int &audioSeconds;
-    int &segmentCount;
-    int &segmentIndex;
     QComboBox *languageCombo = nullptr;
     QComboBox *deviceCombo = nullptr;
     QString currentTextFile;
-    QTimer *tokenTimer = nullptr;
-    Phonon::MediaObject mediaObject;
+    // A child as well as a member, so that tests find the player by its name.
+    Phonon::MediaObject mediaObject { this };
     Phonon::AudioOutput audioOutput;
     Phonon::Path audioPath;
-    Phonon::SeekSlider *seekSlider = nullptr;
-
-private:
-    // ---- window: construction, frame, library, text pane ----
-    void setUpWindow();
-    void buildHeader();
-    void buildLeftPane();
-    void buildRightPane();
-    void buildToolStrip();
-    void buildTaskStrip();
-    void buildTextPane();
-    void createWorkers();
-    void createFoldersAndLists();
-    void createPlayerPath();
-    void createTimers();
-    // Index of the first task-box entry whose text is exactly name; -1 when there is none.
-    int taskBoxIndexOf(const QString &name) const;
-    // While a job runs, audio files and the job's own transcript stay as they are: tells the
-    // user and returns true when touching this library entry is refused.
-    bool refusedWhileJobRuns(bool audio, const QString &path);
-    // Ends the job and a recording before the window goes; idempotent.
-    void endWork();
-    // ---- end window ----
-
-    // ---- audio: recording and the task list ----
-    // Enables or disables the task-list controls that would pull the front file from under a job.
-    void setTaskControlsEnabled(bool enabled);
-    void recordingFailed(const QString &message);
-    void finishRecording();
-    void addToTaskFront(const QString &path, const QString &boxText);
     Recorder *recorder = nullptr;
-    // The dropped audio and video files of a drag, as absolute paths.
-    static QStringList droppedMediaFiles(const class QMimeData *data);
-    // ---- end audio ----
 
-    // ---- the job as the window shows it ----
-    bool jobRunning() const;
-    // Buttons follow the job: Idle when it stops, Running while it runs.
-    void showJobRunning(bool running);
-    void connectJob();
-    void showFileStarted(const QString &transcriptPath);
-    void appendRecognisedText(const QString &text);
-    void showNotice(const QString &message);
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
     QString serviceBaseUrl;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
-    bool serviceAutoStart() const;
     int serviceAutoStartOverride = -1;
     class SpeechServiceStarter *speechServiceStarter = nullptr;
-    // ---- end job ----
 };

@@ -3,20 +3,21 @@
 
 #include "ui/appglobals.h"
 #include "core/programlayout.h"
-#include "asr/accesstoken.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionrequest.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
-#include "audio/audiosteps.h"
 #include "audio/recorder.h"
 #include "ui/mylistwidget.h"
+
+#include <phonon/SeekSlider>
 
 #include <QComboBox>
 #include <QIcon>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -53,23 +54,28 @@ QPushButton *makeActionButton(QWidget *parent, const QString &text, const QRect 
     return button;
 }
 
+// The checkable header of a library list in the left pane; checked shows the list.
+QPushButton *makeListHeader(
+    QWidget *parent, const QString &text, const QString &icon, const QString &style)
+{
+    auto *button = new QPushButton(parent);
+    button->setFixedSize(198, 50);
+    button->setText(text);
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(24, 24));
+    button->setCheckable(true);
+    button->setChecked(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(style);
+    return button;
+}
+
 } // namespace
 
 Widget::Widget()
     : QLabel(nullptr)
     // The HTTP client lives as long as the process, like the timers; the job only uses it.
     , job(std::make_unique<TranscriptionJob>(new QtHttpClass()))
-    , accessToken(job->token().accessToken)
-    , sessionKey(job->token().sessionKey)
-    , refreshToken(job->token().refreshToken)
-    , sessionSecret(job->token().sessionSecret)
-    , tokenExpiresIn(job->token().expiresIn)
-    , lastErrNo(job->data().lastErrNo)
-    , taskFiles(job->data().taskFiles)
-    , segmentFiles(job->data().segmentFiles)
-    , audioSeconds(job->data().audioSeconds)
-    , segmentCount(job->data().segmentCount)
-    , segmentIndex(job->data().segmentIndex)
 {
     serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
     setUpWindow();
@@ -77,6 +83,7 @@ Widget::Widget()
     buildLeftPane();
     buildRightPane();
     buildToolStrip();
+    buildPlayerControls();
     buildTaskStrip();
     buildTextPane();
     createWorkers();
@@ -97,6 +104,11 @@ Widget::~Widget()
     job.reset();
 }
 
+const QAbstractItemModel *Widget::taskModel() const
+{
+    return taskEntries;
+}
+
 void Widget::setUpWindow()
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint
@@ -112,6 +124,7 @@ void Widget::setUpWindow()
 void Widget::buildHeader()
 {
     titleBar = new QLabel(this);
+    titleBar->setObjectName(QStringLiteral("titleBar"));
     titleBar->setGeometry(0, 0, 1024, 30);
     titleBar->setText(QStringLiteral("Tovarin 语音转写"));
     titleBar->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -124,7 +137,8 @@ void Widget::buildHeader()
                        "border-top-left-radius: 4px; border-top-right-radius: 4px}")
             .arg(14));
 
-    logoLabel = new QLabel(titleBar);
+    auto *logoLabel = new QLabel(titleBar);
+    logoLabel->setObjectName(QStringLiteral("logoLabel"));
     logoLabel->setGeometry(0, 0, 30, 30);
     logoLabel->setStyleSheet(QStringLiteral("border:0px;background:transparent"));
     // Through an icon, so a scaled screen gets the double-size drawing at its own resolution.
@@ -135,66 +149,61 @@ void Widget::buildHeader()
     homeButton = makeButton(titleBar, QStringLiteral("主页"),
         "QPushButton{border:0px solid black; border-image:url(:/images/homepage.png);}",
         QRect(919, 2, 26, 26));
+    homeButton->setObjectName(QStringLiteral("homeButton"));
     connect(homeButton, &QPushButton::clicked, this, &Widget::showHomePage);
 
     minButton = makeButton(titleBar, QStringLiteral("最小化"),
         "QPushButton{border:0px solid black; border-image:url(:/images/minBtn_p.png);}",
         QRect(944, 2, 26, 26));
+    minButton->setObjectName(QStringLiteral("minButton"));
     connect(minButton, &QPushButton::clicked, this, &QWidget::showMinimized);
 
     maxButton = makeButton(titleBar, QStringLiteral("最大化"),
         "QPushButton{border:0px solid black;border-image:url(:/images/maxBtn_p.png);}",
         QRect(969, 2, 26, 26));
+    maxButton->setObjectName(QStringLiteral("maxButton"));
     connect(maxButton, &QPushButton::clicked, this, &Widget::slotShowMaxSize);
 
     closeButton = makeButton(titleBar, QStringLiteral("关闭"),
         "QPushButton{border:0px solid black;border-image:url(:/images/closeBtn_p.png);} ",
         QRect(994, 2, 26, 26));
+    closeButton->setObjectName(QStringLiteral("closeButton"));
     connect(closeButton, &QPushButton::clicked, this, &Widget::slotClose);
 }
 
 void Widget::buildLeftPane()
 {
     leftPanel = new QLabel(this);
+    leftPanel->setObjectName(QStringLiteral("leftPanel"));
     leftPanel->setGeometry(0, 30, 200, 698);
     leftPanel->setStyleSheet(
         QStringLiteral("QLabel {background:white;border-right:1px solid #b6bbc2;"
                        "border-left:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2}"));
 
-    wavListButton = new QPushButton(leftPanel);
-    wavListButton->setFixedSize(198, 50);
-    wavListButton->setText(QStringLiteral("音频文件"));
-    wavListButton->setIcon(QIcon(QStringLiteral(":/images/audio.png")));
-    wavListButton->setIconSize(QSize(24, 24));
-    wavListButton->setCheckable(true);
-    wavListButton->setChecked(false);
-    wavListButton->setCursor(Qt::PointingHandCursor);
-    wavListButton->setStyleSheet(
+    wavListButton = makeListHeader(leftPanel, QStringLiteral("音频文件"),
+        QStringLiteral(":/images/audio.png"),
         QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
+    wavListButton->setObjectName(QStringLiteral("wavListButton"));
     connect(wavListButton, &QPushButton::toggled, this, &Widget::slotWavBtnChecked);
 
     // An icon rather than a border image, so that a disabled "+" is drawn greyed out.
     addTaskButton = makeButton(wavListButton, QStringLiteral("添加到任务"),
         "QPushButton {background:transparent; border:0px;} ", QRect(150, 5, 38, 40));
+    addTaskButton->setObjectName(QStringLiteral("addTaskButton"));
     addTaskButton->setIcon(QIcon(QStringLiteral(":/images/jia.png")));
     addTaskButton->setIconSize(QSize(38, 40));
     connect(addTaskButton, &QPushButton::clicked, this, &Widget::slotAddWav);
 
-    txtListButton = new QPushButton(leftPanel);
-    txtListButton->setFixedSize(198, 50);
-    txtListButton->setText(QStringLiteral("文本文档"));
-    txtListButton->setIcon(QIcon(QStringLiteral(":/images/word.png")));
-    txtListButton->setIconSize(QSize(24, 24));
-    txtListButton->setCheckable(true);
-    txtListButton->setChecked(false);
-    txtListButton->setCursor(Qt::PointingHandCursor);
-    txtListButton->setStyleSheet(
+    txtListButton = makeListHeader(leftPanel, QStringLiteral("文本文档"),
+        QStringLiteral(":/images/word.png"),
         QStringLiteral("QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
                        "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
                        "QPushButton:checked {background:#e4eef8}"));
+    txtListButton->setObjectName(QStringLiteral("txtListButton"));
     connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
 
     wavList = new MyListWidget(QStringLiteral("wav"), this, leftPanel);
+    wavList->setObjectName(QStringLiteral("wavList"));
     wavList->setStyleSheet(QStringLiteral("border:0px"));
     wavList->setFixedWidth(198);
     wavList->setSpacing(2);
@@ -202,6 +211,7 @@ void Widget::buildLeftPane()
     wavList->hide();
 
     txtList = new MyListWidget(QStringLiteral("word"), this, leftPanel);
+    txtList->setObjectName(QStringLiteral("txtList"));
     txtList->setStyleSheet(QStringLiteral("border:0px"));
     txtList->setFixedWidth(198);
     txtList->setSpacing(2);
@@ -224,6 +234,7 @@ void Widget::buildLeftPane()
 void Widget::buildRightPane()
 {
     rightPanel = new QLabel(this);
+    rightPanel->setObjectName(QStringLiteral("rightPanel"));
     rightPanel->setGeometry(200, 30, 824, 698);
     rightPanel->setStyleSheet(QStringLiteral(
         "background:white;border-right:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2"));
@@ -232,10 +243,12 @@ void Widget::buildRightPane()
 void Widget::buildToolStrip()
 {
     toolBar = new QLabel(rightPanel);
+    toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setGeometry(0, 0, rightPanel->width(), 50);
     toolBar->setStyleSheet(css(kStripStyle));
 
     deviceCombo = new QComboBox(toolBar);
+    deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
     deviceCombo->setGeometry(10, 10, 166, 30);
     deviceCombo->setStyleSheet(css(kComboStyle));
     connect(deviceCombo, &QComboBox::currentTextChanged, this, &Widget::slotAudioDeviceChanged);
@@ -246,40 +259,49 @@ void Widget::buildToolStrip()
         "QPushButton:checked{border:0px solid black; "
         "border-image:url(:/images/stop.png);}",
         QRect(186, 13, 24, 24));
+    recordButton->setObjectName(QStringLiteral("recordButton"));
     recordButton->setCheckable(true);
     connect(recordButton, &QPushButton::toggled, this, &Widget::slotBeginRecord);
 
     recordTimeLabel = new QLabel(rightPanel);
+    recordTimeLabel->setObjectName(QStringLiteral("recordTimeLabel"));
     recordTimeLabel->setGeometry(223, 4, 76, 42);
     recordTimeLabel->setText(QStringLiteral("00:00:00"));
     recordTimeLabel->setStyleSheet(
         QStringLiteral("background:white;font:14px;border-bottom:0px solid #b6bbc2;"
                        "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
                        "border-right:1px solid #b6bbc2;"));
+}
 
-    backwardButton = makeButton(toolBar, QStringLiteral("快退"),
+void Widget::buildPlayerControls()
+{
+    QPushButton *backwardButton = makeButton(toolBar, QStringLiteral("快退"),
         "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
         QRect(315, 17, 20, 16));
+    backwardButton->setObjectName(QStringLiteral("backwardButton"));
     backwardButton->hide();
     connect(backwardButton, &QPushButton::clicked, this, &Widget::slotBackward);
 
     playButton = makeButton(toolBar, QStringLiteral("播放"),
         "QPushButton{border:0px solid black; border-image:url(:/images/play.png);}",
         QRect(315, 7, 36, 36));
+    playButton->setObjectName(QStringLiteral("playButton"));
     connect(playButton, &QPushButton::clicked, this, &Widget::slotPlay);
 
     pauseButton = makeButton(toolBar, QStringLiteral("暂停"),
         "QPushButton{border:0px solid black; border-image:url(:/images/pause.png);}",
         QRect(315, 7, 36, 36));
+    pauseButton->setObjectName(QStringLiteral("pauseButton"));
     pauseButton->hide();
     connect(pauseButton, &QPushButton::clicked, this, &Widget::slotPause);
 
-    stopButton = makeButton(toolBar, QStringLiteral("停止"),
+    QPushButton *stopButton = makeButton(toolBar, QStringLiteral("停止"),
         "QPushButton{border:0px solid black; border-image:url(:/images/stop.png);}",
         QRect(363, 13, 24, 24));
+    stopButton->setObjectName(QStringLiteral("stopButton"));
     connect(stopButton, &QPushButton::clicked, this, &Widget::slotForward);
 
-    seekSlider = new Phonon::SeekSlider(toolBar);
+    auto *seekSlider = new Phonon::SeekSlider(toolBar);
     seekSlider->setMediaObject(&mediaObject);
     seekSlider->setOrientation(Qt::Horizontal);
     seekSlider->setGeometry(403, 18, 271, 16);
@@ -297,6 +319,7 @@ void Widget::buildToolStrip()
         "stop:0.7 transparent, stop:1 transparent);}"));
 
     playTimeLabel = new QLabel(toolBar);
+    playTimeLabel->setObjectName(QStringLiteral("playTimeLabel"));
     playTimeLabel->setGeometry(680, 12, 140, 26);
     playTimeLabel->setText(QStringLiteral("00:00:00 / 00:00:00"));
     playTimeLabel->setStyleSheet(QStringLiteral("border:0px;color:black;font:14px"));
@@ -305,25 +328,31 @@ void Widget::buildToolStrip()
 void Widget::buildTaskStrip()
 {
     taskBar = new QLabel(rightPanel);
+    taskBar->setObjectName(QStringLiteral("taskBar"));
     taskBar->setGeometry(0, 50, rightPanel->width(), 40);
     taskBar->setStyleSheet(css(kStripStyle));
 
     uploadButton = makeActionButton(taskBar, QStringLiteral("上传文件"), QRect(5, 5, 80, 30));
+    uploadButton->setObjectName(QStringLiteral("uploadButton"));
     connect(uploadButton, &QPushButton::clicked, this, &Widget::slotLoadWav);
 
     auto *taskLine = new QLineEdit;
     taskLine->setReadOnly(true);
     taskLine->setPlaceholderText(tr("支持所有主流[音频/视频]格式"));
     taskFileCombo = new QComboBox(taskBar);
+    taskFileCombo->setObjectName(QStringLiteral("taskFileCombo"));
     taskFileCombo->setGeometry(93, 7, 272, 26);
     taskFileCombo->setStyleSheet(css(kComboStyle));
     taskFileCombo->setEditable(true);
     taskFileCombo->setLineEdit(taskLine);
+    taskEntries = new QStandardItemModel(this);
+    taskFileCombo->setModel(taskEntries);
     // Each change of the current entry, as the text overload of currentIndexChanged reports it.
     connect(taskFileCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
         [this](int index) { slotAudioChanged(taskFileCombo->itemText(index)); });
 
     languageCombo = new QComboBox(taskBar);
+    languageCombo->setObjectName(QStringLiteral("languageCombo"));
     for (const RecognitionLanguage &language : recognitionLanguages())
         languageCombo->addItem(language.text);
     languageCombo->setGeometry(372, 7, 80, 26);
@@ -331,25 +360,30 @@ void Widget::buildTaskStrip()
     languageCombo->setFocusPolicy(Qt::NoFocus);
 
     clearListButton = makeActionButton(taskBar, QStringLiteral("清空列表"), QRect(460, 5, 80, 30));
+    clearListButton->setObjectName(QStringLiteral("clearListButton"));
     connect(clearListButton, &QPushButton::clicked, this, &Widget::slotOpenWav);
 
     startConvertButton
         = makeActionButton(taskBar, QStringLiteral("开始转换"), QRect(550, 5, 90, 30));
+    startConvertButton->setObjectName(QStringLiteral("startConvertButton"));
     connect(startConvertButton, &QPushButton::clicked, this, &Widget::slotBeginCover);
 
     stopConvertButton
         = makeActionButton(taskBar, QStringLiteral("停止转换"), QRect(650, 5, 80, 30));
+    stopConvertButton->setObjectName(QStringLiteral("stopConvertButton"));
     stopConvertButton->setEnabled(false);
     connect(stopConvertButton, &QPushButton::clicked, this, &Widget::slotStopCover);
 
     closeDocButton = makeActionButton(
         taskBar, QStringLiteral("关闭文档"), QRect(taskBar->width() - 85, 5, 80, 30));
+    closeDocButton->setObjectName(QStringLiteral("closeDocButton"));
     connect(closeDocButton, &QPushButton::clicked, this, &Widget::slotCloseWord);
 }
 
 void Widget::buildTextPane()
 {
     textEdit = new QTextEdit(this);
+    textEdit->setObjectName(QStringLiteral("textEdit"));
     textEdit->setGeometry(
         rightPanel->x(), rightPanel->y() + 90, rightPanel->width(), rightPanel->height() - 90);
     textEdit->hide();
@@ -358,15 +392,9 @@ void Widget::buildTextPane()
 
 void Widget::createWorkers()
 {
-    // The processes are the job's and the recorder's; the window names them.
-    AudioSteps *steps = job->audioSteps();
-    ffmpegProbeProcess = steps->probeProcess();
-    ffmpegCutProcess = steps->cutProcess();
-    ffmpegConvertProcess = steps->convertProcess();
+    // The job's processes, requests and timers are its own; the recorder is the window's.
     recorder = new Recorder(this);
-    ffmpegRecordProcess = recorder->process();
     connect(recorder, &Recorder::failed, this, &Widget::recordingFailed);
-    http = job->httpClient();
     connectJob();
 }
 
@@ -382,13 +410,14 @@ void Widget::createFoldersAndLists()
 
 void Widget::createTimers()
 {
-    recordTimer = new QTimer();
+    recordTimer = new QTimer(this);
+    recordTimer->setObjectName(QStringLiteral("recordTimer"));
     connect(recordTimer, &QTimer::timeout, this, &Widget::sltSetRecordTime);
-    tokenTimer = job->accessToken()->timer();
 }
 
 void Widget::createPlayerPath()
 {
+    mediaObject.setObjectName(QStringLiteral("player"));
     audioPath = Phonon::createPath(&mediaObject, &audioOutput);
     connect(&mediaObject, &Phonon::MediaObject::totalTimeChanged, this, &Widget::updateCurrentTime);
     connect(&mediaObject, &Phonon::MediaObject::tick, this, &Widget::updateCurrentTime);

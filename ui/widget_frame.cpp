@@ -20,27 +20,6 @@ namespace {
 
 const char *const kHomePage = "https://tovarin.example.org/";
 
-// Space for the lists in the left pane: the pane minus both header buttons.
-int listSpace(const Widget &w)
-{
-    return w.leftPanel->height() - 2 * w.wavListButton->height();
-}
-
-void placeTitleButtons(Widget &w, int firstX)
-{
-    QPushButton *buttons[] = { w.homeButton, w.minButton, w.maxButton, w.closeButton };
-    for (int i = 0; i < 4; ++i)
-        buttons[i]->setGeometry(firstX + 25 * i, 2, 26, 26);
-}
-
-void placeStrips(Widget &w)
-{
-    const int width = w.rightPanel->width();
-    w.toolBar->setGeometry(0, 0, width, 50);
-    w.taskBar->setGeometry(0, 50, width, 40);
-    w.closeDocButton->setGeometry(w.taskBar->width() - 85, 5, 80, 30);
-}
-
 // Unchecking and checking again makes the toggled slot share out the new pane height.
 void retoggle(QPushButton *button)
 {
@@ -51,6 +30,26 @@ void retoggle(QPushButton *button)
 }
 
 } // namespace
+
+int Widget::listSpace() const
+{
+    return leftPanel->height() - 2 * wavListButton->height();
+}
+
+void Widget::placeTitleButtons(int firstX)
+{
+    QPushButton *buttons[] = { homeButton, minButton, maxButton, closeButton };
+    for (int i = 0; i < 4; ++i)
+        buttons[i]->setGeometry(firstX + 25 * i, 2, 26, 26);
+}
+
+void Widget::placeStrips()
+{
+    const int width = rightPanel->width();
+    toolBar->setGeometry(0, 0, width, 50);
+    taskBar->setGeometry(0, 50, width, 40);
+    closeDocButton->setGeometry(taskBar->width() - 85, 5, 80, 30);
+}
 
 void Widget::mousePressEvent(QMouseEvent *event)
 {
@@ -84,10 +83,10 @@ void Widget::slotShowMaxSize()
         setFixedSize(1024, 728);
         titleBar->resize(1024, 30);
         move((screenW - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
-        placeTitleButtons(*this, 919);
+        placeTitleButtons(919);
         leftPanel->setGeometry(0, 30, 200, 698);
         rightPanel->setGeometry(200, 30, 824, 698);
-        placeStrips(*this);
+        placeStrips();
         textEdit->resize(824, 598);
     } else {
         maxButton->setStyleSheet(QStringLiteral(
@@ -96,10 +95,10 @@ void Widget::slotShowMaxSize()
         setFixedSize(screenW, availableH);
         titleBar->resize(screenW, 30);
         move(0, 0);
-        placeTitleButtons(*this, screenW - 105);
+        placeTitleButtons(screenW - 105);
         leftPanel->setGeometry(0, 30, 200, availableH - 30);
         rightPanel->setGeometry(200, 30, screenW - 200, availableH - 30);
-        placeStrips(*this);
+        placeStrips();
         textEdit->resize(screenW - 200, availableH - 130);
     }
     retoggle(wavListButton);
@@ -108,7 +107,7 @@ void Widget::slotShowMaxSize()
 
 void Widget::slotWavBtnChecked(bool checked)
 {
-    const int space = listSpace(*this);
+    const int space = listSpace();
     if (checked) {
         if (txtList->isHidden()) {
             wavList->setFixedHeight(space - 1);
@@ -126,7 +125,7 @@ void Widget::slotWavBtnChecked(bool checked)
 
 void Widget::slotTxtBtnChecked(bool checked)
 {
-    const int space = listSpace(*this);
+    const int space = listSpace();
     if (checked) {
         if (wavList->isHidden()) {
             txtList->setFixedHeight(space - 1);

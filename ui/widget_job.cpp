@@ -2,27 +2,27 @@
 #include "ui/servicesettingsdialog.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QTimer>
 
 #include "ui/appglobals.h"
 #include "core/filenames.h"
-#include "asr/accesstoken.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
-#include "audio/audiosteps.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
 
 bool Widget::jobRunning() const
 {
     return job && job->isRunning();
+}
+
+QStringList &Widget::taskFiles()
+{
+    return job->data().taskFiles;
 }
 
 void Widget::connectJob()
@@ -110,22 +110,6 @@ void Widget::showNotice(const QString &message)
     Dialogs::current().information(this, QStringLiteral("提示"), message);
 }
 
-void Widget::delayMsec(int ms)
-{
-    QElapsedTimer clock; // monotonic: a wait across midnight or a clock change still lasts ms
-    clock.start();
-    while (!clock.hasExpired(ms)) {
-        QEventLoop loop;
-        QTimer::singleShot(int(qMax<qint64>(1, ms - clock.elapsed())), &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-}
-
-void Widget::clearFolder(QString path)
-{
-    TranscriptionJob::clearFolder(path);
-}
-
 void Widget::slotBeginCover()
 {
     JobSettings settings;
@@ -166,60 +150,4 @@ void Widget::slotBeginCover()
 void Widget::slotStopCover()
 {
     job->stop();
-}
-
-void Widget::requestAccessToken()
-{
-    job->accessToken()->request(serviceBaseUrl, tokenTimeoutMs);
-}
-
-void Widget::sltTokenTimeout()
-{
-    job->accessToken()->timeOut();
-}
-
-void Widget::slotReadJson(int requestId, QByteArray body)
-{
-    job->readReply(requestId, body);
-}
-
-void Widget::slotReadJsonError(int requestId, QByteArray body)
-{
-    Q_UNUSED(body)
-    job->readError(requestId);
-}
-
-void Widget::slotBeginUpload()
-{
-    job->beginUpload();
-}
-
-void Widget::convertAudioFormat()
-{
-    job->convertAudioFormat();
-}
-
-void Widget::slotConvertAudioFormatFinish()
-{
-    job->audioSteps()->conversionEnded();
-}
-
-void Widget::getAudioLength()
-{
-    job->getAudioLength();
-}
-
-void Widget::onReadOutput()
-{
-    job->audioSteps()->probeOutputReady();
-}
-
-void Widget::slotGetAudioLengthFinish()
-{
-    job->audioSteps()->probeEnded();
-}
-
-void Widget::slotCutAudioFinish()
-{
-    job->audioSteps()->cutEnded();
 }

@@ -112,7 +112,7 @@ void Widget::delFile(QString kind, QString name)
         const int index = taskBoxIndexOf(name);
         if (index >= 0)
             taskFileCombo->removeItem(index);
-        taskFiles.removeAll(path);
+        taskFiles().removeAll(path);
     } else if (!path.isEmpty() && path == currentTextFile) {
         // "关闭文档" must not bring a deleted transcript back.
         textEdit->hide();
@@ -161,10 +161,10 @@ void Widget::renameFile(QString kind, QString name)
     const QString newName = FileNames::fileName(newPath);
 
     if (audio) {
-        const int taskIndex = taskFiles.indexOf(path);
+        const int taskIndex = taskFiles().indexOf(path);
         if (taskIndex >= 0) {
-            taskFiles.removeAll(path);
-            taskFiles.insert(taskIndex, newPath);
+            taskFiles().removeAll(path);
+            taskFiles().insert(taskIndex, newPath);
         }
     }
     const int pathIndex = paths.indexOf(path);

@@ -22,7 +22,7 @@ void Widget::slotAudioChanged(QString text)
 
 void Widget::slotPlay()
 {
-    if (taskFiles.isEmpty()) {
+    if (taskFiles().isEmpty()) {
         Dialogs::current().information(
             this, QStringLiteral("提示"), QStringLiteral("无可播放的音频文件！"));
         return;
@@ -33,7 +33,7 @@ void Widget::slotPlay()
         mediaObject.play();
     } else {
         const QString shown = taskFileCombo->currentText();
-        for (const QString &path : qAsConst(taskFiles)) {
+        for (const QString &path : qAsConst(taskFiles())) {
             if (path.contains(shown)) {
                 playingFile = path;
                 break;

@@ -14,11 +14,6 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
-QString Widget::formatRecordTime(int seconds)
-{
-    return AudioTexts::clockText(seconds);
-}
-
 void Widget::setCaptureInputOverride(const QStringList &args)
 {
     recorder->setCaptureInputOverride(args);
@@ -64,10 +59,10 @@ void Widget::finishRecording()
     wavList->insertItem(wavList->count(), name);
     taskFileCombo->insertItem(0, QIcon(), name, QVariant());
     taskFileCombo->setCurrentIndex(0);
-    if (!taskFiles.contains(recordFile)) {
+    if (!taskFiles().contains(recordFile)) {
         // A running job works on the front entry; the recording queues right behind it.
-        const int at = jobRunning() && !taskFiles.isEmpty() ? 1 : 0;
-        taskFiles.insert(at, recordFile);
+        const int at = jobRunning() && !taskFiles().isEmpty() ? 1 : 0;
+        taskFiles().insert(at, recordFile);
     }
     if (!wavListButton->isChecked())
         wavListButton->setChecked(true);
@@ -89,6 +84,6 @@ void Widget::recordingFailed(const QString &message)
 
 void Widget::sltSetRecordTime()
 {
-    recordTick = int((QDateTime::currentMSecsSinceEpoch() - recordStartTime) / 1000);
-    recordTimeLabel->setText(formatRecordTime(recordTick));
+    const int seconds = int((QDateTime::currentMSecsSinceEpoch() - recordStartTime) / 1000);
+    recordTimeLabel->setText(AudioTexts::clockText(seconds));
 }

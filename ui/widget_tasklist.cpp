@@ -24,9 +24,9 @@ void Widget::setTaskControlsEnabled(bool enabled)
 
 void Widget::addToTaskFront(const QString &path, const QString &boxText)
 {
-    if (path.isEmpty() || taskFiles.contains(path))
+    if (path.isEmpty() || taskFiles().contains(path))
         return;
-    taskFiles.prepend(path);
+    taskFiles().prepend(path);
     taskFileCombo->insertItem(taskFileCombo->count(), QIcon(), boxText, QVariant());
 }
 
@@ -35,7 +35,7 @@ void Widget::slotOpenWav()
     // The running job's front file must stay where it is.
     if (jobRunning())
         return;
-    taskFiles.clear();
+    taskFiles().clear();
     taskFileCombo->clear();
 }
 

@@ -13,6 +13,7 @@
 #include "common/scripteddialogs.h"
 #include "common/scriptedhttppeer.h"
 #include "common/testfiles.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 using namespace TestFiles;
@@ -54,7 +55,7 @@ class TestJobWindow : public QObject
         w = new Widget;
         w->setServiceBaseUrl(peer->baseUrl());
         dialogs->openResults.enqueue({ clip });
-        w->slotLoadWav();
+        View::button(*w, "uploadButton")->click();
     }
 
 private slots:
@@ -85,39 +86,39 @@ private slots:
     {
         newWindow();
         peer->setFallback(SpeechPath, textReply(MarkupLike));
-        const QImage clearIdle = w->clearListButton->grab().toImage();
-        const QImage addIdle = w->addTaskButton->grab().toImage();
+        const QImage clearIdle = View::button(*w, "clearListButton")->grab().toImage();
+        const QImage addIdle = View::button(*w, "addTaskButton")->grab().toImage();
         QStringList boxAtRequest;
         connect(peer.get(), &ScriptedHttpPeer::requestReceived, this, [&] {
-            boxAtRequest << w->taskFileCombo->itemText(0) << w->startConvertButton->text();
+            boxAtRequest << View::combo(*w, "taskFileCombo")->itemText(0) << View::button(*w, "startConvertButton")->text();
         });
 
-        QTest::mouseClick(w->startConvertButton, Qt::LeftButton);
-        QCOMPARE(w->startConvertButton->text(), str("认证中..."));
-        QVERIFY(!w->startConvertButton->isEnabled());
-        QVERIFY(w->stopConvertButton->isEnabled());
-        QVERIFY(!w->uploadButton->isEnabled() && !w->addTaskButton->isEnabled()
-            && !w->clearListButton->isEnabled());
+        QTest::mouseClick(View::button(*w, "startConvertButton"), Qt::LeftButton);
+        QCOMPARE(View::button(*w, "startConvertButton")->text(), str("认证中..."));
+        QVERIFY(!View::button(*w, "startConvertButton")->isEnabled());
+        QVERIFY(View::button(*w, "stopConvertButton")->isEnabled());
+        QVERIFY(!View::button(*w, "uploadButton")->isEnabled() && !View::button(*w, "addTaskButton")->isEnabled()
+            && !View::button(*w, "clearListButton")->isEnabled());
         // The controls a job disables look disabled.
-        QVERIFY(w->clearListButton->grab().toImage() != clearIdle);
-        QVERIFY(w->addTaskButton->grab().toImage() != addIdle);
+        QVERIFY(View::button(*w, "clearListButton")->grab().toImage() != clearIdle);
+        QVERIFY(View::button(*w, "addTaskButton")->grab().toImage() != addIdle);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!w->stopConvertButton->isEnabled(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!View::button(*w, "stopConvertButton")->isEnabled(), 60000);
         QCOMPARE(dialogs->noticeTexts(), QStringList { str("文件已经全部转换完成！") });
         // While it ran, the box named the converted copy and the button the progress.
         QCOMPARE(boxAtRequest.mid(2, 4), words("talk_16k.wav|转写:0.0%|talk_16k.wav|转写:50.0%"));
-        QCOMPARE(w->taskFileCombo->count(), 0);
-        QVERIFY(w->taskFiles.isEmpty());
-        QCOMPARE(w->startConvertButton->text(), str("开始转换"));
-        QVERIFY(w->closeDocButton->isEnabled() && w->clearListButton->isEnabled());
-        QVERIFY(w->clearListButton->grab().toImage() == clearIdle);
+        QCOMPARE(View::combo(*w, "taskFileCombo")->count(), 0);
+        QVERIFY(View::taskQueue(*w).isEmpty());
+        QCOMPARE(View::button(*w, "startConvertButton")->text(), str("开始转换"));
+        QVERIFY(View::button(*w, "closeDocButton")->isEnabled() && View::button(*w, "clearListButton")->isEnabled());
+        QVERIFY(View::button(*w, "clearListButton")->grab().toImage() == clearIdle);
 
         // The pane shows, and the transcript keeps, exactly what the service sent.
         const QString expected = MarkupLike + str("\n\n") + MarkupLike + str("\n");
-        QCOMPARE(w->textEdit->toPlainText(), expected);
+        QCOMPARE(View::textPane(*w)->toPlainText(), expected);
         const QString transcript = app->path() + str("/myWordFiles/talk.txt");
-        QCOMPARE(w->currentTextFile, transcript);
-        QVERIFY(w->txtFiles.contains(transcript));
+        QCOMPARE(w->openTranscript(), transcript);
+        QVERIFY(w->transcriptPaths().contains(transcript));
         QCOMPARE(readAll(transcript), QTextCodec::codecForLocale()->fromUnicode(expected));
     }
 
@@ -148,20 +149,20 @@ private slots:
             step == Step::BackingOff ? Reply::json(R"({"err_no":3304})") : Reply::silent());
         newWindow();
         w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440"));
-        w->audioDevice = str("Test Mic");
-        w->recordButton->setChecked(true);
-        QVERIFY(w->ffmpegRecordProcess->waitForStarted(10000));
-        const QString recording = w->recordFile;
+        View::chooseDevice(*w, str("Test Mic"));
+        View::button(*w, "recordButton")->setChecked(true);
+        QVERIFY(View::recordProcess(*w)->waitForStarted(10000));
+        const QString recording = w->recordingFile();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > 1000, 30000);
 
         bool reached = false;
         connect(w->transcriptionJob(), &TranscriptionJob::stepChanged, this,
             [&](Step now) { reached = reached || now == step; });
-        w->slotBeginCover();
+        View::button(*w, "startConvertButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(reached, 60000);
         const QList<qint64> pids
-            = { w->ffmpegConvertProcess->processId(), w->ffmpegProbeProcess->processId(),
-                  w->ffmpegCutProcess->processId(), w->ffmpegRecordProcess->processId() };
+            = { View::convertProcess(*w)->processId(), View::probeProcess(*w)->processId(),
+                  View::cutProcess(*w)->processId(), View::recordProcess(*w)->processId() };
 
         if (destroy)
             delete w;
@@ -176,8 +177,8 @@ private slots:
         QVERIFY(!QFile::exists(app->path() + str("/myWordFiles/talk.txt")));
         QVERIFY(!QFile::exists(media.filePath(str("talk_16k.wav"))));
         if (!destroy) {
-            QVERIFY(!w->stopConvertButton->isEnabled());
-            QCOMPARE(w->taskFiles, QStringList { clip });
+            QVERIFY(!View::button(*w, "stopConvertButton")->isEnabled());
+            QCOMPARE(View::taskQueue(*w), QStringList { clip });
         }
     }
 };

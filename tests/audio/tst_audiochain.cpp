@@ -8,6 +8,7 @@
 #include "audio/wavinfo.h"
 #include "common/scripteddialogs.h"
 #include "common/testfiles.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 using namespace TestFiles;
@@ -109,7 +110,7 @@ void TestAudioChain::init()
     w = new Widget;
     // A closed port: the first upload fails at once and ends the job after the hand-over.
     w->setServiceBaseUrl(str("http://127.0.0.1:1"));
-    w->accessToken = str("test-token");
+    View::accessToken(*w) = str("test-token");
 }
 
 void TestAudioChain::cleanup()
@@ -129,31 +130,31 @@ void TestAudioChain::cleanup()
 void TestAudioChain::start(const QString &path)
 {
     dialogs->openResults.enqueue({ path });
-    w->slotLoadWav();
-    QCOMPARE(w->taskFiles.value(0), path);
-    w->slotBeginCover();
-    QVERIFY(w->stopConvertButton->isEnabled() || !dialogs->notices.isEmpty()
+    View::button(*w, "uploadButton")->click();
+    QCOMPARE(View::taskQueue(*w).value(0), path);
+    View::button(*w, "startConvertButton")->click();
+    QVERIFY(View::button(*w, "stopConvertButton")->isEnabled() || !dialogs->notices.isEmpty()
         || !dialogs->questions.isEmpty());
 }
 
 void TestAudioChain::waitIdle()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!w->stopConvertButton->isEnabled(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!View::button(*w, "stopConvertButton")->isEnabled(), 60000);
 }
 
 void TestAudioChain::verifyIdleWithFront(const QString &source)
 {
-    QCOMPARE(w->startConvertButton->text(), str("开始转换"));
-    QVERIFY(w->startConvertButton->isEnabled());
-    QVERIFY(!w->stopConvertButton->isEnabled());
-    QVERIFY(w->uploadButton->isEnabled());
-    QVERIFY(w->clearListButton->isEnabled());
-    QCOMPARE(w->ffmpegConvertProcess->state(), QProcess::NotRunning);
-    QCOMPARE(w->ffmpegProbeProcess->state(), QProcess::NotRunning);
-    QCOMPARE(w->ffmpegCutProcess->state(), QProcess::NotRunning);
+    QCOMPARE(View::button(*w, "startConvertButton")->text(), str("开始转换"));
+    QVERIFY(View::button(*w, "startConvertButton")->isEnabled());
+    QVERIFY(!View::button(*w, "stopConvertButton")->isEnabled());
+    QVERIFY(View::button(*w, "uploadButton")->isEnabled());
+    QVERIFY(View::button(*w, "clearListButton")->isEnabled());
+    QCOMPARE(View::convertProcess(*w)->state(), QProcess::NotRunning);
+    QCOMPARE(View::probeProcess(*w)->state(), QProcess::NotRunning);
+    QCOMPARE(View::cutProcess(*w)->state(), QProcess::NotRunning);
     // The task list holds the file as the user added it, ready for a fresh start.
-    QCOMPARE(w->taskFiles.value(0), source);
-    QVERIFY(w->taskFileCombo->findText(source.section(QLatin1Char('/'), -1)) >= 0);
+    QCOMPARE(View::taskQueue(*w).value(0), source);
+    QVERIFY(View::combo(*w, "taskFileCombo")->findText(source.section(QLatin1Char('/'), -1)) >= 0);
 }
 
 void TestAudioChain::convertsAndCuts_data()
@@ -190,7 +191,7 @@ void TestAudioChain::convertsAndCuts()
     bool convertedIsPcm16kMono = pcm;
     bool convertedIsPrivate = pcm;
     QByteArray all;
-    connect(w->ffmpegProbeProcess, &QProcess::started, this, [&] {
+    connect(View::probeProcess(*w), &QProcess::started, this, [&] {
         convertedIsPcm16kMono
             = convertedIsPcm16kMono || WavInfo::fromFile(converted).isPcm16kMono();
         convertedIsPrivate = convertedIsPrivate
@@ -205,14 +206,14 @@ void TestAudioChain::convertsAndCuts()
     // The only notice is the failed upload: the audio steps handed over.
     QCOMPARE(dialogs->noticeTexts(), QStringList { str(networkFailed) });
     QCOMPARE(dialogs->questions.size(), pcm ? 1 : 0);
-    QCOMPARE(w->audioSeconds, seconds);
-    QCOMPARE(w->segmentCount, segments);
+    QCOMPARE(w->transcriptionJob()->data().audioSeconds, seconds);
+    QCOMPARE(w->transcriptionJob()->data().segmentCount, segments);
     QVERIFY(convertedIsPcm16kMono && convertedIsPrivate);
     QCOMPARE(QFile::exists(converted), pcm);
     QVERIFY(pcm || !QFile::exists(FfmpegArgs::convertedPath(source)));
     const QStringList onDisk = segmentsOnDisk(app->path());
     QCOMPARE(onDisk.size(), segments);
-    QCOMPARE(w->segmentFiles, onDisk);
+    QCOMPARE(w->transcriptionJob()->data().segmentFiles, onDisk);
     // Together the segments hold every sample of the converted file once, in order.
     QByteArray joined;
     for (const QString &segment : onDisk) {
@@ -290,7 +291,7 @@ void TestAudioChain::failedCutEndsWithMessage()
     start(source);
     waitIdle();
     QCOMPARE(dialogs->noticeTexts(), QStringList { str(cutFailed) });
-    QCOMPARE(w->segmentIndex, 0);
+    QCOMPARE(w->transcriptionJob()->data().segmentIndex, 0);
     verifyIdleWithFront(source);
 }
 
@@ -324,7 +325,7 @@ void TestAudioChain::durationWrittenInPieces()
     waitIdle();
     qputenv("PATH", path);
     QCOMPARE(dialogs->noticeTexts(), QStringList { str(networkFailed) });
-    QCOMPARE(w->audioSeconds, 125);
+    QCOMPARE(w->transcriptionJob()->data().audioSeconds, 125);
     QCOMPARE(segmentsOnDisk(app->path()).size(), 3);
 }
 
@@ -353,9 +354,9 @@ void TestAudioChain::pcmQuestionAnsweredNo()
     QCOMPARE(
         dialogs->questions.first().text, str("PCM文件要求[采样率=16000,1-单声道]是否继续转写呢？"));
     QVERIFY(dialogs->notices.isEmpty());
-    QCOMPARE(w->ffmpegProbeProcess->state(), QProcess::NotRunning);
+    QCOMPARE(View::probeProcess(*w)->state(), QProcess::NotRunning);
     verifyIdleWithFront(source);
-    QCOMPARE(w->taskFiles, QStringList { source });
+    QCOMPARE(View::taskQueue(*w), QStringList { source });
 }
 
 void TestAudioChain::restartBeginsWithFileAsAdded()
@@ -365,16 +366,16 @@ void TestAudioChain::restartBeginsWithFileAsAdded()
     start(source);
     waitIdle();
     verifyIdleWithFront(source);
-    QCOMPARE(w->taskFiles.size(), 1);
-    QCOMPARE(w->taskFileCombo->count(), 1);
+    QCOMPARE(View::taskQueue(*w).size(), 1);
+    QCOMPARE(View::combo(*w, "taskFileCombo")->count(), 1);
 
     // Run again: the source is converted once more, never its converted copy.
-    QSignalSpy conversions(w->ffmpegConvertProcess, &QProcess::started);
+    QSignalSpy conversions(View::convertProcess(*w), &QProcess::started);
     dialogs->notices.clear();
-    w->slotBeginCover();
+    View::button(*w, "startConvertButton")->click();
     waitIdle();
     QCOMPARE(conversions.count(), 1);
-    QCOMPARE(w->ffmpegConvertProcess->arguments(), FfmpegArgs::conversion(source, converted));
+    QCOMPARE(View::convertProcess(*w)->arguments(), FfmpegArgs::conversion(source, converted));
     QCOMPARE(dialogs->noticeTexts(), QStringList { str(networkFailed) });
     QVERIFY(!QFile::exists(FfmpegArgs::convertedPath(converted)));
     verifyIdleWithFront(source);

@@ -10,6 +10,7 @@
 
 #include "ui/appglobals.h"
 #include "common/scripteddialogs.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 namespace DrivenJob {
@@ -33,10 +34,10 @@ inline int run(int argc, char *argv[])
     ScriptedDialogs dialogs;
     Widget window;
     window.setServiceBaseUrl(QString::fromLocal8Bit(argv[4]));
-    window.languageCombo->setCurrentText(QStringLiteral("英文"));
+    View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
     dialogs.openResults.enqueue({ QString::fromLocal8Bit(argv[3]) });
-    window.slotLoadWav();
-    window.startConvertButton->click();
+    View::button(window, "uploadButton")->click();
+    View::button(window, "startConvertButton")->click();
     return app.exec();
 }
 

@@ -12,6 +12,7 @@
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"
 #include "common/wordrate.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 class EndToEndTest : public QObject
@@ -57,18 +58,18 @@ void EndToEndTest::transcribesSpokenEnglishAcrossSegments()
     ScriptedDialogs dialogs;
     Widget window;
     window.setServiceBaseUrl(service.baseUrl());
-    window.languageCombo->setCurrentText(QStringLiteral("英文"));
+    View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
     dialogs.openResults.enqueue({source});
-    window.slotLoadWav();
-    QCOMPARE(window.taskFiles, QStringList{source});
+    View::button(window, "uploadButton")->click();
+    QCOMPARE(View::taskQueue(window), QStringList{source});
 
     QStringList progress;
-    QObject::connect(window.http, &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &) {
+    QObject::connect(View::http(window), &QtHttpClass::sigReplyFinish, &window, [&](int id, const QByteArray &) {
         if (id == 2)
-            progress << window.startConvertButton->text();
+            progress << View::button(window, "startConvertButton")->text();
     });
 
-    window.startConvertButton->click();
+    View::button(window, "startConvertButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!dialogs.notices.isEmpty(), 300000);
     QCOMPARE(dialogs.noticeTexts(), QStringList{QStringLiteral("文件已经全部转换完成！")});
 
@@ -77,7 +78,7 @@ void EndToEndTest::transcribesSpokenEnglishAcrossSegments()
 
     const QString transcriptPath = home.filePath(QStringLiteral("myWordFiles/Meeting notes.txt"));
     QVERIFY(QFile::exists(transcriptPath));
-    QVERIFY(window.txtFiles.contains(transcriptPath));
+    QVERIFY(window.transcriptPaths().contains(transcriptPath));
 
     QFile spoken(textFile);
     QVERIFY(spoken.open(QIODevice::ReadOnly));
@@ -92,10 +93,10 @@ void EndToEndTest::transcribesSpokenEnglishAcrossSegments()
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), sourceBytes);
     QVERIFY(!QFile::exists(home.filePath(QStringLiteral("Meeting notes_16k.wav"))));
-    QVERIFY(window.taskFiles.isEmpty());
-    QCOMPARE(window.startConvertButton->text(), QStringLiteral("开始转换"));
-    QVERIFY(window.startConvertButton->isEnabled());
-    QVERIFY(!window.stopConvertButton->isEnabled());
+    QVERIFY(View::taskQueue(window).isEmpty());
+    QCOMPARE(View::button(window, "startConvertButton")->text(), QStringLiteral("开始转换"));
+    QVERIFY(View::button(window, "startConvertButton")->isEnabled());
+    QVERIFY(!View::button(window, "stopConvertButton")->isEnabled());
 }
 
 QTEST_MAIN(EndToEndTest)

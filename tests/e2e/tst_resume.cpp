@@ -23,6 +23,7 @@
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"
 #include "common/testfiles.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 namespace {
@@ -157,19 +158,19 @@ void ResumeTest::newWindow()
     dialogs.reset(new ScriptedDialogs);
     window.reset(new Widget);
     window->setServiceBaseUrl(service->baseUrl());
-    window->languageCombo->setCurrentText(QStringLiteral("英文"));
+    View::combo(*window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
 }
 
 void ResumeTest::addSource()
 {
     dialogs->openResults.enqueue({ source });
-    window->slotLoadWav();
+    View::button(*window, "uploadButton")->click();
 }
 
 void ResumeTest::startJob()
 {
     dialogs->notices.clear();
-    window->startConvertButton->click();
+    View::button(*window, "startConvertButton")->click();
 }
 
 bool ResumeTest::runToNotice(const QString &text)
@@ -222,11 +223,11 @@ void ResumeTest::resumeAndCompare(int kept)
         if (id != 2)
             return;
         if (++requests == 1)
-            paneAtFirstReply = window->textEdit->toPlainText();
+            paneAtFirstReply = View::textPane(*window)->toPlainText();
     };
-    const QMetaObject::Connection replies = connect(window->http, &QtHttpClass::sigReplyFinish,
+    const QMetaObject::Connection replies = connect(View::http(*window), &QtHttpClass::sigReplyFinish,
         window.get(), [&](int id, const QByteArray &) { count(id); });
-    const QMetaObject::Connection errors = connect(window->http, &QtHttpClass::sigReplyError,
+    const QMetaObject::Connection errors = connect(View::http(*window), &QtHttpClass::sigReplyError,
         window.get(), [&](int id, const QByteArray &) { count(id); });
     // What the job says, and every segment it reports, kept ones included (a front end that
     // lists segments with their times must see the same as after an uninterrupted run).
@@ -263,7 +264,7 @@ void ResumeTest::resumesAfterStopAndAfterServiceFailure()
     startJob();
     QVERIFY(waitForKeptSegment());
     const int kept = keptSegments();
-    window->stopConvertButton->click();
+    View::button(*window, "stopConvertButton")->click();
     QVERIFY(dialogs->notices.isEmpty());
     QCOMPARE(keptSegments(), kept);
 
@@ -275,7 +276,7 @@ void ResumeTest::resumesAfterStopAndAfterServiceFailure()
     startJob();
     QVERIFY(runToNotice(QStringLiteral("鉴权失败！")));
     QCOMPARE(keptSegments(), kept);
-    QCOMPARE(window->startConvertButton->text(), QStringLiteral("开始转换"));
+    QCOMPARE(View::button(*window, "startConvertButton")->text(), QStringLiteral("开始转换"));
 
     resumeAndCompare(kept);
 }
@@ -311,7 +312,7 @@ void ResumeTest::resumesAfterTheProgramIsKilled()
 
     // Started again: the kept state is no transcript and shows in no list.
     newWindow();
-    for (const QString &path : window->txtFiles + window->wavFiles)
+    for (const QString &path : window->transcriptPaths() + window->audioPaths())
         QVERIFY2(!path.contains(QStringLiteral("myResumeFiles")), qPrintable(path));
     addSource();
     resumeAndCompare(kept);
@@ -321,7 +322,7 @@ void ResumeTest::changedSourceOrLanguageOrTornStateStartsOver()
 {
     const QString states = ResumeStore::defaultFolder(home->path());
     int replies = 0;
-    connect(window->http, &QtHttpClass::sigReplyFinish, window.get(),
+    connect(View::http(*window), &QtHttpClass::sigReplyFinish, window.get(),
         [&](int id, const QByteArray &) { replies += id == 2 ? 1 : 0; });
     // Stopped once its first request is out, a run that started over has kept nothing but
     // its own replies, and shows nothing before them.
@@ -329,15 +330,15 @@ void ResumeTest::changedSourceOrLanguageOrTornStateStartsOver()
         replies = 0;
         startJob();
         QTRY_VERIFY_WITH_TIMEOUT(
-            window->http->outstandingRequests(2) == 1 || replies > 0, jobLimitMs);
-        window->stopConvertButton->click();
+            View::http(*window)->outstandingRequests(2) == 1 || replies > 0, jobLimitMs);
+        View::button(*window, "stopConvertButton")->click();
         QVERIFY2(keptSegments() <= replies, what);
-        QVERIFY2(window->textEdit->toPlainText().isEmpty() || replies > 0, what);
+        QVERIFY2(View::textPane(*window)->toPlainText().isEmpty() || replies > 0, what);
     };
 
     startJob();
     QVERIFY(waitForKeptSegment());
-    window->stopConvertButton->click();
+    View::button(*window, "stopConvertButton")->click();
 
     // The same bytes written again: a changed modification time is a changed source.
     const QByteArray bytes = TestFiles::readAll(source);
@@ -358,8 +359,8 @@ void ResumeTest::changedSourceOrLanguageOrTornStateStartsOver()
     // A state of another language is not this run's.
     startJob();
     QVERIFY(waitForKeptSegment());
-    window->stopConvertButton->click();
-    window->languageCombo->setCurrentText(QStringLiteral("中文近场"));
+    View::button(*window, "stopConvertButton")->click();
+    View::combo(*window, "languageCombo")->setCurrentText(QStringLiteral("中文近场"));
     startJob();
     QVERIFY(runToNotice(QStringLiteral("语音识别出错（错误码：3300）！")));
     QCOMPARE(keptSegments(), -1);

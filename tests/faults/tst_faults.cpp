@@ -14,6 +14,7 @@
 #include "common/scripteddialogs.h"
 #include "common/scriptedhttppeer.h"
 #include "faultkit.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 using namespace FaultKit;
@@ -102,7 +103,7 @@ void FaultsTest::newWindow()
 {
     delete window;
     window = new Widget;
-    window->languageCombo->setCurrentText(QStringLiteral("英文"));
+    View::combo(*window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
     if (service)
         window->setServiceBaseUrl(service->baseUrl());
 }
@@ -118,7 +119,7 @@ void FaultsTest::startService(int port)
 void FaultsTest::addTasks(const QStringList &paths)
 {
     dialogs->openResults.enqueue(paths);
-    window->slotLoadWav();
+    View::button(*window, "uploadButton")->click();
 }
 
 bool FaultsTest::runToNotice(int timeoutMs)
@@ -128,7 +129,7 @@ bool FaultsTest::runToNotice(int timeoutMs)
     QEventLoop loop;
     dialogs->onInformation = [&](const QString &) { loop.quit(); };
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    window->startConvertButton->click();
+    View::button(*window, "startConvertButton")->click();
     if (dialogs->notices.size() == before)
         loop.exec();
     dialogs->onInformation = nullptr;
@@ -137,12 +138,12 @@ bool FaultsTest::runToNotice(int timeoutMs)
 
 void FaultsTest::verifyIdle()
 {
-    QCOMPARE(window->startConvertButton->text(), QStringLiteral("开始转换"));
-    QVERIFY(window->startConvertButton->isEnabled());
-    QVERIFY(!window->stopConvertButton->isEnabled());
-    QVERIFY(window->closeDocButton->isEnabled());
-    QVERIFY(window->uploadButton->isEnabled());
-    QVERIFY(window->clearListButton->isEnabled());
+    QCOMPARE(View::button(*window, "startConvertButton")->text(), QStringLiteral("开始转换"));
+    QVERIFY(View::button(*window, "startConvertButton")->isEnabled());
+    QVERIFY(!View::button(*window, "stopConvertButton")->isEnabled());
+    QVERIFY(View::button(*window, "closeDocButton")->isEnabled());
+    QVERIFY(View::button(*window, "uploadButton")->isEnabled());
+    QVERIFY(View::button(*window, "clearListButton")->isEnabled());
 }
 
 void FaultsTest::verifyNothingLost()
@@ -171,7 +172,7 @@ void FaultsTest::serviceNotRunningAtStart()
     QCOMPARE(dialogs->notices.last().text, tokenFailed);
     verifyIdle();
     verifyNothingLost();
-    QCOMPARE(window->taskFiles, QStringList{clip});
+    QCOMPARE(View::taskQueue(*window), QStringList{clip});
 }
 
 void FaultsTest::serviceKilledMidJobThenBack()
@@ -189,7 +190,7 @@ void FaultsTest::serviceKilledMidJobThenBack()
 
     // The service dies right after the first file's only segment is answered.
     bool killed = false;
-    connect(window->http, &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
+    connect(View::http(*window), &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
         if (id == 2 && !killed) {
             killed = true;
             service->kill();
@@ -202,8 +203,8 @@ void FaultsTest::serviceKilledMidJobThenBack()
     const QString first = readTranscript(transcriptOf(c));
     QVERIFY2(first.contains(QStringLiteral("grandparents"), Qt::CaseInsensitive), qPrintable(first));
     QVERIFY(!QFile::exists(transcriptOf(b)));
-    QCOMPARE(window->taskFiles, (QStringList{b, a}));
-    QCOMPARE(window->taskFileCombo->count(), 2);
+    QCOMPARE(View::taskQueue(*window), (QStringList{b, a}));
+    QCOMPARE(View::combo(*window, "taskFileCombo")->count(), 2);
 
     // Back on the same port with the same key: the stored token is still good.
     record.add(transcriptOf(c));
@@ -214,7 +215,7 @@ void FaultsTest::serviceKilledMidJobThenBack()
     verifyNothingLost();
     QVERIFY(readTranscript(transcriptOf(b)).contains(QStringLiteral("vegetables"), Qt::CaseInsensitive));
     QVERIFY(readTranscript(transcriptOf(a)).contains(QStringLiteral("park"), Qt::CaseInsensitive));
-    QVERIFY(window->taskFiles.isEmpty());
+    QVERIFY(View::taskQueue(*window).isEmpty());
 }
 
 void FaultsTest::serviceRestartedWithNewKey()
@@ -226,7 +227,7 @@ void FaultsTest::serviceRestartedWithNewKey()
     addTasks({a});
     QVERIFY(runToNotice());
     QCOMPARE(dialogs->notices.last().text, done);
-    const QString token = window->accessToken;
+    const QString token = View::accessToken(*window);
     QVERIFY(!token.isEmpty());
 
     // Same port, another key: the stored token is refused once, then replaced.
@@ -240,12 +241,12 @@ void FaultsTest::serviceRestartedWithNewKey()
     QCOMPARE(dialogs->notices.last().text, authFailed);
     verifyIdle();
     verifyNothingLost();
-    QVERIFY(window->accessToken.isEmpty());
+    QVERIFY(View::accessToken(*window).isEmpty());
 
     QVERIFY(runToNotice());
     QCOMPARE(dialogs->notices.last().text, done);
-    QVERIFY(!window->accessToken.isEmpty());
-    QVERIFY(window->accessToken != token);
+    QVERIFY(!View::accessToken(*window).isEmpty());
+    QVERIFY(View::accessToken(*window) != token);
     QVERIFY(readTranscript(transcriptOf(a)).contains(QStringLiteral("park"), Qt::CaseInsensitive));
 }
 
@@ -288,7 +289,7 @@ void FaultsTest::serviceMisbehaves()
     verifyIdle();
     verifyNothingLost();
     QVERIFY(!QFile::exists(transcriptOf(a)));
-    QCOMPARE(window->taskFiles, QStringList{a});
+    QCOMPARE(View::taskQueue(*window), QStringList{a});
 }
 
 void FaultsTest::stopWhileAuthenticatingOrBackingOff()
@@ -307,13 +308,13 @@ void FaultsTest::stopWhileAuthenticatingOrBackingOff()
     record.take({home->path()});
 
     // Authenticating: the token is on its way when stop is pressed; it must not start the job.
-    window->startConvertButton->click();
-    QCOMPARE(window->startConvertButton->text(), QStringLiteral("认证中..."));
-    window->stopConvertButton->click();
+    View::button(*window, "startConvertButton")->click();
+    QCOMPARE(View::button(*window, "startConvertButton")->text(), QStringLiteral("认证中..."));
+    View::button(*window, "stopConvertButton")->click();
     verifyIdle();
     QTest::qWait(2500);
     verifyIdle();
-    QVERIFY(window->accessToken.isEmpty());
+    QVERIFY(View::accessToken(*window).isEmpty());
     QVERIFY(peer.requestsTo("/server_api").isEmpty());
 
     // Backing off: the service is busy, and stop is pressed during the wait.
@@ -321,20 +322,20 @@ void FaultsTest::stopWhileAuthenticatingOrBackingOff()
     // The busy answer goes out at once; the wait it starts lasts at least a second.
     connect(&peer, &ScriptedHttpPeer::requestReceived, this, [&] {
         if (peer.requestsTo("/server_api").size() == 1)
-            QTimer::singleShot(300, window->stopConvertButton, &QPushButton::click);
+            QTimer::singleShot(300, View::button(*window, "stopConvertButton"), &QPushButton::click);
     });
-    window->startConvertButton->click();
+    View::button(*window, "startConvertButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!peer.requestsTo("/server_api").isEmpty(), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(!window->stopConvertButton->isEnabled(), 5000);
-    QVERIFY(window->startConvertButton->text() == QStringLiteral("开始转换"));
+    QTRY_VERIFY_WITH_TIMEOUT(!View::button(*window, "stopConvertButton")->isEnabled(), 5000);
+    QVERIFY(View::button(*window, "startConvertButton")->text() == QStringLiteral("开始转换"));
     const int sent = peer.requestsTo("/server_api").size();
     QCOMPARE(sent, 1);
     QTest::qWait(11000);
     verifyIdle();
     QCOMPARE(peer.requestsTo("/server_api").size(), sent);
-    QCOMPARE(window->textEdit->toPlainText(), QString());
+    QCOMPARE(View::textPane(*window)->toPlainText(), QString());
     verifyNothingLost();
-    QCOMPARE(window->taskFiles, QStringList{a});
+    QCOMPARE(View::taskQueue(*window), QStringList{a});
 }
 
 void FaultsTest::ffmpegMissingFromPath()
@@ -355,8 +356,8 @@ void FaultsTest::ffmpegMissingFromPath()
     QCOMPARE(dialogs->notices.last().text, noFfmpeg);
     verifyIdle();
     verifyNothingLost();
-    QCOMPARE(window->taskFiles, QStringList{a});
-    QCOMPARE(window->textEdit->toPlainText(), QString());
+    QCOMPARE(View::taskQueue(*window), QStringList{a});
+    QCOMPARE(View::textPane(*window)->toPlainText(), QString());
 
     // With ffmpeg back the same task goes through.
     QVERIFY(runToNotice());
@@ -378,22 +379,22 @@ void FaultsTest::ffmpegKilledDuringConversionAndCut()
         return connect(process, &QProcess::started, process,
                        [process] { ::kill(pid_t(process->processId()), SIGKILL); });
     };
-    QMetaObject::Connection c1 = killOnStart(window->ffmpegConvertProcess);
+    QMetaObject::Connection c1 = killOnStart(View::convertProcess(*window));
     QVERIFY(runToNotice());
     disconnect(c1);
     QCOMPARE(dialogs->notices.last().text, conversionFailed);
     verifyIdle();
     verifyNothingLost();
-    QCOMPARE(window->taskFiles, QStringList{longFile});
+    QCOMPARE(View::taskQueue(*window), QStringList{longFile});
 
-    QMetaObject::Connection c2 = killOnStart(window->ffmpegCutProcess);
+    QMetaObject::Connection c2 = killOnStart(View::cutProcess(*window));
     QVERIFY(runToNotice());
     disconnect(c2);
     QCOMPARE(dialogs->notices.last().text, cutFailed);
     verifyIdle();
     verifyNothingLost();
     // A restart begins with the file as the user added it.
-    QCOMPARE(window->taskFiles, QStringList{longFile});
+    QCOMPARE(View::taskQueue(*window), QStringList{longFile});
 }
 
 void FaultsTest::badInputFiles_data()
@@ -486,7 +487,7 @@ void FaultsTest::fileRenamedWhileJobRuns()
     newWindow();
     addTasks({path});
     // The user renames the file while the job measures its converted copy.
-    connect(window->ffmpegProbeProcess, &QProcess::started, window,
+    connect(View::probeProcess(*window), &QProcess::started, window,
             [&] { QVERIFY(QFile::rename(path, moved)); });
 
     QVERIFY(runToNotice());
@@ -509,7 +510,7 @@ void FaultsTest::staleSegmentsAreNeverSent()
     newWindow();
     addTasks({a});
     int requests = 0;
-    connect(window->http, &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
+    connect(View::http(*window), &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
         requests += id == 2 ? 1 : 0;
     });
 
@@ -552,8 +553,8 @@ void FaultsTest::programKilledMidJobLosesNothing()
     // Started again on the same folders: everything is listed, and the next job empties the
     // temporary folder before it cuts.
     newWindow();
-    QVERIFY(window->wavFiles.contains(home->filePath(QStringLiteral("myWAVFiles/recording.wav"))));
-    QVERIFY(window->txtFiles.contains(home->filePath(QStringLiteral("myWordFiles/earlier.txt"))));
+    QVERIFY(window->audioPaths().contains(home->filePath(QStringLiteral("myWAVFiles/recording.wav"))));
+    QVERIFY(window->transcriptPaths().contains(home->filePath(QStringLiteral("myWordFiles/earlier.txt"))));
     const QString clip = home->filePath(QStringLiteral("b.wav"));
     QVERIFY(makeClip(clip, sentenceB));
     addTasks({clip});
@@ -588,31 +589,31 @@ void FaultsTest::stopAtEveryState()
     auto stopNow = [&] {
         if (!stopped) {
             stopped = true;
-            window->stopConvertButton->click();
+            View::button(*window, "stopConvertButton")->click();
         }
     };
     if (state == QLatin1String("preprocessing"))
-        connect(window->ffmpegConvertProcess, &QProcess::started, window, stopNow);
+        connect(View::convertProcess(*window), &QProcess::started, window, stopNow);
     else if (state == QLatin1String("cutting"))
-        connect(window->ffmpegCutProcess, &QProcess::started, window, stopNow);
+        connect(View::cutProcess(*window), &QProcess::started, window, stopNow);
     else
-        connect(window->http, &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
+        connect(View::http(*window), &QtHttpClass::sigReplyFinish, window, [&](int id, const QByteArray &) {
             // The first recognition reply has been handled and the next request is out.
             if (id == 2 && !stopped)
                 QTimer::singleShot(0, window, stopNow);
         });
 
-    window->startConvertButton->click();
+    View::button(*window, "startConvertButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(stopped, 240000);
     verifyIdle();
-    const QString textAtStop = window->textEdit->toPlainText();
+    const QString textAtStop = View::textPane(*window)->toPlainText();
     // Whatever was under way when stop was pressed must not move the job on.
     QTest::qWait(2500);
     verifyIdle();
-    QCOMPARE(window->textEdit->toPlainText(), textAtStop);
+    QCOMPARE(View::textPane(*window)->toPlainText(), textAtStop);
     QVERIFY(dialogs->notices.isEmpty());
     verifyNothingLost();
-    QCOMPARE(window->taskFiles.first(), longFile);
+    QCOMPARE(View::taskQueue(*window).first(), longFile);
 
     // A new start works from the first task file as it was added.
     QVERIFY(runToNotice(240000));
@@ -640,8 +641,8 @@ void FaultsTest::transcriptFolderNotWritable()
     verifyIdle();
     verifyNothingLost();
     // The text is still in the pane and the file is still queued.
-    QVERIFY(window->textEdit->toPlainText().contains(QStringLiteral("park"), Qt::CaseInsensitive));
-    QCOMPARE(window->taskFiles, QStringList{a});
+    QVERIFY(View::textPane(*window)->toPlainText().contains(QStringLiteral("park"), Qt::CaseInsensitive));
+    QCOMPARE(View::taskQueue(*window), QStringList{a});
 }
 
 void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
@@ -654,10 +655,10 @@ void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
     newWindow();
     window->setCaptureInputOverride({QStringLiteral("-f"), QStringLiteral("lavfi"),
                                      QStringLiteral("-i"), QStringLiteral("sine=frequency=500")});
-    window->audioDevice = QStringLiteral("test tone");
+    View::chooseDevice(*window, QStringLiteral("test tone"));
 
     int tokenRequests = 0;
-    connect(window->http, &QtHttpClass::sigReplyFinish, window,
+    connect(View::http(*window), &QtHttpClass::sigReplyFinish, window,
             [&](int id, const QByteArray &) { tokenRequests += id == 0 ? 1 : 0; });
 
     addTasks({a});
@@ -665,11 +666,11 @@ void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
     QCOMPARE(dialogs->notices.last().text, done);
 
     // Second job; a recording starts before it and stops while it runs.
-    window->recordButton->setChecked(true);
+    View::button(*window, "recordButton")->setChecked(true);
     QTest::qWait(1200);
     addTasks({b});
-    connect(window->ffmpegConvertProcess, &QProcess::started, window,
-            [&] { window->recordButton->setChecked(false); });
+    connect(View::convertProcess(*window), &QProcess::started, window,
+            [&] { View::button(*window, "recordButton")->setChecked(false); });
     QVERIFY(runToNotice(120000));
     QCOMPARE(dialogs->notices.last().text, done);
     verifyIdle();
@@ -677,9 +678,9 @@ void FaultsTest::twoJobsInARowAndARecordingDuringAJob()
     QVERIFY(readTranscript(transcriptOf(b)).contains(QStringLiteral("vegetables"), Qt::CaseInsensitive));
     QVERIFY(readTranscript(transcriptOf(a)).contains(QStringLiteral("park"), Qt::CaseInsensitive));
     // The recording is kept and listed, and was not taken from under the running job.
-    QVERIFY(QFile::exists(window->recordFile));
-    QVERIFY(QFileInfo(window->recordFile).size() > 1000);
-    QVERIFY(window->wavFiles.contains(window->recordFile));
+    QVERIFY(QFile::exists(window->recordingFile()));
+    QVERIFY(QFileInfo(window->recordingFile()).size() > 1000);
+    QVERIFY(window->audioPaths().contains(window->recordingFile()));
 }
 
 int main(int argc, char *argv[])

@@ -1,6 +1,7 @@
 #include "ui/appglobals.h"
 #include "core/fontchoice.h"
 #include "app/startup.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 #include <QAbstractButton>
@@ -101,7 +102,7 @@ private slots:
         const Widget &w = build();
         // The face actually drawn, not only the name asked for.
         QCOMPARE(QFontInfo(w.font()).family(), expected);
-        QCOMPARE(QFontInfo(w.uploadButton->font()).family(), expected);
+        QCOMPARE(QFontInfo(View::button(w, "uploadButton")->font()).family(), expected);
         QCOMPARE(AppGlobals::appFont.family(), expected);
     }
 
@@ -116,13 +117,13 @@ private slots:
 
         // The layout stays in device-independent pixels; the screen gets factor times as many.
         QCOMPARE(w.geometry().size(), QSize(1024, 728));
-        QCOMPARE(w.uploadButton->geometry(), QRect(5, 5, 80, 30));
-        QCOMPARE(w.uploadButton->mapTo(&w, QPoint(0, 0)), QPoint(205, 85));
+        QCOMPARE(View::button(w, "uploadButton")->geometry(), QRect(5, 5, 80, 30));
+        QCOMPARE(View::button(w, "uploadButton")->mapTo(&w, QPoint(0, 0)), QPoint(205, 85));
         const QPixmap shot = w.grab();
         QCOMPARE(shot.size(), QSize(1024, 728) * factor);
 
         // The logo is drawn from the double-size image at the screen's resolution.
-        const QPixmap *logo = w.logoLabel->pixmap();
+        const QPixmap *logo = View::label(w, "logoLabel")->pixmap();
         QVERIFY(logo);
         QCOMPARE(logo->devicePixelRatio(), factor);
         QCOMPARE(logo->size(), QSize(30, 30) * factor);

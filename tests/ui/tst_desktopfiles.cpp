@@ -8,6 +8,7 @@
 #include "asr/speechservicestarter.h"
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 #include <QComboBox>
@@ -45,14 +46,6 @@ void makeExecutable(const QString &path)
 {
     writeFile(path, "#!/bin/sh\n");
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
-}
-
-QStringList comboTexts(const QComboBox *combo)
-{
-    QStringList texts;
-    for (int i = 0; i < combo->count(); ++i)
-        texts << combo->itemText(i);
-    return texts;
 }
 
 // Drags the URLs onto target and drops them, as a file manager does; false when the window
@@ -172,16 +165,16 @@ private slots:
 
         // Each goes to the front, in the order dropped, as the upload dialog's choice does.
         const QStringList expected = { path("link.wav"), media[2], media[1], media[0] };
-        QCOMPARE(window->taskFiles, expected);
-        QCOMPARE(comboTexts(window->taskFileCombo),
+        QCOMPARE(View::taskQueue(*window), expected);
+        QCOMPARE(View::taskTexts(*window),
             (QStringList { str("talk one.wav"), str("会议 \"引号\" 'x'.mp3"), str("-dash.m4a"),
                 str("link.wav") }));
 
         // Dropped again: nothing twice. Nothing but a folder and a text: the drag is refused.
         QVERIFY(dropOn(window.get(), fileUrls(media)));
-        QCOMPARE(window->taskFiles, expected);
+        QCOMPARE(View::taskQueue(*window), expected);
         QVERIFY(!dropOn(window.get(), fileUrls({ path("notes.txt"), path("folder.mp3") })));
-        QCOMPARE(window->taskFiles, expected);
+        QCOMPARE(View::taskQueue(*window), expected);
         QVERIFY(dialogs->notices.isEmpty());
     }
 
@@ -189,24 +182,24 @@ private slots:
     {
         writeFile(path("a.mp3"));
         writeFile(path("b.mp3"));
-        window->textEdit->setPlainText(str("kept as typed"));
-        window->textEdit->show();
+        View::textPane(*window)->setPlainText(str("kept as typed"));
+        View::textPane(*window)->show();
         // The text pane does not paste the file's address into the transcript.
-        QVERIFY(dropOn(window->textEdit->viewport(), fileUrls({ path("a.mp3") })));
-        QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
-        QCOMPARE(window->textEdit->toPlainText(), str("kept as typed"));
+        QVERIFY(dropOn(View::textPane(*window)->viewport(), fileUrls({ path("a.mp3") })));
+        QCOMPARE(View::taskQueue(*window), QStringList { path("a.mp3") });
+        QCOMPARE(View::textPane(*window)->toPlainText(), str("kept as typed"));
 
         // While a job runs the front entry stays as it is: the user is told. The job waits for
         // a token from a peer that never answers.
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         window->setServiceBaseUrl(str("http://127.0.0.1:%1").arg(silent.serverPort()));
-        window->startConvertButton->click();
-        QVERIFY(window->stopConvertButton->isEnabled());
+        View::button(*window, "startConvertButton")->click();
+        QVERIFY(View::button(*window, "stopConvertButton")->isEnabled());
         QVERIFY(dropOn(window.get(), fileUrls({ path("b.mp3") })));
-        QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
+        QCOMPARE(View::taskQueue(*window), QStringList { path("a.mp3") });
         QCOMPARE(dialogs->noticeTexts(), QStringList { str("正在转换，请稍后再添加文件！") });
-        window->stopConvertButton->click();
+        View::button(*window, "stopConvertButton")->click();
     }
 
     void commandLineFiles()
@@ -225,7 +218,7 @@ private slots:
                 path("-dash.m4a") }));
 
         window->addOutsideFiles(files);
-        QCOMPARE(window->taskFiles,
+        QCOMPARE(View::taskQueue(*window),
             (QStringList { path("-dash.m4a"), path("absolute.mp3"), path("relative name.wav") }));
     }
 
@@ -306,15 +299,15 @@ private slots:
         window->setServiceBaseUrl(str("http://127.0.0.1:%1").arg(port));
         window->setServiceAutoStart(true);
         window->serviceStarter()->setProgram(SpeechServiceProcess::program());
-        window->languageCombo->setCurrentText(str("英文"));
+        View::combo(*window, "languageCombo")->setCurrentText(str("英文"));
         window->addOutsideFiles({ path("spoken.wav"), path("b/spoken.wav") });
-        window->startConvertButton->click();
+        View::button(*window, "startConvertButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 240000);
         QCOMPARE(dialogs->noticeTexts(), QStringList { str("文件已经全部转换完成！") });
         for (const char *transcript : { "myWordFiles/spoken.txt", "myWordFiles/spoken (2).txt" })
             QVERIFY2(QFileInfo(path(transcript)).size() > 0, transcript);
         QVERIFY(!QFile::exists(path("spoken_16k.wav")) && !QFile::exists(path("b/spoken_16k.wav")));
-        QVERIFY(!window->accessToken.isEmpty());
+        QVERIFY(!View::accessToken(*window).isEmpty());
         const qint64 pid = window->serviceStarter()->startedServicePid();
         QVERIFY(pid > 0);
 
@@ -335,12 +328,12 @@ private slots:
         window->setServiceAutoStart(true);
         window->serviceStarter()->setProgram(QString());
         window->addOutsideFiles({ path("a.mp3") });
-        window->startConvertButton->click();
+        View::button(*window, "startConvertButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 30000);
         QCOMPARE(dialogs->noticeTexts(),
             QStringList { str("未找到语音服务程序speech-service，无法启动语音服务！") });
-        QVERIFY(window->startConvertButton->isEnabled() && !window->stopConvertButton->isEnabled());
-        QCOMPARE(window->taskFiles, QStringList { path("a.mp3") });
+        QVERIFY(View::button(*window, "startConvertButton")->isEnabled() && !View::button(*window, "stopConvertButton")->isEnabled());
+        QCOMPARE(View::taskQueue(*window), QStringList { path("a.mp3") });
     }
 };
 

@@ -3,6 +3,7 @@
 #include "common/scripteddialogs.h"
 #include "ui/myinput.h"
 #include "ui/mylistwidget.h"
+#include "common/windowview.h"
 #include "ui/widget.h"
 
 #include <QComboBox>
@@ -32,14 +33,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList itemTexts(const QListWidget *list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
 }
 
 QStringList comboTexts(const QComboBox *combo)
@@ -95,18 +88,21 @@ class TestWindow : public QObject
     void setJobRunning(bool running)
     {
         if (!running) {
-            window->slotStopCover();
-            QVERIFY(!window->stopConvertButton->isEnabled());
+            View::button(*window, "stopConvertButton")->click();
+            QVERIFY(!View::button(*window, "stopConvertButton")->isEnabled());
             return;
         }
         QVERIFY(silentService.isListening() || silentService.listen(QHostAddress::LocalHost));
         window->setServiceBaseUrl(
             QStringLiteral("http://127.0.0.1:%1").arg(silentService.serverPort()));
         window->setTokenTimeoutMs(600000);
-        if (window->taskFiles.isEmpty())
-            window->taskFiles << dir->path() + QStringLiteral("/queued.wav");
-        window->slotBeginCover();
-        QVERIFY(window->stopConvertButton->isEnabled());
+        if (View::taskQueue(*window).isEmpty()) {
+            const QString queued = dir->path() + QStringLiteral("/queued.wav");
+            writeFile(queued, "RIFF");
+            window->addOutsideFiles({ queued });
+        }
+        View::button(*window, "startConvertButton")->click();
+        QVERIFY(View::button(*window, "stopConvertButton")->isEnabled());
     }
 
 private slots:
@@ -133,23 +129,23 @@ private slots:
         for (const char *folder : { "/myWAVFiles", "/myWordFiles", "/myTmpWAVFiles" })
             QVERIFY(QDir(dir->path() + QLatin1String(folder)).exists());
 
-        QVERIFY(!w.wavListButton->isChecked() && !w.txtListButton->isChecked());
-        QVERIFY(w.wavList->isHidden() && w.txtList->isHidden());
-        QVERIFY(w.pauseButton->isHidden() && w.backwardButton->isHidden());
-        QVERIFY(w.textEdit->isHidden());
-        QCOMPARE(w.textEdit->geometry(), QRect(200, 120, 824, 608));
-        QVERIFY(!w.stopConvertButton->isEnabled());
-        QVERIFY(w.startConvertButton->isEnabled() && w.closeDocButton->isEnabled());
-        QCOMPARE(w.closeDocButton->geometry(), QRect(739, 5, 80, 30));
-        QCOMPARE(comboTexts(w.languageCombo),
+        QVERIFY(!View::button(w, "wavListButton")->isChecked() && !View::button(w, "txtListButton")->isChecked());
+        QVERIFY(View::list(w, "wavList")->isHidden() && View::list(w, "txtList")->isHidden());
+        QVERIFY(View::button(w, "pauseButton")->isHidden() && View::button(w, "backwardButton")->isHidden());
+        QVERIFY(View::textPane(w)->isHidden());
+        QCOMPARE(View::textPane(w)->geometry(), QRect(200, 120, 824, 608));
+        QVERIFY(!View::button(w, "stopConvertButton")->isEnabled());
+        QVERIFY(View::button(w, "startConvertButton")->isEnabled() && View::button(w, "closeDocButton")->isEnabled());
+        QCOMPARE(View::button(w, "closeDocButton")->geometry(), QRect(739, 5, 80, 30));
+        QCOMPARE(comboTexts(View::combo(w, "languageCombo")),
             QStringList({ QStringLiteral("中文近场"), QStringLiteral("中文远场"),
                 QStringLiteral("英文"), QStringLiteral("粤语"), QStringLiteral("四川话") }));
-        QCOMPARE(w.languageCombo->currentIndex(), 0);
-        QVERIFY(w.taskFileCombo->lineEdit()->isReadOnly());
-        QCOMPARE(w.ffmpegProbeProcess->processChannelMode(), QProcess::MergedChannels);
-        QVERIFY(w.http && !w.http->parent());
-        QVERIFY(w.recordTimer && !w.recordTimer->isActive());
-        QVERIFY(w.tokenTimer && !w.tokenTimer->isActive());
+        QCOMPARE(View::combo(w, "languageCombo")->currentIndex(), 0);
+        QVERIFY(View::combo(w, "taskFileCombo")->lineEdit()->isReadOnly());
+        QCOMPARE(View::probeProcess(w)->processChannelMode(), QProcess::MergedChannels);
+        QVERIFY(View::http(w) && !View::http(w)->parent());
+        QVERIFY(View::recordClock(w) && !View::recordClock(w)->isActive());
+        QVERIFY(w.transcriptionJob()->accessToken()->timer() && !w.transcriptionJob()->accessToken()->timer()->isActive());
 
         // Every button points, and every image a style sheet names is compiled in.
         const QRegularExpression url(QStringLiteral("url\\((:/images/[^)]+)\\)"));
@@ -167,44 +163,44 @@ private slots:
         }
         QCOMPARE(images, 10);
         // The "+" is an icon, so that it is drawn greyed out when disabled.
-        QVERIFY(!w.addTaskButton->icon().isNull());
+        QVERIFY(!View::button(w, "addTaskButton")->icon().isNull());
     }
 
     void listHeightsFollowPaneAndMaximise()
     {
         build();
         Widget &w = *window;
-        w.wavListButton->setChecked(true);
-        QVERIFY(!w.wavList->isHidden());
-        QCOMPARE(w.wavList->height(), 597);
-        w.txtListButton->setChecked(true);
-        QCOMPARE(w.wavList->height(), 298);
-        QCOMPARE(w.txtList->height(), 299);
+        View::button(w, "wavListButton")->setChecked(true);
+        QVERIFY(!View::list(w, "wavList")->isHidden());
+        QCOMPARE(View::list(w, "wavList")->height(), 597);
+        View::button(w, "txtListButton")->setChecked(true);
+        QCOMPARE(View::list(w, "wavList")->height(), 298);
+        QCOMPARE(View::list(w, "txtList")->height(), 299);
 
-        w.slotShowMaxSize();
+        View::button(w, "maxButton")->click();
         QCOMPARE(w.size(), QSize(1920, 1040));
         QCOMPARE(w.pos(), QPoint(0, 0));
-        QCOMPARE(w.maxButton->toolTip(), QStringLiteral("还原"));
-        QCOMPARE(w.closeButton->geometry(), QRect(1890, 2, 26, 26));
-        QCOMPARE(w.homeButton->geometry(), QRect(1815, 2, 26, 26));
-        QCOMPARE(w.leftPanel->height(), 1010);
-        QCOMPARE(w.rightPanel->geometry(), QRect(200, 30, 1720, 1010));
-        QCOMPARE(w.closeDocButton->x(), 1720 - 85);
-        QCOMPARE(w.textEdit->size(), QSize(1720, 910));
-        QCOMPARE(w.wavList->height(), 454);
-        QCOMPARE(w.txtList->height(), 455);
+        QCOMPARE(View::button(w, "maxButton")->toolTip(), QStringLiteral("还原"));
+        QCOMPARE(View::button(w, "closeButton")->geometry(), QRect(1890, 2, 26, 26));
+        QCOMPARE(View::button(w, "homeButton")->geometry(), QRect(1815, 2, 26, 26));
+        QCOMPARE(View::label(w, "leftPanel")->height(), 1010);
+        QCOMPARE(View::label(w, "rightPanel")->geometry(), QRect(200, 30, 1720, 1010));
+        QCOMPARE(View::button(w, "closeDocButton")->x(), 1720 - 85);
+        QCOMPARE(View::textPane(w)->size(), QSize(1720, 910));
+        QCOMPARE(View::list(w, "wavList")->height(), 454);
+        QCOMPARE(View::list(w, "txtList")->height(), 455);
 
-        w.wavListButton->setChecked(false);
-        QVERIFY(w.wavList->isHidden());
-        QCOMPARE(w.txtList->height(), 909);
+        View::button(w, "wavListButton")->setChecked(false);
+        QVERIFY(View::list(w, "wavList")->isHidden());
+        QCOMPARE(View::list(w, "txtList")->height(), 909);
 
-        w.slotShowMaxSize();
+        View::button(w, "maxButton")->click();
         QCOMPARE(w.size(), QSize(1024, 728));
         QCOMPARE(w.pos(), QPoint(448, 176));
-        QCOMPARE(w.maxButton->toolTip(), QStringLiteral("最大化"));
-        QCOMPARE(w.closeButton->geometry(), QRect(994, 2, 26, 26));
-        QCOMPARE(w.textEdit->size(), QSize(824, 598));
-        QCOMPARE(w.txtList->height(), 597);
+        QCOMPARE(View::button(w, "maxButton")->toolTip(), QStringLiteral("最大化"));
+        QCOMPARE(View::button(w, "closeButton")->geometry(), QRect(994, 2, 26, 26));
+        QCOMPARE(View::textPane(w)->size(), QSize(824, 598));
+        QCOMPARE(View::list(w, "txtList")->height(), 597);
     }
 
     void dragRules()
@@ -241,9 +237,9 @@ private slots:
         press(Qt::LeftButton);
         moveTo(QPoint(10, 10), Qt::LeftButton);
         QCOMPARE(w.pos(), QPoint(400, 490));
-        w.slotShowMaxSize();
+        View::button(w, "maxButton")->click();
         QCOMPARE(w.size(), QSize(1024, 728));
-        QCOMPARE(w.maxButton->toolTip(), QStringLiteral("最大化"));
+        QCOMPARE(View::button(w, "maxButton")->toolTip(), QStringLiteral("最大化"));
     }
 
     // The exit ends the window's own audio runs only, and removes the test recording.
@@ -256,13 +252,13 @@ private slots:
         QProcess foreign;
         foreign.start(QStringLiteral("ffmpeg"), endless);
         QVERIFY(foreign.waitForStarted());
-        window->ffmpegCutProcess->start(QStringLiteral("ffmpeg"), endless);
-        QVERIFY(window->ffmpegCutProcess->waitForStarted());
+        View::cutProcess(*window)->start(QStringLiteral("ffmpeg"), endless);
+        QVERIFY(View::cutProcess(*window)->waitForStarted());
         const QString recordTest = dir->path() + QStringLiteral("/recordTest.wav");
         writeFile(recordTest, "RIFF");
 
-        window->slotClose();
-        QCOMPARE(window->ffmpegCutProcess->state(), QProcess::NotRunning);
+        View::button(*window, "closeButton")->click();
+        QCOMPARE(View::cutProcess(*window)->state(), QProcess::NotRunning);
         QCOMPARE(foreign.state(), QProcess::Running);
         QVERIFY(!QFile::exists(recordTest));
         QVERIFY(!window->isVisible());
@@ -280,12 +276,12 @@ private slots:
         writeFile(wavDir() + QStringLiteral("/.hidden"), "x");
         window = std::make_unique<Widget>();
 
-        QCOMPARE(itemTexts(window->wavList),
+        QCOMPARE(View::itemTexts(View::list(*window, "wavList")),
             QStringList({ QStringLiteral("A.mp3"), QStringLiteral("b.wav"), QStringLiteral("c.WAV"),
                 QStringLiteral("会议 记录.wav") }));
-        QCOMPARE(window->wavFiles.first(), wavDir() + QStringLiteral("/A.mp3"));
-        QCOMPARE(itemTexts(window->txtList), QStringList({ QStringLiteral("a.txt") }));
-        QCOMPARE(window->txtFiles, QStringList({ wordDir() + QStringLiteral("/a.txt") }));
+        QCOMPARE(window->audioPaths().first(), wavDir() + QStringLiteral("/A.mp3"));
+        QCOMPARE(View::itemTexts(View::list(*window, "txtList")), QStringList({ QStringLiteral("a.txt") }));
+        QCOMPARE(window->transcriptPaths(), QStringList({ wordDir() + QStringLiteral("/a.txt") }));
         for (const char *name : { "b.TXT", "c.doc", "noext" })
             QVERIFY(QFile::exists(wordDir() + QLatin1Char('/') + QLatin1String(name)));
     }
@@ -294,8 +290,8 @@ private slots:
     {
         build({ QStringLiteral("a.wav") });
         ScriptedDialogs dialogs;
-        MyListWidget *list = window->wavList;
-        window->wavListButton->setChecked(true);
+        MyListWidget *list = View::list(*window, "wavList");
+        View::button(*window, "wavListButton")->setChecked(true);
         const QPoint onItem = list->visualItemRect(list->item(0)).center();
         for (const QPoint &pos : { onItem, QPoint(10, 500) }) {
             QCursor::setPos(list->viewport()->mapToGlobal(pos));
@@ -315,14 +311,14 @@ private slots:
         ScriptedDialogs dialogs;
         Widget &w = *window;
         const QString a = wavDir() + QStringLiteral("/a.wav");
-        w.taskFiles = QStringList({ a });
-        w.taskFileCombo->addItem(QStringLiteral("a.wav"));
+        dialogs.openResults.enqueue({ a });
+        View::button(w, "uploadButton")->click();
 
         dialogs.answers.enqueue(false);
         w.delFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
         QCOMPARE(dialogs.questions.last().text, QStringLiteral("确定要删除该录音文件吗？"));
         QVERIFY(QFile::exists(a));
-        QCOMPARE(w.wavList->count(), 2);
+        QCOMPARE(View::list(w, "wavList")->count(), 2);
 
         // While a job runs the task files stay where they are.
         setJobRunning(true);
@@ -335,10 +331,10 @@ private slots:
         dialogs.answers.enqueue(true);
         w.delFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
         QVERIFY(!QFile::exists(a));
-        QCOMPARE(itemTexts(w.wavList), QStringList({ QStringLiteral("b.wav") }));
-        QCOMPARE(w.wavFiles, QStringList({ wavDir() + QStringLiteral("/b.wav") }));
-        QVERIFY(w.taskFiles.isEmpty());
-        QCOMPARE(w.taskFileCombo->count(), 0);
+        QCOMPARE(View::itemTexts(View::list(w, "wavList")), QStringList({ QStringLiteral("b.wav") }));
+        QCOMPARE(w.audioPaths(), QStringList({ wavDir() + QStringLiteral("/b.wav") }));
+        QVERIFY(View::taskQueue(w).isEmpty());
+        QCOMPARE(View::combo(w, "taskFileCombo")->count(), 0);
     }
 
     void renameAudio()
@@ -348,11 +344,13 @@ private slots:
         ScriptedDialogs dialogs;
         Widget &w = *window;
         const QString talk = wavDir() + QStringLiteral("/talk.2024.wav");
-        w.taskFiles = QStringList({ wavDir() + QStringLiteral("/m.wav"), talk });
-        w.taskFileCombo->addItems({ QStringLiteral("m.wav"), QStringLiteral("talk.2024.wav") });
+        const QString m = wavDir() + QStringLiteral("/m.wav");
+        // Queued talk first, listed second.
+        dialogs.openResults.enqueue({ m, talk });
+        View::button(w, "uploadButton")->click();
 
         // Failures: an existing name, the same name, a folder in the name; nothing changes.
-        const QStringList before = w.wavFiles;
+        const QStringList before = w.audioPaths();
         QString prefilled;
         for (const QString &typed :
             { QStringLiteral("x"), QStringLiteral("talk.2024"), QStringLiteral("../escaped") }) {
@@ -364,7 +362,7 @@ private slots:
         QCOMPARE(dialogs.notices.at(0).text, QStringLiteral("重命名失败，文件正在被使用！"));
         QCOMPARE(dialogs.notices.at(1).text, QStringLiteral("重命名失败，文件正在被使用！"));
         QVERIFY(!QFile::exists(dir->path() + QStringLiteral("/escaped.wav")));
-        QCOMPARE(w.wavFiles, before);
+        QCOMPARE(w.audioPaths(), before);
         QVERIFY(QFile::exists(talk));
 
         // Closing the dialog or leaving it empty changes nothing either.
@@ -372,17 +370,17 @@ private slots:
         w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
         dialogs.onDialog = typeName(QString());
         w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
-        QCOMPARE(w.wavFiles, before);
+        QCOMPARE(w.audioPaths(), before);
         QCOMPARE(dialogs.notices.size(), 3);
 
         dialogs.onDialog = typeName(QStringLiteral("讲话 \"一\""));
         w.renameFile(QStringLiteral("wav"), QStringLiteral("talk.2024.wav"));
         const QString renamed = wavDir() + QStringLiteral("/讲话 \"一\".wav");
         QVERIFY(QFile::exists(renamed) && !QFile::exists(talk));
-        QCOMPARE(w.wavList->item(2)->text(), QStringLiteral("讲话 \"一\".wav"));
-        QCOMPARE(w.wavFiles.at(1), renamed);
-        QCOMPARE(w.taskFiles.at(1), renamed);
-        QCOMPARE(w.taskFileCombo->itemText(1), QStringLiteral("讲话 \"一\".wav"));
+        QCOMPARE(View::list(w, "wavList")->item(2)->text(), QStringLiteral("讲话 \"一\".wav"));
+        QCOMPARE(w.audioPaths().at(1), renamed);
+        QCOMPARE(View::taskQueue(w), QStringList({ renamed, m }));
+        QCOMPARE(View::combo(w, "taskFileCombo")->itemText(1), QStringLiteral("讲话 \"一\".wav"));
     }
 
     void saveAs()
@@ -403,7 +401,7 @@ private slots:
         dialogs.saveResults.enqueue(source);
         window->saveAsFile(QStringLiteral("wav"), QStringLiteral("a.wav"));
         QCOMPARE(readFile(source), QByteArray("a.wav"));
-        QCOMPARE(window->wavFiles, QStringList({ source }));
+        QCOMPARE(window->audioPaths(), QStringList({ source }));
     }
 
     void transcriptRoundTripAndZeroByte()
@@ -418,34 +416,34 @@ private slots:
 
         // Nothing opened yet: closing only hides. Text that looks like markup stays text, so
         // opening and closing never changes a transcript.
-        w.slotCloseWord();
-        QVERIFY(w.textEdit->isHidden());
+        View::button(w, "closeDocButton")->click();
+        QVERIFY(View::textPane(w)->isHidden());
 
-        emit w.txtList->itemDoubleClicked(w.txtList->item(0));
-        QVERIFY(w.textEdit->isVisible());
-        QCOMPARE(w.currentTextFile, a);
-        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("第一段 <b>\n第二段"));
-        w.textEdit->setPlainText(QStringLiteral("改过的\n第二行"));
-        QTest::mouseClick(w.closeDocButton, Qt::LeftButton);
-        QVERIFY(w.textEdit->isHidden());
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(0));
+        QVERIFY(View::textPane(w)->isVisible());
+        QCOMPARE(w.openTranscript(), a);
+        QCOMPARE(View::textPane(w)->toPlainText(), QStringLiteral("第一段 <b>\n第二段"));
+        View::textPane(w)->setPlainText(QStringLiteral("改过的\n第二行"));
+        QTest::mouseClick(View::button(w, "closeDocButton"), Qt::LeftButton);
+        QVERIFY(View::textPane(w)->isHidden());
         QCOMPARE(readFile(a), codec->fromUnicode(QStringLiteral("改过的\n第二行")));
 
-        w.slotWordOpen(w.txtList->item(1));
-        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("before"));
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(1));
+        QCOMPARE(View::textPane(w)->toPlainText(), QStringLiteral("before"));
 
         // A vanished file neither replaces the text nor takes the binding.
         QFile::remove(a);
-        w.slotWordOpen(w.txtList->item(0));
-        QCOMPARE(w.currentTextFile, wordDir() + QStringLiteral("/z.txt"));
-        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("before"));
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(0));
+        QCOMPARE(w.openTranscript(), wordDir() + QStringLiteral("/z.txt"));
+        QCOMPARE(View::textPane(w)->toPlainText(), QStringLiteral("before"));
 
         // While a job runs its pane stays bound to its own transcript.
         writeFile(a, "a");
         setJobRunning(true);
-        w.slotWordOpen(w.txtList->item(0));
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(0));
         QCOMPARE(
             dialogs.noticeTexts(), QStringList({ QStringLiteral("正在转换，请稍后再打开文档！") }));
-        QCOMPARE(w.currentTextFile, wordDir() + QStringLiteral("/z.txt"));
+        QCOMPARE(w.openTranscript(), wordDir() + QStringLiteral("/z.txt"));
     }
 
     void closeDocumentThatCannotBeSaved()
@@ -453,17 +451,17 @@ private slots:
         build({}, { QStringLiteral("a.txt") });
         ScriptedDialogs dialogs;
         Widget &w = *window;
-        w.slotWordOpen(w.txtList->item(0));
-        w.textEdit->setPlainText(QStringLiteral("the user's edits"));
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(0));
+        View::textPane(w)->setPlainText(QStringLiteral("the user's edits"));
         // The folder went away and a file took its name: nothing can be written there.
         QVERIFY(QDir(wordDir()).removeRecursively());
         writeFile(wordDir(), "not a folder");
 
-        w.slotCloseWord();
+        View::button(w, "closeDocButton")->click();
         QCOMPARE(dialogs.noticeTexts(),
             QStringList({ QStringLiteral("转写文本保存失败，请检查文件夹是否可写！") }));
-        QVERIFY(w.textEdit->isVisible());
-        QCOMPARE(w.textEdit->toPlainText(), QStringLiteral("the user's edits"));
+        QVERIFY(View::textPane(w)->isVisible());
+        QCOMPARE(View::textPane(w)->toPlainText(), QStringLiteral("the user's edits"));
     }
 
     void renameRefusesControlCharacters()
@@ -490,18 +488,18 @@ private slots:
         build({}, { QStringLiteral("a.txt") });
         ScriptedDialogs dialogs;
         Widget &w = *window;
-        w.slotWordOpen(w.txtList->item(0));
-        w.textEdit->setPlainText(QStringLiteral("edited"));
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(0));
+        View::textPane(w)->setPlainText(QStringLiteral("edited"));
 
         dialogs.onDialog = typeName(QStringLiteral("b"));
         w.renameFile(QStringLiteral("word"), QStringLiteral("a.txt"));
         const QString b = wordDir() + QStringLiteral("/b.txt");
-        QCOMPARE(w.currentTextFile, b);
-        w.slotCloseWord();
+        QCOMPARE(w.openTranscript(), b);
+        View::button(w, "closeDocButton")->click();
         QCOMPARE(readFile(b), QByteArray("edited"));
         QVERIFY(!QFile::exists(wordDir() + QStringLiteral("/a.txt")));
 
-        w.slotWordOpen(w.txtList->item(0));
+        emit View::list(w, "txtList")->itemDoubleClicked(View::list(w, "txtList")->item(0));
         // The transcript a running job writes into stays in place.
         setJobRunning(true);
         w.delFile(QStringLiteral("word"), QStringLiteral("b.txt"));
@@ -512,11 +510,11 @@ private slots:
         dialogs.answers.enqueue(true);
         w.delFile(QStringLiteral("word"), QStringLiteral("b.txt"));
         QCOMPARE(dialogs.questions.last().text, QStringLiteral("确定要删除该文本文件吗？"));
-        QVERIFY(w.textEdit->isHidden());
-        QVERIFY(w.currentTextFile.isEmpty());
-        w.slotCloseWord();
+        QVERIFY(View::textPane(w)->isHidden());
+        QVERIFY(w.openTranscript().isEmpty());
+        View::button(w, "closeDocButton")->click();
         QVERIFY(!QFile::exists(b));
-        QCOMPARE(w.txtList->count(), 0);
+        QCOMPARE(View::list(w, "txtList")->count(), 0);
     }
 };
 

@@ -172,6 +172,8 @@ private:
     void appendSegmentText(int index, const QString &text, bool hasText);
     void finishFile();
     QString segmentPath(int index) const;
+    // The job's segment length in seconds (59 unless its settings say otherwise).
+    int segmentLength() const;
 
     JobSettings config;
     JobData jobData;

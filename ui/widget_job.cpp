@@ -135,6 +135,8 @@ void Widget::slotBeginCover()
     settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
+    settings.segmentSeconds = segmentSeconds;
+    settings.backoffScale = backoffScale;
     job->setSettings(settings);
     job->setServiceStarter(serviceAutoStart() ? serviceStarter() : nullptr);
     job->start();

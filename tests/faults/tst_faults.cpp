@@ -353,8 +353,9 @@ void FaultsTest::stopWhileAuthenticatingOrBackingOff()
     QCOMPARE(window->startConvertButton->text(), QStringLiteral("认证中..."));
     window->stopConvertButton->click();
     verifyIdle();
-    QTRY_COMPARE_WITH_TIMEOUT(peer.repliesSent("/oauth/2.0/token"), 1, 20000);
-    QVERIFY(!QTest::qWaitFor([&] { return !window->accessToken.isEmpty(); }, 1000));
+    // The token was due 300 ms after the request (the peer counts no reply to a closed
+    // connection): it must not arrive in five times that.
+    QVERIFY(!QTest::qWaitFor([&] { return !window->accessToken.isEmpty(); }, 1500));
     verifyIdle();
     QVERIFY(window->accessToken.isEmpty());
     QVERIFY(peer.requestsTo("/server_api").isEmpty());

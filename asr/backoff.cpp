@@ -1,10 +1,7 @@
 #include "asr/backoff.h"
 
+#include <cmath>
 #include <cstdlib>
-
-namespace {
-int msPerSecond = 1000;
-}
 
 namespace Backoff {
 
@@ -18,14 +15,10 @@ int secondsFor(int randomValue)
     return randomValue % 10 + 1;
 }
 
-int millisecondsPerSecond()
+int waitMilliseconds(int seconds, double scale)
 {
-    return msPerSecond;
-}
-
-void setMillisecondsPerSecond(int ms)
-{
-    msPerSecond = ms;
+    const long ms = std::lround(seconds * 1000.0 * (scale > 0 ? scale : 1.0));
+    return ms < 1 ? 1 : int(ms);
 }
 
 } // namespace Backoff

@@ -9,9 +9,8 @@ int drawSeconds();
 // The wait for a value of the generator (0 to RAND_MAX): value mod 10, plus 1.
 int secondsFor(int randomValue);
 
-// Length of one waited "second". Tests shorten it so a back-off does not take ten real seconds;
-// the button still shows the drawn number of seconds.
-int millisecondsPerSecond();
-void setMillisecondsPerSecond(int ms);
+// The wait for a drawn number of seconds, in milliseconds: scale 1 is real seconds; a job's
+// settings may shorten it (the button still shows the drawn number of seconds). Never below 1 ms.
+int waitMilliseconds(int seconds, double scale);
 
 } // namespace Backoff

@@ -1,16 +1,14 @@
 #include "asr/jobresume.h"
 
-#include "audio/ffmpegargs.h"
-
 JobResume::JobResume(const QString &stateFolder)
     : store(stateFolder)
 { }
 
-void JobResume::beginFile(const ResumeIdentity &identity)
+void JobResume::beginFile(const ResumeIdentity &identity, int segmentSeconds)
 {
     state = ResumeState();
     state.identity = identity;
-    state.identity.segmentSeconds = FfmpegArgs::segmentSeconds;
+    state.identity.segmentSeconds = segmentSeconds;
     kept.clear();
     resumedCount = 0;
     canKeep = store.usable();

@@ -5,6 +5,7 @@
 
 #include "asr/resumestate.h"
 #include "asr/resumestore.h"
+#include "audio/ffmpegargs.h"
 
 // The resume side of a transcription job, for one file at a time: which recognised segments
 // an earlier run left, keeping each new one, and dropping the state once the transcript is
@@ -18,8 +19,9 @@ public:
     void setFolder(const QString &stateFolder) { store = ResumeStore(stateFolder); }
 
     // At the start of a file. Takes over the kept segments when the earlier run can go on,
-    // and drops a state that no longer fits.
-    void beginFile(const ResumeIdentity &identity);
+    // and drops a state that no longer fits. segmentSeconds: the cutting this run uses.
+    void beginFile(
+        const ResumeIdentity &identity, int segmentSeconds = FfmpegArgs::segmentSeconds);
     // The segments an earlier run recognised, to be shown before anything new.
     const QVector<RecognisedSegment> &keptSegments() const { return kept; }
     // The first segment this run sends.

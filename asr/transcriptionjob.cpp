@@ -282,7 +282,8 @@ void TranscriptionJob::convertAudioFormat()
     restoreTaskFront();
     source = jobData.taskFiles.first();
     resume.setFolder(config.resumeFolder);
-    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl));
+    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl),
+        segmentLength());
     const QString resumeNote = resume.preparingText();
     if (!resumeNote.isEmpty())
         emit statusTextChanged(resumeNote);
@@ -343,6 +344,11 @@ void TranscriptionJob::getAudioLength()
     audio->startProbe(cutSource);
 }
 
+int TranscriptionJob::segmentLength() const
+{
+    return config.segmentSeconds > 0 ? config.segmentSeconds : FfmpegArgs::segmentSeconds;
+}
+
 QString TranscriptionJob::segmentPath(int index) const
 {
     return FfmpegArgs::segmentFile(config.segmentFolder, index);
@@ -352,8 +358,8 @@ void TranscriptionJob::beginSegments(int seconds)
 {
     jobData.audioSeconds = seconds;
     jobData.segmentFiles.clear();
-    jobData.segmentCount
-        = seconds < FfmpegArgs::segmentSeconds ? 1 : FfmpegArgs::segmentCount(seconds);
+    const int length = segmentLength();
+    jobData.segmentCount = seconds < length ? 1 : FfmpegArgs::segmentCount(seconds, length);
     // Segments an earlier run recognised are shown first and neither cut nor sent again.
     if (resume.segmentsCut(jobData.segmentCount)) {
         const QPointer<TranscriptionJob> alive(this);
@@ -368,7 +374,7 @@ void TranscriptionJob::beginSegments(int seconds)
         beginUpload();
         return;
     }
-    if (seconds < FfmpegArgs::segmentSeconds) {
+    if (seconds < length) {
         const QString segment = segmentPath(0);
         QFile::remove(segment);
         QFile::copy(cutSource, segment);
@@ -393,8 +399,8 @@ void TranscriptionJob::startCut()
     // ffmpeg would stop and ask before overwriting a file left from an earlier run.
     QFile::remove(segment);
     jobData.segmentFiles.append(segment);
-    audio->startCut(
-        cutSource, FfmpegArgs::segmentStart(index), segment, index == jobData.segmentCount - 1);
+    audio->startCut(cutSource, FfmpegArgs::segmentStart(index, segmentLength()), segment,
+        index == jobData.segmentCount - 1, segmentLength());
 }
 
 void TranscriptionJob::cutFinished(bool ok)
@@ -500,7 +506,7 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
             = reply.retryAfterSeconds > 0 ? reply.retryAfterSeconds : Backoff::drawSeconds();
         setStep(Step::BackingOff, retryText(seconds));
         if (current == Step::BackingOff)
-            backoff->start(seconds * Backoff::millisecondsPerSecond());
+            backoff->start(Backoff::waitMilliseconds(seconds, config.backoffScale));
         break;
     }
     case RecognitionReply::ServiceError:
@@ -523,8 +529,9 @@ void TranscriptionJob::appendSegmentText(int index, const QString &text, bool ha
         texts.append(text);
         emit textRecognised(text);
     }
-    emit segmentRecognised(index, count, FfmpegArgs::segmentStart(index),
-        FfmpegArgs::segmentEnd(index, jobData.audioSeconds), hasText ? text : QString());
+    emit segmentRecognised(index, count, FfmpegArgs::segmentStart(index, segmentLength()),
+        FfmpegArgs::segmentEnd(index, jobData.audioSeconds, segmentLength()),
+        hasText ? text : QString());
 }
 
 void TranscriptionJob::finishFile()

@@ -188,6 +188,8 @@ private:
     // What a reply of either protocol tells the job to do.
     void takeReply(const RecognitionReply &reply);
     void requestToken();
+    // The job's segment length in seconds (59 unless its settings say otherwise).
+    int segmentLength() const;
 
     JobSettings config;
     JobData jobData;

@@ -93,10 +93,11 @@ void AudioSteps::startProbe(const QString &file)
     begin(Run::Probe, probe, FfmpegArgs::probe(file));
 }
 
-void AudioSteps::startCut(const QString &file, int startSecond, const QString &segment, bool last)
+void AudioSteps::startCut(
+    const QString &file, int startSecond, const QString &segment, bool last, int length)
 {
     target = segment;
-    begin(Run::Cut, cut, FfmpegArgs::cut(file, startSecond, segment, last));
+    begin(Run::Cut, cut, FfmpegArgs::cut(file, startSecond, segment, last, length));
 }
 
 void AudioSteps::stop()

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "audio/ffmpegargs.h"
+
 class FfmpegRunner;
 class QProcess;
 
@@ -26,7 +28,9 @@ public:
 
     void startConversion(const QString &source, const QString &target);
     void startProbe(const QString &file);
-    void startCut(const QString &file, int startSecond, const QString &segment, bool last);
+    // length: seconds of the cut (FfmpegArgs::segmentSeconds unless the job says otherwise).
+    void startCut(const QString &file, int startSecond, const QString &segment, bool last,
+        int length = FfmpegArgs::segmentSeconds);
     // Ends every run of the three processes, ours or not, and forgets the step.
     void stop();
     bool isBusy() const { return current != Run::None; }

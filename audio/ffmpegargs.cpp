@@ -37,12 +37,13 @@ QStringList probe(const QString &file)
     return inputOptions(file);
 }
 
-QStringList cut(const QString &file, int startSecond, const QString &outputFile, bool last)
+QStringList cut(
+    const QString &file, int startSecond, const QString &outputFile, bool last, int length)
 {
     QStringList args = inputOptions(file) << QStringLiteral("-acodec") << QStringLiteral("copy")
                                           << QStringLiteral("-ss") << QString::number(startSecond);
     if (!last)
-        args << QStringLiteral("-t") << QString::number(segmentSeconds);
+        args << QStringLiteral("-t") << QString::number(length);
     return args << outputFile;
 }
 
@@ -51,16 +52,16 @@ QString convertedPath(const QString &source)
     return FileNames::withoutSuffix(source) + QStringLiteral("_16k.wav");
 }
 
-int segmentCount(int seconds)
+int segmentCount(int seconds, int length)
 {
-    if (seconds <= 0)
+    if (seconds <= 0 || length <= 0)
         return 0;
-    return seconds / segmentSeconds + (seconds % segmentSeconds != 0 ? 1 : 0);
+    return seconds / length + (seconds % length != 0 ? 1 : 0);
 }
 
-int segmentStart(int index)
+int segmentStart(int index, int length)
 {
-    return segmentSeconds * index;
+    return length * index;
 }
 
 QString segmentPath(const QString &appDir, int index)
@@ -73,9 +74,10 @@ QString segmentFile(const QString &folder, int index)
     return folder + QStringLiteral("/%1.wav").arg(index);
 }
 
-int segmentEnd(int index, int seconds)
+int segmentEnd(int index, int seconds, int length)
 {
-    return qMin(segmentStart(index) + segmentSeconds, qMax(seconds, segmentStart(index)));
+    const int start = segmentStart(index, length);
+    return qMin(start + length, qMax(seconds, start));
 }
 
 } // namespace FfmpegArgs

@@ -7,7 +7,7 @@
 // so blanks, quotes and non-ASCII characters reach ffmpeg untouched.
 namespace FfmpegArgs {
 
-// Length of one segment in seconds.
+// Length of one segment in seconds, as users have it; a job may be given another length.
 constexpr int segmentSeconds = 59;
 
 // Raw PCM has no header for ffmpeg to probe: it is read as 16 kHz mono 16-bit little-endian.
@@ -19,18 +19,19 @@ QStringList conversion(const QString &source, const QString &target);
 QStringList probe(const QString &file);
 // The last segment runs to the end of the file, so a fraction of a second past the last whole
 // second is not dropped.
-QStringList cut(const QString &file, int startSecond, const QString &outputFile, bool last = false);
+QStringList cut(const QString &file, int startSecond, const QString &outputFile, bool last = false,
+    int length = segmentSeconds);
 
 // Where the converted copy of a task file goes: beside it, named "<base>_16k.wav".
 QString convertedPath(const QString &source);
 
-// Segments cover the file without gap: segment k starts at second 59 × k.
-int segmentCount(int seconds);
-int segmentStart(int index);
+// Segments cover the file without gap: segment k starts at second length × k (59 × k).
+int segmentCount(int seconds, int length = segmentSeconds);
+int segmentStart(int index, int length = segmentSeconds);
 QString segmentPath(const QString &appDir, int index);
 // Segment index of a job whose segments go to folder: "<folder>/<index>.wav".
 QString segmentFile(const QString &folder, int index);
-// The second where a segment ends: 59 s after its start, or the end of the audio.
-int segmentEnd(int index, int seconds);
+// The second where a segment ends: length (59) s after its start, or the end of the audio.
+int segmentEnd(int index, int seconds, int length = segmentSeconds);
 
 } // namespace FfmpegArgs

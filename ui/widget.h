@@ -57,6 +57,9 @@ public:
     void setServiceBaseUrl(const QString &url) { serviceBaseUrl = url; }
     void setTokenTimeoutMs(int ms) { tokenTimeoutMs = ms; }
     void setRecognitionTimeoutMs(int ms) { recognitionTimeoutMs = ms; }
+    // Shorter segments and back-off waits for tests; users keep 59 s and real seconds.
+    void setSegmentSeconds(int seconds) { segmentSeconds = seconds; }
+    void setBackoffScale(double scale) { backoffScale = scale; }
     // Replaces the platform's capture input of the recording command (machines without a
     // microphone).
     void setCaptureInputOverride(const QStringList &args);
@@ -231,6 +234,8 @@ private:
     QString serviceBaseUrl;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
+    int segmentSeconds = 59;
+    double backoffScale = 1.0;
     int serviceAutoStartOverride = -1;
     class SpeechServiceStarter *speechServiceStarter = nullptr;
 };

@@ -134,6 +134,8 @@ void Widget::slotBeginCover()
     settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
+    settings.segmentSeconds = segmentSeconds;
+    settings.backoffScale = backoffScale;
     // The saved service settings, and the secret once the keyring gave it.
     ServiceSettingsDialog::prepareJob(settings, QStringLiteral(SPEECH_SERVICE_URL), this,
         [this](const JobSettings &chosen) {

@@ -54,6 +54,7 @@ class TestJobWindow : public QObject
         AppGlobals::appDir = app->path();
         w = new Widget;
         w->setServiceBaseUrl(peer->baseUrl());
+        w->setSegmentSeconds(5);
         dialogs->openResults.enqueue({ clip });
         View::button(*w, "uploadButton")->click();
     }
@@ -61,9 +62,9 @@ class TestJobWindow : public QObject
 private slots:
     void initTestCase()
     {
-        Backoff::setMillisecondsPerSecond(1000);
         clip = media.filePath(str("talk.mp3"));
-        QVERIFY(make(clip, words("-f|lavfi|-i|sine=duration=70")));
+        // Two segments of the 5 s the windows below cut.
+        QVERIFY(make(clip, words("-f|lavfi|-i|sine=duration=8")));
     }
 
     void init()

@@ -295,6 +295,10 @@ void TestSpeechRules::backoffCoversOneToTenSeconds()
         const int seconds = Backoff::drawSeconds();
         QVERIFY(seconds >= 1 && seconds <= 10);
     }
+    // Users wait real seconds; a test's scale shortens the wait, never to nothing.
+    QCOMPARE(Backoff::waitMilliseconds(10, 1.0), 10000);
+    QCOMPARE(Backoff::waitMilliseconds(3, 0.05), 150);
+    QCOMPARE(Backoff::waitMilliseconds(1, 0.0001), 1);
 }
 
 void TestSpeechRules::transcriptParagraphs()

@@ -92,6 +92,14 @@ private:
     }
     // Starts the job and returns once it is in the given step.
     bool runUntil(Step step);
+    // 5 s segments, so that a 12 s file makes three of them; the 59 s cutting is
+    // threeSegmentsMakeThreeRequests'.
+    void shortSegments()
+    {
+        JobSettings settings = job->settings();
+        settings.segmentSeconds = 5;
+        job->setSettings(settings);
+    }
 
     QTemporaryDir *appDir = nullptr;
     QTemporaryDir *audioDir = nullptr;
@@ -104,10 +112,7 @@ private:
     QHash<QString, QString> audioCache;
 };
 
-void TestTranscriptionJob::initTestCase()
-{
-    Backoff::setMillisecondsPerSecond(10);
-}
+void TestTranscriptionJob::initTestCase() { }
 
 void TestTranscriptionJob::init()
 {
@@ -135,6 +140,8 @@ TranscriptionJob *TestTranscriptionJob::newJob(const QString &segmentFolder)
     settings.transcriptFolder = appDir->path() + QStringLiteral("/words");
     settings.clientId = QStringLiteral("8-0-27-aa-bb-1");
     settings.language = QStringLiteral("英文");
+    // A wait of 10 ms a drawn second; the cases that stop during the wait take real seconds.
+    settings.backoffScale = 0.01;
     made->setSettings(settings);
     connect(made, &TranscriptionJob::failed, this, [this](const QString &m) { notices << m; });
     connect(made, &TranscriptionJob::allDone, this, [this] { notices << Done; });
@@ -434,8 +441,9 @@ void TestTranscriptionJob::errNoTable()
     QFETCH(int, errNo);
     QFETCH(QString, notice);
 
-    const QString audio = makeAudio(QStringLiteral("song.flac"), 70);
+    const QString audio = makeAudio(QStringLiteral("song.flac"), 12);
     QVERIFY(!audio.isEmpty());
+    shortSegments();
     addTask(audio);
     job->token().accessToken = QStringLiteral("kept");
     peer->enqueue(SpeechPath, textReply(QStringLiteral("kept text")));
@@ -585,8 +593,9 @@ void TestTranscriptionJob::stopInEveryStep_data()
 void TestTranscriptionJob::stopInEveryStep()
 {
     QFETCH(Step, step);
-    const QString audio = makeAudio(QStringLiteral("long.mp3"), 70);
+    const QString audio = makeAudio(QStringLiteral("long.mp3"), 12);
     QVERIFY(!audio.isEmpty());
+    shortSegments();
     addTask(audio);
     if (step == Step::Authenticating) {
         // The token request is never answered: its time limit must not report a stopped job.
@@ -597,7 +606,9 @@ void TestTranscriptionJob::stopInEveryStep()
     } else {
         job->token().accessToken = QStringLiteral("t");
     }
-    Backoff::setMillisecondsPerSecond(1000);
+    JobSettings realWait = job->settings();
+    realWait.backoffScale = 1.0;
+    job->setSettings(realWait);
     peer->enqueue(SpeechPath,
         step == Step::BackingOff ? Reply::json(R"({"err_no":3304})")
                                  : textReply(QStringLiteral("late")).after(300));
@@ -612,10 +623,12 @@ void TestTranscriptionJob::stopInEveryStep()
     QVERIFY(job->audioSteps()->cutProcess()->state() == QProcess::NotRunning);
     const int sent = peer->requestsTo(SpeechPath).size();
     // Whatever was under way (a reply, a wait, the token's time limit) must not move the job on.
-    QTimer::singleShot(
-        1200, &QTestEventLoop::instance(), [] { QTestEventLoop::instance().exitLoop(); });
-    QTestEventLoop::instance().enterLoop(5);
-    Backoff::setMillisecondsPerSecond(10);
+    QVERIFY(!QTest::qWaitFor(
+        [&] {
+            return !notices.isEmpty() || !recognised.isEmpty()
+                || peer->requestsTo(SpeechPath).size() > sent;
+        },
+        1200));
     QVERIFY(notices.isEmpty());
     QVERIFY(recognised.isEmpty());
     QCOMPARE(peer->requestsTo(SpeechPath).size(), sent);
@@ -640,8 +653,9 @@ void TestTranscriptionJob::destroyedInEveryStep_data()
 void TestTranscriptionJob::destroyedInEveryStep()
 {
     QFETCH(Step, step);
-    const QString audio = makeAudio(QStringLiteral("long.mp3"), 70);
+    const QString audio = makeAudio(QStringLiteral("long.mp3"), 12);
     QVERIFY(!audio.isEmpty());
+    shortSegments();
     addTask(audio);
     if (step == Step::Authenticating)
         peer->enqueue(TokenPath, Reply::silent());

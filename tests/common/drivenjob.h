@@ -15,15 +15,17 @@
 
 namespace DrivenJob {
 
-inline QStringList arguments(
-    const QString &appDir, const QString &source, const QString &serviceUrl)
+// segmentSeconds: the job's segment length (0: the users' 59 s).
+inline QStringList arguments(const QString &appDir, const QString &source,
+    const QString &serviceUrl, int segmentSeconds = 0)
 {
-    return { QStringLiteral("--drive-job"), appDir, source, serviceUrl };
+    return { QStringLiteral("--drive-job"), appDir, source, serviceUrl,
+        QString::number(segmentSeconds) };
 }
 
 inline bool requested(int argc, char *argv[])
 {
-    return argc == 5 && qstrcmp(argv[1], "--drive-job") == 0;
+    return argc == 6 && qstrcmp(argv[1], "--drive-job") == 0;
 }
 
 // Transcribes the source in English until the program is killed.
@@ -34,6 +36,8 @@ inline int run(int argc, char *argv[])
     ScriptedDialogs dialogs;
     Widget window;
     window.setServiceBaseUrl(QString::fromLocal8Bit(argv[4]));
+    if (const int seconds = QByteArray(argv[5]).toInt())
+        window.setSegmentSeconds(seconds);
     View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
     dialogs.openResults.enqueue({ QString::fromLocal8Bit(argv[3]) });
     View::button(window, "uploadButton")->click();

@@ -20,6 +20,7 @@
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "common/drivenjob.h"
+#include "common/paddedspeech.h"
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"
 #include "common/testfiles.h"
@@ -28,6 +29,8 @@
 
 namespace {
 const int segments = 3;
+// Shorter than the users' 59 s, long enough for one spoken line each.
+const int segmentSeconds = 12;
 const int jobLimitMs = 300000;
 
 QString done()
@@ -94,31 +97,13 @@ bool ResumeTest::startService(const QString &key, int port)
 void ResumeTest::initTestCase()
 {
     QVERIFY(media.isValid());
-    // Three sentences, each at the start of its own 59 s segment, the rest silence: three
+    // Three sentences, each at the start of its own segment, the rest silence: three
     // requests with different texts, quick to decode.
-    QStringList inputs;
-    QString filter;
     QFile spoken(QStringLiteral(TOV_SOURCE_DIR "/tests/common/speechtext.txt"));
     QVERIFY(spoken.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(spoken.readAll()).split(QLatin1Char('\n'));
-    for (int k = 0; k < segments; ++k) {
-        const QString text = media.filePath(QStringLiteral("s%1.txt").arg(k));
-        const QString wav = media.filePath(QStringLiteral("s%1.wav").arg(k));
-        QFile file(text);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(lines.value(k).toUtf8());
-        file.close();
-        QVERIFY(makeSpeechWav(text, wav));
-        inputs << QStringLiteral("-i") << wav;
-        filter
-            += QStringLiteral("[%1]apad=whole_dur=%2[a%1];").arg(k).arg(k + 1 < segments ? 59 : 20);
-    }
-    for (int k = 0; k < segments; ++k)
-        filter += QStringLiteral("[a%1]").arg(k);
-    filter += QStringLiteral("concat=n=%1:v=0:a=1").arg(segments);
     sourceMedia = media.filePath(QStringLiteral("talk.mp3"));
-    QVERIFY(TestFiles::make(
-        sourceMedia, inputs + QStringList { QStringLiteral("-filter_complex"), filter }));
+    QVERIFY(makePaddedSpeech(sourceMedia, lines.mid(0, segments), segmentSeconds, 8));
 
     QVERIFY2(startService(QStringLiteral("first key")), qPrintable(service->logText()));
 
@@ -158,6 +143,7 @@ void ResumeTest::newWindow()
     dialogs.reset(new ScriptedDialogs);
     window.reset(new Widget);
     window->setServiceBaseUrl(service->baseUrl());
+    window->setSegmentSeconds(segmentSeconds);
     View::combo(*window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
 }
 
@@ -248,7 +234,7 @@ void ResumeTest::resumeAndCompare(int kept)
     // was shown before any new one.
     QVERIFY2(statusTexts.contains(QStringLiteral("续转:第%1段").arg(kept + 1)),
         qPrintable(statusTexts.join(QLatin1Char(' '))));
-    QCOMPARE(starts, (QList<int> { 0, 59, 118 }));
+    QCOMPARE(starts, (QList<int> { 0, segmentSeconds, 2 * segmentSeconds }));
     QCOMPARE(requests, segments - kept);
     const QStringList paragraphs = reference.split(QStringLiteral("\n\n"));
     const QString keptAndNext = paragraphs.mid(0, kept + 1).join(QStringLiteral("\n\n"));
@@ -301,7 +287,7 @@ void ResumeTest::resumesAfterTheProgramIsKilled()
     QProcess program;
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(QCoreApplication::applicationFilePath(),
-        DrivenJob::arguments(home->path(), source, service->baseUrl()));
+        DrivenJob::arguments(home->path(), source, service->baseUrl(), segmentSeconds));
     QVERIFY(program.waitForStarted());
     QVERIFY(waitForKeptSegment(&program));
     program.kill();

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -40,17 +41,25 @@ inline bool ffmpeg(QStringList args)
     return TestFiles::make(output, args);
 }
 
-// A short clip of English speech, encoded by the file's suffix.
+// A short clip of English speech, encoded by the file's suffix. Each sentence and suffix is
+// spoken once per program; later cases get a copy.
 inline bool makeClip(const QString &path, const QString &sentence)
 {
-    const QString text = path + QStringLiteral(".txt");
-    if (!writeFile(text, sentence.toUtf8()))
-        return false;
-    const QString wav = path + QStringLiteral(".speech.wav");
-    const bool ok = makeSpeechWav(text, wav) && ffmpeg({QStringLiteral("-i"), wav, path});
-    QFile::remove(text);
-    QFile::remove(wav);
-    return ok;
+    static QTemporaryDir made;
+    static QMap<QString, QString> clips;
+    const QString suffix = QFileInfo(path).suffix();
+    const QString key = suffix + QLatin1Char('|') + sentence;
+    if (!clips.contains(key)) {
+        const QString clip = made.filePath(QStringLiteral("%1.%2").arg(clips.size()).arg(suffix));
+        const QString text = clip + QStringLiteral(".txt");
+        const QString wav = clip + QStringLiteral(".speech.wav");
+        if (!writeFile(text, sentence.toUtf8()) || !makeSpeechWav(text, wav)
+            || !ffmpeg({QStringLiteral("-i"), wav, clip}))
+            return false;
+        clips.insert(key, clip);
+    }
+    QFile::remove(path);
+    return QFile::copy(clips.value(key), path);
 }
 
 // Every file below the given folders, with its bytes.

@@ -82,7 +82,9 @@ private slots:
         // A real second start waits on its notice and never builds a window.
         QProcess refused;
         start(refused, secondProgram);
-        QTest::qWait(1500);
+        // Given time to build one, it must not, nor end.
+        QVERIFY(!QTest::qWaitFor(
+            [&] { return windowBuilt(second) || refused.state() != QProcess::Running; }, 1500));
         QCOMPARE(refused.state(), QProcess::Running);
         QVERIFY(!windowBuilt(second));
         stop(refused, SIGKILL);

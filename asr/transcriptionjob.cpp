@@ -14,6 +14,7 @@
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
 #include "asr/speechservicestarter.h"
+#include "asr/utterancetimes.h"
 #include "audio/audiosteps.h"
 #include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
@@ -237,6 +238,7 @@ void TranscriptionJob::beginFile()
         ? config.transcriptPathFor(taskFile)
         : config.transcriptFolder + QLatin1Char('/') + FileNames::transcriptName(taskFile);
     texts.clear();
+    timed.clear();
     setStep(Step::Converting, QStringLiteral("转换中..."));
     emit fileStarted(taskFile, transcript);
     if (current == Step::Converting)
@@ -258,7 +260,10 @@ void TranscriptionJob::convertAudioFormat()
     restoreTaskFront();
     source = jobData.taskFiles.first();
     resume.setFolder(config.resumeFolder);
-    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl));
+    const bool transcriptions = config.serviceKind == JobSettings::ServiceKind::Transcriptions;
+    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
+        transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
+        transcriptions ? config.model : QString()));
     const QString resumeNote = resume.preparingText();
     if (!resumeNote.isEmpty())
         emit statusTextChanged(resumeNote);
@@ -335,7 +340,8 @@ void TranscriptionJob::beginSegments(int seconds)
         const QPointer<TranscriptionJob> alive(this);
         const QVector<RecognisedSegment> kept = resume.keptSegments();
         for (int index = 0; index < kept.size(); ++index) {
-            appendSegmentText(index, kept[index].text, kept[index].hasText);
+            appendSegmentText(
+                index, kept[index].text, kept[index].hasText, kept[index].utterances);
             if (!alive || current != Step::Probing)
                 return;
         }
@@ -452,10 +458,16 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
     switch (reply.kind) {
     case RecognitionReply::Text: {
         const QPointer<TranscriptionJob> alive(this);
+        const int index = jobData.segmentCount - jobData.segmentFiles.size();
+        const qint64 lengthMs = jobData.segmentFiles.isEmpty()
+            ? 0
+            : UtteranceTimes::wavDurationMs(QFileInfo(jobData.segmentFiles.first()).size());
+        TimedUtterances placed = UtteranceTimes::placeInFile(reply.utterances, reply.text,
+            reply.hasText, UtteranceTimes::segmentStartMs(index, config.segmentSeconds), lengthMs);
+        UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
-        resume.recognised({reply.hasText, reply.text});
-        appendSegmentText(
-            jobData.segmentCount - jobData.segmentFiles.size(), reply.text, reply.hasText);
+        resume.recognised({reply.hasText, reply.text, placed});
+        appendSegmentText(index, reply.text, reply.hasText, placed);
         if (!alive || current != Step::Uploading)
             return;
         if (!jobData.segmentFiles.isEmpty())
@@ -483,15 +495,23 @@ void TranscriptionJob::readReply(int requestId, const QByteArray &body)
     }
 }
 
-void TranscriptionJob::appendSegmentText(int index, const QString &text, bool hasText)
+void TranscriptionJob::appendSegmentText(
+    int index, const QString &text, bool hasText, TimedUtterances utterances)
 {
     const int count = jobData.segmentCount;
+    UtteranceTimes::settle(&utterances, timed.isEmpty() ? 0 : timed.last().endMs);
+    timed += utterances;
+    const QPointer<TranscriptionJob> alive(this);
     if (hasText) {
         texts.append(text);
         emit textRecognised(text);
     }
+    if (!alive)
+        return;
     emit segmentRecognised(index, count, FfmpegArgs::segmentStart(index),
         FfmpegArgs::segmentEnd(index, jobData.audioSeconds), hasText ? text : QString());
+    if (alive)
+        emit utterancesRecognised(index, utterances);
 }
 
 void TranscriptionJob::finishFile()

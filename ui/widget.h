@@ -20,12 +20,14 @@ class QDropEvent;
 class QListWidgetItem;
 class QMouseEvent;
 class QPushButton;
+class QAction;
 class QTextEdit;
 class QTimer;
 class MyListWidget;
 class QtHttpClass;
 class Recorder;
 class TranscriptionJob;
+struct TranscriptTimes;
 
 // The one window of the program. It shows and wires; the work is done by objects of the core
 // library that it owns: the transcription job (asr/transcriptionjob.h), with its audio steps
@@ -56,6 +58,8 @@ public:
     void delFile(QString kind, QString name);
     void renameFile(QString kind, QString name);
     void saveAsFile(QString kind, QString name);
+    // "导出字幕" of a transcript in the library (ui/widget_subtitles.cpp).
+    void exportTranscriptSubtitles(const QString &name);
 
     void loadWavList();
     void loadTxtList();
@@ -198,6 +202,12 @@ public:
     Phonon::SeekSlider *seekSlider = nullptr;
 
 private:
+    // Times beside transcripts and subtitles (ui/widget_subtitles.cpp).
+    void setupSubtitles();
+    void exportSubtitles(const QString &text, const TranscriptTimes &times, const QString &base);
+    std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
+    QAction *exportPaneSubtitlesAction = nullptr;
+
     // ---- window: construction, frame, library, text pane ----
     void setUpWindow();
     void buildHeader();

@@ -365,6 +365,7 @@ void Widget::createWorkers()
     connect(recorder, &Recorder::failed, this, &Widget::recordingFailed);
     http = job->httpClient();
     connectJob();
+    setupSubtitles();
 }
 
 void Widget::createFoldersAndLists()

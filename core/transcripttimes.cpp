@@ -119,6 +119,27 @@ MatchedTimes match(const QString &text, const QVector<TimedParagraph> &paragraph
     return matched;
 }
 
+QVector<qint64> lineStarts(const QString &text, const QVector<TimedParagraph> &paragraphs)
+{
+    QVector<qint64> starts;
+    int next = 0;
+    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        qint64 start = -1;
+        for (int i = next; !line.isEmpty() && i < paragraphs.size(); ++i) {
+            if (paragraphs[i].text.trimmed() != line)
+                continue;
+            if (!paragraphs[i].utterances.isEmpty()) {
+                start = paragraphs[i].utterances.first().startMs;
+                next = i + 1;
+            }
+            break;
+        }
+        starts.append(start);
+    }
+    return starts;
+}
+
 bool save(const QString &transcriptPath, const TranscriptTimes &times)
 {
     QSaveFile file(sidecarPath(transcriptPath));

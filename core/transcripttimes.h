@@ -39,6 +39,10 @@ bool parse(const QByteArray &bytes, TranscriptTimes *times);
 // did; paragraphs are taken in order, so a line moved before the ones it followed loses them.
 MatchedTimes match(const QString &text, const QVector<TimedParagraph> &paragraphs);
 
+// Where each line of the text (split at line breaks) was said, by the rule of match; -1 for a
+// line without a time.
+QVector<qint64> lineStarts(const QString &text, const QVector<TimedParagraph> &paragraphs);
+
 // Reads and writes the sidecar; writing replaces the old one whole.
 bool save(const QString &transcriptPath, const TranscriptTimes &times);
 bool load(const QString &transcriptPath, TranscriptTimes *times);

@@ -204,6 +204,8 @@ public:
 private:
     // Times beside transcripts and subtitles (ui/widget_subtitles.cpp).
     void setupSubtitles();
+    // Plays the pane's source from where the line (counted from 0) was said.
+    void playFromLine(int line);
     void exportSubtitles(const QString &text, const TranscriptTimes &times, const QString &base);
     std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
     QAction *exportPaneSubtitlesAction = nullptr;

@@ -9,11 +9,14 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextCodec>
 #include <QTextEdit>
+#include <QUrl>
 
 void Widget::setupSubtitles()
 {
@@ -47,6 +50,10 @@ void Widget::setupSubtitles()
         menu->setObjectName(QStringLiteral("textPaneMenu"));
         menu->addSeparator();
         menu->addAction(exportPaneSubtitlesAction);
+        const int line = textEdit->cursorForPosition(pos).blockNumber();
+        QAction *play = menu->addAction(QStringLiteral("从此处播放"));
+        play->setObjectName(QStringLiteral("playFromLineAction"));
+        connect(play, &QAction::triggered, this, [this, line] { playFromLine(line); });
         Dialogs::current().execMenu(menu, textEdit->viewport()->mapToGlobal(pos));
         menu->deleteLater();
     });
@@ -94,4 +101,36 @@ void Widget::exportSubtitles(const QString &text, const TranscriptTimes &times, 
         Dialogs::current().information(this, QStringLiteral("提示"),
             QStringLiteral("字幕已导出；%1行文字已修改，没有时间，未写入字幕。")
                 .arg(matched.linesWithoutTimes));
+}
+
+void Widget::playFromLine(int line)
+{
+    const QVector<qint64> starts
+        = TranscriptTimesRules::lineStarts(textEdit->toPlainText(), paneTimes->paragraphs);
+    const qint64 startMs = line >= 0 && line < starts.size() ? starts[line] : -1;
+    if (startMs < 0) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("这一行没有时间信息！"));
+        return;
+    }
+    if (!QFileInfo(paneTimes->source).isFile()) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("音频文件已不在，无法播放！"));
+        return;
+    }
+    playingFile = paneTimes->source;
+    mediaObject.setCurrentSource(Phonon::MediaSource(QUrl::fromLocalFile(playingFile)));
+    // A seek before the media is loaded goes nowhere: it waits for playing to begin.
+    auto seekOnce = std::make_shared<QMetaObject::Connection>();
+    *seekOnce = connect(&mediaObject, &Phonon::MediaObject::stateChanged, this,
+        [this, seekOnce, startMs](Phonon::State state) {
+            if (state != Phonon::PlayingState)
+                return;
+            disconnect(*seekOnce);
+            mediaObject.seek(startMs);
+        });
+    mediaObject.play();
+    isPlaying = true;
+    playButton->hide();
+    pauseButton->show();
 }

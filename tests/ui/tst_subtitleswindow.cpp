@@ -1,4 +1,5 @@
 // The window's subtitles: times kept beside a transcript, and "导出字幕" from the library.
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -62,6 +63,11 @@ void TestSubtitlesWindow::editedLinesLoseTheirTimesOnExport()
                    "2\n00:02:00,000 --> 00:02:01,000\nthird part\n\n"));
     QVERIFY2(dialogs.noticeTexts().join(QLatin1Char('|')).contains(QStringLiteral("1行")),
         qPrintable(dialogs.noticeTexts().join(QLatin1Char('|'))));
+    // the line a "从此处播放" plays from: only lines that still read as recognised have a time
+    QCOMPARE(
+        TranscriptTimesRules::lineStarts(
+            QStringLiteral("hello world\n\nthe second part, edited\nthird part"), times.paragraphs),
+        (QVector<qint64> { 1000, -1, -1, 120000 }));
     Dialogs::install(nullptr);
 }
 

@@ -4,7 +4,50 @@
 
 namespace {
 const int RetryErrNo = 3304;
+
+// Seconds of the reply as milliseconds; false for anything but a finite, non-negative number.
+bool readMs(const Json::Value &object, const char *name, qint64 *ms)
+{
+    const Json::Value &value = object[name];
+    if (!value.isNumeric())
+        return false;
+    const double seconds = value.asDouble();
+    if (!(seconds >= 0 && seconds < 1e9))
+        return false;
+    *ms = qRound64(seconds * 1000.0);
+    return true;
 }
+
+// The reply's "utterances", where it has them. An entry of the wrong shape is left out rather
+// than ending the job: the text is what matters, the times are a help.
+TimedUtterances readUtterances(const Json::Value &member)
+{
+    TimedUtterances utterances;
+    if (!member.isArray())
+        return utterances;
+    for (const Json::Value &entry : member) {
+        TimedUtterance utterance;
+        if (!entry.isObject() || !entry["text"].isString()
+            || !readMs(entry, "start", &utterance.startMs)
+            || !readMs(entry, "end", &utterance.endMs))
+            continue;
+        utterance.text = JsonReading::utf8String(entry["text"]);
+        const Json::Value &words = entry["words"];
+        if (words.isArray()) {
+            for (const Json::Value &item : words) {
+                TimedWord word;
+                if (item.isObject() && item["word"].isString()
+                    && readMs(item, "start", &word.startMs) && readMs(item, "end", &word.endMs)) {
+                    word.text = JsonReading::utf8String(item["word"]);
+                    utterance.words.append(word);
+                }
+            }
+        }
+        utterances.append(utterance);
+    }
+    return utterances;
+}
+} // namespace
 
 QString messageForErrNo(int errNo)
 {
@@ -55,6 +98,7 @@ RecognitionReply parseRecognitionReply(const QByteArray &body)
             reply.hasText = true;
             reply.text = JsonReading::utf8String(result[0]);
         }
+        reply.utterances = readUtterances(root["utterances"]);
         reply.kind = RecognitionReply::Text;
         reply.message.clear();
     } else if (reply.errNo == RetryErrNo) {

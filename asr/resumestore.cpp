@@ -88,7 +88,14 @@ void ResumeStore::removeStale() const
         const QString name = entry.fileName();
         if (ResumeRules::isStateFileName(name)) {
             const QString source = ResumeRules::sourceOf(readFile(entry.filePath()));
-            if (source.isEmpty() || !QFileInfo(source).isFile())
+            const QFileInfo sourceInfo(source);
+            const QDir sourceFolder = sourceInfo.absoluteDir();
+            const bool folderHasEntries = sourceFolder.exists()
+                && !sourceFolder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                        .isEmpty();
+            if (source.isEmpty()
+                || ResumeRules::isStale(sourceInfo.isFile(), folderHasEntries,
+                    entry.lastModified().toUTC().daysTo(now)))
                 folder.remove(name);
         } else if (leftover.match(name).hasMatch()
             && entry.lastModified().toUTC().secsTo(now) > leftoverAgeSeconds) {

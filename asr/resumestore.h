@@ -25,8 +25,9 @@ public:
     // not one.
     bool load(const QString &sourcePath, ResumeState *state) const;
     void remove(const QString &sourcePath) const;
-    // Drops states whose source file is gone, states that no longer read, and leftovers of
-    // writes that a kill interrupted. Touches nothing but such files in this folder.
+    // Drops states whose source file is gone (but not those of a drive that is away, see
+    // ResumeRules::isStale), states that no longer read, and leftovers of writes that a kill
+    // interrupted. Touches nothing but such files in this folder.
     void removeStale() const;
 
 private:

@@ -15,6 +15,7 @@
 #include "asr/recognitionrequest.h"
 #include "asr/speechservicestarter.h"
 #include "asr/transcriptionsapi.h"
+#include "asr/utterancetimes.h"
 #include "audio/audiosteps.h"
 #include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
@@ -261,6 +262,7 @@ void TranscriptionJob::beginFile()
         ? config.transcriptPathFor(taskFile)
         : config.transcriptFolder + QLatin1Char('/') + FileNames::transcriptName(taskFile);
     texts.clear();
+    timed.clear();
     setStep(Step::Converting, QStringLiteral("转换中..."));
     emit fileStarted(taskFile, transcript);
     if (current == Step::Converting)
@@ -282,7 +284,10 @@ void TranscriptionJob::convertAudioFormat()
     restoreTaskFront();
     source = jobData.taskFiles.first();
     resume.setFolder(config.resumeFolder);
-    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl),
+    const bool transcriptions = config.serviceKind == JobSettings::ServiceKind::Transcriptions;
+    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
+                         transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
+                         transcriptions ? config.model : QString()),
         segmentLength());
     const QString resumeNote = resume.preparingText();
     if (!resumeNote.isEmpty())
@@ -365,7 +370,8 @@ void TranscriptionJob::beginSegments(int seconds)
         const QPointer<TranscriptionJob> alive(this);
         const QVector<RecognisedSegment> kept = resume.keptSegments();
         for (int index = 0; index < kept.size(); ++index) {
-            appendSegmentText(index, kept[index].text, kept[index].hasText);
+            appendSegmentText(
+                index, kept[index].text, kept[index].hasText, kept[index].utterances);
             if (!alive || current != Step::Probing)
                 return;
         }
@@ -490,10 +496,16 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
     switch (reply.kind) {
     case RecognitionReply::Text: {
         const QPointer<TranscriptionJob> alive(this);
+        const int index = jobData.segmentCount - jobData.segmentFiles.size();
+        const qint64 lengthMs = jobData.segmentFiles.isEmpty()
+            ? 0
+            : UtteranceTimes::wavDurationMs(QFileInfo(jobData.segmentFiles.first()).size());
+        TimedUtterances placed = UtteranceTimes::placeInFile(reply.utterances, reply.text,
+            reply.hasText, UtteranceTimes::segmentStartMs(index, config.segmentSeconds), lengthMs);
+        UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
-        resume.recognised({reply.hasText, reply.text});
-        appendSegmentText(
-            jobData.segmentCount - jobData.segmentFiles.size(), reply.text, reply.hasText);
+        resume.recognised({reply.hasText, reply.text, placed});
+        appendSegmentText(index, reply.text, reply.hasText, placed);
         if (!alive || current != Step::Uploading)
             return;
         if (!jobData.segmentFiles.isEmpty())
@@ -522,16 +534,24 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
     }
 }
 
-void TranscriptionJob::appendSegmentText(int index, const QString &text, bool hasText)
+void TranscriptionJob::appendSegmentText(
+    int index, const QString &text, bool hasText, TimedUtterances utterances)
 {
     const int count = jobData.segmentCount;
+    UtteranceTimes::settle(&utterances, timed.isEmpty() ? 0 : timed.last().endMs);
+    timed += utterances;
+    const QPointer<TranscriptionJob> alive(this);
     if (hasText) {
         texts.append(text);
         emit textRecognised(text);
     }
+    if (!alive)
+        return;
     emit segmentRecognised(index, count, FfmpegArgs::segmentStart(index, segmentLength()),
         FfmpegArgs::segmentEnd(index, jobData.audioSeconds, segmentLength()),
         hasText ? text : QString());
+    if (alive)
+        emit utterancesRecognised(index, utterances);
 }
 
 void TranscriptionJob::finishFile()

@@ -9,6 +9,7 @@
 
 #include "asr/jobresume.h"
 #include "asr/tokenreply.h"
+#include "core/timedtext.h"
 
 class AccessToken;
 class AudioSteps;
@@ -120,6 +121,9 @@ public:
     QString transcriptPath() const { return transcript; }
     // The front task file as it was added (before its converted copy replaced it).
     QString sourceFile() const { return source; }
+    // Every utterance of the file so far, in file time; still whole while fileFinished is
+    // delivered.
+    const TimedUtterances &fileUtterances() const { return timed; }
 
     // Begins with the front task file; failed() with the notice when there is none.
     void start();
@@ -154,6 +158,8 @@ signals:
     // Every recognised segment: index from 0 of count, its seconds in the audio, its text.
     void segmentRecognised(
         int index, int count, int startSecond, int endSecond, const QString &text);
+    // The same segment's utterances with their times in the whole file, in milliseconds.
+    void utterancesRecognised(int index, const TimedUtterances &utterances);
     // The transcript of a task file is written and the file taken off the list.
     // taskEntry: the front entry as it stood (the converted copy); sourceFile() is still the
     // file as added while this is delivered.
@@ -179,7 +185,8 @@ private:
     QString nextSegment() const;
     void sendSegment(const QString &segment);
     // Where each recognised text joins the transcript; index counts from 0.
-    void appendSegmentText(int index, const QString &text, bool hasText);
+    void appendSegmentText(
+        int index, const QString &text, bool hasText, TimedUtterances utterances);
     void finishFile();
     QString segmentPath(int index) const;
     // The transcription API (asr/transcriptionjobapi.cpp).
@@ -207,6 +214,7 @@ private:
     QString source;
     QString transcript;
     QStringList texts;
+    TimedUtterances timed;
     // The converted copy this job made and will remove; empty when there is none.
     QString converted;
     QString cutSource;

@@ -1,11 +1,13 @@
 #include "cli/batchrunner.h"
 
-#include "core/filenames.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
 #include "cli/jsontranscript.h"
+#include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
 #include "cli/signalwatcher.h"
+#include "core/filenames.h"
+#include "core/subtitlefiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -125,9 +127,9 @@ void BatchRunner::startNext(Worker *worker)
     settings.resumeFolder = resumeFolder;
     // JSON is made from the segments once the job has written its text; the text goes to the
     // temporary folder, so the output folder only ever sees the finished JSON.
-    const QString textPath = options.format == CliOptions::Json
-        ? worker->folder->filePath(QStringLiteral("transcript.txt"))
-        : file.transcript;
+    const QString textPath = options.formats.contains(CliOptions::Text)
+        ? OutputPlanRules::transcriptPath(file.input, options.outputDir, CliOptions::Text)
+        : worker->folder->filePath(QStringLiteral("transcript.txt"));
     settings.transcriptPathFor = [textPath](const QString &) { return textPath; };
     worker->job->setSettings(settings);
     worker->job->setServiceStarter(serviceStarter);
@@ -162,13 +164,37 @@ void BatchRunner::connectJob(Worker *worker)
 
 void BatchRunner::fileFinished(Worker *worker)
 {
-    if (options.format == CliOptions::Json)
-        writeJson(worker);
-    if (worker->failure.isEmpty())
-        emit transcriptWritten(plan.at(worker->file).transcript);
+    const PlannedFile &file = plan.at(worker->file);
+    for (const CliOptions::Format format : options.formats) {
+        const QString path = OutputPlanRules::transcriptPath(file.input, options.outputDir, format);
+        const TimedUtterances &timed = worker->job->fileUtterances();
+        if (format == CliOptions::Json)
+            writeJson(worker, path);
+        else if (format == CliOptions::Srt)
+            writeFile(worker, path, SubtitleFiles::srt(timed));
+        else if (format == CliOptions::Vtt)
+            writeFile(worker, path, SubtitleFiles::vtt(timed));
+    }
+    if (!worker->failure.isEmpty())
+        return;
+    for (const CliOptions::Format format : options.formats)
+        emit transcriptWritten(
+            OutputPlanRules::transcriptPath(file.input, options.outputDir, format));
 }
 
-void BatchRunner::writeJson(Worker *worker)
+void BatchRunner::writeFile(Worker *worker, const QString &path, const QByteArray &bytes)
+{
+    // Never through a link: a dangling one would create its target, a live one be replaced.
+    if (QFileInfo(path).isSymLink()) {
+        worker->failure = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(path);
+        return;
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) < 0 || !out.commit())
+        worker->failure = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
+}
+
+void BatchRunner::writeJson(Worker *worker, const QString &path)
 {
     const PlannedFile &file = plan.at(worker->file);
     JsonTranscript transcript;
@@ -176,15 +202,8 @@ void BatchRunner::writeJson(Worker *worker)
     transcript.language = options.language;
     transcript.service = service.url.isEmpty() ? options.serviceUrl : service.url;
     transcript.segments = worker->segments;
-    if (QFileInfo(file.transcript).isSymLink()) {
-        worker->failure = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(file.transcript);
-        return;
-    }
-    QSaveFile out(file.transcript);
-    if (!out.open(QIODevice::WriteOnly)
-        || out.write(JsonTranscriptRules::build(transcript, transcriptText(worker->texts))) < 0
-        || !out.commit())
-        worker->failure = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
+    transcript.utterances = worker->job->fileUtterances();
+    writeFile(worker, path, JsonTranscriptRules::build(transcript, transcriptText(worker->texts)));
 }
 
 void BatchRunner::fileEnded(Worker *worker, const QString &failure)

@@ -60,7 +60,9 @@ private:
     void connectJob(Worker *worker);
     void fileFinished(Worker *worker);
     void fileEnded(Worker *worker, const QString &failure);
-    void writeJson(Worker *worker);
+    void writeJson(Worker *worker, const QString &path);
+    // Written beside and renamed over; a failure marks the file failed.
+    void writeFile(Worker *worker, const QString &path, const QByteArray &bytes);
     void showProgress(Worker *worker, bool tick = false);
     QString fileLabel(int index) const;
     void finishIfIdle();

@@ -5,6 +5,16 @@
 #include <QCommandLineParser>
 #include <QUrl>
 
+namespace {
+// In the order of CliOptions::Format.
+const QStringList &formatNames()
+{
+    static const QStringList names { QStringLiteral("txt"), QStringLiteral("json"),
+        QStringLiteral("srt"), QStringLiteral("vtt") };
+    return names;
+}
+} // namespace
+
 namespace CliArgumentRules {
 
 namespace {
@@ -135,9 +145,10 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
             QStringLiteral("Replace existing transcripts; without it they are kept and the file "
                            "is skipped.")),
         QCommandLineOption({ QStringLiteral("f"), QStringLiteral("format") },
-            QStringLiteral("txt (plain text, as the window writes it) or json (every segment with "
-                           "its start and end in seconds). Default: txt."),
-            QStringLiteral("format")),
+            QStringLiteral("One or more of txt (plain text, as the window writes it), srt and vtt "
+                           "(subtitles), json (every segment and utterance with its times in "
+                           "seconds), separated by commas: -f txt,srt. Default: txt."),
+            QStringLiteral("formats")),
         QCommandLineOption({ QStringLiteral("j"), QStringLiteral("jobs") },
             QStringLiteral("Files transcribed side by side, 1 to %1. Default: 1.").arg(maxJobs),
             QStringLiteral("n")),
@@ -237,12 +248,16 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
     }
 
     if (parser.isSet(o.format)) {
-        const QString value = parser.value(o.format).toLower();
-        if (value == QLatin1String("json"))
-            options.format = CliOptions::Json;
-        else if (value != QLatin1String("txt"))
-            return QStringLiteral("unknown format '%1'; choose txt or json")
-                .arg(parser.value(o.format));
+        options.formats.clear();
+        for (const QString &name : parser.value(o.format).toLower().split(QLatin1Char(','))) {
+            const QString value = name.trimmed();
+            const int known = formatNames().indexOf(value);
+            if (known < 0)
+                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json").arg(value);
+            if (!options.formats.contains(CliOptions::Format(known)))
+                options.formats << CliOptions::Format(known);
+        }
+        options.format = options.formats.first();
     }
 
     if (parser.isSet(o.jobs)) {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 // What the command line asks for, checked and resolved.
 struct CliOptions
 {
-    enum Format { Text, Json };
+    enum Format { Text, Json, Srt, Vtt };
 
     QStringList inputs; // files and folders as given
     bool recursive = false;
@@ -20,7 +21,8 @@ struct CliOptions
     QString secretFile;
     QString outputDir; // empty: each transcript beside its input
     bool overwrite = false;
-    Format format = Text;
+    Format format = Text; // the first of formats: its file decides skips and clashes
+    QList<Format> formats { Text }; // every file written for an input, each format once
     int jobs = 1;
     bool quiet = false;
 };

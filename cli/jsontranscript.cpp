@@ -40,6 +40,26 @@ QByteArray build(const JsonTranscript &transcript, const QString &wholeText)
         segments.append(entry);
     }
     root["segments"] = segments;
+    Json::Value utterances(Json::arrayValue);
+    for (const TimedUtterance &utterance : transcript.utterances) {
+        Json::Value entry(Json::objectValue);
+        entry["start"] = seconds(utterance.startMs / 1000.0);
+        entry["end"] = seconds(utterance.endMs / 1000.0);
+        entry["text"] = utf8(utterance.text);
+        if (!utterance.words.isEmpty()) {
+            Json::Value words(Json::arrayValue);
+            for (const TimedWord &word : utterance.words) {
+                Json::Value item(Json::objectValue);
+                item["word"] = utf8(word.text);
+                item["start"] = seconds(word.startMs / 1000.0);
+                item["end"] = seconds(word.endMs / 1000.0);
+                words.append(item);
+            }
+            entry["words"] = words;
+        }
+        utterances.append(entry);
+    }
+    root["utterances"] = utterances;
     root["text"] = utf8(wholeText);
 
     Json::StreamWriterBuilder builder;

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include "core/timedtext.h"
+
 // One recognised segment: where it lies in the input, in seconds, and its text (empty when the
 // service heard nothing).
 struct TranscriptSegment
@@ -19,14 +21,16 @@ struct JsonTranscript
     QString language; // item text of the window's language box
     QString service;
     QList<TranscriptSegment> segments;
+    TimedUtterances utterances; // in file time
 };
 
 namespace JsonTranscriptRules {
 
 // A JSON object, UTF-8, three-blank indent, members sorted, final line break:
 // "file", "language", "dev_pid" (absent for a language without one), "service", "segments"
-// (each with "start", "end" and "text"), and "text", the whole transcript as the txt format
-// holds it.
+// (each with "start", "end" and "text"), "utterances" (each with "start", "end", "text" and,
+// where known, "words" with "word", "start" and "end"; seconds to the millisecond), and "text",
+// the whole transcript as the txt format holds it.
 QByteArray build(const JsonTranscript &transcript, const QString &wholeText);
 
 } // namespace JsonTranscriptRules

@@ -11,6 +11,10 @@ QString transcriptPath(const QString &input, const QString &outputDir, CliOption
     QString name = FileNames::transcriptName(input);
     if (format == CliOptions::Json)
         name = FileNames::withoutSuffix(name) + QStringLiteral(".json");
+    else if (format == CliOptions::Srt)
+        name = FileNames::withoutSuffix(name) + QStringLiteral(".srt");
+    else if (format == CliOptions::Vtt)
+        name = FileNames::withoutSuffix(name) + QStringLiteral(".vtt");
     const QString folder = outputDir.isEmpty() ? FileNames::folderOf(input) : outputDir;
     if (folder.endsWith(QLatin1Char('/')))
         return folder + name;

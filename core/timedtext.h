@@ -11,6 +11,11 @@ struct TimedWord
     qint64 startMs = 0;
     qint64 endMs = 0;
     QString text;
+
+    bool operator==(const TimedWord &o) const
+    {
+        return startMs == o.startMs && endMs == o.endMs && text == o.text;
+    }
 };
 
 // One utterance as the service heard it: its time, its text and, where the service gives
@@ -21,6 +26,11 @@ struct TimedUtterance
     qint64 endMs = 0;
     QString text;
     QVector<TimedWord> words;
+
+    bool operator==(const TimedUtterance &o) const
+    {
+        return startMs == o.startMs && endMs == o.endMs && text == o.text && words == o.words;
+    }
 };
 
 using TimedUtterances = QVector<TimedUtterance>;

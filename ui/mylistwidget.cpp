@@ -17,6 +17,8 @@ MyListWidget::MyListWidget(const QString &kind, Widget *window, QWidget *parent)
     delAction = new QAction(QStringLiteral("删除"), this);
     saveAsAction = new QAction(QStringLiteral("另存为"), this);
     renameAction = new QAction(QStringLiteral("重命名"), this);
+    exportSubtitlesAction = new QAction(QStringLiteral("导出字幕"), this);
+    exportSubtitlesAction->setObjectName(QStringLiteral("exportSubtitlesAction"));
 
     QFont listFont;
     listFont.setPointSize(11);
@@ -25,6 +27,7 @@ MyListWidget::MyListWidget(const QString &kind, Widget *window, QWidget *parent)
     connect(delAction, &QAction::triggered, this, &MyListWidget::slotDelFile);
     connect(saveAsAction, &QAction::triggered, this, &MyListWidget::slotSaveAs);
     connect(renameAction, &QAction::triggered, this, &MyListWidget::slotRename);
+    connect(exportSubtitlesAction, &QAction::triggered, this, &MyListWidget::slotExportSubtitles);
 }
 
 void MyListWidget::contextMenuEvent(QContextMenuEvent *event)
@@ -39,6 +42,8 @@ void MyListWidget::contextMenuEvent(QContextMenuEvent *event)
         menu->addAction(delAction);
         menu->addAction(saveAsAction);
         menu->addAction(renameAction);
+        if (listKind == QLatin1String("word"))
+            menu->addAction(exportSubtitlesAction);
     }
     Dialogs::current().execMenu(menu, globalPos);
     menu->deleteLater();
@@ -67,4 +72,10 @@ void MyListWidget::slotRename()
     const QString name = menuItem->text();
     menuItem = nullptr;
     mainWindow->renameFile(listKind, name);
+}
+
+void MyListWidget::slotExportSubtitles()
+{
+    if (menuItem)
+        mainWindow->exportTranscriptSubtitles(menuItem->text());
 }

@@ -20,6 +20,7 @@ public:
     QAction *delAction = nullptr;
     QAction *saveAsAction = nullptr;
     QAction *renameAction = nullptr;
+    QAction *exportSubtitlesAction = nullptr; // transcripts only
     Widget *mainWindow = nullptr;
     QListWidgetItem *menuItem = nullptr;
     QString listKind;
@@ -31,4 +32,5 @@ public slots:
     void slotDelFile();
     void slotSaveAs();
     void slotRename();
+    void slotExportSubtitles();
 };

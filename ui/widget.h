@@ -20,11 +20,13 @@ class QListWidgetItem;
 class QMouseEvent;
 class QPushButton;
 class QStandardItemModel;
+class QAction;
 class QTextEdit;
 class QTimer;
 class MyListWidget;
 class Recorder;
 class TranscriptionJob;
+struct TranscriptTimes;
 
 // The one window of the program. It shows and wires; the work is done by objects of the core
 // library that it owns: the transcription job (asr/transcriptionjob.h), with its audio steps
@@ -52,6 +54,8 @@ public:
     void delFile(QString kind, QString name);
     void renameFile(QString kind, QString name);
     void saveAsFile(QString kind, QString name);
+    // "导出字幕" of a transcript in the library (ui/widget_subtitles.cpp).
+    void exportTranscriptSubtitles(const QString &name);
 
     // Seams for tests: where the speech service is, and how long its requests may take.
     void setServiceBaseUrl(const QString &url) { serviceBaseUrl = url; }
@@ -228,6 +232,15 @@ private:
     Phonon::MediaObject mediaObject { this };
     Phonon::AudioOutput audioOutput;
     Phonon::Path audioPath;
+
+private:
+    // Times beside transcripts and subtitles (ui/widget_subtitles.cpp).
+    void setupSubtitles();
+    // Plays the pane's source from where the line (counted from 0) was said.
+    void playFromLine(int line);
+    void exportSubtitles(const QString &text, const TranscriptTimes &times, const QString &base);
+    std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
+    QAction *exportPaneSubtitlesAction = nullptr;
     Recorder *recorder = nullptr;
 
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.

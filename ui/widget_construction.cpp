@@ -396,6 +396,7 @@ void Widget::createWorkers()
     recorder = new Recorder(this);
     connect(recorder, &Recorder::failed, this, &Widget::recordingFailed);
     connectJob();
+    setupSubtitles();
 }
 
 void Widget::createFoldersAndLists()

@@ -20,6 +20,7 @@ private slots:
     void badStates();
     void resumesOnlyTheSameRun_data();
     void resumesOnlyTheSameRun();
+    void anotherFileInItsPlaceIsNotResumed();
     void storeKeepsOneStatePerSource();
     void unwritableFolderKeepsNothing();
     void staleStatesAreRemovedAndNothingElse();
@@ -34,9 +35,14 @@ static ResumeState sampleState()
     state.identity.sourceModifiedMs = 1765000000123LL;
     state.identity.devPid = 1737;
     state.identity.serviceUrl = QStringLiteral("http://127.0.0.1:18765");
+    state.identity.serviceKind = QStringLiteral("transcriptions");
+    state.identity.model = QStringLiteral("whisper-1");
+    state.identity.contentDigest = QStringLiteral("0123abcd");
     state.identity.segmentSeconds = 59;
     state.segmentCount = 5;
-    state.segments = { { true, QStringLiteral("first words") }, { false, QString() },
+    const TimedUtterance said { 500, 2310, QStringLiteral("first words"),
+        { { 500, 1100, QStringLiteral("first") }, { 1200, 2310, QStringLiteral("words") } } };
+    state.segments = { { true, QStringLiteral("first words"), { said } }, { false, QString() },
         { true, QString() }, { true, QStringLiteral("a < b & \"c\"\n中文\\") } };
     return state;
 }
@@ -77,13 +83,18 @@ void TestResumeState::badStates_data()
 
     const int corrupt = int(ResumeRules::ParseResult::Corrupt);
     const int other = int(ResumeRules::ParseResult::OtherVersion);
+    // version 1 kept neither times nor the file's content: it is started over, not misread
     QTest::newRow("older version")
-        << QByteArray("\"version\" : 1") << QByteArray("\"version\" : 0") << other;
+        << QByteArray("\"version\" : 2") << QByteArray("\"version\" : 1") << other;
     QTest::newRow("newer version")
-        << QByteArray("\"version\" : 1") << QByteArray("\"version\" : 2") << other;
+        << QByteArray("\"version\" : 2") << QByteArray("\"version\" : 3") << other;
     QTest::newRow("no version") << QByteArray("\"version\"") << QByteArray("\"versio\"") << corrupt;
-    QTest::newRow("text version") << QByteArray("\"version\" : 1")
-                                  << QByteArray("\"version\" : \"1\"") << corrupt;
+    QTest::newRow("text version") << QByteArray("\"version\" : 2")
+                                  << QByteArray("\"version\" : \"2\"") << corrupt;
+    QTest::newRow("time as text") << QByteArray("\"start_ms\" : 1200")
+                                  << QByteArray("\"start_ms\" : \"1200\"") << corrupt;
+    QTest::newRow("word ends before it starts")
+        << QByteArray("\"end_ms\" : 1100") << QByteArray("\"end_ms\" : 400") << corrupt;
     QTest::newRow("more segments than the file")
         << QByteArray("\"segment_count\" : 5") << QByteArray("\"segment_count\" : 3") << corrupt;
     QTest::newRow("no segments") << QByteArray("\"segment_count\" : 5")
@@ -120,6 +131,8 @@ void TestResumeState::resumesOnlyTheSameRun_data()
     QTest::newRow("other language") << QStringLiteral("language") << false;
     QTest::newRow("other service") << QStringLiteral("service") << false;
     QTest::newRow("other cutting") << QStringLiteral("cutting") << false;
+    QTest::newRow("other kind of service") << QStringLiteral("kind") << false;
+    QTest::newRow("other model") << QStringLiteral("model") << false;
     QTest::newRow("other file") << QStringLiteral("path") << false;
 }
 
@@ -141,9 +154,39 @@ void TestResumeState::resumesOnlyTheSameRun()
         now.serviceUrl = QStringLiteral("http://127.0.0.1:18766");
     else if (field == QLatin1String("cutting"))
         now.segmentSeconds = 60;
+    else if (field == QLatin1String("kind"))
+        now.serviceKind = QStringLiteral("token");
+    else if (field == QLatin1String("model"))
+        now.model = QStringLiteral("large-v3");
     else if (field == QLatin1String("path"))
         now.sourcePath += QLatin1Char('x');
     QCOMPARE(ResumeRules::canResume(kept, now), resumes);
+}
+
+void TestResumeState::anotherFileInItsPlaceIsNotResumed()
+{
+    // cp -p of another recording of the same length: same path, size and time, other content
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString source = dir.filePath(QStringLiteral("talk.wav"));
+    QVERIFY(writeFile(source, QByteArray(200000, 'a')));
+    const QDateTime when = QFileInfo(source).lastModified();
+    ResumeState kept;
+    kept.identity = ResumeIdentity::of(source, QStringLiteral("英文"), QString());
+    kept.segmentCount = 2;
+    QVERIFY(ResumeRules::canResume(
+        kept, ResumeIdentity::of(source, QStringLiteral("英文"), QString())));
+
+    QByteArray other(200000, 'a');
+    other[150000] = 'b'; // past the first 64 KiB: only the end tells them apart
+    QVERIFY(writeFile(source, other));
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+    file.close();
+    const ResumeIdentity now = ResumeIdentity::of(source, QStringLiteral("英文"), QString());
+    QCOMPARE(now.sourceModifiedMs, kept.identity.sourceModifiedMs);
+    QVERIFY(!ResumeRules::canResume(kept, now));
 }
 
 void TestResumeState::storeKeepsOneStatePerSource()
@@ -213,8 +256,12 @@ void TestResumeState::staleStatesAreRemovedAndNothingElse()
     live.identity.sourcePath = present;
     ResumeState gone = sampleState();
     gone.identity.sourcePath = dir.filePath(QStringLiteral("deleted.wav"));
+    // a file on a drive that is not mounted now: its folder is missing, its state stays
+    ResumeState away = sampleState();
+    away.identity.sourcePath = dir.filePath(QStringLiteral("media/usb/away.wav"));
     QVERIFY(store.save(live));
     QVERIFY(store.save(gone));
+    QVERIFY(store.save(away));
 
     QDir folder(store.folder());
     const QString torn = ResumeRules::stateFileName(QStringLiteral("/torn"));
@@ -232,7 +279,7 @@ void TestResumeState::staleStatesAreRemovedAndNothingElse()
 
     store.removeStale();
     QStringList expected { ResumeRules::stateFileName(present), newLeftover,
-        QStringLiteral("notes.txt") };
+        ResumeRules::stateFileName(away.identity.sourcePath), QStringLiteral("notes.txt") };
     expected.sort();
     QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }

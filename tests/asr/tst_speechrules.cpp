@@ -11,6 +11,7 @@
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
 #include "asr/tokenreply.h"
+#include "asr/utterancetimes.h"
 
 class TestSpeechRules : public QObject
 {
@@ -22,6 +23,7 @@ private slots:
     void requestBodyMembers();
     void recognitionReply_data();
     void recognitionReply();
+    void utterancesInFileTime();
     void everyErrNoHasItsOwnMessage();
     void tokenReply_data();
     void tokenReply();
@@ -194,6 +196,35 @@ void TestSpeechRules::recognitionReply()
         QCOMPARE(reply.message, messageForErrNo(errNo));
     else
         QVERIFY(reply.message.isEmpty());
+}
+
+void TestSpeechRules::utterancesInFileTime()
+{
+    // the second 59 s segment; an entry without times and a word of the wrong shape are left out
+    const RecognitionReply reply
+        = parseRecognitionReply("{\"err_no\":0,\"result\":[\"hello world again\"],\"utterances\":["
+                                "{\"start\":0.52,\"end\":2.31,\"text\":\"hello world\",\"words\":["
+                                "{\"word\":\"hello\",\"start\":0.52,\"end\":1.1},{\"word\":7}]},"
+                                "{\"text\":\"untimed\"},"
+                                "{\"start\":2.0,\"end\":3.0,\"text\":\"again\"}]}");
+    QCOMPARE(reply.kind, RecognitionReply::Text);
+    QCOMPARE(reply.utterances.size(), 2);
+    TimedUtterances placed = UtteranceTimes::placeInFile(reply.utterances, reply.text, true,
+        UtteranceTimes::segmentStartMs(1, 59), UtteranceTimes::wavDurationMs(44 + 32000 * 59));
+    QCOMPARE(placed[0].startMs, 59520);
+    QCOMPARE(placed[0].endMs, 61310);
+    QCOMPARE(placed[0].words, (QVector<TimedWord> { { 59520, 60100, QStringLiteral("hello") } }));
+    QCOMPARE(placed[1].startMs, 61310); // overlapping the one before: it waits for it
+    QCOMPARE(placed[1].endMs, 62000);
+
+    // an old reply without times: one utterance over its segment, ending where the audio ends
+    const RecognitionReply old = parseRecognitionReply("{\"err_no\":0,\"result\":[\"hi\"]}");
+    QVERIFY(old.utterances.isEmpty());
+    placed = UtteranceTimes::placeInFile(old.utterances, old.text, true,
+        UtteranceTimes::segmentStartMs(2, 59),
+        UtteranceTimes::wavDurationMs(44 + 32000 * 3 + 16000));
+    QCOMPARE(placed, (TimedUtterances { { 118000, 121500, QStringLiteral("hi"), {} } }));
+    QVERIFY(UtteranceTimes::placeInFile({}, QString(), false, 0, 1000).isEmpty());
 }
 
 void TestSpeechRules::everyErrNoHasItsOwnMessage()

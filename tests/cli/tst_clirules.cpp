@@ -43,6 +43,7 @@ private slots:
     void acceptedArguments_data();
     void acceptedArguments();
     void refusedArguments_data();
+    void formatList();
     void refusedArguments();
     void helpHasExamples();
     void inputsFromFilesAndFolders();
@@ -112,7 +113,8 @@ void TestCliRules::refusedArguments_data()
     QTest::newRow("unknown language") << args("-l|de|a.mp3") << str("'de'");
     QTest::newRow("dev_pid of no language") << args("-l|1738|a.mp3") << str("'1738'");
     QTest::newRow("blank-padded item text") << args("-l| 英文|a.mp3") << str("unknown language");
-    QTest::newRow("format") << args("-f|srt|a.mp3") << str("'srt'");
+    QTest::newRow("format") << args("-f|txt,ass|a.mp3") << str("'ass'");
+    QTest::newRow("empty format in the list") << args("-f|txt,,srt|a.mp3") << str("''");
     QTest::newRow("no jobs") << args("-j|0|a.mp3") << str("--jobs");
     QTest::newRow("too many jobs") << args("-j|33|a.mp3") << str("--jobs");
     QTest::newRow("jobs not a number") << args("-j|two|a.mp3") << str("--jobs");
@@ -121,6 +123,16 @@ void TestCliRules::refusedArguments_data()
     QTest::newRow("empty output folder") << args("-o||a.mp3") << str("output folder");
     QTest::newRow("empty file name") << args("") + QStringList { QString() } << str("empty");
     QTest::newRow("a value given twice") << args("-l|en|-l|zh|a.mp3") << str("more than once");
+}
+
+void TestCliRules::formatList()
+{
+    const CliOptions options = parse(args("-f|vtt,TXT,srt,vtt|a.mp3"), defaultService).options;
+    QCOMPARE(options.formats,
+        (QList<CliOptions::Format> { CliOptions::Vtt, CliOptions::Text, CliOptions::Srt }));
+    QCOMPARE(options.format, CliOptions::Vtt); // the first decides skips and clashes
+    QCOMPARE(OutputPlanRules::transcriptPath(str("/in/talk.mp3"), str("/out"), CliOptions::Srt),
+        str("/out/talk.srt"));
 }
 
 void TestCliRules::refusedArguments()

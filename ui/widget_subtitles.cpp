@@ -1,0 +1,136 @@
+// Times kept beside transcripts, and subtitles made from them.
+#include "ui/widget.h"
+
+#include "asr/transcriptionjob.h"
+#include "core/filenames.h"
+#include "core/subtitlefiles.h"
+#include "core/transcripttimes.h"
+#include "ui/dialogs.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTextCodec>
+#include <QTextEdit>
+#include <QUrl>
+
+void Widget::setupSubtitles()
+{
+    paneTimes = std::make_shared<TranscriptTimes>();
+    TranscriptionJob *j = job.get();
+    connect(j, &TranscriptionJob::fileStarted, this, [this] { *paneTimes = TranscriptTimes(); });
+    // A segment's text comes first, its times right after it.
+    connect(j, &TranscriptionJob::segmentRecognised, this,
+        [this](int, int, int, int, const QString &text) {
+            paneTimes->paragraphs.append(TimedParagraph { text, {} });
+        });
+    connect(j, &TranscriptionJob::utterancesRecognised, this,
+        [this](int, const TimedUtterances &utterances) {
+            if (!paneTimes->paragraphs.isEmpty())
+                paneTimes->paragraphs.last().utterances = utterances;
+        });
+    connect(j, &TranscriptionJob::fileFinished, this,
+        [this, j](const QString &, const QString &transcriptPath) {
+            paneTimes->source = j->sourceFile();
+            TranscriptTimesRules::save(transcriptPath, *paneTimes);
+        });
+
+    exportPaneSubtitlesAction = new QAction(QStringLiteral("导出字幕"), this);
+    exportPaneSubtitlesAction->setObjectName(QStringLiteral("exportPaneSubtitlesAction"));
+    connect(exportPaneSubtitlesAction, &QAction::triggered, this, [this] {
+        exportSubtitles(textEdit->toPlainText(), *paneTimes, QStringLiteral("transcript"));
+    });
+    textEdit->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(textEdit, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        QMenu *menu = textEdit->createStandardContextMenu(pos);
+        menu->setObjectName(QStringLiteral("textPaneMenu"));
+        menu->addSeparator();
+        menu->addAction(exportPaneSubtitlesAction);
+        const int line = textEdit->cursorForPosition(pos).blockNumber();
+        QAction *play = menu->addAction(QStringLiteral("从此处播放"));
+        play->setObjectName(QStringLiteral("playFromLineAction"));
+        connect(play, &QAction::triggered, this, [this, line] { playFromLine(line); });
+        Dialogs::current().execMenu(menu, textEdit->viewport()->mapToGlobal(pos));
+        menu->deleteLater();
+    });
+}
+
+void Widget::exportTranscriptSubtitles(const QString &name)
+{
+    const QString path = FileNames::firstPathNamed(txtFiles, name);
+    QFile file(path);
+    TranscriptTimes times;
+    if (!file.open(QIODevice::ReadOnly) || !TranscriptTimesRules::load(path, &times)) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("该转写文本没有时间信息，无法导出字幕！"));
+        return;
+    }
+    exportSubtitles(QTextCodec::codecForLocale()->toUnicode(file.readAll()), times,
+        FileNames::withoutSuffix(name));
+}
+
+void Widget::exportSubtitles(const QString &text, const TranscriptTimes &times, const QString &base)
+{
+    const MatchedTimes matched = TranscriptTimesRules::match(text, times.paragraphs);
+    if (matched.utterances.isEmpty()) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("该转写文本没有时间信息，无法导出字幕！"));
+        return;
+    }
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString target = Dialogs::current().saveFileName(this, QStringLiteral("导出字幕"),
+        desktop + QLatin1Char('/') + base + QStringLiteral(".srt"),
+        QStringLiteral("SubRip(*.srt);;WebVTT(*.vtt)"));
+    if (target.isEmpty())
+        return;
+    const QByteArray bytes = target.endsWith(QLatin1String(".vtt"), Qt::CaseInsensitive)
+        ? SubtitleFiles::vtt(matched.utterances)
+        : SubtitleFiles::srt(matched.utterances);
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("字幕保存失败，请检查文件夹是否可写！"));
+        return;
+    }
+    // Edited lines have no time any more: they are left out, and the user is told how many.
+    if (matched.linesWithoutTimes > 0)
+        Dialogs::current().information(this, QStringLiteral("提示"),
+            QStringLiteral("字幕已导出；%1行文字已修改，没有时间，未写入字幕。")
+                .arg(matched.linesWithoutTimes));
+}
+
+void Widget::playFromLine(int line)
+{
+    const QVector<qint64> starts
+        = TranscriptTimesRules::lineStarts(textEdit->toPlainText(), paneTimes->paragraphs);
+    const qint64 startMs = line >= 0 && line < starts.size() ? starts[line] : -1;
+    if (startMs < 0) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("这一行没有时间信息！"));
+        return;
+    }
+    if (!QFileInfo(paneTimes->source).isFile()) {
+        Dialogs::current().information(
+            this, QStringLiteral("提示"), QStringLiteral("音频文件已不在，无法播放！"));
+        return;
+    }
+    playingFile = paneTimes->source;
+    mediaObject.setCurrentSource(Phonon::MediaSource(QUrl::fromLocalFile(playingFile)));
+    // A seek before the media is loaded goes nowhere: it waits for playing to begin.
+    auto seekOnce = std::make_shared<QMetaObject::Connection>();
+    *seekOnce = connect(&mediaObject, &Phonon::MediaObject::stateChanged, this,
+        [this, seekOnce, startMs](Phonon::State state) {
+            if (state != Phonon::PlayingState)
+                return;
+            disconnect(*seekOnce);
+            mediaObject.seek(startMs);
+        });
+    mediaObject.play();
+    isPlaying = true;
+    playButton->hide();
+    pauseButton->show();
+}

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "asr/backoff.h"
 #include "asr/qthttpclass.h"
 #include "asr/secretstore.h"
 #include "asr/servicesettings.h"
@@ -65,7 +64,6 @@ private:
 
 void TestAnyService::initTestCase()
 {
-    Backoff::setMillisecondsPerSecond(10);
     QVERIFY(dir.isValid());
     tone = dir.filePath(QStringLiteral("tone.wav"));
     QVERIFY(TestFiles::make(tone, TestFiles::words("-f|lavfi|-i|sine=frequency=440:duration=2")));
@@ -77,6 +75,7 @@ QStringList TestAnyService::runJob(JobSettings settings, QStringList *statusText
     settings.segmentFolder = dir.filePath(QStringLiteral("segments"));
     settings.transcriptFolder = dir.path();
     settings.convertBesideSource = false;
+    settings.backoffScale = 0.01;
     if (settings.language.isEmpty())
         settings.language = QStringLiteral("中文近场");
     job.setSettings(settings);

@@ -40,6 +40,7 @@ int main(int argc, char **argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP); // reloads the clients file
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -76,6 +77,14 @@ int main(int argc, char **argv)
     }
     config.clientId = options->clientId;
     config.clientSecret = options->clientSecret;
+    if (!options->clientsFile.empty()) {
+        std::optional<std::vector<Client>> clients = readClientsFile(options->clientsFile, error);
+        if (!clients) {
+            std::cerr << "speech-service: " << error << "\n";
+            return 1;
+        }
+        config.clients = std::move(*clients);
+    }
     config.defaultDevPid = options->defaultDevPid;
     config.limits = options->limits;
 
@@ -99,9 +108,23 @@ int main(int argc, char **argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     const std::chrono::seconds stopTimeout(options->stopTimeoutSeconds);
-    std::thread signalWaiter([&server, stopSignals, stopTimeout] {
+    const std::string clientsFile = options->clientsFile;
+    std::thread signalWaiter([&server, stopSignals, stopTimeout, clientsFile] {
         int signal = 0;
-        sigwait(&stopSignals, &signal);
+        while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+            if (clientsFile.empty())
+                continue;
+            std::string why;
+            std::optional<std::vector<Client>> clients = readClientsFile(clientsFile, why);
+            if (clients) {
+                std::cerr << "speech-service: clients file read again: " << clients->size()
+                          << " client(s)" << std::endl;
+                server.setClients(std::move(*clients));
+            } else {
+                std::cerr << "speech-service: " << why << "; the clients stay as they were"
+                          << std::endl;
+            }
+        }
         std::cerr << "speech-service: stopping; health says 503, waiting up to "
                   << stopTimeout.count() << " s for the requests in progress" << std::endl;
         server.beginStop();

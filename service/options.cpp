@@ -56,6 +56,8 @@ std::string usageText()
            "  --default-dev-pid N   model for requests without \"dev_pid\" (default 1737)\n"
            "  --client-id ID        accepted client id (default: the desktop program's)\n"
            "  --client-secret S     accepted client secret (default: the desktop program's)\n"
+           "  --clients-file PATH   accepted clients, \"ID SECRET\" a line (SECRET may be\n"
+           "                        sha256:HEX); read again on SIGHUP; replaces the pair\n"
            "  --max-queue-wait S    answer a request \"busy\" (err_no 3304) when no decoder\n"
            "                        is free for it within S seconds; 0: when none is free\n"
            "                        at once (default 30)\n"
@@ -87,7 +89,7 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
         }
         static const char *const withValue[] = { "--host", "--port", "--threads", "--key",
             "--key-file", "--model", "--default-dev-pid", "--client-id", "--client-secret",
-            "--max-queue-wait", "--stop-timeout" };
+            "--clients-file", "--max-queue-wait", "--stop-timeout" };
         bool known = isSearchOption(name);
         for (const char *n : withValue)
             known = known || name == n;
@@ -166,6 +168,12 @@ std::optional<ServiceOptions> parseOptions(const std::vector<std::string> &args,
                 return std::nullopt;
             }
             o.clientSecret = value;
+        } else if (name == "--clients-file") {
+            if (value.empty()) {
+                error = "--clients-file needs a path";
+                return std::nullopt;
+            }
+            o.clientsFile = value;
         } else if (name == "--max-queue-wait" || name == "--stop-timeout") {
             const bool queue = name == "--max-queue-wait";
             if (!toInt(value, queue ? 0 : 1, 3600, number)) {

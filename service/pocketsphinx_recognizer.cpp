@@ -3,6 +3,7 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include <stdexcept>
@@ -30,6 +31,28 @@ std::string trimmed(const char *hyp)
     const size_t last = words.find_last_not_of(' ');
     return words.substr(first, last - first + 1);
 }
+
+// Sentence marks, silence and fillers ("<s>", "</s>", "<sil>", "[NOISE]",
+// "++BREATH++", "(NULL)") are no words of the speaker.
+bool isSpokenWord(const char *word)
+{
+    if (!word || !*word)
+        return false;
+    const char first = word[0];
+    return first != '<' && first != '[' && first != '+' && first != '(';
+}
+
+// "read(2)" is the dictionary's second pronunciation of "read".
+std::string withoutVariant(const char *word)
+{
+    std::string w(word);
+    const size_t open = w.find('(');
+    if (open != std::string::npos && open > 0 && w.back() == ')')
+        w.erase(open);
+    return w;
+}
+
+constexpr int kSampleRateHz = 16000;
 
 } // namespace
 
@@ -86,6 +109,12 @@ PocketSphinxRecognizer::~PocketSphinxRecognizer()
 
 std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t count)
 {
+    return recognizeTimed(samples, count).text;
+}
+
+PocketSphinxRecognizer::Timed PocketSphinxRecognizer::recognizeTimed(
+    const int16_t *samples, size_t count)
+{
     // A new stream per utterance: the front end's noise estimate otherwise
     // carries over from earlier audio, and one client's text would depend on
     // what the decoder heard before.
@@ -99,7 +128,30 @@ std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t cou
     }
     if (ps_end_utt(d->ps) < 0)
         throw std::runtime_error("the decoder cannot finish the utterance");
-    return trimmed(ps_get_hyp(d->ps, nullptr));
+    Timed timed;
+    timed.text = trimmed(ps_get_hyp(d->ps, nullptr));
+    if (timed.text.empty())
+        return timed;
+    // The segments hold the words of the best path with their frames (100 a
+    // second), and the fillers and silences between them.
+    const int frameRate
+        = ps_get_config(d->ps) ? int(cmd_ln_int32_r(ps_get_config(d->ps), "-frate")) : 100;
+    const size_t samplesPerFrame = size_t(kSampleRateHz / std::max(1, frameRate));
+    for (ps_seg_t *seg = ps_seg_iter(d->ps); seg; seg = ps_seg_next(seg)) {
+        const char *word = ps_seg_word(seg);
+        if (!isSpokenWord(word))
+            continue;
+        int startFrame = 0;
+        int endFrame = 0;
+        ps_seg_frames(seg, &startFrame, &endFrame);
+        TimedWord w;
+        w.word = withoutVariant(word);
+        w.begin = std::min(count, size_t(std::max(0, startFrame)) * samplesPerFrame);
+        // The end frame is the word's last one.
+        w.end = std::min(count, size_t(std::max(0, endFrame) + 1) * samplesPerFrame);
+        timed.words.push_back(std::move(w));
+    }
+    return timed;
 }
 
 } // namespace speech

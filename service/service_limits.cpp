@@ -31,6 +31,9 @@ const LimitOption kLimitOptions[] = {
     { "--request-timeout", 1, 3600 },
     { "--connection-threads", 4, 10000 },
     { "--max-connections-per-client", 0, 100000 },
+    { "--max-upload-mb", 1, 1024 },
+    { "--decode-timeout", 1, 3600 },
+    { "--max-audio-minutes", 1, 24 * 60 },
 };
 
 const LimitOption *findLimitOption(const std::string &name)
@@ -67,8 +70,14 @@ bool parseLimitOption(
         limits.requestTimeoutSeconds = unsigned(n);
     else if (name == "--connection-threads")
         limits.connectionThreads = size_t(n);
-    else
+    else if (name == "--max-connections-per-client")
         limits.maxConnectionsPerClient = size_t(n);
+    else if (name == "--max-upload-mb")
+        limits.maxUploadBytes = size_t(n) * 1024 * 1024;
+    else if (name == "--decode-timeout")
+        limits.decodeTimeoutSeconds = unsigned(n);
+    else
+        limits.maxAudioMinutes = unsigned(n);
     return true;
 }
 
@@ -93,7 +102,18 @@ std::string limitsUsageText()
           "  --max-connections-per-client N\n"
           "                        open connections from one address, 0 for no bound\n"
           "                        (default "
-        + std::to_string(d.maxConnectionsPerClient) + ")\n";
+        + std::to_string(d.maxConnectionsPerClient)
+        + ")\n"
+          "  --max-upload-mb N     largest file POST /v1/audio/transcriptions takes, in MiB\n"
+          "                        (default "
+        + std::to_string(d.maxUploadBytes / (1024 * 1024))
+        + ")\n"
+          "  --decode-timeout S    seconds the decoder (ffmpeg) may take for one file\n"
+          "                        (default "
+        + std::to_string(d.decodeTimeoutSeconds)
+        + ")\n"
+          "  --max-audio-minutes N longest audio one file may hold (default "
+        + std::to_string(d.maxAudioMinutes) + ")\n";
 }
 
 std::string describeLimits(const ServiceLimits &limits)
@@ -106,11 +126,19 @@ std::string describeLimits(const ServiceLimits &limits)
         + (limits.maxConnectionsPerClient ? std::to_string(limits.maxConnectionsPerClient)
                                           : std::string("unbounded"))
         + "; body bytes " + std::to_string(kMaxRecognitionBodyBytes) + " on POST /server_api, "
-        + std::to_string(kMaxTokenBodyBytes) + " on POST /oauth/2.0/token, none elsewhere";
+        + std::to_string(kMaxTokenBodyBytes) + " on POST /oauth/2.0/token, "
+        + std::to_string(limits.maxUploadBytes + kUploadFormRoomBytes)
+        + " on POST /v1/audio/transcriptions, none elsewhere; files decoded within "
+        + std::to_string(limits.decodeTimeoutSeconds) + " s, up to "
+        + std::to_string(limits.maxAudioMinutes) + " min of audio";
 }
 
-BodyRule bodyRuleFor(std::string_view method, std::string_view path)
+BodyRule bodyRuleFor(std::string_view method, std::string_view path, const ServiceLimits &limits)
 {
+    if (path == "/v1/audio/transcriptions")
+        return { true, method == "POST" ? limits.maxUploadBytes + kUploadFormRoomBytes : 0, false };
+    if (path == "/v1/models")
+        return { true, 0, false };
     if (path == "/server_api")
         return { true, method == "POST" ? kMaxRecognitionBodyBytes : 0, true };
     if (path == "/oauth/2.0/token")

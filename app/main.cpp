@@ -1,6 +1,6 @@
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "app/instancechannel.h"
-#include "app/programlayout.h"
+#include "core/programlayout.h"
 #include "app/startup.h"
 #include "ui/widget.h"
 

@@ -1,9 +1,9 @@
 #include "app/startup.h"
 
-#include "app/appglobals.h"
-#include "app/fontchoice.h"
+#include "ui/appglobals.h"
+#include "core/fontchoice.h"
 #include "app/instancechannel.h"
-#include "app/programlayout.h"
+#include "core/programlayout.h"
 #include "audio/mediafiles.h"
 #include "platform/clientid.h"
 #include "ui/deskmsgbar.h"

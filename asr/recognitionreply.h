@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/timedtext.h"
+
 // What a recognition reply tells the job to do.
 struct RecognitionReply
 {
@@ -19,6 +21,9 @@ struct RecognitionReply
     int errNo = 0;
     bool hasText = false;
     QString text;
+    // The utterances of the text with their times in the request's audio, where the reply
+    // gives them.
+    TimedUtterances utterances;
     QString message; // the notice for every kind that ends the job
 };
 

@@ -7,7 +7,7 @@
 #include <QTextCodec>
 #include <QTimer>
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 #include "asr/accesstoken.h"
 #include "asr/backoff.h"
 #include "asr/qthttpclass.h"

@@ -40,6 +40,16 @@ struct JobSettings
     QString resumeFolder;
     int tokenTimeoutMs = 8000;
     int recognitionTimeoutMs = 120000;
+    // Which protocol the service speaks: the token protocol (a token, then one JSON request a
+    // segment) or the transcription API (one multipart upload a segment, with a key).
+    enum class ServiceKind { Token, Transcriptions };
+    ServiceKind serviceKind = ServiceKind::Token;
+    // The transcription API's model name.
+    QString model = QStringLiteral("whisper-1");
+    // Length of the cuts sent to the service, and the scale of the back-off wait; users keep
+    // 59 s and real seconds, tests shorten both.
+    int segmentSeconds = 59;
+    double backoffScale = 1.0;
 };
 
 // The job's lists and counters. A window shows them as its own members.

@@ -1,6 +1,6 @@
 #include "audio/ffmpegargs.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 namespace FfmpegArgs {
 

@@ -1,6 +1,6 @@
 #include "audio/mediafiles.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -18,7 +18,7 @@
 
 #include <cstdio>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "asr/qthttpclass.h"
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"

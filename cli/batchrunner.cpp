@@ -1,6 +1,6 @@
 #include "cli/batchrunner.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
 #include "cli/jsontranscript.h"

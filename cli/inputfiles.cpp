@@ -1,6 +1,6 @@
 #include "cli/inputfiles.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 #include <QDir>
 #include <QDirIterator>

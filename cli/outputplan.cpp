@@ -1,6 +1,6 @@
 #include "cli/outputplan.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 #include <QHash>
 

@@ -1,6 +1,6 @@
 #include "ui/deskmsgbar.h"
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 
 #include <QKeyEvent>
 #include <QLabel>

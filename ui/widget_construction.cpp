@@ -1,7 +1,7 @@
 #include "ui/widget.h"
 
-#include "app/appglobals.h"
-#include "app/programlayout.h"
+#include "ui/appglobals.h"
+#include "core/programlayout.h"
 #include "asr/accesstoken.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionrequest.h"

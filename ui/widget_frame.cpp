@@ -1,6 +1,6 @@
 #include "ui/widget.h"
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "audio/recorder.h"

@@ -9,8 +9,8 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include "app/appglobals.h"
-#include "app/filenames.h"
+#include "ui/appglobals.h"
+#include "core/filenames.h"
 #include "asr/accesstoken.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
@@ -29,10 +29,7 @@ void Widget::connectJob()
     connect(j, &TranscriptionJob::runningChanged, this, &Widget::showJobRunning);
     connect(j, &TranscriptionJob::statusTextChanged, startConvertButton, &QPushButton::setText);
     connect(j, &TranscriptionJob::fileStarted, this,
-        [this](const QString &taskFile, const QString &transcriptPath) {
-            AppGlobals::taskBasePath = FileNames::withoutSuffix(taskFile);
-            showFileStarted(transcriptPath);
-        });
+        [this](const QString &, const QString &transcriptPath) { showFileStarted(transcriptPath); });
     connect(j, &TranscriptionJob::taskEntryConverted, this,
         [this](const QString &sourceName, const QString &convertedName) {
             const int entry = taskBoxIndexOf(sourceName);

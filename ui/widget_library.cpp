@@ -1,8 +1,8 @@
 #include "ui/widget.h"
 
-#include "app/appglobals.h"
-#include "app/filenames.h"
-#include "app/libraryfiles.h"
+#include "ui/appglobals.h"
+#include "core/filenames.h"
+#include "core/libraryfiles.h"
 #include "ui/dialogs.h"
 #include "ui/myinput.h"
 #include "ui/mylistwidget.h"

@@ -1,7 +1,7 @@
 #include "ui/widget.h"
 
-#include "app/appglobals.h"
-#include "app/filenames.h"
+#include "ui/appglobals.h"
+#include "core/filenames.h"
 #include "audio/audiotexts.h"
 #include "audio/recorder.h"
 #include "ui/dialogs.h"

@@ -1,6 +1,6 @@
 #include "ui/widget.h"
 
-#include "app/programlayout.h"
+#include "core/programlayout.h"
 #include "asr/speechservicestarter.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "ui/widget.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 #include "audio/mediafiles.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"

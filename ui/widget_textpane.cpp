@@ -1,6 +1,6 @@
 #include "ui/widget.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 #include "ui/dialogs.h"
 
 #include <QFile>

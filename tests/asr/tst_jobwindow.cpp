@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "asr/backoff.h"
 #include "asr/transcriptionjob.h"
 #include "common/scripteddialogs.h"

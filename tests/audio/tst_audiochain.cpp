@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "audio/ffmpegargs.h"
 #include "audio/wavinfo.h"
 #include "common/scripteddialogs.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "audio/wavinfo.h"
 #include "common/scripteddialogs.h"
 #include "common/testfiles.h"

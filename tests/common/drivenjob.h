@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "common/scripteddialogs.h"
 #include "ui/widget.h"
 

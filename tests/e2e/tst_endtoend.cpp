@@ -7,7 +7,7 @@
 #include <QTextCodec>
 #include <QtTest>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "asr/qthttpclass.h"
 #include "common/scripteddialogs.h"
 #include "common/speechservice.h"

@@ -15,7 +15,7 @@
 
 #include <memory>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "asr/qthttpclass.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"

@@ -14,7 +14,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "common/speechservice.h"
 #include "common/testfiles.h"
 

@@ -1,5 +1,5 @@
-#include "app/appglobals.h"
-#include "app/fontchoice.h"
+#include "ui/appglobals.h"
+#include "core/fontchoice.h"
 #include "app/startup.h"
 #include "ui/widget.h"
 

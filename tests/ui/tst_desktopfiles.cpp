@@ -1,9 +1,9 @@
 // The program as a desktop meets it: folders installed or portable, files dropped on the window
 // or given on the command line, files handed over by a second start, the speech service started
 // and ended by the window.
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "app/instancechannel.h"
-#include "app/programlayout.h"
+#include "core/programlayout.h"
 #include "app/startup.h"
 #include "asr/speechservicestarter.h"
 #include "common/scripteddialogs.h"

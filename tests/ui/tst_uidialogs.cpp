@@ -1,4 +1,4 @@
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "ui/deskmsgbar.h"
 #include "ui/myinput.h"
 

@@ -1,4 +1,4 @@
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 #include "asr/qthttpclass.h"
 #include "common/scripteddialogs.h"
 #include "ui/myinput.h"

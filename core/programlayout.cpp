@@ -1,6 +1,6 @@
-#include "app/programlayout.h"
+#include "core/programlayout.h"
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 #include <QCoreApplication>
 #include <QDir>

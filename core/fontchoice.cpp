@@ -1,4 +1,4 @@
-#include "app/fontchoice.h"
+#include "core/fontchoice.h"
 
 QString FontChoice::appFontFamily(const QStringList &installedFamilies)
 {

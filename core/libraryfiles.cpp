@@ -1,10 +1,10 @@
-#include "app/libraryfiles.h"
+#include "core/libraryfiles.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 namespace {
 bool sameFile(const QString &a, const QString &b)

@@ -5,7 +5,6 @@
 #include <QString>
 
 // Process-wide values, written once at start-up and read everywhere.
-// Only the conversion step writes taskBasePath afterwards.
 struct AppGlobals
 {
     static int screenWidth;
@@ -15,5 +14,4 @@ struct AppGlobals
     static QFont appFont;
     static QSharedMemory instanceGuard;
     static QString appDir;
-    static QString taskBasePath;
 };

@@ -1,4 +1,4 @@
-#include "app/appglobals.h"
+#include "ui/appglobals.h"
 
 int AppGlobals::screenWidth = 0;
 int AppGlobals::screenHeight = 0;
@@ -7,4 +7,3 @@ QString AppGlobals::clientId;
 QFont AppGlobals::appFont;
 QSharedMemory AppGlobals::instanceGuard(QStringLiteral("TovarinOpened"));
 QString AppGlobals::appDir;
-QString AppGlobals::taskBasePath;

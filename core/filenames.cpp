@@ -1,4 +1,4 @@
-#include "app/filenames.h"
+#include "core/filenames.h"
 
 namespace FileNames {
 

@@ -1,0 +1,10 @@
+# Each folder of the program is a library of its own that sees only the layers beneath it. A
+# layer's headers are reachable through an include root of its own (a link to the folder in the
+# build tree), handed on to the layers that link it; nothing puts the source root itself on the
+# include path, so an include that reaches up fails the build.
+function(tov_layer target folder)
+    set(root "${CMAKE_BINARY_DIR}/layers/${folder}")
+    file(MAKE_DIRECTORY "${root}")
+    file(CREATE_LINK "${CMAKE_SOURCE_DIR}/${folder}" "${root}/${folder}" SYMBOLIC)
+    target_include_directories(${target} PUBLIC "${root}")
+endfunction()

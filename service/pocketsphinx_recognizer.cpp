@@ -85,7 +85,10 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(
     std::call_once(quiet, [] { err_set_logfp(nullptr); });
     // The first argument stands for a program name, which the parser skips.
     d->arguments = { "pocketsphinx", "-hmm", files.acousticModelDir, "-lm", files.languageModel,
-        "-dict", files.dictionary };
+        "-dict", files.dictionary,
+        // Every frame counted: with the front end dropping silent frames, a word's frame
+        // number would not say where in the audio it lies.
+        "-remove_silence", "no" };
     for (std::string &argument : decoderArguments(search))
         d->arguments.push_back(std::move(argument));
     std::vector<char *> argv;

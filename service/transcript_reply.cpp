@@ -2,17 +2,15 @@
 
 #include "audio_input.h"
 
+#include <subtitles/cues.h>
+#include <subtitles/writers.h>
+
 #include <cmath>
 #include <cstdio>
 
 namespace speech {
 
 namespace {
-
-// A cue a reader takes in at a glance: two lines of at most 42 characters,
-// shown no longer than 7 s.
-constexpr size_t kLineChars = 42;
-constexpr size_t kMaxCueSamples = 7 * kSampleRate;
 
 Json::Value wordJson(const TimedWord &w)
 {
@@ -23,43 +21,24 @@ Json::Value wordJson(const TimedWord &w)
     return word;
 }
 
-// "hh:mm:ss" and the milliseconds after `separator`.
-std::string timestamp(size_t sample, char separator)
+std::int64_t msAt(size_t sample)
 {
-    const long long ms = (long long)(sample)*1000 / kSampleRate;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld%c%03lld", ms / 3600000, ms / 60000 % 60,
-        ms / 1000 % 60, separator, ms % 1000);
-    return text;
+    return std::int64_t(sample) * 1000 / kSampleRate;
 }
 
-// Breaks a cue's text into two lines at the blank nearest its middle.
-std::string wrapped(const std::string &text)
+std::vector<subtitles::Cue> cuesOf(const std::vector<DecoderPool::Utterance> &utterances)
 {
-    if (text.size() <= kLineChars)
-        return text;
-    size_t best = std::string::npos;
-    for (size_t i = text.find(' '); i != std::string::npos; i = text.find(' ', i + 1)) {
-        if (best == std::string::npos
-            || std::labs(long(i) - long(text.size() / 2))
-                < std::labs(long(best) - long(text.size() / 2)))
-            best = i;
+    std::vector<subtitles::Utterance> spoken;
+    for (const DecoderPool::Utterance &u : utterances) {
+        subtitles::Utterance s;
+        s.startMs = msAt(u.begin);
+        s.endMs = msAt(u.end);
+        s.text = u.text;
+        for (const TimedWord &w : u.words)
+            s.words.push_back({ msAt(w.begin), msAt(w.end), w.word });
+        spoken.push_back(std::move(s));
     }
-    if (best == std::string::npos)
-        return text;
-    return text.substr(0, best) + "\n" + text.substr(best + 1);
-}
-
-std::string cueList(const std::vector<Cue> &cues, char separator, bool numbered)
-{
-    std::string body;
-    for (size_t i = 0; i < cues.size(); ++i) {
-        if (numbered)
-            body += std::to_string(i + 1) + "\n";
-        body += timestamp(cues[i].begin, separator) + " --> " + timestamp(cues[i].end, separator)
-            + "\n" + cues[i].text + "\n\n";
-    }
-    return body;
+    return subtitles::layoutCues(std::move(spoken));
 }
 
 } // namespace
@@ -113,45 +92,14 @@ Json::Value verboseJson(const Transcript &transcript, bool segments, bool words)
     return body;
 }
 
-std::vector<Cue> subtitleCues(const std::vector<DecoderPool::Utterance> &utterances)
+std::string srtBody(const std::vector<DecoderPool::Utterance> &utterances)
 {
-    std::vector<Cue> cues;
-    for (const DecoderPool::Utterance &u : utterances) {
-        if (u.words.empty()) {
-            cues.push_back({ u.begin, u.end, wrapped(u.text) });
-            continue;
-        }
-        Cue cue;
-        for (const TimedWord &w : u.words) {
-            const bool full = !cue.text.empty()
-                && (cue.text.size() + 1 + w.word.size() > 2 * kLineChars
-                    || w.end - cue.begin > kMaxCueSamples);
-            if (full) {
-                cue.text = wrapped(cue.text);
-                cues.push_back(cue);
-                cue = Cue();
-            }
-            if (cue.text.empty())
-                cue.begin = w.begin;
-            else
-                cue.text += ' ';
-            cue.text += w.word;
-            cue.end = w.end;
-        }
-        cue.text = wrapped(cue.text);
-        cues.push_back(cue);
-    }
-    return cues;
+    return subtitles::writeSrt(cuesOf(utterances));
 }
 
-std::string srtBody(const std::vector<Cue> &cues)
+std::string vttBody(const std::vector<DecoderPool::Utterance> &utterances)
 {
-    return cueList(cues, ',', true);
-}
-
-std::string vttBody(const std::vector<Cue> &cues)
-{
-    return "WEBVTT\n\n" + cueList(cues, '.', false);
+    return subtitles::writeVtt(cuesOf(utterances));
 }
 
 } // namespace speech

@@ -27,17 +27,8 @@ struct Transcript
 // The transcription API's verbose reply; segments and words as asked.
 Json::Value verboseJson(const Transcript &transcript, bool segments, bool words);
 
-// Subtitle cues: an utterance longer than a cue may be is cut between words.
-struct Cue
-{
-    size_t begin = 0;
-    size_t end = 0;
-    std::string text; // at most two lines
-};
-std::vector<Cue> subtitleCues(const std::vector<DecoderPool::Utterance> &utterances);
-
-// SubRip and WebVTT bodies of the cues.
-std::string srtBody(const std::vector<Cue> &cues);
-std::string vttBody(const std::vector<Cue> &cues);
+// SubRip and WebVTT bodies, laid out by the subtitle rules.
+std::string srtBody(const std::vector<DecoderPool::Utterance> &utterances);
+std::string vttBody(const std::vector<DecoderPool::Utterance> &utterances);
 
 } // namespace speech

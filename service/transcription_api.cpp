@@ -197,9 +197,9 @@ void answerTranscript(httplib::Response &res, const Form &form, const Transcript
     } else if (form.responseFormat == "text") {
         res.set_content(transcript.text + "\n", kText);
     } else if (form.responseFormat == "srt") {
-        res.set_content(srtBody(subtitleCues(transcript.utterances)), kText);
+        res.set_content(srtBody(transcript.utterances), kText);
     } else {
-        res.set_content(vttBody(subtitleCues(transcript.utterances)), kText);
+        res.set_content(vttBody(transcript.utterances), kText);
     }
 }
 

@@ -54,6 +54,22 @@ std::string withoutVariant(const char *word)
 
 constexpr int kSampleRateHz = 16000;
 
+// Whether some 10 ms frame is louder than about -50 dBFS (an RMS of 100).
+bool hasSound(const int16_t *samples, size_t count)
+{
+    constexpr size_t kFrame = 160;
+    constexpr double kQuietSquare = 100.0 * 100.0;
+    for (size_t at = 0; at < count; at += kFrame) {
+        const size_t n = std::min(kFrame, count - at);
+        double sum = 0;
+        for (size_t i = 0; i < n; ++i)
+            sum += double(samples[at + i]) * samples[at + i];
+        if (sum / double(n) > kQuietSquare)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 ModelFiles defaultEnglishModel()
@@ -118,6 +134,11 @@ std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t cou
 PocketSphinxRecognizer::Timed PocketSphinxRecognizer::recognizeTimed(
     const int16_t *samples, size_t count)
 {
+    // Every frame reaches the decoder (see the constructor), so audio without
+    // any frame above a faint level is taken as silence rather than decoded:
+    // the search would find words in it.
+    if (!hasSound(samples, count))
+        return {};
     // A new stream per utterance: the front end's noise estimate otherwise
     // carries over from earlier audio, and one client's text would depend on
     // what the decoder heard before.

@@ -79,9 +79,10 @@ Run tokenProtocol(const std::vector<int16_t> &samples, const QStringList &servic
     Json::Value parsed;
     Json::Reader().parse(token->body, parsed);
     const size_t piece = 59 * speech::kSampleRate;
-    for (size_t at = 0; at < samples.size(); at += piece) {
-        const std::vector<int16_t> part(samples.begin() + long(at),
-            samples.begin() + long(std::min(samples.size(), at + piece)));
+    for (size_t at = 0, end = 0; at < samples.size(); at = end) {
+        // A last piece under a second goes with the one before (at most 60 s are taken).
+        end = samples.size() - at < piece + speech::kSampleRate ? samples.size() : at + piece;
+        const std::vector<int16_t> part(samples.begin() + long(at), samples.begin() + long(end));
         const std::string wav = speech::makeWav(part);
         Json::Value request;
         request["format"] = "wav";
@@ -94,8 +95,10 @@ Run tokenProtocol(const std::vector<int16_t> &samples, const QStringList &servic
         auto r = c.Post("/server_api", Json::writeString(Json::StreamWriterBuilder(), request),
             "application/json");
         Json::Value reply;
-        if (!r || !Json::Reader().parse(r->body, reply) || reply["err_no"].asInt() != 0)
+        if (!r || !Json::Reader().parse(r->body, reply) || reply["err_no"].asInt() != 0) {
+            std::fprintf(stderr, "token protocol request failed: %s\n", r ? r->body.c_str() : "");
             return run;
+        }
         for (const Json::Value &t : reply["result"])
             run.text += QString::fromStdString(t.asString()) + QLatin1Char(' ');
     }
@@ -119,8 +122,10 @@ Run transcriptionApi(const std::string &mp3, const QStringList &serviceArgs)
         httplib::MultipartFormDataItems {
             { "file", mp3, "speech.mp3", "audio/mpeg" }, { "model", "whisper-1", "", "" } });
     Json::Value reply;
-    if (!r || r->status != 200 || !Json::Reader().parse(r->body, reply))
+    if (!r || r->status != 200 || !Json::Reader().parse(r->body, reply)) {
+        std::fprintf(stderr, "transcription failed: %s\n", r ? r->body.c_str() : "");
         return run;
+    }
     run.seconds = clock.elapsed() / 1000.0;
     run.peakMb = peakRssMb(service.pid());
     run.text = QString::fromStdString(reply["text"].asString());

@@ -115,6 +115,12 @@ void DecoderPool::notePace(double decodeSeconds, size_t decoders, size_t samples
 DecoderPool::Outcome DecoderPool::recognize(
     const int16_t *samples, size_t count, const SplitSettings &split)
 {
+    return recognizeUtterances(samples, count, utteranceBounds(samples, count, split));
+}
+
+DecoderPool::Outcome DecoderPool::recognizeUtterances(
+    const int16_t *samples, size_t count, const std::vector<size_t> &utterances)
+{
     std::vector<Recognizer *> taken = acquire(count);
     const auto started = std::chrono::steady_clock::now();
     struct Returner
@@ -125,7 +131,6 @@ DecoderPool::Outcome DecoderPool::recognize(
         ~Returner() { pool->release(*decoders, samples); }
     } returner { this, &taken, count };
 
-    const std::vector<size_t> utterances = utteranceBounds(samples, count, split);
     const size_t utteranceCount = utterances.empty() ? 0 : utterances.size() - 1;
     const size_t pieces = std::min(taken.size(), utteranceCount);
     // Short audio or audio without pauses needs fewer decoders than it took.
@@ -138,13 +143,13 @@ DecoderPool::Outcome DecoderPool::recognize(
     // Each decoder takes the next utterance not yet taken, so they all finish at about the same
     // time however the utterance lengths fall; each utterance is decoded on its own, so the
     // text does not depend on how many decoders there are.
-    std::vector<std::string> words(utteranceCount);
+    std::vector<Recognizer::Timed> words(utteranceCount);
     std::vector<std::exception_ptr> errors(pieces);
     std::atomic<size_t> next { 0 };
     auto decodeUtterances = [&](size_t decoder) {
         try {
             for (size_t u = next++; u < utteranceCount; u = next++)
-                words[u] = taken[decoder]->recognize(
+                words[u] = taken[decoder]->recognizeTimed(
                     samples + utterances[u], utterances[u + 1] - utterances[u]);
         } catch (...) {
             errors[decoder] = std::current_exception();
@@ -170,12 +175,27 @@ DecoderPool::Outcome DecoderPool::recognize(
             std::rethrow_exception(e);
     }
     notePace(double(outcome.decodeMs) / 1000, pieces, count);
-    for (const std::string &w : words) {
-        if (w.empty())
+    for (size_t u = 0; u < utteranceCount; ++u) {
+        Recognizer::Timed &w = words[u];
+        if (w.text.empty())
             continue;
         if (!outcome.text.empty())
             outcome.text += ' ';
-        outcome.text += w;
+        outcome.text += w.text;
+        Utterance utterance;
+        utterance.begin = utterances[u];
+        utterance.end = utterances[u + 1];
+        for (TimedWord &word : w.words) {
+            word.begin += utterances[u];
+            word.end += utterances[u];
+        }
+        if (!w.words.empty()) {
+            utterance.begin = w.words.front().begin;
+            utterance.end = w.words.back().end;
+        }
+        utterance.text = std::move(w.text);
+        utterance.words = std::move(w.words);
+        outcome.utterances.push_back(std::move(utterance));
     }
     return outcome;
 }

@@ -43,13 +43,28 @@ public:
     // when the time is over.
     void setMaxWait(std::chrono::milliseconds wait) { maxWait_ = wait; }
 
+    // A stretch between silences that held words; samples from the start of
+    // the audio handed to recognize().
+    struct Utterance
+    {
+        size_t begin = 0; // its first word's start, or its stretch's without word places
+        size_t end = 0;
+        std::string text;
+        std::vector<TimedWord> words;
+    };
+
     struct Outcome
     {
         std::string text;
+        std::vector<Utterance> utterances; // in time order
         size_t pieces = 0; // how many decoders worked on it
         long long decodeMs = 0; // from having the decoders to having the text
     };
     Outcome recognize(const int16_t *samples, size_t count, const SplitSettings &split = {});
+    // The same with the utterances' bounds given (0, each cut, count), for
+    // audio the caller has cut already.
+    Outcome recognizeUtterances(
+        const int16_t *samples, size_t count, const std::vector<size_t> &utterances);
 
 private:
     std::vector<Recognizer *> acquire(size_t samples);

@@ -1,6 +1,7 @@
 // speech-service: offline speech recognition behind an OAuth-style token
 // endpoint and a JSON recognition endpoint.
 
+#include "clients_file.h"
 #include "key_file.h"
 #include "options.h"
 #include "pocketsphinx_recognizer.h"
@@ -30,6 +31,7 @@ sigset_t blockStopSignals()
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP); // reloads the clients file, taken by the same thread
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return stopSignals;
@@ -49,7 +51,8 @@ void raiseProcessLimits()
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
-// The server's settings from the options; nothing when the key file cannot be used.
+// The server's settings from the options; nothing when the key file or the
+// clients file cannot be used.
 std::optional<ServiceConfig> serviceConfig(const ServiceOptions &options)
 {
     ServiceConfig config;
@@ -71,18 +74,46 @@ std::optional<ServiceConfig> serviceConfig(const ServiceOptions &options)
     }
     config.clientId = options.clientId;
     config.clientSecret = options.clientSecret;
+    if (!options.clientsFile.empty()) {
+        std::string error;
+        std::optional<std::vector<Client>> clients = readClientsFile(options.clientsFile, error);
+        if (!clients) {
+            std::cerr << "speech-service: " << error << "\n";
+            return std::nullopt;
+        }
+        config.clients = std::move(*clients);
+    }
     config.defaultDevPid = options.defaultDevPid;
     config.limits = options.limits;
     return config;
 }
 
-// On SIGINT or SIGTERM: health turns to 503, the requests in progress get
-// their time, then the server stops.
-void waitForStopSignal(SpeechServer &server, sigset_t stopSignals, std::chrono::seconds timeout)
+// On SIGHUP: the clients file is read again; a file that cannot be used
+// leaves the clients as they were.
+void reloadClients(SpeechServer &server, const std::string &clientsFile)
 {
-    std::thread([&server, stopSignals, timeout] {
+    if (clientsFile.empty())
+        return;
+    std::string why;
+    std::optional<std::vector<Client>> clients = readClientsFile(clientsFile, why);
+    if (!clients) {
+        std::cerr << "speech-service: " << why << "; the clients stay as they were" << std::endl;
+        return;
+    }
+    std::cerr << "speech-service: clients file read again: " << clients->size() << " client(s)"
+              << std::endl;
+    server.setClients(std::move(*clients));
+}
+
+// On SIGINT or SIGTERM: health turns to 503, the requests in progress get
+// their time, then the server stops. SIGHUP reloads the clients meanwhile.
+void waitForStopSignal(SpeechServer &server, sigset_t stopSignals, std::chrono::seconds timeout,
+    const std::string &clientsFile)
+{
+    std::thread([&server, stopSignals, timeout, clientsFile] {
         int signal = 0;
-        sigwait(&stopSignals, &signal);
+        while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP)
+            reloadClients(server, clientsFile);
         std::cerr << "speech-service: stopping; health says 503, waiting up to " << timeout.count()
                   << " s for the requests in progress" << std::endl;
         server.beginStop();
@@ -173,7 +204,8 @@ int main(int argc, char **argv)
     // A stop asked for before the server runs would be lost.
     while (!server.running() && !serveEnded)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    waitForStopSignal(server, stopSignals, std::chrono::seconds(options->stopTimeoutSeconds));
+    waitForStopSignal(server, stopSignals, std::chrono::seconds(options->stopTimeoutSeconds),
+        options->clientsFile);
 
     std::cerr << "speech-service: loading models; GET /health on " << options->host << ":" << port
               << " answers 503 until they are loaded" << std::endl;

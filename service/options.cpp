@@ -72,6 +72,11 @@ void declareOptions(OptionSet &set, ServiceOptions &o)
         textRule(o.clientId, "a value"));
     set.add({ "--client-secret", "S", "accepted client secret", {}, "the desktop program's" },
         textRule(o.clientSecret, "a value"));
+    set.add({ "--clients-file", "PATH",
+                "accepted clients, \"ID SECRET\" a line (SECRET may be sha256:HEX); read again on "
+                "SIGHUP; replaces the pair",
+                {}, "-" },
+        textRule(o.clientsFile, "a path"));
     set.add({ "--max-queue-wait", "S",
                 "answer a request \"busy\" (err_no 3304) when no decoder is free for it within S "
                 "seconds; 0: when none is free at once",
@@ -126,7 +131,7 @@ std::string describeOptions(const ServiceOptions &options)
     ServiceOptions o = options;
     OptionSet set(kProgram, kDescription);
     declareOptions(set, o);
-    return "limits: " + set.describe(kLimitsSection) + "; " + describeBodyLimits()
+    return "limits: " + set.describe(kLimitsSection) + "; " + describeBodyLimits(o.limits)
         + "; waits: " + set.describe({});
 }
 

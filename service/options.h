@@ -27,6 +27,7 @@ struct ServiceOptions
     int defaultDevPid = kEnglishDevPid;
     std::string clientId = kDefaultClientId;
     std::string clientSecret = kDefaultClientSecret;
+    std::string clientsFile; // read at start and on SIGHUP instead of the single pair
     ServiceLimits limits;
     // Running behind a balancer: how long a request may wait for a decoder
     // before it is answered "busy" (3304), and how long a stop waits for the

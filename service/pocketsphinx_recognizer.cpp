@@ -1,8 +1,11 @@
 #include "pocketsphinx_recognizer.h"
 
+#include "protocol/speechprotocol.h"
+
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include <stdexcept>
@@ -29,6 +32,42 @@ std::string trimmed(const char *hyp)
         return {};
     const size_t last = words.find_last_not_of(' ');
     return words.substr(first, last - first + 1);
+}
+
+// Sentence marks, silence and fillers ("<s>", "</s>", "<sil>", "[NOISE]",
+// "++BREATH++", "(NULL)") are no words of the speaker.
+bool isSpokenWord(const char *word)
+{
+    if (!word || !*word)
+        return false;
+    const char first = word[0];
+    return first != '<' && first != '[' && first != '+' && first != '(';
+}
+
+// "read(2)" is the dictionary's second pronunciation of "read".
+std::string withoutVariant(const char *word)
+{
+    std::string w(word);
+    const size_t open = w.find('(');
+    if (open != std::string::npos && open > 0 && w.back() == ')')
+        w.erase(open);
+    return w;
+}
+
+// Whether some 10 ms frame is louder than about -50 dBFS (an RMS of 100).
+bool hasSound(const int16_t *samples, size_t count)
+{
+    constexpr size_t kFrame = 160;
+    constexpr double kQuietSquare = 100.0 * 100.0;
+    for (size_t at = 0; at < count; at += kFrame) {
+        const size_t n = std::min(kFrame, count - at);
+        double sum = 0;
+        for (size_t i = 0; i < n; ++i)
+            sum += double(samples[at + i]) * samples[at + i];
+        if (sum / double(n) > kQuietSquare)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -62,7 +101,10 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(
     std::call_once(quiet, [] { err_set_logfp(nullptr); });
     // The first argument stands for a program name, which the parser skips.
     d->arguments = { "pocketsphinx", "-hmm", files.acousticModelDir, "-lm", files.languageModel,
-        "-dict", files.dictionary };
+        "-dict", files.dictionary,
+        // Every frame counted: with the front end dropping silent frames, a word's frame
+        // number would not say where in the audio it lies.
+        "-remove_silence", "no" };
     for (std::string &argument : decoderArguments(search))
         d->arguments.push_back(std::move(argument));
     std::vector<char *> argv;
@@ -86,6 +128,17 @@ PocketSphinxRecognizer::~PocketSphinxRecognizer()
 
 std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t count)
 {
+    return recognizeTimed(samples, count).text;
+}
+
+PocketSphinxRecognizer::Timed PocketSphinxRecognizer::recognizeTimed(
+    const int16_t *samples, size_t count)
+{
+    // Every frame reaches the decoder (see the constructor), so audio without
+    // any frame above a faint level is taken as silence rather than decoded:
+    // the search would find words in it.
+    if (!hasSound(samples, count))
+        return {};
     // A new stream per utterance: the front end's noise estimate otherwise
     // carries over from earlier audio, and one client's text would depend on
     // what the decoder heard before.
@@ -99,7 +152,30 @@ std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t cou
     }
     if (ps_end_utt(d->ps) < 0)
         throw std::runtime_error("the decoder cannot finish the utterance");
-    return trimmed(ps_get_hyp(d->ps, nullptr));
+    Timed timed;
+    timed.text = trimmed(ps_get_hyp(d->ps, nullptr));
+    if (timed.text.empty())
+        return timed;
+    // The segments hold the words of the best path with their frames (100 a
+    // second), and the fillers and silences between them.
+    const int frameRate
+        = ps_get_config(d->ps) ? int(cmd_ln_int32_r(ps_get_config(d->ps), "-frate")) : 100;
+    const size_t samplesPerFrame = size_t(speechprotocol::kSampleRate / std::max(1, frameRate));
+    for (ps_seg_t *seg = ps_seg_iter(d->ps); seg; seg = ps_seg_next(seg)) {
+        const char *word = ps_seg_word(seg);
+        if (!isSpokenWord(word))
+            continue;
+        int startFrame = 0;
+        int endFrame = 0;
+        ps_seg_frames(seg, &startFrame, &endFrame);
+        TimedWord w;
+        w.word = withoutVariant(word);
+        w.begin = std::min(count, size_t(std::max(0, startFrame)) * samplesPerFrame);
+        // The end frame is the word's last one.
+        w.end = std::min(count, size_t(std::max(0, endFrame) + 1) * samplesPerFrame);
+        timed.words.push_back(std::move(w));
+    }
+    return timed;
 }
 
 } // namespace speech

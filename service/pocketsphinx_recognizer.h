@@ -31,6 +31,7 @@ public:
     PocketSphinxRecognizer &operator=(const PocketSphinxRecognizer &) = delete;
 
     std::string recognize(const int16_t *samples, size_t count) override;
+    Timed recognizeTimed(const int16_t *samples, size_t count) override;
 
 private:
     struct Impl;

@@ -3,8 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace speech {
+
+// A recognised word and where it lies, in samples from the start of the audio
+// handed to the recogniser.
+struct TimedWord
+{
+    std::string word;
+    size_t begin = 0;
+    size_t end = 0; // one past the last sample
+};
 
 // One decoder: turns 16 kHz mono samples into words. An instance is used by
 // one thread at a time; the pool hands instances out.
@@ -17,6 +27,18 @@ public:
     // separated by single blanks, empty for silence. Each call starts from
     // the same state, whatever came before.
     virtual std::string recognize(const int16_t *samples, size_t count) = 0;
+
+    // As recognize(), with each word's place; fillers and silences left out.
+    // A recogniser that knows no places gives its words without any.
+    struct Timed
+    {
+        std::string text;
+        std::vector<TimedWord> words;
+    };
+    virtual Timed recognizeTimed(const int16_t *samples, size_t count)
+    {
+        return { recognize(samples, count), {} };
+    }
 };
 
 } // namespace speech

@@ -4,6 +4,8 @@
 #include "log_text.h"
 #include "owner_proof.h"
 #include "recognition_request.h"
+#include "transcript_reply.h"
+#include "transcription_api.h"
 
 #include <httplib.h>
 #include <json/json.h>
@@ -39,6 +41,9 @@ std::string toJson(const Json::Value &value)
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
+    // Times in seconds as written, not as the nearest binary fraction's 17 digits.
+    builder["precisionType"] = "decimal";
+    builder["precision"] = 3;
     return Json::writeString(builder, value);
 }
 
@@ -78,7 +83,7 @@ std::optional<uint64_t> declaredLength(const httplib::Request &req)
 }
 
 // The status that refuses a request from its head, before its body is read.
-int refusalFor(const httplib::Request &req)
+int refusalFor(const httplib::Request &req, const ServiceLimits &limits)
 {
     const bool transferCoded = req.has_header("Transfer-Encoding");
     const std::optional<uint64_t> declared = declaredLength(req);
@@ -87,7 +92,7 @@ int refusalFor(const httplib::Request &req)
     const bool takesBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH"
         || req.method == "DELETE";
     const bool hasBody = transferCoded || (declared ? *declared > 0 : takesBody);
-    return refusalBeforeBody(bodyRuleFor(req.method, req.path), declared, hasBody);
+    return refusalBeforeBody(bodyRuleFor(req.method, req.path, limits), declared, hasBody);
 }
 
 } // namespace
@@ -98,6 +103,9 @@ struct SpeechServer::Impl
 
     ServiceConfig config; // its pools are read only once the state is Ready
     TokenSigner signer;
+    ClientRegistry clients;
+    std::atomic<size_t> transcriptions { 0 };
+    int64_t modelsSince = 0;
     std::mutex logMutex;
     GuardedHttpServer http;
     int listenSocket = -1;
@@ -107,9 +115,32 @@ struct SpeechServer::Impl
     std::condition_variable idle;
     size_t inProgress = 0; // recognition requests between arrival and reply
 
+    // Counts a request between arrival and reply, so that a stop waits for it.
+    struct InProgress
+    {
+        Impl &d;
+        explicit InProgress(Impl &impl)
+            : d(impl)
+        {
+            std::lock_guard<std::mutex> lock(d.progressMutex);
+            ++d.inProgress;
+        }
+        ~InProgress()
+        {
+            {
+                std::lock_guard<std::mutex> lock(d.progressMutex);
+                --d.inProgress;
+            }
+            d.idle.notify_all();
+        }
+    };
+
     explicit Impl(ServiceConfig c)
         : config(std::move(c))
         , signer(config.key)
+        , clients(config.clients.empty()
+                  ? std::vector<Client> { { config.clientId, config.clientSecret, {} } }
+                  : config.clients)
         , http(config.limits,
               [this](const std::string &address, int status, const char *reason) {
                   return refuseConnection(address, status, reason);
@@ -120,6 +151,7 @@ struct SpeechServer::Impl
     void handleToken(const httplib::Request &req, httplib::Response &res);
     void handleRecognition(const std::string &body, httplib::Response &res);
     void handleHealth(httplib::Response &res);
+    TranscriptionContext transcriptionContext();
     void refuseUnready(httplib::Response &res);
     void describeError(const httplib::Request &req, httplib::Response &res) const;
     std::string refuseConnection(const std::string &address, int status, const char *reason);
@@ -141,10 +173,7 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
         oauthError(res, 400, "unsupported_grant_type", "grant_type must be client_credentials");
         return;
     }
-    // Both comparisons always run, so the time does not tell which one failed.
-    const bool idOk = constantTimeEquals(clientId, config.clientId);
-    const bool secretOk = constantTimeEquals(clientSecret, config.clientSecret);
-    if (!(idOk & secretOk)) {
+    if (!clients.accepts(clientId, clientSecret)) {
         oauthError(res, 401, "invalid_client", "unknown client id or wrong client secret");
         return;
     }
@@ -167,7 +196,7 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
 {
     RequestContext context;
     context.signer = &signer;
-    context.clients = { config.clientId };
+    context.clients = clients.ids();
     for (const auto &entry : config.pools)
         context.installedModels.insert(entry.first);
     context.defaultDevPid = config.defaultDevPid;
@@ -197,6 +226,7 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
         body[reply::kResult] = Json::Value(Json::arrayValue);
         if (!outcome.text.empty())
             body[reply::kResult].append(outcome.text);
+        body[reply::kUtterances] = utterancesJson(outcome.utterances);
         body[reply::kDecodeMs] = Json::Int64(outcome.decodeMs);
         tlsNote.errNo = err::kSuccess;
         tlsNote.decodeMs = outcome.decodeMs;
@@ -212,6 +242,21 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
         tlsNote.errNo = err::kRecognitionFailed;
     }
     res.set_content(toJson(body), kJson);
+}
+
+TranscriptionContext SpeechServer::Impl::transcriptionContext()
+{
+    TranscriptionContext context;
+    context.clients = &clients;
+    const State now = state.load(std::memory_order_acquire);
+    context.pools = now == State::Ready ? &config.pools : nullptr;
+    context.stopping = now == State::Stopping;
+    context.defaultDevPid = config.defaultDevPid;
+    context.modelsSince = modelsSince;
+    context.decode.time = std::chrono::seconds(config.limits.decodeTimeoutSeconds);
+    context.decode.maxSamples = size_t(config.limits.maxAudioMinutes) * 60 * kSampleRate;
+    context.inProgress = &transcriptions;
+    return context;
 }
 
 void SpeechServer::Impl::handleHealth(httplib::Response &res)
@@ -268,6 +313,22 @@ void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Res
     if (GuardedHttpServer::currentCut() != GuardedHttpServer::Cut::None)
         res.set_header("Connection", "close");
     const ServiceLimits &limits = config.limits;
+    if (isTranscriptionApiPath(req.path)) {
+        const int status = res.status;
+        if (status == 413)
+            answerApiError(res, status,
+                "the upload is larger than the " + std::to_string(limits.maxUploadBytes)
+                    + " bytes this service takes",
+                "file", "file_too_large");
+        else if (status == 404)
+            answerApiError(res, status, "no such endpoint: " + req.method + " " + req.path);
+        else
+            answerApiError(res, status,
+                status == 408 ? "the request did not arrive within "
+                        + std::to_string(limits.requestTimeoutSeconds) + " s"
+                              : "the request could not be read");
+        return;
+    }
     Json::Value body;
     switch (res.status) {
     case 404:
@@ -281,7 +342,7 @@ void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Res
         body = errorBody("length_required", "a body on this path needs a Content-Length");
         break;
     case 413: {
-        const size_t limit = bodyRuleFor(req.method, req.path).maxBytes;
+        const size_t limit = bodyRuleFor(req.method, req.path, limits).maxBytes;
         body = errorBody("payload_too_large",
             limit ? "request bodies here are limited to " + std::to_string(limit) + " bytes"
                   : std::string("this request takes no body"));
@@ -344,24 +405,7 @@ void SpeechServer::Impl::writeLogLine(const std::string &line)
 void SpeechServer::Impl::receiveRecognition(
     const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader)
 {
-    struct InProgress
-    {
-        Impl &d;
-        explicit InProgress(Impl &impl)
-            : d(impl)
-        {
-            std::lock_guard<std::mutex> lock(d.progressMutex);
-            ++d.inProgress;
-        }
-        ~InProgress()
-        {
-            {
-                std::lock_guard<std::mutex> lock(d.progressMutex);
-                --d.inProgress;
-            }
-            d.idle.notify_all();
-        }
-    } inProgress(*this);
+    InProgress inProgress(*this);
     std::string body;
     // Room for the whole body at once, not twice its size as it grows.
     if (const std::optional<uint64_t> length = declaredLength(req))
@@ -390,14 +434,15 @@ void SpeechServer::Impl::receiveRecognition(
 void SpeechServer::Impl::installBodyGuards()
 {
     // A client that asks before sending its body is refused before sending it.
-    http.set_expect_100_continue_handler([](const httplib::Request &req, httplib::Response &res) {
-        const int status = refusalFor(req);
-        if (status == 0)
-            return 100;
-        GuardedHttpServer::closeAfterReply();
-        res.status = status;
-        return status;
-    });
+    http.set_expect_100_continue_handler(
+        [this](const httplib::Request &req, httplib::Response &res) {
+            const int status = refusalFor(req, config.limits);
+            if (status == 0)
+                return 100;
+            GuardedHttpServer::closeAfterReply();
+            res.status = status;
+            return status;
+        });
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
         // A request with neither a length nor a transfer coding has no body,
         // but the library would wait for one until the connection ends.
@@ -412,7 +457,7 @@ void SpeechServer::Impl::installBodyGuards()
                 return httplib::Server::HandlerResponse::Handled;
             }
         }
-        const int status = refusalFor(req);
+        const int status = refusalFor(req, config.limits);
         if (status == 0)
             return httplib::Server::HandlerResponse::Unhandled;
         // The body stays unread, so the connection cannot carry another request.
@@ -435,6 +480,15 @@ void SpeechServer::Impl::installRoutes()
     http.Get(path::kHealth,
         [this](const httplib::Request &, httplib::Response &res) { handleHealth(res); });
     addOwnerProofRoute(http);
+    http.Get(kModelsPath, [this](const httplib::Request &req, httplib::Response &res) {
+        answerModels(req, res, transcriptionContext());
+    });
+    http.Post(kTranscriptionsPath, [this](const httplib::Request &req, httplib::Response &res) {
+        InProgress inProgress(*this);
+        const TranscriptionNote note = answerTranscription(req, res, transcriptionContext());
+        tlsNote.audioSeconds = note.audioSeconds;
+        tlsNote.decodeMs = note.decodeMs;
+    });
 }
 
 // JSON bodies for what no handler answered, and a log line for every reply.
@@ -465,7 +519,8 @@ SpeechServer::SpeechServer(ServiceConfig config)
     httplib::Server &http = d->http;
     // Bodies are refused from their declared length before they are read;
     // the library's own limit is only the last line.
-    http.set_payload_max_length(kMaxRecognitionBodyBytes);
+    http.set_payload_max_length(
+        std::max(kMaxRecognitionBodyBytes, d->config.limits.maxUploadBytes + kUploadFormRoomBytes));
     // Address reuse for a quick restart, but not port sharing: a second
     // service on a port in use must fail rather than take half its clients.
     http.set_socket_options([this](int sock) {
@@ -513,8 +568,14 @@ void SpeechServer::setModels(DecoderPools pools)
         return;
     // Nobody reads the pools before the state says Ready.
     d->config.pools = std::move(pools);
+    d->modelsSince = unixNow();
     Impl::State loading = Impl::State::Loading;
     d->state.compare_exchange_strong(loading, Impl::State::Ready, std::memory_order_release);
+}
+
+void SpeechServer::setClients(std::vector<Client> clients)
+{
+    d->clients.replace(std::move(clients));
 }
 
 void SpeechServer::beginStop()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clients_file.h"
 #include "decoder_pool.h"
 #include "service_limits.h"
 #include "token.h"
@@ -19,6 +20,8 @@ struct ServiceConfig
     std::string key; // signs the tokens; must not be empty
     std::string clientId;
     std::string clientSecret;
+    // The accepted clients; empty: the one pair above.
+    std::vector<Client> clients;
     int defaultDevPid = speechprotocol::kEnglishDevPid;
     // By dev_pid. Empty: the server starts in the loading state and serves
     // recognitions once setModels() hands them over.
@@ -53,6 +56,9 @@ public:
     // that a balancer sends them elsewhere; requests in progress go on.
     void beginStop();
     bool stopping() const;
+    // The accepted clients from now on; the next request of a client no
+    // longer listed, and its tokens, are refused. Requests in progress go on.
+    void setClients(std::vector<Client> clients);
     // Waits until no recognition request is in progress; false when some
     // still are after `limit`.
     bool waitIdle(std::chrono::milliseconds limit);

@@ -19,7 +19,15 @@ struct ServiceLimits
     unsigned requestTimeoutSeconds = 30; // to receive a whole request, head and body
     size_t connectionThreads = 512; // connection workers; they wait for decoders
     size_t maxConnectionsPerClient = 128; // open connections of one address; 0: no bound
+    // The transcription API: an uploaded file, how long its decoding may take
+    // and how much audio it may hold.
+    size_t maxUploadBytes = 25 * 1024 * 1024;
+    unsigned decodeTimeoutSeconds = 120;
+    unsigned maxAudioMinutes = 120;
 };
+
+// Room beside the file for the form's other fields and its part heads.
+constexpr size_t kUploadFormRoomBytes = 64 * 1024;
 
 // Bodies: the largest valid request of each path and a little room for
 // members, white space and escapes. 60 s of audio as Base64 is 2.56 MB.
@@ -30,8 +38,8 @@ class OptionSet;
 extern const char *const kLimitsSection;
 // Declares the options of the limits ("--max-headers" and so on), read into `limits`.
 void declareLimitOptions(OptionSet &options, ServiceLimits &limits);
-// The limits on bodies, which follow from the protocol rather than from options, for the log.
-std::string describeBodyLimits();
+// The limits on bodies, for the log: the protocol's own and the upload's.
+std::string describeBodyLimits(const ServiceLimits &limits);
 
 // What a request may carry, by method and path.
 struct BodyRule
@@ -40,7 +48,7 @@ struct BodyRule
     size_t maxBytes = 0; // 0: no body
     bool streamed = false; // read in pieces, so a body without a declared length is bounded too
 };
-BodyRule bodyRuleFor(std::string_view method, std::string_view path);
+BodyRule bodyRuleFor(std::string_view method, std::string_view path, const ServiceLimits &limits);
 
 // The status that refuses a request from its head alone, before any of its
 // body is read, or 0 when the body may be read.

@@ -79,6 +79,22 @@ std::vector<size_t> utteranceBounds(
     return bounds;
 }
 
+std::vector<size_t> capUtterances(std::vector<size_t> bounds, size_t maxSamples)
+{
+    if (bounds.size() < 2 || maxSamples == 0)
+        return bounds;
+    std::vector<size_t> capped { bounds.front() };
+    for (size_t i = 1; i < bounds.size(); ++i) {
+        const size_t begin = capped.back();
+        const size_t length = bounds[i] - begin;
+        const size_t parts = (length + maxSamples - 1) / maxSamples;
+        for (size_t k = 1; k < parts; ++k)
+            capped.push_back(begin + length * k / parts);
+        capped.push_back(bounds[i]);
+    }
+    return capped;
+}
+
 std::vector<size_t> groupUtterances(
     const std::vector<size_t> &bounds, int parts, const SplitSettings &settings)
 {

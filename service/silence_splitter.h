@@ -36,6 +36,11 @@ std::vector<SilenceRun> findSilences(
 std::vector<size_t> utteranceBounds(
     const int16_t *samples, size_t count, const SplitSettings &settings = {});
 
+// Cuts every utterance longer than maxSamples into equal parts no longer
+// than that: a stretch without pauses still reaches the recogniser in pieces
+// it takes.
+std::vector<size_t> capUtterances(std::vector<size_t> bounds, size_t maxSamples);
+
 // Groups utterances into at most `parts` runs of about equal length, each at
 // least minPartSamples long; the result is a subset of `bounds` that keeps
 // its first and last entry.

@@ -48,6 +48,11 @@ public:
         const int at = first.capturedStart();
         text.remove(instance);
         text.insert(at, instances);
+        // Plain HTTP on loopback: the shipped TLS lines name the host's certificates.
+        text.remove(QRegularExpression(QStringLiteral("^[ \\t]*(ssl_|server_name)[^\\n]*\\n"),
+            QRegularExpression::MultilineOption));
+        text.replace(QStringLiteral("/var/log/nginx/speech-service.access.log"),
+            prefix.filePath(QStringLiteral("speech-access.log")));
         listenPort = freePort();
         text.replace(QRegularExpression(QStringLiteral("listen [^;]+;")),
             QStringLiteral("listen 127.0.0.1:%1;").arg(listenPort));

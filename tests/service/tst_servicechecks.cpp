@@ -622,6 +622,15 @@ void ServiceChecksTest::optionMessagesAndLog()
     QVERIFY2(log.find("request timeout 7 s") != std::string::npos, log.c_str());
     QVERIFY2(log.find("connections per client unbounded") != std::string::npos, log.c_str());
     QVERIFY(log.find("in-log") == std::string::npos);
+
+    // The upload limit is given in MiB, kept in bytes and logged in MiB again.
+    o = parseOptions({ "--max-upload-mb=2" }, error);
+    QVERIFY2(o, error.c_str());
+    QCOMPARE(o->limits.maxUploadBytes, size_t(2) * 1024 * 1024);
+    QVERIFY2(
+        describeOptions(*o).find("upload 2 MiB") != std::string::npos, describeOptions(*o).c_str());
+    QVERIFY(!parseOptions({ "--max-upload-mb", "0" }, error));
+    QCOMPARE(error, std::string("--max-upload-mb needs a number from 1 to 1024"));
 }
 
 QTEST_APPLESS_MAIN(ServiceChecksTest)

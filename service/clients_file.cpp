@@ -1,0 +1,158 @@
+#include "clients_file.h"
+
+#include "token.h"
+
+#include <openssl/sha.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace speech {
+
+namespace {
+
+std::string sha256Hex(std::string_view text)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(text.data()), text.size(), digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : digest) {
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    return out;
+}
+
+bool isHex(std::string_view text)
+{
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+bool matches(const Client &client, std::string_view secret, const std::string &secretHash)
+{
+    // Hashed entries compare hashes; both kinds run in time that depends only on lengths.
+    return client.secret.empty() ? constantTimeEquals(client.sha256, secretHash)
+                                 : constantTimeEquals(client.secret, secret);
+}
+
+} // namespace
+
+std::optional<std::vector<Client>> parseClients(std::string_view text, std::string &error)
+{
+    std::vector<Client> clients;
+    std::istringstream in { std::string(text) };
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash);
+        std::istringstream fields(line);
+        std::string id, secret, extra;
+        if (!(fields >> id))
+            continue;
+        const std::string where = "line " + std::to_string(number) + ": ";
+        if (!(fields >> secret) || (fields >> extra)) {
+            error = where + "needs a client id and its secret, separated by a blank";
+            return std::nullopt;
+        }
+        Client client;
+        client.id = id;
+        if (secret.rfind("sha256:", 0) == 0) {
+            std::string digest = secret.substr(7);
+            if (digest.size() != 2 * SHA256_DIGEST_LENGTH || !isHex(digest)) {
+                error = where + "a hashed secret is sha256: and 64 hex digits";
+                return std::nullopt;
+            }
+            for (char &c : digest)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            client.sha256 = digest;
+        } else {
+            client.secret = secret;
+            client.sha256 = sha256Hex(secret);
+        }
+        for (const Client &other : clients) {
+            if (other.id == client.id) {
+                error = where + "client " + id + " is listed twice";
+                return std::nullopt;
+            }
+        }
+        clients.push_back(std::move(client));
+    }
+    if (clients.empty()) {
+        error = "lists no client";
+        return std::nullopt;
+    }
+    return clients;
+}
+
+std::optional<std::vector<Client>> readClientsFile(const std::string &path, std::string &error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot read the clients file " + path;
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::optional<std::vector<Client>> clients = parseClients(text.str(), error);
+    if (!clients)
+        error = path + ": " + error;
+    return clients;
+}
+
+ClientRegistry::ClientRegistry(std::vector<Client> clients)
+    : clients_(std::make_shared<const std::vector<Client>>(std::move(clients)))
+{ }
+
+void ClientRegistry::replace(std::vector<Client> clients)
+{
+    auto next = std::make_shared<const std::vector<Client>>(std::move(clients));
+    std::lock_guard<std::mutex> lock(mutex_);
+    clients_ = std::move(next);
+}
+
+std::shared_ptr<const std::vector<Client>> ClientRegistry::current() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return clients_;
+}
+
+bool ClientRegistry::accepts(std::string_view id, std::string_view secret) const
+{
+    const std::string secretHash = sha256Hex(secret);
+    bool found = false;
+    for (const Client &client : *current()) {
+        const bool idOk = constantTimeEquals(client.id, id);
+        const bool secretOk = matches(client, secret, secretHash);
+        found |= idOk & secretOk;
+    }
+    return found;
+}
+
+std::optional<std::string> ClientRegistry::clientWithSecret(std::string_view secret) const
+{
+    if (secret.empty())
+        return std::nullopt;
+    const std::string secretHash = sha256Hex(secret);
+    std::optional<std::string> found;
+    for (const Client &client : *current()) {
+        if (matches(client, secret, secretHash) && !found)
+            found = client.id;
+    }
+    return found;
+}
+
+std::set<std::string> ClientRegistry::ids() const
+{
+    std::set<std::string> ids;
+    for (const Client &client : *current())
+        ids.insert(client.id);
+    return ids;
+}
+
+} // namespace speech

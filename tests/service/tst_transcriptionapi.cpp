@@ -1,0 +1,423 @@
+// The transcription API of the real speech-service program over loopback:
+// the form's edge cases, every response format, files of several formats and
+// broken ones decoded by ffmpeg, times against speech with known onsets, the
+// clients file reloaded on SIGHUP and an oversized upload refused from its head.
+
+#include <QTcpSocket>
+#include <QtTest>
+
+#include "replies.h"
+
+#include "audio_input.h"
+
+#include "common/speechservice.h"
+
+#include <httplib.h>
+#include <json/json.h>
+
+#include <csignal>
+
+using namespace speech;
+using namespace testhttp;
+
+namespace {
+
+const char *kSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
+const char *kPath = "/v1/audio/transcriptions";
+
+// Three phrases with known pauses between them: each phrase's speech starts
+// where its clip's first loud sample lies.
+const char *const kPhrases[] = { "hello world", "the quick brown fox jumps over the lazy dog",
+    "after lunch we walked down to the river" };
+const double kPauseSeconds[] = { 1.5, 2.5 };
+
+httplib::MultipartFormDataItems form(const std::string &file,
+    std::vector<std::pair<std::string, std::string>> fields = { { "model", "whisper-1" } })
+{
+    httplib::MultipartFormDataItems items;
+    if (!file.empty() || fields.empty())
+        items.push_back({ "file", file, "speech.bin", "application/octet-stream" });
+    for (auto &[name, value] : fields)
+        items.push_back({ name, value, "", "" });
+    return items;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::string bytesOf(const QString &path)
+{
+    const QByteArray b = readFile(path);
+    return std::string(b.constData(), size_t(b.size()));
+}
+
+bool ffmpeg(const QStringList &args)
+{
+    return QProcess::execute(QStringLiteral("ffmpeg"),
+               QStringList { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y") }
+                   + args)
+        == 0;
+}
+
+} // namespace
+
+class TranscriptionApiTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void refusals_data();
+    void refusals();
+    void timesAgainstKnownOnsets();
+    void inputFormatsDecoded();
+    void textAndSubtitleFormats();
+    void brokenFilesAnsweredWhileServing();
+    void oversizedUploadRefusedFromItsHead();
+    void clientsFileReloadedOnHangup();
+
+private:
+    httplib::Client client(int port = 0) const;
+    httplib::Result post(const httplib::MultipartFormDataItems &items,
+        const std::string &key = kSecret, int port = 0) const;
+
+    QTemporaryDir dir;
+    SpeechServiceProcess service { { QStringLiteral("--threads"), QStringLiteral("2") } };
+    std::string wav; // the phrases joined by pauses
+    std::vector<double> onsets; // seconds
+};
+
+httplib::Client TranscriptionApiTest::client(int port) const
+{
+    httplib::Client c("127.0.0.1", port ? port : service.port());
+    c.set_read_timeout(120, 0);
+    return c;
+}
+
+httplib::Result TranscriptionApiTest::post(
+    const httplib::MultipartFormDataItems &items, const std::string &key, int port) const
+{
+    httplib::Headers headers;
+    if (!key.empty())
+        headers.emplace("Authorization", "Bearer " + key);
+    return client(port).Post(kPath, headers, items);
+}
+
+void TranscriptionApiTest::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+    std::vector<int16_t> joined;
+    for (size_t i = 0; i < std::size(kPhrases); ++i) {
+        const QString text = dir.filePath(QStringLiteral("p%1.txt").arg(i));
+        QFile f(text);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(kPhrases[i]);
+        f.close();
+        const QString clip = dir.filePath(QStringLiteral("p%1.wav").arg(i));
+        QVERIFY(makeSpeechWav(text, clip));
+        const AudioInput audio = readAudio(bytesOf(clip));
+        QVERIFY(audio.ok && !audio.samples.empty());
+        size_t first = 0;
+        while (first < audio.samples.size() && std::abs(audio.samples[first]) < 1000)
+            ++first;
+        onsets.push_back(double(joined.size() + first) / kSampleRate);
+        joined.insert(joined.end(), audio.samples.begin(), audio.samples.end());
+        if (i < std::size(kPauseSeconds))
+            joined.insert(joined.end(), size_t(kPauseSeconds[i] * kSampleRate), 0);
+    }
+    wav = makeWav(joined);
+    QFile out(dir.filePath(QStringLiteral("speech.wav")));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(wav.data(), qint64(wav.size()));
+}
+
+void TranscriptionApiTest::refusals_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("param");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("shape"); // which form
+    auto add = [](const char *name, int status, const char *param, const char *shape,
+                   const char *key = "") {
+        QTest::newRow(name) << status << QString::fromLatin1(param)
+                            << QString::fromLatin1(*key ? key : kSecret)
+                            << QString::fromLatin1(shape);
+    };
+    add("no file", 400, "file", "nofile");
+    add("two files", 400, "file", "twofiles");
+    add("empty file", 400, "file", "empty");
+    add("prompt over its size", 400, "prompt", "longprompt");
+    add("unknown response format", 400, "response_format", "badformat");
+    add("word times without verbose_json", 400, "timestamp_granularities", "wordsjson");
+    add("language without a model", 400, "language", "french");
+    add("no model", 400, "model", "nomodel");
+    add("unknown model", 404, "model", "unknownmodel");
+    add("wrong key", 401, "", "plain", "not-a-key");
+    add("no key", 401, "", "nokey");
+    add("not a form", 400, "", "json");
+}
+
+void TranscriptionApiTest::refusals()
+{
+    QFETCH(int, status);
+    QFETCH(QString, param);
+    QFETCH(QString, key);
+    QFETCH(QString, shape);
+    const std::string s = shape.toStdString();
+    httplib::MultipartFormDataItems items = form(wav);
+    if (s == "nofile")
+        items = form({});
+    else if (s == "twofiles")
+        items.push_back({ "file", wav, "again.wav", "audio/wav" });
+    else if (s == "empty")
+        items = { { "file", "", "empty.wav", "audio/wav" }, { "model", "whisper-1", "", "" } };
+    else if (s == "longprompt")
+        items.push_back({ "prompt", std::string(100 * 1024, 'a'), "", "" });
+    else if (s == "badformat")
+        items.push_back({ "response_format", "docx", "", "" });
+    else if (s == "wordsjson")
+        items.push_back({ "timestamp_granularities[]", "word", "", "" });
+    else if (s == "french")
+        items.push_back({ "language", "fr", "", "" });
+    else if (s == "nomodel")
+        items = form(wav, {});
+    else if (s == "unknownmodel")
+        items = form(wav, { { "model", "no-such-model" } });
+    httplib::Result r = s == "json"
+        ? client().Post(kPath, { { "Authorization", std::string("Bearer ") + kSecret } },
+            "{\"model\":\"whisper-1\"}", "application/json")
+        : post(items, s == "nokey" ? std::string() : key.toStdString());
+    QVERIFY(r);
+    QCOMPARE(r->status, status);
+    const Json::Value error = parse(r->body)["error"];
+    QVERIFY2(error["message"].isString() && !error["message"].asString().empty(), r->body.c_str());
+    QVERIFY(error["type"].isString());
+    QCOMPARE(QString::fromStdString(error["param"].asString()), param);
+    if (s == "french")
+        QVERIFY2(error["message"].asString().find("'fr'") != std::string::npos, r->body.c_str());
+}
+
+void TranscriptionApiTest::timesAgainstKnownOnsets()
+{
+    auto items = form(wav);
+    items.push_back({ "response_format", "verbose_json", "", "" });
+    items.push_back({ "timestamp_granularities[]", "word", "", "" });
+    items.push_back({ "timestamp_granularities[]", "segment", "", "" });
+    httplib::Result r = post(items);
+    QVERIFY(r);
+    QCOMPARE(r->status, 200);
+    const Json::Value v = parse(r->body);
+    QCOMPARE(v["task"].asString(), std::string("transcribe"));
+    QCOMPARE(v["language"].asString(), std::string("english"));
+    QVERIFY(std::fabs(v["duration"].asDouble() - double(wav.size() - 44) / 2 / kSampleRate) < 0.02);
+    // Each phrase an utterance of its own, starting where its speech does.
+    const Json::Value &segments = v["segments"];
+    QCOMPARE(segments.size(), Json::ArrayIndex(std::size(kPhrases)));
+    for (Json::ArrayIndex i = 0; i < segments.size(); ++i) {
+        QCOMPARE(segments[i]["id"].asInt(), int(i));
+        QVERIFY2(std::fabs(segments[i]["start"].asDouble() - onsets[i]) < 0.3, r->body.c_str());
+        if (i + 1 < segments.size())
+            QVERIFY(segments[i]["end"].asDouble() < onsets[i + 1]);
+    }
+    const Json::Value &words = v["words"];
+    QVERIFY(words.size() >= 10);
+    double last = 0;
+    for (const Json::Value &w : words) {
+        QVERIFY(w["start"].asDouble() >= last && w["end"].asDouble() > w["start"].asDouble());
+        last = w["end"].asDouble();
+    }
+    QVERIFY(v["text"].asString().find("world") != std::string::npos);
+
+    // The token protocol tells the same times for the same audio.
+    const Reply token = toReply(
+        client().Get(tokenPath("client_credentials", "Rk3nVq8ZtLm2Hs7PxWc4JdYb", kSecret).c_str()));
+    Json::Value request;
+    request["format"] = "wav";
+    request["rate"] = 16000;
+    request["channel"] = 1;
+    request["cuid"] = "test";
+    request["token"] = token.json["access_token"];
+    request["len"] = Json::UInt64(wav.size());
+    QByteArray base64 = QByteArray::fromStdString(wav).toBase64();
+    request["speech"] = base64.toStdString();
+    Json::StreamWriterBuilder writer;
+    const Reply recognised = toReply(
+        client().Post("/server_api", Json::writeString(writer, request), "application/json"));
+    QCOMPARE(recognised.json["err_no"].asInt(), 0);
+    const Json::Value &utterances = recognised.json["utterances"];
+    QCOMPARE(utterances.size(), segments.size());
+    for (Json::ArrayIndex i = 0; i < utterances.size(); ++i) {
+        QCOMPARE(utterances[i]["start"].asDouble(), segments[i]["start"].asDouble());
+        QVERIFY(!utterances[i]["words"].empty());
+    }
+}
+
+void TranscriptionApiTest::inputFormatsDecoded()
+{
+    const QString source = dir.filePath(QStringLiteral("speech.wav"));
+    for (const char *suffix : { "mp3", "flac", "ogg", "m4a", "webm" }) {
+        const QString file = dir.filePath(QStringLiteral("speech.%1").arg(QLatin1String(suffix)));
+        QVERIFY2(ffmpeg({ QStringLiteral("-i"), source, QStringLiteral("-ar"),
+                     QStringLiteral("48000"), QStringLiteral("-ac"), QStringLiteral("2"), file }),
+            suffix);
+        httplib::Result r = post(form(bytesOf(file)));
+        QVERIFY2(r && r->status == 200, suffix);
+        const std::string text = parse(r->body)["text"].asString();
+        QVERIFY2(text.find("world") != std::string::npos && text.find("river") != std::string::npos,
+            (std::string(suffix) + ": " + text).c_str());
+    }
+}
+
+void TranscriptionApiTest::textAndSubtitleFormats()
+{
+    std::map<std::string, std::string> bodies;
+    for (const char *format : { "json", "text", "srt", "vtt" }) {
+        auto items = form(wav);
+        items.push_back({ "response_format", format, "", "" });
+        httplib::Result r = post(items);
+        QVERIFY2(r && r->status == 200, format);
+        bodies[format] = r->body;
+    }
+    const std::string text = parse(bodies["json"])["text"].asString();
+    QVERIFY(!text.empty());
+    QCOMPARE(bodies["text"], text + "\n");
+    // Both subtitle bodies read back by ffmpeg, with the speech's words in their cues.
+    for (const char *format : { "srt", "vtt" }) {
+        const QString file = dir.filePath(QStringLiteral("cues.%1").arg(QLatin1String(format)));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bodies[format].data(), qint64(bodies[format].size()));
+        f.close();
+        const QString back = dir.filePath(QStringLiteral("back-%1.srt").arg(QLatin1String(format)));
+        QVERIFY2(ffmpeg({ QStringLiteral("-i"), file, back }), format);
+        const QString read = QString::fromUtf8(readFile(back));
+        QVERIFY2(read.contains(QStringLiteral("00:00:0")) && read.contains(QStringLiteral("fox"))
+                && read.contains(QStringLiteral("river")),
+            qPrintable(read));
+    }
+}
+
+void TranscriptionApiTest::brokenFilesAnsweredWhileServing()
+{
+    const QString mp4 = dir.filePath(QStringLiteral("speech.mp4"));
+    QVERIFY(ffmpeg({ QStringLiteral("-i"), dir.filePath(QStringLiteral("speech.wav")),
+        QStringLiteral("-c:a"), QStringLiteral("aac"), mp4 }));
+    const std::string whole = bytesOf(mp4);
+    for (const std::string &broken : { whole.substr(0, whole.size() / 2),
+             std::string("These are the minutes of the meeting, not a recording.\n") }) {
+        httplib::Result r = post(form(broken));
+        QVERIFY(r);
+        QCOMPARE(r->status, 400);
+        QCOMPARE(parse(r->body)["error"]["param"].asString(), std::string("file"));
+    }
+    httplib::Result health = client().Get("/health");
+    QVERIFY(health && health->status == 200);
+    httplib::Result good = post(form(whole));
+    QVERIFY(good && good->status == 200);
+}
+
+void TranscriptionApiTest::oversizedUploadRefusedFromItsHead()
+{
+    // The head alone: a refusal that waited for the 30 MB would never come.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(service.port()));
+    QVERIFY(socket.waitForConnected(10000));
+    socket.write(QByteArray("POST /v1/audio/transcriptions HTTP/1.1\r\nHost: x\r\n"
+                            "Authorization: Bearer ")
+        + kSecret
+        + "\r\nContent-Type: multipart/form-data; boundary=b\r\nContent-Length: 31457280\r\n\r\n");
+    QByteArray reply;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            socket.waitForReadyRead(100);
+            reply += socket.readAll();
+            return reply.contains("}");
+        },
+        30000));
+    QVERIFY2(reply.startsWith("HTTP/1.1 413"), reply.constData());
+    QVERIFY(reply.contains("\"error\""));
+}
+
+void TranscriptionApiTest::clientsFileReloadedOnHangup()
+{
+    const QString path = dir.filePath(QStringLiteral("clients"));
+    auto writeClients = [&](const QByteArray &text) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    };
+    // Bob's secret stored as its hash only.
+    const QByteArray hashB
+        = QCryptographicHash::hash("secret-b", QCryptographicHash::Sha256).toHex();
+    QVERIFY(writeClients("# team\nalice secret-a\nbob sha256:" + hashB + "\n"));
+    SpeechServiceProcess team { { QStringLiteral("--threads"), QStringLiteral("1"),
+        QStringLiteral("--clients-file"), path } };
+    QVERIFY2(team.start(), qPrintable(team.logText()));
+    httplib::Client c("127.0.0.1", team.port());
+    const Reply aliceToken
+        = toReply(c.Get(tokenPath("client_credentials", "alice", "secret-a").c_str()));
+    QCOMPARE(aliceToken.status, 200);
+    QCOMPARE(
+        toReply(c.Get(tokenPath("client_credentials", "bob", "secret-b").c_str())).status, 200);
+    QCOMPARE(
+        toReply(
+            c.Get(tokenPath("client_credentials", "bob", "sha256:" + hashB.toStdString()).c_str()))
+            .status,
+        401);
+    QCOMPARE(
+        toReply(c.Get(tokenPath("client_credentials", "Rk3nVq8ZtLm2Hs7PxWc4JdYb", kSecret).c_str()))
+            .status,
+        401);
+    httplib::Result models = c.Get("/v1/models", { { "Authorization", "Bearer secret-a" } });
+    QVERIFY(models && models->status == 200);
+
+    // A long transcription under way while alice is removed goes on to its end.
+    std::string longWav;
+    {
+        const AudioInput audio = readAudio(wav);
+        std::vector<int16_t> repeated;
+        for (int i = 0; i < 6; ++i)
+            repeated.insert(repeated.end(), audio.samples.begin(), audio.samples.end());
+        longWav = makeWav(repeated);
+    }
+    int inProgressStatus = -1;
+    std::thread longRequest([&] {
+        const httplib::Result r = post(form(longWav), "secret-a", team.port());
+        inProgressStatus = r ? r->status : -1;
+    });
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            httplib::Result h = c.Get("/health");
+            return h && parse(h->body)["requests_in_progress"].asInt() == 1;
+        },
+        30000));
+    QVERIFY(writeClients("bob sha256:" + hashB + "\n"));
+    ::kill(pid_t(team.pid()), SIGHUP);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return team.logText().contains(QStringLiteral("clients file read again")); }, 30000));
+    longRequest.join();
+    QCOMPARE(inProgressStatus, 200);
+
+    httplib::Result refused = c.Get("/v1/models", { { "Authorization", "Bearer secret-a" } });
+    QVERIFY(refused && refused->status == 401);
+    httplib::Result bob = c.Get("/v1/models", { { "Authorization", "Bearer secret-b" } });
+    QVERIFY(bob && bob->status == 200);
+    // Alice's token goes with her.
+    Json::Value request;
+    request["format"] = "wav";
+    request["rate"] = 16000;
+    request["channel"] = 1;
+    request["cuid"] = "test";
+    request["token"] = aliceToken.json["access_token"];
+    request["len"] = Json::UInt64(wav.size());
+    request["speech"] = QByteArray::fromStdString(wav).toBase64().toStdString();
+    const Reply r = toReply(c.Post("/server_api",
+        Json::writeString(Json::StreamWriterBuilder(), request), "application/json"));
+    QCOMPARE(r.json["err_no"].asInt(), 3302);
+}
+
+QTEST_GUILESS_MAIN(TranscriptionApiTest)
+#include "tst_transcriptionapi.moc"

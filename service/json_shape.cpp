@@ -1,5 +1,7 @@
 #include "json_shape.h"
 
+#include <json/json.h>
+
 namespace speech {
 
 namespace {
@@ -70,6 +72,16 @@ std::string flatObjectProblem(std::string_view text, size_t maxMembers)
             return {}; // the closing brace, or broken
         ++i;
     }
+}
+
+std::string toJson(const Json::Value &value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    builder["precisionType"] = "decimal";
+    builder["precision"] = 3;
+    return Json::writeString(builder, value);
 }
 
 } // namespace speech

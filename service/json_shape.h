@@ -4,6 +4,10 @@
 #include <string>
 #include <string_view>
 
+namespace Json {
+class Value;
+}
+
 namespace speech {
 
 // A look at a JSON text before it is parsed, so that a body which cannot be
@@ -13,5 +17,9 @@ namespace speech {
 // tell (broken syntax, trailing text) is left to the parser. Returns an empty
 // text when the body may be parsed, else why not.
 std::string flatObjectProblem(std::string_view text, size_t maxMembers);
+
+// A reply body on one line, UTF-8 as it is, times in seconds as written (three decimals) rather
+// than as the nearest binary fraction's 17 digits.
+std::string toJson(const Json::Value &value);
 
 } // namespace speech

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "guarded_server.h"
+#include "json_shape.h"
 #include "log_text.h"
 #include "owner_proof.h"
 #include "recognition_request.h"
@@ -35,17 +36,6 @@ struct RequestNote
     long long decodeMs = -1;
 };
 thread_local RequestNote tlsNote;
-
-std::string toJson(const Json::Value &value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    // Times in seconds as written, not as the nearest binary fraction's 17 digits.
-    builder["precisionType"] = "decimal";
-    builder["precision"] = 3;
-    return Json::writeString(builder, value);
-}
 
 const char *kJson = "application/json; charset=utf-8";
 

@@ -1,5 +1,6 @@
 #include "transcription_api.h"
 
+#include "json_shape.h"
 #include "model_catalog.h"
 #include "silence_splitter.h"
 #include "transcript_reply.h"
@@ -21,16 +22,6 @@ constexpr size_t kMaxGranularities = 4;
 // Longer stretches without a pause are cut, as the recogniser takes at most
 // this much at once on the token protocol too.
 constexpr size_t kMaxUtteranceSamples = 60 * 16000;
-
-std::string toJson(const Json::Value &value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    builder["precisionType"] = "decimal";
-    builder["precision"] = 3;
-    return Json::writeString(builder, value);
-}
 
 const char *errorType(int status)
 {

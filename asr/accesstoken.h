@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "asr/httprequestids.h"
 #include "asr/tokenreply.h"
 
 class QTimer;
@@ -18,7 +19,7 @@ class AccessToken final : public QObject
 
 public:
     // Request number of the token request on the HTTP client.
-    static constexpr int RequestId = 0;
+    static constexpr int RequestId = HttpRequestIds::Token;
 
     explicit AccessToken(QtHttpClass *http, QObject *parent = nullptr);
     ~AccessToken() override;

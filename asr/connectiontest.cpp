@@ -1,14 +1,15 @@
 #include "asr/connectiontest.h"
 
 #include "asr/accesstoken.h"
+#include "asr/httprequestids.h"
 #include "asr/jsonreading.h"
 #include "asr/qthttpclass.h"
 #include "asr/tokenreply.h"
 #include "asr/transcriptionsapi.h"
 
 namespace {
-const int TokenTestId = AccessToken::RequestId;
-const int UploadTestId = 3;
+const int TokenTestId = HttpRequestIds::Token;
+const int UploadTestId = HttpRequestIds::Transcriptions;
 } // namespace
 
 ConnectionTest::ConnectionTest(QObject *parent)

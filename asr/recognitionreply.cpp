@@ -1,9 +1,11 @@
 #include "asr/recognitionreply.h"
 
 #include "asr/jsonreading.h"
+#include "protocol/speechprotocol.h"
 
 namespace {
-const int RetryErrNo = 3304;
+namespace err = speechprotocol::err;
+namespace field = speechprotocol::reply;
 
 // Seconds of the reply as milliseconds; false for anything but a finite, non-negative number.
 bool readMs(const Json::Value &object, const char *name, qint64 *ms)
@@ -27,18 +29,19 @@ TimedUtterances readUtterances(const Json::Value &member)
         return utterances;
     for (const Json::Value &entry : member) {
         TimedUtterance utterance;
-        if (!entry.isObject() || !entry["text"].isString()
-            || !readMs(entry, "start", &utterance.startMs)
-            || !readMs(entry, "end", &utterance.endMs))
+        if (!entry.isObject() || !entry[field::kText].isString()
+            || !readMs(entry, field::kStart, &utterance.startMs)
+            || !readMs(entry, field::kEnd, &utterance.endMs))
             continue;
-        utterance.text = JsonReading::utf8String(entry["text"]);
-        const Json::Value &words = entry["words"];
+        utterance.text = JsonReading::utf8String(entry[field::kText]);
+        const Json::Value &words = entry[field::kWords];
         if (words.isArray()) {
             for (const Json::Value &item : words) {
                 TimedWord word;
-                if (item.isObject() && item["word"].isString()
-                    && readMs(item, "start", &word.startMs) && readMs(item, "end", &word.endMs)) {
-                    word.text = JsonReading::utf8String(item["word"]);
+                if (item.isObject() && item[field::kWord].isString()
+                    && readMs(item, field::kStart, &word.startMs)
+                    && readMs(item, field::kEnd, &word.endMs)) {
+                    word.text = JsonReading::utf8String(item[field::kWord]);
                     utterance.words.append(word);
                 }
             }
@@ -52,23 +55,23 @@ TimedUtterances readUtterances(const Json::Value &member)
 QString messageForErrNo(int errNo)
 {
     switch (errNo) {
-    case 3301:
+    case err::kEmptyResult:
         return QStringLiteral("语音识别结果实际为空！");
-    case 3302:
+    case err::kAuthFailed:
         return QStringLiteral("鉴权失败！");
-    case 3303:
+    case err::kBackendBusyOrPoorAudio:
         return QStringLiteral("语音服务器后端繁忙，或是音频质量过低！");
-    case 3307:
+    case err::kRecognitionFailed:
         return QStringLiteral("语音服务器后端识别出错！");
-    case 3309:
+    case err::kBadAudio:
         return QStringLiteral("服务端无法将音频转为pcm格式，可能是音频格式问题！");
-    case 3313:
+    case err::kParseTimeout:
         return QStringLiteral("语音服务器解析超时！");
-    case 3314:
+    case err::kTooShort:
         return QStringLiteral("音频长度过短！");
-    case 3315:
+    case err::kProcessTimeout:
         return QStringLiteral("语音服务器处理超时！");
-    case 3316:
+    case err::kPcmConversionFailed:
         return QStringLiteral("音频转为pcm失败！");
     default:
         return QString();
@@ -83,13 +86,13 @@ RecognitionReply parseRecognitionReply(const QByteArray &body)
     if (body.size() > MaxRecognitionReplyBytes || !JsonReading::parseObject(body, &root))
         return reply;
 
-    const Json::Value &errNo = root["err_no"];
+    const Json::Value &errNo = root[field::kErrNo];
     if (!errNo.isNull() && !errNo.isInt())
         return reply;
-    reply.errNo = errNo.isNull() ? 0 : errNo.asInt();
+    reply.errNo = errNo.isNull() ? err::kSuccess : errNo.asInt();
 
-    if (reply.errNo == 0) {
-        const Json::Value &result = root["result"];
+    if (reply.errNo == err::kSuccess) {
+        const Json::Value &result = root[field::kResult];
         if (!result.isNull() && !result.isArray())
             return reply;
         if (result.size() > 0) {
@@ -98,10 +101,10 @@ RecognitionReply parseRecognitionReply(const QByteArray &body)
             reply.hasText = true;
             reply.text = JsonReading::utf8String(result[0]);
         }
-        reply.utterances = readUtterances(root["utterances"]);
+        reply.utterances = readUtterances(root[field::kUtterances]);
         reply.kind = RecognitionReply::Text;
         reply.message.clear();
-    } else if (reply.errNo == RetryErrNo) {
+    } else if (reply.errNo == err::kBusy) {
         reply.kind = RecognitionReply::Retry;
         reply.message.clear();
     } else {

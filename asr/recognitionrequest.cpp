@@ -3,14 +3,19 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include "protocol/speechprotocol.h"
+
+namespace protocol = speechprotocol;
+namespace member = speechprotocol::request;
+
 QList<RecognitionLanguage> recognitionLanguages()
 {
     return {
-        { QStringLiteral("中文近场"), QStringLiteral("zh"), 1537 },
-        { QStringLiteral("中文远场"), QStringLiteral("zh-far"), 1936 },
-        { QStringLiteral("英文"), QStringLiteral("en"), 1737 },
-        { QStringLiteral("粤语"), QStringLiteral("yue"), 1637 },
-        { QStringLiteral("四川话"), QStringLiteral("zh-sc"), 1837 },
+        { QStringLiteral("中文近场"), QStringLiteral("zh"), protocol::kMandarinDevPid },
+        { QStringLiteral("中文远场"), QStringLiteral("zh-far"), protocol::kMandarinFarFieldDevPid },
+        { QStringLiteral("英文"), QStringLiteral("en"), protocol::kEnglishDevPid },
+        { QStringLiteral("粤语"), QStringLiteral("yue"), protocol::kCantoneseDevPid },
+        { QStringLiteral("四川话"), QStringLiteral("zh-sc"), protocol::kSichuaneseDevPid },
     };
 }
 
@@ -25,22 +30,22 @@ int devPidForLanguage(const QString &language)
 
 QString recognitionUrl(const QString &serviceBaseUrl)
 {
-    return serviceBaseUrl + QStringLiteral("/server_api");
+    return serviceBaseUrl + QLatin1String(protocol::path::kRecognition);
 }
 
 QByteArray buildRecognitionBody(const RecognitionRequest &request)
 {
     Json::Value root(Json::objectValue);
-    root["format"] = "wav";
-    root["rate"] = 16000;
+    root[member::kFormat] = protocol::kWavFormat;
+    root[member::kRate] = protocol::kSampleRate;
     const int devPid = devPidForLanguage(request.language);
     if (devPid >= 0)
-        root["dev_pid"] = devPid;
-    root["channel"] = 1;
-    root["token"] = request.token.toLocal8Bit().toStdString();
-    root["cuid"] = request.clientId.toLocal8Bit().toStdString();
-    root["len"] = Json::Int64(request.length);
-    root["speech"] = request.speech.toBase64().toStdString();
+        root[member::kDevPid] = devPid;
+    root[member::kChannel] = protocol::kChannels;
+    root[member::kToken] = request.token.toLocal8Bit().toStdString();
+    root[member::kCuid] = request.clientId.toLocal8Bit().toStdString();
+    root[member::kLen] = Json::Int64(request.length);
+    root[member::kSpeech] = request.speech.toBase64().toStdString();
     // The styled form: members sorted, one per line, three-blank indent, final line break.
     // (toStyledString of this JsonCpp indents with tabs, so the indent is set here.)
     Json::StreamWriterBuilder builder;

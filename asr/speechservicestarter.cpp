@@ -2,6 +2,7 @@
 
 #include "asr/jsonreading.h"
 #include "platform/privatefolder.h"
+#include "protocol/speechprotocol.h"
 
 #include <QHostAddress>
 #include <QMessageAuthenticationCode>
@@ -89,8 +90,10 @@ SpeechServiceStarter::Probe SpeechServiceStarter::classifyProbeAnswer(const QByt
     Json::Value root;
     if (!JsonReading::parseObject(response.mid(bodyStart + 4), &root))
         return Probe::SomethingElse;
-    return root.isMember("error") || root.isMember("access_token") ? Probe::TheService
-                                                                   : Probe::SomethingElse;
+    return root.isMember(speechprotocol::kError)
+            || root.isMember(speechprotocol::token::kAccessToken)
+        ? Probe::TheService
+        : Probe::SomethingElse;
 }
 
 QByteArray SpeechServiceStarter::ownerProof(const QByteArray &secret, const QByteArray &nonce)
@@ -139,8 +142,8 @@ void SpeechServiceStarter::ensureRunning(const QString &baseUrl)
 void SpeechServiceStarter::probe()
 {
     askingProof = false;
-    exchange(QByteArrayLiteral("GET /oauth/2.0/token HTTP/1.0\r\nHost: ") + host.toUtf8()
-        + QByteArrayLiteral("\r\n\r\n"));
+    exchange(QByteArrayLiteral("GET ") + speechprotocol::path::kToken
+        + QByteArrayLiteral(" HTTP/1.0\r\nHost: ") + host.toUtf8() + QByteArrayLiteral("\r\n\r\n"));
 }
 
 void SpeechServiceStarter::exchange(const QByteArray &request)

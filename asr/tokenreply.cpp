@@ -3,20 +3,25 @@
 #include <QUrl>
 
 #include "asr/jsonreading.h"
+#include "protocol/speechprotocol.h"
+
+namespace token = speechprotocol::token;
 
 QString tokenUrl(
     const QString &serviceBaseUrl, const QString &clientId, const QString &clientSecret)
 {
-    if (clientId.isEmpty() || clientSecret.isEmpty())
-        return serviceBaseUrl
-            + QStringLiteral("/oauth/2.0/token?grant_type=client_credentials"
-                             "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
-                             "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W");
-    return serviceBaseUrl + QStringLiteral("/oauth/2.0/token?grant_type=client_credentials")
-        + QStringLiteral("&client_id=")
-        + QString::fromLatin1(QUrl::toPercentEncoding(clientId))
-        + QStringLiteral("&client_secret=")
-        + QString::fromLatin1(QUrl::toPercentEncoding(clientSecret));
+    const bool builtIn = clientId.isEmpty() || clientSecret.isEmpty();
+    const QString id = builtIn ? QString::fromLatin1(token::kBuiltInClientId) : clientId;
+    const QString secret
+        = builtIn ? QString::fromLatin1(token::kBuiltInClientSecret) : clientSecret;
+    const auto parameter = [](const char *name, const QString &value) -> QString {
+        return QLatin1String(name) + QLatin1Char('=')
+            + QString::fromLatin1(QUrl::toPercentEncoding(value));
+    };
+    return serviceBaseUrl + QLatin1String(speechprotocol::path::kToken) + QLatin1Char('?')
+        + parameter(token::kGrantType, QString::fromLatin1(token::kClientCredentials))
+        + QLatin1Char('&') + parameter(token::kClientId, id) + QLatin1Char('&')
+        + parameter(token::kClientSecret, secret);
 }
 
 bool parseTokenReply(const QByteArray &body, TokenReply *reply)
@@ -24,11 +29,11 @@ bool parseTokenReply(const QByteArray &body, TokenReply *reply)
     Json::Value root;
     if (!JsonReading::parseObject(body, &root))
         return false;
-    reply->accessToken = JsonReading::stringMember(root, "access_token");
-    reply->sessionKey = JsonReading::stringMember(root, "session_key");
-    reply->refreshToken = JsonReading::stringMember(root, "refresh_token");
-    reply->sessionSecret = JsonReading::stringMember(root, "session_secret");
-    const Json::Value &expires = root["expires_in"];
+    reply->accessToken = JsonReading::stringMember(root, token::kAccessToken);
+    reply->sessionKey = JsonReading::stringMember(root, token::kSessionKey);
+    reply->refreshToken = JsonReading::stringMember(root, token::kRefreshToken);
+    reply->sessionSecret = JsonReading::stringMember(root, token::kSessionSecret);
+    const Json::Value &expires = root[token::kExpiresIn];
     reply->expiresIn = expires.isInt() ? expires.asInt() : 0;
     return true;
 }

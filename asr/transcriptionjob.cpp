@@ -19,6 +19,7 @@
 #include "audio/audiosteps.h"
 #include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
+#include "protocol/speechprotocol.h"
 
 namespace {
 const QString NoTasks = QStringLiteral("请先添加需要转换的文件！");
@@ -523,7 +524,7 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
     }
     case RecognitionReply::ServiceError:
         // The service no longer takes this token: the next start asks for a new one.
-        if (reply.errNo == 3302)
+        if (reply.errNo == speechprotocol::err::kAuthFailed)
             tokenRequest->clear();
         fail(reply.message);
         break;

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "asr/httprequestids.h"
 #include "asr/jobresume.h"
 #include "asr/tokenreply.h"
 #include "core/timedtext.h"
@@ -85,9 +86,9 @@ public:
     Q_ENUM(Step)
 
     // Request number of the recognition requests on the HTTP client.
-    static constexpr int SpeechRequestId = 2;
+    static constexpr int SpeechRequestId = HttpRequestIds::Recognition;
     // Request number of the transcription API's uploads.
-    static constexpr int TranscriptionsRequestId = 3;
+    static constexpr int TranscriptionsRequestId = HttpRequestIds::Transcriptions;
 
     // http: the client to send through, not owned; null makes one of the job's own, so that
     // several jobs can run side by side.

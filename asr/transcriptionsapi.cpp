@@ -9,6 +9,7 @@
 #include "asr/jsonreading.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionrequest.h"
+#include "protocol/speechprotocol.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ QByteArray wavBytes(const QByteArray &segment)
 {
     if (segment.startsWith("RIFF") && segment.mid(8, 4) == "WAVE")
         return segment;
-    const quint32 rate = 16000;
+    const quint32 rate = speechprotocol::kSampleRate;
     QByteArray wav("RIFF");
     appendLe(wav, quint32(36 + segment.size()), 4);
     wav += "WAVEfmt ";

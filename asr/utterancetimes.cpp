@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/speechprotocol.h"
+
 namespace UtteranceTimes {
 
 qint64 segmentStartMs(int index, int segmentSeconds)
@@ -12,7 +14,8 @@ qint64 segmentStartMs(int index, int segmentSeconds)
 qint64 wavDurationMs(qint64 fileBytes)
 {
     const qint64 header = 44;
-    const qint64 bytesPerSecond = 16000 * 2;
+    const qint64 bytesPerSecond
+        = speechprotocol::kSampleRate * speechprotocol::kBytesPerSample * speechprotocol::kChannels;
     return std::max<qint64>(0, fileBytes - header) * 1000 / bytesPerSecond;
 }
 

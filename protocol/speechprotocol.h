@@ -39,7 +39,15 @@ constexpr int kSampleRate = 16000;
 constexpr int kChannels = 1;
 constexpr int kMaxAudioSeconds = 60;
 constexpr int kMinAudioMilliseconds = 100;
+constexpr int kBytesPerSample = 2; // 16-bit PCM
+constexpr const char *kWavFormat = "wav"; // the "format" of a request
+
+// "dev_pid": the language of a recognition request.
+constexpr int kMandarinDevPid = 1537;
+constexpr int kMandarinFarFieldDevPid = 1936;
 constexpr int kEnglishDevPid = 1737; // the model a request without "dev_pid" gets by default
+constexpr int kCantoneseDevPid = 1637;
+constexpr int kSichuaneseDevPid = 1837;
 
 // The token request's parameters (query or form) and its reply.
 namespace token {
@@ -47,6 +55,9 @@ constexpr const char *kGrantType = "grant_type";
 constexpr const char *kClientCredentials = "client_credentials"; // the only grant type
 constexpr const char *kClientId = "client_id";
 constexpr const char *kClientSecret = "client_secret";
+// The pair every service accepts until its owner configures clients of its own.
+constexpr const char *kBuiltInClientId = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
+constexpr const char *kBuiltInClientSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
 
 constexpr const char *kAccessToken = "access_token";
 constexpr const char *kSessionKey = "session_key";

@@ -11,8 +11,8 @@
 namespace speech {
 
 // The accepted client pair compiled into the desktop program.
-constexpr const char *kDefaultClientId = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
-constexpr const char *kDefaultClientSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
+constexpr const char *kDefaultClientId = speechprotocol::token::kBuiltInClientId;
+constexpr const char *kDefaultClientSecret = speechprotocol::token::kBuiltInClientSecret;
 constexpr int kDefaultPort = speechprotocol::kDefaultPort;
 constexpr int kEnglishDevPid = speechprotocol::kEnglishDevPid;
 

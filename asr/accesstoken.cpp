@@ -4,13 +4,6 @@
 
 #include "asr/qthttpclass.h"
 
-namespace {
-QString failedText()
-{
-    return QStringLiteral("获取访问令牌失败，请检查网络连接是否断开！");
-}
-} // namespace
-
 AccessToken::AccessToken(QtHttpClass *http, QObject *parent)
     : QObject(parent)
     , http(http)
@@ -57,7 +50,7 @@ void AccessToken::timeOut()
     if (!pending)
         return;
     end();
-    emit failed(QStringLiteral("获取访问令牌超时！"));
+    emit failed(Failure::TimedOut);
 }
 
 void AccessToken::readReply(int requestId, const QByteArray &body)
@@ -70,7 +63,7 @@ void AccessToken::readReply(int requestId, const QByteArray &body)
     // A reply that is no token at all (not JSON, or "{}") would otherwise keep the job
     // asking, or waiting, until the user stops it.
     if (!parseTokenReply(body, &reply) || reply.accessToken.isEmpty()) {
-        emit failed(failedText());
+        emit failed(Failure::NoToken);
         return;
     }
     stored = reply;
@@ -83,5 +76,5 @@ void AccessToken::readError(int requestId)
         return;
     limit->stop();
     pending = false;
-    emit failed(failedText());
+    emit failed(Failure::NoToken);
 }

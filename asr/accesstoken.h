@@ -18,6 +18,11 @@ class AccessToken final : public QObject
     Q_DISABLE_COPY(AccessToken)
 
 public:
+    // Why a request ended without a token: no answer in time, or a failure or an answer that
+    // held no token.
+    enum class Failure { TimedOut, NoToken };
+    Q_ENUM(Failure)
+
     // Request number of the token request on the HTTP client.
     static constexpr int RequestId = HttpRequestIds::Token;
 
@@ -50,8 +55,8 @@ public:
 signals:
     // A token is stored.
     void received();
-    // The request ended without a token; message is the notice for the user.
-    void failed(const QString &message);
+    // The request ended without a token.
+    void failed(AccessToken::Failure failure);
 
 private:
     void end();

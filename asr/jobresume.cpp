@@ -26,13 +26,13 @@ void JobResume::beginFile(const ResumeIdentity &identity, int segmentSeconds)
     store.remove(identity.sourcePath);
 }
 
-QString JobResume::preparingText() const
+JobResume::Note JobResume::note() const
 {
     if (resumedCount > 0)
-        return ResumeRules::resumeText(resumedCount);
+        return Note::Resuming;
     if (!canKeep && !store.folder().isEmpty())
-        return ResumeRules::notKeptText();
-    return QString();
+        return Note::NotKeeping;
+    return Note::None;
 }
 
 bool JobResume::segmentsCut(int segmentCount)

@@ -28,9 +28,10 @@ public:
     int firstSegment() const { return resumedCount; }
     // False when the state folder cannot be written: the job runs, but nothing is kept.
     bool keeping() const { return canKeep; }
-    // What the start button shows while the file is prepared: that it resumes and where, or
-    // that nothing is kept; empty when neither.
-    QString preparingText() const;
+    // What is to be said while the file is prepared: that it resumes (after keptSegments()),
+    // or that nothing is kept; None when neither.
+    enum class Note { None, Resuming, NotKeeping };
+    Note note() const;
     // Once the file is cut. False when the kept segments do not belong to this cutting: they
     // are dropped, and the job starts over with segment 0.
     bool segmentsCut(int segmentCount);

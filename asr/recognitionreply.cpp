@@ -118,18 +118,6 @@ RecognitionReply parseRecognitionReply(const QByteArray &body)
     return reply;
 }
 
-QString uploadProgressText(int segmentCount, int segmentsLeft)
-{
-    const double percent
-        = segmentCount > 0 ? (segmentCount - segmentsLeft) * 100.0 / segmentCount : 100.0;
-    return QStringLiteral("转写:%1%").arg(percent, 0, 'f', 1);
-}
-
-QString retryText(int seconds)
-{
-    return QStringLiteral("重申请: %1秒").arg(seconds);
-}
-
 QString transcriptText(const QStringList &texts)
 {
     QStringList paragraphs;

@@ -42,11 +42,6 @@ RecognitionReply parseRecognitionReply(const QByteArray &body);
 // The notice for an err_no of the table; empty for 0, 3304 and codes the table lacks.
 QString messageForErrNo(int errNo);
 
-// Start button text while segments are sent: "转写:33.3%" (done segments of all, one decimal).
-QString uploadProgressText(int segmentCount, int segmentsLeft);
-// Start button text during the back-off wait.
-QString retryText(int seconds);
-
 // The transcript of the recognised texts as the text pane holds them: each text ends with a
 // line break, and an empty line parts consecutive texts.
 QString transcriptText(const QStringList &texts);

@@ -252,14 +252,4 @@ bool canResume(const ResumeState &kept, const ResumeIdentity &now)
     return now.sourceSize >= 0 && kept.identity == now && kept.segments.size() <= kept.segmentCount;
 }
 
-QString resumeText(int firstSegmentIndex)
-{
-    return QStringLiteral("续转:第%1段").arg(firstSegmentIndex + 1);
-}
-
-QString notKeptText()
-{
-    return QStringLiteral("不保存进度...");
-}
-
 } // namespace ResumeRules

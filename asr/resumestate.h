@@ -97,9 +97,4 @@ bool isStateFileName(const QString &name);
 // the segments recognised are fewer than the file has.
 bool canResume(const ResumeState &kept, const ResumeIdentity &now);
 
-// Start button text while a resumed file is prepared: "续转:第3段" (segments counted from 1).
-QString resumeText(int firstSegmentIndex);
-// Start button text while a file is prepared whose progress cannot be kept.
-QString notKeptText();
-
 } // namespace ResumeRules

@@ -7,7 +7,6 @@
 #include <QTextCodec>
 #include <QTimer>
 
-#include "core/filenames.h"
 #include "asr/accesstoken.h"
 #include "asr/backoff.h"
 #include "asr/qthttpclass.h"
@@ -17,20 +16,12 @@
 #include "asr/transcriptionsapi.h"
 #include "asr/utterancetimes.h"
 #include "audio/audiosteps.h"
-#include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
+#include "core/filenames.h"
 #include "protocol/speechprotocol.h"
 
-namespace {
-const QString NoTasks = QStringLiteral("请先添加需要转换的文件！");
-const QString NoFfmpeg = QStringLiteral("未找到ffmpeg程序，无法处理音频！");
-const QString ConversionFailed = QStringLiteral("音频转换失败，请检查文件是否完整！");
-const QString NoDuration = QStringLiteral("无法读取音频时长，请检查文件格式！");
-const QString CutFailed = QStringLiteral("音频分割失败！");
-const QString NetworkFailed = QStringLiteral("转换失败，请检查网络信号是否充足！");
-const QString SaveFailed = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
-const QString LinkRefused = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！");
-} // namespace
+using Failure = JobFailure::Kind;
+using Status = JobStatus::Kind;
 
 void TranscriptionJob::clearFolder(const QString &path)
 {
@@ -52,6 +43,9 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
         own->setParent(this);
         http = own;
     }
+    // Failures may be heard through a queued connection.
+    qRegisterMetaType<JobStatus>();
+    qRegisterMetaType<JobFailure>();
     // A reply larger than any recognition result is cut off while it is read.
     http->setMaxReplyBytes(MaxRecognitionReplyBytes);
     tokenRequest = new AccessToken(http, this);
@@ -61,12 +55,16 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
         if (current == Step::Authenticating)
             beginFile();
     });
-    connect(tokenRequest, &AccessToken::failed, this, [this](const QString &message) {
+    connect(tokenRequest, &AccessToken::failed, this, [this](AccessToken::Failure failure) {
         if (current != Step::Authenticating)
             return;
         // A refused certificate is named, never passed off as a network failure.
         const QString tls = http->tlsFailure(AccessToken::RequestId);
-        fail(tls.isEmpty() ? message : TranscriptionsApi::tlsFailureText(config.serviceBaseUrl, tls));
+        if (!tls.isEmpty())
+            fail({ Failure::CertificateRefused, config.serviceBaseUrl, tls });
+        else
+            fail(failure == AccessToken::Failure::TimedOut ? Failure::TokenTimedOut
+                                                           : Failure::TokenFailed);
     });
     connect(audio, &AudioSteps::conversionFinished, this, &TranscriptionJob::conversionFinished);
     connect(audio, &AudioSteps::durationFound, this, [this](int seconds) {
@@ -75,12 +73,12 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     });
     connect(audio, &AudioSteps::durationMissing, this, [this] {
         if (current == Step::Probing)
-            fail(NoDuration);
+            fail(Failure::DurationUnknown);
     });
     connect(audio, &AudioSteps::cutFinished, this, &TranscriptionJob::cutFinished);
     connect(audio, &AudioSteps::toolMissing, this, [this] {
         if (isRunning())
-            fail(NoFfmpeg);
+            fail(Failure::ToolMissing);
     });
     // The token object hears its own replies.
     connect(
@@ -97,7 +95,7 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     replyLimit->setSingleShot(true);
     connect(replyLimit, &QTimer::timeout, this, [this] {
         if (current == Step::Uploading && awaitingReply)
-            fail(NetworkFailed);
+            fail(Failure::NoAnswer);
     });
     backoff->setSingleShot(true);
     connect(backoff, &QTimer::timeout, this, [this] {
@@ -124,13 +122,21 @@ TokenReply &TranscriptionJob::token()
     return tokenRequest->values();
 }
 
-void TranscriptionJob::setStep(Step step, const QString &statusText)
+void TranscriptionJob::setStep(Step step)
 {
     const bool wasRunning = isRunning();
     current = step;
     emit stepChanged(step);
-    if (!statusText.isEmpty())
-        emit statusTextChanged(statusText);
+    if (wasRunning != isRunning())
+        emit runningChanged(isRunning());
+}
+
+void TranscriptionJob::setStep(Step step, const JobStatus &status)
+{
+    const bool wasRunning = isRunning();
+    current = step;
+    emit stepChanged(step);
+    emit progressed(status);
     if (wasRunning != isRunning())
         emit runningChanged(isRunning());
 }
@@ -138,7 +144,7 @@ void TranscriptionJob::setStep(Step step, const QString &statusText)
 void TranscriptionJob::setIdle()
 {
     transcript.clear();
-    setStep(Step::Idle, QStringLiteral("开始转换"));
+    setStep(Step::Idle, { Status::Ready });
 }
 
 void TranscriptionJob::start()
@@ -146,11 +152,11 @@ void TranscriptionJob::start()
     if (isRunning())
         return;
     if (jobData.taskFiles.isEmpty()) {
-        emit failed(NoTasks);
+        emit failed({ Failure::NoTasks });
         return;
     }
     if (!http->setCaFile(config.caFile)) {
-        emit failed(QStringLiteral("无法读取证书文件 %1，请在服务设置中检查！").arg(config.caFile));
+        emit failed({ Failure::CaFileUnreadable, config.caFile });
         return;
     }
     // The transcription API takes its key with every upload: no token to ask for.
@@ -159,7 +165,7 @@ void TranscriptionJob::start()
         return;
     }
     if (tokenRequest->isEmpty()) {
-        setStep(Step::Authenticating, QStringLiteral("认证中..."));
+        setStep(Step::Authenticating, { Status::Authenticating });
         // Whoever heard the step may have stopped the job already.
         if (current != Step::Authenticating)
             return;
@@ -189,7 +195,7 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
     });
     connect(starter, &SpeechServiceStarter::failed, this, [this](const QString &message) {
         if (current == Step::Authenticating)
-            fail(message);
+            fail({ Failure::ServiceNotStarted, QString(), message });
     });
 }
 
@@ -208,12 +214,12 @@ void TranscriptionJob::stop()
     setIdle();
 }
 
-void TranscriptionJob::fail(const QString &message)
+void TranscriptionJob::fail(const JobFailure &failure)
 {
     endSteps();
     restoreTaskFront();
     setIdle();
-    emit failed(message);
+    emit failed(failure);
 }
 
 void TranscriptionJob::endSteps()
@@ -254,7 +260,7 @@ void TranscriptionJob::discardConverted()
 void TranscriptionJob::beginFile()
 {
     if (!QDir().mkpath(config.segmentFolder)) {
-        fail(CutFailed);
+        fail(Failure::CutFailed);
         return;
     }
     clearFolder(config.segmentFolder);
@@ -264,7 +270,7 @@ void TranscriptionJob::beginFile()
         : config.transcriptFolder + QLatin1Char('/') + FileNames::transcriptName(taskFile);
     texts.clear();
     timed.clear();
-    setStep(Step::Converting, QStringLiteral("转换中..."));
+    setStep(Step::Converting, { Status::FileBegun });
     emit fileStarted(taskFile, transcript);
     if (current == Step::Converting)
         convertAudioFormat();
@@ -274,7 +280,7 @@ void TranscriptionJob::convertAudioFormat()
 {
     if (!isRunning())
         return;
-    setStep(Step::Converting, QStringLiteral("预处理..."));
+    setStep(Step::Converting, { Status::Preparing });
     if (current != Step::Converting)
         return;
     if (jobData.taskFiles.isEmpty()) {
@@ -290,9 +296,10 @@ void TranscriptionJob::convertAudioFormat()
                          transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
                          transcriptions ? config.model : QString()),
         segmentLength());
-    const QString resumeNote = resume.preparingText();
-    if (!resumeNote.isEmpty())
-        emit statusTextChanged(resumeNote);
+    if (resume.note() == JobResume::Note::Resuming)
+        emit progressed({ Status::Resuming, resume.firstSegment() });
+    else if (resume.note() == JobResume::Note::NotKeeping)
+        emit progressed({ Status::NotKeeping });
     if (current != Step::Converting)
         return;
 
@@ -325,7 +332,7 @@ void TranscriptionJob::conversionFinished(bool ok)
     if (current != Step::Converting)
         return;
     if (!ok || jobData.taskFiles.isEmpty()) {
-        fail(ConversionFailed);
+        fail(Failure::ConversionFailed);
         return;
     }
     const QString sourceName = FileNames::fileName(jobData.taskFiles.first());
@@ -340,7 +347,7 @@ void TranscriptionJob::getAudioLength()
     if (!isRunning())
         return;
     if (jobData.taskFiles.isEmpty()) {
-        fail(NoDuration);
+        fail(Failure::DurationUnknown);
         return;
     }
     setStep(Step::Probing);
@@ -386,7 +393,7 @@ void TranscriptionJob::beginSegments(int seconds)
         QFile::remove(segment);
         QFile::copy(cutSource, segment);
         if (QFileInfo(segment).size() == 0) {
-            fail(CutFailed);
+            fail(Failure::CutFailed);
             return;
         }
         jobData.segmentFiles.append(segment);
@@ -415,11 +422,11 @@ void TranscriptionJob::cutFinished(bool ok)
     if (current != Step::Cutting)
         return;
     if (!ok) {
-        fail(CutFailed);
+        fail(Failure::CutFailed);
         return;
     }
     ++jobData.segmentIndex;
-    emit statusTextChanged(AudioTexts::cutProgressText(jobData.segmentIndex, jobData.segmentCount));
+    emit progressed({ Status::Cutting, jobData.segmentIndex, jobData.segmentCount });
     if (current != Step::Cutting)
         return;
     if (jobData.segmentIndex >= jobData.segmentCount) {
@@ -434,7 +441,9 @@ void TranscriptionJob::beginUpload()
     // A step that finished after a stop must not restart the job.
     if (!isRunning())
         return;
-    setStep(Step::Uploading, uploadProgressText(jobData.segmentCount, jobData.segmentFiles.size()));
+    setStep(Step::Uploading,
+        { Status::Uploading, jobData.segmentCount - int(jobData.segmentFiles.size()),
+            jobData.segmentCount });
     if (current != Step::Uploading)
         return;
     if (jobData.segmentFiles.isEmpty()) {
@@ -475,7 +484,7 @@ void TranscriptionJob::readError(int requestId)
         tokenRequest->readError(requestId);
     if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
         return;
-    fail(NetworkFailed);
+    fail(Failure::NoAnswer);
 }
 
 void TranscriptionJob::readReply(int requestId, const QByteArray &body)
@@ -517,7 +526,7 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
     case RecognitionReply::Retry: {
         const int seconds
             = reply.retryAfterSeconds > 0 ? reply.retryAfterSeconds : Backoff::drawSeconds();
-        setStep(Step::BackingOff, retryText(seconds));
+        setStep(Step::BackingOff, { Status::Retrying, 0, 0, seconds });
         if (current == Step::BackingOff)
             backoff->start(Backoff::waitMilliseconds(seconds, config.backoffScale));
         break;
@@ -526,11 +535,11 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
         // The service no longer takes this token: the next start asks for a new one.
         if (reply.errNo == speechprotocol::err::kAuthFailed)
             tokenRequest->clear();
-        fail(reply.message);
+        fail({ Failure::ServiceRefused, QString(), reply.message, reply.errNo });
         break;
     case RecognitionReply::UnknownCode:
     case RecognitionReply::Unrecognisable:
-        fail(reply.message);
+        fail({ Failure::ServiceRefused, QString(), reply.message, reply.errNo });
         break;
     }
 }
@@ -562,13 +571,13 @@ void TranscriptionJob::finishFile()
     const QString text = textSource ? textSource() : transcriptText(texts);
     // A link there (even one pointing nowhere) would have the text written wherever it points.
     if (QFileInfo(transcript).isSymLink()) {
-        fail(LinkRefused.arg(transcript));
+        fail({ Failure::TranscriptIsLink, transcript });
         return;
     }
     QSaveFile file(transcript);
     if (!file.open(QIODevice::WriteOnly)
         || file.write(QTextCodec::codecForLocale()->fromUnicode(text)) < 0 || !file.commit()) {
-        fail(SaveFailed);
+        fail({ Failure::TranscriptNotSaved, transcript });
         return;
     }
     resume.fileDone();

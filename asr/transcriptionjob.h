@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "asr/httprequestids.h"
+#include "asr/jobreport.h"
 #include "asr/jobresume.h"
 #include "asr/tokenreply.h"
 #include "core/timedtext.h"
@@ -126,7 +127,7 @@ public:
     // delivered.
     const TimedUtterances &fileUtterances() const { return timed; }
 
-    // Begins with the front task file; failed() with the notice when there is none.
+    // Begins with the front task file; failed() when there is none.
     void start();
     // Ends the job in any step. Nothing is reported afterwards.
     void stop();
@@ -147,8 +148,8 @@ public:
 signals:
     void runningChanged(bool running);
     void stepChanged(TranscriptionJob::Step step);
-    // What the start button shows: the step and its progress.
-    void statusTextChanged(const QString &text);
+    // The step and its progress, for a front end to show in its own words.
+    void progressed(const JobStatus &status);
     // A task file is begun; its transcript will be written to transcriptPath.
     void fileStarted(const QString &taskFile, const QString &transcriptPath);
     // The front task entry now names the converted copy (and back again after a stop).
@@ -165,15 +166,16 @@ signals:
     // taskEntry: the front entry as it stood (the converted copy); sourceFile() is still the
     // file as added while this is delivered.
     void fileFinished(const QString &taskEntry, const QString &transcriptPath);
-    // The job ended early; message is the notice for the user.
-    void failed(const QString &message);
+    // The job ended early, and why.
+    void failed(const JobFailure &failure);
     // Every task file is transcribed.
     void allDone();
 
 private:
-    void setStep(Step step, const QString &statusText = QString());
+    void setStep(Step step);
+    void setStep(Step step, const JobStatus &status);
     void setIdle();
-    void fail(const QString &message);
+    void fail(const JobFailure &failure);
     void endSteps();
     void restoreTaskFront();
     void discardConverted();

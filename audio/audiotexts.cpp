@@ -34,12 +34,6 @@ QString playPositionText(qint64 currentMs, qint64 totalMs)
     return text;
 }
 
-QString cutProgressText(int done, int count)
-{
-    const double percent = count > 0 ? done * 100.0 / count : 0.0;
-    return QStringLiteral("分割:%1%").arg(percent, 0, 'f', 1);
-}
-
 QString recordFilePath(const QString &folder, const QDateTime &now,
     const std::function<bool(const QString &path)> &isTaken)
 {

@@ -1,5 +1,6 @@
 #include "cli/batchrunner.h"
 
+#include "asr/jobnotices.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
 #include "cli/jsontranscript.h"
@@ -141,7 +142,7 @@ void BatchRunner::startNext(Worker *worker)
 void BatchRunner::connectJob(Worker *worker)
 {
     TranscriptionJob *job = worker->job.get();
-    connect(job, &TranscriptionJob::statusTextChanged, this, [this, worker] {
+    connect(job, &TranscriptionJob::progressed, this, [this, worker] {
         lastMoved = worker;
         showProgress(worker);
     });
@@ -158,7 +159,7 @@ void BatchRunner::connectJob(Worker *worker)
         [this, worker] { fileEnded(worker, worker->failure); }, Qt::QueuedConnection);
     connect(
         job, &TranscriptionJob::failed, this,
-        [this, worker](const QString &message) { fileEnded(worker, message); },
+        [this, worker](const JobFailure &failure) { fileEnded(worker, JobNotices::text(failure)); },
         Qt::QueuedConnection);
 }
 

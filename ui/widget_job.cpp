@@ -8,11 +8,13 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
-#include "ui/appglobals.h"
-#include "core/filenames.h"
+#include "asr/jobnotices.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
+#include "core/filenames.h"
+#include "ui/appglobals.h"
 #include "ui/dialogs.h"
+#include "ui/jobstatustexts.h"
 #include "ui/mylistwidget.h"
 
 bool Widget::jobRunning() const
@@ -29,7 +31,9 @@ void Widget::connectJob()
 {
     TranscriptionJob *j = job.get();
     connect(j, &TranscriptionJob::runningChanged, this, &Widget::showJobRunning);
-    connect(j, &TranscriptionJob::statusTextChanged, startConvertButton, &QPushButton::setText);
+    connect(j, &TranscriptionJob::progressed, this, [this](const JobStatus &status) {
+        startConvertButton->setText(JobStatusTexts::buttonText(status));
+    });
     connect(j, &TranscriptionJob::fileStarted, this,
         [this](const QString &, const QString &transcriptPath) { showFileStarted(transcriptPath); });
     connect(j, &TranscriptionJob::taskEntryConverted, this,
@@ -53,7 +57,8 @@ void Widget::connectJob()
         if (entry >= 0)
             taskFileCombo->removeItem(entry);
     });
-    connect(j, &TranscriptionJob::failed, this, &Widget::showNotice);
+    connect(j, &TranscriptionJob::failed, this,
+        [this](const JobFailure &failure) { showNotice(JobNotices::text(failure)); });
     connect(j, &TranscriptionJob::allDone, this,
         [this] { showNotice(QStringLiteral("文件已经全部转换完成！")); });
 

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "asr/jobnotices.h"
 #include "asr/qthttpclass.h"
 #include "asr/secretstore.h"
 #include "asr/servicesettings.h"
@@ -18,6 +19,7 @@
 #include "common/scriptedhttppeer.h"
 #include "common/speechservice.h"
 #include "common/testfiles.h"
+#include "ui/jobstatustexts.h"
 
 using Reply = ScriptedHttpPeer::Reply;
 Q_DECLARE_METATYPE(QList<ScriptedHttpPeer::Reply>)
@@ -81,11 +83,13 @@ QStringList TestAnyService::runJob(JobSettings settings, QStringList *statusText
     job.setSettings(settings);
     job.data().taskFiles = QStringList { tone };
     QStringList notices;
-    connect(&job, &TranscriptionJob::failed, this, [&](const QString &m) { notices << m; });
+    connect(&job, &TranscriptionJob::failed, this,
+        [&](const JobFailure &failure) { notices << JobNotices::text(failure); });
     connect(&job, &TranscriptionJob::allDone, this, [&] { notices << Done; });
     if (statusTexts)
-        connect(&job, &TranscriptionJob::statusTextChanged, this,
-            [statusTexts](const QString &text) { *statusTexts << text; });
+        connect(&job, &TranscriptionJob::progressed, this, [statusTexts](const JobStatus &status) {
+            *statusTexts << JobStatusTexts::buttonText(status);
+        });
     job.start();
     if (!QTest::qWaitFor([&] { return !job.isRunning(); }, 60000))
         notices << QStringLiteral("(still running)");

@@ -232,13 +232,13 @@ void TestResumeState::unwritableFolderKeepsNothing()
     JobResume job(blocked);
     job.beginFile(ResumeIdentity::of(blocked, QStringLiteral("英文"), QString()));
     QVERIFY(!job.keeping());
-    QCOMPARE(job.preparingText(), QStringLiteral("不保存进度..."));
+    QCOMPARE(job.note(), JobResume::Note::NotKeeping);
     QVERIFY(job.segmentsCut(2));
     job.recognised({ true, QStringLiteral("text") });
     job.fileDone();
     JobResume none;
     none.beginFile(ResumeIdentity::of(blocked, QStringLiteral("英文"), QString()));
-    QVERIFY(none.preparingText().isEmpty());
+    QCOMPARE(none.note(), JobResume::Note::None);
 
     QFile kept(blocked);
     QVERIFY(kept.open(QIODevice::ReadOnly));
@@ -309,7 +309,7 @@ void TestResumeState::jobResumeFollowsTheFile()
     JobResume second(states);
     second.beginFile(identity("英文"));
     QCOMPARE(second.firstSegment(), 2);
-    QCOMPARE(second.preparingText(), QStringLiteral("续转:第3段"));
+    QCOMPARE(second.note(), JobResume::Note::Resuming);
     QCOMPARE(second.keptSegments(),
         (QVector<RecognisedSegment> { { true, QStringLiteral("one") }, { false, QString() } }));
     QVERIFY(second.segmentsCut(3));

@@ -299,14 +299,6 @@ void TestSpeechRules::addressesAndTexts()
                        "&client_id=Rk3nVq8ZtLm2Hs7PxWc4JdYb"
                        "&client_secret=Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W"));
     QCOMPARE(recognitionUrl(QStringLiteral("http://h:1")), QStringLiteral("http://h:1/server_api"));
-
-    QCOMPARE(uploadProgressText(3, 3), QStringLiteral("转写:0.0%"));
-    QCOMPARE(uploadProgressText(3, 2), QStringLiteral("转写:33.3%"));
-    QCOMPARE(uploadProgressText(3, 1), QStringLiteral("转写:66.7%"));
-    QCOMPARE(uploadProgressText(3, 0), QStringLiteral("转写:100.0%"));
-    QCOMPARE(uploadProgressText(7, 6), QStringLiteral("转写:14.3%"));
-    QCOMPARE(uploadProgressText(0, 0), QStringLiteral("转写:100.0%"));
-    QCOMPARE(retryText(7), QStringLiteral("重申请: 7秒"));
 }
 
 void TestSpeechRules::backoffCoversOneToTenSeconds()

@@ -14,11 +14,13 @@
 #include <json/value.h>
 
 #include "asr/backoff.h"
+#include "asr/jobnotices.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "common/scriptedhttppeer.h"
+#include "ui/jobstatustexts.h"
 
 using Reply = ScriptedHttpPeer::Reply;
 using Request = ScriptedHttpPeer::Request;
@@ -143,9 +145,11 @@ TranscriptionJob *TestTranscriptionJob::newJob(const QString &segmentFolder)
     // A wait of 10 ms a drawn second; the cases that stop during the wait take real seconds.
     settings.backoffScale = 0.01;
     made->setSettings(settings);
-    connect(made, &TranscriptionJob::failed, this, [this](const QString &m) { notices << m; });
+    connect(made, &TranscriptionJob::failed, this,
+        [this](const JobFailure &failure) { notices << JobNotices::text(failure); });
     connect(made, &TranscriptionJob::allDone, this, [this] { notices << Done; });
-    connect(made, &TranscriptionJob::statusTextChanged, this, [this](const QString &text) {
+    connect(made, &TranscriptionJob::progressed, this, [this](const JobStatus &status) {
+        const QString text = JobStatusTexts::buttonText(status);
         if (statusTexts.isEmpty() || statusTexts.last() != text)
             statusTexts << text;
     });

@@ -31,8 +31,6 @@ private slots:
     void clockText();
     void playPosition_data();
     void playPosition();
-    void cutProgress_data();
-    void cutProgress();
     void recordFileNames();
     void wavHeader();
 };
@@ -224,25 +222,6 @@ void TestAudioRules::playPosition()
     QFETCH(qint64, total);
     QFETCH(QString, text);
     QCOMPARE(AudioTexts::playPositionText(current, total), text);
-}
-
-void TestAudioRules::cutProgress_data()
-{
-    QTest::addColumn<int>("done");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("1 of 3") << 1 << 3 << "分割:33.3%";
-    QTest::newRow("2 of 3") << 2 << 3 << "分割:66.7%";
-    QTest::newRow("3 of 3") << 3 << 3 << "分割:100.0%";
-    QTest::newRow("1 of 64") << 1 << 64 << "分割:1.6%";
-}
-
-void TestAudioRules::cutProgress()
-{
-    QFETCH(int, done);
-    QFETCH(int, count);
-    QFETCH(QString, text);
-    QCOMPARE(AudioTexts::cutProgressText(done, count), text);
 }
 
 void TestAudioRules::recordFileNames()

@@ -215,13 +215,14 @@ void ResumeTest::resumeAndCompare(int kept)
         window.get(), [&](int id, const QByteArray &) { count(id); });
     const QMetaObject::Connection errors = connect(View::http(*window), &QtHttpClass::sigReplyError,
         window.get(), [&](int id, const QByteArray &) { count(id); });
-    // What the job says, and every segment it reports, kept ones included (a front end that
-    // lists segments with their times must see the same as after an uninterrupted run).
+    // What the start button says at each step of the job (the window hears the step first),
+    // and every segment the job reports, kept ones included (a front end that lists segments
+    // with their times must see the same as after an uninterrupted run).
     QStringList statusTexts;
     QList<int> starts;
     TranscriptionJob *job = window->transcriptionJob();
-    const QMetaObject::Connection status = connect(job, &TranscriptionJob::statusTextChanged,
-        window.get(), [&](const QString &text) { statusTexts << text; });
+    const QMetaObject::Connection status = connect(job, &TranscriptionJob::progressed, window.get(),
+        [&] { statusTexts << View::button(*window, "startConvertButton")->text(); });
     const QMetaObject::Connection segmentsSeen
         = connect(job, &TranscriptionJob::segmentRecognised, window.get(),
             [&](int, int, int startSecond, int, const QString &) { starts << startSecond; });

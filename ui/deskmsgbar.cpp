@@ -16,6 +16,19 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
     // Closing a notice must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
 
+    addCard();
+    addMessage(text);
+    addButtons();
+    placeButtons(showCancel);
+    move((AppGlobals::screenWidth - width()) / 2, (AppGlobals::screenHeight - height()) / 2);
+
+    connect(okButton, &QPushButton::clicked, this, &deskMsgBar::sureBtnSlot);
+    connect(cancelButton, &QPushButton::clicked, this, &deskMsgBar::cancleBtnSlot);
+    connect(closeButton, &QPushButton::clicked, this, &deskMsgBar::cancleBtnSlot);
+}
+
+void deskMsgBar::addCard()
+{
     auto *card = new QLabel(this);
     card->setGeometry(0, 0, 320, 220);
     card->setStyleSheet(
@@ -27,7 +40,10 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
     titleLabel->setGeometry(0, 0, width(), 40);
     titleLabel->setStyleSheet(
         QStringLiteral("font:bold %1px;color:white;background:#0c80e8").arg(14));
+}
 
+void deskMsgBar::addMessage(const QString &text)
+{
     messageLabel = new QLabel(this);
     messageLabel->setGeometry(20, 70, 280, 70);
     messageLabel->setWordWrap(true);
@@ -36,7 +52,10 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
     messageLabel->setAlignment(Qt::AlignCenter);
     messageLabel->setStyleSheet(
         QStringLiteral("font:%1px; color:black;background:transparent").arg(14));
+}
 
+void deskMsgBar::addButtons()
+{
     closeButton = new QPushButton(this);
     closeButton->setFixedSize(30, 30);
     closeButton->setCursor(Qt::PointingHandCursor);
@@ -64,7 +83,11 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
     cancelButton->setText(tr("否"));
     cancelButton->setStyleSheet(QStringLiteral(
         "QPushButton:enabled{color:black;font: 14px;background:white;border:1px solid #bfbfbf;}"));
+}
 
+void deskMsgBar::placeButtons(bool showCancel)
+{
+    const int screenWidth = AppGlobals::screenWidth;
     const int w = width();
     const int h = height();
     const int ow = okButton->width();
@@ -78,12 +101,6 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
         // Placed by the size of the default button, so both stand on one line.
         cancelButton->move(w - ow - screenWidth / 64, h - oh - screenWidth / 64);
     }
-
-    move((screenWidth - w) / 2, (AppGlobals::screenHeight - h) / 2);
-
-    connect(okButton, &QPushButton::clicked, this, &deskMsgBar::sureBtnSlot);
-    connect(cancelButton, &QPushButton::clicked, this, &deskMsgBar::cancleBtnSlot);
-    connect(closeButton, &QPushButton::clicked, this, &deskMsgBar::cancleBtnSlot);
 }
 
 void deskMsgBar::mousePressEvent(QMouseEvent *event)

@@ -36,4 +36,12 @@ public slots:
     void sureBtnSlot();
     void cancleBtnSlot();
     void closeBtnSlot();
+
+private:
+    // The white card and its blue header.
+    void addCard();
+    void addMessage(const QString &text);
+    void addButtons();
+    // The default button alone in the middle, or with "否" beside it on one line.
+    void placeButtons(bool showCancel);
 };

@@ -90,6 +90,7 @@ void AudioSteps::startConversion(const QString &source, const QString &targetFil
 void AudioSteps::startProbe(const QString &file)
 {
     probeOutput.clear();
+    probedMs = 0;
     begin(Run::Probe, probe, FfmpegArgs::probe(file));
 }
 
@@ -143,7 +144,8 @@ bool AudioSteps::finishProbe(bool atEnd)
     if (!atEnd && !DurationParser::hasCompleteLine(text))
         return false;
     int seconds = 0;
-    if (!DurationParser::parseSeconds(text, &seconds))
+    if (!DurationParser::parseSeconds(text, &seconds)
+        || !DurationParser::parseMilliseconds(text, &probedMs))
         return false;
     current = Run::None;
     // The probe has said all it has to say; it must not report again.

@@ -34,6 +34,8 @@ public:
     // Ends every run of the three processes, ours or not, and forgets the step.
     void stop();
     bool isBusy() const { return current != Run::None; }
+    // The length the last probe found, to the millisecond (durationFound has whole seconds).
+    qint64 durationMs() const { return probedMs; }
 
     // Ends of the runs, connected to the processes. Each does nothing unless its run is the
     // current one.
@@ -64,4 +66,5 @@ private:
     Run current = Run::None;
     QString target;
     QByteArray probeOutput;
+    qint64 probedMs = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <limits>
 
 namespace DurationParser {
@@ -25,7 +26,7 @@ qint64 numberOrZero(const QString &field)
 
 } // namespace
 
-bool parseSeconds(const QString &text, int *seconds)
+bool parseMilliseconds(const QString &text, qint64 *milliseconds)
 {
     const int start = lineStart(text);
     if (start < 0)
@@ -35,12 +36,31 @@ bool parseSeconds(const QString &text, int *seconds)
     if (lineEnd >= 0)
         line.truncate(lineEnd);
 
-    const QString time = line.section(QLatin1Char('.'), 0, 0).section(QLatin1Char(' '), -1, -1);
-    const qint64 hours = numberOrZero(time.section(QLatin1Char(':'), 0, 0));
-    const qint64 minutes = numberOrZero(time.section(QLatin1Char(':'), 1, 1));
-    const qint64 secs = numberOrZero(time.section(QLatin1Char(':'), -1, -1));
-    const qint64 total = secs + (minutes + hours * 60) * 60;
-    *seconds = int(qBound<qint64>(0, total, std::numeric_limits<int>::max()));
+    const QString field = line.section(QLatin1Char(','), 0, 0).section(QLatin1Char(' '), -1, -1);
+    const QString time = field.section(QLatin1Char('.'), 0, 0);
+    // Each field bounded, so that no sum below can overflow.
+    const auto number = [&time](int part) {
+        return qBound<qint64>(0, numberOrZero(time.section(QLatin1Char(':'), part, part)),
+            std::numeric_limits<int>::max());
+    };
+    const qint64 hours = number(0);
+    const qint64 minutes = number(1);
+    const qint64 secs = number(-1);
+    // "58.99" is 990 ms, "58.5" 500 ms: the digits after the point, to three places.
+    const QString fraction = field.section(QLatin1Char('.'), 1, 1).left(3);
+    const bool digits = !fraction.isEmpty()
+        && std::all_of(fraction.begin(), fraction.end(), [](QChar c) { return c.isDigit(); });
+    const qint64 ms = digits ? fraction.leftJustified(3, QLatin1Char('0')).toLongLong() : 0;
+    *milliseconds = qMax<qint64>(0, ((hours * 60 + minutes) * 60 + secs) * 1000 + ms);
+    return true;
+}
+
+bool parseSeconds(const QString &text, int *seconds)
+{
+    qint64 ms = 0;
+    if (!parseMilliseconds(text, &ms))
+        return false;
+    *seconds = int(qBound<qint64>(0, ms / 1000, std::numeric_limits<int>::max()));
     return true;
 }
 

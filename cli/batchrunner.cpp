@@ -3,6 +3,7 @@
 #include "asr/jobnotices.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
+#include "audio/audiosteps.h"
 #include "cli/jsontranscript.h"
 #include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
@@ -149,8 +150,9 @@ void BatchRunner::connectJob(Worker *worker)
     connect(job, &TranscriptionJob::textRecognised, this,
         [worker](const QString &text) { worker->texts << text; });
     connect(job, &TranscriptionJob::segmentRecognised, this,
-        [worker](int, int, int startSecond, int endSecond, const QString &text) {
-            worker->segments << TranscriptSegment { double(startSecond), double(endSecond), text };
+        [worker](int index, int count, int startSecond, int endSecond, const QString &text) {
+            worker->segments << JsonTranscriptRules::segmentInFile(index + 1 == count, startSecond,
+                endSecond, worker->job->audioSteps()->durationMs(), text);
         });
     connect(job, &TranscriptionJob::fileFinished, this, [this, worker] { fileFinished(worker); });
     // Both arrive from inside the job's own steps: the next file starts once they returned.

@@ -21,7 +21,7 @@ struct CliOptions
     QString secretFile;
     QString outputDir; // empty: each transcript beside its input
     bool overwrite = false;
-    Format format = Text; // the first of formats: its file decides skips and clashes
+    Format format = Text; // the first of formats
     QList<Format> formats { Text }; // every file written for an input, each format once
     int jobs = 1;
     bool quiet = false;

@@ -22,6 +22,13 @@ double seconds(double value)
 
 } // namespace
 
+TranscriptSegment segmentInFile(
+    bool last, int startSecond, int endSecond, qint64 audioMs, const QString &text)
+{
+    const double end = last ? qMax(double(endSecond), audioMs / 1000.0) : double(endSecond);
+    return TranscriptSegment { double(startSecond), end, text };
+}
+
 QByteArray build(const JsonTranscript &transcript, const QString &wholeText)
 {
     Json::Value root(Json::objectValue);

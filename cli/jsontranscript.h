@@ -6,8 +6,8 @@
 
 #include "core/timedtext.h"
 
-// One recognised segment: where it lies in the input, in seconds, and its text (empty when the
-// service heard nothing).
+// One recognised segment: where it lies in the input, in seconds to the millisecond, and its
+// text (empty when the service heard nothing).
 struct TranscriptSegment
 {
     double start = 0;
@@ -25,6 +25,11 @@ struct JsonTranscript
 };
 
 namespace JsonTranscriptRules {
+
+// A segment as the job tells it (whole seconds: every cut lies on one) placed in its file: the
+// last one ends where the audio does, to the millisecond (audioMs; 0 when unknown).
+TranscriptSegment segmentInFile(
+    bool last, int startSecond, int endSecond, qint64 audioMs, const QString &text);
 
 // A JSON object, UTF-8, three-blank indent, members sorted, final line break:
 // "file", "language", "dev_pid" (absent for a language without one), "service", "segments"

@@ -96,7 +96,7 @@ int main(int argc, char *argv[])
         }
     }
     const QList<PlannedFile> plan
-        = OutputPlanRules::plan(inputs.files, options.outputDir, options.format, options.overwrite,
+        = OutputPlanRules::plan(inputs.files, options.outputDir, options.formats, options.overwrite,
             [](const QString &path) { return QFileInfo::exists(path); });
 
     const ServiceChoice choice = ServiceChoiceRules::choose(

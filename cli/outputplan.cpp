@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 namespace OutputPlanRules {
 
 QString transcriptPath(const QString &input, const QString &outputDir, CliOptions::Format format)
@@ -22,7 +24,8 @@ QString transcriptPath(const QString &input, const QString &outputDir, CliOption
 }
 
 QList<PlannedFile> plan(const QStringList &inputs, const QString &outputDir,
-    CliOptions::Format format, bool overwrite, const std::function<bool(const QString &)> &exists)
+    const QList<CliOptions::Format> &formats, bool overwrite,
+    const std::function<bool(const QString &)> &exists)
 {
     QList<PlannedFile> planned;
     QHash<QString, QString> owners; // transcript path -> the input that has it
@@ -31,14 +34,25 @@ QList<PlannedFile> plan(const QStringList &inputs, const QString &outputDir,
     for (const QString &input : inputs) {
         PlannedFile file;
         file.input = input;
-        file.transcript = transcriptPath(input, outputDir, format);
-        if (owners.contains(file.transcript)) {
+        QStringList paths;
+        for (const CliOptions::Format format : formats)
+            paths << transcriptPath(input, outputDir, format);
+        file.transcript = paths.value(0);
+        const auto clash = std::find_if(paths.cbegin(), paths.cend(),
+            [&owners](const QString &path) { return owners.contains(path); });
+        if (clash != paths.cend()) {
             file.action = PlannedFile::Clash;
-            file.clashWith = owners.value(file.transcript);
+            file.transcript = *clash;
+            file.clashWith = owners.value(*clash);
         } else {
-            owners.insert(file.transcript, input);
-            if (!overwrite && exists(file.transcript))
+            for (const QString &path : paths)
+                owners.insert(path, input);
+            const auto existing
+                = overwrite ? paths.cend() : std::find_if(paths.cbegin(), paths.cend(), exists);
+            if (existing != paths.cend()) {
                 file.action = PlannedFile::Skip;
+                file.transcript = *existing;
+            }
         }
         planned << file;
     }

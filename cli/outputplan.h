@@ -18,6 +18,7 @@ struct PlannedFile
     };
 
     QString input;
+    // The first format's file; for Skip and Clash the input's file that exists or clashes.
     QString transcript;
     Action action = Transcribe;
     QString clashWith; // for Clash: the input that has the path first (or the input itself)
@@ -29,7 +30,10 @@ namespace OutputPlanRules {
 // ".json", in outputDir, or beside the input when outputDir is empty.
 QString transcriptPath(const QString &input, const QString &outputDir, CliOptions::Format format);
 
+// Every format's file counts: an input is skipped when any of its files exists (none is
+// replaced without --overwrite), and clashes when any of them is an input or another input's.
 QList<PlannedFile> plan(const QStringList &inputs, const QString &outputDir,
-    CliOptions::Format format, bool overwrite, const std::function<bool(const QString &)> &exists);
+    const QList<CliOptions::Format> &formats, bool overwrite,
+    const std::function<bool(const QString &)> &exists);
 
 } // namespace OutputPlanRules

@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cstdio>
+
 namespace TranscriptTimesRules {
 
 namespace {
@@ -39,6 +41,13 @@ bool readTimes(const QJsonValue &value, qint64 *start, qint64 *end, QString *tex
     *end = qint64(object.value(QStringLiteral("end_ms")).toDouble());
     *text = object.value(QStringLiteral("text")).toString();
     return *start >= 0 && *end >= *start;
+}
+
+// Present at all, a link pointing nowhere included: exists() alone follows links.
+bool isPresent(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 
 } // namespace
@@ -151,6 +160,24 @@ bool load(const QString &transcriptPath, TranscriptTimes *times)
 {
     QFile file(sidecarPath(transcriptPath));
     return file.open(QIODevice::ReadOnly) && parse(file.readAll(), times);
+}
+
+bool followRename(const QString &oldTranscriptPath, const QString &newTranscriptPath)
+{
+    const QString from = sidecarPath(oldTranscriptPath);
+    const QString to = sidecarPath(newTranscriptPath);
+    if (from == to)
+        return true;
+    if (!isPresent(from))
+        return removeFor(newTranscriptPath);
+    // One step that replaces the target: a reader never finds the new name without times.
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+bool removeFor(const QString &transcriptPath)
+{
+    const QString path = sidecarPath(transcriptPath);
+    return !isPresent(path) || QFile::remove(path);
 }
 
 } // namespace TranscriptTimesRules

@@ -47,4 +47,12 @@ QVector<qint64> lineStarts(const QString &text, const QVector<TimedParagraph> &p
 bool save(const QString &transcriptPath, const TranscriptTimes &times);
 bool load(const QString &transcriptPath, TranscriptTimes *times);
 
+// The times follow their transcript once it was renamed (call after the transcript itself
+// moved, so that a refused rename moves nothing): whatever lies at the new name's sidecar is
+// left over from a transcript that no longer exists and must not lend it its times, so it is
+// replaced, or removed when the transcript had no times. False when that did not work.
+bool followRename(const QString &oldTranscriptPath, const QString &newTranscriptPath);
+// The times go with their transcript. True when none are left.
+bool removeFor(const QString &transcriptPath);
+
 } // namespace TranscriptTimesRules

@@ -141,6 +141,10 @@ private:
     // While a job runs, audio files and the job's own transcript stay as they are: tells the
     // user and returns true when touching this library entry is refused.
     bool refusedWhileJobRuns(bool audio, const QString &path);
+    // The parts of renameFile: the name the user typed (empty when none will be used), and
+    // every list and binding moved from the old entry to the renamed one.
+    QString askNewName(const QString &name);
+    void followRename(bool audio, const QString &name, const QString &path, const QString &newPath);
     // Ends the job and a recording before the window goes; idempotent.
     void endWork();
     void slotWordOpen(QListWidgetItem *item);
@@ -239,6 +243,8 @@ private:
     // Plays the pane's source from where the line (counted from 0) was said.
     void playFromLine(int line);
     void exportSubtitles(const QString &text, const TranscriptTimes &times, const QString &base);
+    // The pane's times are those kept beside the transcript it now shows (none without them).
+    void loadPaneTimes(const QString &transcriptPath);
     std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
     QAction *exportPaneSubtitlesAction = nullptr;
     Recorder *recorder = nullptr;

@@ -1,8 +1,9 @@
 #include "ui/widget.h"
 
-#include "ui/appglobals.h"
 #include "core/filenames.h"
 #include "core/libraryfiles.h"
+#include "core/transcripttimes.h"
+#include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/myinput.h"
 #include "ui/mylistwidget.h"
@@ -104,7 +105,9 @@ void Widget::delFile(QString kind, QString name)
     if (!dialogs.question(nullptr, QStringLiteral("提示"), question))
         return;
 
-    QFile::remove(path);
+    // The times go with their transcript, and only when it is gone.
+    if (QFile::remove(path) && !audio)
+        TranscriptTimesRules::removeFor(path);
     paths.removeAll(path);
     delete firstItemNamed(list, name, Qt::CaseSensitive);
 
@@ -125,10 +128,31 @@ void Widget::renameFile(QString kind, QString name)
     const bool audio = kind == QLatin1String("wav");
     if (!audio && kind != QLatin1String("word"))
         return;
-    Dialogs &dialogs = Dialogs::current();
     if (refusedWhileJobRuns(audio, FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name)))
         return;
+    const QString typed = askNewName(name);
+    if (typed.isEmpty())
+        return;
 
+    // Looked up after the dialog: a job step may have changed the lists meanwhile.
+    const QString path = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
+    if (refusedWhileJobRuns(audio, path))
+        return;
+    const LibraryFiles::RenameResult renamed = LibraryFiles::rename(
+        path, typed, audio ? QStringLiteral(".wav") : QStringLiteral(".txt"));
+    if (!renamed.ok) {
+        Dialogs::current().information(this, QStringLiteral("提示"), renamed.message);
+        return;
+    }
+    // Only once the transcript itself moved: a refused rename leaves every sidecar alone.
+    if (!audio)
+        TranscriptTimesRules::followRename(path, renamed.newPath);
+    followRename(audio, name, path, renamed.newPath);
+}
+
+QString Widget::askNewName(const QString &name)
+{
+    Dialogs &dialogs = Dialogs::current();
     auto *input = new MyInput(this);
     input->nameEdit->setText(FileNames::beforeFirstDot(name));
     dialogs.execDialog(input);
@@ -136,30 +160,23 @@ void Widget::renameFile(QString kind, QString name)
     const QString typed = input->nameEdit->text();
     input->deleteLater();
     if (!accepted || typed.isEmpty())
-        return;
+        return QString();
     // A separator would move the file out of its library folder; a control character (a pasted
     // NUL) would cut the name short behind the check for an existing file.
     const QString problem = LibraryFiles::nameProblem(typed);
     if (!problem.isEmpty()) {
         dialogs.information(this, QStringLiteral("提示"), problem);
-        return;
+        return QString();
     }
+    return typed;
+}
 
-    // Looked up after the dialog: a job step may have changed the lists meanwhile.
+void Widget::followRename(
+    bool audio, const QString &name, const QString &path, const QString &newPath)
+{
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
-    const QString path = FileNames::firstPathNamed(paths, name);
-    if (refusedWhileJobRuns(audio, path))
-        return;
-    const LibraryFiles::RenameResult renamed = LibraryFiles::rename(
-        path, typed, audio ? QStringLiteral(".wav") : QStringLiteral(".txt"));
-    if (!renamed.ok) {
-        dialogs.information(this, QStringLiteral("提示"), renamed.message);
-        return;
-    }
-    const QString newPath = renamed.newPath;
     const QString newName = FileNames::fileName(newPath);
-
     if (audio) {
         const int taskIndex = taskFiles().indexOf(path);
         if (taskIndex >= 0) {
@@ -181,7 +198,7 @@ void Widget::renameFile(QString kind, QString name)
         currentTextFile = newPath;
     }
     delete firstItemNamed(list, name, Qt::CaseInsensitive);
-    list->addItem(FileNames::fileName(newPath));
+    list->addItem(newName);
 }
 
 void Widget::saveAsFile(QString kind, QString name)

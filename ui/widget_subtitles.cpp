@@ -59,6 +59,15 @@ void Widget::setupSubtitles()
     });
 }
 
+void Widget::loadPaneTimes(const QString &transcriptPath)
+{
+    // Whatever times the pane had belong to another text; a transcript without a sidecar
+    // (or with one that cannot be read) has none.
+    TranscriptTimes times;
+    TranscriptTimesRules::load(transcriptPath, &times);
+    *paneTimes = times;
+}
+
 void Widget::exportTranscriptSubtitles(const QString &name)
 {
     const QString path = FileNames::firstPathNamed(txtFiles, name);

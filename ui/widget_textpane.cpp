@@ -36,6 +36,7 @@ void Widget::slotWordOpen(QListWidgetItem *item)
     // Shown as markup, a transcript holding "<b>" would lose its tags and line breaks when
     // saved back as plain text.
     textEdit->setPlainText(text);
+    loadPaneTimes(currentTextFile);
     textEdit->show();
 }
 

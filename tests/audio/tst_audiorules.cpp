@@ -130,23 +130,30 @@ void TestAudioRules::duration_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("found");
     QTest::addColumn<int>("seconds");
+    QTest::addColumn<qint64>("ms");
     QTest::newRow("hundredths dropped")
-        << "  Duration: 00:00:58.99, start: 0.000000, bitrate: 256 kb/s" << true << 58;
-    QTest::newRow("exactly 59") << "Duration: 00:00:59.00, bitrate: 256 kb/s" << true << 59;
-    QTest::newRow("hours") << "Duration: 01:02:03.99, start" << true << 3723;
-    QTest::newRow("not available") << "  Duration: N/A, start: 0.000000, bitrate: N/A" << true << 0;
-    QTest::newRow("not a number") << "Duration: 0x:1a:05.00, start" << true << 5;
+        << "  Duration: 00:00:58.99, start: 0.000000, bitrate: 256 kb/s" << true << 58
+        << qint64(58990);
+    QTest::newRow("exactly 59") << "Duration: 00:00:59.00, bitrate: 256 kb/s" << true << 59
+                                << qint64(59000);
+    QTest::newRow("hours") << "Duration: 01:02:03.99, start" << true << 3723 << qint64(3723990);
+    QTest::newRow("not available")
+        << "  Duration: N/A, start: 0.000000, bitrate: N/A" << true << 0 << qint64(0);
+    QTest::newRow("not a number") << "Duration: 0x:1a:05.00, start" << true << 5 << qint64(5000);
     QTest::newRow("no duration") << "Input #0, wav, from 'a.wav':\n  Stream #0:0: Audio" << false
-                                 << 0;
-    QTest::newRow("empty") << "" << false << 0;
-    QTest::newRow("lower case") << "  duration: 00:00:10.00," << false << 0;
+                                 << 0 << qint64(0);
+    QTest::newRow("empty") << "" << false << 0 << qint64(0);
+    QTest::newRow("lower case") << "  duration: 00:00:10.00," << false << 0 << qint64(0);
     QTest::newRow("word in the file name")
         << "Input #0, wav, from '/t/My Duration: 1.5 take_16k.wav':\n"
            "  Metadata:\n    encoder         : Lavf59\n"
            "  Duration: 00:02:05.00, bitrate: 256 kb/s\n"
-        << true << 125;
-    QTest::newRow("only the word in a file name") << "from '/t/Duration:9.wav':" << false << 0;
-    QTest::newRow("crlf lines") << "Input\r\n  Duration: 00:01:00.50, start: 0\r\n" << true << 60;
+        << true << 125 << qint64(125000);
+    QTest::newRow("only the word in a file name")
+        << "from '/t/Duration:9.wav':" << false << 0 << qint64(0);
+    QTest::newRow("tenths") << "Duration: 00:00:07.5, start" << true << 7 << qint64(7500);
+    QTest::newRow("crlf lines") << "Input\r\n  Duration: 00:01:00.50, start: 0\r\n"
+                                << true << 60 << qint64(60500);
 }
 
 void TestAudioRules::duration()
@@ -154,12 +161,13 @@ void TestAudioRules::duration()
     QFETCH(QString, text);
     QFETCH(bool, found);
     QFETCH(int, seconds);
+    QFETCH(qint64, ms);
     int parsed = -1;
+    qint64 parsedMs = -1;
     QCOMPARE(DurationParser::parseSeconds(text, &parsed), found);
-    if (found)
-        QCOMPARE(parsed, seconds);
-    else
-        QCOMPARE(parsed, -1);
+    QCOMPARE(DurationParser::parseMilliseconds(text, &parsedMs), found);
+    QCOMPARE(parsed, found ? seconds : -1);
+    QCOMPARE(parsedMs, found ? ms : -1);
 }
 
 void TestAudioRules::durationLineComplete_data()

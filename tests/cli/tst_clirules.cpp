@@ -130,7 +130,7 @@ void TestCliRules::formatList()
     const CliOptions options = parse(args("-f|vtt,TXT,srt,vtt|a.mp3"), defaultService).options;
     QCOMPARE(options.formats,
         (QList<CliOptions::Format> { CliOptions::Vtt, CliOptions::Text, CliOptions::Srt }));
-    QCOMPARE(options.format, CliOptions::Vtt); // the first decides skips and clashes
+    QCOMPARE(options.format, CliOptions::Vtt);
     QCOMPARE(OutputPlanRules::transcriptPath(str("/in/talk.mp3"), str("/out"), CliOptions::Srt),
         str("/out/talk.srt"));
 }
@@ -196,7 +196,7 @@ void TestCliRules::outputPlan()
     const auto exists = [&](const QString &path) { return existing.contains(path); };
 
     const QList<PlannedFile> beside
-        = OutputPlanRules::plan(inputs, QString(), CliOptions::Text, false, exists);
+        = OutputPlanRules::plan(inputs, QString(), { CliOptions::Text }, false, exists);
     QCOMPARE(beside.size(), 4);
     QCOMPARE(beside.at(0).transcript, str("/in/talk.txt"));
     QCOMPARE(beside.at(0).action, PlannedFile::Transcribe);
@@ -210,12 +210,23 @@ void TestCliRules::outputPlan()
     QCOMPARE(beside.at(3).clashWith, str("/in/notes.txt"));
 
     const QList<PlannedFile> json
-        = OutputPlanRules::plan(inputs.mid(2, 1), str("/out/"), CliOptions::Json, true, exists);
+        = OutputPlanRules::plan(inputs.mid(2, 1), str("/out/"), { CliOptions::Json }, true, exists);
     QCOMPARE(json.at(0).transcript, str("/out/x.1.json"));
     QCOMPARE(json.at(0).action, PlannedFile::Transcribe);
     const QList<PlannedFile> overwrite
-        = OutputPlanRules::plan(inputs.mid(2, 1), QString(), CliOptions::Text, true, exists);
+        = OutputPlanRules::plan(inputs.mid(2, 1), QString(), { CliOptions::Text }, true, exists);
     QCOMPARE(overwrite.at(0).action, PlannedFile::Transcribe);
+
+    // Every format's file counts, not only the first's: a subtitle file that would replace an
+    // input named outright, and a JSON file that exists.
+    const QList<PlannedFile> several = OutputPlanRules::plan(args("/in/a.mp3|/in/a.srt|/in/c.wav"),
+        QString(), { CliOptions::Text, CliOptions::Srt, CliOptions::Json }, false,
+        [](const QString &path) { return path == str("/in/c.json"); });
+    QCOMPARE(several.at(0).action, PlannedFile::Clash);
+    QCOMPARE(several.at(0).transcript, str("/in/a.srt"));
+    QCOMPARE(several.at(0).clashWith, str("/in/a.srt"));
+    QCOMPARE(several.at(2).action, PlannedFile::Skip);
+    QCOMPARE(several.at(2).transcript, str("/in/c.json"));
 }
 
 void TestCliRules::jsonTranscript()

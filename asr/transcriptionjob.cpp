@@ -511,7 +511,7 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
             ? 0
             : UtteranceTimes::wavDurationMs(QFileInfo(jobData.segmentFiles.first()).size());
         TimedUtterances placed = UtteranceTimes::placeInFile(reply.utterances, reply.text,
-            reply.hasText, UtteranceTimes::segmentStartMs(index, config.segmentSeconds), lengthMs);
+            reply.hasText, UtteranceTimes::segmentStartMs(index, segmentLength()), lengthMs);
         UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
         resume.recognised({reply.hasText, reply.text, placed});

@@ -144,7 +144,8 @@ private:
     // The parts of renameFile: the name the user typed (empty when none will be used), and
     // every list and binding moved from the old entry to the renamed one.
     QString askNewName(const QString &name);
-    void followRename(bool audio, const QString &name, const QString &path, const QString &newPath);
+    void moveLibraryEntry(
+        bool audio, const QString &name, const QString &path, const QString &newPath);
     // Ends the job and a recording before the window goes; idempotent.
     void endWork();
     void slotWordOpen(QListWidgetItem *item);

@@ -147,7 +147,7 @@ void Widget::renameFile(QString kind, QString name)
     // Only once the transcript itself moved: a refused rename leaves every sidecar alone.
     if (!audio)
         TranscriptTimesRules::followRename(path, renamed.newPath);
-    followRename(audio, name, path, renamed.newPath);
+    moveLibraryEntry(audio, name, path, renamed.newPath);
 }
 
 QString Widget::askNewName(const QString &name)
@@ -171,7 +171,7 @@ QString Widget::askNewName(const QString &name)
     return typed;
 }
 
-void Widget::followRename(
+void Widget::moveLibraryEntry(
     bool audio, const QString &name, const QString &path, const QString &newPath)
 {
     QStringList &paths = audio ? wavFiles : txtFiles;

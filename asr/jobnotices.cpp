@@ -1,5 +1,6 @@
 #include "asr/jobnotices.h"
 
+#include "asr/recognitionreply.h"
 #include "asr/transcriptionsapi.h"
 
 namespace JobNotices {
@@ -28,8 +29,27 @@ QString text(const JobFailure &failure)
     case JobFailure::Kind::CertificateRefused:
         return TranscriptionsApi::tlsFailureText(failure.path, failure.reason);
     case JobFailure::Kind::ServiceNotStarted:
-    case JobFailure::Kind::ServiceRefused:
         return failure.reason;
+    case JobFailure::Kind::ServiceRefused:
+        return messageForErrNo(failure.errNo);
+    case JobFailure::Kind::UnknownErrNo:
+        return QStringLiteral("语音识别出错（错误码：%1）！").arg(failure.errNo);
+    case JobFailure::Kind::Unrecognisable:
+        return QStringLiteral("语音服务返回了无法识别的数据！");
+    case JobFailure::Kind::ServiceReported:
+        return QStringLiteral("语音服务报告错误：%1").arg(failure.reason);
+    case JobFailure::Kind::CredentialsRefused:
+        return TranscriptionsApi::credentialsRefusedText();
+    case JobFailure::Kind::UploadTooLarge:
+        return TranscriptionsApi::tooLargeText();
+    case JobFailure::Kind::NoTranscriptionsApi:
+        return QStringLiteral("该地址没有提供语音转写接口，请在服务设置中检查服务地址与类型！");
+    case JobFailure::Kind::HttpRefused:
+        return failure.reason.isEmpty()
+            ? QStringLiteral("语音服务拒绝了请求（HTTP %1）！").arg(failure.httpStatus)
+            : QStringLiteral("语音服务拒绝了请求（HTTP %1）：%2")
+                  .arg(failure.httpStatus)
+                  .arg(failure.reason);
     case JobFailure::Kind::TranscriptNotSaved:
         return QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
     case JobFailure::Kind::TranscriptIsLink:

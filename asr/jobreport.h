@@ -46,23 +46,33 @@ struct JobFailure
         TokenTimedOut,
         CertificateRefused, // `path`: the service address; `reason`: why it was refused
         ServiceNotStarted, // the local service could not be started; `reason` says why
-        ServiceRefused, // the service's answer ended the job: `errNo`, and `reason` as read
+        // What the service answered ended the job:
+        ServiceRefused, // an `errNo` of the protocol's table
+        UnknownErrNo, // an `errNo` the table lacks
+        Unrecognisable, // no reply of either protocol at all
+        ServiceReported, // the transcription API's error; `reason`: what it said
+        CredentialsRefused, // HTTP 401 or 403
+        UploadTooLarge, // HTTP 413
+        NoTranscriptionsApi, // HTTP 404: the address offers no transcription API
+        HttpRefused, // any other refusal: `httpStatus`, and `reason` when the service said why
         TranscriptNotSaved, // `path`: the transcript
         TranscriptIsLink, // `path`: the transcript, a symbolic link
     };
 
     JobFailure(Kind kind = Kind::NoTasks, const QString &path = QString(),
-        const QString &reason = QString(), int errNo = 0)
+        const QString &reason = QString(), int errNo = 0, int httpStatus = 0)
         : kind(kind)
         , path(path)
         , reason(reason)
         , errNo(errNo)
+        , httpStatus(httpStatus)
     { }
 
     Kind kind;
     QString path;
     QString reason;
     int errNo;
+    int httpStatus;
 };
 
 Q_DECLARE_METATYPE(JobStatus)

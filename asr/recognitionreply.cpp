@@ -81,7 +81,6 @@ QString messageForErrNo(int errNo)
 RecognitionReply parseRecognitionReply(const QByteArray &body)
 {
     RecognitionReply reply;
-    reply.message = QStringLiteral("语音服务返回了无法识别的数据！");
     Json::Value root;
     if (body.size() > MaxRecognitionReplyBytes || !JsonReading::parseObject(body, &root))
         return reply;
@@ -103,17 +102,14 @@ RecognitionReply parseRecognitionReply(const QByteArray &body)
         }
         reply.utterances = readUtterances(root[field::kUtterances]);
         reply.kind = RecognitionReply::Text;
-        reply.message.clear();
     } else if (reply.errNo == err::kBusy) {
         reply.kind = RecognitionReply::Retry;
-        reply.message.clear();
-    } else {
-        reply.message = messageForErrNo(reply.errNo);
+    } else if (!messageForErrNo(reply.errNo).isEmpty()) {
         reply.kind = RecognitionReply::ServiceError;
-        if (reply.message.isEmpty()) {
-            reply.kind = RecognitionReply::UnknownCode;
-            reply.message = QStringLiteral("语音识别出错（错误码：%1）！").arg(reply.errNo);
-        }
+        reply.failure = { JobFailure::Kind::ServiceRefused, QString(), QString(), reply.errNo };
+    } else {
+        reply.kind = RecognitionReply::UnknownCode;
+        reply.failure = { JobFailure::Kind::UnknownErrNo, QString(), QString(), reply.errNo };
     }
     return reply;
 }

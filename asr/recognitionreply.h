@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "asr/jobreport.h"
 #include "core/timedtext.h"
 
 // What a recognition reply tells the job to do.
@@ -12,7 +13,7 @@ struct RecognitionReply
     enum Kind {
         Text, // err_no 0: append text (when hasText) and go on with the next segment
         Retry, // err_no 3304: wait, then send the same segment again
-        ServiceError, // err_no with a message of the table: show it and end the job
+        ServiceError, // err_no of the table, or a refusal: end the job
         UnknownCode, // err_no the table lacks: end the job naming the code
         Unrecognisable, // not a reply at all: end the job
     };
@@ -24,7 +25,8 @@ struct RecognitionReply
     // The utterances of the text with their times in the request's audio, where the reply
     // gives them.
     TimedUtterances utterances;
-    QString message; // the notice for every kind that ends the job
+    // Why the job ends, for every kind that ends it.
+    JobFailure failure = JobFailure::Kind::Unrecognisable;
     // Retry: the wait the service asked for; 0 leaves it to the job.
     int retryAfterSeconds = 0;
 };

@@ -535,11 +535,11 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
         // The service no longer takes this token: the next start asks for a new one.
         if (reply.errNo == speechprotocol::err::kAuthFailed)
             tokenRequest->clear();
-        fail({ Failure::ServiceRefused, QString(), reply.message, reply.errNo });
+        fail(reply.failure);
         break;
     case RecognitionReply::UnknownCode:
     case RecognitionReply::Unrecognisable:
-        fail({ Failure::ServiceRefused, QString(), reply.message, reply.errNo });
+        fail(reply.failure);
         break;
     }
 }

@@ -53,18 +53,17 @@ qint64 milliseconds(const Json::Value &seconds)
     return seconds.isNumeric() ? qint64(std::llround(seconds.asDouble() * 1000.0)) : -1;
 }
 
-RecognitionReply ending(RecognitionReply::Kind kind, const QString &message)
+RecognitionReply ending(RecognitionReply::Kind kind, const JobFailure &failure)
 {
     RecognitionReply reply;
     reply.kind = kind;
-    reply.message = message;
+    reply.failure = failure;
     return reply;
 }
 
 RecognitionReply readText(const QByteArray &body)
 {
     RecognitionReply reply;
-    reply.message = QStringLiteral("语音服务返回了无法识别的数据！");
     Json::Value root;
     if (body.size() > MaxRecognitionReplyBytes || !JsonReading::parseObject(body, &root))
         return reply;
@@ -73,7 +72,7 @@ RecognitionReply readText(const QByteArray &body)
         return reply;
     if (text.isNull() && !root["error"].isNull()) {
         reply.kind = RecognitionReply::ServiceError;
-        reply.message = QStringLiteral("语音服务报告错误：%1").arg(serviceMessage(body));
+        reply.failure = { JobFailure::Kind::ServiceReported, QString(), serviceMessage(body) };
         return reply;
     }
     reply.text = JsonReading::utf8String(text).trimmed();
@@ -94,7 +93,6 @@ RecognitionReply readText(const QByteArray &body)
         }
     }
     reply.kind = RecognitionReply::Text;
-    reply.message.clear();
     return reply;
 }
 
@@ -195,31 +193,28 @@ QString tlsFailureText(const QString &serviceBaseUrl, const QString &reason)
 RecognitionReply parseReply(
     const HttpReplyInfo &info, const QString &serviceBaseUrl, const QDateTime &now)
 {
+    using Failure = JobFailure::Kind;
     if (!info.tlsFailure.isEmpty())
-        return ending(
-            RecognitionReply::ServiceError, tlsFailureText(serviceBaseUrl, info.tlsFailure));
+        return ending(RecognitionReply::ServiceError,
+            { Failure::CertificateRefused, serviceBaseUrl, info.tlsFailure });
     const int status = info.status;
     if (status == 0)
-        return ending(
-            RecognitionReply::ServiceError, QStringLiteral("转换失败，请检查网络信号是否充足！"));
+        return ending(RecognitionReply::ServiceError, Failure::NoAnswer);
     if (status >= 200 && status < 300)
         return readText(info.body);
     if (status == 429 || (status >= 500 && status < 600)) {
-        RecognitionReply reply = ending(RecognitionReply::Retry, QString());
+        RecognitionReply reply = ending(RecognitionReply::Retry, JobFailure());
         reply.retryAfterSeconds = retryAfterSeconds(info.retryAfter, now);
         return reply;
     }
     if (status == 401 || status == 403)
-        return ending(RecognitionReply::ServiceError, credentialsRefusedText());
+        return ending(RecognitionReply::ServiceError, Failure::CredentialsRefused);
     if (status == 413)
-        return ending(RecognitionReply::ServiceError, tooLargeText());
+        return ending(RecognitionReply::ServiceError, Failure::UploadTooLarge);
     if (status == 404)
-        return ending(RecognitionReply::ServiceError,
-            QStringLiteral("该地址没有提供语音转写接口，请在服务设置中检查服务地址与类型！"));
-    const QString said = serviceMessage(info.body);
+        return ending(RecognitionReply::ServiceError, Failure::NoTranscriptionsApi);
     return ending(RecognitionReply::UnknownCode,
-        said.isEmpty() ? QStringLiteral("语音服务拒绝了请求（HTTP %1）！").arg(status)
-                       : QStringLiteral("语音服务拒绝了请求（HTTP %1）：%2").arg(status).arg(said));
+        { Failure::HttpRefused, QString(), serviceMessage(info.body), 0, status });
 }
 
 } // namespace TranscriptionsApi

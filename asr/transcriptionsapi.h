@@ -36,8 +36,8 @@ QHttpMultiPart *buildForm(const Upload &upload, QObject *parent = nullptr);
 
 // Reads how an upload ended. 2xx with a JSON object: its "text" (none or blank is silence)
 // and its "segments" as utterances in milliseconds of the segment; 401/403, 413 and other
-// refusals end the job with a notice; 429 and 5xx are retried after Retry-After; no HTTP
-// answer is the network notice, a refused certificate names the address and the reason.
+// refusals end the job with their failure; 429 and 5xx are retried after Retry-After; no HTTP
+// answer is the network failure, a refused certificate names the address and the reason.
 RecognitionReply parseReply(const HttpReplyInfo &info, const QString &serviceBaseUrl,
     const QDateTime &now = QDateTime::currentDateTimeUtc());
 
@@ -45,7 +45,7 @@ RecognitionReply parseReply(const HttpReplyInfo &info, const QString &serviceBas
 // unreadable, which leaves the wait to the job.
 int retryAfterSeconds(const QByteArray &header, const QDateTime &now);
 
-// The notices.
+// The notices of the failures that only this API reports (asr/jobnotices.h).
 QString credentialsRefusedText();
 QString tooLargeText();
 QString tlsFailureText(const QString &serviceBaseUrl, const QString &reason);

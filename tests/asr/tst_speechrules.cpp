@@ -8,6 +8,7 @@
 #include <json/value.h>
 
 #include "asr/backoff.h"
+#include "asr/jobnotices.h"
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
 #include "asr/tokenreply.h"
@@ -185,17 +186,16 @@ void TestSpeechRules::recognitionReply()
     QCOMPARE(int(reply.kind), int(kind));
     QCOMPARE(reply.hasText, hasText);
     QCOMPARE(reply.text, text);
+    const QString notice = JobNotices::text(reply.failure);
     if (kind == RecognitionReply::Unrecognisable) {
-        QCOMPARE(reply.message, QStringLiteral("语音服务返回了无法识别的数据！"));
+        QCOMPARE(notice, QStringLiteral("语音服务返回了无法识别的数据！"));
         return;
     }
     QCOMPARE(reply.errNo, errNo);
     if (kind == RecognitionReply::UnknownCode)
-        QCOMPARE(reply.message, QStringLiteral("语音识别出错（错误码：%1）！").arg(errNo));
+        QCOMPARE(notice, QStringLiteral("语音识别出错（错误码：%1）！").arg(errNo));
     else if (kind == RecognitionReply::ServiceError)
-        QCOMPARE(reply.message, messageForErrNo(errNo));
-    else
-        QVERIFY(reply.message.isEmpty());
+        QCOMPARE(notice, messageForErrNo(errNo));
 }
 
 void TestSpeechRules::utterancesInFileTime()
@@ -244,7 +244,7 @@ void TestSpeechRules::everyErrNoHasItsOwnMessage()
         const RecognitionReply reply
             = parseRecognitionReply("{\"err_no\":" + QByteArray::number(row.first) + "}");
         QCOMPARE(int(reply.kind), int(RecognitionReply::ServiceError));
-        QCOMPARE(reply.message, row.second);
+        QCOMPARE(JobNotices::text(reply.failure), row.second);
     }
     for (int code : { 0, 3300, 3304, 3305, 3308, 3310, 3317 })
         QVERIFY2(messageForErrNo(code).isEmpty(), QByteArray::number(code).constData());

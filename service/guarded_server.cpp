@@ -407,11 +407,20 @@ void GuardedHttpServer::watch()
             Connection &c = *connection;
             if (c.phase != Connection::Phase::Head && c.phase != Connection::Phase::Body)
                 continue;
+            SocketProgress progress;
             if (now >= c.deadline) {
-                cut(c, Cut::TimedOut);
+                // A connection that has not begun another request is only
+                // closed, as the library closes one idle for too long.
+                if (c.phase == Connection::Phase::Head && socketProgress(c.sock, progress)
+                    && progress.received <= c.headStart) {
+                    c.phase = Connection::Phase::Cut;
+                    c.replied = true;
+                    ::shutdown(c.sock, SHUT_RDWR);
+                } else {
+                    cut(c, Cut::TimedOut);
+                }
                 continue;
             }
-            SocketProgress progress;
             if (c.phase == Connection::Phase::Head && socketProgress(c.sock, progress)
                 && progress.received - progress.unread
                     > c.headStart + limits_.maxHeaderBytes + kReadAheadBytes)

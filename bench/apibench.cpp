@@ -18,6 +18,7 @@
 #include <json/json.h>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +48,24 @@ double peakRssMb(qint64 pid)
     return -1;
 }
 
+// The CPU time of the service and of the children it waited for (ffmpeg): unlike the wall
+// time, barely changed by other work on a shared machine.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command's closing parenthesis, from the state (field 3) on.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 15)
+        return -1;
+    double ticks = 0;
+    for (int i = 11; i <= 14; ++i) // utime, stime, cutime, cstime
+        ticks += fields.at(i).toDouble();
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
 std::string readAll(const QString &path)
 {
     QFile f(path);
@@ -59,6 +78,7 @@ struct Run
 {
     double seconds = -1;
     double peakMb = -1;
+    double cpuSeconds = -1;
     QString text;
 };
 
@@ -106,6 +126,7 @@ Run tokenProtocol(const std::vector<int16_t> &samples, const QStringList &servic
     }
     run.seconds = clock.elapsed() / 1000.0;
     run.peakMb = peakRssMb(service.pid());
+    run.cpuSeconds = cpuSeconds(service.pid());
     return run;
 }
 
@@ -130,6 +151,7 @@ Run transcriptionApi(const std::string &mp3, const QStringList &serviceArgs)
     }
     run.seconds = clock.elapsed() / 1000.0;
     run.peakMb = peakRssMb(service.pid());
+    run.cpuSeconds = cpuSeconds(service.pid());
     run.text = QString::fromStdString(reply["text"].asString());
     return run;
 }
@@ -183,6 +205,9 @@ int main(int argc, char **argv)
     figure("token_protocol_s", token.seconds);
     figure("transcription_api_s", api.seconds);
     figure("time_ratio", api.seconds / token.seconds, 3);
+    figure("token_protocol_cpu_s", token.cpuSeconds);
+    figure("transcription_api_cpu_s", api.cpuSeconds);
+    figure("cpu_ratio", api.cpuSeconds / token.cpuSeconds, 3);
     figure("token_protocol_peak_rss_mb", token.peakMb, 1);
     figure("transcription_api_peak_rss_mb", api.peakMb, 1);
     figure("token_protocol_wer", WordRate::errorRate(spokenText, token.text), 3);

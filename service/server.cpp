@@ -362,6 +362,12 @@ std::string SpeechServer::Impl::refuseConnection(
 
 void SpeechServer::Impl::log(const httplib::Request &req, const httplib::Response &res)
 {
+    const bool logged = GuardedHttpServer::repliedForLibrary();
+    GuardedHttpServer::replySent();
+    if (logged) {
+        tlsNote = RequestNote();
+        return;
+    }
     char line[1024];
     const RequestNote note = tlsNote;
     tlsNote = RequestNote();
@@ -407,6 +413,7 @@ void SpeechServer::Impl::receiveRecognition(
             body.append(data, length);
         return !tooLarge;
     });
+    GuardedHttpServer::requestReceived();
     if (tooLarge || !complete) {
         GuardedHttpServer::closeAfterReply();
         res.set_header("Connection", "close");
@@ -434,10 +441,18 @@ void SpeechServer::Impl::installBodyGuards()
             return status;
         });
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        if (const int status = http.headReceived(req)) {
+            GuardedHttpServer::requestReceived();
+            GuardedHttpServer::closeAfterReply();
+            res.set_header("Connection", "close");
+            res.status = status;
+            return httplib::Server::HandlerResponse::Handled;
+        }
         // A request with neither a length nor a transfer coding has no body,
         // but the library would wait for one until the connection ends.
         if (req.method == "POST" && !req.has_header("Content-Length")
             && !req.has_header("Transfer-Encoding")) {
+            GuardedHttpServer::requestReceived();
             if (req.path == path::kToken) {
                 handleToken(req, res);
                 return httplib::Server::HandlerResponse::Handled;
@@ -451,6 +466,7 @@ void SpeechServer::Impl::installBodyGuards()
         if (status == 0)
             return httplib::Server::HandlerResponse::Unhandled;
         // The body stays unread, so the connection cannot carry another request.
+        GuardedHttpServer::requestReceived();
         GuardedHttpServer::closeAfterReply();
         res.set_header("Connection", "close");
         res.status = status;
@@ -460,20 +476,26 @@ void SpeechServer::Impl::installBodyGuards()
 
 void SpeechServer::Impl::installRoutes()
 {
-    auto token
-        = [this](const httplib::Request &req, httplib::Response &res) { handleToken(req, res); };
+    auto token = [this](const httplib::Request &req, httplib::Response &res) {
+        GuardedHttpServer::requestReceived();
+        handleToken(req, res);
+    };
     http.Get(path::kToken, token);
     http.Post(path::kToken, token);
     http.Post(path::kRecognition,
         [this](const httplib::Request &req, httplib::Response &res,
             const httplib::ContentReader &reader) { receiveRecognition(req, res, reader); });
-    http.Get(path::kHealth,
-        [this](const httplib::Request &, httplib::Response &res) { handleHealth(res); });
+    http.Get(path::kHealth, [this](const httplib::Request &, httplib::Response &res) {
+        GuardedHttpServer::requestReceived();
+        handleHealth(res);
+    });
     addOwnerProofRoute(http);
     http.Get(kModelsPath, [this](const httplib::Request &req, httplib::Response &res) {
+        GuardedHttpServer::requestReceived();
         answerModels(req, res, transcriptionContext());
     });
     http.Post(kTranscriptionsPath, [this](const httplib::Request &req, httplib::Response &res) {
+        GuardedHttpServer::requestReceived();
         InProgress inProgress(*this);
         const TranscriptionNote note = answerTranscription(req, res, transcriptionContext());
         tlsNote.audioSeconds = note.audioSeconds;
@@ -532,8 +554,10 @@ int SpeechServer::bind(const std::string &host, int port)
                                 : (d->http.bind_to_port(host, port) ? port : -1);
     // The library listens with a backlog of 5; a burst of clients beyond
     // that meets SYN cookies and resets. Listening again only raises it.
-    if (bound > 0 && d->listenSocket >= 0)
+    if (bound > 0 && d->listenSocket >= 0) {
         ::listen(d->listenSocket, SOMAXCONN);
+        d->http.listeningOn(d->listenSocket);
+    }
     return bound;
 }
 

@@ -17,6 +17,11 @@ struct ServiceLimits
     size_t maxHeaderBytes = 16 * 1024; // request line and headers together
     size_t maxHeaderCount = 64;
     unsigned requestTimeoutSeconds = 30; // to receive a whole request, head and body
+    // A declared body adds the time it takes at this rate to the request's
+    // time, so that a large upload over a slow link arrives; once the
+    // request's own time has passed, a body must keep arriving at least as
+    // fast, so that a trickle is still cut off.
+    size_t minUploadBytesPerSecond = 64 * 1024;
     size_t connectionThreads = 512; // connection workers; they wait for decoders
     size_t maxConnectionsPerClient = 128; // open connections of one address; 0: no bound
     // The transcription API: an uploaded file, how long its decoding may take

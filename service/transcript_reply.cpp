@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <zlib.h>
 
 namespace speech {
 
@@ -42,6 +43,21 @@ std::vector<subtitles::Cue> cuesOf(const std::vector<DecoderPool::Utterance> &ut
         spoken.push_back(std::move(s));
     }
     return subtitles::layoutCues(std::move(spoken));
+}
+
+// How much zlib shrinks the text: the figure clients of that API check for
+// runaway repetition (a high ratio). 0 for an empty text.
+double compressionRatio(const std::string &text)
+{
+    if (text.empty())
+        return 0;
+    uLongf packed = compressBound(uLong(text.size()));
+    std::string out(packed, '\0');
+    if (compress(reinterpret_cast<Bytef *>(out.data()), &packed,
+            reinterpret_cast<const Bytef *>(text.data()), uLong(text.size()))
+        != Z_OK)
+        return 0;
+    return std::round(double(text.size()) / double(packed) * 1000) / 1000;
 }
 
 } // namespace
@@ -82,6 +98,17 @@ Json::Value verboseJson(const Transcript &transcript, bool segments, bool words)
             segment["start"] = secondsAt(u.begin);
             segment["end"] = secondsAt(u.end);
             segment["text"] = u.text;
+            // What strict clients of that API require. The search is
+            // deterministic (temperature 0) and runs on the whole file in
+            // one window per utterance, whose start, in 10 ms frames, is the
+            // seek; the recogniser has no token ids and estimates neither a
+            // log probability nor the chance of silence, so those are 0.
+            segment["seek"] = Json::Int64(std::llround(double(u.begin) * 100 / kSampleRate));
+            segment["tokens"] = Json::Value(Json::arrayValue);
+            segment["temperature"] = 0.0;
+            segment["avg_logprob"] = 0.0;
+            segment["compression_ratio"] = compressionRatio(u.text);
+            segment["no_speech_prob"] = 0.0;
             body["segments"].append(segment);
         }
     }

@@ -101,6 +101,7 @@ private slots:
     void bodyLimitsPerPath();
     void headLimits();
     void slowClientsCutOffWhileOthersAreServed();
+    void slowUploadArrivesWhileTrickleIsCut();
     void recognisesSpeechInWavAndRawForm();
     void silenceGivesEmptyResult();
     void burstOfFiftyRequests();
@@ -415,6 +416,43 @@ void ServiceHttpTest::slowClientsCutOffWhileOthersAreServed()
     for (const auto &c : slow)
         QCOMPARE(c->status(), 408);
     QTRY_VERIFY(guarded.logText().contains(QStringLiteral("status=408")));
+}
+
+void ServiceHttpTest::slowUploadArrivesWhileTrickleIsCut()
+{
+    SpeechServiceProcess guarded({ QStringLiteral("--request-timeout"), QStringLiteral("2") });
+    QVERIFY2(guarded.start(), qPrintable(guarded.logText()));
+
+    // Two bodies of the same declared length: one at 100 kB/s, above the
+    // least rate, takes twice the request time; the other trickles.
+    const int length = 400000;
+    const QByteArray head = "POST /server_api HTTP/1.1\r\nContent-Type: application/json\r\n"
+                            "Content-Length: "
+        + QByteArray::number(length) + "\r\n\r\n";
+    const QByteArray body = QByteArray(length - 2, ' ') + "{}";
+    RawClient upload, trickle;
+    QVERIFY(upload.connectTo(guarded.port()));
+    QVERIFY(trickle.connectTo(guarded.port()));
+    upload.socket.write(head);
+    trickle.socket.write(head);
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    while (clock.elapsed() < 60000 && (upload.reply.isEmpty() || trickle.reply.isEmpty())) {
+        // Paced by the clock: 10 kB every 100 ms, one byte for the trickle.
+        const int due = std::min(length, int(clock.elapsed() / 100 + 1) * 10000);
+        if (sent < due) {
+            upload.socket.write(body.mid(sent, due - sent));
+            sent = due;
+            if (trickle.reply.isEmpty())
+                trickle.socket.write(" ");
+        }
+        upload.read(10);
+        trickle.read(10);
+    }
+    QVERIFY(clock.elapsed() > 3000); // well past the request time of 2 s
+    QCOMPARE(upload.status(), 200);
+    QCOMPARE(trickle.status(), 408);
 }
 
 void ServiceHttpTest::recognisesSpeechInWavAndRawForm()

@@ -222,6 +222,13 @@ void TranscriptionApiTest::timesAgainstKnownOnsets()
         QVERIFY2(std::fabs(segments[i]["start"].asDouble() - onsets[i]) < 0.3, r->body.c_str());
         if (i + 1 < segments.size())
             QVERIFY(segments[i]["end"].asDouble() < onsets[i + 1]);
+        // Every member a strict client requires, of its type; seek in 10 ms frames.
+        const Json::Value &s = segments[i];
+        QVERIFY(s["tokens"].isArray() && s["temperature"].isDouble() && s["avg_logprob"].isDouble()
+            && s["no_speech_prob"].isDouble());
+        QVERIFY(s["seek"].isIntegral());
+        QVERIFY(std::abs(s["seek"].asInt() - s["start"].asDouble() * 100) <= 1);
+        QVERIFY(s["compression_ratio"].asDouble() > 0);
     }
     const Json::Value &words = v["words"];
     QVERIFY(words.size() >= 10);

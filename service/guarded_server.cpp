@@ -6,13 +6,12 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <climits>
 #include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -312,11 +311,19 @@ std::shared_ptr<GuardedHttpServer::Connection> GuardedHttpServer::accepted()
 {
     if (listenPort_ < 0)
         return nullptr;
-    rlimit files {};
-    const int last = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < INT_MAX
-        ? int(files.rlim_cur)
-        : 1024;
-    for (int fd = 0; fd < last; ++fd) {
+    // Only the open descriptors are looked at, however high the file limit is.
+    std::vector<int> open;
+    if (DIR *dir = ::opendir("/proc/self/fd")) {
+        while (const dirent *entry = ::readdir(dir)) {
+            int fd = -1;
+            const char *name = entry->d_name;
+            const auto end = name + std::char_traits<char>::length(name);
+            if (std::from_chars(name, end, fd).ptr == end && fd != ::dirfd(dir))
+                open.push_back(fd);
+        }
+        ::closedir(dir);
+    }
+    for (const int fd : open) {
         struct stat st
         {
         };

@@ -574,9 +574,12 @@ void TranscriptionJob::finishFile()
         fail({ Failure::TranscriptIsLink, transcript });
         return;
     }
+    // Every byte written and flushed before the commit: Qt 5's commit() takes a short write
+    // or a failed flush (a full disk) for success and renames the cut-off file over the old one.
+    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
     QSaveFile file(transcript);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QTextCodec::codecForLocale()->fromUnicode(text)) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
+        || !file.commit()) {
         fail({ Failure::TranscriptNotSaved, transcript });
         return;
     }

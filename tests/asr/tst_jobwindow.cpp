@@ -149,7 +149,8 @@ private slots:
         peer->setFallback(SpeechPath,
             step == Step::BackingOff ? Reply::json(R"({"err_no":3304})") : Reply::silent());
         newWindow();
-        w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440"));
+        // The stand-in writes each packet as it comes: ffmpeg would hold 8 s in its buffer.
+        w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440|-flush_packets|1"));
         View::chooseDevice(*w, str("Test Mic"));
         View::button(*w, "recordButton")->setChecked(true);
         QVERIFY(View::recordProcess(*w)->waitForStarted(10000));

@@ -77,7 +77,8 @@ void TestAudioWindow::openWindow()
     w = new Widget;
     w->setServiceBaseUrl(str("http://127.0.0.1:1"));
     View::accessToken(*w) = str("test-token");
-    w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440"));
+    // The stand-in writes each packet as it comes: ffmpeg would hold 8 s in its buffer.
+    w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440|-flush_packets|1"));
 }
 
 void TestAudioWindow::cleanup()

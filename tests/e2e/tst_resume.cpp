@@ -90,7 +90,9 @@ bool ResumeTest::startService(const QString &key, int port)
 {
     service.reset();
     serviceKey = key;
-    service.reset(new SpeechServiceProcess({ QStringLiteral("--key"), key }));
+    // One decoder: the window sends one request at a time, and it loads in half the time.
+    service.reset(new SpeechServiceProcess(
+        { QStringLiteral("--key"), key, QStringLiteral("--threads"), QStringLiteral("1") }));
     return service->start(port);
 }
 

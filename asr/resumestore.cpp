@@ -1,15 +1,12 @@
 #include "asr/resumestore.h"
 
+#include "core/wholefile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 // A write in progress takes milliseconds; an older leftover is from a process that was killed.
@@ -45,18 +42,7 @@ bool ResumeStore::save(const ResumeState &state) const
 {
     if (!usable())
         return false;
-    QSaveFile file(pathFor(state.identity.sourcePath));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = ResumeRules::serialize(state);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return false;
-#ifdef Q_OS_UNIX
-    // On disk before the rename, so a power loss cannot leave the new name on empty blocks.
-    if (::fsync(file.handle()) != 0)
-        return false;
-#endif
-    return file.commit();
+    return WholeFile::write(pathFor(state.identity.sourcePath), ResumeRules::serialize(state));
 }
 
 bool ResumeStore::load(const QString &sourcePath, ResumeState *state) const

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -18,6 +17,7 @@
 #include "audio/audiosteps.h"
 #include "audio/ffmpegargs.h"
 #include "core/filenames.h"
+#include "core/wholefile.h"
 #include "protocol/speechprotocol.h"
 
 using Failure = JobFailure::Kind;
@@ -574,12 +574,7 @@ void TranscriptionJob::finishFile()
         fail({ Failure::TranscriptIsLink, transcript });
         return;
     }
-    // Every byte written and flushed before the commit: Qt 5's commit() takes a short write
-    // or a failed flush (a full disk) for success and renames the cut-off file over the old one.
-    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
-    QSaveFile file(transcript);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
-        || !file.commit()) {
+    if (!WholeFile::write(transcript, QTextCodec::codecForLocale()->fromUnicode(text))) {
         fail({ Failure::TranscriptNotSaved, transcript });
         return;
     }

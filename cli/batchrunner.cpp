@@ -10,10 +10,10 @@
 #include "cli/signalwatcher.h"
 #include "core/filenames.h"
 #include "core/subtitlefiles.h"
+#include "core/wholefile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -192,8 +192,7 @@ void BatchRunner::writeFile(Worker *worker, const QString &path, const QByteArra
         worker->failure = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(path);
         return;
     }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) < 0 || !out.commit())
+    if (!WholeFile::write(path, bytes))
         worker->failure = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
 }
 

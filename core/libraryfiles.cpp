@@ -5,6 +5,7 @@
 #include <QSaveFile>
 
 #include "core/filenames.h"
+#include "core/wholefile.h"
 
 namespace {
 bool sameFile(const QString &a, const QString &b)
@@ -57,7 +58,7 @@ bool saveAs(const QString &source, const QString &target)
             break;
         }
     }
-    return out.commit();
+    return WholeFile::commit(out);
 }
 
 } // namespace LibraryFiles

@@ -1,11 +1,11 @@
 #include "core/transcripttimes.h"
+#include "core/wholefile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -151,9 +151,7 @@ QVector<qint64> lineStarts(const QString &text, const QVector<TimedParagraph> &p
 
 bool save(const QString &transcriptPath, const TranscriptTimes &times)
 {
-    QSaveFile file(sidecarPath(transcriptPath));
-    const QByteArray bytes = serialize(times);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return WholeFile::write(sidecarPath(transcriptPath), serialize(times));
 }
 
 bool load(const QString &transcriptPath, TranscriptTimes *times)

@@ -5,6 +5,7 @@
 #include "core/filenames.h"
 #include "core/subtitlefiles.h"
 #include "core/transcripttimes.h"
+#include "core/wholefile.h"
 #include "ui/dialogs.h"
 
 #include <QAction>
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextCodec>
 #include <QTextEdit>
@@ -99,8 +99,7 @@ void Widget::exportSubtitles(const QString &text, const TranscriptTimes &times, 
     const QByteArray bytes = target.endsWith(QLatin1String(".vtt"), Qt::CaseInsensitive)
         ? SubtitleFiles::vtt(matched.utterances)
         : SubtitleFiles::srt(matched.utterances);
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+    if (!WholeFile::write(target, bytes)) {
         Dialogs::current().information(
             this, QStringLiteral("提示"), QStringLiteral("字幕保存失败，请检查文件夹是否可写！"));
         return;

@@ -1,12 +1,12 @@
 #include "ui/widget.h"
 
 #include "core/filenames.h"
+#include "core/wholefile.h"
 #include "ui/dialogs.h"
 
 #include <QFile>
 #include <QListWidgetItem>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextCodec>
 #include <QTextEdit>
 
@@ -50,10 +50,8 @@ void Widget::slotCloseWord()
             return;
         }
         // Written beside the file and renamed over it: a crash mid-write leaves the old text.
-        QSaveFile file(currentTextFile);
-        if (!file.open(QIODevice::WriteOnly)
-            || file.write(QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText())) < 0
-            || !file.commit()) {
+        if (!WholeFile::write(currentTextFile,
+                QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()))) {
             // The pane stays open with the user's edits, so they can be saved elsewhere.
             Dialogs::current().information(this, QStringLiteral("提示"),
                 QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));

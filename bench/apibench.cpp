@@ -13,6 +13,8 @@
 #include "base64.h"
 #include "common/speechservice.h"
 #include "common/wordrate.h"
+#include "cputime.h"
+#include "figures.h"
 
 #include <httplib.h>
 #include <json/json.h>
@@ -20,51 +22,13 @@
 #include <cstdio>
 #include <unistd.h>
 
+using Bench::figure;
+using Bench::peakRssMb;
+
 namespace {
 
-const char *kClient = "Rk3nVq8ZtLm2Hs7PxWc4JdYb";
-const char *kSecret = "Gf5tQw2LzN8kRm4VxHp7Cs9JdT3bYe6W";
-
-void figure(const char *name, const QString &value)
-{
-    std::printf("%s: %s\n", name, qPrintable(value));
-    std::fflush(stdout);
-}
-
-void figure(const char *name, double value, int decimals = 2)
-{
-    figure(name, QString::number(value, 'f', decimals));
-}
-
-double peakRssMb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
-
-// The CPU time of the service and of the children it waited for (ffmpeg): unlike the wall
-// time, barely changed by other work on a shared machine.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // Fields after the command's closing parenthesis, from the state (field 3) on.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 15)
-        return -1;
-    double ticks = 0;
-    for (int i = 11; i <= 14; ++i) // utime, stime, cutime, cstime
-        ticks += fields.at(i).toDouble();
-    return ticks / double(sysconf(_SC_CLK_TCK));
-}
+const char *kClient = speechprotocol::token::kBuiltInClientId;
+const char *kSecret = speechprotocol::token::kBuiltInClientSecret;
 
 std::string readAll(const QString &path)
 {
@@ -126,7 +90,7 @@ Run tokenProtocol(const std::vector<int16_t> &samples, const QStringList &servic
     }
     run.seconds = clock.elapsed() / 1000.0;
     run.peakMb = peakRssMb(service.pid());
-    run.cpuSeconds = cpuSeconds(service.pid());
+    run.cpuSeconds = CpuTime::process(service.pid(), true);
     return run;
 }
 
@@ -151,7 +115,7 @@ Run transcriptionApi(const std::string &mp3, const QStringList &serviceArgs)
     }
     run.seconds = clock.elapsed() / 1000.0;
     run.peakMb = peakRssMb(service.pid());
-    run.cpuSeconds = cpuSeconds(service.pid());
+    run.cpuSeconds = CpuTime::process(service.pid(), true);
     run.text = QString::fromStdString(reply["text"].asString());
     return run;
 }

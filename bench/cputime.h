@@ -28,18 +28,21 @@ inline double children()
         + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// Of a running process, user and system, from the kernel's counters.
-inline double process(qint64 pid)
+// Of a running process, user and system, from the kernel's counters; with `waitedChildren`,
+// also of the children it has waited for (a service's ffmpeg decoders).
+inline double process(qint64 pid, bool waitedChildren = false)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return 0;
-    // The fields after the command name, which may itself hold blanks: utime and stime are the
-    // 12th and 13th of them.
+    // The fields after the command name, which may itself hold blanks: utime, stime, cutime and
+    // cstime are the 12th to 15th of them.
     const QByteArray line = stat.readAll();
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble())
-        / double(sysconf(_SC_CLK_TCK));
+    double ticks = 0;
+    for (int i = 11; i <= (waitedChildren ? 14 : 12); ++i)
+        ticks += fields.value(i).toDouble();
+    return ticks / double(sysconf(_SC_CLK_TCK));
 }
 
 } // namespace CpuTime

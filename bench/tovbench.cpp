@@ -24,35 +24,14 @@
 #include "common/speechservice.h"
 #include "common/wordrate.h"
 #include "cputime.h"
+#include "figures.h"
 #include "common/windowview.h"
 #include "ui/widget.h"
 
+using Bench::figure;
+using Bench::peakRssMb;
+
 namespace {
-
-void figure(const QString &name, const QString &value)
-{
-    std::printf("%s: %s\n", qPrintable(name), qPrintable(value));
-    std::fflush(stdout);
-}
-
-void figure(const QString &name, double value, int decimals = 2)
-{
-    figure(name, QString::number(value, 'f', decimals));
-}
-
-// Peak resident memory in MB of a process, from the kernel's high-water mark.
-double peakRssMb(qint64 pid)
-{
-    QFile status(pid == 0 ? QStringLiteral("/proc/self/status")
-                          : QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 // Sentences of the fixed text, repeated in order until about `seconds` of speech.
 QString textForSeconds(const QStringList &sentences, int seconds)

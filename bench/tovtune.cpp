@@ -22,10 +22,13 @@
 #include "audio_input.h"
 #include "common/wordrate.h"
 #include "cputime.h"
+#include "figures.h"
 #include "pocketsphinx_recognizer.h"
 #include "silence_splitter.h"
 
 using namespace speech;
+
+using Bench::figure;
 
 namespace {
 
@@ -63,17 +66,6 @@ struct Result
     QMap<QString, Errors> byCondition;
     QString failure;
 };
-
-void figure(const QString &name, const QString &value)
-{
-    std::printf("%s: %s\n", qPrintable(name), qPrintable(value));
-    std::fflush(stdout);
-}
-
-void figure(const QString &name, double value, int decimals = 2)
-{
-    figure(name, QString::number(value, 'f', decimals));
-}
 
 double wallSeconds()
 {

@@ -160,6 +160,20 @@ bool load(const QString &transcriptPath, TranscriptTimes *times)
     return file.open(QIODevice::ReadOnly) && parse(file.readAll(), times);
 }
 
+int followSourceRename(
+    const QStringList &transcriptPaths, const QString &oldSource, const QString &newSource)
+{
+    int rewritten = 0;
+    for (const QString &transcript : transcriptPaths) {
+        TranscriptTimes times;
+        if (load(transcript, &times) && times.source == oldSource) {
+            times.source = newSource;
+            rewritten += save(transcript, times) ? 1 : 0;
+        }
+    }
+    return rewritten;
+}
+
 bool followRename(const QString &oldTranscriptPath, const QString &newTranscriptPath)
 {
     const QString from = sidecarPath(oldTranscriptPath);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include "core/timedtext.h"
@@ -52,6 +53,10 @@ bool load(const QString &transcriptPath, TranscriptTimes *times);
 // left over from a transcript that no longer exists and must not lend it its times, so it is
 // replaced, or removed when the transcript had no times. False when that did not work.
 bool followRename(const QString &oldTranscriptPath, const QString &newTranscriptPath);
+// The audio these transcripts were made from was renamed: their times name it by its new
+// name, so their lines can still be played. Returns how many sidecars were rewritten.
+int followSourceRename(
+    const QStringList &transcriptPaths, const QString &oldSource, const QString &newSource);
 // The times go with their transcript. True when none are left.
 bool removeFor(const QString &transcriptPath);
 

@@ -145,8 +145,13 @@ void Widget::renameFile(QString kind, QString name)
         return;
     }
     // Only once the transcript itself moved: a refused rename leaves every sidecar alone.
-    if (!audio)
+    if (!audio) {
         TranscriptTimesRules::followRename(path, renamed.newPath);
+    } else {
+        TranscriptTimesRules::followSourceRename(txtFiles, path, renamed.newPath);
+        if (paneTimes->source == path)
+            paneTimes->source = renamed.newPath;
+    }
     moveLibraryEntry(audio, name, path, renamed.newPath);
 }
 

@@ -49,7 +49,8 @@ TranscriptTimes timesOf(const QString &source, const QStringList &lines, qint64 
     return times;
 }
 
-void renameTo(Widget &window, ScriptedDialogs &dialogs, const QString &name, const QString &typed)
+void renameTo(Widget &window, ScriptedDialogs &dialogs, const QString &name, const QString &typed,
+    const QString &kind = QStringLiteral("word"))
 {
     dialogs.onDialog = [typed](QDialog *dialog) {
         auto *input = qobject_cast<MyInput *>(dialog);
@@ -57,7 +58,7 @@ void renameTo(Widget &window, ScriptedDialogs &dialogs, const QString &name, con
         input->nameEdit->setText(typed);
         input->slotOK();
     };
-    window.renameFile(QStringLiteral("word"), name);
+    window.renameFile(kind, name);
 }
 
 } // namespace
@@ -139,8 +140,9 @@ void TestSubtitlesWindow::timesFollowTheirTranscript()
         && writeText(path("untimed.txt"), "typed\n"));
     QVERIFY(TranscriptTimesRules::save(
         path("a.txt"), timesOf(str("a.wav"), { str("said in a") }, 1000)));
-    QVERIFY(TranscriptTimesRules::save(
-        path("b.txt"), timesOf(str("b.wav"), { str("said in b") }, 2000)));
+    const QString audio = dir.filePath(QStringLiteral("myWAVFiles/b.wav"));
+    QVERIFY(writeText(audio, "RIFF"));
+    QVERIFY(TranscriptTimesRules::save(path("b.txt"), timesOf(audio, { str("said in b") }, 2000)));
     const QByteArray aTimes = TestFiles::readAll(sidecar("a.txt"));
     const QByteArray bTimes = TestFiles::readAll(sidecar("b.txt"));
     // Left over from transcripts deleted before their times followed them.
@@ -167,6 +169,12 @@ void TestSubtitlesWindow::timesFollowTheirTranscript()
     QCOMPARE(View::itemTexts(View::list(window, "txtList")), TestFiles::words("b.txt|d.txt"));
     QCOMPARE(QDir(words).entryList(QDir::Files | QDir::Hidden),
         TestFiles::words(".b.txt.times.json|b.txt|d.txt"));
+
+    // Renaming the audio keeps its transcripts playable: their times name it anew.
+    renameTo(window, dialogs, str("b.wav"), str("meeting"), str("wav"));
+    TranscriptTimes moved;
+    QVERIFY(TranscriptTimesRules::load(path("b.txt"), &moved));
+    QCOMPARE(moved.source, dir.filePath(QStringLiteral("myWAVFiles/meeting.wav")));
 }
 
 void TestSubtitlesWindow::openedTranscriptPlaysFromALine()

@@ -11,6 +11,7 @@
 #include "audio/ffmpegargs.h"
 #include "audio/ffmpegrunner.h"
 #include "audio/wavinfo.h"
+#include "platform/childprocess.h"
 
 namespace {
 bool holdsSamples(const QString &path)
@@ -35,9 +36,9 @@ bool makePrivateTarget(const QString &path)
 
 AudioSteps::AudioSteps(QObject *parent)
     : QObject(parent)
-    , convert(new QProcess(this))
-    , probe(new QProcess(this))
-    , cut(new QProcess(this))
+    , convert(new ChildProcess(this))
+    , probe(new ChildProcess(this))
+    , cut(new ChildProcess(this))
     , runner(new FfmpegRunner(this))
 {
     using Finished = void (QProcess::*)(int, QProcess::ExitStatus);

@@ -8,10 +8,11 @@
 #include "audio/ffmpegargs.h"
 #include "audio/ffmpegrunner.h"
 #include "platform/captureinput.h"
+#include "platform/childprocess.h"
 
 Recorder::Recorder(QObject *parent)
     : QObject(parent)
-    , recording(new QProcess(this))
+    , recording(new ChildProcess(this))
     , runner(new FfmpegRunner(this))
 {
     connect(runner, &FfmpegRunner::failedToStart, this,

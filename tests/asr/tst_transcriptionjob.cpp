@@ -242,17 +242,12 @@ bool TestTranscriptionJob::runUntil(Step step)
     const QMetaObject::Connection watch = connect(job, &TranscriptionJob::stepChanged, this,
         [&](Step now) { reached = reached || now == step; });
     job->start();
-    QElapsedTimer clock;
-    clock.start();
-    while (!reached && job->isRunning() && clock.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    (void)QTest::qWaitFor([&] { return reached || !job->isRunning(); }, 60000);
     disconnect(watch);
     // A request the peer never saw would leave its scripted reply to the next one.
     const QByteArray path = step == Step::Authenticating ? TokenPath : SpeechPath;
-    if (reached && (step == Step::Authenticating || step == Step::Uploading)) {
-        while (peer->requestsTo(path).isEmpty() && clock.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    if (reached && (step == Step::Authenticating || step == Step::Uploading))
+        (void)QTest::qWaitFor([&] { return !peer->requestsTo(path).isEmpty(); }, 60000);
     return reached;
 }
 

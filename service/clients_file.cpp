@@ -1,10 +1,11 @@
 #include "clients_file.h"
 
+#include "private_file.h"
 #include "token.h"
 
 #include <openssl/sha.h>
 
-#include <fstream>
+#include <algorithm>
 #include <sstream>
 
 namespace speech {
@@ -40,7 +41,26 @@ bool matches(const Client &client, std::string_view secret, const std::string &s
                                  : constantTimeEquals(client.secret, secret);
 }
 
+// A "#" starts a comment at the start of a line or after a blank; inside a
+// secret it is part of the secret.
+size_t commentStart(const std::string &line)
+{
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return i;
+    }
+    return line.size();
+}
+
+// A clients file for a team is a few hundred lines; anything larger is the wrong file.
+constexpr size_t kMaxClientsFileBytes = 1024 * 1024;
+
 } // namespace
+
+std::string secretDigest(std::string_view secret)
+{
+    return sha256Hex(secret);
+}
 
 std::optional<std::vector<Client>> parseClients(std::string_view text, std::string &error)
 {
@@ -48,9 +68,7 @@ std::optional<std::vector<Client>> parseClients(std::string_view text, std::stri
     std::istringstream in { std::string(text) };
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        const size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
+        line.erase(commentStart(line));
         std::istringstream fields(line);
         std::string id, secret, extra;
         if (!(fields >> id))
@@ -90,18 +108,24 @@ std::optional<std::vector<Client>> parseClients(std::string_view text, std::stri
     return clients;
 }
 
-std::optional<std::vector<Client>> readClientsFile(const std::string &path, std::string &error)
+std::optional<std::vector<Client>> readClientsFile(
+    const std::string &path, std::string &warning, std::string &error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read the clients file " + path;
+    const std::optional<PrivateFile> file
+        = readPrivateFile(path, "clients file", kMaxClientsFileBytes, error);
+    if (!file)
         return std::nullopt;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    std::optional<std::vector<Client>> clients = parseClients(text.str(), error);
-    if (!clients)
+    std::optional<std::vector<Client>> clients = parseClients(file->text, error);
+    if (!clients) {
         error = path + ": " + error;
+        return clients;
+    }
+    const bool plain = std::any_of(
+        clients->begin(), clients->end(), [](const Client &c) { return !c.secret.empty(); });
+    if (plain && othersMayRead(file->mode))
+        warning = "the clients file " + path
+            + " holds secrets other users may read; make it readable by its owner only (chmod "
+              "600) or write the secrets as sha256:HEX";
     return clients;
 }
 
@@ -147,12 +171,21 @@ std::optional<std::string> ClientRegistry::clientWithSecret(std::string_view sec
     return found;
 }
 
-std::set<std::string> ClientRegistry::ids() const
+std::map<std::string, std::string> ClientRegistry::bindings() const
 {
-    std::set<std::string> ids;
+    std::map<std::string, std::string> bindings;
     for (const Client &client : *current())
-        ids.insert(client.id);
-    return ids;
+        bindings[client.id] = client.sha256;
+    return bindings;
+}
+
+std::string ClientRegistry::bindingOf(std::string_view id) const
+{
+    for (const Client &client : *current()) {
+        if (client.id == id)
+            return client.sha256;
+    }
+    return {};
 }
 
 } // namespace speech

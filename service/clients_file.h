@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,10 +18,17 @@ struct Client
     std::string sha256; // lower-case hex of the secret's SHA-256, always set
 };
 
-// "ID SECRET" a line; "#" starts a comment; a secret written "sha256:HEX" is
-// kept as its hash only. On a mistake returns nothing and names the line in `error`.
+// Lower-case hex of the secret's SHA-256: what a client's tokens are bound to.
+std::string secretDigest(std::string_view secret);
+
+// "ID SECRET" a line; "#" at the start of a line or after a blank starts a
+// comment; a secret written "sha256:HEX" is kept as its hash only. On a
+// mistake returns nothing and names the line in `error`.
 std::optional<std::vector<Client>> parseClients(std::string_view text, std::string &error);
-std::optional<std::vector<Client>> readClientsFile(const std::string &path, std::string &error);
+// The file checked as the key file is (see readPrivateFile); `warning` says
+// when it holds plain secrets others may read.
+std::optional<std::vector<Client>> readClientsFile(
+    const std::string &path, std::string &warning, std::string &error);
 
 // The clients the service accepts now; replaced whole on a reload, so a
 // request sees either the old list or the new one.
@@ -35,7 +43,10 @@ public:
     bool accepts(std::string_view id, std::string_view secret) const;
     // The client whose secret this is (the transcription API's bearer key).
     std::optional<std::string> clientWithSecret(std::string_view secret) const;
-    std::set<std::string> ids() const;
+    // Client id to the binding its tokens carry: the digest of its secret,
+    // so that a changed or removed secret revokes the tokens issued under it.
+    std::map<std::string, std::string> bindings() const;
+    std::string bindingOf(std::string_view id) const; // empty when not listed
 
 private:
     std::shared_ptr<const std::vector<Client>> current() const;

@@ -1,5 +1,6 @@
 #include "guarded_server.h"
 
+#include "client_address.h"
 #include "socket_progress.h"
 
 #include <algorithm>
@@ -34,6 +35,9 @@ constexpr size_t kTrimAfterBytes = 1024 * 1024;
 // How long the rest of a refused request is read and dropped, so that the
 // client gets to read the refusal instead of a reset connection.
 constexpr auto kLingerTime = std::chrono::seconds(2);
+// How long one read of the library waits for data; set here rather than
+// left to the library's default, so that its time-outs can be told apart.
+constexpr int kReadTimeoutSeconds = 5;
 
 std::string numericAddress(const sockaddr_storage &addr, socklen_t len, int *port = nullptr)
 {
@@ -146,6 +150,7 @@ struct GuardedHttpServer::Connection
     int sock = -1; // a duplicate of ours, so that the socket outlives the library's use
     ino_t inode = 0;
     std::string address;
+    std::string client; // what its connections are counted against
     // Under the server's mutex:
     Phase phase = Phase::Head;
     Clock::time_point deadline;
@@ -195,8 +200,8 @@ public:
             full = jobs_.size() >= maxWaiting_;
         }
         const char *reason = full ? "the service has more connections than it can take"
-            : !server_.admit(connection->address) ? "too many connections from this address"
-                                                  : nullptr;
+            : !server_.admit(connection->client) ? "too many connections from this client"
+                                                 : nullptr;
         if (reason) {
             // The task only hands over its socket; dropped, it never reads from it.
             server_.refuse(connection->sock, connection->address, 503, reason);
@@ -280,6 +285,7 @@ GuardedHttpServer::GuardedHttpServer(const ServiceLimits &limits, Refusal refusa
     // waits for the client's delayed acknowledgement of the first, about
     // 40 ms for every request on a kept-alive connection.
     set_tcp_nodelay(true);
+    set_read_timeout(kReadTimeoutSeconds, 0);
     watchdog_ = std::thread([this] { watch(); });
 }
 
@@ -342,6 +348,7 @@ std::shared_ptr<GuardedHttpServer::Connection> GuardedHttpServer::accepted()
         connection->sock = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         connection->inode = st.st_ino;
         connection->address = peerAddress(fd);
+        connection->client = clientOf(connection->address);
         if (connection->sock < 0)
             return nullptr;
         return connection;
@@ -349,14 +356,14 @@ std::shared_ptr<GuardedHttpServer::Connection> GuardedHttpServer::accepted()
     return nullptr;
 }
 
-bool GuardedHttpServer::admit(const std::string &address)
+bool GuardedHttpServer::admit(const std::string &client)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = perAddress_.find(address);
-    if (limits_.maxConnectionsPerClient && it != perAddress_.end()
+    const auto it = perClient_.find(client);
+    if (limits_.maxConnectionsPerClient && it != perClient_.end()
         && it->second >= limits_.maxConnectionsPerClient)
         return false;
-    ++perAddress_[address];
+    ++perClient_[client];
     return true;
 }
 
@@ -371,9 +378,9 @@ void GuardedHttpServer::closed(const std::shared_ptr<Connection> &connection)
         malloc_trim(0);
     std::lock_guard<std::mutex> lock(mutex_);
     open_.erase(connection->inode);
-    const auto it = perAddress_.find(connection->address);
-    if (it != perAddress_.end() && --it->second == 0)
-        perAddress_.erase(it);
+    const auto it = perClient_.find(connection->client);
+    if (it != perClient_.end() && --it->second == 0)
+        perClient_.erase(it);
 }
 
 void GuardedHttpServer::refuse(int sock, const std::string &address, int status, const char *reason)
@@ -464,6 +471,18 @@ bool GuardedHttpServer::repliedForLibrary()
 GuardedHttpServer::Cut GuardedHttpServer::currentCut()
 {
     return tlsConnection ? tlsConnection->cut.load() : Cut::None;
+}
+
+bool GuardedHttpServer::readTimedOut()
+{
+    Connection *c = tlsConnection;
+    SocketProgress progress;
+    if (!c || !socketProgress(c->sock, progress))
+        return false;
+    // The kernel counts in its own ticks: a little early is still the time-out.
+    constexpr uint32_t kSlackMs = 250;
+    return !progress.peerClosed && progress.unread == 0
+        && progress.idleMs + kSlackMs >= uint32_t(kReadTimeoutSeconds) * 1000;
 }
 
 void GuardedHttpServer::closeAfterReply()

@@ -20,7 +20,7 @@ namespace speech {
 
 // cpp-httplib's server with the limits it lacks, added through its public
 // hooks only: its task queue (a bounded one of ours, which also counts the
-// connections of each address), its pre-routing handler and logger (which
+// connections of each client), its pre-routing handler and logger (which
 // mark where each request stands), and a watchdog thread that cuts off a
 // connection whose request does not arrive in time or whose head grows past
 // its limit. The library reads, parses, routes and answers every request.
@@ -44,6 +44,10 @@ public:
     // Inside a handler, the error handler or the logger: whether the
     // connection's request was cut short.
     static Cut currentCut();
+    // Inside the error handler: the library gave up on the request because
+    // nothing came within its read timeout (it says 400 for that), rather
+    // than because what came was malformed.
+    static bool readTimedOut();
     // Inside the logger: the request was cut off and answered (and logged
     // through the refusal) by the guard; the library's reply never went out.
     static bool repliedForLibrary();
@@ -67,7 +71,7 @@ private:
     friend class Queue;
 
     std::shared_ptr<Connection> accepted();
-    bool admit(const std::string &address);
+    bool admit(const std::string &client);
     void closed(const std::shared_ptr<Connection> &connection);
     void refuse(int sock, const std::string &address, int status, const char *reason);
     void watch();
@@ -81,7 +85,7 @@ private:
     ino_t listenInode_ = 0;
 
     std::mutex mutex_; // guards everything below and each connection's state
-    std::map<std::string, size_t> perAddress_; // open connections by client address
+    std::map<std::string, size_t> perClient_; // open connections by client (see clientOf)
     std::map<ino_t, std::shared_ptr<Connection>> open_; // by the socket's inode
     bool stopping_ = false;
     std::condition_variable wake_;

@@ -1,5 +1,7 @@
 #include "json_shape.h"
 
+#include "utf8_text.h"
+
 #include <json/json.h>
 
 namespace speech {
@@ -81,7 +83,10 @@ std::string toJson(const Json::Value &value)
     builder["emitUTF8"] = true;
     builder["precisionType"] = "decimal";
     builder["precision"] = 3;
-    return Json::writeString(builder, value);
+    // Text from clients (a path, a field) may hold bytes that are not UTF-8;
+    // the writer copies them as they are. Every structural character is
+    // ASCII, so mending the written text mends only the strings.
+    return toValidUtf8(Json::writeString(builder, value));
 }
 
 } // namespace speech

@@ -18,8 +18,8 @@ namespace speech {
 // text when the body may be parsed, else why not.
 std::string flatObjectProblem(std::string_view text, size_t maxMembers);
 
-// A reply body on one line, UTF-8 as it is, times in seconds as written (three decimals) rather
-// than as the nearest binary fraction's 17 digits.
+// A reply body on one line, always valid UTF-8 (bytes that are not become U+FFFD), times in seconds
+// as written (three decimals) rather than as the nearest binary fraction's 17 digits.
 std::string toJson(const Json::Value &value);
 
 } // namespace speech

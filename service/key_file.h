@@ -13,8 +13,8 @@ constexpr size_t kMinKeyBytes = 16;
 // Reads the signing key from a file, so that it never shows in the process
 // list; a final line break is not part of the key. The file is opened once
 // and checked on the open descriptor: a regular file, owned by this user or
-// root, holding at least kMinKeyBytes. `warning` says when users other than
-// the owner may read it.
+// root and writable by nobody else, holding at least kMinKeyBytes. `warning`
+// says when users other than the owner may read it.
 std::optional<std::string> readKeyFile(
     const std::string &path, std::string &warning, std::string &error);
 

@@ -75,12 +75,16 @@ std::optional<ServiceConfig> serviceConfig(const ServiceOptions &options)
     config.clientId = options.clientId;
     config.clientSecret = options.clientSecret;
     if (!options.clientsFile.empty()) {
+        std::string warning;
         std::string error;
-        std::optional<std::vector<Client>> clients = readClientsFile(options.clientsFile, error);
+        std::optional<std::vector<Client>> clients
+            = readClientsFile(options.clientsFile, warning, error);
         if (!clients) {
             std::cerr << "speech-service: " << error << "\n";
             return std::nullopt;
         }
+        if (!warning.empty())
+            std::cerr << "speech-service: warning: " << warning << "\n";
         config.clients = std::move(*clients);
     }
     config.defaultDevPid = options.defaultDevPid;
@@ -94,12 +98,17 @@ void reloadClients(SpeechServer &server, const std::string &clientsFile)
 {
     if (clientsFile.empty())
         return;
+    // Never waits on what lies at the path (a FIFO is refused unread), so
+    // that the signal thread is always free for the stop signals.
+    std::string warning;
     std::string why;
-    std::optional<std::vector<Client>> clients = readClientsFile(clientsFile, why);
+    std::optional<std::vector<Client>> clients = readClientsFile(clientsFile, warning, why);
     if (!clients) {
         std::cerr << "speech-service: " << why << "; the clients stay as they were" << std::endl;
         return;
     }
+    if (!warning.empty())
+        std::cerr << "speech-service: warning: " << warning << std::endl;
     std::cerr << "speech-service: clients file read again: " << clients->size() << " client(s)"
               << std::endl;
     server.setClients(std::move(*clients));

@@ -56,12 +56,24 @@ DecodedMedia failure(DecodedMedia::Status status, std::string error)
 
 } // namespace
 
+const char *const kAllowedDemuxers = "wav,w64,aiff,caf,au,voc,flac,mp3,aac,ac3,eac3,dts,truehd,"
+                                     "mlp,wv,ape,tta,amr,amrnb,amrwb,mov,matroska,ogg,asf,avi,"
+                                     "flv,mpeg,mpegts";
+
 DecodedMedia decodeMedia(std::string_view file, const DecodeLimits &limits)
 {
     // The file in memory, seekable, so that formats with their index at the
-    // end (mp4, m4a) decode; the child reads it as its standard input.
+    // end (mp4, m4a) decode.
     Fd input { ::memfd_create("upload", MFD_CLOEXEC) };
-    if (input.fd < 0 || !writeAll(input.fd, file) || ::lseek(input.fd, 0, SEEK_SET) != 0)
+    if (input.fd < 0 || !writeAll(input.fd, file))
+        return failure(
+            DecodedMedia::Status::NoDecoder, "the file could not be handed to the decoder");
+    return decodeMediaFile(input.fd, limits);
+}
+
+DecodedMedia decodeMediaFile(int inputFd, const DecodeLimits &limits)
+{
+    if (::lseek(inputFd, 0, SEEK_SET) != 0)
         return failure(
             DecodedMedia::Status::NoDecoder, "the file could not be handed to the decoder");
     int pipeFds[2];
@@ -73,10 +85,13 @@ DecodedMedia decodeMedia(std::string_view file, const DecodeLimits &limits)
     // Built before the fork: the child of a threaded process may only make
     // async-signal-safe calls.
     const std::string maxSeconds = std::to_string(limits.maxSamples / 16000 + 1);
-    std::vector<std::string> args
-        = { limits.program, "-nostdin", "-hide_banner", "-loglevel", "quiet", "-threads", "1", "-i",
-              "/proc/self/fd/0", "-map", "0:a:0", "-vn", "-sn", "-dn", "-ac", "1", "-ar", "16000",
-              "-f", "s16le", "-acodec", "pcm_s16le", "-t", maxSeconds, "pipe:1" };
+    // The input is the child's standard input through the file protocol (a
+    // pipe could not seek), and nothing else: no other protocol, and only
+    // demuxers that open nothing beyond their own input.
+    std::vector<std::string> args = { limits.program, "-nostdin", "-hide_banner", "-loglevel",
+        "quiet", "-threads", "1", "-protocol_whitelist", "file", "-format_whitelist",
+        kAllowedDemuxers, "-i", "/proc/self/fd/0", "-map", "0:a:0", "-vn", "-sn", "-dn", "-ac", "1",
+        "-ar", "16000", "-f", "s16le", "-acodec", "pcm_s16le", "-t", maxSeconds, "pipe:1" };
     std::vector<char *> argv;
     for (std::string &a : args)
         argv.push_back(a.data());
@@ -87,7 +102,7 @@ DecodedMedia decodeMedia(std::string_view file, const DecodeLimits &limits)
     if (pid < 0)
         return failure(DecodedMedia::Status::NoDecoder, "the decoder could not be started");
     if (pid == 0) {
-        ::dup2(input.fd, 0);
+        ::dup2(inputFd, 0);
         ::dup2(childOut.fd, 1);
         const int devNull = ::open("/dev/null", O_WRONLY);
         if (devNull >= 0)

@@ -23,10 +23,19 @@ struct DecodedMedia
     std::string error; // for the client, when not Ok
 };
 
-// Decodes a media file of any format ffmpeg reads into 16 kHz mono samples,
-// in a child process: a file that crashes or hangs the decoder ends that
-// child only. The child is killed when it takes longer than the limit or
-// gives more audio than allowed.
+// The container formats (ffmpeg's demuxers) the decoder may read: each holds
+// its own audio. Formats that name other files or addresses (playlists,
+// concatenation lists, image sequences, manifests) are not among them.
+extern const char *const kAllowedDemuxers;
+
+// Decodes a media file of one of the allowed formats into 16 kHz mono
+// samples, in a child process: a file that crashes or hangs the decoder ends
+// that child only. The child reads the file from its standard input and may
+// open no other file or address. It is killed when it takes longer than the
+// limit or gives more audio than allowed.
 DecodedMedia decodeMedia(std::string_view file, const DecodeLimits &limits);
+// The same for a file already in a descriptor (a memory file being written
+// while the upload arrives); read from its start, left open.
+DecodedMedia decodeMediaFile(int fd, const DecodeLimits &limits);
 
 } // namespace speech

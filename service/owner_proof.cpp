@@ -1,6 +1,10 @@
 #include "owner_proof.h"
 
+#include "json_shape.h"
+#include "protocol/speechprotocol.h"
+
 #include <httplib.h>
+#include <json/json.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -28,6 +32,16 @@ bool isHex(const std::string &text)
 }
 
 const char *kJson = "application/json; charset=utf-8";
+
+// The token protocol's error shape, as on every other route of that protocol.
+void refuse(httplib::Response &res, int status, const char *error, const char *description)
+{
+    Json::Value body;
+    body[speechprotocol::kError] = error;
+    body[speechprotocol::kErrorDescription] = description;
+    res.status = status;
+    res.set_content(toJson(body), kJson);
+}
 
 } // namespace
 
@@ -86,14 +100,12 @@ void addOwnerProofRoute(httplib::Server &http)
     }
     http.Get(kOwnerProofPath, [secret](const httplib::Request &req, httplib::Response &res) {
         if (!secret) {
-            res.status = 404;
-            res.set_content(R"({"error":"no_owner_secret"})", kJson);
+            refuse(res, 404, "no_owner_secret", "this service was started without an owner secret");
             return;
         }
         const std::string nonce = req.get_param_value("nonce");
         if (nonce.size() < kMinNonceChars || nonce.size() > kMaxNonceChars || !isHex(nonce)) {
-            res.status = 400;
-            res.set_content(R"({"error":"invalid_nonce"})", kJson);
+            refuse(res, 400, "invalid_nonce", "nonce must be 32 to 128 hex digits");
             return;
         }
         res.set_content("{\"proof\":\"" + ownerProof(*secret, nonce) + "\"}", kJson);

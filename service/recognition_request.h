@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,7 +24,9 @@ constexpr size_t kMaxRequestMembers = 32;
 struct RequestContext
 {
     const TokenSigner *signer = nullptr;
-    std::set<std::string> clients; // client ids whose tokens are accepted
+    // The clients whose tokens are accepted, each with the binding its tokens
+    // are signed with (the digest of its secret).
+    std::map<std::string, std::string> clients;
     std::set<int> installedModels; // dev_pid values with a loaded model
     int defaultDevPid = speechprotocol::kEnglishDevPid; // taken when the body names none
     int64_t now = 0; // seconds since the epoch

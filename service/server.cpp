@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "client_address.h"
 #include "guarded_server.h"
 #include "json_shape.h"
 #include "log_text.h"
@@ -99,6 +100,7 @@ struct SpeechServer::Impl
     std::mutex logMutex;
     GuardedHttpServer http;
     int listenSocket = -1;
+    bool listensOnLoopback = false; // set once, before serving
     std::atomic<State> state;
 
     std::mutex progressMutex;
@@ -170,11 +172,13 @@ void SpeechServer::Impl::handleToken(const httplib::Request &req, httplib::Respo
 
     const int64_t now = unixNow();
     Json::Value body;
+    // Bound to the secret, so that changing it revokes what was issued under it.
+    const std::string binding = clients.bindingOf(clientId);
     body[tok::kAccessToken]
-        = signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds);
+        = signer.sign(TokenSigner::Kind::Access, clientId, now + kTokenLifetimeSeconds, binding);
     body[tok::kSessionKey] = randomHex(16);
-    body[tok::kRefreshToken]
-        = signer.sign(TokenSigner::Kind::Refresh, clientId, now + kRefreshTokenLifetimeSeconds);
+    body[tok::kRefreshToken] = signer.sign(
+        TokenSigner::Kind::Refresh, clientId, now + kRefreshTokenLifetimeSeconds, binding);
     body[tok::kSessionSecret] = randomHex(16);
     body[tok::kExpiresIn] = Json::Int64(kTokenLifetimeSeconds);
     body[tok::kScope] = "speech_recognition";
@@ -186,7 +190,7 @@ void SpeechServer::Impl::handleRecognition(const std::string &requestBody, httpl
 {
     RequestContext context;
     context.signer = &signer;
-    context.clients = clients.ids();
+    context.clients = clients.bindings();
     for (const auto &entry : config.pools)
         context.installedModels.insert(entry.first);
     context.defaultDevPid = config.defaultDevPid;
@@ -246,6 +250,9 @@ TranscriptionContext SpeechServer::Impl::transcriptionContext()
     context.decode.time = std::chrono::seconds(config.limits.decodeTimeoutSeconds);
     context.decode.maxSamples = size_t(config.limits.maxAudioMinutes) * 60 * kSampleRate;
     context.inProgress = &transcriptions;
+    context.maxUploadBytes = config.limits.maxUploadBytes;
+    context.clientsFromFile = !config.clients.empty();
+    context.listensOnLoopback = listensOnLoopback;
     return context;
 }
 
@@ -295,7 +302,9 @@ void SpeechServer::Impl::refuseUnready(httplib::Response &res)
 void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Response &res) const
 {
     // The library answers a head it could not read with 400; say why.
-    if (res.status == 400 && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::TimedOut)
+    if (res.status == 400
+        && (GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::TimedOut
+            || GuardedHttpServer::readTimedOut()))
         res.status = 408;
     if (res.status == 400
         && GuardedHttpServer::currentCut() == GuardedHttpServer::Cut::HeadTooLarge)
@@ -305,18 +314,22 @@ void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Res
     const ServiceLimits &limits = config.limits;
     if (isTranscriptionApiPath(req.path)) {
         const int status = res.status;
-        if (status == 413)
+        if (status == 413 && req.path == kTranscriptionsPath && req.method == "POST")
             answerApiError(res, status,
                 "the upload is larger than the " + std::to_string(limits.maxUploadBytes)
                     + " bytes this service takes",
                 "file", "file_too_large");
+        else if (status == 413)
+            answerApiError(res, status, req.method + " " + req.path + " takes no body");
         else if (status == 404)
             answerApiError(res, status, "no such endpoint: " + req.method + " " + req.path);
         else
             answerApiError(res, status,
-                status == 408 ? "the request did not arrive within "
-                        + std::to_string(limits.requestTimeoutSeconds) + " s"
-                              : "the request could not be read");
+                status == 408 ? "the request did not arrive in time: within "
+                        + std::to_string(limits.requestTimeoutSeconds)
+                        + " s, with no pause longer than 5 s"
+                    : status == 416 ? std::string("the requested range is not satisfiable")
+                                    : std::string("the request could not be read"));
         return;
     }
     Json::Value body;
@@ -326,7 +339,8 @@ void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Res
         break;
     case 408:
         body = errorBody("request_timeout",
-            "a request must arrive within " + std::to_string(limits.requestTimeoutSeconds) + " s");
+            "a request must arrive within " + std::to_string(limits.requestTimeoutSeconds)
+                + " s, with no pause longer than 5 s");
         break;
     case 411:
         body = errorBody("length_required", "a body on this path needs a Content-Length");
@@ -338,6 +352,9 @@ void SpeechServer::Impl::describeError(const httplib::Request &req, httplib::Res
                   : std::string("this request takes no body"));
         break;
     }
+    case 416:
+        body = errorBody("range_not_satisfiable", "the requested range is not satisfiable");
+        break;
     case 431:
         body = errorBody("header_fields_too_large",
             "a request head is limited to " + std::to_string(limits.maxHeaderBytes) + " bytes and "
@@ -441,6 +458,13 @@ void SpeechServer::Impl::installBodyGuards()
             return status;
         });
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // Replies are small and made anew for each request: a Range is
+        // ignored (as HTTP lets a server), so that every reply goes out whole
+        // rather than cut, or emptied when the range lies beyond it. The
+        // library's request object is its own, not a constant one; only the
+        // ranges it parsed from the head are dropped. A Range it cannot parse
+        // gets 416 with a body from the error handler.
+        const_cast<httplib::Request &>(req).ranges.clear();
         if (const int status = http.headReceived(req)) {
             GuardedHttpServer::requestReceived();
             GuardedHttpServer::closeAfterReply();
@@ -462,7 +486,13 @@ void SpeechServer::Impl::installBodyGuards()
                 return httplib::Server::HandlerResponse::Handled;
             }
         }
-        const int status = refusalFor(req, config.limits);
+        int status = refusalFor(req, config.limits);
+        // A key is checked from the head, so that nobody without one gets
+        // an upload read.
+        const bool apiRoute = (req.method == "GET" && req.path == kModelsPath)
+            || (req.method == "POST" && req.path == kTranscriptionsPath);
+        if (status == 0 && apiRoute && !authoriseApiRequest(req, res, transcriptionContext()))
+            status = res.status;
         if (status == 0)
             return httplib::Server::HandlerResponse::Unhandled;
         // The body stays unread, so the connection cannot carry another request.
@@ -490,17 +520,24 @@ void SpeechServer::Impl::installRoutes()
         handleHealth(res);
     });
     addOwnerProofRoute(http);
-    http.Get(kModelsPath, [this](const httplib::Request &req, httplib::Response &res) {
+    http.Get(kModelsPath, [this](const httplib::Request &, httplib::Response &res) {
         GuardedHttpServer::requestReceived();
-        answerModels(req, res, transcriptionContext());
+        answerModels(res, transcriptionContext());
     });
-    http.Post(kTranscriptionsPath, [this](const httplib::Request &req, httplib::Response &res) {
-        GuardedHttpServer::requestReceived();
-        InProgress inProgress(*this);
-        const TranscriptionNote note = answerTranscription(req, res, transcriptionContext());
-        tlsNote.audioSeconds = note.audioSeconds;
-        tlsNote.decodeMs = note.decodeMs;
-    });
+    http.Post(kTranscriptionsPath,
+        [this](const httplib::Request &req, httplib::Response &res,
+            const httplib::ContentReader &reader) {
+            InProgress inProgress(*this);
+            const TranscriptionNote note
+                = answerTranscription(req, res, reader, transcriptionContext());
+            GuardedHttpServer::requestReceived();
+            if (note.bodyLeftUnread) {
+                GuardedHttpServer::closeAfterReply();
+                res.set_header("Connection", "close");
+            }
+            tlsNote.audioSeconds = note.audioSeconds;
+            tlsNote.decodeMs = note.decodeMs;
+        });
 }
 
 // JSON bodies for what no handler answered, and a log line for every reply.
@@ -550,6 +587,7 @@ SpeechServer::~SpeechServer() = default;
 
 int SpeechServer::bind(const std::string &host, int port)
 {
+    d->listensOnLoopback = host == "localhost" || isLoopbackAddress(host);
     const int bound = port == 0 ? d->http.bind_to_any_port(host)
                                 : (d->http.bind_to_port(host, port) ? port : -1);
     // The library listens with a backlog of 5; a burst of clients beyond

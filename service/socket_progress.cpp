@@ -31,6 +31,7 @@ bool socketProgress(int sock, SocketProgress &progress)
         unread = 0;
     progress.received = info.tcpi_bytes_received;
     progress.unread = uint64_t(unread > 0 ? unread : 0);
+    progress.idleMs = info.tcpi_last_data_recv;
     switch (info.tcpi_state) {
     case CloseWait:
     case LastAck:

@@ -64,17 +64,43 @@ std::string TokenSigner::mac(std::string_view message) const
     return toHex(out, len);
 }
 
-std::string TokenSigner::sign(Kind kind, std::string_view clientId, int64_t expiresAt) const
+namespace {
+
+std::string boundBody(std::string_view body, std::string_view binding)
+{
+    std::string out(body);
+    if (!binding.empty())
+        out.append("\n").append(binding);
+    return out;
+}
+
+} // namespace
+
+std::string TokenSigner::clientNamed(std::string_view token)
+{
+    const size_t firstDot = token.find('.');
+    const size_t lastDot = token.rfind('.');
+    if (firstDot == std::string_view::npos || firstDot == lastDot)
+        return {};
+    const size_t secondDot = token.find('.', firstDot + 1);
+    if (secondDot == lastDot)
+        return {};
+    return std::string(token.substr(secondDot + 1, lastDot - secondDot - 1));
+}
+
+std::string TokenSigner::sign(
+    Kind kind, std::string_view clientId, int64_t expiresAt, std::string_view binding) const
 {
     std::string body = kindTag(kind);
     body += '.';
     body += std::to_string(expiresAt);
     body += '.';
     body += clientId;
-    return body + '.' + mac(body);
+    return body + '.' + mac(boundBody(body, binding));
 }
 
-TokenSigner::Checked TokenSigner::verify(std::string_view token, Kind expected, int64_t now) const
+TokenSigner::Checked TokenSigner::verify(
+    std::string_view token, Kind expected, int64_t now, std::string_view binding) const
 {
     Checked result;
     // The client id may itself hold dots, so the MAC is cut from the right
@@ -96,7 +122,7 @@ TokenSigner::Checked TokenSigner::verify(std::string_view token, Kind expected, 
     if (ec != std::errc() || end != expiry.data() + expiry.size() || expiry.empty())
         return result;
 
-    if (!constantTimeEquals(mac(body), givenMac)) {
+    if (!constantTimeEquals(mac(boundBody(body, binding)), givenMac)) {
         result.verdict = Verdict::BadSignature;
         return result;
     }

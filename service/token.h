@@ -21,6 +21,9 @@ std::string randomHex(size_t byteCount);
 // Tokens carry their client and expiry and an HMAC-SHA256 over both, made
 // with the service's key: any service process holding the same key can check
 // them without shared state. Form: "<kind>.<expiry>.<client>.<mac hex>".
+// A binding (the digest of the client's secret) is covered by the MAC but
+// not written in the token: a token is valid only while its client has the
+// secret it was issued under, on every service with the same clients.
 class TokenSigner
 {
 public:
@@ -28,7 +31,8 @@ public:
 
     explicit TokenSigner(std::string key);
 
-    std::string sign(Kind kind, std::string_view clientId, int64_t expiresAt) const;
+    std::string sign(Kind kind, std::string_view clientId, int64_t expiresAt,
+        std::string_view binding = {}) const;
 
     // TooFarAhead: an expiry later than any token this service issues, which
     // only a leaked key or a forged clock makes.
@@ -39,7 +43,10 @@ public:
         std::string clientId;
         int64_t expiresAt = 0;
     };
-    Checked verify(std::string_view token, Kind expected, int64_t now) const;
+    Checked verify(
+        std::string_view token, Kind expected, int64_t now, std::string_view binding = {}) const;
+    // The client a token names, unchecked: to look up its binding.
+    static std::string clientNamed(std::string_view token);
 
 private:
     std::string mac(std::string_view message) const;

@@ -1,12 +1,19 @@
 #include "transcription_api.h"
 
+#include "client_address.h"
+#include "guarded_server.h"
 #include "json_shape.h"
 #include "model_catalog.h"
 #include "silence_splitter.h"
+#include "token.h"
 #include "transcript_reply.h"
+#include "transcription_form.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <cerrno>
 #include <set>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace speech {
 
@@ -15,10 +22,6 @@ namespace {
 const char *kJson = "application/json; charset=utf-8";
 const char *kText = "text/plain; charset=utf-8";
 
-// Form fields beside the file are short; a prompt is a few sentences.
-constexpr size_t kMaxFieldBytes = 256;
-constexpr size_t kMaxPromptBytes = 8 * 1024;
-constexpr size_t kMaxGranularities = 4;
 // Longer stretches without a pause are cut, as the recogniser takes at most
 // this much at once on the token protocol too.
 constexpr size_t kMaxUtteranceSamples = 60 * 16000;
@@ -50,9 +53,20 @@ std::optional<std::string> authorise(
             "invalid_api_key");
         return std::nullopt;
     }
-    std::optional<std::string> client = context.clients
-        ? context.clients->clientWithSecret(header.substr(scheme.size()))
-        : std::nullopt;
+    const std::string key = header.substr(scheme.size());
+    if (constantTimeEquals(key, speechprotocol::token::kBuiltInClientSecret)) {
+        const std::optional<uid_t> owner = loopbackPeerOwner(
+            { req.remote_addr, req.remote_port }, { req.local_addr, req.local_port });
+        if (!builtInKeyAllowed(context, owner, ::geteuid())) {
+            answerApiError(res, 401,
+                "the desktop program's built-in secret is a key only for the service's own user "
+                "on this machine; use a client secret of this service",
+                {}, "invalid_api_key");
+            return std::nullopt;
+        }
+    }
+    std::optional<std::string> client
+        = context.clients ? context.clients->clientWithSecret(key) : std::nullopt;
     if (!client)
         answerApiError(res, 401, "the API key is not valid", {}, "invalid_api_key");
     return client;
@@ -69,107 +83,29 @@ bool refuseUnlessServing(httplib::Response &res, const TranscriptionContext &con
     return true;
 }
 
-struct Form
+// Closes the memory file however the request ends.
+struct Upload
 {
-    const httplib::MultipartFormData *file = nullptr;
-    std::string model;
-    std::string language;
-    std::string responseFormat = "json";
-    bool segments = false;
-    bool words = false;
+    int fd = ::memfd_create("upload", MFD_CLOEXEC);
+    ~Upload()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool write(const char *data, size_t length)
+    {
+        while (length > 0) {
+            const ssize_t n = ::write(fd, data, length);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            data += n;
+            length -= size_t(n);
+        }
+        return true;
+    }
 };
-
-// Checks the form; on a mistake answers 400 and gives nothing.
-std::optional<Form> readForm(const httplib::Request &req, httplib::Response &res)
-{
-    if (!req.is_multipart_form_data()) {
-        answerApiError(res, 400,
-            "the request must be multipart/form-data with the audio in a field named file");
-        return std::nullopt;
-    }
-    Form form;
-    std::set<std::string> seen;
-    std::set<std::string> granularities;
-    size_t granularityCount = 0;
-    for (const auto &[name, part] : req.files) {
-        if (name == "file") {
-            if (form.file) {
-                answerApiError(res, 400, "send one file per request", "file");
-                return std::nullopt;
-            }
-            form.file = &part;
-            continue;
-        }
-        const bool granularity
-            = name == "timestamp_granularities[]" || name == "timestamp_granularities";
-        const bool single = name == "model" || name == "language" || name == "prompt"
-            || name == "temperature" || name == "response_format";
-        // Fields this service does not know are left alone, as newer clients send some.
-        if (!granularity && !single)
-            continue;
-        const size_t limit = name == "prompt" ? kMaxPromptBytes : kMaxFieldBytes;
-        if (part.content.size() > limit) {
-            answerApiError(res, 400,
-                "the field " + name + " is longer than " + std::to_string(limit) + " bytes", name);
-            return std::nullopt;
-        }
-        if (single && !seen.insert(name).second) {
-            answerApiError(res, 400, "the field " + name + " is given twice", name);
-            return std::nullopt;
-        }
-        const std::string &value = part.content;
-        if (granularity) {
-            if ((value != "segment" && value != "word") || ++granularityCount > kMaxGranularities) {
-                answerApiError(res, 400,
-                    "timestamp_granularities[] takes segment and word, not '" + value + "'",
-                    "timestamp_granularities");
-                return std::nullopt;
-            }
-            granularities.insert(value);
-        } else if (name == "model") {
-            form.model = value;
-        } else if (name == "language") {
-            form.language = value;
-        } else if (name == "response_format") {
-            static const std::set<std::string> formats
-                = { "json", "text", "srt", "verbose_json", "vtt" };
-            if (!formats.count(value)) {
-                answerApiError(res, 400,
-                    "response_format must be json, text, srt, verbose_json or vtt, not '" + value
-                        + "'",
-                    "response_format");
-                return std::nullopt;
-            }
-            form.responseFormat = value;
-        } else if (name == "temperature") {
-            // Taken and ignored: the recogniser has no sampling; only a
-            // number in the API's range is a valid request.
-            char *end = nullptr;
-            const double t = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || !(t >= 0 && t <= 1)) {
-                answerApiError(res, 400, "temperature must be a number from 0 to 1", "temperature");
-                return std::nullopt;
-            }
-        }
-    }
-    if (!form.file) {
-        answerApiError(
-            res, 400, "the audio file is missing: send it in a field named file", "file");
-        return std::nullopt;
-    }
-    if (form.file->content.empty()) {
-        answerApiError(res, 400, "the audio file is empty", "file");
-        return std::nullopt;
-    }
-    if (granularities.count("word") && form.responseFormat != "verbose_json") {
-        answerApiError(res, 400, "word timestamps need response_format verbose_json",
-            "timestamp_granularities");
-        return std::nullopt;
-    }
-    form.words = granularities.count("word") > 0;
-    form.segments = granularities.empty() || granularities.count("segment") > 0;
-    return form;
-}
 
 std::vector<size_t> utterancesOf(const std::vector<int16_t> &samples)
 {
@@ -215,10 +151,22 @@ void answerApiError(httplib::Response &res, int status, const std::string &messa
     res.set_content(toJson(body), kJson);
 }
 
-void answerModels(
+bool builtInKeyAllowed(
+    const TranscriptionContext &context, std::optional<uid_t> peerOwner, uid_t serviceUser)
+{
+    return !context.clientsFromFile && context.listensOnLoopback && peerOwner
+        && *peerOwner == serviceUser;
+}
+
+bool authoriseApiRequest(
     const httplib::Request &req, httplib::Response &res, const TranscriptionContext &context)
 {
-    if (!authorise(req, res, context) || refuseUnlessServing(res, context))
+    return authorise(req, res, context).has_value();
+}
+
+void answerModels(httplib::Response &res, const TranscriptionContext &context)
+{
+    if (refuseUnlessServing(res, context))
         return;
     std::set<int> installed;
     for (const auto &entry : *context.pools)
@@ -227,22 +175,17 @@ void answerModels(
     res.set_content(toJson(modelList(installed, context.modelsSince)), kJson);
 }
 
-TranscriptionNote answerTranscription(
-    const httplib::Request &req, httplib::Response &res, const TranscriptionContext &context)
+TranscriptionNote answerTranscription(const httplib::Request &req, httplib::Response &res,
+    const httplib::ContentReader &reader, const TranscriptionContext &context)
 {
     TranscriptionNote note;
-    if (!authorise(req, res, context) || refuseUnlessServing(res, context))
+    // Everything that needs no body is answered before any of it is read.
+    note.bodyLeftUnread = true;
+    if (refuseUnlessServing(res, context))
         return note;
-    const std::optional<Form> form = readForm(req, res);
-    if (!form)
-        return note;
-    std::set<int> installed;
-    for (const auto &entry : *context.pools)
-        installed.insert(entry.first);
-    const ModelChoice choice
-        = chooseModel(form->model, form->language, installed, context.defaultDevPid);
-    if (!choice.ok()) {
-        answerApiError(res, choice.status, choice.message, choice.param, choice.code);
+    if (!req.is_multipart_form_data()) {
+        answerApiError(res, 400,
+            "the request must be multipart/form-data with the audio in a field named file");
         return note;
     }
 
@@ -270,7 +213,85 @@ TranscriptionNote answerTranscription(
         slot.taken = true;
     }
 
-    DecodedMedia media = decodeMedia(form->file->content, context.decode);
+    Upload upload;
+    if (upload.fd < 0) {
+        answerApiError(res, 500, "the file could not be handed to the decoder");
+        return note;
+    }
+    std::vector<FormPart> parts;
+    bool inFile = false; // the part being received is the first file
+    bool haveFile = false;
+    bool tooManyParts = false;
+    bool tooLarge = false;
+    bool writeFailed = false;
+    const bool complete = reader(
+        [&](const httplib::MultipartFormData &head) {
+            if (parts.size() >= kMaxFormParts) {
+                tooManyParts = true;
+                return false;
+            }
+            parts.push_back({ head.name, {}, 0 });
+            inFile = head.name == "file" && !haveFile;
+            haveFile |= head.name == "file";
+            return true;
+        },
+        [&](const char *data, size_t length) {
+            FormPart &part = parts.back();
+            part.size += length;
+            if (inFile) {
+                tooLarge = part.size > context.maxUploadBytes;
+                writeFailed = !tooLarge && !upload.write(data, length);
+                return !tooLarge && !writeFailed;
+            }
+            if (part.name != "file") {
+                const size_t room = fieldLimit(part.name) + 1;
+                part.value.append(data, std::min(length, room - std::min(room, part.value.size())));
+            }
+            return true;
+        });
+    if (tooLarge) {
+        answerApiError(res, 413,
+            "the upload is larger than the " + std::to_string(context.maxUploadBytes)
+                + " bytes this service takes",
+            "file", "file_too_large");
+        return note;
+    }
+    if (writeFailed) {
+        answerApiError(res, 500, "the file could not be handed to the decoder");
+        return note;
+    }
+    if (tooManyParts) {
+        answerApiError(
+            res, 400, "the form has more than " + std::to_string(kMaxFormParts) + " parts");
+        return note;
+    }
+    if (!complete) {
+        if (GuardedHttpServer::readTimedOut())
+            answerApiError(
+                res, 408, "the upload stopped: nothing came for 5 s; send the file again");
+        else
+            answerApiError(res, 400, "the form could not be read");
+        return note;
+    }
+    note.bodyLeftUnread = false;
+
+    const FormCheck check = checkForm(parts);
+    if (!check.form) {
+        answerApiError(res, 400, check.message, check.param);
+        return note;
+    }
+    const Form &form = *check.form;
+    std::set<int> installed;
+    for (const auto &entry : *context.pools)
+        installed.insert(entry.first);
+    const ModelChoice choice
+        = chooseModel(form.model, form.language, installed, context.defaultDevPid);
+    if (!choice.ok()) {
+        answerApiError(res, choice.status, choice.message, choice.param, choice.code);
+        return note;
+    }
+
+    DecodedMedia media = decodeMediaFile(upload.fd, context.decode);
     if (media.status != DecodedMedia::Status::Ok) {
         const bool ours = media.status == DecodedMedia::Status::NoDecoder;
         answerApiError(
@@ -289,7 +310,7 @@ TranscriptionNote answerTranscription(
         transcript.utterances = std::move(outcome.utterances);
         transcript.samples = media.samples.size();
         transcript.language = choice.model.languageName;
-        answerTranscript(res, *form, transcript);
+        answerTranscript(res, form, transcript);
     } catch (const DecoderPool::Busy &busy) {
         res.set_header("Retry-After", "5");
         answerApiError(res, 503,

@@ -6,14 +6,23 @@
 
 #include "audio_input.h"
 #include "base64.h"
+#include "client_address.h"
+#include "clients_file.h"
 #include "json_shape.h"
 #include "key_file.h"
 #include "options.h"
 #include "recognition_request.h"
 #include "token.h"
+#include "utf8_text.h"
 
 #include <QtTest>
 
+#include <json/json.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace speech;
@@ -74,6 +83,10 @@ private slots:
     void flatObjectCheck();
 
     void keyFile();
+    void clientsFile();
+    void textMendedToUtf8_data();
+    void textMendedToUtf8();
+    void loopbackIsOneClientAndItsPeerIsFound();
 
     void optionsParsed();
     void searchOptionsParsed();
@@ -277,6 +290,19 @@ void ServiceChecksTest::tokenFromAnotherKeyOrKindIsRefused()
     QCOMPARE(int(signer.verify(refresh, TokenSigner::Kind::Access, kNow).verdict),
         int(TokenSigner::Verdict::WrongKind));
     QVERIFY_EXCEPTION_THROWN(TokenSigner(""), std::invalid_argument);
+    // Bound to its client's secret: valid while the client keeps it, on any
+    // service with the same key and clients; refused once the secret changes.
+    const std::string bound
+        = signer.sign(TokenSigner::Kind::Access, kClient, kNow + 100, secretDigest("old secret"));
+    QCOMPARE(int(TokenSigner(kKey)
+                     .verify(bound, TokenSigner::Kind::Access, kNow, secretDigest("old secret"))
+                     .verdict),
+        int(TokenSigner::Verdict::Valid));
+    QCOMPARE(int(signer.verify(bound, TokenSigner::Kind::Access, kNow, secretDigest("new secret"))
+                     .verdict),
+        int(TokenSigner::Verdict::BadSignature));
+    QCOMPARE(int(signer.verify(bound, TokenSigner::Kind::Access, kNow).verdict),
+        int(TokenSigner::Verdict::BadSignature));
 }
 
 void ServiceChecksTest::constantTimeEqualsComparesWholeSecrets()
@@ -295,7 +321,7 @@ RequestContext ServiceChecksTest::context() const
 {
     RequestContext c;
     c.signer = &signer;
-    c.clients = { kClient };
+    c.clients = { { kClient, std::string() } };
     c.installedModels = { 1737 };
     c.defaultDevPid = 1737;
     c.now = kNow;
@@ -453,6 +479,9 @@ void ServiceChecksTest::keyFile()
     std::vector<std::string> bad { write("empty", "\n", QFile::ReadOwner),
         write("short", "fifteen bytes..\n", QFile::ReadOwner),
         write("large", QByteArray(5000, 'k'), QFile::ReadOwner),
+        // Others who can change the key can forge tokens (mode 622).
+        write("writable", "s3cret key of 16",
+            QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther),
         dir.filePath(QStringLiteral("none")).toStdString(), dir.path().toStdString() };
     // A file another user owns could have been changed by them; only root can make one here.
     const std::string foreign = write("foreign", "s3cret key of 16", QFile::ReadOwner);
@@ -463,6 +492,118 @@ void ServiceChecksTest::keyFile()
         QVERIFY2(!readKeyFile(path, warning, error), path.c_str());
         QVERIFY2(error.find(path) != std::string::npos, error.c_str());
     }
+}
+
+void ServiceChecksTest::clientsFile()
+{
+    std::string error;
+    const auto clients = parseClients("# team\ncarol pa#ss-long-secret # desk 3\n#dave x\n", error);
+    QVERIFY2(clients && clients->size() == 1, error.c_str());
+    QCOMPARE(clients->front().secret, std::string("pa#ss-long-secret"));
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("clients"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("carol secret-c\n") > 0);
+    }
+    const std::string file = path.toStdString();
+    std::string warning;
+    QVERIFY(::chmod(file.c_str(), 0600) == 0);
+    QVERIFY2(readClientsFile(file, warning, error) && warning.empty(), error.c_str());
+    QVERIFY(::chmod(file.c_str(), 0644) == 0);
+    QVERIFY(readClientsFile(file, warning, error));
+    QVERIFY2(warning.find("other users may read") != std::string::npos, warning.c_str());
+
+    // Refused: writable by others, another user's (only root can make one
+    // here), and a FIFO, which must not block the reader.
+    std::vector<std::string> bad;
+    QVERIFY(::chmod(file.c_str(), 0620) == 0);
+    bad.push_back(file);
+    const std::string fifo = dir.filePath(QStringLiteral("fifo")).toStdString();
+    QVERIFY(::mkfifo(fifo.c_str(), 0600) == 0);
+    bad.push_back(fifo);
+    const std::string foreign = dir.filePath(QStringLiteral("foreign")).toStdString();
+    QVERIFY(QFile::copy(path, QString::fromStdString(foreign)));
+    if (::geteuid() == 0 && ::chmod(foreign.c_str(), 0600) == 0
+        && ::chown(foreign.c_str(), 65534, 65534) == 0)
+        bad.push_back(foreign);
+    for (const std::string &p : bad) {
+        error.clear();
+        QVERIFY2(!readClientsFile(p, warning, error), p.c_str());
+        QVERIFY2(error.find(p) != std::string::npos, error.c_str());
+    }
+}
+
+void ServiceChecksTest::textMendedToUtf8_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("mended");
+    const QByteArray fffd = "\xef\xbf\xbd";
+    QTest::newRow("valid, all lengths") << QByteArray("a \xc3\xa9 \xe4\xb8\xad \xf0\x9f\x8e\xa4")
+                                        << QByteArray("a \xc3\xa9 \xe4\xb8\xad \xf0\x9f\x8e\xa4");
+    QTest::newRow("a path like /%ff%fe%80")
+        << QByteArray("/\xff\xfe\x80") << "/" + fffd + fffd + fffd;
+    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << fffd + fffd;
+    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << fffd + fffd + fffd;
+    QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << fffd + fffd + fffd + fffd;
+    QTest::newRow("cut at the end") << QByteArray("ab\xe4\xb8") << "ab" + fffd + fffd;
+}
+
+void ServiceChecksTest::textMendedToUtf8()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, mended);
+    QCOMPARE(QByteArray::fromStdString(toValidUtf8(text.toStdString())), mended);
+    // Every reply body goes through this.
+    Json::Value body;
+    body["error"] = text.toStdString();
+    const std::string json = toJson(body);
+    QVERIFY2(json.find(mended.toStdString()) != std::string::npos, json.c_str());
+}
+
+void ServiceChecksTest::loopbackIsOneClientAndItsPeerIsFound()
+{
+    for (const char *address : { "127.0.0.1", "127.9.8.7", "::1", "::ffff:127.0.0.2" }) {
+        QVERIFY2(isLoopbackAddress(address), address);
+        QCOMPARE(clientOf(address), clientOf("127.0.0.1"));
+    }
+    for (const char *address : { "10.0.0.1", "::2", "::ffff:10.0.0.1", "128.0.0.1", "" })
+        QVERIFY2(!isLoopbackAddress(address) && clientOf(address) == address, address);
+
+    // A connection of this process's own over loopback: its peer belongs to this user.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+    QVERIFY(::listen(server, 1) == 0);
+    QVERIFY(::getsockname(server, reinterpret_cast<sockaddr *>(&addr), &length) == 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(::connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+    sockaddr_in from {};
+    length = sizeof from;
+    QVERIFY(::getsockname(client, reinterpret_cast<sockaddr *>(&from), &length) == 0);
+    const Endpoint ours { "127.0.0.1", ntohs(addr.sin_port) };
+    const Endpoint peer { "127.0.0.1", ntohs(from.sin_port) };
+    QCOMPARE(loopbackPeerOwner(peer, ours), std::optional<uid_t>(::geteuid()));
+    QCOMPARE(loopbackPeerOwner({ "127.0.0.1", peer.port == 1 ? 2 : 1 }, ours), std::nullopt);
+    ::close(client);
+    ::close(server);
+
+    // The table's own form: addresses as 32-bit words in memory order, the uid in column 8.
+    const std::string table
+        = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+          "timeout inode\n"
+          "   0: 0100007F:D431 0100007F:4A6D 01 00000000:00000000 00:00000000 00000000  1000       "
+          " "
+          "0 4242 1 0\n";
+    QCOMPARE(socketOwnerInTable(table, { "127.0.0.1", 0xD431 }, { "127.0.0.1", 0x4A6D }),
+        std::optional<uid_t>(1000));
+    QCOMPARE(
+        socketOwnerInTable(table, { "127.0.0.1", 0x4A6D }, { "127.0.0.1", 0xD431 }), std::nullopt);
 }
 
 void ServiceChecksTest::optionsParsed()

@@ -10,6 +10,7 @@
 #include "requestbodies.h"
 
 #include "audio_input.h"
+#include "clients_file.h"
 #include "service_limits.h"
 #include "token.h"
 
@@ -178,7 +179,7 @@ void ServiceHttpTest::tokenIssued()
     QCOMPARE(r.json["expires_in"].asInt64(), int64_t(30 * 24 * 3600));
     // The token holds its own validity: this test can check it with the key.
     const TokenSigner::Checked c = TokenSigner(kKey).verify(
-        r.json["access_token"].asString(), TokenSigner::Kind::Access, now());
+        r.json["access_token"].asString(), TokenSigner::Kind::Access, now(), secretDigest(kSecret));
     QCOMPARE(int(c.verdict), int(TokenSigner::Verdict::Valid));
     QCOMPARE(c.clientId, std::string(kClient));
     QVERIFY(std::llabs(c.expiresAt - now() - 30 * 24 * 3600) < 60);

@@ -9,6 +9,7 @@
 #include "requestbodies.h"
 
 #include "audio_input.h"
+#include "clients_file.h"
 #include "options.h"
 #include "token.h"
 
@@ -99,7 +100,8 @@ void ServiceTeamTest::initTestCase()
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch())
                             .count();
-    validToken = TokenSigner(kKey).sign(TokenSigner::Kind::Access, kClient, now + 3600);
+    validToken = TokenSigner(kKey).sign(
+        TokenSigner::Kind::Access, kClient, now + 3600, secretDigest(kSecret));
     const QString wav = dir.filePath(QStringLiteral("speech.wav"));
     // The first lines are enough for the 25 s kept below.
     QFile spoken(QStringLiteral(TOV_SOURCE_DIR "/tests/common/speechtext.txt"));

@@ -130,9 +130,9 @@ struct SpeechServer::Impl
     explicit Impl(ServiceConfig c)
         : config(std::move(c))
         , signer(config.key)
-        , clients(config.clients.empty()
-                  ? std::vector<Client> { { config.clientId, config.clientSecret, {} } }
-                  : config.clients)
+        , clients(config.clients.empty() ? std::vector<Client> { { config.clientId,
+                      config.clientSecret, secretDigest(config.clientSecret) } }
+                                         : config.clients)
         , http(config.limits,
               [this](const std::string &address, int status, const char *reason) {
                   return refuseConnection(address, status, reason);

@@ -4,6 +4,7 @@
 // one key.
 
 #include <QTcpSocket>
+#include <QTextCodec>
 #include <QtTest>
 
 #include "replies.h"
@@ -233,6 +234,47 @@ void ServiceHttpTest::unknownPathIsJson404()
     }
     // Recognition is a POST only.
     QCOMPARE(toReply(client().Get("/server_api")).status, 404);
+
+    // Every refusal in the shape of its API, valid UTF-8 whatever the request held.
+    struct Case
+    {
+        QByteArray head;
+        int status;
+        bool api; // the transcription API's shape, else the token protocol's
+    };
+    const QByteArray key = QByteArray("Authorization: Bearer ") + kSecret + "\r\n";
+    const Case cases[] = {
+        { "GET /%ff%fe%80 HTTP/1.1\r\n", 404, false },
+        { "GET /v1/%ff%fe HTTP/1.1\r\n", 404, true },
+        { "GET /v1/models HTTP/1.1\r\n" + key + "Content-Length: 4\r\n", 413, true },
+        { "GET /health HTTP/1.1\r\nRange: bytes=abc\r\n", 416, false },
+        { "GET /v1/models HTTP/1.1\r\n" + key + "Range: bytes=abc\r\n", 416, true },
+        // A range beyond the reply is ignored: the reply goes out whole.
+        { "GET /health HTTP/1.1\r\nRange: bytes=9999-\r\n", 200, false },
+        { "GET /tovarin/owner-proof?nonce=zz HTTP/1.1\r\n", 404, false },
+    };
+    for (const Case &c : cases) {
+        RawClient raw;
+        QVERIFY(raw.connectTo(service.port()));
+        raw.socket.write(c.head + "Host: x\r\nConnection: close\r\n\r\nbody");
+        while (raw.socket.state() == QAbstractSocket::ConnectedState && raw.read(10000)
+            && !raw.reply.endsWith("}")) { }
+        QCOMPARE(raw.status(), c.status);
+        const QByteArray body = raw.reply.mid(raw.reply.indexOf("\r\n\r\n") + 4);
+        QTextDecoder decoder(QTextCodec::codecForName("UTF-8"), QTextCodec::ConvertInvalidToNull);
+        decoder.toUnicode(body);
+        QVERIFY2(!decoder.hasFailure(), body.constData());
+        const Json::Value json = parse(body.toStdString());
+        if (c.status == 200)
+            QVERIFY2(json["status"].isString(), body.constData());
+        else if (c.api)
+            QVERIFY2(json["error"]["message"].isString()
+                    && json["error"]["message"].asString().find("upload") == std::string::npos,
+                body.constData());
+        else
+            QVERIFY2(
+                json["error"].isString() && json["error_description"].isString(), body.constData());
+    }
 }
 
 void ServiceHttpTest::badRecognitionRequests_data()

@@ -4,6 +4,7 @@
 // clients file reloaded on SIGHUP and an oversized upload refused from its head.
 
 #include <QTcpSocket>
+#include <QTextCodec>
 #include <QtTest>
 
 #include "replies.h"
@@ -15,7 +16,11 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <atomic>
 #include <csignal>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace speech;
 using namespace testhttp;
@@ -76,6 +81,8 @@ private slots:
     void inputFormatsDecoded();
     void textAndSubtitleFormats();
     void brokenFilesAnsweredWhileServing();
+    void uploadNamingOtherFilesIsNotFollowed();
+    void builtInKeyOnlyFromTheServicesOwnUser();
     void oversizedUploadRefusedFromItsHead();
     void clientsFileReloadedOnHangup();
 
@@ -159,6 +166,7 @@ void TranscriptionApiTest::refusals_data()
     add("wrong key", 401, "", "plain", "not-a-key");
     add("no key", 401, "", "nokey");
     add("not a form", 400, "", "json");
+    add("response format not UTF-8", 400, "response_format", "notutf8");
 }
 
 void TranscriptionApiTest::refusals()
@@ -179,6 +187,8 @@ void TranscriptionApiTest::refusals()
         items.push_back({ "prompt", std::string(100 * 1024, 'a'), "", "" });
     else if (s == "badformat")
         items.push_back({ "response_format", "docx", "", "" });
+    else if (s == "notutf8")
+        items.push_back({ "response_format", "\xff\xfe\x80", "", "" });
     else if (s == "wordsjson")
         items.push_back({ "timestamp_granularities[]", "word", "", "" });
     else if (s == "french")
@@ -193,6 +203,10 @@ void TranscriptionApiTest::refusals()
         : post(items, s == "nokey" ? std::string() : key.toStdString());
     QVERIFY(r);
     QCOMPARE(r->status, status);
+    // Whatever the client sent, the body is valid UTF-8.
+    QTextDecoder decoder(QTextCodec::codecForName("UTF-8"), QTextCodec::ConvertInvalidToNull);
+    decoder.toUnicode(r->body.data(), int(r->body.size()));
+    QVERIFY2(!decoder.hasFailure(), r->body.c_str());
     const Json::Value error = parse(r->body)["error"];
     QVERIFY2(error["message"].isString() && !error["message"].asString().empty(), r->body.c_str());
     QVERIFY(error["type"].isString());
@@ -327,6 +341,61 @@ void TranscriptionApiTest::brokenFilesAnsweredWhileServing()
     QVERIFY(good && good->status == 200);
 }
 
+void TranscriptionApiTest::uploadNamingOtherFilesIsNotFollowed()
+{
+    // A file of the service's user, and a listener, that the uploads name.
+    const QString secret = dir.filePath(QStringLiteral("secret.mp3"));
+    QVERIFY(ffmpeg({ QStringLiteral("-i"), dir.filePath(QStringLiteral("speech.wav")), secret }));
+    httplib::Server listener;
+    std::atomic<int> hits { 0 };
+    listener.Get(".*", [&](const httplib::Request &, httplib::Response &res) {
+        ++hits;
+        res.set_content(bytesOf(secret), "audio/mpeg");
+    });
+    const int port = listener.bind_to_any_port("127.0.0.1");
+    QVERIFY(port > 0);
+    std::thread serving([&] { listener.listen_after_bind(); });
+    const std::string path = secret.toStdString();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/secret.mp3";
+    const std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXTINF:20.0,\n";
+    for (const std::string &upload : { playlist + "file://" + path + "\n#EXT-X-ENDLIST\n",
+             playlist + path + "\n#EXT-X-ENDLIST\n", playlist + url + "\n#EXT-X-ENDLIST\n",
+             "ffconcat version 1.0\nfile '" + path + "'\n",
+             "ffconcat version 1.0\nfile '" + url + "'\n" }) {
+        httplib::Result r = post(form(upload));
+        QVERIFY(r);
+        QVERIFY2(r->status == 400 && r->body.find("fox") == std::string::npos, r->body.c_str());
+        QCOMPARE(parse(r->body)["error"]["param"].asString(), std::string("file"));
+    }
+    listener.stop();
+    serving.join();
+    QCOMPARE(hits.load(), 0);
+    // The same file uploaded itself is read.
+    httplib::Result own = post(form(bytesOf(secret)));
+    QVERIFY(own && own->status == 200 && own->body.find("fox") != std::string::npos);
+}
+
+void TranscriptionApiTest::builtInKeyOnlyFromTheServicesOwnUser()
+{
+    // The built-in secret is in every copy of the desktop program: from
+    // another user of this machine it is no key. Only root can be one here.
+    if (::geteuid() != 0)
+        QSKIP("needs root to run a client as another user");
+    QProcess curl;
+    curl.start(QStringLiteral("setpriv"),
+        { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+            QStringLiteral("--clear-groups"), QStringLiteral("curl"), QStringLiteral("-s"),
+            QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
+            QStringLiteral("%{http_code}"), QStringLiteral("-H"),
+            QStringLiteral("Authorization: Bearer ") + QLatin1String(kSecret),
+            QStringLiteral("http://127.0.0.1:%1/v1/models").arg(service.port()) });
+    QVERIFY(curl.waitForFinished(30000));
+    QCOMPARE(curl.readAllStandardOutput(), QByteArray("401"));
+    httplib::Result own
+        = client().Get("/v1/models", { { "Authorization", std::string("Bearer ") + kSecret } });
+    QVERIFY(own && own->status == 200);
+}
+
 void TranscriptionApiTest::oversizedUploadRefusedFromItsHead()
 {
     // The head alone: a refusal that waited for the 30 MB would never come.
@@ -347,6 +416,34 @@ void TranscriptionApiTest::oversizedUploadRefusedFromItsHead()
         30000));
     QVERIFY2(reply.startsWith("HTTP/1.1 413"), reply.constData());
     QVERIFY(reply.contains("\"error\""));
+
+    // The answer to a head, without the body: refused for want of a key
+    // before any of it is read; with a key, 408 once the body stops coming.
+    auto answer = [&](const QByteArray &key, const QByteArray &bodyStart) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, quint16(service.port()));
+        if (!s.waitForConnected(10000))
+            return QByteArray();
+        s.write("POST /v1/audio/transcriptions HTTP/1.1\r\nHost: x\r\n" + key
+            + "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 20000000\r\n\r\n"
+            + bodyStart);
+        QByteArray got;
+        (void)QTest::qWaitFor(
+            [&] {
+                s.waitForReadyRead(100);
+                got += s.readAll();
+                return got.contains("}");
+            },
+            30000);
+        return got;
+    };
+    const QByteArray noKey = answer({}, {});
+    QVERIFY2(
+        noKey.startsWith("HTTP/1.1 401") && noKey.contains("invalid_api_key"), noKey.constData());
+    const QByteArray stalled = answer(QByteArray("Authorization: Bearer ") + kSecret + "\r\n",
+        "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.wav\"\r\n\r\nRIFF");
+    QVERIFY2(
+        stalled.startsWith("HTTP/1.1 408") && stalled.contains("\"error\":{"), stalled.constData());
 }
 
 void TranscriptionApiTest::clientsFileReloadedOnHangup()
@@ -359,7 +456,9 @@ void TranscriptionApiTest::clientsFileReloadedOnHangup()
     // Bob's secret stored as its hash only.
     const QByteArray hashB
         = QCryptographicHash::hash("secret-b", QCryptographicHash::Sha256).toHex();
-    QVERIFY(writeClients("# team\nalice secret-a\nbob sha256:" + hashB + "\n"));
+    // The built-in secret listed for a client is still no key for the API.
+    QVERIFY(writeClients(
+        "# team\nalice secret-a\nbob sha256:" + hashB + "\ndesk " + QByteArray(kSecret) + "\n"));
     SpeechServiceProcess team { { QStringLiteral("--threads"), QStringLiteral("1"),
         QStringLiteral("--clients-file"), path } };
     QVERIFY2(team.start(), qPrintable(team.logText()));
@@ -380,6 +479,12 @@ void TranscriptionApiTest::clientsFileReloadedOnHangup()
         401);
     httplib::Result models = c.Get("/v1/models", { { "Authorization", "Bearer secret-a" } });
     QVERIFY(models && models->status == 200);
+    httplib::Result builtIn
+        = c.Get("/v1/models", { { "Authorization", std::string("Bearer ") + kSecret } });
+    QVERIFY(builtIn && builtIn->status == 401);
+    const Reply bobToken
+        = toReply(c.Get(tokenPath("client_credentials", "bob", "secret-b").c_str()));
+    QCOMPARE(bobToken.status, 200);
 
     // A long transcription under way while alice is removed goes on to its end.
     std::string longWav;
@@ -401,7 +506,8 @@ void TranscriptionApiTest::clientsFileReloadedOnHangup()
             return h && parse(h->body)["requests_in_progress"].asInt() == 1;
         },
         30000));
-    QVERIFY(writeClients("bob sha256:" + hashB + "\n"));
+    // Alice removed, bob's secret changed.
+    QVERIFY(writeClients("bob secret-b2\n"));
     ::kill(pid_t(team.pid()), SIGHUP);
     QVERIFY(QTest::qWaitFor(
         [&] { return team.logText().contains(QStringLiteral("clients file read again")); }, 30000));
@@ -411,8 +517,10 @@ void TranscriptionApiTest::clientsFileReloadedOnHangup()
     httplib::Result refused = c.Get("/v1/models", { { "Authorization", "Bearer secret-a" } });
     QVERIFY(refused && refused->status == 401);
     httplib::Result bob = c.Get("/v1/models", { { "Authorization", "Bearer secret-b" } });
+    QVERIFY(bob && bob->status == 401);
+    bob = c.Get("/v1/models", { { "Authorization", "Bearer secret-b2" } });
     QVERIFY(bob && bob->status == 200);
-    // Alice's token goes with her.
+    // Alice's token goes with her, and bob's with his old secret.
     Json::Value request;
     request["format"] = "wav";
     request["rate"] = 16000;
@@ -421,9 +529,22 @@ void TranscriptionApiTest::clientsFileReloadedOnHangup()
     request["token"] = aliceToken.json["access_token"];
     request["len"] = Json::UInt64(wav.size());
     request["speech"] = QByteArray::fromStdString(wav).toBase64().toStdString();
-    const Reply r = toReply(c.Post("/server_api",
-        Json::writeString(Json::StreamWriterBuilder(), request), "application/json"));
-    QCOMPARE(r.json["err_no"].asInt(), 3302);
+    for (const Reply &token : { aliceToken, bobToken }) {
+        request["token"] = token.json["access_token"];
+        const Reply r = toReply(c.Post("/server_api",
+            Json::writeString(Json::StreamWriterBuilder(), request), "application/json"));
+        QCOMPARE(r.json["err_no"].asInt(), 3302);
+    }
+
+    // A FIFO put at the path is refused without being waited on: the
+    // signal thread still takes the stop.
+    QVERIFY(QFile::remove(path));
+    QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    ::kill(pid_t(team.pid()), SIGHUP);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return team.logText().contains(QStringLiteral("is not a regular file")); }, 30000));
+    team.signalStop();
+    QCOMPARE(team.waitForExit(30000), 0);
 }
 
 QTEST_GUILESS_MAIN(TranscriptionApiTest)

@@ -27,19 +27,22 @@ InstanceChannel::InstanceChannel(const QString &name, QObject *parent)
     });
 }
 
-QString InstanceChannel::defaultName()
+QString InstanceChannel::defaultName(QString *error)
 {
     // Never under /tmp by a predictable name: another user could hold it first.
     const QString folder = PrivateFolder::runtimeFolder();
-    QString error;
-    if (!PrivateFolder::ensure(folder, &error))
+    QString reason;
+    if (!PrivateFolder::ensure(folder, &reason)) {
+        if (error)
+            *error = reason;
         return QString();
+    }
     return folder + QStringLiteral("/instance");
 }
 
-QString InstanceChannel::defaultLockFile()
+QString InstanceChannel::defaultLockFile(QString *error)
 {
-    const QString socket = defaultName();
+    const QString socket = defaultName(error);
     return socket.isEmpty() ? QString() : socket + QStringLiteral(".lock");
 }
 

@@ -27,9 +27,9 @@ public:
 
     // The socket of this user's running instance, in the private runtime folder; empty when
     // that folder cannot be made private.
-    static QString defaultName();
+    static QString defaultName(QString *error = nullptr);
     // The guard's lock file beside it.
-    static QString defaultLockFile();
+    static QString defaultLockFile(QString *error = nullptr);
 
     // The running instance: listens for later starts. False when it cannot (nothing is handed
     // over then, and a later start shows its notice instead).

@@ -24,9 +24,19 @@ int checkSingleInstance(const QStringList &filesToHandOver)
 {
     // Held until the process ends; the system lets go of it even when the process is killed.
     static InstanceLock guard;
-    const QString lockFile = InstanceChannel::defaultLockFile();
-    const InstanceLock::Result held
-        = lockFile.isEmpty() ? InstanceLock::Result::Failed : guard.acquire(lockFile);
+    // And one per user wherever XDG_RUNTIME_DIR points: a start with it and one without
+    // would otherwise each find their own guard free.
+    static InstanceLock userGuard;
+    QString error;
+    const QString lockFile = InstanceChannel::defaultLockFile(&error);
+    InstanceLock::Result held
+        = lockFile.isEmpty() ? InstanceLock::Result::Failed : guard.acquire(lockFile, &error);
+    const QString userLock = InstanceLock::userLockFile();
+    if (held == InstanceLock::Result::Acquired && !userLock.isEmpty()
+        && userGuard.acquire(userLock) == InstanceLock::Result::HeldElsewhere) {
+        guard.release();
+        held = InstanceLock::Result::HeldElsewhere;
+    }
     if (held == InstanceLock::Result::Acquired)
         return 0;
 
@@ -34,9 +44,11 @@ int checkSingleInstance(const QStringList &filesToHandOver)
     if (held == InstanceLock::Result::HeldElsewhere && !filesToHandOver.isEmpty()
         && InstanceChannel::sendFiles(InstanceChannel::defaultName(), filesToHandOver))
         return 1;
+    // A failure says where and why (a runtime folder another user made first, say).
     const QString text = held == InstanceLock::Result::HeldElsewhere
         ? QStringLiteral("程序已经启动！")
-        : QStringLiteral("程序启动错误！");
+        : QStringLiteral("程序启动错误！")
+            + (error.isEmpty() ? QString() : QLatin1Char('\n') + error);
     auto *notice = new deskMsgBar(nullptr, false, text);
     Dialogs::current().execDialog(notice);
     notice->deleteLater();

@@ -4,6 +4,7 @@
 #include "asr/httprequestids.h"
 #include "asr/jsonreading.h"
 #include "asr/qthttpclass.h"
+#include "asr/speechservicestarter.h"
 #include "asr/tokenreply.h"
 #include "asr/transcriptionsapi.h"
 
@@ -20,6 +21,23 @@ ConnectionTest::ConnectionTest(QObject *parent)
     http->setMaxReplyBytes(MaxRecognitionReplyBytes);
     limit.setSingleShot(true);
     connect(http, &QtHttpClass::sigReplyDone, this, &ConnectionTest::replied);
+    // Proves only: a test never leaves a service of its own running.
+    owner = new SpeechServiceStarter(this);
+    owner->setMayStart(false);
+    connect(owner, &SpeechServiceStarter::ready, this, [this] {
+        if (limit.isActive())
+            send();
+    });
+    connect(owner, &SpeechServiceStarter::failed, this, [this](const QString &message) {
+        if (!limit.isActive())
+            return;
+        if (owner->nothingListened())
+            end(Outcome::Unreachable,
+                QStringLiteral("无法连接到 %1，请检查服务地址，以及服务是否已启动。")
+                    .arg(tested.url));
+        else
+            end(Outcome::NotTheService, message);
+    });
     connect(&limit, &QTimer::timeout, this, [this] {
         end(Outcome::Unreachable,
             QStringLiteral("%1 在规定时间内没有应答，请检查服务地址与网络。").arg(tested.url));
@@ -42,19 +60,30 @@ void ConnectionTest::start(const ServiceSettings &settings, const QString &secre
         end(Outcome::Unreachable, QStringLiteral("无法读取证书文件 %1。").arg(settings.caFile));
         return;
     }
+    testedSecret = secret;
     limit.start(timeoutMs);
-    if (settings.kind == ServiceSettings::Kind::Token) {
-        http->httpGet(TokenTestId, tokenUrl(settings.url, settings.clientId, secret));
+    if (SpeechServiceStarter::isBuiltInAddress(settings.url)) {
+        tested.url = SpeechServiceStarter::pinnedUrl(settings.url);
+        owner->ensureRunning(tested.url);
+        return;
+    }
+    send();
+}
+
+void ConnectionTest::send()
+{
+    if (tested.kind == ServiceSettings::Kind::Token) {
+        http->httpGet(TokenTestId, tokenUrl(tested.url, tested.clientId, testedSecret));
         return;
     }
     // Half a second of silence: the smallest upload that shows the key is taken.
     TranscriptionsApi::Upload upload;
     upload.wav = QByteArray(16000, '\0');
-    upload.model = settings.model;
+    upload.model = tested.model;
     QList<QPair<QByteArray, QByteArray>> headers;
-    if (!secret.isEmpty())
-        headers.append({ "Authorization", "Bearer " + secret.toUtf8() });
-    http->httpPostForm(UploadTestId, TranscriptionsApi::url(settings.url),
+    if (!testedSecret.isEmpty())
+        headers.append({ "Authorization", "Bearer " + testedSecret.toUtf8() });
+    http->httpPostForm(UploadTestId, TranscriptionsApi::url(tested.url),
         TranscriptionsApi::buildForm(upload), headers);
 }
 

@@ -7,11 +7,13 @@
 #include "asr/servicesettings.h"
 
 class QtHttpClass;
+class SpeechServiceStarter;
 struct HttpReplyInfo;
 
 // "测试连接": asks the service once with the given settings and secret whether it answers and
 // takes the credentials (a token request, or a half-second of silence through the
-// transcription API), and says so in plain words within the time limit.
+// transcription API), and says so in plain words within the time limit. At the built-in
+// address the service must first prove it is the user's own: nothing is sent to another.
 class ConnectionTest final : public QObject
 {
     Q_OBJECT
@@ -33,11 +35,14 @@ signals:
     void finished(ConnectionTest::Outcome outcome, const QString &text);
 
 private:
+    void send();
     void replied(int requestId, const HttpReplyInfo &info);
     void end(Outcome outcome, const QString &text);
 
     QtHttpClass *http = nullptr;
+    SpeechServiceStarter *owner = nullptr;
     QTimer limit;
     ServiceSettings tested;
+    QString testedSecret;
     int timeoutMs = 8000;
 };

@@ -82,6 +82,25 @@ bool SpeechServiceStarter::isLocalAddress(const QString &baseUrl)
     return name == QLatin1String("localhost") || QHostAddress(name).isLoopback();
 }
 
+QString SpeechServiceStarter::builtInUrl()
+{
+    return QStringLiteral(SPEECH_SERVICE_URL);
+}
+
+QString SpeechServiceStarter::pinnedUrl(const QString &baseUrl)
+{
+    QUrl url(baseUrl);
+    if (url.host() != QLatin1String("localhost"))
+        return baseUrl;
+    url.setHost(QStringLiteral("127.0.0.1"));
+    return url.toString();
+}
+
+bool SpeechServiceStarter::isBuiltInAddress(const QString &baseUrl)
+{
+    return isLocalAddress(baseUrl) && QUrl(baseUrl).port(80) == QUrl(builtInUrl()).port(80);
+}
+
 SpeechServiceStarter::Probe SpeechServiceStarter::classifyProbeAnswer(const QByteArray &response)
 {
     const int bodyStart = response.indexOf("\r\n\r\n");
@@ -136,6 +155,7 @@ void SpeechServiceStarter::ensureRunning(const QString &baseUrl)
     host = url.host() == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : url.host();
     port = url.port(80);
     busy = true;
+    freePort = false;
     probe();
 }
 
@@ -203,6 +223,11 @@ void SpeechServiceStarter::probeEnded(Probe result)
         askForProof();
         break;
     case Probe::NothingListens:
+        if (!mayStart) {
+            freePort = true;
+            finish(QStringLiteral("端口%1上没有语音服务。").arg(port));
+            break;
+        }
         startService();
         break;
     case Probe::SomethingElse:
@@ -269,6 +294,7 @@ void SpeechServiceStarter::startService()
         static_cast<void (QProcess::*)(int, QProcess::ExitStatus)>(&QProcess::finished), this,
         &SpeechServiceStarter::serviceEnded);
     limit.start(startTimeoutMs);
+    ++starts;
     service->start();
 }
 

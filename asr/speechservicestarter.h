@@ -33,6 +33,8 @@ public:
     QString serviceProgram() const { return program; }
     // How long the service may take to load its models and listen.
     void setStartTimeoutMs(int ms) { startTimeoutMs = ms; }
+    // False only proves a service that runs: a free port fails (nothingListened() then tells).
+    void setMayStart(bool may) { mayStart = may; }
 
     // Ends in ready() when a speech service answers at baseUrl (started here or not), in
     // failed(message) when none does and none can be started. A call while one is under way
@@ -40,9 +42,21 @@ public:
     void ensureRunning(const QString &baseUrl);
     // The process id of the service started here while it runs; 0 otherwise.
     qint64 startedServicePid() const;
+    // How many services were started here so far: a token of an earlier one is not the new
+    // one's (each service makes its own key).
+    int startCount() const { return starts; }
+    // The last failure was a free port that was not to be started.
+    bool nothingListened() const { return freePort; }
 
     // True for an http address on this machine (127.0.0.1, ::1 or localhost).
     static bool isLocalAddress(const QString &baseUrl);
+    // True for the built-in address of the local service (its port on this machine, however
+    // spelled): nothing goes there before the service there proves it is the user's own.
+    static bool isBuiltInAddress(const QString &baseUrl);
+    // The address with "localhost" spelled 127.0.0.1, the address that is proven.
+    static QString pinnedUrl(const QString &baseUrl);
+    // The built-in address ("http://127.0.0.1:18765" unless the build chose another).
+    static QString builtInUrl();
     // Sorts the raw HTTP answer to a bare token request: the speech service answers with a JSON
     // object that carries "error" (or a token); anything else holds the port.
     static Probe classifyProbeAnswer(const QByteArray &response);
@@ -74,6 +88,9 @@ private:
     QString host;
     int port = 0;
     int startTimeoutMs = 60000;
+    bool mayStart = true;
+    bool freePort = false;
+    int starts = 0;
     bool busy = false;
     std::unique_ptr<QTcpSocket> probeSocket;
     QByteArray probeAnswer;

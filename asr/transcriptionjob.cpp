@@ -6,6 +6,8 @@
 #include <QTextCodec>
 #include <QTimer>
 
+#include <utility>
+
 #include "asr/accesstoken.h"
 #include "asr/backoff.h"
 #include "asr/qthttpclass.h"
@@ -52,7 +54,13 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     audio = new AudioSteps(this);
 
     connect(tokenRequest, &AccessToken::received, this, [this] {
-        if (current == Step::Authenticating)
+        if (current != Step::Authenticating)
+            return;
+        tokenStarts = serviceStarter ? serviceStarter->startCount() : -1;
+        const std::function<void()> next = std::exchange(afterToken, nullptr);
+        if (next)
+            next();
+        else
             beginFile();
     });
     connect(tokenRequest, &AccessToken::failed, this, [this](AccessToken::Failure failure) {
@@ -86,9 +94,9 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
             if (requestId == SpeechRequestId)
                 readReply(requestId, body);
         });
-    connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &) {
+    connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &body) {
         if (requestId == SpeechRequestId)
-            readError(requestId);
+            readError(requestId, body);
     });
     connect(http, &QtHttpClass::sigReplyDone, this, &TranscriptionJob::readTranscription);
 
@@ -159,24 +167,36 @@ void TranscriptionJob::start()
         emit failed({ Failure::CaFileUnreadable, config.caFile });
         return;
     }
+    // Only a service proven the user's own is asked at the built-in address, and by number:
+    // "localhost" may also name [::1], where another user may listen.
+    if (serviceStarter)
+        config.serviceBaseUrl = SpeechServiceStarter::pinnedUrl(config.serviceBaseUrl);
     // The transcription API takes its key with every upload: no token to ask for.
-    if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
-        beginFile();
-        return;
-    }
-    if (tokenRequest->isEmpty()) {
-        setStep(Step::Authenticating, { Status::Authenticating });
-        // Whoever heard the step may have stopped the job already.
-        if (current != Step::Authenticating)
-            return;
-        if (serviceStarter) {
-            serviceStarter->ensureRunning(config.serviceBaseUrl);
-            return;
-        }
-        requestToken();
+    if (config.serviceKind == JobSettings::ServiceKind::Token && tokenRequest->isEmpty()) {
+        authenticate([this] { beginFile(); });
         return;
     }
     beginFile();
+}
+
+void TranscriptionJob::authenticate(std::function<void()> next)
+{
+    setStep(Step::Authenticating, { Status::Authenticating });
+    // Whoever heard the step may have stopped the job already.
+    if (current != Step::Authenticating)
+        return;
+    afterToken = std::move(next);
+    proveThen([this] { requestToken(); });
+}
+
+void TranscriptionJob::proveThen(std::function<void()> next)
+{
+    if (!serviceStarter) {
+        next();
+        return;
+    }
+    afterProof = std::move(next);
+    serviceStarter->ensureRunning(config.serviceBaseUrl);
 }
 
 void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
@@ -188,13 +208,13 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
     serviceStarter = starter;
     if (!starter)
         return;
+    // Nothing waits after a stop: endSteps dropped what did.
     connect(starter, &SpeechServiceStarter::ready, this, [this] {
-        // Stopped meanwhile, or a token came another way: nothing to ask for.
-        if (current == Step::Authenticating && tokenRequest->isEmpty())
-            requestToken();
+        if (const std::function<void()> next = std::exchange(afterProof, nullptr))
+            next();
     });
     connect(starter, &SpeechServiceStarter::failed, this, [this](const QString &message) {
-        if (current == Step::Authenticating)
+        if (std::exchange(afterProof, nullptr))
             fail({ Failure::ServiceNotStarted, QString(), message });
     });
 }
@@ -229,6 +249,8 @@ void TranscriptionJob::endSteps()
     replyLimit->stop();
     backoff->stop();
     awaitingReply = false;
+    afterProof = nullptr;
+    afterToken = nullptr;
     // Aborted replies are dropped by the client, never reported as failures.
     if (http) {
         http->abortRequests(SpeechRequestId);
@@ -460,6 +482,21 @@ QString TranscriptionJob::nextSegment() const
 
 void TranscriptionJob::sendSegment(const QString &segment)
 {
+    // Proven before every request, not once: the service may end between two of them (with the
+    // program that started it) and another user's listener take its port.
+    proveThen([this, segment] {
+        const bool tokens = config.serviceKind == JobSettings::ServiceKind::Token;
+        if (tokens && serviceStarter && serviceStarter->startCount() != tokenStarts) {
+            tokenRequest->clear();
+            authenticate([this] { beginUpload(); });
+            return;
+        }
+        uploadSegment(segment);
+    });
+}
+
+void TranscriptionJob::uploadSegment(const QString &segment)
+{
     if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
         sendTranscription(segment);
         return;
@@ -478,12 +515,21 @@ void TranscriptionJob::sendSegment(const QString &segment)
     replyLimit->start(config.recognitionTimeoutMs);
 }
 
-void TranscriptionJob::readError(int requestId)
+void TranscriptionJob::readError(int requestId, const QByteArray &body)
 {
     if (requestId == AccessToken::RequestId)
         tokenRequest->readError(requestId);
     if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
         return;
+    // A service that is loading its models (or stopping) answers 503 with "busy": it is waited
+    // for like any other busy answer, not taken for a failed network.
+    const RecognitionReply reply = parseRecognitionReply(body);
+    if (reply.kind == RecognitionReply::Retry) {
+        awaitingReply = false;
+        replyLimit->stop();
+        takeReply(reply);
+        return;
+    }
     fail(Failure::NoAnswer);
 }
 
@@ -570,12 +616,12 @@ void TranscriptionJob::finishFile()
     // failure to save is reported instead of announced as done.
     const QString text = textSource ? textSource() : transcriptText(texts);
     // A link there (even one pointing nowhere) would have the text written wherever it points.
-    if (QFileInfo(transcript).isSymLink()) {
-        fail({ Failure::TranscriptIsLink, transcript });
-        return;
-    }
-    if (!WholeFile::write(transcript, QTextCodec::codecForLocale()->fromUnicode(text))) {
-        fail({ Failure::TranscriptNotSaved, transcript });
+    const WholeFile::Outcome saved
+        = WholeFile::replace(transcript, QTextCodec::codecForLocale()->fromUnicode(text));
+    if (saved != WholeFile::Outcome::Written) {
+        fail({ saved == WholeFile::Outcome::IsLink ? Failure::TranscriptIsLink
+                                                   : Failure::TranscriptNotSaved,
+            transcript });
         return;
     }
     resume.fileDone();

@@ -106,8 +106,9 @@ public:
     AccessToken *accessToken() const { return tokenRequest; }
     AudioSteps *audioSteps() const { return audio; }
 
-    // Made sure of before each token request: a local speech service that is started when nothing
-    // answers at the service address. Not owned; null asks the address as it is.
+    // The local speech service at the built-in address: before every request (the token and
+    // each segment, of either protocol) the service there must prove it is the user's own,
+    // and is started when nothing answers. Not owned; null asks the address as it is.
     void setServiceStarter(SpeechServiceStarter *starter);
 
     // Asked before a ".pcm" file is used as 16 kHz mono samples; false ends the job without a
@@ -140,7 +141,7 @@ public:
     // Replies of the HTTP client; the job is connected to them itself, and a reply it is not
     // waiting for does nothing.
     void readReply(int requestId, const QByteArray &body);
-    void readError(int requestId);
+    void readError(int requestId, const QByteArray &body = QByteArray());
 
     // Removes every plain file of a folder; subfolders stay.
     static void clearFolder(const QString &path);
@@ -187,6 +188,7 @@ private:
     // Where a resumed job would start: the segment sent next.
     QString nextSegment() const;
     void sendSegment(const QString &segment);
+    void uploadSegment(const QString &segment);
     // Where each recognised text joins the transcript; index counts from 0.
     void appendSegmentText(
         int index, const QString &text, bool hasText, TimedUtterances utterances);
@@ -198,6 +200,11 @@ private:
     // What a reply of either protocol tells the job to do.
     void takeReply(const RecognitionReply &reply);
     void requestToken();
+    // Asks for a token, then runs next.
+    void authenticate(std::function<void()> next);
+    // Runs next once the service proved it is the user's own (at once without a starter); a
+    // failed proof ends the job.
+    void proveThen(std::function<void()> next);
     // The job's segment length in seconds (59 unless its settings say otherwise).
     int segmentLength() const;
 
@@ -211,6 +218,12 @@ private:
     QTimer *backoff = nullptr;
     std::function<bool(const QString &)> askRawPcm;
     std::function<QString()> textSource;
+    // What waits for the service's proof, and for the token.
+    std::function<void()> afterProof;
+    std::function<void()> afterToken;
+    // The starter's count of started services when the token came: a service started since
+    // makes its own key and does not take it.
+    int tokenStarts = -1;
 
     Step current = Step::Idle;
     bool awaitingReply = false;

@@ -188,11 +188,10 @@ void BatchRunner::fileFinished(Worker *worker)
 void BatchRunner::writeFile(Worker *worker, const QString &path, const QByteArray &bytes)
 {
     // Never through a link: a dangling one would create its target, a live one be replaced.
-    if (QFileInfo(path).isSymLink()) {
+    const WholeFile::Outcome saved = WholeFile::replace(path, bytes);
+    if (saved == WholeFile::Outcome::IsLink)
         worker->failure = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(path);
-        return;
-    }
-    if (!WholeFile::write(path, bytes))
+    else if (saved == WholeFile::Outcome::Failed)
         worker->failure = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
 }
 

@@ -6,6 +6,9 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QSet>
+#include <QTextCodec>
+
+#include <dirent.h>
 
 namespace InputFileRules {
 
@@ -49,19 +52,45 @@ bool isMediaName(const QString &fileName)
 
 namespace {
 
-QStringList folderFiles(const QString &folder, bool recursive)
+// Names in one folder that are not valid UTF-8, which Qt's listing leaves out unseen: the media
+// ones, as paths with the bad bytes shown replaced.
+QStringList undecodableNames(const QString &folder)
+{
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    QTextCodec *utf8 = QTextCodec::codecForName("UTF-8");
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        QTextCodec::ConverterState state;
+        const QString name = utf8->toUnicode(raw.constData(), raw.size(), &state);
+        if (state.invalidChars > 0 && !raw.startsWith('.') && isMediaName(name))
+            names << folder + QLatin1Char('/') + name;
+    }
+    ::closedir(dir);
+    return names;
+}
+
+QStringList folderFiles(const QString &folder, bool recursive, QStringList *undecodable)
 {
     QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::Readable,
+    *undecodable << undecodableNames(folder);
+    QDirIterator it(folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable,
         recursive ? QDirIterator::Subdirectories | QDirIterator::FollowSymlinks
                   : QDirIterator::NoIteratorFlags);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (isMediaName(it.fileName()))
+        if (it.fileInfo().isDir()) {
+            if (recursive)
+                *undecodable << undecodableNames(path);
+        } else if (isMediaName(it.fileName())) {
             found << path;
+        }
     }
     // The iterator's order is the file system's; a run should not depend on it.
     found.sort();
+    undecodable->sort();
     return found;
 }
 
@@ -91,7 +120,8 @@ InputFiles collect(const QStringList &arguments, bool recursive)
                 result.problems << QStringLiteral("'%1': folder cannot be read").arg(argument);
                 continue;
             }
-            const QStringList files = folderFiles(info.absoluteFilePath(), recursive);
+            const QStringList files
+                = folderFiles(info.absoluteFilePath(), recursive, &result.undecodable);
             for (const QString &file : files)
                 take(file, file);
         } else if (!info.isFile()) {

@@ -9,6 +9,9 @@ struct InputFiles
     QStringList files; // absolute, each file once, in the order given (a folder's files by name)
     QStringList duplicates; // arguments that named a file already taken
     QStringList problems; // what makes the command line unusable: missing files, unreadable folders
+    // Media files found in a folder whose names are not valid in the system's encoding (UTF-8):
+    // they cannot be opened by their decoded name, so they are told of, not transcribed.
+    QStringList undecodable;
 };
 
 namespace InputFileRules {

@@ -82,13 +82,23 @@ int main(int argc, char *argv[])
             QStringLiteral("%1: '%2' was given more than once; it is transcribed once\n")
                 .arg(program, duplicate));
     }
+    for (const QString &file : inputs.undecodable) {
+        print(stderr,
+            QStringLiteral("%1: '%2': the name is not valid UTF-8; not transcribed\n")
+                .arg(program, ProgressTexts::printable(file)));
+    }
     if (inputs.files.isEmpty()) {
         print(stderr, QStringLiteral("%1: no audio or video files found\n").arg(program));
         return 0;
     }
 
+    // A link as the output folder is followed, as the user may mean it, but named: in a folder
+    // others can write it may have been put there to lead the transcripts elsewhere.
+    QString outputLink;
     if (!options.outputDir.isEmpty()) {
         options.outputDir = QFileInfo(options.outputDir).absoluteFilePath();
+        if (QFileInfo(options.outputDir).isSymLink())
+            outputLink = options.outputDir;
         const QString problem = prepareOutputFolder(options.outputDir);
         if (!problem.isEmpty()) {
             print(stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
@@ -125,7 +135,12 @@ int main(int argc, char *argv[])
     QObject::connect(&runner, &BatchRunner::transcriptWritten,
         [&display](const QString &path) { display.print(stdout, ProgressTexts::printable(path) + QLatin1Char('\n')); });
     QObject::connect(&runner, &BatchRunner::finished, &app, [&](int status) {
-        print(stderr, ProgressTexts::summary(runner.summary()));
+        RunSummary told = runner.summary();
+        told.undecodableNames = int(inputs.undecodable.size());
+        told.outputLink = outputLink;
+        if (!outputLink.isEmpty())
+            told.outputLinkTarget = QFileInfo(outputLink).symLinkTarget();
+        print(stderr, ProgressTexts::summary(told));
         QCoreApplication::exit(status);
     });
     // The secret first: the environment, then --secret-file, then the keyring or its file,

@@ -103,6 +103,12 @@ QString summary(const RunSummary &summary)
                        .arg(summary.failures.size());
     for (const RunSummary::Failure &failure : summary.failures)
         text += QStringLiteral("failed: %1: %2\n").arg(printable(failure.file), printable(failure.message));
+    if (summary.undecodableNames > 0)
+        text += QStringLiteral("not transcribed: %1 file(s) whose names are not valid UTF-8\n")
+                    .arg(summary.undecodableNames);
+    if (!summary.outputLink.isEmpty())
+        text += QStringLiteral("output folder '%1' is a link to '%2'\n")
+                    .arg(printable(summary.outputLink), printable(summary.outputLinkTarget));
     return text;
 }
 

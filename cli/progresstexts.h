@@ -29,6 +29,11 @@ struct RunSummary
     int done = 0;
     int skipped = 0;
     QList<Failure> failures;
+    // Files of the folders given whose names are not valid UTF-8, not transcribed.
+    int undecodableNames = 0;
+    // The output folder when it is a symbolic link, and where it leads.
+    QString outputLink;
+    QString outputLinkTarget;
 };
 
 namespace ProgressTexts {

@@ -19,11 +19,11 @@ ServiceChoice choose(
     if (!options.model.isEmpty())
         choice.service.model = options.model;
     // Nothing chosen anywhere: the local service, as the window has it.
-    if (choice.service.url.isEmpty()) {
+    if (choice.service.url.isEmpty())
         choice.service.url = CliArgumentRules::serviceAddress(defaultServiceUrl);
-        choice.startLocalService = choice.service.kind == ServiceSettings::Kind::Token
-            && SpeechServiceStarter::isLocalAddress(choice.service.url);
-    }
+    // However it was named, and for either protocol: the built-in address gets nothing before
+    // the service there proves it is the user's own.
+    choice.startLocalService = SpeechServiceStarter::isBuiltInAddress(choice.service.url);
     return choice;
 }
 

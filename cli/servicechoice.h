@@ -7,7 +7,8 @@
 struct CliOptions;
 
 // The service a run of the command line uses: the options given, otherwise the saved settings,
-// otherwise the built-in local address with the local service started when nothing answers.
+// otherwise the built-in local address. At the built-in address the local service is proven the
+// user's own before each request, and started when nothing answers.
 struct ServiceChoice
 {
     ServiceSettings service;

@@ -1,5 +1,6 @@
 #include "platform/instancelock.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -41,4 +42,12 @@ void InstanceLock::release()
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+}
+
+QString InstanceLock::userLockFile()
+{
+    const QString folder = QDir::homePath() + QStringLiteral("/.local/share/tovarin");
+    if (!QDir().mkpath(folder))
+        return QString();
+    return folder + QStringLiteral("/instance-user.lock");
 }

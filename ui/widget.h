@@ -69,8 +69,9 @@ public:
     void setCaptureInputOverride(const QStringList &args);
 
     TranscriptionJob *transcriptionJob() const { return job.get(); }
-    // Whether the window starts the local speech service when nothing answers at its address:
-    // by default only for the built-in local address. Tests that need "no service" turn it off.
+    // Whether the window proves (and starts, when nothing answers) the local speech service at
+    // its address: by default only at the built-in address. Tests that need "no service" turn
+    // it off.
     void setServiceAutoStart(bool on) { serviceAutoStartOverride = on ? 1 : 0; }
     // Starts and ends the local speech service for the window; made on first use.
     class SpeechServiceStarter *serviceStarter();
@@ -188,7 +189,8 @@ private:
     void showNotice(const QString &message);
     void slotBeginCover();
     void slotStopCover();
-    bool serviceAutoStart() const;
+    // Whether a job at this address goes through the local service's proof (and start).
+    bool usesLocalService(const QString &chosenUrl) const;
     // ---- end job ----
 
     // Members, in the order the window declares them.

@@ -147,9 +147,8 @@ void Widget::slotBeginCover()
             if (job->isRunning())
                 return;
             job->setSettings(chosen);
-            const bool local = chosen.serviceBaseUrl == serviceBaseUrl
-                && chosen.serviceKind == JobSettings::ServiceKind::Token;
-            job->setServiceStarter(local && serviceAutoStart() ? serviceStarter() : nullptr);
+            job->setServiceStarter(
+                usesLocalService(chosen.serviceBaseUrl) ? serviceStarter() : nullptr);
             job->start();
         });
 }

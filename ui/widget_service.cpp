@@ -17,10 +17,11 @@ SpeechServiceStarter *Widget::serviceStarter()
     return speechServiceStarter;
 }
 
-bool Widget::serviceAutoStart() const
+bool Widget::usesLocalService(const QString &chosenUrl) const
 {
+    // Tests name their own service's address as the window's local one.
     if (serviceAutoStartOverride >= 0)
-        return serviceAutoStartOverride == 1;
-    return serviceBaseUrl == QStringLiteral(SPEECH_SERVICE_URL)
-        && SpeechServiceStarter::isLocalAddress(serviceBaseUrl);
+        return serviceAutoStartOverride == 1 && chosenUrl == serviceBaseUrl;
+    // Whatever the settings call it, the built-in address is only asked once proven.
+    return SpeechServiceStarter::isBuiltInAddress(chosenUrl);
 }

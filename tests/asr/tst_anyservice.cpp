@@ -9,10 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "asr/connectiontest.h"
 #include "asr/jobnotices.h"
 #include "asr/qthttpclass.h"
 #include "asr/secretstore.h"
 #include "asr/servicesettings.h"
+#include "asr/speechservicestarter.h"
 #include "asr/transcriptionjob.h"
 #include "asr/transcriptionsapi.h"
 #include "audio/wavinfo.h"
@@ -54,6 +56,7 @@ private slots:
     void httpsNeedsTheTeamsCa();
     void ownTokenPairAgainstTheRealService();
     void secretInTheFileWithoutKeyring();
+    void connectionTestNeedsTheProofAtTheBuiltInAddress();
     void secretInARealKeyring();
 
 private:
@@ -283,6 +286,43 @@ void TestAnyService::secretInTheFileWithoutKeyring()
     QVERIFY(read.wait(5000));
     QCOMPARE(read.first().first().toString(), QStringLiteral("from-env"));
     qunsetenv("TOVARIN_SERVICE_SECRET");
+}
+
+// "测试连接" at the built-in address: a listener there that cannot prove it is the user's own
+// service gets neither the client's secret nor the key, and the test says whose it is not.
+void TestAnyService::connectionTestNeedsTheProofAtTheBuiltInAddress()
+{
+    qRegisterMetaType<ConnectionTest::Outcome>();
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    ScriptedHttpPeer standIn;
+    QVERIFY(standIn.start(QUrl(SpeechServiceStarter::builtInUrl()).port()));
+    standIn.setFallback("/oauth/2.0/token", Reply::json(R"({"access_token":"x"})"));
+    standIn.setFallback("/tovarin/owner-proof", Reply::json(R"({"proof":"00"})"));
+    standIn.setFallback(ApiPath, Reply::json(R"({"text":""})"));
+    for (const auto kind :
+        { ServiceSettings::Kind::Token, ServiceSettings::Kind::Transcriptions }) {
+        ServiceSettings settings;
+        settings.kind = kind;
+        settings.url = QStringLiteral("http://localhost:%1")
+                           .arg(standIn.baseUrl().section(QLatin1Char(':'), -1));
+        settings.clientId = QStringLiteral("carol");
+        ConnectionTest test;
+        QSignalSpy finished(&test, &ConnectionTest::finished);
+        test.start(settings, QStringLiteral("carols-secret"));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(finished.first().at(0).value<ConnectionTest::Outcome>(),
+            ConnectionTest::Outcome::NotTheService);
+        QVERIFY2(finished.first().at(1).toString().contains(QStringLiteral("不是本程序启动的")),
+            qPrintable(finished.first().at(1).toString()));
+    }
+    QVERIFY(!standIn.requestsTo("/tovarin/owner-proof").isEmpty());
+    for (const ScriptedHttpPeer::Request &request : standIn.requests)
+        QVERIFY2(request.path != ApiPath && !request.query.contains("client")
+                && !request.headers.contains("authorization"),
+            QByteArray(request.path + '?' + request.query).constData());
+    qunsetenv("XDG_RUNTIME_DIR");
 }
 
 void TestAnyService::secretInARealKeyring()

@@ -1,6 +1,7 @@
 // tovarin-transcribe run as a user runs it: a real process on media made by ffmpeg and flite,
 // against the real speech service and against the scripted peer on loopback.
 #include <QHostAddress>
+#include <QMessageAuthenticationCode>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -8,6 +9,8 @@
 #include <json/value.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "common/scriptedhttppeer.h"
 #include "common/speechservice.h"
@@ -99,8 +102,11 @@ private slots:
     void failuresUseTheWindowsMessages_data();
     void failuresUseTheWindowsMessages();
     void keepsExistingTranscripts();
+    void summaryNamesWhatItDidNotTake();
     void usesTheSavedServiceWithASecretFile();
     void neverThroughLinksAndNamesEscaped();
+    void provesTheBuiltInServiceBeforeEachFile_data();
+    void provesTheBuiltInServiceBeforeEachFile();
     void resumesWhereARunEnded();
     void endsOnSignal_data();
     void endsOnSignal();
@@ -354,6 +360,27 @@ void TestCliCommand::failuresUseTheWindowsMessages()
     QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
+// A media file in a folder whose name is not valid UTF-8 is counted and named, not skipped
+// silently; an output folder that is a link is followed but named in the summary.
+void TestCliCommand::summaryNamesWhatItDidNotTake()
+{
+    QVERIFY(QDir().mkpath(work + str("/in")) && QDir().mkpath(work + str("/real")));
+    QVERIFY(makeTone(work + str("/in/a.wav"), 2));
+    const QByteArray odd = QFile::encodeName(work) + "/in/caf\xe9.wav";
+    const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    QVERIFY(fd >= 0 && ::close(fd) == 0);
+    QVERIFY(QFile::link(work + str("/real"), work + str("/out")));
+    peer->setFallback(SpeechPath, Reply::json(textReply("ok")));
+
+    Run run({ str("-s"), peer->baseUrl(), str("-o"), str("out"), str("in") }, work, tmp);
+    QCOMPARE(run.finish(), 0);
+    QVERIFY2(run.err.contains(str("done 1, skipped 0, failed 0")), qPrintable(run.err));
+    QVERIFY(run.err.contains(str("not transcribed: 1 file(s) whose names are not valid UTF-8")));
+    QVERIFY(run.err.contains(str("is not valid UTF-8; not transcribed")));
+    QVERIFY(run.err.contains(str("output folder '%1/out' is a link to '%1/real'").arg(work)));
+    QCOMPARE(readUtf8(work + str("/real/a.txt")), str("ok\n"));
+}
+
 void TestCliCommand::keepsExistingTranscripts()
 {
     QVERIFY(makeTone(work + str("/a.wav"), 2));
@@ -401,6 +428,91 @@ void TestCliCommand::neverThroughLinksAndNamesEscaped()
     QVERIFY2(run.err.contains(str("c\\x1b[31m\\x0ad")), qPrintable(run.err));
     for (const QString &line : run.err.split(QLatin1Char('\n')))
         QVERIFY2(!line.startsWith(str("d.")), qPrintable(line));
+}
+
+void TestCliCommand::provesTheBuiltInServiceBeforeEachFile_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QByteArray>("audioPath");
+    // KEY: the test's key file, in the folder init() makes for each row.
+    const QStringList key { str("--secret-file"), str("KEY") };
+    QTest::newRow("token protocol, by default") << QStringList() << QByteArray() << SpeechPath;
+    QTest::newRow("named, with a client id")
+        << (QStringList { str("--service"), str(SPEECH_SERVICE_URL) } + key)
+        << QByteArray("[service]\nclientId=carol\n") << SpeechPath;
+    QTest::newRow("transcription API, no address")
+        << (QStringList { str("--service-kind"), str("transcriptions") } + key) << QByteArray()
+        << QByteArray("/v1/audio/transcriptions");
+}
+
+// The built-in address is asked only after the service there proved it is the user's own, and
+// again before every file: a listener that took the port after the first file gets neither the
+// second file's audio nor any credential, however the address was named.
+void TestCliCommand::provesTheBuiltInServiceBeforeEachFile()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, settings);
+    QFETCH(QByteArray, audioPath);
+    // The user's own service: it holds the secret the command keeps in the runtime folder.
+    const QByteArray secret(64, 'a');
+    const QString runtime = dir->filePath(str("run"));
+    QVERIFY(QDir().mkpath(runtime + str("/tovarin")));
+    QFile::setPermissions(
+        runtime + str("/tovarin"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    {
+        QFile file(runtime + str("/tovarin/service-secret"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(secret) == secret.size());
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        QFile key(dir->filePath(str("key")));
+        QVERIFY(key.open(QIODevice::WriteOnly) && key.write("users-key\n") > 0);
+        QDir().mkpath(tmp + str("-config/tovarin"));
+        QFile conf(tmp + str("-config/tovarin/tovarin.conf"));
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write(settings) == settings.size());
+    }
+    const int port = QUrl(str(SPEECH_SERVICE_URL)).port();
+    ScriptedHttpPeer own;
+    ScriptedHttpPeer standIn;
+    QVERIFY(own.start(port));
+    const auto proofOf = [](const QByteArray &key, const ScriptedHttpPeer::Request &request) {
+        const QByteArray nonce = request.query.mid(request.query.indexOf('=') + 1);
+        return Reply::json(R"({"proof":")"
+            + QMessageAuthenticationCode::hash(nonce, key, QCryptographicHash::Sha256).toHex()
+            + "\"}");
+    };
+    own.setHandler("/tovarin/owner-proof",
+        [&](const ScriptedHttpPeer::Request &request) { return proofOf(secret, request); });
+    own.setFallback(TokenPath, Reply::json(R"({"access_token":"24.tok","expires_in":2592000})"));
+    // The first file is the last the user's service answers: it ends, another takes the port.
+    own.setHandler(audioPath, [&](const ScriptedHttpPeer::Request &) {
+        own.stopListening();
+        standIn.start(port);
+        return audioPath == SpeechPath ? Reply::json(textReply("mine"))
+                                       : Reply::json(R"({"text":"mine"})");
+    });
+    standIn.setFallback(TokenPath, Reply::json(R"({"access_token":"x","expires_in":100})"));
+    standIn.setHandler("/tovarin/owner-proof",
+        [&](const ScriptedHttpPeer::Request &request) { return proofOf("guessed", request); });
+    standIn.setFallback(SpeechPath, Reply::json(textReply("stolen")));
+    standIn.setFallback("/v1/audio/transcriptions", Reply::json(R"({"text":"stolen"})"));
+    QVERIFY(makeTone(work + str("/a.wav"), 2) && makeTone(work + str("/b.wav"), 2));
+
+    options.replaceInStrings(str("KEY"), dir->filePath(str("key")));
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    Run run(options + QStringList { str("a.wav"), str("b.wav") }, work, tmp);
+    const int status = run.finish();
+    qunsetenv("XDG_RUNTIME_DIR");
+    QCOMPARE(status, 1);
+    QVERIFY2(run.err.contains(str("端口%1上的语音服务不是本程序启动的，无法使用！").arg(port)),
+        qPrintable(run.err));
+    QCOMPARE(readUtf8(work + str("/a.txt")), str("mine\n"));
+    QVERIFY(!QFile::exists(work + str("/b.txt")));
+    QVERIFY(!standIn.requestsTo("/tovarin/owner-proof").isEmpty());
+    for (const ScriptedHttpPeer::Request &request : standIn.requests) {
+        QVERIFY2(request.path != audioPath && !request.query.contains("client")
+                && !request.headers.contains("authorization"),
+            QByteArray(request.path + '?' + request.query).constData());
+    }
 }
 
 void TestCliCommand::resumesWhereARunEnded()

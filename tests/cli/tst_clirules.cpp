@@ -10,6 +10,8 @@
 #include "cli/jsontranscript.h"
 #include "cli/outputplan.h"
 #include "cli/progresstexts.h"
+#include "cli/servicechoice.h"
+#include "core/wholefile.h"
 
 using CliArgumentRules::parse;
 
@@ -50,6 +52,8 @@ private slots:
     void outputPlan();
     void jsonTranscript();
     void progressFigures();
+    void wholeFileNeverThroughALink();
+    void builtInAddressIsProvenHoweverNamed();
 };
 
 void TestCliRules::acceptedArguments_data()
@@ -288,6 +292,61 @@ void TestCliRules::progressFigures()
     QCOMPARE(ProgressTexts::summary(summary),
         str("done 2, skipped 1, failed 1\nfailed: /in/a b.mp3: "
             "音频转换失败，请检查文件是否完整！\n"));
+}
+
+// A link swapped in at the name between the last check and the rename replaces nothing of
+// the user's: the rename puts the new file in the link's place, with the old file's mode. A
+// link already there, live or dangling, is refused.
+void TestCliRules::wholeFileNeverThroughALink()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString other = dir.filePath(str("other.txt"));
+    const QString target = dir.filePath(str("out.txt"));
+    QVERIFY(touch(other));
+    QVERIFY(touch(target));
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+
+    const WholeFile::Outcome raced = WholeFile::replace(
+        target, "new", [&] { QVERIFY(QFile::remove(target) && QFile::link(other, target)); });
+    QCOMPARE(int(raced), int(WholeFile::Outcome::Written));
+    QFile read(other);
+    QVERIFY(read.open(QIODevice::ReadOnly));
+    QCOMPARE(read.readAll(), QByteArray("x"));
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QFile written(target);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("new"));
+    QVERIFY(!(written.permissions() & (QFile::ReadGroup | QFile::ReadOther)));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+
+    QVERIFY(QFile::remove(target) && QFile::link(other, target));
+    QCOMPARE(int(WholeFile::replace(target, "new")), int(WholeFile::Outcome::IsLink));
+    QVERIFY(QFile::link(dir.filePath(str("nowhere")), dir.filePath(str("dangling.txt"))));
+    QCOMPARE(int(WholeFile::replace(dir.filePath(str("dangling.txt")), "new")),
+        int(WholeFile::Outcome::IsLink));
+    QVERIFY(!QFileInfo::exists(dir.filePath(str("nowhere"))));
+    QVERIFY(read.seek(0));
+    QCOMPARE(read.readAll(), QByteArray("x"));
+}
+
+// The built-in address gets the service's proof however it is named and for either protocol;
+// another address, local or not, is asked as it is.
+void TestCliRules::builtInAddressIsProvenHoweverNamed()
+{
+    const auto proven = [](const char *arguments, const char *savedUrl) {
+        const CliArguments parsed = parse(args(arguments), defaultService);
+        ServiceSettings saved;
+        saved.url = str(savedUrl);
+        return ServiceChoiceRules::choose(parsed.options, saved, defaultService).startLocalService;
+    };
+    QVERIFY(proven("a.wav", ""));
+    QVERIFY(proven("--service-kind|transcriptions|a.wav", ""));
+    QVERIFY(proven("--service|http://localhost:18765/|a.wav", ""));
+    QVERIFY(proven("a.wav", "http://127.0.0.1:18765"));
+    QVERIFY(proven("--service|http://[::1]:18765|a.wav", "http://127.0.0.1:9000"));
+    QVERIFY(!proven("a.wav", "http://127.0.0.1:9000"));
+    QVERIFY(!proven("--service|https://127.0.0.1:18765|a.wav", ""));
 }
 
 QTEST_GUILESS_MAIN(TestCliRules)

@@ -50,9 +50,14 @@ ScriptedHttpPeer::ScriptedHttpPeer()
 
 ScriptedHttpPeer::~ScriptedHttpPeer() = default;
 
-bool ScriptedHttpPeer::start()
+bool ScriptedHttpPeer::start(int port)
 {
-    return server->listen(QHostAddress::LocalHost, 0);
+    return server->listen(QHostAddress::LocalHost, quint16(port));
+}
+
+void ScriptedHttpPeer::stopListening()
+{
+    server->close();
 }
 
 bool ScriptedHttpPeer::startTls(const QString &certificateFile, const QString &keyFile)

@@ -61,12 +61,14 @@ public:
     ScriptedHttpPeer();
     ~ScriptedHttpPeer() override;
 
-    // Listens on a free loopback port; false when that failed.
-    bool start();
+    // Listens on a loopback port (0: a free one); false when that failed.
+    bool start(int port = 0);
     // Listens for https with this PEM certificate and key; baseUrl() then names https.
     bool startTls(const QString &certificateFile, const QString &keyFile);
     // "http://127.0.0.1:PORT"
     QString baseUrl() const;
+    // Takes no new connections (the port is free for another listener); the open ones stay.
+    void stopListening();
 
     // Answers the next request to path with reply; scripted replies are used in order.
     void enqueue(const QByteArray &path, const Reply &reply);

@@ -1,19 +1,22 @@
 // The program as a desktop meets it: folders installed or portable, files dropped on the window
 // or given on the command line, files handed over by a second start, the speech service started
 // and ended by the window.
-#include "ui/appglobals.h"
 #include "app/instancechannel.h"
-#include "core/programlayout.h"
 #include "app/startup.h"
 #include "asr/speechservicestarter.h"
+#include "asr/transcriptionjob.h"
 #include "common/scripteddialogs.h"
+#include "common/scriptedhttppeer.h"
 #include "common/speechservice.h"
 #include "common/windowview.h"
+#include "core/programlayout.h"
+#include "ui/appglobals.h"
 #include "ui/widget.h"
 
 #include <QComboBox>
-#include <QLocalSocket>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QLocalSocket>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -316,6 +319,68 @@ private slots:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, quint16(port));
         QVERIFY(!socket.waitForConnected(5000));
+    }
+
+    // The service is proven before every file, not only when the job asks for its token: one
+    // killed between two files is started again, and a listener that took the port after a
+    // file gets neither the next file's audio nor the token.
+    void windowProvesTheServiceBeforeEachFile()
+    {
+        writeFile(path("speech.txt"), "the weather was cold this morning");
+        QVERIFY(makeSpeechWav(path("speech.txt"), path("one.wav")));
+        QVERIFY(QFile::copy(path("one.wav"), path("two.wav"))
+            && QFile::copy(path("one.wav"), path("three.wav")));
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const int port = probe.serverPort();
+        probe.close();
+        // Answers as the service would, but holds no secret of the user's.
+        using Reply = ScriptedHttpPeer::Reply;
+        ScriptedHttpPeer standIn;
+        standIn.setFallback("/oauth/2.0/token", Reply::json(R"({"access_token":"x"})"));
+        standIn.setFallback("/tovarin/owner-proof", Reply::json(R"({"proof":"00"})"));
+        standIn.setFallback("/server_api", Reply::json(R"({"err_no":0,"result":["stolen"]})"));
+
+        window->setServiceBaseUrl(str("http://127.0.0.1:%1").arg(port));
+        window->setServiceAutoStart(true);
+        window->serviceStarter()->setProgram(SpeechServiceProcess::program());
+        QList<qint64> services;
+        QStringList written;
+        // Between two files: the service ends; after the second, another listener takes the port.
+        connect(window->transcriptionJob(), &TranscriptionJob::fileFinished, this,
+            [&](const QString &, const QString &transcript) {
+                written << transcript;
+                services << window->serviceStarter()->startedServicePid();
+                ::kill(pid_t(services.last()), SIGKILL);
+                const QDeadlineTimer limit(30000);
+                if (services.size() == 1) {
+                    QTcpSocket socket;
+                    do {
+                        socket.abort();
+                        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+                    } while (socket.waitForConnected(5000) && !limit.hasExpired());
+                } else {
+                    while (!standIn.start(port) && !limit.hasExpired())
+                        QThread::yieldCurrentThread();
+                }
+            });
+        View::combo(*window, "languageCombo")->setCurrentText(str("英文"));
+        window->addOutsideFiles({ path("one.wav"), path("two.wav"), path("three.wav") });
+        View::button(*window, "startConvertButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 240000);
+        QCOMPARE(dialogs->noticeTexts(),
+            QStringList { str("端口%1上的语音服务不是本程序启动的，无法使用！").arg(port) });
+        QCOMPARE(services.size(), 2);
+        QVERIFY(services[0] > 0 && services[1] > 0 && services[0] != services[1]);
+        // Two transcripts, from the user's services; nothing of the third file's.
+        QCOMPARE(written.size(), 2);
+        for (const QString &transcript : written)
+            QVERIFY2(QFileInfo(transcript).size() > 0, qPrintable(transcript));
+        QCOMPARE(QDir(path("myWordFiles")).entryList(QDir::Files).size(), 2);
+        QVERIFY(!standIn.requestsTo("/tovarin/owner-proof").isEmpty());
+        for (const ScriptedHttpPeer::Request &request : standIn.requests)
+            QVERIFY2(request.path != "/server_api" && !request.query.contains("client"),
+                request.path.constData());
     }
 
     void windowSaysWhenNoServiceCanStart()

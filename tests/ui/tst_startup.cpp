@@ -22,21 +22,28 @@ class TestStartup : public QObject
     // The guard and the socket live in the user's runtime folder: this test's own.
     QTemporaryDir runtime;
 
-    void start(QProcess &process, const QString &program)
+    void start(QProcess &process, const QString &program, const QString &runtimeDir = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        // The per-user guard lives in the home folder: this test's own too.
+        env.insert(QStringLiteral("HOME"), runtime.filePath(QStringLiteral("home")));
+        if (runtimeDir == QLatin1String("-"))
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        else
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                runtimeDir.isEmpty() ? runtime.path() : runtimeDir);
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(program, QStringList());
         QVERIFY(process.waitForStarted());
     }
 
-    QString probeGuard()
+    // runtimeDir: the probe's XDG_RUNTIME_DIR; empty is this test's own, "-" none at all.
+    QString probeGuard(const QString &runtimeDir = QString())
     {
         QProcess probe;
-        start(probe, QStringLiteral(GUARDPROBE_PATH));
+        start(probe, QStringLiteral(GUARDPROBE_PATH), runtimeDir);
         probe.waitForFinished(20000);
         return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
     }
@@ -78,6 +85,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(windowBuilt(first), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(leftOver), 20000);
         QCOMPARE(probeGuard(), QStringLiteral("1 程序已经启动！"));
+        // One guard per user, wherever XDG_RUNTIME_DIR points or whether it is set.
+        QTemporaryDir otherRuntime;
+        QCOMPARE(probeGuard(otherRuntime.path()), QStringLiteral("1 程序已经启动！"));
+        QCOMPARE(probeGuard(QStringLiteral("-")), QStringLiteral("1 程序已经启动！"));
+        // A runtime folder that is not ours to use is named in the notice.
+        QTemporaryDir shared;
+        QFile taken(shared.filePath(QStringLiteral("tovarin")));
+        QVERIFY(taken.open(QIODevice::WriteOnly));
+        const QString refusedText = probeGuard(shared.path());
+        QVERIFY2(refusedText.startsWith(QStringLiteral("1 程序启动错误！"))
+                && refusedText.contains(taken.fileName()),
+            qPrintable(refusedText));
 
         // A real second start waits on its notice and never builds a window.
         QProcess refused;

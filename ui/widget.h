@@ -25,6 +25,7 @@ class QTextEdit;
 class QTimer;
 class MyListWidget;
 class Recorder;
+class TaskList;
 class TranscriptionJob;
 struct TranscriptTimes;
 
@@ -136,8 +137,6 @@ private:
     void slotTxtBtnChecked(bool checked);
     void slotClose();
     void showHomePage();
-    // Index of the first task-box entry whose text is exactly name; -1 when there is none.
-    int taskBoxIndexOf(const QString &name) const;
     // While a job runs, audio files and the job's own transcript stay as they are: tells the
     // user and returns true when touching this library entry is refused.
     bool refusedWhileJobRuns(bool audio, const QString &path);
@@ -161,7 +160,7 @@ private:
     void setTaskControlsEnabled(bool enabled);
     void recordingFailed(const QString &message);
     void finishRecording();
-    void addToTaskFront(const QString &path, const QString &boxText);
+    void addToTaskFront(const QString &path);
     // The dropped audio and video files of a drag, as absolute paths.
     static QStringList droppedMediaFiles(const class QMimeData *data);
     void slotLoadWav();
@@ -178,8 +177,6 @@ private:
 
     // ---- the job as the window shows it ----
     bool jobRunning() const;
-    // The job's task files, the paths behind the task box: the front one is transcribed first.
-    QStringList &taskFiles();
     // Buttons follow the job: Idle when it stops, Running while it runs.
     void showJobRunning(bool running);
     void connectJob();
@@ -215,8 +212,8 @@ private:
     QString audioDevice;
     QLabel *taskBar = nullptr;
     QComboBox *taskFileCombo = nullptr;
-    // What the task box shows; the job's task files are the paths behind it.
-    QStandardItemModel *taskEntries = nullptr;
+    // The task files, which the task box shows and the job reads.
+    TaskList *taskFiles = nullptr;
     QPushButton *clearListButton = nullptr;
     QPushButton *startConvertButton = nullptr;
     QPushButton *stopConvertButton = nullptr;

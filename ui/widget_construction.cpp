@@ -1,13 +1,14 @@
-#include "ui/widget.h"
 #include "ui/servicesettingsdialog.h"
+#include "ui/widget.h"
 
-#include "ui/appglobals.h"
-#include "core/programlayout.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionrequest.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "audio/recorder.h"
+#include "core/programlayout.h"
+#include "core/tasklist.h"
+#include "ui/appglobals.h"
 #include "ui/mylistwidget.h"
 
 #include <phonon/SeekSlider>
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -78,6 +78,8 @@ Widget::Widget()
     , job(std::make_unique<TranscriptionJob>(new QtHttpClass()))
 {
     serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
+    taskFiles = new TaskList(this);
+    job->setTaskList(taskFiles);
     setUpWindow();
     buildHeader();
     buildLeftPane();
@@ -106,7 +108,7 @@ Widget::~Widget()
 
 const QAbstractItemModel *Widget::taskModel() const
 {
-    return taskEntries;
+    return taskFiles;
 }
 
 void Widget::setUpWindow()
@@ -345,8 +347,7 @@ void Widget::buildTaskStrip()
     taskFileCombo->setStyleSheet(css(kComboStyle));
     taskFileCombo->setEditable(true);
     taskFileCombo->setLineEdit(taskLine);
-    taskEntries = new QStandardItemModel(this);
-    taskFileCombo->setModel(taskEntries);
+    taskFileCombo->setModel(taskFiles);
     // Each change of the current entry, as the text overload of currentIndexChanged reports it.
     connect(taskFileCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
         [this](int index) { slotAudioChanged(taskFileCombo->itemText(index)); });

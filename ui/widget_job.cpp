@@ -1,4 +1,6 @@
 #include "ui/widget.h"
+
+#include "core/tasklist.h"
 #include "ui/servicesettingsdialog.h"
 
 #include <QComboBox>
@@ -22,11 +24,6 @@ bool Widget::jobRunning() const
     return job && job->isRunning();
 }
 
-QStringList &Widget::taskFiles()
-{
-    return job->data().taskFiles;
-}
-
 void Widget::connectJob()
 {
     TranscriptionJob *j = job.get();
@@ -35,28 +32,12 @@ void Widget::connectJob()
         startConvertButton->setText(JobStatusTexts::buttonText(status));
     });
     connect(j, &TranscriptionJob::fileStarted, this,
-        [this](const QString &, const QString &transcriptPath) { showFileStarted(transcriptPath); });
-    connect(j, &TranscriptionJob::taskEntryConverted, this,
-        [this](const QString &sourceName, const QString &convertedName) {
-            const int entry = taskBoxIndexOf(sourceName);
-            if (entry >= 0)
-                taskFileCombo->removeItem(entry);
-            taskFileCombo->insertItem(taskFileCombo->count(), QIcon(), convertedName, QVariant());
-        });
-    connect(j, &TranscriptionJob::taskEntryRestored, this,
-        [this](const QString &convertedName, const QString &sourceName) {
-            const int entry = taskBoxIndexOf(convertedName);
-            if (entry >= 0)
-                taskFileCombo->setItemText(entry, sourceName);
-            else
-                taskFileCombo->insertItem(taskFileCombo->count(), QIcon(), sourceName, QVariant());
-        });
+        [this](
+            const QString &, const QString &transcriptPath) { showFileStarted(transcriptPath); });
+    // The box names the copy the job works on, as it always has.
+    connect(j, &TranscriptionJob::taskEntryConverted, taskFiles, &TaskList::showConverted);
+    connect(j, &TranscriptionJob::taskEntryRestored, taskFiles, &TaskList::showAsAdded);
     connect(j, &TranscriptionJob::textRecognised, this, &Widget::appendRecognisedText);
-    connect(j, &TranscriptionJob::fileFinished, this, [this](const QString &taskEntry) {
-        const int entry = taskBoxIndexOf(FileNames::fileName(taskEntry));
-        if (entry >= 0)
-            taskFileCombo->removeItem(entry);
-    });
     connect(j, &TranscriptionJob::failed, this,
         [this](const JobFailure &failure) { showNotice(JobNotices::text(failure)); });
     connect(j, &TranscriptionJob::allDone, this,
@@ -142,8 +123,8 @@ void Widget::slotBeginCover()
     settings.segmentSeconds = segmentSeconds;
     settings.backoffScale = backoffScale;
     // The saved service settings, and the secret once the keyring gave it.
-    ServiceSettingsDialog::prepareJob(settings, QStringLiteral(SPEECH_SERVICE_URL), this,
-        [this](const JobSettings &chosen) {
+    ServiceSettingsDialog::prepareJob(
+        settings, QStringLiteral(SPEECH_SERVICE_URL), this, [this](const JobSettings &chosen) {
             if (job->isRunning())
                 return;
             job->setSettings(chosen);

@@ -1,5 +1,7 @@
 #include "ui/widget.h"
 
+#include "core/tasklist.h"
+
 #include "core/filenames.h"
 #include "core/libraryfiles.h"
 #include "core/transcripttimes.h"
@@ -63,15 +65,6 @@ void Widget::loadTxtList()
     }
 }
 
-int Widget::taskBoxIndexOf(const QString &name) const
-{
-    for (int i = 0; i < taskFileCombo->count(); ++i) {
-        if (taskFileCombo->itemText(i) == name)
-            return i;
-    }
-    return -1;
-}
-
 bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
 {
     if (!jobRunning())
@@ -112,10 +105,7 @@ void Widget::delFile(QString kind, QString name)
     delete firstItemNamed(list, name, Qt::CaseSensitive);
 
     if (audio) {
-        const int index = taskBoxIndexOf(name);
-        if (index >= 0)
-            taskFileCombo->removeItem(index);
-        taskFiles().removeAll(path);
+        taskFiles->remove(path);
     } else if (!path.isEmpty() && path == currentTextFile) {
         // "关闭文档" must not bring a deleted transcript back.
         textEdit->hide();
@@ -182,23 +172,12 @@ void Widget::moveLibraryEntry(
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
     const QString newName = FileNames::fileName(newPath);
-    if (audio) {
-        const int taskIndex = taskFiles().indexOf(path);
-        if (taskIndex >= 0) {
-            taskFiles().removeAll(path);
-            taskFiles().insert(taskIndex, newPath);
-        }
-    }
+    if (audio)
+        taskFiles->rename(path, newPath);
     const int pathIndex = paths.indexOf(path);
     if (pathIndex >= 0)
         paths[pathIndex] = newPath;
-    if (audio) {
-        const int comboIndex = taskBoxIndexOf(name);
-        if (comboIndex >= 0) {
-            taskFileCombo->removeItem(comboIndex);
-            taskFileCombo->insertItem(comboIndex, newName);
-        }
-    } else if (path == currentTextFile) {
+    if (!audio && path == currentTextFile) {
         // The pane follows its file, so "关闭文档" saves under the new name.
         currentTextFile = newPath;
     }

@@ -1,5 +1,7 @@
 #include "ui/widget.h"
 
+#include "core/tasklist.h"
+
 #include "audio/audiotexts.h"
 #include "ui/dialogs.h"
 
@@ -22,7 +24,7 @@ void Widget::slotAudioChanged(QString text)
 
 void Widget::slotPlay()
 {
-    if (taskFiles().isEmpty()) {
+    if (taskFiles->isEmpty()) {
         Dialogs::current().information(
             this, QStringLiteral("提示"), QStringLiteral("无可播放的音频文件！"));
         return;
@@ -32,13 +34,11 @@ void Widget::slotPlay()
             mediaObject.seek(0);
         mediaObject.play();
     } else {
-        const QString shown = taskFileCombo->currentText();
-        for (const QString &path : qAsConst(taskFiles())) {
-            if (path.contains(shown)) {
-                playingFile = path;
-                break;
-            }
-        }
+        // The box's current entry; the front file when the box has none chosen.
+        const int row = taskFileCombo->currentIndex();
+        const QString chosen = row >= 0 ? taskFiles->pathAt(row) : taskFiles->front();
+        if (!chosen.isEmpty())
+            playingFile = chosen;
         if (!playingFile.isEmpty())
             mediaObject.setCurrentSource(Phonon::MediaSource(QUrl::fromLocalFile(playingFile)));
         mediaObject.play();

@@ -1,9 +1,11 @@
 #include "ui/widget.h"
 
-#include "ui/appglobals.h"
-#include "core/filenames.h"
+#include "core/tasklist.h"
+
 #include "audio/audiotexts.h"
 #include "audio/recorder.h"
+#include "core/filenames.h"
+#include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
 
@@ -57,13 +59,9 @@ void Widget::finishRecording()
     wavFiles.append(recordFile);
     const QString name = FileNames::fileName(recordFile);
     wavList->insertItem(wavList->count(), name);
-    taskFileCombo->insertItem(0, QIcon(), name, QVariant());
-    taskFileCombo->setCurrentIndex(0);
-    if (!taskFiles().contains(recordFile)) {
-        // A running job works on the front entry; the recording queues right behind it.
-        const int at = jobRunning() && !taskFiles().isEmpty() ? 1 : 0;
-        taskFiles().insert(at, recordFile);
-    }
+    // A running job works on the front entry; the recording queues right behind it.
+    taskFileCombo->setCurrentIndex(
+        taskFiles->addRecording(recordFile, jobRunning() && !taskFiles->isEmpty() ? 1 : 0));
     if (!wavListButton->isChecked())
         wavListButton->setChecked(true);
 }

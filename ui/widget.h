@@ -11,6 +11,8 @@
 #include <phonon/MediaObject>
 #include <phonon/Path>
 
+#include "ui/mylistwidget.h"
+
 class QAbstractItemModel;
 class QCloseEvent;
 class QComboBox;
@@ -23,7 +25,6 @@ class QStandardItemModel;
 class QAction;
 class QTextEdit;
 class QTimer;
-class MyListWidget;
 class Recorder;
 class TaskList;
 class TranscriptionJob;
@@ -51,7 +52,8 @@ public:
     Widget();
     ~Widget() override;
 
-    // Library operations carried out for MyListWidget.
+    // Library operations on the entry named name of the audio list ("wav") or the transcript
+    // list ("word"); any other kind does nothing.
     void delFile(QString kind, QString name);
     void renameFile(QString kind, QString name);
     void saveAsFile(QString kind, QString name);
@@ -140,6 +142,10 @@ private:
     // While a job runs, audio files and the job's own transcript stay as they are: tells the
     // user and returns true when touching this library entry is refused.
     bool refusedWhileJobRuns(bool audio, const QString &path);
+    // What the library lists' menus ask for (delFile, renameFile, saveAsFile with a typed kind).
+    void deleteEntry(MyListWidget::Kind kind, const QString &name);
+    void renameEntry(MyListWidget::Kind kind, const QString &name);
+    void saveEntryAs(MyListWidget::Kind kind, const QString &name);
     // The parts of renameFile: the name the user typed (empty when none will be used), and
     // every list and binding moved from the old entry to the renamed one.
     QString askNewName(const QString &name);
@@ -165,10 +171,12 @@ private:
     static QStringList droppedMediaFiles(const class QMimeData *data);
     void slotLoadWav();
     void slotAddWav();
+    // "清空列表": empties the task list (unless a job runs).
     void slotOpenWav();
     void slotAudioChanged(QString text);
     void slotPlay();
     void slotPause();
+    // The stop button: stops playback (the file stays loaded).
     void slotForward();
     void slotBackward();
     void updateCurrentTime();

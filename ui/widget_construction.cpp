@@ -204,7 +204,7 @@ void Widget::buildLeftPane()
     txtListButton->setObjectName(QStringLiteral("txtListButton"));
     connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
 
-    wavList = new MyListWidget(QStringLiteral("wav"), this, leftPanel);
+    wavList = new MyListWidget(MyListWidget::Kind::Audio, leftPanel);
     wavList->setObjectName(QStringLiteral("wavList"));
     wavList->setStyleSheet(QStringLiteral("border:0px"));
     wavList->setFixedWidth(198);
@@ -212,13 +212,20 @@ void Widget::buildLeftPane()
     wavList->setSelectionMode(QAbstractItemView::MultiSelection);
     wavList->hide();
 
-    txtList = new MyListWidget(QStringLiteral("word"), this, leftPanel);
+    txtList = new MyListWidget(MyListWidget::Kind::Transcripts, leftPanel);
     txtList->setObjectName(QStringLiteral("txtList"));
     txtList->setStyleSheet(QStringLiteral("border:0px"));
     txtList->setFixedWidth(198);
     txtList->setSpacing(2);
     txtList->hide();
     connect(txtList, &QListWidget::itemDoubleClicked, this, &Widget::slotWordOpen);
+    for (MyListWidget *list : { wavList, txtList }) {
+        connect(list, &MyListWidget::deleteRequested, this, &Widget::deleteEntry);
+        connect(list, &MyListWidget::renameRequested, this, &Widget::renameEntry);
+        connect(list, &MyListWidget::saveAsRequested, this, &Widget::saveEntryAs);
+    }
+    connect(txtList, &MyListWidget::exportSubtitlesRequested, this,
+        &Widget::exportTranscriptSubtitles);
 
     auto *layout = new QVBoxLayout(leftPanel);
     layout->addWidget(wavListButton);
@@ -403,11 +410,11 @@ void Widget::createWorkers()
 void Widget::createFoldersAndLists()
 {
     // The entry function has already said which folder it could not create.
-    ProgramLayout::createWorkFolders(AppGlobals::appDir);
+    ProgramLayout::createWorkFolders(AppGlobals::appDir());
     loadWavList();
     loadTxtList();
     // Kept states of files that are gone would never be used again.
-    ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir)).removeStale();
+    ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir())).removeStale();
 }
 
 void Widget::createTimers()

@@ -100,8 +100,8 @@ void Widget::slotBeginCover()
 {
     JobSettings settings;
     settings.serviceBaseUrl = serviceBaseUrl;
-    settings.segmentFolder = AppGlobals::appDir + QStringLiteral("/myTmpWAVFiles");
-    settings.transcriptFolder = AppGlobals::appDir + QStringLiteral("/myWordFiles");
+    settings.segmentFolder = AppGlobals::appDir() + QStringLiteral("/myTmpWAVFiles");
+    settings.transcriptFolder = AppGlobals::appDir() + QStringLiteral("/myWordFiles");
     // A transcript already there (another file of the same base name, or an earlier run with
     // the user's edits) is kept: the new one takes a free name beside it.
     const QString folder = settings.transcriptFolder;
@@ -115,9 +115,9 @@ void Widget::slotBeginCover()
     };
     // The converted copy is made in the user's own working folder, never beside the source.
     settings.convertBesideSource = false;
-    settings.clientId = AppGlobals::clientId;
+    settings.clientId = AppGlobals::clientId();
     settings.language = languageCombo->currentText();
-    settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);
+    settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir());
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     settings.segmentSeconds = segmentSeconds;

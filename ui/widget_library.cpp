@@ -45,7 +45,7 @@ QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::Case
 void Widget::loadWavList()
 {
     const QFileInfoList entries
-        = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWAVFiles"));
+        = libraryEntries(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"));
     for (const QFileInfo &entry : entries) {
         wavFiles.append(entry.filePath());
         wavList->addItem(entry.fileName());
@@ -55,7 +55,7 @@ void Widget::loadWavList()
 void Widget::loadTxtList()
 {
     const QFileInfoList entries
-        = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWordFiles"));
+        = libraryEntries(AppGlobals::appDir() + QStringLiteral("/myWordFiles"));
     for (const QFileInfo &entry : entries) {
         // Anything else in the folder belongs to the user: it is left alone, just not listed.
         if (FileNames::suffix(entry.filePath()) != QLatin1String("txt"))
@@ -81,11 +81,9 @@ bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
     return false;
 }
 
-void Widget::delFile(QString kind, QString name)
+void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
 {
-    const bool audio = kind == QLatin1String("wav");
-    if (!audio && kind != QLatin1String("word"))
-        return;
+    const bool audio = kind == MyListWidget::Kind::Audio;
     Dialogs &dialogs = Dialogs::current();
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
@@ -113,11 +111,9 @@ void Widget::delFile(QString kind, QString name)
     }
 }
 
-void Widget::renameFile(QString kind, QString name)
+void Widget::renameEntry(MyListWidget::Kind kind, const QString &name)
 {
-    const bool audio = kind == QLatin1String("wav");
-    if (!audio && kind != QLatin1String("word"))
-        return;
+    const bool audio = kind == MyListWidget::Kind::Audio;
     if (refusedWhileJobRuns(audio, FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name)))
         return;
     const QString typed = askNewName(name);
@@ -151,7 +147,7 @@ QString Widget::askNewName(const QString &name)
     auto *input = new MyInput(this);
     input->nameEdit->setText(FileNames::beforeFirstDot(name));
     dialogs.execDialog(input);
-    const bool accepted = input->accepted;
+    const bool accepted = input->accepted();
     const QString typed = input->nameEdit->text();
     input->deleteLater();
     if (!accepted || typed.isEmpty())
@@ -185,11 +181,9 @@ void Widget::moveLibraryEntry(
     list->addItem(newName);
 }
 
-void Widget::saveAsFile(QString kind, QString name)
+void Widget::saveEntryAs(MyListWidget::Kind kind, const QString &name)
 {
-    const bool audio = kind == QLatin1String("wav");
-    if (!audio && kind != QLatin1String("word"))
-        return;
+    const bool audio = kind == MyListWidget::Kind::Audio;
     const QString source = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     const QString target = Dialogs::current().saveFileName(this, QStringLiteral("另存为"),
@@ -198,4 +192,41 @@ void Widget::saveAsFile(QString kind, QString name)
               : QStringLiteral("Text File(*.txt);;Text File(*.doc)"));
     if (!target.isEmpty())
         LibraryFiles::saveAs(source, target);
+}
+
+namespace {
+
+// The kinds' names as the library operations have always been called with.
+bool kindNamed(const QString &text, MyListWidget::Kind *kind)
+{
+    if (text == QLatin1String("wav"))
+        *kind = MyListWidget::Kind::Audio;
+    else if (text == QLatin1String("word"))
+        *kind = MyListWidget::Kind::Transcripts;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+void Widget::delFile(QString kind, QString name)
+{
+    MyListWidget::Kind typed;
+    if (kindNamed(kind, &typed))
+        deleteEntry(typed, name);
+}
+
+void Widget::renameFile(QString kind, QString name)
+{
+    MyListWidget::Kind typed;
+    if (kindNamed(kind, &typed))
+        renameEntry(typed, name);
+}
+
+void Widget::saveAsFile(QString kind, QString name)
+{
+    MyListWidget::Kind typed;
+    if (kindNamed(kind, &typed))
+        saveEntryAs(typed, name);
 }

@@ -36,7 +36,7 @@ void Widget::slotBeginRecord(bool checked)
         return;
     }
 
-    recordFile = recorder->start(AppGlobals::appDir + QStringLiteral("/myWAVFiles"), audioDevice,
+    recordFile = recorder->start(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"), audioDevice,
         [this](const QString &path) { return wavFiles.contains(path) || QFileInfo::exists(path); });
     recordButton->setToolTip(QStringLiteral("停止录制"));
     recordStartTime = QDateTime::currentMSecsSinceEpoch();

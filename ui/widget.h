@@ -7,10 +7,6 @@
 
 #include <memory>
 
-#include <phonon/AudioOutput>
-#include <phonon/MediaObject>
-#include <phonon/Path>
-
 #include "ui/mylistwidget.h"
 
 class QAbstractItemModel;
@@ -25,7 +21,9 @@ class QStandardItemModel;
 class QAction;
 class QTextEdit;
 class QTimer;
+class PlayerBar;
 class Recorder;
+class TaskBar;
 class TaskList;
 class TranscriptionJob;
 struct TranscriptTimes;
@@ -96,9 +94,9 @@ public:
     // The file the last recording went to.
     const QString &recordingFile() const { return recordFile; }
     // The file "播放" resumes; empty or stale when it loads the chosen entry afresh.
-    const QString &playbackFile() const { return playingFile; }
+    const QString &playbackFile() const;
     // Whether "播放" resumes playbackFile rather than loading the chosen entry.
-    bool playbackLoaded() const { return isPlaying; }
+    bool playbackLoaded() const;
 
 protected:
     // Every way of closing (title bar, window manager, close()) ends the job and a recording.
@@ -120,13 +118,10 @@ private:
     void buildLeftPane();
     void buildRightPane();
     void buildToolStrip();
-    // Play, pause, stop, back to the start, the position slider and the time of the task file.
-    void buildPlayerControls();
     void buildTaskStrip();
     void buildTextPane();
     void createWorkers();
     void createFoldersAndLists();
-    void createPlayerPath();
     void createTimers();
     void loadWavList();
     void loadTxtList();
@@ -173,14 +168,8 @@ private:
     void slotAddWav();
     // "清空列表": empties the task list (unless a job runs).
     void slotOpenWav();
-    void slotAudioChanged(QString text);
+    // "播放": the chosen task file, or a notice when there is none.
     void slotPlay();
-    void slotPause();
-    // The stop button: stops playback (the file stays loaded).
-    void slotForward();
-    void slotBackward();
-    void updateCurrentTime();
-    void playend();
     // ---- end audio ----
 
     // ---- the job as the window shows it ----
@@ -197,10 +186,8 @@ private:
     // ---- end job ----
 
     // Members, in the order the window declares them.
-    QString playingFile;
     QLabel *titleBar = nullptr;
     QLabel *leftPanel = nullptr;
-    QPushButton *uploadButton = nullptr;
     QPushButton *wavListButton = nullptr;
     QPushButton *addTaskButton = nullptr;
     QPushButton *txtListButton = nullptr;
@@ -210,22 +197,14 @@ private:
     QLabel *toolBar = nullptr;
     qint64 recordStartTime = 0;
     QTimer *recordTimer = nullptr;
-    bool isPlaying = false;
     QString recordFile;
     QPushButton *recordButton = nullptr;
     QLabel *recordTimeLabel = nullptr;
-    QPushButton *playButton = nullptr;
-    QPushButton *pauseButton = nullptr;
-    QLabel *playTimeLabel = nullptr;
+    PlayerBar *playerBar = nullptr;
     QString audioDevice;
-    QLabel *taskBar = nullptr;
-    QComboBox *taskFileCombo = nullptr;
+    TaskBar *taskBar = nullptr;
     // The task files, which the task box shows and the job reads.
     TaskList *taskFiles = nullptr;
-    QPushButton *clearListButton = nullptr;
-    QPushButton *startConvertButton = nullptr;
-    QPushButton *stopConvertButton = nullptr;
-    QPushButton *closeDocButton = nullptr;
     QTextEdit *textEdit = nullptr;
     QPushButton *minButton = nullptr;
     QPushButton *maxButton = nullptr;
@@ -235,13 +214,8 @@ private:
     QPoint dragPos;
     QStringList wavFiles;
     QStringList txtFiles;
-    QComboBox *languageCombo = nullptr;
     QComboBox *deviceCombo = nullptr;
     QString currentTextFile;
-    // A child as well as a member, so that tests find the player by its name.
-    Phonon::MediaObject mediaObject { this };
-    Phonon::AudioOutput audioOutput;
-    Phonon::Path audioPath;
 
 private:
     // Times beside transcripts and subtitles (ui/widget_subtitles.cpp).

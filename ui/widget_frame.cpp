@@ -1,10 +1,11 @@
 #include "ui/widget.h"
 
-#include "ui/appglobals.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "audio/recorder.h"
+#include "ui/appglobals.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -47,8 +48,7 @@ void Widget::placeStrips()
 {
     const int width = rightPanel->width();
     toolBar->setGeometry(0, 0, width, 50);
-    taskBar->setGeometry(0, 50, width, 40);
-    closeDocButton->setGeometry(taskBar->width() - 85, 5, 80, 30);
+    taskBar->place(width);
 }
 
 void Widget::mousePressEvent(QMouseEvent *event)

@@ -18,6 +18,7 @@
 #include "ui/dialogs.h"
 #include "ui/jobstatustexts.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 bool Widget::jobRunning() const
 {
@@ -29,7 +30,7 @@ void Widget::connectJob()
     TranscriptionJob *j = job.get();
     connect(j, &TranscriptionJob::runningChanged, this, &Widget::showJobRunning);
     connect(j, &TranscriptionJob::progressed, this, [this](const JobStatus &status) {
-        startConvertButton->setText(JobStatusTexts::buttonText(status));
+        taskBar->showStatus(JobStatusTexts::buttonText(status));
     });
     connect(j, &TranscriptionJob::fileStarted, this,
         [this](
@@ -53,15 +54,7 @@ void Widget::connectJob()
 
 void Widget::showJobRunning(bool running)
 {
-    if (running) {
-        startConvertButton->setEnabled(false);
-        stopConvertButton->setEnabled(true);
-    } else {
-        startConvertButton->setText(QStringLiteral("开始转换"));
-        startConvertButton->setEnabled(true);
-        stopConvertButton->setEnabled(false);
-        closeDocButton->setEnabled(true);
-    }
+    taskBar->showJobRunning(running);
     setTaskControlsEnabled(!running);
 }
 
@@ -77,7 +70,7 @@ void Widget::showFileStarted(const QString &transcriptPath)
     currentTextFile = transcriptPath;
     textEdit->clear();
     textEdit->show();
-    closeDocButton->setEnabled(false);
+    taskBar->setCloseDocEnabled(false);
 }
 
 void Widget::appendRecognisedText(const QString &text)
@@ -116,7 +109,7 @@ void Widget::slotBeginCover()
     // The converted copy is made in the user's own working folder, never beside the source.
     settings.convertBesideSource = false;
     settings.clientId = AppGlobals::clientId();
-    settings.language = languageCombo->currentText();
+    settings.language = taskBar->language();
     settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir());
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;

@@ -8,6 +8,7 @@
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -60,7 +61,7 @@ void Widget::finishRecording()
     const QString name = FileNames::fileName(recordFile);
     wavList->insertItem(wavList->count(), name);
     // A running job works on the front entry; the recording queues right behind it.
-    taskFileCombo->setCurrentIndex(
+    taskBar->choose(
         taskFiles->addRecording(recordFile, jobRunning() && !taskFiles->isEmpty() ? 1 : 0));
     if (!wavListButton->isChecked())
         wavListButton->setChecked(true);

@@ -6,6 +6,7 @@
 #include "core/filenames.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,9 +20,8 @@
 
 void Widget::setTaskControlsEnabled(bool enabled)
 {
-    uploadButton->setEnabled(enabled);
+    taskBar->setTaskControlsEnabled(enabled);
     addTaskButton->setEnabled(enabled);
-    clearListButton->setEnabled(enabled);
 }
 
 void Widget::addToTaskFront(const QString &path)

@@ -28,20 +28,20 @@ int main(int argc, char *argv[])
     setUpAppFont();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
-    AppGlobals::screenWidth = screen->virtualGeometry().width();
-    AppGlobals::screenHeight = screen->virtualGeometry().height();
-    AppGlobals::availableHeight = screen->availableGeometry().height();
+    AppGlobals::setScreenWidth(screen->virtualGeometry().width());
+    AppGlobals::setScreenHeight(screen->virtualGeometry().height());
+    AppGlobals::setAvailableHeight(screen->availableGeometry().height());
 
     // Beside the executable when run from the build folder or a portable copy; the user's data
     // folder when installed.
-    AppGlobals::appDir = ProgramLayout::workBaseForThisProgram();
+    AppGlobals::setAppDir(ProgramLayout::workBaseForThisProgram());
 
     if (checkSingleInstance(files) == 0 && workFoldersReady()) {
         // Later starts hand their files over here instead of showing their notice.
         InstanceChannel channel(InstanceChannel::defaultName());
         channel.listen();
 
-        AppGlobals::clientId = getClientId();
+        AppGlobals::setClientId(getClientId());
 
         QIcon icon;
         icon.addPixmap(
@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
         QApplication::setWindowIcon(icon);
 
         auto *window = new Widget();
-        window->move((AppGlobals::screenWidth - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
+        window->move((AppGlobals::screenWidth() - 1024) / 2, (AppGlobals::screenHeight() - 728) / 2);
         window->addOutsideFiles(files);
         QObject::connect(
             &channel, &InstanceChannel::filesReceived, window, [window](const QStringList &handed) {

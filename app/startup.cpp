@@ -77,10 +77,10 @@ QStringList filesFromCommandLine(const QStringList &arguments)
 
 bool workFoldersReady()
 {
-    const QString failed = ProgramLayout::createWorkFolders(AppGlobals::appDir);
+    const QString failed = ProgramLayout::createWorkFolders(AppGlobals::appDir());
     if (failed.isEmpty()) {
         // Converted copies and segments of a run that was killed; only this instance uses them.
-        TranscriptionJob::clearFolder(AppGlobals::appDir + QStringLiteral("/myTmpWAVFiles"));
+        TranscriptionJob::clearFolder(AppGlobals::appDir() + QStringLiteral("/myTmpWAVFiles"));
         return true;
     }
     Dialogs::current().information(nullptr, QStringLiteral("提示"),
@@ -129,7 +129,8 @@ int installQtTranslations()
 
 void setUpAppFont()
 {
-    AppGlobals::appFont = QFont(FontChoice::appFontFamily(QFontDatabase().families()));
-    QApplication::setFont(AppGlobals::appFont);
-    AppGlobals::appFont.setPixelSize(AppGlobals::appFont.pointSize() * 90 / 72);
+    QFont font(FontChoice::appFontFamily(QFontDatabase().families()));
+    QApplication::setFont(font);
+    font.setPixelSize(font.pointSize() * 90 / 72);
+    AppGlobals::setAppFont(font);
 }

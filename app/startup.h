@@ -11,7 +11,7 @@ int checkSingleInstance(const QStringList &filesToHandOver = QStringList());
 // with a message for --help, --version and an unknown option.
 QStringList filesFromCommandLine(const QStringList &arguments);
 
-// Creates the working folders under AppGlobals::appDir; false after a notice naming the folder
+// Creates the working folders under AppGlobals::appDir(); false after a notice naming the folder
 // that could not be created or written.
 bool workFoldersReady();
 
@@ -29,5 +29,5 @@ void setUpHighDpi();
 int installQtTranslations();
 
 // The application font: a Chinese face installed here, chosen by name rather than left to the
-// font fallback. Stored in AppGlobals::appFont with a pixel size for the notice dialog.
+// font fallback. Stored in AppGlobals::appFont() with a pixel size for the notice dialog.
 void setUpAppFont();

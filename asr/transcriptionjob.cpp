@@ -159,7 +159,7 @@ void TranscriptionJob::start()
 {
     if (isRunning())
         return;
-    if (jobData.taskFiles.isEmpty()) {
+    if (!tasks || tasks->isEmpty()) {
         emit failed({ Failure::NoTasks });
         return;
     }
@@ -221,8 +221,8 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
 
 void TranscriptionJob::requestToken()
 {
-    tokenRequest->request(config.serviceBaseUrl, config.tokenTimeoutMs, config.serviceClientId,
-        config.serviceSecret);
+    tokenRequest->request(
+        config.serviceBaseUrl, config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
 }
 
 void TranscriptionJob::stop()
@@ -260,15 +260,11 @@ void TranscriptionJob::endSteps()
 
 void TranscriptionJob::restoreTaskFront()
 {
-    if (source.isEmpty() || converted.isEmpty() || jobData.taskFiles.isEmpty()
-        || jobData.taskFiles.first() != converted) {
-        discardConverted();
-        return;
-    }
-    jobData.taskFiles[0] = source;
-    const QString convertedName = FileNames::fileName(converted);
     discardConverted();
-    emit taskEntryRestored(convertedName, FileNames::fileName(source));
+    if (!showsConverted)
+        return;
+    showsConverted = false;
+    emit taskEntryRestored(source);
 }
 
 void TranscriptionJob::discardConverted()
@@ -286,7 +282,11 @@ void TranscriptionJob::beginFile()
         return;
     }
     clearFolder(config.segmentFolder);
-    const QString taskFile = jobData.taskFiles.first();
+    if (!tasks || tasks->isEmpty()) {
+        fail(Failure::NoTasks);
+        return;
+    }
+    const QString taskFile = tasks->front();
     transcript = config.transcriptPathFor
         ? config.transcriptPathFor(taskFile)
         : config.transcriptFolder + QLatin1Char('/') + FileNames::transcriptName(taskFile);
@@ -305,18 +305,19 @@ void TranscriptionJob::convertAudioFormat()
     setStep(Step::Converting, { Status::Preparing });
     if (current != Step::Converting)
         return;
-    if (jobData.taskFiles.isEmpty()) {
+    if (!tasks || tasks->isEmpty()) {
         setIdle();
         return;
     }
     // A restart after a stop or an error begins with the file as the user added it.
     restoreTaskFront();
-    source = jobData.taskFiles.first();
+    source = tasks->front();
     resume.setFolder(config.resumeFolder);
     const bool transcriptions = config.serviceKind == JobSettings::ServiceKind::Transcriptions;
-    resume.beginFile(ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
-                         transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
-                         transcriptions ? config.model : QString()),
+    resume.beginFile(
+        ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
+            transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
+            transcriptions ? config.model : QString()),
         segmentLength());
     if (resume.note() == JobResume::Note::Resuming)
         emit progressed({ Status::Resuming, resume.firstSegment() });
@@ -353,29 +354,30 @@ void TranscriptionJob::conversionFinished(bool ok)
 {
     if (current != Step::Converting)
         return;
-    if (!ok || jobData.taskFiles.isEmpty()) {
+    if (!ok) {
         fail(Failure::ConversionFailed);
         return;
     }
-    const QString sourceName = FileNames::fileName(jobData.taskFiles.first());
-    // Only the front entry is the converted file; other entries are left as they are.
-    jobData.taskFiles[0] = converted;
-    emit taskEntryConverted(sourceName, FileNames::fileName(converted));
-    getAudioLength();
+    // The copy is the job's own: the task list keeps the file as the user added it.
+    showsConverted = true;
+    emit taskEntryConverted(source, FileNames::fileName(converted));
+    if (current == Step::Converting)
+        getAudioLength();
 }
 
 void TranscriptionJob::getAudioLength()
 {
     if (!isRunning())
         return;
-    if (jobData.taskFiles.isEmpty()) {
+    if (source.isEmpty()) {
         fail(Failure::DurationUnknown);
         return;
     }
     setStep(Step::Probing);
     if (current != Step::Probing)
         return;
-    cutSource = jobData.taskFiles.first();
+    // A raw PCM file is read as it is; anything else through its converted copy.
+    cutSource = converted.isEmpty() ? source : converted;
     audio->startProbe(cutSource);
 }
 
@@ -400,8 +402,7 @@ void TranscriptionJob::beginSegments(int seconds)
         const QPointer<TranscriptionJob> alive(this);
         const QVector<RecognisedSegment> kept = resume.keptSegments();
         for (int index = 0; index < kept.size(); ++index) {
-            appendSegmentText(
-                index, kept[index].text, kept[index].hasText, kept[index].utterances);
+            appendSegmentText(index, kept[index].text, kept[index].hasText, kept[index].utterances);
             if (!alive || current != Step::Probing)
                 return;
         }
@@ -560,7 +561,7 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
             reply.hasText, UtteranceTimes::segmentStartMs(index, segmentLength()), lengthMs);
         UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
-        resume.recognised({reply.hasText, reply.text, placed});
+        resume.recognised({ reply.hasText, reply.text, placed });
         appendSegmentText(index, reply.text, reply.hasText, placed);
         if (!alive || current != Step::Uploading)
             return;
@@ -626,14 +627,19 @@ void TranscriptionJob::finishFile()
     }
     resume.fileDone();
 
-    const QString entry = jobData.taskFiles.takeFirst();
+    const QString entry = cutSource;
     const QString written = transcript;
     discardConverted();
+    showsConverted = false;
     const QPointer<TranscriptionJob> alive(this);
+    if (tasks)
+        tasks->remove(source);
+    if (!alive || !isRunning())
+        return;
     emit fileFinished(entry, written);
     if (!alive || !isRunning())
         return;
-    if (jobData.taskFiles.isEmpty()) {
+    if (!tasks || tasks->isEmpty()) {
         source.clear();
         setIdle();
         emit allDone();

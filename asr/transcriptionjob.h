@@ -11,6 +11,7 @@
 #include "asr/jobreport.h"
 #include "asr/jobresume.h"
 #include "asr/tokenreply.h"
+#include "core/tasklist.h"
 #include "core/timedtext.h"
 
 class AccessToken;
@@ -66,7 +67,6 @@ struct JobSettings
 // The job's lists and counters. A window shows them as its own members.
 struct JobData
 {
-    QStringList taskFiles; // the front entry is the file being transcribed
     QStringList segmentFiles; // segments of the front file still to be recognised
     int audioSeconds = 0;
     int segmentCount = 0;
@@ -96,6 +96,11 @@ public:
     explicit TranscriptionJob(QtHttpClass *http = nullptr, QObject *parent = nullptr);
     // Ends every step without a signal.
     ~TranscriptionJob() override;
+
+    // The files to transcribe, front first; not owned. The job reads the front file and takes
+    // each finished file off; the list keeps the paths as they were added.
+    void setTaskList(TaskList *list) { tasks = list; }
+    TaskList *taskList() const { return tasks; }
 
     void setSettings(const JobSettings &settings) { config = settings; }
     const JobSettings &settings() const { return config; }
@@ -153,9 +158,9 @@ signals:
     void progressed(const JobStatus &status);
     // A task file is begun; its transcript will be written to transcriptPath.
     void fileStarted(const QString &taskFile, const QString &transcriptPath);
-    // The front task entry now names the converted copy (and back again after a stop).
-    void taskEntryConverted(const QString &sourceName, const QString &convertedName);
-    void taskEntryRestored(const QString &convertedName, const QString &sourceName);
+    // The task file is being worked on as its converted copy (and no longer, after a stop).
+    void taskEntryConverted(const QString &taskFile, const QString &convertedName);
+    void taskEntryRestored(const QString &taskFile);
     // A recognised text to append to what is shown (only replies that hold a text).
     void textRecognised(const QString &text);
     // Every recognised segment: index from 0 of count, its seconds in the audio, its text.
@@ -164,8 +169,8 @@ signals:
     // The same segment's utterances with their times in the whole file, in milliseconds.
     void utterancesRecognised(int index, const TimedUtterances &utterances);
     // The transcript of a task file is written and the file taken off the list.
-    // taskEntry: the front entry as it stood (the converted copy); sourceFile() is still the
-    // file as added while this is delivered.
+    // taskEntry: the file the job read (the converted copy, or the file itself); sourceFile()
+    // is still the file as added while this is delivered.
     void fileFinished(const QString &taskEntry, const QString &transcriptPath);
     // The job ended early, and why.
     void failed(const JobFailure &failure);
@@ -210,6 +215,7 @@ private:
 
     JobSettings config;
     JobData jobData;
+    QPointer<TaskList> tasks;
     QPointer<QtHttpClass> http;
     AccessToken *tokenRequest = nullptr;
     QPointer<SpeechServiceStarter> serviceStarter;
@@ -233,6 +239,8 @@ private:
     TimedUtterances timed;
     // The converted copy this job made and will remove; empty when there is none.
     QString converted;
+    // The task list was told that the file is worked on as its converted copy.
+    bool showsConverted = false;
     QString cutSource;
     JobResume resume;
 };

@@ -80,7 +80,7 @@ void timeRuns(QProcess *process, double *total, QElapsedTimer *clock, double *ma
 ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QString &home)
 {
     ChainFigures f;
-    AppGlobals::appDir = home;
+    AppGlobals::setAppDir(home);
     ScriptedDialogs dialogs;
     Widget window;
     window.hide();

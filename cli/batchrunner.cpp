@@ -19,6 +19,7 @@
 
 struct BatchRunner::Worker
 {
+    TaskList tasks; // the one file the worker's job transcribes
     std::unique_ptr<TranscriptionJob> job;
     std::unique_ptr<QTemporaryDir> folder;
     int file = -1; // index in the plan; -1 when idle
@@ -135,7 +136,9 @@ void BatchRunner::startNext(Worker *worker)
     settings.transcriptPathFor = [textPath](const QString &) { return textPath; };
     worker->job->setSettings(settings);
     worker->job->setServiceStarter(serviceStarter);
-    worker->job->data().taskFiles = QStringList { file.input };
+    worker->tasks.clear();
+    worker->tasks.add(file.input);
+    worker->job->setTaskList(&worker->tasks);
     showProgress(worker);
     worker->job->start();
 }

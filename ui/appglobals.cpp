@@ -1,8 +1,8 @@
 #include "ui/appglobals.h"
 
-int AppGlobals::screenWidth = 0;
-int AppGlobals::screenHeight = 0;
-int AppGlobals::availableHeight = 0;
-QString AppGlobals::clientId;
-QFont AppGlobals::appFont;
-QString AppGlobals::appDir;
+int AppGlobals::width = 0;
+int AppGlobals::height = 0;
+int AppGlobals::available = 0;
+QString AppGlobals::client;
+QFont AppGlobals::font;
+QString AppGlobals::dir;

@@ -20,7 +20,7 @@ deskMsgBar::deskMsgBar(QWidget *parent, bool showCancel, const QString &text)
     addMessage(text);
     addButtons();
     placeButtons(showCancel);
-    move((AppGlobals::screenWidth - width()) / 2, (AppGlobals::screenHeight - height()) / 2);
+    move((AppGlobals::screenWidth() - width()) / 2, (AppGlobals::screenHeight() - height()) / 2);
 
     connect(okButton, &QPushButton::clicked, this, &deskMsgBar::sureBtnSlot);
     connect(cancelButton, &QPushButton::clicked, this, &deskMsgBar::cancleBtnSlot);
@@ -36,7 +36,7 @@ void deskMsgBar::addCard()
 
     auto *titleLabel = new QLabel(this);
     titleLabel->setText(QStringLiteral("  感谢你的关注"));
-    titleLabel->setFont(AppGlobals::appFont);
+    titleLabel->setFont(AppGlobals::appFont());
     titleLabel->setGeometry(0, 0, width(), 40);
     titleLabel->setStyleSheet(
         QStringLiteral("font:bold %1px;color:white;background:#0c80e8").arg(14));
@@ -69,14 +69,14 @@ void deskMsgBar::addButtons()
     okButton->setFocusPolicy(Qt::NoFocus);
     okButton->setCursor(Qt::PointingHandCursor);
     okButton->setText(tr("立即体验"));
-    okButton->setFont(AppGlobals::appFont);
+    okButton->setFont(AppGlobals::appFont());
     okButton->setStyleSheet(
         QStringLiteral("QPushButton:enabled{color:white;font: 14px;background:#0c80e8;"
                        "border:1px solod #6ab3bf;border-radius:3px} "
                        "QPushButton:!enabled{color:white;font: 14px;background:gray;"
                        "border:1px solod #6ab3bf;border-radius:3px}"));
 
-    const int screenWidth = AppGlobals::screenWidth;
+    const int screenWidth = AppGlobals::screenWidth();
     cancelButton = new QPushButton(this);
     cancelButton->setFixedSize(screenWidth / 20, screenWidth / 50);
     cancelButton->setFocusPolicy(Qt::NoFocus);
@@ -87,7 +87,7 @@ void deskMsgBar::addButtons()
 
 void deskMsgBar::placeButtons(bool showCancel)
 {
-    const int screenWidth = AppGlobals::screenWidth;
+    const int screenWidth = AppGlobals::screenWidth();
     const int w = width();
     const int h = height();
     const int ow = okButton->width();

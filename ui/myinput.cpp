@@ -40,12 +40,12 @@ MyInput::MyInput(QWidget *parent)
 
 void MyInput::slotOK()
 {
-    accepted = true;
+    okPressed = true;
     close();
 }
 
 void MyInput::slotClose()
 {
-    accepted = false;
+    okPressed = false;
     close();
 }

@@ -19,10 +19,13 @@ public:
     QLineEdit *nameEdit = nullptr;
     QPushButton *closeButton = nullptr;
     QPushButton *okButton = nullptr;
-    // Set only when the dialog was left with its OK button.
-    bool accepted = false;
+    // True only when the dialog was left with its OK button.
+    bool accepted() const { return okPressed; }
 
 public slots:
     void slotOK();
     void slotClose();
+
+private:
+    bool okPressed = false;
 };

@@ -1,7 +1,6 @@
 #include "ui/mylistwidget.h"
 
 #include "ui/dialogs.h"
-#include "ui/widget.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -9,9 +8,8 @@
 #include <QFont>
 #include <QMenu>
 
-MyListWidget::MyListWidget(const QString &kind, Widget *window, QWidget *parent)
+MyListWidget::MyListWidget(Kind kind, QWidget *parent)
     : QListWidget(parent)
-    , mainWindow(window)
     , listKind(kind)
 {
     delAction = new QAction(QStringLiteral("删除"), this);
@@ -42,7 +40,7 @@ void MyListWidget::contextMenuEvent(QContextMenuEvent *event)
         menu->addAction(delAction);
         menu->addAction(saveAsAction);
         menu->addAction(renameAction);
-        if (listKind == QLatin1String("word"))
+        if (listKind == Kind::Transcripts)
             menu->addAction(exportSubtitlesAction);
     }
     Dialogs::current().execMenu(menu, globalPos);
@@ -56,13 +54,13 @@ void MyListWidget::slotDelFile()
     const QString name = menuItem->text();
     // The window may destroy the item; the next menu that opens sets it afresh.
     menuItem = nullptr;
-    mainWindow->delFile(listKind, name);
+    emit deleteRequested(listKind, name);
 }
 
 void MyListWidget::slotSaveAs()
 {
     if (menuItem)
-        mainWindow->saveAsFile(listKind, menuItem->text());
+        emit saveAsRequested(listKind, menuItem->text());
 }
 
 void MyListWidget::slotRename()
@@ -71,11 +69,11 @@ void MyListWidget::slotRename()
         return;
     const QString name = menuItem->text();
     menuItem = nullptr;
-    mainWindow->renameFile(listKind, name);
+    emit renameRequested(listKind, name);
 }
 
 void MyListWidget::slotExportSubtitles()
 {
     if (menuItem)
-        mainWindow->exportTranscriptSubtitles(menuItem->text());
+        emit exportSubtitlesRequested(menuItem->text());
 }

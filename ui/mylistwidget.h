@@ -5,25 +5,34 @@
 
 class QAction;
 class QContextMenuEvent;
-class Widget;
 
-// A library list whose context menu offers delete, save as and rename; the window carries
-// them out, because it also keeps the path lists and the task list in step.
+// A library list whose context menu offers delete, save as and rename (and, for transcripts,
+// subtitles). It only asks: whoever owns the library carries the operations out, because they
+// also keep the path lists and the task list in step.
 class MyListWidget : public QListWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY(MyListWidget)
 
 public:
-    MyListWidget(const QString &kind, Widget *window, QWidget *parent);
+    enum class Kind { Audio, Transcripts };
+
+    MyListWidget(Kind kind, QWidget *parent);
+
+    Kind kind() const { return listKind; }
 
     QAction *delAction = nullptr;
     QAction *saveAsAction = nullptr;
     QAction *renameAction = nullptr;
     QAction *exportSubtitlesAction = nullptr; // transcripts only
-    Widget *mainWindow = nullptr;
     QListWidgetItem *menuItem = nullptr;
-    QString listKind;
+
+signals:
+    // The entry's name, as the list shows it.
+    void deleteRequested(MyListWidget::Kind kind, const QString &name);
+    void saveAsRequested(MyListWidget::Kind kind, const QString &name);
+    void renameRequested(MyListWidget::Kind kind, const QString &name);
+    void exportSubtitlesRequested(const QString &name);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -33,4 +42,7 @@ public slots:
     void slotSaveAs();
     void slotRename();
     void slotExportSubtitles();
+
+private:
+    Kind listKind;
 };

@@ -7,9 +7,7 @@
 
 #include <memory>
 
-#include <phonon/AudioOutput>
-#include <phonon/MediaObject>
-#include <phonon/Path>
+#include "ui/mylistwidget.h"
 
 class QAbstractItemModel;
 class QCloseEvent;
@@ -23,8 +21,10 @@ class QStandardItemModel;
 class QAction;
 class QTextEdit;
 class QTimer;
-class MyListWidget;
+class PlayerBar;
 class Recorder;
+class TaskBar;
+class TaskList;
 class TranscriptionJob;
 struct TranscriptTimes;
 
@@ -50,7 +50,8 @@ public:
     Widget();
     ~Widget() override;
 
-    // Library operations carried out for MyListWidget.
+    // Library operations on the entry named name of the audio list ("wav") or the transcript
+    // list ("word"); any other kind does nothing.
     void delFile(QString kind, QString name);
     void renameFile(QString kind, QString name);
     void saveAsFile(QString kind, QString name);
@@ -94,9 +95,9 @@ public:
     // The file the last recording went to.
     const QString &recordingFile() const { return recordFile; }
     // The file "播放" resumes; empty or stale when it loads the chosen entry afresh.
-    const QString &playbackFile() const { return playingFile; }
+    const QString &playbackFile() const;
     // Whether "播放" resumes playbackFile rather than loading the chosen entry.
-    bool playbackLoaded() const { return isPlaying; }
+    bool playbackLoaded() const;
 
 protected:
     // Every way of closing (title bar, window manager, close()) ends the job and a recording.
@@ -118,13 +119,10 @@ private:
     void buildLeftPane();
     void buildRightPane();
     void buildToolStrip();
-    // Play, pause, stop, back to the start, the position slider and the time of the task file.
-    void buildPlayerControls();
     void buildTaskStrip();
     void buildTextPane();
     void createWorkers();
     void createFoldersAndLists();
-    void createPlayerPath();
     void createTimers();
     void loadWavList();
     void loadTxtList();
@@ -137,11 +135,13 @@ private:
     void slotTxtBtnChecked(bool checked);
     void slotClose();
     void showHomePage();
-    // Index of the first task-box entry whose text is exactly name; -1 when there is none.
-    int taskBoxIndexOf(const QString &name) const;
     // While a job runs, audio files and the job's own transcript stay as they are: tells the
     // user and returns true when touching this library entry is refused.
     bool refusedWhileJobRuns(bool audio, const QString &path);
+    // What the library lists' menus ask for (delFile, renameFile, saveAsFile with a typed kind).
+    void deleteEntry(MyListWidget::Kind kind, const QString &name);
+    void renameEntry(MyListWidget::Kind kind, const QString &name);
+    void saveEntryAs(MyListWidget::Kind kind, const QString &name);
     // The parts of renameFile: the name the user typed (empty when none will be used), and
     // every list and binding moved from the old entry to the renamed one.
     QString askNewName(const QString &name);
@@ -162,25 +162,19 @@ private:
     void setTaskControlsEnabled(bool enabled);
     void recordingFailed(const QString &message);
     void finishRecording();
-    void addToTaskFront(const QString &path, const QString &boxText);
+    void addToTaskFront(const QString &path);
     // The dropped audio and video files of a drag, as absolute paths.
     static QStringList droppedMediaFiles(const class QMimeData *data);
     void slotLoadWav();
     void slotAddWav();
+    // "清空列表": empties the task list (unless a job runs).
     void slotOpenWav();
-    void slotAudioChanged(QString text);
+    // "播放": the chosen task file, or a notice when there is none.
     void slotPlay();
-    void slotPause();
-    void slotForward();
-    void slotBackward();
-    void updateCurrentTime();
-    void playend();
     // ---- end audio ----
 
     // ---- the job as the window shows it ----
     bool jobRunning() const;
-    // The job's task files, the paths behind the task box: the front one is transcribed first.
-    QStringList &taskFiles();
     // Buttons follow the job: Idle when it stops, Running while it runs.
     void showJobRunning(bool running);
     void connectJob();
@@ -194,10 +188,8 @@ private:
     // ---- end job ----
 
     // Members, in the order the window declares them.
-    QString playingFile;
     QLabel *titleBar = nullptr;
     QLabel *leftPanel = nullptr;
-    QPushButton *uploadButton = nullptr;
     QPushButton *wavListButton = nullptr;
     QPushButton *addTaskButton = nullptr;
     QPushButton *txtListButton = nullptr;
@@ -207,22 +199,14 @@ private:
     QLabel *toolBar = nullptr;
     qint64 recordStartTime = 0;
     QTimer *recordTimer = nullptr;
-    bool isPlaying = false;
     QString recordFile;
     QPushButton *recordButton = nullptr;
     QLabel *recordTimeLabel = nullptr;
-    QPushButton *playButton = nullptr;
-    QPushButton *pauseButton = nullptr;
-    QLabel *playTimeLabel = nullptr;
+    PlayerBar *playerBar = nullptr;
     QString audioDevice;
-    QLabel *taskBar = nullptr;
-    QComboBox *taskFileCombo = nullptr;
-    // What the task box shows; the job's task files are the paths behind it.
-    QStandardItemModel *taskEntries = nullptr;
-    QPushButton *clearListButton = nullptr;
-    QPushButton *startConvertButton = nullptr;
-    QPushButton *stopConvertButton = nullptr;
-    QPushButton *closeDocButton = nullptr;
+    TaskBar *taskBar = nullptr;
+    // The task files, which the task box shows and the job reads.
+    TaskList *taskFiles = nullptr;
     QTextEdit *textEdit = nullptr;
     QPushButton *minButton = nullptr;
     QPushButton *maxButton = nullptr;
@@ -232,13 +216,8 @@ private:
     QPoint dragPos;
     QStringList wavFiles;
     QStringList txtFiles;
-    QComboBox *languageCombo = nullptr;
     QComboBox *deviceCombo = nullptr;
     QString currentTextFile;
-    // A child as well as a member, so that tests find the player by its name.
-    Phonon::MediaObject mediaObject { this };
-    Phonon::AudioOutput audioOutput;
-    Phonon::Path audioPath;
 
 private:
     // Times beside transcripts and subtitles (ui/widget_subtitles.cpp).

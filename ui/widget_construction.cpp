@@ -1,57 +1,33 @@
-#include "ui/widget.h"
 #include "ui/servicesettingsdialog.h"
+#include "ui/widget.h"
 
-#include "ui/appglobals.h"
-#include "core/programlayout.h"
 #include "asr/qthttpclass.h"
-#include "asr/recognitionrequest.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "audio/recorder.h"
+#include "core/programlayout.h"
+#include "core/tasklist.h"
+#include "ui/appglobals.h"
+#include "ui/barbuttons.h"
 #include "ui/mylistwidget.h"
-
-#include <phonon/SeekSlider>
+#include "ui/playerbar.h"
+#include "ui/taskbar.h"
 
 #include <QComboBox>
 #include <QIcon>
-#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
+using BarButtons::makeButton;
 
-const char *const kActionButtonStyle
-    = "QPushButton {border:0px;background:#217cff;border-radius:3px;font:14px;color:white} "
-      "QPushButton:disabled {background:#dcdcdc;color:gray}";
-const char *const kComboStyle = "border:1px solid #d8d8d8;border-radius:3px;font:14px";
-const char *const kStripStyle = "background:white;border-bottom:1px solid #b6bbc2";
+namespace {
 
 QString css(const char *text)
 {
     return QString::fromUtf8(text);
-}
-
-QPushButton *makeButton(
-    QWidget *parent, const QString &tooltip, const char *style, const QRect &geometry)
-{
-    auto *button = new QPushButton(parent);
-    if (!tooltip.isEmpty())
-        button->setToolTip(tooltip);
-    button->setStyleSheet(css(style));
-    button->setCursor(Qt::PointingHandCursor);
-    button->setGeometry(geometry);
-    return button;
-}
-
-QPushButton *makeActionButton(QWidget *parent, const QString &text, const QRect &geometry)
-{
-    QPushButton *button = makeButton(parent, QString(), kActionButtonStyle, geometry);
-    button->setText(text);
-    return button;
 }
 
 // The checkable header of a library list in the left pane; checked shows the list.
@@ -78,18 +54,21 @@ Widget::Widget()
     , job(std::make_unique<TranscriptionJob>(new QtHttpClass()))
 {
     serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
+    taskFiles = new TaskList(this);
+    job->setTaskList(taskFiles);
     setUpWindow();
     buildHeader();
     buildLeftPane();
     buildRightPane();
     buildToolStrip();
-    buildPlayerControls();
+    // Play, pause, stop, back to the start, the position slider and the time of the task file.
+    playerBar = new PlayerBar(toolBar);
+    connect(playerBar, &PlayerBar::playClicked, this, &Widget::slotPlay);
     buildTaskStrip();
     buildTextPane();
     createWorkers();
     createFoldersAndLists();
     createTimers();
-    createPlayerPath();
     getAudioDev();
     show();
 }
@@ -106,7 +85,7 @@ Widget::~Widget()
 
 const QAbstractItemModel *Widget::taskModel() const
 {
-    return taskEntries;
+    return taskFiles;
 }
 
 void Widget::setUpWindow()
@@ -202,7 +181,7 @@ void Widget::buildLeftPane()
     txtListButton->setObjectName(QStringLiteral("txtListButton"));
     connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
 
-    wavList = new MyListWidget(QStringLiteral("wav"), this, leftPanel);
+    wavList = new MyListWidget(MyListWidget::Kind::Audio, leftPanel);
     wavList->setObjectName(QStringLiteral("wavList"));
     wavList->setStyleSheet(QStringLiteral("border:0px"));
     wavList->setFixedWidth(198);
@@ -210,13 +189,20 @@ void Widget::buildLeftPane()
     wavList->setSelectionMode(QAbstractItemView::MultiSelection);
     wavList->hide();
 
-    txtList = new MyListWidget(QStringLiteral("word"), this, leftPanel);
+    txtList = new MyListWidget(MyListWidget::Kind::Transcripts, leftPanel);
     txtList->setObjectName(QStringLiteral("txtList"));
     txtList->setStyleSheet(QStringLiteral("border:0px"));
     txtList->setFixedWidth(198);
     txtList->setSpacing(2);
     txtList->hide();
     connect(txtList, &QListWidget::itemDoubleClicked, this, &Widget::slotWordOpen);
+    for (MyListWidget *list : { wavList, txtList }) {
+        connect(list, &MyListWidget::deleteRequested, this, &Widget::deleteEntry);
+        connect(list, &MyListWidget::renameRequested, this, &Widget::renameEntry);
+        connect(list, &MyListWidget::saveAsRequested, this, &Widget::saveEntryAs);
+    }
+    connect(
+        txtList, &MyListWidget::exportSubtitlesRequested, this, &Widget::exportTranscriptSubtitles);
 
     auto *layout = new QVBoxLayout(leftPanel);
     layout->addWidget(wavListButton);
@@ -245,12 +231,12 @@ void Widget::buildToolStrip()
     toolBar = new QLabel(rightPanel);
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setGeometry(0, 0, rightPanel->width(), 50);
-    toolBar->setStyleSheet(css(kStripStyle));
+    toolBar->setStyleSheet(css(BarButtons::StripStyle));
 
     deviceCombo = new QComboBox(toolBar);
     deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
     deviceCombo->setGeometry(10, 10, 166, 30);
-    deviceCombo->setStyleSheet(css(kComboStyle));
+    deviceCombo->setStyleSheet(css(BarButtons::ComboStyle));
     connect(deviceCombo, &QComboBox::currentTextChanged, this, &Widget::slotAudioDeviceChanged);
 
     recordButton = makeButton(toolBar, QStringLiteral("开始录制"),
@@ -273,111 +259,16 @@ void Widget::buildToolStrip()
                        "border-right:1px solid #b6bbc2;"));
 }
 
-void Widget::buildPlayerControls()
-{
-    QPushButton *backwardButton = makeButton(toolBar, QStringLiteral("快退"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
-        QRect(315, 17, 20, 16));
-    backwardButton->setObjectName(QStringLiteral("backwardButton"));
-    backwardButton->hide();
-    connect(backwardButton, &QPushButton::clicked, this, &Widget::slotBackward);
-
-    playButton = makeButton(toolBar, QStringLiteral("播放"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/play.png);}",
-        QRect(315, 7, 36, 36));
-    playButton->setObjectName(QStringLiteral("playButton"));
-    connect(playButton, &QPushButton::clicked, this, &Widget::slotPlay);
-
-    pauseButton = makeButton(toolBar, QStringLiteral("暂停"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/pause.png);}",
-        QRect(315, 7, 36, 36));
-    pauseButton->setObjectName(QStringLiteral("pauseButton"));
-    pauseButton->hide();
-    connect(pauseButton, &QPushButton::clicked, this, &Widget::slotPause);
-
-    QPushButton *stopButton = makeButton(toolBar, QStringLiteral("停止"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/stop.png);}",
-        QRect(363, 13, 24, 24));
-    stopButton->setObjectName(QStringLiteral("stopButton"));
-    connect(stopButton, &QPushButton::clicked, this, &Widget::slotForward);
-
-    auto *seekSlider = new Phonon::SeekSlider(toolBar);
-    seekSlider->setMediaObject(&mediaObject);
-    seekSlider->setOrientation(Qt::Horizontal);
-    seekSlider->setGeometry(403, 18, 271, 16);
-    seekSlider->setStyleSheet(QStringLiteral(
-        "QSlider {border: 0px solid #f0f0f0;} "
-        "QSlider::groove:horizontal {border: 0px solid #f0f0f0;height: 16px;"
-        "background: transparent;margin: 0px 0; } "
-        "QSlider::handle:horizontal { border: 3px solid #eeeeee;background:#0177ff; "
-        "width: 10px; border-radius:8px} "
-        "QSlider::sub-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #0177ff,stop:0.6 #0177ff,"
-        "stop:0.7 transparent, stop:1 transparent);} "
-        "QSlider::add-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #d8d8d8,stop:0.6 #d8d8d8,"
-        "stop:0.7 transparent, stop:1 transparent);}"));
-
-    playTimeLabel = new QLabel(toolBar);
-    playTimeLabel->setObjectName(QStringLiteral("playTimeLabel"));
-    playTimeLabel->setGeometry(680, 12, 140, 26);
-    playTimeLabel->setText(QStringLiteral("00:00:00 / 00:00:00"));
-    playTimeLabel->setStyleSheet(QStringLiteral("border:0px;color:black;font:14px"));
-}
-
 void Widget::buildTaskStrip()
 {
-    taskBar = new QLabel(rightPanel);
-    taskBar->setObjectName(QStringLiteral("taskBar"));
-    taskBar->setGeometry(0, 50, rightPanel->width(), 40);
-    taskBar->setStyleSheet(css(kStripStyle));
-
-    uploadButton = makeActionButton(taskBar, QStringLiteral("上传文件"), QRect(5, 5, 80, 30));
-    uploadButton->setObjectName(QStringLiteral("uploadButton"));
-    connect(uploadButton, &QPushButton::clicked, this, &Widget::slotLoadWav);
-
-    auto *taskLine = new QLineEdit;
-    taskLine->setReadOnly(true);
-    taskLine->setPlaceholderText(tr("支持所有主流[音频/视频]格式"));
-    taskFileCombo = new QComboBox(taskBar);
-    taskFileCombo->setObjectName(QStringLiteral("taskFileCombo"));
-    taskFileCombo->setGeometry(93, 7, 272, 26);
-    taskFileCombo->setStyleSheet(css(kComboStyle));
-    taskFileCombo->setEditable(true);
-    taskFileCombo->setLineEdit(taskLine);
-    taskEntries = new QStandardItemModel(this);
-    taskFileCombo->setModel(taskEntries);
-    // Each change of the current entry, as the text overload of currentIndexChanged reports it.
-    connect(taskFileCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-        [this](int index) { slotAudioChanged(taskFileCombo->itemText(index)); });
-
-    languageCombo = new QComboBox(taskBar);
-    languageCombo->setObjectName(QStringLiteral("languageCombo"));
-    for (const RecognitionLanguage &language : recognitionLanguages())
-        languageCombo->addItem(language.text);
-    languageCombo->setGeometry(372, 7, 80, 26);
-    languageCombo->setStyleSheet(css(kComboStyle));
-    languageCombo->setFocusPolicy(Qt::NoFocus);
-
-    clearListButton = makeActionButton(taskBar, QStringLiteral("清空列表"), QRect(460, 5, 80, 30));
-    clearListButton->setObjectName(QStringLiteral("clearListButton"));
-    connect(clearListButton, &QPushButton::clicked, this, &Widget::slotOpenWav);
-
-    startConvertButton
-        = makeActionButton(taskBar, QStringLiteral("开始转换"), QRect(550, 5, 90, 30));
-    startConvertButton->setObjectName(QStringLiteral("startConvertButton"));
-    connect(startConvertButton, &QPushButton::clicked, this, &Widget::slotBeginCover);
-
-    stopConvertButton
-        = makeActionButton(taskBar, QStringLiteral("停止转换"), QRect(650, 5, 80, 30));
-    stopConvertButton->setObjectName(QStringLiteral("stopConvertButton"));
-    stopConvertButton->setEnabled(false);
-    connect(stopConvertButton, &QPushButton::clicked, this, &Widget::slotStopCover);
-
-    closeDocButton = makeActionButton(
-        taskBar, QStringLiteral("关闭文档"), QRect(taskBar->width() - 85, 5, 80, 30));
-    closeDocButton->setObjectName(QStringLiteral("closeDocButton"));
-    connect(closeDocButton, &QPushButton::clicked, this, &Widget::slotCloseWord);
+    taskBar = new TaskBar(taskFiles, rightPanel);
+    taskBar->place(rightPanel->width());
+    connect(taskBar, &TaskBar::uploadClicked, this, &Widget::slotLoadWav);
+    connect(taskBar, &TaskBar::chosenChanged, playerBar, &PlayerBar::slotAudioChanged);
+    connect(taskBar, &TaskBar::clearClicked, this, &Widget::slotOpenWav);
+    connect(taskBar, &TaskBar::startClicked, this, &Widget::slotBeginCover);
+    connect(taskBar, &TaskBar::stopClicked, this, &Widget::slotStopCover);
+    connect(taskBar, &TaskBar::closeDocClicked, this, &Widget::slotCloseWord);
 }
 
 void Widget::buildTextPane()
@@ -402,11 +293,11 @@ void Widget::createWorkers()
 void Widget::createFoldersAndLists()
 {
     // The entry function has already said which folder it could not create.
-    ProgramLayout::createWorkFolders(AppGlobals::appDir);
+    ProgramLayout::createWorkFolders(AppGlobals::appDir());
     loadWavList();
     loadTxtList();
     // Kept states of files that are gone would never be used again.
-    ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir)).removeStale();
+    ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir())).removeStale();
 }
 
 void Widget::createTimers()
@@ -414,13 +305,4 @@ void Widget::createTimers()
     recordTimer = new QTimer(this);
     recordTimer->setObjectName(QStringLiteral("recordTimer"));
     connect(recordTimer, &QTimer::timeout, this, &Widget::sltSetRecordTime);
-}
-
-void Widget::createPlayerPath()
-{
-    mediaObject.setObjectName(QStringLiteral("player"));
-    audioPath = Phonon::createPath(&mediaObject, &audioOutput);
-    connect(&mediaObject, &Phonon::MediaObject::totalTimeChanged, this, &Widget::updateCurrentTime);
-    connect(&mediaObject, &Phonon::MediaObject::tick, this, &Widget::updateCurrentTime);
-    connect(&mediaObject, &Phonon::MediaObject::finished, this, &Widget::playend);
 }

@@ -1,10 +1,11 @@
 #include "ui/widget.h"
 
-#include "ui/appglobals.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "audio/recorder.h"
+#include "ui/appglobals.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -47,8 +48,7 @@ void Widget::placeStrips()
 {
     const int width = rightPanel->width();
     toolBar->setGeometry(0, 0, width, 50);
-    taskBar->setGeometry(0, 50, width, 40);
-    closeDocButton->setGeometry(taskBar->width() - 85, 5, 80, 30);
+    taskBar->place(width);
 }
 
 void Widget::mousePressEvent(QMouseEvent *event)
@@ -68,21 +68,21 @@ void Widget::mouseReleaseEvent(QMouseEvent *event)
 void Widget::mouseMoveEvent(QMouseEvent *event)
 {
     // A maximised window (as wide as the desktop) stays where it is.
-    if (event->buttons() == Qt::LeftButton && dragging && width() != AppGlobals::screenWidth)
+    if (event->buttons() == Qt::LeftButton && dragging && width() != AppGlobals::screenWidth())
         move(event->globalPos() - dragPos);
 }
 
 void Widget::slotShowMaxSize()
 {
-    const int screenW = AppGlobals::screenWidth;
-    const int availableH = AppGlobals::availableHeight;
+    const int screenW = AppGlobals::screenWidth();
+    const int availableH = AppGlobals::availableHeight();
     if (width() == screenW) {
         maxButton->setStyleSheet(QStringLiteral(
             "QPushButton{border:0px solid black;border-image:url(:/images/maxBtn_p.png);}"));
         maxButton->setToolTip(QStringLiteral("最大化"));
         setFixedSize(1024, 728);
         titleBar->resize(1024, 30);
-        move((screenW - 1024) / 2, (AppGlobals::screenHeight - 728) / 2);
+        move((screenW - 1024) / 2, (AppGlobals::screenHeight() - 728) / 2);
         placeTitleButtons(919);
         leftPanel->setGeometry(0, 30, 200, 698);
         rightPanel->setGeometry(200, 30, 824, 698);
@@ -143,7 +143,7 @@ void Widget::slotTxtBtnChecked(bool checked)
 
 void Widget::slotClose()
 {
-    QFile::remove(AppGlobals::appDir + QStringLiteral("/recordTest.wav"));
+    QFile::remove(AppGlobals::appDir() + QStringLiteral("/recordTest.wav"));
     close();
 }
 

@@ -1,4 +1,6 @@
 #include "ui/widget.h"
+
+#include "core/tasklist.h"
 #include "ui/servicesettingsdialog.h"
 
 #include <QComboBox>
@@ -16,15 +18,11 @@
 #include "ui/dialogs.h"
 #include "ui/jobstatustexts.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 bool Widget::jobRunning() const
 {
     return job && job->isRunning();
-}
-
-QStringList &Widget::taskFiles()
-{
-    return job->data().taskFiles;
 }
 
 void Widget::connectJob()
@@ -32,31 +30,15 @@ void Widget::connectJob()
     TranscriptionJob *j = job.get();
     connect(j, &TranscriptionJob::runningChanged, this, &Widget::showJobRunning);
     connect(j, &TranscriptionJob::progressed, this, [this](const JobStatus &status) {
-        startConvertButton->setText(JobStatusTexts::buttonText(status));
+        taskBar->showStatus(JobStatusTexts::buttonText(status));
     });
     connect(j, &TranscriptionJob::fileStarted, this,
-        [this](const QString &, const QString &transcriptPath) { showFileStarted(transcriptPath); });
-    connect(j, &TranscriptionJob::taskEntryConverted, this,
-        [this](const QString &sourceName, const QString &convertedName) {
-            const int entry = taskBoxIndexOf(sourceName);
-            if (entry >= 0)
-                taskFileCombo->removeItem(entry);
-            taskFileCombo->insertItem(taskFileCombo->count(), QIcon(), convertedName, QVariant());
-        });
-    connect(j, &TranscriptionJob::taskEntryRestored, this,
-        [this](const QString &convertedName, const QString &sourceName) {
-            const int entry = taskBoxIndexOf(convertedName);
-            if (entry >= 0)
-                taskFileCombo->setItemText(entry, sourceName);
-            else
-                taskFileCombo->insertItem(taskFileCombo->count(), QIcon(), sourceName, QVariant());
-        });
+        [this](
+            const QString &, const QString &transcriptPath) { showFileStarted(transcriptPath); });
+    // The box names the copy the job works on, as it always has.
+    connect(j, &TranscriptionJob::taskEntryConverted, taskFiles, &TaskList::showConverted);
+    connect(j, &TranscriptionJob::taskEntryRestored, taskFiles, &TaskList::showAsAdded);
     connect(j, &TranscriptionJob::textRecognised, this, &Widget::appendRecognisedText);
-    connect(j, &TranscriptionJob::fileFinished, this, [this](const QString &taskEntry) {
-        const int entry = taskBoxIndexOf(FileNames::fileName(taskEntry));
-        if (entry >= 0)
-            taskFileCombo->removeItem(entry);
-    });
     connect(j, &TranscriptionJob::failed, this,
         [this](const JobFailure &failure) { showNotice(JobNotices::text(failure)); });
     connect(j, &TranscriptionJob::allDone, this,
@@ -72,15 +54,7 @@ void Widget::connectJob()
 
 void Widget::showJobRunning(bool running)
 {
-    if (running) {
-        startConvertButton->setEnabled(false);
-        stopConvertButton->setEnabled(true);
-    } else {
-        startConvertButton->setText(QStringLiteral("开始转换"));
-        startConvertButton->setEnabled(true);
-        stopConvertButton->setEnabled(false);
-        closeDocButton->setEnabled(true);
-    }
+    taskBar->showJobRunning(running);
     setTaskControlsEnabled(!running);
 }
 
@@ -96,7 +70,7 @@ void Widget::showFileStarted(const QString &transcriptPath)
     currentTextFile = transcriptPath;
     textEdit->clear();
     textEdit->show();
-    closeDocButton->setEnabled(false);
+    taskBar->setCloseDocEnabled(false);
 }
 
 void Widget::appendRecognisedText(const QString &text)
@@ -119,8 +93,8 @@ void Widget::slotBeginCover()
 {
     JobSettings settings;
     settings.serviceBaseUrl = serviceBaseUrl;
-    settings.segmentFolder = AppGlobals::appDir + QStringLiteral("/myTmpWAVFiles");
-    settings.transcriptFolder = AppGlobals::appDir + QStringLiteral("/myWordFiles");
+    settings.segmentFolder = AppGlobals::appDir() + QStringLiteral("/myTmpWAVFiles");
+    settings.transcriptFolder = AppGlobals::appDir() + QStringLiteral("/myWordFiles");
     // A transcript already there (another file of the same base name, or an earlier run with
     // the user's edits) is kept: the new one takes a free name beside it.
     const QString folder = settings.transcriptFolder;
@@ -134,16 +108,16 @@ void Widget::slotBeginCover()
     };
     // The converted copy is made in the user's own working folder, never beside the source.
     settings.convertBesideSource = false;
-    settings.clientId = AppGlobals::clientId;
-    settings.language = languageCombo->currentText();
-    settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir);
+    settings.clientId = AppGlobals::clientId();
+    settings.language = taskBar->language();
+    settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir());
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     settings.segmentSeconds = segmentSeconds;
     settings.backoffScale = backoffScale;
     // The saved service settings, and the secret once the keyring gave it.
-    ServiceSettingsDialog::prepareJob(settings, QStringLiteral(SPEECH_SERVICE_URL), this,
-        [this](const JobSettings &chosen) {
+    ServiceSettingsDialog::prepareJob(
+        settings, QStringLiteral(SPEECH_SERVICE_URL), this, [this](const JobSettings &chosen) {
             if (job->isRunning())
                 return;
             job->setSettings(chosen);

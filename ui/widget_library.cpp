@@ -1,5 +1,7 @@
 #include "ui/widget.h"
 
+#include "core/tasklist.h"
+
 #include "core/filenames.h"
 #include "core/libraryfiles.h"
 #include "core/transcripttimes.h"
@@ -43,7 +45,7 @@ QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::Case
 void Widget::loadWavList()
 {
     const QFileInfoList entries
-        = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWAVFiles"));
+        = libraryEntries(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"));
     for (const QFileInfo &entry : entries) {
         wavFiles.append(entry.filePath());
         wavList->addItem(entry.fileName());
@@ -53,7 +55,7 @@ void Widget::loadWavList()
 void Widget::loadTxtList()
 {
     const QFileInfoList entries
-        = libraryEntries(AppGlobals::appDir + QStringLiteral("/myWordFiles"));
+        = libraryEntries(AppGlobals::appDir() + QStringLiteral("/myWordFiles"));
     for (const QFileInfo &entry : entries) {
         // Anything else in the folder belongs to the user: it is left alone, just not listed.
         if (FileNames::suffix(entry.filePath()) != QLatin1String("txt"))
@@ -61,15 +63,6 @@ void Widget::loadTxtList()
         txtFiles.append(entry.filePath());
         txtList->addItem(entry.fileName());
     }
-}
-
-int Widget::taskBoxIndexOf(const QString &name) const
-{
-    for (int i = 0; i < taskFileCombo->count(); ++i) {
-        if (taskFileCombo->itemText(i) == name)
-            return i;
-    }
-    return -1;
 }
 
 bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
@@ -88,11 +81,9 @@ bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
     return false;
 }
 
-void Widget::delFile(QString kind, QString name)
+void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
 {
-    const bool audio = kind == QLatin1String("wav");
-    if (!audio && kind != QLatin1String("word"))
-        return;
+    const bool audio = kind == MyListWidget::Kind::Audio;
     Dialogs &dialogs = Dialogs::current();
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
@@ -112,10 +103,7 @@ void Widget::delFile(QString kind, QString name)
     delete firstItemNamed(list, name, Qt::CaseSensitive);
 
     if (audio) {
-        const int index = taskBoxIndexOf(name);
-        if (index >= 0)
-            taskFileCombo->removeItem(index);
-        taskFiles().removeAll(path);
+        taskFiles->remove(path);
     } else if (!path.isEmpty() && path == currentTextFile) {
         // "关闭文档" must not bring a deleted transcript back.
         textEdit->hide();
@@ -123,11 +111,9 @@ void Widget::delFile(QString kind, QString name)
     }
 }
 
-void Widget::renameFile(QString kind, QString name)
+void Widget::renameEntry(MyListWidget::Kind kind, const QString &name)
 {
-    const bool audio = kind == QLatin1String("wav");
-    if (!audio && kind != QLatin1String("word"))
-        return;
+    const bool audio = kind == MyListWidget::Kind::Audio;
     if (refusedWhileJobRuns(audio, FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name)))
         return;
     const QString typed = askNewName(name);
@@ -161,7 +147,7 @@ QString Widget::askNewName(const QString &name)
     auto *input = new MyInput(this);
     input->nameEdit->setText(FileNames::beforeFirstDot(name));
     dialogs.execDialog(input);
-    const bool accepted = input->accepted;
+    const bool accepted = input->accepted();
     const QString typed = input->nameEdit->text();
     input->deleteLater();
     if (!accepted || typed.isEmpty())
@@ -182,23 +168,12 @@ void Widget::moveLibraryEntry(
     QStringList &paths = audio ? wavFiles : txtFiles;
     MyListWidget *list = audio ? wavList : txtList;
     const QString newName = FileNames::fileName(newPath);
-    if (audio) {
-        const int taskIndex = taskFiles().indexOf(path);
-        if (taskIndex >= 0) {
-            taskFiles().removeAll(path);
-            taskFiles().insert(taskIndex, newPath);
-        }
-    }
+    if (audio)
+        taskFiles->rename(path, newPath);
     const int pathIndex = paths.indexOf(path);
     if (pathIndex >= 0)
         paths[pathIndex] = newPath;
-    if (audio) {
-        const int comboIndex = taskBoxIndexOf(name);
-        if (comboIndex >= 0) {
-            taskFileCombo->removeItem(comboIndex);
-            taskFileCombo->insertItem(comboIndex, newName);
-        }
-    } else if (path == currentTextFile) {
+    if (!audio && path == currentTextFile) {
         // The pane follows its file, so "关闭文档" saves under the new name.
         currentTextFile = newPath;
     }
@@ -206,11 +181,9 @@ void Widget::moveLibraryEntry(
     list->addItem(newName);
 }
 
-void Widget::saveAsFile(QString kind, QString name)
+void Widget::saveEntryAs(MyListWidget::Kind kind, const QString &name)
 {
-    const bool audio = kind == QLatin1String("wav");
-    if (!audio && kind != QLatin1String("word"))
-        return;
+    const bool audio = kind == MyListWidget::Kind::Audio;
     const QString source = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     const QString target = Dialogs::current().saveFileName(this, QStringLiteral("另存为"),
@@ -219,4 +192,41 @@ void Widget::saveAsFile(QString kind, QString name)
               : QStringLiteral("Text File(*.txt);;Text File(*.doc)"));
     if (!target.isEmpty())
         LibraryFiles::saveAs(source, target);
+}
+
+namespace {
+
+// The kinds' names as the library operations have always been called with.
+bool kindNamed(const QString &text, MyListWidget::Kind *kind)
+{
+    if (text == QLatin1String("wav"))
+        *kind = MyListWidget::Kind::Audio;
+    else if (text == QLatin1String("word"))
+        *kind = MyListWidget::Kind::Transcripts;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+void Widget::delFile(QString kind, QString name)
+{
+    MyListWidget::Kind typed;
+    if (kindNamed(kind, &typed))
+        deleteEntry(typed, name);
+}
+
+void Widget::renameFile(QString kind, QString name)
+{
+    MyListWidget::Kind typed;
+    if (kindNamed(kind, &typed))
+        renameEntry(typed, name);
+}
+
+void Widget::saveAsFile(QString kind, QString name)
+{
+    MyListWidget::Kind typed;
+    if (kindNamed(kind, &typed))
+        saveEntryAs(typed, name);
 }

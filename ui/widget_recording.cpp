@@ -1,11 +1,14 @@
 #include "ui/widget.h"
 
-#include "ui/appglobals.h"
-#include "core/filenames.h"
+#include "core/tasklist.h"
+
 #include "audio/audiotexts.h"
 #include "audio/recorder.h"
+#include "core/filenames.h"
+#include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -34,7 +37,7 @@ void Widget::slotBeginRecord(bool checked)
         return;
     }
 
-    recordFile = recorder->start(AppGlobals::appDir + QStringLiteral("/myWAVFiles"), audioDevice,
+    recordFile = recorder->start(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"), audioDevice,
         [this](const QString &path) { return wavFiles.contains(path) || QFileInfo::exists(path); });
     recordButton->setToolTip(QStringLiteral("停止录制"));
     recordStartTime = QDateTime::currentMSecsSinceEpoch();
@@ -57,13 +60,9 @@ void Widget::finishRecording()
     wavFiles.append(recordFile);
     const QString name = FileNames::fileName(recordFile);
     wavList->insertItem(wavList->count(), name);
-    taskFileCombo->insertItem(0, QIcon(), name, QVariant());
-    taskFileCombo->setCurrentIndex(0);
-    if (!taskFiles().contains(recordFile)) {
-        // A running job works on the front entry; the recording queues right behind it.
-        const int at = jobRunning() && !taskFiles().isEmpty() ? 1 : 0;
-        taskFiles().insert(at, recordFile);
-    }
+    // A running job works on the front entry; the recording queues right behind it.
+    taskBar->choose(
+        taskFiles->addRecording(recordFile, jobRunning() && !taskFiles->isEmpty() ? 1 : 0));
     if (!wavListButton->isChecked())
         wavListButton->setChecked(true);
 }

@@ -1,6 +1,8 @@
 // Times kept beside transcripts, and subtitles made from them.
 #include "ui/widget.h"
 
+#include "ui/playerbar.h"
+
 #include "asr/transcriptionjob.h"
 #include "core/filenames.h"
 #include "core/subtitlefiles.h"
@@ -126,19 +128,5 @@ void Widget::playFromLine(int line)
             this, QStringLiteral("提示"), QStringLiteral("音频文件已不在，无法播放！"));
         return;
     }
-    playingFile = paneTimes->source;
-    mediaObject.setCurrentSource(Phonon::MediaSource(QUrl::fromLocalFile(playingFile)));
-    // A seek before the media is loaded goes nowhere: it waits for playing to begin.
-    auto seekOnce = std::make_shared<QMetaObject::Connection>();
-    *seekOnce = connect(&mediaObject, &Phonon::MediaObject::stateChanged, this,
-        [this, seekOnce, startMs](Phonon::State state) {
-            if (state != Phonon::PlayingState)
-                return;
-            disconnect(*seekOnce);
-            mediaObject.seek(startMs);
-        });
-    mediaObject.play();
-    isPlaying = true;
-    playButton->hide();
-    pauseButton->show();
+    playerBar->playFrom(paneTimes->source, startMs);
 }

@@ -1,9 +1,12 @@
 #include "ui/widget.h"
 
-#include "core/filenames.h"
+#include "core/tasklist.h"
+
 #include "audio/mediafiles.h"
+#include "core/filenames.h"
 #include "ui/dialogs.h"
 #include "ui/mylistwidget.h"
+#include "ui/taskbar.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -17,17 +20,13 @@
 
 void Widget::setTaskControlsEnabled(bool enabled)
 {
-    uploadButton->setEnabled(enabled);
+    taskBar->setTaskControlsEnabled(enabled);
     addTaskButton->setEnabled(enabled);
-    clearListButton->setEnabled(enabled);
 }
 
-void Widget::addToTaskFront(const QString &path, const QString &boxText)
+void Widget::addToTaskFront(const QString &path)
 {
-    if (path.isEmpty() || taskFiles().contains(path))
-        return;
-    taskFiles().prepend(path);
-    taskFileCombo->insertItem(taskFileCombo->count(), QIcon(), boxText, QVariant());
+    taskFiles->add(path);
 }
 
 void Widget::slotOpenWav()
@@ -35,8 +34,7 @@ void Widget::slotOpenWav()
     // The running job's front file must stay where it is.
     if (jobRunning())
         return;
-    taskFiles().clear();
-    taskFileCombo->clear();
+    taskFiles->clear();
 }
 
 void Widget::slotAddWav()
@@ -45,7 +43,7 @@ void Widget::slotAddWav()
         return;
     const QList<QListWidgetItem *> items = wavList->selectedItems();
     for (const QListWidgetItem *item : items)
-        addToTaskFront(FileNames::firstPathNamed(wavFiles, item->text()), item->text());
+        addToTaskFront(FileNames::firstPathNamed(wavFiles, item->text()));
 }
 
 void Widget::slotLoadWav()
@@ -58,7 +56,7 @@ void Widget::slotLoadWav()
                            "Video Files(*.mp4;*.3gp);;All Files(*.*)"));
     for (const QString &picked : chosen) {
         const QString path = FileNames::withSlashes(picked);
-        addToTaskFront(path, FileNames::fileName(path));
+        addToTaskFront(path);
     }
 }
 
@@ -74,7 +72,7 @@ void Widget::addOutsideFiles(const QStringList &paths)
         return;
     }
     for (const QString &path : files)
-        addToTaskFront(path, FileNames::fileName(path));
+        addToTaskFront(path);
 }
 
 QStringList Widget::droppedMediaFiles(const QMimeData *data)

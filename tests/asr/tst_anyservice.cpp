@@ -76,6 +76,7 @@ void TestAnyService::initTestCase()
 
 QStringList TestAnyService::runJob(JobSettings settings, QStringList *statusTexts)
 {
+    TaskList tasks;
     TranscriptionJob job;
     settings.segmentFolder = dir.filePath(QStringLiteral("segments"));
     settings.transcriptFolder = dir.path();
@@ -84,7 +85,8 @@ QStringList TestAnyService::runJob(JobSettings settings, QStringList *statusText
     if (settings.language.isEmpty())
         settings.language = QStringLiteral("中文近场");
     job.setSettings(settings);
-    job.data().taskFiles = QStringList { tone };
+    tasks.add(tone);
+    job.setTaskList(&tasks);
     QStringList notices;
     connect(&job, &TranscriptionJob::failed, this,
         [&](const JobFailure &failure) { notices << JobNotices::text(failure); });

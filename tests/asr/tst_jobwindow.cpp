@@ -51,7 +51,7 @@ class TestJobWindow : public QObject
     {
         app = std::make_unique<QTemporaryDir>();
         QVERIFY(app->isValid());
-        AppGlobals::appDir = app->path();
+        AppGlobals::setAppDir(app->path());
         w = new Widget;
         w->setServiceBaseUrl(peer->baseUrl());
         w->setSegmentSeconds(5);

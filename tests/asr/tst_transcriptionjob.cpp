@@ -119,7 +119,7 @@ private slots:
 private:
     QString makeAudio(const QString &name, int seconds);
     TranscriptionJob *newJob(const QString &segmentFolder = QString());
-    void addTask(const QString &path) { job->data().taskFiles.prepend(path); }
+    void addTask(const QString &path) { job->taskList()->add(path); }
     void startAndWaitIdle(int timeoutMs = 30000);
     QString wordFile(const QString &name) const
     {
@@ -170,6 +170,7 @@ void TestTranscriptionJob::init()
 TranscriptionJob *TestTranscriptionJob::newJob(const QString &segmentFolder)
 {
     auto *made = new TranscriptionJob;
+    made->setTaskList(new TaskList(made));
     JobSettings settings;
     settings.serviceBaseUrl = peer->baseUrl();
     settings.segmentFolder
@@ -333,7 +334,7 @@ void TestTranscriptionJob::tokenFailures()
     QCOMPARE(notices.size(), 1);
     QCOMPARE(peer->requestsTo(SpeechPath).size(), 0);
     QVERIFY(!job->isRunning());
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
 
     // The next start asks again and goes through.
     settings.tokenTimeoutMs = 8000;
@@ -405,7 +406,7 @@ void TestTranscriptionJob::threeSegmentsMakeThreeRequests()
         QByteArray("part 1\n\npart 2\n\npart 3\n"));
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(1).toString(), wordFile(QStringLiteral("Meeting 1.txt")));
-    QVERIFY(job->data().taskFiles.isEmpty());
+    QVERIFY(job->taskList()->paths().isEmpty());
     QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/Meeting 1_16k.wav")));
     QVERIFY(QFile::exists(audio));
     QVERIFY(QDir(job->settings().segmentFolder).entryList(QDir::Files).isEmpty());
@@ -452,7 +453,7 @@ void TestTranscriptionJob::usersConvertedFileIsNeverTouched()
 
     startAndWaitIdle();
     QCOMPARE(notices, QStringList { QStringLiteral("语音识别结果实际为空！") });
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
     startAndWaitIdle();
     QCOMPARE(notices.last(), Done);
     QCOMPARE(readAll(kept), QByteArray("the user's own recording"));
@@ -493,7 +494,7 @@ void TestTranscriptionJob::errNoTable()
     // The job ended: transcript unwritten, the text shown so far kept, front entry as added.
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("song.txt"))));
     QCOMPARE(recognised, QStringList { QStringLiteral("kept text") });
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
     QCOMPARE(job->token().accessToken, QStringLiteral("kept"));
     QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/song_16k.wav")));
 }
@@ -588,7 +589,7 @@ void TestTranscriptionJob::badReplies()
     QCOMPARE(notices, QStringList { notice });
     QVERIFY(recognised.isEmpty());
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("bad.txt"))));
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
 }
 
 void TestTranscriptionJob::slowReplyIsStillTaken()
@@ -669,7 +670,7 @@ void TestTranscriptionJob::stopInEveryStep()
     QVERIFY(notices.isEmpty());
     QVERIFY(recognised.isEmpty());
     QCOMPARE(peer->requestsTo(SpeechPath).size(), sent);
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
     QVERIFY(!QFile::exists(audioDir->path() + QStringLiteral("/long_16k.wav")));
 
     // A new start begins with the file as it was added.
@@ -732,7 +733,7 @@ void TestTranscriptionJob::jobsSideBySide()
         return textReply(speech.size() > 80000 ? QStringLiteral("three") : QStringLiteral("two"));
     });
     addTask(a);
-    other->data().taskFiles << b;
+    other->taskList()->add(b);
 
     job->start();
     other->start();
@@ -777,7 +778,7 @@ void TestTranscriptionJob::transcriptIsWrittenWhole()
     QCOMPARE(QDir(wordFile(QString())).entryList(QDir::Files),
         QStringList { QStringLiteral("mine.txt") });
 
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
 
     // A transcript that cannot be written ends the job with the notice, the file still queued.
     JobSettings settings = job->settings();
@@ -785,7 +786,7 @@ void TestTranscriptionJob::transcriptIsWrittenWhole()
     job->setSettings(settings);
     startAndWaitIdle();
     QCOMPARE(notices.last(), QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
-    QCOMPARE(job->data().taskFiles, QStringList { audio });
+    QCOMPARE(job->taskList()->paths(), QStringList { audio });
 }
 
 QTEST_GUILESS_MAIN(TestTranscriptionJob)

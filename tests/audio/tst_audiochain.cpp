@@ -105,7 +105,7 @@ void TestAudioChain::init()
 {
     app = new QTemporaryDir;
     QVERIFY(app->isValid());
-    AppGlobals::appDir = app->path();
+    AppGlobals::setAppDir(app->path());
     dialogs = new ScriptedDialogs;
     w = new Widget;
     // A closed port: the first upload fails at once and ends the job after the hand-over.

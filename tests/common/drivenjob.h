@@ -32,7 +32,7 @@ inline bool requested(int argc, char *argv[])
 inline int run(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    AppGlobals::appDir = QString::fromLocal8Bit(argv[2]);
+    AppGlobals::setAppDir(QString::fromLocal8Bit(argv[2]));
     ScriptedDialogs dialogs;
     Widget window;
     window.setServiceBaseUrl(QString::fromLocal8Bit(argv[4]));

@@ -80,7 +80,7 @@ inline QStringList taskTexts(const Widget &w)
 // The files the job will transcribe, the front one first.
 inline QStringList taskQueue(const Widget &w)
 {
-    return w.transcriptionJob()->data().taskFiles;
+    return w.transcriptionJob()->taskList()->paths();
 }
 
 // Picks the input device in the device box; an empty name leaves the box without one.

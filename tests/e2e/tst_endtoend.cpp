@@ -35,7 +35,7 @@ void EndToEndTest::transcribesSpokenEnglishAcrossSegments()
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    AppGlobals::appDir = home.path();
+    AppGlobals::setAppDir(home.path());
 
     const QString textFile = QStringLiteral(TOV_SOURCE_DIR "/tests/common/speechtext.txt");
     const QString wav = home.filePath(QStringLiteral("speech.wav"));

@@ -127,7 +127,7 @@ void ResumeTest::init()
 {
     home.reset(new QTemporaryDir);
     QVERIFY(home->isValid());
-    AppGlobals::appDir = home->path();
+    AppGlobals::setAppDir(home->path());
     source = home->filePath(QStringLiteral("会议 talk.mp3"));
     QVERIFY(QFile::copy(sourceMedia, source));
     newWindow();

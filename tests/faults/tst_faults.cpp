@@ -106,7 +106,7 @@ void FaultsTest::init()
 {
     home = new QTemporaryDir;
     QVERIFY(home->isValid());
-    AppGlobals::appDir = home->path();
+    AppGlobals::setAppDir(home->path());
     dialogs = new ScriptedDialogs;
 }
 

@@ -34,7 +34,7 @@ class TestDesktop : public QObject
     Widget &build()
     {
         dir = std::make_unique<QTemporaryDir>();
-        AppGlobals::appDir = dir->path();
+        AppGlobals::setAppDir(dir->path());
         window = std::make_unique<Widget>();
         return *window;
     }
@@ -103,7 +103,7 @@ private slots:
         // The face actually drawn, not only the name asked for.
         QCOMPARE(QFontInfo(w.font()).family(), expected);
         QCOMPARE(QFontInfo(View::button(w, "uploadButton")->font()).family(), expected);
-        QCOMPARE(AppGlobals::appFont.family(), expected);
+        QCOMPARE(AppGlobals::appFont().family(), expected);
     }
 
     void geometryAtScaleFactor()

@@ -89,11 +89,11 @@ class TestDesktopFiles : public QObject
 private slots:
     void init()
     {
-        AppGlobals::screenWidth = 1920;
-        AppGlobals::screenHeight = 1080;
+        AppGlobals::setScreenWidth(1920);
+        AppGlobals::setScreenHeight(1080);
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        AppGlobals::appDir = dir->path();
+        AppGlobals::setAppDir(dir->path());
         // The secret the started service proves is kept in the user's runtime folder.
         qputenv("XDG_RUNTIME_DIR", (dir->path() + str("/run")).toLocal8Bit());
         dialogs = std::make_unique<ScriptedDialogs>();

@@ -30,7 +30,7 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     // No session bus: the secret goes to the private file, and the dialog says so.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     qunsetenv("TOVARIN_SERVICE_SECRET");
-    AppGlobals::appDir = home.path();
+    AppGlobals::setAppDir(home.path());
     ScriptedHttpPeer peer;
     QVERIFY(peer.start());
     peer.enqueue("/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json("{}", 401));

@@ -25,7 +25,7 @@ namespace {
 // The library's folders in a new application folder; the transcripts' folder.
 QString makeLibrary(const QTemporaryDir &dir)
 {
-    AppGlobals::appDir = dir.path();
+    AppGlobals::setAppDir(dir.path());
     const QString words = dir.filePath(QStringLiteral("myWordFiles"));
     if (!QDir().mkpath(words) || !QDir().mkpath(dir.filePath(QStringLiteral("myWAVFiles"))))
         return QString();
@@ -77,7 +77,7 @@ void TestSubtitlesWindow::editedLinesLoseTheirTimesOnExport()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    AppGlobals::appDir = dir.path();
+    AppGlobals::setAppDir(dir.path());
     const QString words = dir.filePath(QStringLiteral("myWordFiles"));
     QVERIFY(QDir().mkpath(words) && QDir().mkpath(dir.filePath(QStringLiteral("myWAVFiles"))));
     const QString transcript = words + QStringLiteral("/talk.txt");
@@ -101,7 +101,7 @@ void TestSubtitlesWindow::editedLinesLoseTheirTimesOnExport()
     Widget window;
     MyListWidget *library = nullptr;
     for (MyListWidget *list : window.findChildren<MyListWidget *>())
-        if (list->listKind == QLatin1String("word"))
+        if (list->kind() == MyListWidget::Kind::Transcripts)
             library = list;
     QVERIFY(library);
     QCOMPARE(library->count(), 1); // the hidden times are not a second transcript

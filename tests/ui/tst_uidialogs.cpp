@@ -25,8 +25,8 @@ class TestUiDialogs : public QObject
 private slots:
     void init()
     {
-        AppGlobals::screenWidth = 1920;
-        AppGlobals::screenHeight = 1080;
+        AppGlobals::setScreenWidth(1920);
+        AppGlobals::setScreenHeight(1080);
     }
 
     void noticeLayout()
@@ -102,7 +102,7 @@ private slots:
         byClose.nameEdit->setText(QStringLiteral("typed"));
         QTest::mouseClick(byClose.closeButton, Qt::LeftButton);
         QVERIFY(!byClose.isVisible());
-        QVERIFY(!byClose.accepted);
+        QVERIFY(!byClose.accepted());
 
         MyInput byEscape(nullptr);
         byEscape.show();
@@ -110,13 +110,13 @@ private slots:
         byEscape.nameEdit->setText(QStringLiteral("typed"));
         QTest::keyClick(byEscape.nameEdit, Qt::Key_Escape);
         QVERIFY(!byEscape.isVisible());
-        QVERIFY(!byEscape.accepted);
+        QVERIFY(!byEscape.accepted());
 
         MyInput emptyOk(nullptr);
         emptyOk.show();
         QTest::mouseClick(emptyOk.okButton, Qt::LeftButton);
         QVERIFY(!emptyOk.isVisible());
-        QVERIFY(emptyOk.accepted);
+        QVERIFY(emptyOk.accepted());
         QVERIFY(emptyOk.nameEdit->text().isEmpty());
     }
 };

@@ -74,7 +74,7 @@ class TestWindow : public QObject
         window.reset();
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        AppGlobals::appDir = dir->path();
+        AppGlobals::setAppDir(dir->path());
         QVERIFY(QDir().mkdir(wavDir()) && QDir().mkdir(wordDir()));
         for (const QString &name : wavNames)
             writeFile(wavDir() + QLatin1Char('/') + name, name.toUtf8());
@@ -108,9 +108,9 @@ class TestWindow : public QObject
 private slots:
     void init()
     {
-        AppGlobals::screenWidth = 1920;
-        AppGlobals::screenHeight = 1080;
-        AppGlobals::availableHeight = 1040;
+        AppGlobals::setScreenWidth(1920);
+        AppGlobals::setScreenHeight(1080);
+        AppGlobals::setAvailableHeight(1040);
     }
 
     void cleanup()
@@ -233,7 +233,7 @@ private slots:
 
         // On a desktop as wide as the window it always counts as maximised: no drag, and the
         // maximise button restores.
-        AppGlobals::screenWidth = 1024;
+        AppGlobals::setScreenWidth(1024);
         press(Qt::LeftButton);
         moveTo(QPoint(10, 10), Qt::LeftButton);
         QCOMPARE(w.pos(), QPoint(400, 490));

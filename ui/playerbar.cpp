@@ -1,0 +1,157 @@
+#include "ui/playerbar.h"
+
+#include "audio/audiotexts.h"
+#include "ui/barbuttons.h"
+
+#include <phonon/SeekSlider>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+
+#include <memory>
+
+using BarButtons::makeButton;
+
+PlayerBar::PlayerBar(QWidget *strip)
+    : QObject(strip)
+{
+    QPushButton *backwardButton = makeButton(strip, QStringLiteral("快退"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
+        QRect(315, 17, 20, 16));
+    backwardButton->setObjectName(QStringLiteral("backwardButton"));
+    backwardButton->hide();
+    connect(backwardButton, &QPushButton::clicked, this, &PlayerBar::slotBackward);
+
+    playButton = makeButton(strip, QStringLiteral("播放"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/play.png);}",
+        QRect(315, 7, 36, 36));
+    playButton->setObjectName(QStringLiteral("playButton"));
+    connect(playButton, &QPushButton::clicked, this, &PlayerBar::playClicked);
+
+    pauseButton = makeButton(strip, QStringLiteral("暂停"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/pause.png);}",
+        QRect(315, 7, 36, 36));
+    pauseButton->setObjectName(QStringLiteral("pauseButton"));
+    pauseButton->hide();
+    connect(pauseButton, &QPushButton::clicked, this, &PlayerBar::slotPause);
+
+    QPushButton *stopButton = makeButton(strip, QStringLiteral("停止"),
+        "QPushButton{border:0px solid black; border-image:url(:/images/stop.png);}",
+        QRect(363, 13, 24, 24));
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    connect(stopButton, &QPushButton::clicked, this, &PlayerBar::slotForward);
+
+    auto *seekSlider = new Phonon::SeekSlider(strip);
+    seekSlider->setMediaObject(&mediaObject);
+    seekSlider->setOrientation(Qt::Horizontal);
+    seekSlider->setGeometry(403, 18, 271, 16);
+    seekSlider->setStyleSheet(QStringLiteral(
+        "QSlider {border: 0px solid #f0f0f0;} "
+        "QSlider::groove:horizontal {border: 0px solid #f0f0f0;height: 16px;"
+        "background: transparent;margin: 0px 0; } "
+        "QSlider::handle:horizontal { border: 3px solid #eeeeee;background:#0177ff; "
+        "width: 10px; border-radius:8px} "
+        "QSlider::sub-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #0177ff,stop:0.6 #0177ff,"
+        "stop:0.7 transparent, stop:1 transparent);} "
+        "QSlider::add-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #d8d8d8,stop:0.6 #d8d8d8,"
+        "stop:0.7 transparent, stop:1 transparent);}"));
+
+    playTimeLabel = new QLabel(strip);
+    playTimeLabel->setObjectName(QStringLiteral("playTimeLabel"));
+    playTimeLabel->setGeometry(680, 12, 140, 26);
+    playTimeLabel->setText(QStringLiteral("00:00:00 / 00:00:00"));
+    playTimeLabel->setStyleSheet(QStringLiteral("border:0px;color:black;font:14px"));
+
+    mediaObject.setObjectName(QStringLiteral("player"));
+    audioPath = Phonon::createPath(&mediaObject, &audioOutput);
+    connect(
+        &mediaObject, &Phonon::MediaObject::totalTimeChanged, this, &PlayerBar::updateCurrentTime);
+    connect(&mediaObject, &Phonon::MediaObject::tick, this, &PlayerBar::updateCurrentTime);
+    connect(&mediaObject, &Phonon::MediaObject::finished, this, &PlayerBar::playend);
+}
+
+void PlayerBar::showPlaying(bool playing)
+{
+    playButton->setVisible(!playing);
+    pauseButton->setVisible(playing);
+}
+
+void PlayerBar::slotAudioChanged(const QString &text)
+{
+    // The box shows file names and playingFile is a path, so in practice any change stops.
+    if (text == playingFile)
+        return;
+    isPlaying = false;
+    if (playButton->isHidden())
+        showPlaying(false);
+    mediaObject.stop();
+}
+
+void PlayerBar::play(const QString &chosen)
+{
+    if (isPlaying) {
+        if (mediaObject.currentTime() == mediaObject.totalTime())
+            mediaObject.seek(0);
+        mediaObject.play();
+    } else {
+        if (!chosen.isEmpty())
+            playingFile = chosen;
+        if (!playingFile.isEmpty())
+            mediaObject.setCurrentSource(Phonon::MediaSource(QUrl::fromLocalFile(playingFile)));
+        mediaObject.play();
+        isPlaying = true;
+    }
+    showPlaying(true);
+}
+
+void PlayerBar::playFrom(const QString &file, qint64 startMs)
+{
+    playingFile = file;
+    mediaObject.setCurrentSource(Phonon::MediaSource(QUrl::fromLocalFile(playingFile)));
+    // A seek before the media is loaded goes nowhere: it waits for playing to begin.
+    auto seekOnce = std::make_shared<QMetaObject::Connection>();
+    *seekOnce = connect(&mediaObject, &Phonon::MediaObject::stateChanged, this,
+        [this, seekOnce, startMs](Phonon::State state) {
+            if (state != Phonon::PlayingState)
+                return;
+            disconnect(*seekOnce);
+            mediaObject.seek(startMs);
+        });
+    mediaObject.play();
+    isPlaying = true;
+    showPlaying(true);
+}
+
+void PlayerBar::slotForward()
+{
+    mediaObject.stop();
+    showPlaying(false);
+}
+
+void PlayerBar::slotBackward()
+{
+    mediaObject.seek(0);
+}
+
+void PlayerBar::slotPause()
+{
+    showPlaying(false);
+    if (mediaObject.state() == Phonon::PlayingState)
+        mediaObject.pause();
+}
+
+void PlayerBar::updateCurrentTime()
+{
+    playTimeLabel->setText(
+        AudioTexts::playPositionText(mediaObject.currentTime(), mediaObject.totalTime()));
+}
+
+void PlayerBar::playend()
+{
+    showPlaying(false);
+    isPlaying = false;
+    mediaObject.stop();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <phonon/AudioOutput>
+#include <phonon/MediaObject>
+#include <phonon/Path>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+// The player in the tool strip: play, pause, stop, back to the start, the position slider and
+// the time of the file it plays. Which file to play is its owner's choice.
+class PlayerBar final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(PlayerBar)
+
+public:
+    // Builds its controls in the strip, at the strip's fixed places.
+    explicit PlayerBar(QWidget *strip);
+
+    // Resumes the loaded file, or loads chosen (empty: the source as it was) and plays it.
+    void play(const QString &chosen);
+    // Plays file from startMs on (a line of a transcript with times).
+    void playFrom(const QString &file, qint64 startMs);
+    // The chosen entry changed: a file that was playing stops and is no longer resumed.
+    void slotAudioChanged(const QString &text);
+
+    // The file "播放" resumes; empty or stale when it loads the chosen entry afresh.
+    const QString &file() const { return playingFile; }
+    // Whether "播放" resumes file() rather than loading the chosen entry.
+    bool loaded() const { return isPlaying; }
+
+signals:
+    void playClicked();
+
+private:
+    void slotPause();
+    // The stop button: stops playback (the file stays loaded).
+    void slotForward();
+    void slotBackward();
+    void updateCurrentTime();
+    void playend();
+    void showPlaying(bool playing);
+
+    // A child, so that the window's tests find the player by its name.
+    Phonon::MediaObject mediaObject { this };
+    Phonon::AudioOutput audioOutput;
+    Phonon::Path audioPath;
+    QPushButton *playButton = nullptr;
+    QPushButton *pauseButton = nullptr;
+    QLabel *playTimeLabel = nullptr;
+    QString playingFile;
+    bool isPlaying = false;
+};

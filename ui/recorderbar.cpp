@@ -1,0 +1,151 @@
+#include "ui/recorderbar.h"
+
+#include "audio/audiotexts.h"
+#include "audio/recorder.h"
+#include "ui/barbuttons.h"
+#include "ui/dialogs.h"
+
+#include <QAudioDeviceInfo>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+
+RecorderBar::RecorderBar(QWidget *strip, QWidget *clockParent)
+    : QObject(strip)
+{
+    deviceCombo = new QComboBox(strip);
+    deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
+    deviceCombo->setGeometry(10, 10, 166, 30);
+    deviceCombo->setStyleSheet(QString::fromUtf8(BarButtons::ComboStyle));
+    connect(deviceCombo, &QComboBox::currentTextChanged, this,
+        [this](const QString &name) { audioDevice = name; });
+
+    recordButton = BarButtons::makeButton(strip, QStringLiteral("开始录制"),
+        "QPushButton{border:0px solid black; "
+        "border-image:url(:/images/record.png);} "
+        "QPushButton:checked{border:0px solid black; "
+        "border-image:url(:/images/stop.png);}",
+        QRect(186, 13, 24, 24));
+    recordButton->setObjectName(QStringLiteral("recordButton"));
+    recordButton->setCheckable(true);
+    connect(recordButton, &QPushButton::toggled, this, &RecorderBar::slotBeginRecord);
+
+    recordTimeLabel = new QLabel(clockParent);
+    recordTimeLabel->setObjectName(QStringLiteral("recordTimeLabel"));
+    recordTimeLabel->setGeometry(223, 4, 76, 42);
+    recordTimeLabel->setText(QStringLiteral("00:00:00"));
+    recordTimeLabel->setStyleSheet(
+        QStringLiteral("background:white;font:14px;border-bottom:0px solid #b6bbc2;"
+                       "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
+                       "border-right:1px solid #b6bbc2;"));
+
+    recorder = new Recorder(this);
+    connect(recorder, &Recorder::failed, this, &RecorderBar::recordingFailed);
+    recordTimer = new QTimer(this);
+    recordTimer->setObjectName(QStringLiteral("recordTimer"));
+    connect(recordTimer, &QTimer::timeout, this, &RecorderBar::sltSetRecordTime);
+}
+
+void RecorderBar::setTarget(const QString &where, std::function<bool(const QString &)> taken)
+{
+    folder = where;
+    nameTaken = std::move(taken);
+}
+
+void RecorderBar::setCaptureInputOverride(const QStringList &args)
+{
+    recorder->setCaptureInputOverride(args);
+}
+
+void RecorderBar::getAudioDev()
+{
+    const QList<QAudioDeviceInfo> devices = QAudioDeviceInfo::availableDevices(QAudio::AudioInput);
+    for (const QAudioDeviceInfo &device : devices) {
+        const QString name = device.deviceName();
+        // Only the exact name "default" is the system's alias; everything else is a device.
+        if (name == QLatin1String("default"))
+            continue;
+        deviceCombo->insertItem(deviceCombo->count(), name, QVariant());
+    }
+}
+
+bool RecorderBar::isRecording() const
+{
+    return recorder->isRecording();
+}
+
+void RecorderBar::showIdle()
+{
+    if (recordTimer->isActive())
+        recordTimer->stop();
+    recordButton->setToolTip(QStringLiteral("开始录制"));
+}
+
+void RecorderBar::slotBeginRecord(bool checked)
+{
+    if (!checked) {
+        finishRecording();
+        return;
+    }
+    if (audioDevice.isEmpty()) {
+        Dialogs::current().information(
+            recordButton->window(), QStringLiteral("提示"), QStringLiteral("没有检测到录音设备！"));
+        // Back to Idle without the stop steps: there is nothing to stop.
+        const QSignalBlocker blocker(recordButton);
+        recordButton->setChecked(false);
+        return;
+    }
+
+    recordFile = recorder->start(folder, audioDevice, [this](const QString &path) {
+        return (nameTaken && nameTaken(path)) || QFileInfo::exists(path);
+    });
+    recordButton->setToolTip(QStringLiteral("停止录制"));
+    recordStartTime = QDateTime::currentMSecsSinceEpoch();
+    recordTimer->start(500);
+}
+
+void RecorderBar::finishRecording()
+{
+    const bool written = recorder->finish();
+    showIdle();
+    if (!written) {
+        Dialogs::current().information(
+            recordButton->window(), QStringLiteral("提示"), QStringLiteral("录音失败，未生成录音文件！"));
+        return;
+    }
+    emit recorded(recordFile);
+}
+
+void RecorderBar::endQuietly()
+{
+    if (!recorder->isRecording())
+        return;
+    // Finished as the quit key finishes it, so the file stays playable.
+    recorder->finish();
+    recordTimer->stop();
+    recordButton->setToolTip(QStringLiteral("开始录制"));
+    const QSignalBlocker blocker(recordButton);
+    recordButton->setChecked(false);
+}
+
+void RecorderBar::recordingFailed(const QString &message)
+{
+    if (!recordButton->isChecked())
+        return;
+    showIdle();
+    {
+        const QSignalBlocker blocker(recordButton);
+        recordButton->setChecked(false);
+    }
+    Dialogs::current().information(recordButton->window(), QStringLiteral("提示"), message);
+}
+
+void RecorderBar::sltSetRecordTime()
+{
+    const int seconds = int((QDateTime::currentMSecsSinceEpoch() - recordStartTime) / 1000);
+    recordTimeLabel->setText(AudioTexts::clockText(seconds));
+}

@@ -54,7 +54,7 @@ void ConnectionTest::start(const ServiceSettings &settings, const QString &secre
     QList<QPair<QByteArray, QByteArray>> headers;
     if (!secret.isEmpty())
         headers.append({ "Authorization", "Bearer " + secret.toUtf8() });
-    http->httpPostForm(UploadTestId, TranscriptionsApi::url(settings.url),
+    http->httpPostForm(UploadTestId, TranscriptionsApi::url(settings.url, settings.requestPath),
         TranscriptionsApi::buildForm(upload), headers);
 }
 

@@ -11,6 +11,7 @@
 #include "asr/jobreport.h"
 #include "asr/jobresume.h"
 #include "asr/tokenreply.h"
+#include "core/textrules.h"
 #include "core/timedtext.h"
 
 class AccessToken;
@@ -61,6 +62,12 @@ struct JobSettings
     QString serviceSecret;
     // Certificates trusted for https besides the system's (PEM); empty: the system's alone.
     QString caFile;
+    // How recognised text is written: applied to every reply before anything shows or keeps it.
+    TextRules textRules;
+    // The transcription API's request path; empty: its own "/v1/audio/transcriptions".
+    QString requestPath;
+    // Where the token protocol asks for its token; empty: serviceBaseUrl.
+    QString tokenBaseUrl;
 };
 
 // The job's lists and counters. A window shows them as its own members.

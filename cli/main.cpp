@@ -108,6 +108,14 @@ int main(int argc, char *argv[])
             QStringLiteral("%1: no secret could be read from '%2'\n").arg(program, options.secretFile));
         return UsageStatus;
     }
+    bool termsRead = false;
+    const UserTerms terms = UserTermsFile::load(
+        options.termsFile.isEmpty() ? UserTermsFile::path() : options.termsFile, &termsRead);
+    if (!options.termsFile.isEmpty() && !termsRead) {
+        print(stderr,
+            QStringLiteral("%1: no terms could be read from '%2'\n").arg(program, options.termsFile));
+        return UsageStatus;
+    }
     SpeechServiceStarter starter;
     starter.setProgram(ProgramLayout::findServiceProgram(QCoreApplication::applicationDirPath()));
 
@@ -120,6 +128,7 @@ int main(int argc, char *argv[])
         + QStringLiteral("/tovarin"));
     ResumeStore(resumeFolder).removeStale();
     runner.setResumeFolder(resumeFolder);
+    runner.setTerms(terms);
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
     QObject::connect(&runner, &BatchRunner::transcriptWritten,

@@ -1,5 +1,6 @@
 #include "core/chinesepunctuation.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QVector>
 
@@ -59,12 +60,55 @@ QChar nearestLeft(const QString &text, int i)
     return QChar();
 }
 
-QChar nearestRight(const QString &text, int i)
+bool hasHan(const QString &text, int from, int to)
 {
-    for (int j = i + 1; j < text.size(); ++j)
-        if (!text.at(j).isSpace())
-            return text.at(j);
-    return QChar();
+    for (int i = from; i < to; ++i)
+        if (isHan(text.at(i)))
+            return true;
+    return false;
+}
+
+// Quotes and brackets change as pairs: a pair becomes full-width when it holds Chinese or
+// follows it (他说"ok"), so that a pair is never half converted. Apostrophes inside Latin
+// words are no quotes.
+QHash<int, QChar> pairedMarks(const QString &text, const QVector<bool> &kept)
+{
+    QHash<int, QChar> made;
+    const auto convertPair = [&](int open, int close) {
+        return hasHan(text, open + 1, close) || isChinese(nearestLeft(text, open));
+    };
+    QVector<int> brackets;
+    int doubleOpen = -1;
+    int singleOpen = -1;
+    for (int i = 0; i < text.size(); ++i) {
+        if (kept.at(i))
+            continue;
+        const ushort u = text.at(i).unicode();
+        if (u == '(') {
+            brackets.append(i);
+        } else if (u == ')' && !brackets.isEmpty()) {
+            const int open = brackets.takeLast();
+            if (convertPair(open, i)) {
+                made.insert(open, QChar(0xFF08));
+                made.insert(i, QChar(0xFF09));
+            }
+        } else if (u == '"' || u == '\'') {
+            if (u == '\'' && i > 0 && i + 1 < text.size() && isLatinAlnum(text.at(i - 1))
+                && isLatinAlnum(text.at(i + 1)))
+                continue;
+            int &open = u == '"' ? doubleOpen : singleOpen;
+            if (open < 0) {
+                open = i;
+                continue;
+            }
+            if (convertPair(open, i)) {
+                made.insert(open, u == '"' ? QChar(0x201C) : QChar(0x2018));
+                made.insert(i, u == '"' ? QChar(0x201D) : QChar(0x2019));
+            }
+            open = -1;
+        }
+    }
+    return made;
 }
 
 // The Latin word or number just before i follows a Chinese character with no blank between
@@ -108,9 +152,7 @@ QString apply(const QString &text)
     const QVector<bool> kept = protectedSpans(text);
     QString out;
     out.reserve(text.size());
-    bool doubleOpen = false;
-    bool singleOpen = false;
-    QVector<bool> brackets; // whether each open bracket became full-width
+    const QHash<int, QChar> pairs = pairedMarks(text, kept);
     // Blanks are held back until the next character says whether they stay.
     QString blanks;
     bool afterMark = false;
@@ -124,26 +166,11 @@ QString apply(const QString &text)
         QChar made;
         if (!kept.at(i)) {
             const QChar left = nearestLeft(text, i);
-            const QChar right = nearestRight(text, i);
-            const bool nextToChinese = isChinese(left) || isChinese(right);
             const bool inLatinWord = i > 0 && i + 1 < text.size() && isLatinAlnum(text.at(i - 1))
                 && isLatinAlnum(text.at(i + 1));
             const ushort u = c.unicode();
-            if (u == '(') {
-                const bool convert = nextToChinese;
-                brackets.append(convert);
-                if (convert)
-                    made = QChar(0xFF08);
-            } else if (u == ')') {
-                const bool convert = brackets.isEmpty() ? isChinese(left) : brackets.takeLast();
-                if (convert)
-                    made = QChar(0xFF09);
-            } else if (u == '"' && nextToChinese) {
-                made = doubleOpen ? QChar(0x201D) : QChar(0x201C);
-                doubleOpen = !doubleOpen;
-            } else if (u == '\'' && nextToChinese && !inLatinWord) {
-                made = singleOpen ? QChar(0x2019) : QChar(0x2018);
-                singleOpen = !singleOpen;
+            if (u == '(' || u == ')' || u == '"' || u == '\'') {
+                made = pairs.value(i);
             } else if (!inLatinWord
                 && (isChinese(left) || (i + 1 < text.size() && isChinese(text.at(i + 1)))
                     || wordAfterChinese(text, i))) {

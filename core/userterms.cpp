@@ -126,11 +126,14 @@ QString path()
     return base + QStringLiteral("/tovarin/terms.txt");
 }
 
-UserTerms load(const QString &file)
+UserTerms load(const QString &file, bool *ok)
 {
     QFile f(file);
     // A terms list is a few hundred lines; anything far larger is not one.
-    if (!f.open(QIODevice::ReadOnly) || f.size() > 1024 * 1024)
+    const bool readable = f.open(QIODevice::ReadOnly) && f.size() <= 1024 * 1024;
+    if (ok)
+        *ok = readable;
+    if (!readable)
         return {};
     return UserTerms::parse(QString::fromUtf8(f.readAll()));
 }

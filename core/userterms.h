@@ -39,7 +39,8 @@ namespace UserTermsFile {
 
 // "$XDG_CONFIG_HOME/tovarin/terms.txt" (or under ~/.config).
 QString path();
-// The list in the file; empty when the file is missing or unreadable.
-UserTerms load(const QString &file = path());
+// The list in the file; empty when the file is missing or unreadable, and then ok (when
+// given) is false.
+UserTerms load(const QString &file = path(), bool *ok = nullptr);
 
 } // namespace UserTermsFile

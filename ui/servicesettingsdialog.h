@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
@@ -9,9 +10,11 @@
 #include "asr/servicesettings.h"
 
 class ConnectionTest;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 struct JobSettings;
 
@@ -29,7 +32,8 @@ public:
 
     // The settings as the fields show them.
     ServiceSettings shownSettings() const;
-    // The settings file and the secret's folder; the user's unless a test points elsewhere.
+    // The settings file, and beside it the terms list and the secret's file; the user's unless a
+    // test points elsewhere.
     void setSettingsFile(const QString &file);
 
     // A button for the window's header that opens the dialog through the dialog seam.
@@ -41,7 +45,14 @@ public:
     static void prepareJob(const JobSettings &base, const QString &builtInUrl, QObject *context,
         std::function<void(const JobSettings &)> start);
 
+protected:
+    // Dragged by its title bar, as the notices are.
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void addTitleBar();
     void load();
     void save();
     void testConnection();
@@ -56,6 +67,16 @@ private:
     QLineEdit *secretEdit = nullptr;
     QLineEdit *modelEdit = nullptr;
     QLineEdit *caFileEdit = nullptr;
+    QComboBox *presetBox = nullptr;
+    QLineEdit *requestPathEdit = nullptr;
+    QLineEdit *tokenUrlEdit = nullptr;
+    QComboBox *scriptBox = nullptr;
+    QCheckBox *punctuationBox = nullptr;
+    QCheckBox *spaceBox = nullptr;
+    QCheckBox *numbersBox = nullptr;
+    QPlainTextEdit *termsEdit = nullptr;
+    QPushButton *closeButton = nullptr;
+    QPoint dragFrom;
     QLabel *warningLabel = nullptr;
     QLabel *secretPlaceLabel = nullptr;
     QLabel *testResultLabel = nullptr;

@@ -52,6 +52,10 @@ private slots:
     void failuresEndOrRetry_data();
     void failuresEndOrRetry();
     void httpsNeedsTheTeamsCa();
+    void textAsReadersExpectIt();
+    void addressesAsServersWriteThem_data();
+    void addressesAsServersWriteThem();
+    void tokenFromItsOwnAddress();
     void ownTokenPairAgainstTheRealService();
     void secretInTheFileWithoutKeyring();
     void secretInARealKeyring();
@@ -237,6 +241,112 @@ void TestAnyService::httpsNeedsTheTeamsCa()
     settings.caFile = dir.filePath(QStringLiteral("ca.pem"));
     QCOMPARE(runJob(settings), QStringList { Done });
     QCOMPARE(peer.requestsTo(ApiPath).size(), 1);
+}
+
+void TestAnyService::textAsReadersExpectIt()
+{
+    // Mixed scripts, half-width marks, numerals in words and a misheard name, as Whisper-class
+    // services give them; one segment's text and its utterances.
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.enqueue(
+        ApiPath, Reply::json(R"({"text":"托瓦林在二〇二六年發佈了,準確率百分之九十五.","segments":[
+        {"start":0.0,"end":1.0,"text":"托瓦林在二〇二六年發佈了,"},
+        {"start":1.0,"end":2.0,"text":"準確率百分之九十五."}]})"));
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl();
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    ServiceSettings saved;
+    saved.script = ChineseScript::Target::Simplified;
+    saved.arabicNumbers = true;
+    settings.textRules = saved.textRules(QStringLiteral("中文近场"),
+        UserTerms::parse(QStringLiteral("托瓦林 => Tovarin\nPocketSphinx\n")));
+
+    TimedUtterances utterances;
+    QStringList shown;
+    settings.segmentFolder = dir.filePath(QStringLiteral("segments"));
+    settings.transcriptFolder = dir.path();
+    settings.convertBesideSource = false;
+    settings.language = QStringLiteral("中文近场");
+    TranscriptionJob job;
+    job.setSettings(settings);
+    job.data().taskFiles = QStringList { tone };
+    connect(&job, &TranscriptionJob::textRecognised, this, [&](const QString &t) { shown << t; });
+    connect(&job, &TranscriptionJob::utterancesRecognised, this,
+        [&](int, const TimedUtterances &u) { utterances += u; });
+    QSignalSpy done(&job, &TranscriptionJob::allDone);
+    job.start();
+    QVERIFY(done.wait(60000));
+
+    QCOMPARE(formField(peer.requests.first().body, "prompt"), QByteArray("Tovarin, PocketSphinx"));
+    const QString expected = QStringLiteral("Tovarin在2026年发布了，准确率95%。");
+    QCOMPARE(shown, QStringList { expected });
+    QCOMPARE(QString::fromLocal8Bit(TestFiles::readAll(dir.filePath(QStringLiteral("tone.txt")))),
+        expected + QLatin1Char('\n'));
+    QCOMPARE(utterances.size(), 2);
+    QCOMPARE(utterances[0].text, QStringLiteral("Tovarin在2026年发布了，"));
+    QCOMPARE(utterances[1].text, QStringLiteral("准确率95%。"));
+
+    // English keeps its own marks: the punctuation is for the Chinese languages only.
+    const TextRules english = saved.textRules(QStringLiteral("英文"), UserTerms());
+    QVERIFY(!english.chinesePunctuation);
+}
+
+void TestAnyService::addressesAsServersWriteThem_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("posted");
+    QTest::newRow("plain") << QString() << QString() << ApiPath;
+    QTest::newRow("with /v1") << QStringLiteral("/v1") << QString() << ApiPath;
+    QTest::newRow("with /v1/") << QStringLiteral("/v1/") << QString() << ApiPath;
+    QTest::newRow("trailing slash") << QStringLiteral("/") << QString() << ApiPath;
+    QTest::newRow("whole endpoint")
+        << QStringLiteral("/v1/audio/transcriptions") << QString() << ApiPath;
+    QTest::newRow("whisper.cpp") << QStringLiteral("/") << QStringLiteral("/inference")
+                                 << QByteArray("/inference");
+    QTest::newRow("a prefix stays")
+        << QStringLiteral("/asr/v1") << QString() << QByteArray("/asr/v1/audio/transcriptions");
+}
+
+void TestAnyService::addressesAsServersWriteThem()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, posted);
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.setFallback(posted, Reply::json(R"({"text":"ok"})"));
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl() + base;
+    settings.requestPath = path;
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    QCOMPARE(runJob(settings), QStringList { Done });
+    QCOMPARE(peer.requests.size(), 1);
+    QCOMPARE(peer.requests.first().path, posted);
+}
+
+void TestAnyService::tokenFromItsOwnAddress()
+{
+    // One host hands out tokens, another recognises: each is asked only its own request.
+    ScriptedHttpPeer tokens;
+    ScriptedHttpPeer recogniser;
+    QVERIFY(tokens.start() && recogniser.start());
+    tokens.setFallback(
+        "/oauth/2.0/token", Reply::json(R"({"access_token":"24.t","expires_in":99})"));
+    recogniser.setFallback("/server_api",
+        Reply::json(R"({"err_no":0,"err_msg":"success.","sn":"1","result":["分开的"]})"));
+    ServiceSettings saved;
+    saved.tokenUrl = tokens.baseUrl() + QStringLiteral("/oauth/2.0/token/");
+    JobSettings settings;
+    settings.serviceBaseUrl = recogniser.baseUrl();
+    settings.tokenBaseUrl = saved.tokenBaseAddress();
+    QCOMPARE(runJob(settings), QStringList { Done });
+    QCOMPARE(tokens.requests.size(), 1);
+    QCOMPARE(tokens.requests.first().path, QByteArray("/oauth/2.0/token"));
+    QCOMPARE(recogniser.requests.size(), 1);
+    QCOMPARE(recogniser.requests.first().path, QByteArray("/server_api"));
+    QVERIFY(recogniser.requests.first().body.contains("24.t"));
 }
 
 void TestAnyService::ownTokenPairAgainstTheRealService()

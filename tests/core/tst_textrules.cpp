@@ -88,6 +88,8 @@ void TextRulesTest::punctuation_data()
                                             << QStringLiteral("Hello, world. (Yes!) \"ok\"");
     QTest::newRow("English brackets in Chinese")
         << QStringLiteral("他说(see you)再见") << QStringLiteral("他说（see you）再见");
+    QTest::newRow("an English quote beside Chinese stays")
+        << QStringLiteral("said \"this\" 说") << QStringLiteral("said \"this\" 说");
     QTest::newRow("code stays") << QStringLiteral("运行 a(b, c); 即可")
                                 << QStringLiteral("运行 a(b, c); 即可");
 }

@@ -10,7 +10,7 @@ int digitOf(QChar c)
 {
     if (c == QChar(0x3007)) // 〇
         return 0;
-    if (c == QChar(0x4E24)) // 两
+    if (c == QChar(0x4E24) || c == QChar(0x5169)) // 两, 兩
         return 2;
     return Digits.indexOf(c);
 }
@@ -25,8 +25,10 @@ qint64 unitOf(QChar c)
     case 0x5343: // 千
         return 1000;
     case 0x4E07: // 万
+    case 0x842C: // 萬
         return 10000;
     case 0x4EBF: // 亿
+    case 0x5104: // 億
         return 100000000;
     }
     return 0;
@@ -90,8 +92,8 @@ qint64 sectionValue(const QString &s)
 
 qint64 numeralValue(const QString &s)
 {
-    for (const auto &[unit, multiplier] :
-        { std::pair<QChar, qint64>(QChar(0x4EBF), 100000000), { QChar(0x4E07), 10000 } }) {
+    for (const auto &[unit, multiplier] : { std::pair<QChar, qint64>(QChar(0x4EBF), 100000000),
+             { QChar(0x5104), 100000000 }, { QChar(0x4E07), 10000 }, { QChar(0x842C), 10000 } }) {
         const int at = s.lastIndexOf(unit);
         if (at < 0)
             continue;
@@ -122,7 +124,9 @@ const QStringList &words()
     static const QStringList list = QString::fromUtf8(
         "一些 一样 一模一样 一点一滴 一点一点 一五一十 一心一意 一一 一下 一起 一直 一定 一般 一切 "
         "十分 十全十美 万一 千万 万万 三心二意 三番五次 三言两语 七上八下 乱七八糟 五花八门 "
-        "四面八方 百分之百 一千零一夜 九九八十一")
+        "四面八方 百分之百 一千零一夜 九九八十一 "
+        // the same in traditional script, which the script step may have written
+        "一樣 一模一樣 一點一滴 一點一點 萬一 千萬 萬萬 三言兩語 七上八下 亂七八糟 五花八門")
                                         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     return list;
 }
@@ -132,7 +136,9 @@ bool startsWithMeasure(const QString &text, int at)
 {
     static const QStringList list = QString::fromUtf8(
         "分钟 小时 公里 千米 厘米 毫米 公斤 千克 平方米 个 位 名 人 年 月 日 号 天 岁 次 遍 元 块 "
-        "米 克 斤 吨 秒 周 倍 度 页 章 本 张 台 辆 家 条 件 项 届 期 层 楼 场 首 部 座 所 支 亿")
+        "米 克 斤 吨 秒 周 倍 度 页 章 本 张 台 辆 家 条 件 项 届 期 层 楼 场 首 部 座 所 支 亿 种 "
+        // the same in traditional script
+        "分鐘 小時 釐米 個 歲 塊 噸 週 頁 張 臺 輛 條 項 屆 層 樓 場 號 種 億")
                                         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &m : list)
         if (text.midRef(at, m.size()) == m)
@@ -151,12 +157,13 @@ int runEnd(const QString &text, int from)
 // "X点Y" with a digit-only fraction that is not a time (三点五分) or a phrase (一点一点).
 bool decimalAt(const QString &text, int intEnd, int *fracEnd)
 {
-    if (intEnd >= text.size() || text.at(intEnd) != QChar(0x70B9)) // 点
+    if (intEnd >= text.size()
+        || (text.at(intEnd) != QChar(0x70B9) && text.at(intEnd) != QChar(0x9EDE))) // 点, 點
         return false;
     const int end = runEnd(text, intEnd + 1);
     if (end == intEnd + 1 || !isDigitOnly(text.mid(intEnd + 1, end - intEnd - 1)))
         return false;
-    if (end < text.size() && QString::fromUtf8("点分刻钟半").contains(text.at(end)))
+    if (end < text.size() && QString::fromUtf8("点點分刻钟鐘半").contains(text.at(end)))
         return false;
     *fracEnd = end;
     return true;
@@ -217,8 +224,9 @@ QString toDigits(const QString &text)
         } else if (isDigitOnly(run) && run.size() >= 2) {
             const bool withZero = run.contains(QChar(0x3007)) || run.contains(Digits.at(0));
             const bool year = end < text.size() && text.at(end) == QChar(0x5E74); // 年
-            if ((year && (run.size() == 4 || withZero))
-                || (withZero && !run.contains(QChar(0x4E24))))
+            // 两 is no digit of a year or a code: 零零两 is not written so.
+            const bool withTwo = run.contains(QChar(0x4E24)) || run.contains(QChar(0x5169));
+            if ((year && (run.size() == 4 || withZero)) || (withZero && !withTwo))
                 made = positional(run);
         } else if (v >= 0 && (run.size() >= 2 || isPercent)
             && (isPercent || startsWithMeasure(text, end))) {

@@ -100,6 +100,7 @@ private slots:
     void failuresUseTheWindowsMessages();
     void keepsExistingTranscripts();
     void usesTheSavedServiceWithASecretFile();
+    void writesTextAsItsReadersExpect();
     void neverThroughLinksAndNamesEscaped();
     void resumesWhereARunEnded();
     void endsOnSignal_data();
@@ -134,6 +135,11 @@ void TestCliCommand::refusesBadUsage_data()
                                   << str("missing 文件.mp3");
     QTest::newRow("output folder is a file")
         << TestFiles::words("-o|a.wav/x|a.wav") << str("cannot be made");
+    QTest::newRow("unknown script") << TestFiles::words("--script|zh-Latn|a.wav") << str("zh-Latn");
+    QTest::newRow("switch neither on nor off")
+        << TestFiles::words("--arabic-numbers|yes|a.wav") << str("on or off");
+    QTest::newRow("terms file missing")
+        << TestFiles::words("--terms|none.txt|a.wav") << str("no terms could be read");
 }
 
 void TestCliCommand::refusesBadUsage()
@@ -159,15 +165,15 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
 {
     ScriptedHttpPeer peer;
     QVERIFY(peer.start());
-    peer.setFallback("/v1/audio/transcriptions",
-        ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
+    peer.setFallback(
+        "/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
     const QString config = tmp + str("-config/tovarin");
     QVERIFY(QDir().mkpath(config));
     {
         QFile settings(config + str("/tovarin.conf"));
         QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8()
-            + "\nmodel=small\n");
+        settings.write(
+            "[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8() + "\nmodel=small\n");
         QFile secret(dir->filePath(str("key")));
         QVERIFY(secret.open(QIODevice::WriteOnly));
         secret.write("file-key\n");
@@ -179,6 +185,31 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
     QCOMPARE(peer.requests.size(), 1);
     QCOMPARE(peer.requests.first().headers.value("authorization"), QByteArray("Bearer file-key"));
     QVERIFY(peer.requests.first().body.contains("small"));
+}
+
+void TestCliCommand::writesTextAsItsReadersExpect()
+{
+    // whisper.cpp's server as its page writes it, answering in mixed scripts and ASCII marks.
+    peer->setFallback("/inference", Reply::json(R"({"text":"托瓦林的軟件,支持十五种语言.",
+        "segments":[{"start":0.0,"end":1.5,"text":"托瓦林的軟件,支持十五种语言."}]})"));
+    QFile terms(dir->filePath(str("terms.txt")));
+    QVERIFY(terms.open(QIODevice::WriteOnly));
+    terms.write("托瓦林 => Tovarin\n");
+    terms.close();
+    QVERIFY(makeTone(work + str("/talk.wav"), 2));
+    Run run({ str("--service-kind"), str("transcriptions"), str("-s"), peer->baseUrl() + str("/"),
+                str("--request-path"), str("/inference"), str("--script"), str("zh-Hant-TW"),
+                str("--arabic-numbers"), str("on"), str("--terms"), terms.fileName(), str("-f"),
+                str("txt,srt"), str("talk.wav") },
+        work, tmp);
+    QCOMPARE(run.finish(), 0);
+    const QString expected = str("Tovarin的軟體，支援15種語言。");
+    QCOMPARE(readUtf8(work + str("/talk.txt")), expected + QLatin1Char('\n'));
+    QVERIFY2(readUtf8(work + str("/talk.srt")).contains(str("Tovarin的軟體，")),
+        qPrintable(readUtf8(work + str("/talk.srt"))));
+    QCOMPARE(peer->requestsTo("/inference").size(), 1);
+    QVERIFY(
+        peer->requestsTo("/inference").first().body.contains("name=\"prompt\"\r\n\r\nTovarin\r\n"));
 }
 
 void TestCliCommand::transcribesWithTheRealService()

@@ -110,11 +110,11 @@ void TextRulesTest::numbers_data()
         "二〇二六年 2026年 一九九八年春 1998年春 百分之三十 30% 百分之三点五 3.5% 三点五 3.5 "
         "十五个 15个 两千零二十六年 2026年 一百零五人 105人 一百五十公里 150公里 三万五千人 "
         "35000人 "
-        "十二月二十五日 12月25日 第二十三届 第23届")
+        "十二月二十五日 12月25日 第二十三届 第23届 兩萬三千個 23000個 三點五 3.5")
                                     .split(QLatin1Char(' '));
     const QStringList unchanged = QString::fromUtf8(
         "一些 一样 十分 万一 三心二意 一个人 三天 三五个 三点五十分 一点一点地 一点一滴 星期一 "
-        "十分钟以后 一下子 千万小心 百分之百")
+        "十分钟以后 一下子 千万小心 百分之百 萬一 一點一滴")
                                       .split(QLatin1Char(' '));
     for (int i = 0; i + 1 < changed.size(); i += 2)
         QTest::newRow(qPrintable(changed[i])) << changed[i] << changed[i + 1];

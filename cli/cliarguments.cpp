@@ -116,6 +116,7 @@ struct OptionSet
     QCommandLineOption spaceBetween;
     QCommandLineOption requestPath;
     QCommandLineOption tokenUrl;
+    QCommandLineOption listLanguages;
 };
 
 OptionSet declareOptions(const QString &defaultServiceUrl)
@@ -194,6 +195,9 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
                            "the recognition address. Default: the saved settings, else the "
                            "service address."),
             QStringLiteral("url")),
+        QCommandLineOption(QStringLiteral("list-languages"),
+            QStringLiteral("Ask the service which languages it has models for, print them and "
+                           "transcribe nothing.")),
     };
 }
 
@@ -207,7 +211,7 @@ void setUpParser(QCommandLineParser &parser, const OptionSet &o)
     parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
         o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
     parser.addOptions({ o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween,
-        o.requestPath, o.tokenUrl });
+        o.requestPath, o.tokenUrl, o.listLanguages });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -399,7 +403,8 @@ CliArguments parse(
 
     CliOptions &options = result.options;
     options.inputs = parser.positionalArguments();
-    QString problem = inputsProblem(options.inputs);
+    options.listLanguages = parser.isSet(o.listLanguages);
+    QString problem = options.listLanguages ? QString() : inputsProblem(options.inputs);
     if (problem.isEmpty())
         problem = readValues(parser, o, defaultServiceUrl, options);
     if (!problem.isEmpty())

@@ -37,6 +37,8 @@ struct CliOptions
     std::optional<bool> spaceBetween;
     QString requestPath;
     QString tokenUrl;
+    // Print the languages the service has models for, and transcribe nothing.
+    bool listLanguages = false;
 };
 
 struct CliArguments

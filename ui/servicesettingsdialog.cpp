@@ -1,6 +1,7 @@
 #include "ui/servicesettingsdialog.h"
 
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "asr/connectiontest.h"
+#include "asr/servicelanguages.h"
 #include "asr/transcriptionjob.h"
 #include "core/userterms.h"
 #include "core/wholefile.h"
@@ -76,6 +78,7 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     , settingsFile(ServiceSettingsFile::path())
     , secrets(new SecretStore(this))
     , test(new ConnectionTest(this))
+    , probe(new LanguageProbe(this))
 {
     setObjectName(QStringLiteral("serviceSettingsDialog"));
     setWindowTitle(QStringLiteral("服务设置"));
@@ -204,10 +207,24 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     });
     connect(testButton, &QPushButton::clicked, this, &ServiceSettingsDialog::testConnection);
     connect(test, &ConnectionTest::finished, this,
-        [this](ConnectionTest::Outcome, const QString &text) {
-            testButton->setEnabled(true);
+        [this](ConnectionTest::Outcome outcome, const QString &text) {
             testResultLabel->setText(text);
+            if (outcome != ConnectionTest::Outcome::Accepted) {
+                testButton->setEnabled(true);
+                return;
+            }
+            // The service answers: which languages it has models for, kept for the jobs.
+            probedKey = ServiceLanguages::serviceKey(probedSettings);
+            probe->start(probedSettings);
         });
+    connect(probe, &LanguageProbe::finished, this, [this](bool known, const QStringList &offered) {
+        testButton->setEnabled(true);
+        if (!known)
+            return;
+        ServiceLanguages::keep(probedKey, offered);
+        testResultLabel->setText(testResultLabel->text() + QStringLiteral(" 可用语言：")
+            + (offered.isEmpty() ? QStringLiteral("无") : offered.join(QStringLiteral("、"))));
+    });
     connect(saveButton, &QPushButton::clicked, this, &ServiceSettingsDialog::save);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(secrets, &SecretStore::readDone, this,
@@ -347,7 +364,20 @@ void ServiceSettingsDialog::testConnection()
     testButton->setEnabled(false);
     testResultLabel->setText(QStringLiteral("正在测试..."));
     const QString environment = SecretStore::environmentSecret();
-    test->start(settings, environment.isEmpty() ? secretEdit->text() : environment);
+    const QString secret = environment.isEmpty() ? secretEdit->text() : environment;
+    JobSettings asked;
+    asked.serviceBaseUrl = settings.url;
+    asked.serviceKind = settings.kind == ServiceSettings::Kind::Transcriptions
+        ? JobSettings::ServiceKind::Transcriptions
+        : JobSettings::ServiceKind::Token;
+    asked.model = settings.model;
+    asked.serviceClientId = settings.clientId;
+    asked.serviceSecret = secret;
+    asked.caFile = settings.caFile;
+    asked.requestPath = settings.requestPath;
+    asked.tokenBaseUrl = settings.tokenBaseAddress();
+    probedSettings = asked;
+    test->start(settings, secret);
 }
 
 void ServiceSettingsDialog::save()
@@ -397,6 +427,16 @@ QPushButton *ServiceSettingsDialog::addOpenButton(QWidget *bar, const QRect &geo
     return button;
 }
 
+void ServiceSettingsDialog::markLanguages(QComboBox *box, bool known, const QStringList &offered)
+{
+    for (int i = 0; i < box->count(); ++i) {
+        const bool missing = known && !offered.contains(box->itemText(i));
+        box->setItemData(i, missing ? QVariant(QColor(Qt::gray)) : QVariant(), Qt::ForegroundRole);
+        box->setItemData(i, missing ? QStringLiteral("所选语音服务没有该语言的模型") : QVariant(),
+            Qt::ToolTipRole);
+    }
+}
+
 void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &builtInUrl,
     QObject *context, std::function<void(const JobSettings &)> start)
 {
@@ -413,6 +453,21 @@ void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &b
     settings.requestPath = saved.requestPath;
     settings.tokenBaseUrl = saved.tokenBaseAddress();
     settings.textRules = saved.textRules(settings.language, UserTermsFile::load());
+    // A language the service is known to have no model for is refused before any conversion.
+    start = [start, context](const JobSettings &ready) {
+        QStringList offered;
+        const bool known = ServiceLanguages::cached(ServiceLanguages::serviceKey(ready), &offered);
+        if (auto *box = qobject_cast<QWidget *>(context)
+                ? context->findChild<QComboBox *>(QStringLiteral("languageCombo"))
+                : nullptr)
+            markLanguages(box, known, offered);
+        if (known && !offered.contains(ready.language)) {
+            Dialogs::current().information(qobject_cast<QWidget *>(context), QStringLiteral("提示"),
+                ServiceLanguages::notOfferedText(ready.language, offered));
+            return;
+        }
+        start(ready);
+    };
     const bool needsSecret
         = saved.kind == ServiceSettings::Kind::Transcriptions || !saved.clientId.isEmpty();
     if (!needsSecret) {

@@ -8,8 +8,10 @@
 
 #include "asr/secretstore.h"
 #include "asr/servicesettings.h"
+#include "asr/transcriptionjob.h"
 
 class ConnectionTest;
+class LanguageProbe;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -39,9 +41,13 @@ public:
     // A button for the window's header that opens the dialog through the dialog seam.
     static QPushButton *addOpenButton(QWidget *bar, const QRect &geometry);
 
+    // Greys the languages a service is known to have no model for, with a tooltip saying so.
+    static void markLanguages(QComboBox *box, bool known, const QStringList &offered);
+
     // Fills the job settings from the saved settings (the window's address stands unless it is
     // the built-in one), reads the secret when the service needs one, then calls start; at
-    // once when no secret is needed.
+    // once when no secret is needed. A language the service is known to lack ends there with a
+    // notice naming the languages it offers.
     static void prepareJob(const JobSettings &base, const QString &builtInUrl, QObject *context,
         std::function<void(const JobSettings &)> start);
 
@@ -61,6 +67,9 @@ private:
     QString settingsFile;
     SecretStore *secrets = nullptr;
     ConnectionTest *test = nullptr;
+    LanguageProbe *probe = nullptr;
+    JobSettings probedSettings;
+    QString probedKey;
     QComboBox *kindBox = nullptr;
     QLineEdit *urlEdit = nullptr;
     QLineEdit *clientIdEdit = nullptr;

@@ -12,6 +12,7 @@
 #include "asr/jobnotices.h"
 #include "asr/qthttpclass.h"
 #include "asr/secretstore.h"
+#include "asr/servicelanguages.h"
 #include "asr/servicesettings.h"
 #include "asr/transcriptionjob.h"
 #include "asr/transcriptionsapi.h"
@@ -56,6 +57,7 @@ private slots:
     void addressesAsServersWriteThem_data();
     void addressesAsServersWriteThem();
     void tokenFromItsOwnAddress();
+    void languagesTheServiceHas();
     void ownTokenPairAgainstTheRealService();
     void secretInTheFileWithoutKeyring();
     void secretInARealKeyring();
@@ -349,6 +351,73 @@ void TestAnyService::tokenFromItsOwnAddress()
     QVERIFY(recogniser.requests.first().body.contains("24.t"));
 }
 
+void TestAnyService::languagesTheServiceHas()
+{
+    const auto probe = [](const JobSettings &settings, QStringList *offered) {
+        LanguageProbe asking;
+        QSignalSpy finished(&asking, &LanguageProbe::finished);
+        asking.start(settings);
+        if (!finished.wait(30000))
+            return false;
+        *offered = finished.first().at(1).toStringList();
+        return finished.first().first().toBool();
+    };
+    // The token protocol: a model for English only, the others refused by dev_pid.
+    ScriptedHttpPeer token;
+    QVERIFY(token.start());
+    token.setFallback(
+        "/oauth/2.0/token", Reply::json(R"({"access_token":"24.t","expires_in":99})"));
+    token.setHandler("/server_api", [](const ScriptedHttpPeer::Request &r) {
+        const QByteArray devPid = QRegularExpression(QStringLiteral("\"dev_pid\"\\s*:\\s*(\\d+)"))
+                                      .match(QString::fromUtf8(r.body))
+                                      .captured(1)
+                                      .toUtf8();
+        return devPid == "1737"
+            ? Reply::json(R"({"err_no":0,"err_msg":"success.","sn":"1","result":[]})")
+            : Reply::json(R"({"err_no":3300,"err_msg":"no model installed for dev_pid )" + devPid
+                + R"(","sn":"2"})");
+    });
+    JobSettings settings;
+    settings.serviceBaseUrl = token.baseUrl();
+    QStringList offered;
+    QVERIFY(probe(settings, &offered));
+    QCOMPARE(offered, QStringList { QStringLiteral("英文") });
+    QCOMPARE(token.requestsTo("/server_api").size(), 5);
+
+    // The transcription API: a 400 naming the language; Mandarin asked once for its items.
+    ScriptedHttpPeer api;
+    QVERIFY(api.start());
+    api.setHandler(ApiPath, [](const ScriptedHttpPeer::Request &r) {
+        return formField(r.body, "language") == "yue"
+            ? Reply::json(R"({"error":{"message":"Unsupported language: yue"}})", 400)
+            : Reply::json(R"({"text":""})");
+    });
+    settings.serviceBaseUrl = api.baseUrl() + QStringLiteral("/v1");
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    QVERIFY(probe(settings, &offered));
+    QCOMPARE(offered,
+        QStringList({ QStringLiteral("中文近场"), QStringLiteral("中文远场"),
+            QStringLiteral("英文"), QStringLiteral("四川话") }));
+    QCOMPARE(api.requestsTo(ApiPath).size(), 3);
+    // Any other failure says nothing about the languages.
+    api.setHandler(
+        ApiPath, [](const ScriptedHttpPeer::Request &) { return Reply::json("{}", 500); });
+    QVERIFY(!probe(settings, &offered));
+    QVERIFY(!ServiceLanguages::saysNoModel(
+        QStringLiteral("bad language: yuen"), -1, QStringLiteral("yue")));
+
+    // Kept per service, and the notice names what the service offers.
+    const QString cache = dir.filePath(QStringLiteral("languages.json"));
+    ServiceLanguages::keep(QStringLiteral("a"), { QStringLiteral("英文") }, cache);
+    ServiceLanguages::keep(QStringLiteral("b"), {}, cache);
+    QVERIFY(ServiceLanguages::cached(QStringLiteral("a"), &offered, cache));
+    QCOMPARE(offered, QStringList { QStringLiteral("英文") });
+    QVERIFY(ServiceLanguages::cached(QStringLiteral("b"), &offered, cache) && offered.isEmpty());
+    QVERIFY(!ServiceLanguages::cached(QStringLiteral("c"), &offered, cache));
+    QCOMPARE(ServiceLanguages::notOfferedText(QStringLiteral("粤语"), { QStringLiteral("英文") }),
+        QStringLiteral("该语音服务没有“粤语”的模型，它提供的语言：英文。"));
+}
+
 void TestAnyService::ownTokenPairAgainstTheRealService()
 {
     SpeechServiceProcess service({ QStringLiteral("--client-id"), QStringLiteral("team-desk"),
@@ -363,6 +432,13 @@ void TestAnyService::ownTokenPairAgainstTheRealService()
     settings.serviceClientId = QStringLiteral("team-desk");
     settings.serviceSecret = QStringLiteral("s3cr3t&more");
     QCOMPARE(runJob(settings), QStringList { Done });
+    // The real service's own refusal for a language without a model is understood.
+    LanguageProbe probe;
+    QSignalSpy finished(&probe, &LanguageProbe::finished);
+    probe.start(settings);
+    QVERIFY(finished.wait(60000));
+    QVERIFY(finished.first().first().toBool());
+    QCOMPARE(finished.first().at(1).toStringList(), QStringList { QStringLiteral("英文") });
 }
 
 void TestAnyService::secretInTheFileWithoutKeyring()

@@ -42,6 +42,7 @@ struct Run
         env.insert(str("XDG_DATA_HOME"), tmpDir + str("-data"));
         // The service settings are the test's own, never the user's.
         env.insert(str("XDG_CONFIG_HOME"), tmpDir + str("-config"));
+        env.insert(str("XDG_CACHE_HOME"), tmpDir + str("-cache"));
         env.remove(str("TOVARIN_SERVICE_SECRET"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(workDir);
@@ -210,6 +211,29 @@ void TestCliCommand::writesTextAsItsReadersExpect()
     QCOMPARE(peer->requestsTo("/inference").size(), 1);
     QVERIFY(
         peer->requestsTo("/inference").first().body.contains("name=\"prompt\"\r\n\r\nTovarin\r\n"));
+
+    // The languages of that server, asked once and kept: a run in one it lacks is refused
+    // before anything is converted or sent.
+    peer->setHandler("/inference", [](const ScriptedHttpPeer::Request &r) {
+        return r.body.contains("\r\n\r\nyue\r\n")
+            ? Reply::json(R"({"error":"no model for language 'yue'"})", 400)
+            : Reply::json(R"({"text":""})");
+    });
+    const QStringList service { str("--service-kind"), str("transcriptions"), str("-s"),
+        peer->baseUrl(), str("--request-path"), str("/inference") };
+    Run list(service + QStringList { str("--list-languages") }, work, tmp);
+    QCOMPARE(list.finish(), 0);
+    QVERIFY2(list.out.contains(str("yue\t粤语\t1637\tno model"))
+            && list.out.contains(str("en\t英文\t1737\tavailable")),
+        qPrintable(list.out));
+    const int asked = peer->requests.size();
+    Run refused(
+        service + QStringList { str("-l"), str("yue"), str("--overwrite"), str("talk.wav") }, work,
+        tmp);
+    QCOMPARE(refused.finish(), 1);
+    QVERIFY2(refused.err.contains(str("没有“粤语”的模型")) && refused.err.contains(str("英文")),
+        qPrintable(refused.err));
+    QCOMPARE(peer->requests.size(), asked);
 }
 
 void TestCliCommand::transcribesWithTheRealService()

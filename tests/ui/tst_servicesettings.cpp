@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "asr/servicelanguages.h"
 #include "asr/servicesettings.h"
 #include "asr/transcriptionjob.h"
 #include "common/scripteddialogs.h"
@@ -30,6 +31,7 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toLocal8Bit());
     // No session bus: the secret goes to the private file, and the dialog says so.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     qunsetenv("TOVARIN_SERVICE_SECRET");
@@ -119,6 +121,21 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     QCOMPARE(chosen.serviceSecret, QStringLiteral("key-42"));
     QCOMPARE(chosen.textRules.apply(QStringLiteral("托瓦林有十五个版本,")),
         QStringLiteral("Tovarin有15個版本，"));
+
+    // Once the service is known to lack a language, a job in it ends before it starts, with a
+    // notice naming what the service has, and the language box greys it.
+    ServiceLanguages::keep(ServiceLanguages::serviceKey(chosen), { QStringLiteral("英文") });
+    prepared = false;
+    ServiceSettingsDialog::prepareJob(
+        base, base.serviceBaseUrl, &window, [&](const JobSettings &) { prepared = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.notices.isEmpty(), 15000);
+    QVERIFY(!prepared);
+    QCOMPARE(dialogs.notices.last().text,
+        QStringLiteral("该语音服务没有“中文近场”的模型，它提供的语言：英文。"));
+    auto *languages = window.findChild<QComboBox *>(QStringLiteral("languageCombo"));
+    QVERIFY(languages->itemData(0, Qt::ToolTipRole).isValid());
+    QVERIFY(!languages->itemData(languages->findText(QStringLiteral("英文")), Qt::ToolTipRole)
+                 .isValid());
 }
 
 QTEST_MAIN(TestServiceSettings)

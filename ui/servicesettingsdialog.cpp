@@ -183,7 +183,7 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     layout->addWidget(secretPlaceLabel);
     layout->addLayout(testRow);
     layout->addWidget(buttons);
-    setMinimumWidth(520);
+    setMinimumWidth(600);
 
     addTitleBar();
     connect(presetBox, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {

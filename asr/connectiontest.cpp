@@ -83,7 +83,7 @@ void ConnectionTest::send()
     QList<QPair<QByteArray, QByteArray>> headers;
     if (!testedSecret.isEmpty())
         headers.append({ "Authorization", "Bearer " + testedSecret.toUtf8() });
-    http->httpPostForm(UploadTestId, TranscriptionsApi::url(tested.url),
+    http->httpPostForm(UploadTestId, TranscriptionsApi::url(tested.url, tested.requestPath),
         TranscriptionsApi::buildForm(upload), headers);
 }
 

@@ -1,5 +1,8 @@
 #include "asr/servicesettings.h"
 
+#include "asr/recognitionrequest.h"
+#include "protocol/speechprotocol.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -12,6 +15,22 @@ const QString UrlKey = QStringLiteral("service/url");
 const QString ModelKey = QStringLiteral("service/model");
 const QString ClientIdKey = QStringLiteral("service/clientId");
 const QString CaFileKey = QStringLiteral("service/caFile");
+const QString RequestPathKey = QStringLiteral("service/requestPath");
+const QString TokenUrlKey = QStringLiteral("service/tokenUrl");
+const QString ScriptKey = QStringLiteral("text/script");
+const QString PunctuationKey = QStringLiteral("text/chinesePunctuation");
+const QString SpaceKey = QStringLiteral("text/spaceBetween");
+const QString NumbersKey = QStringLiteral("text/arabicNumbers");
+
+bool boolValue(const QSettings &ini, const QString &key, bool fallback)
+{
+    const QString text = ini.value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0"))
+        return false;
+    return fallback;
+}
 } // namespace
 
 QString ServiceSettings::kindName(Kind kind)
@@ -29,6 +48,34 @@ bool ServiceSettings::kindFromName(const QString &name, Kind *kind)
     else
         return false;
     return true;
+}
+
+QString ServiceSettings::tokenBaseAddress() const
+{
+    QString base = tokenUrl.trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    const QString path = QLatin1String(speechprotocol::path::kToken);
+    if (base.endsWith(path))
+        base.chop(path.size());
+    return base;
+}
+
+TextRules ServiceSettings::textRules(const QString &languageText, const UserTerms &terms) const
+{
+    TextRules rules;
+    rules.script = script;
+    bool chinese = false;
+    for (const RecognitionLanguage &language : recognitionLanguages())
+        chinese = chinese
+            || (language.text == languageText
+                && (language.shortName.startsWith(QLatin1String("zh"))
+                    || language.shortName == QLatin1String("yue")));
+    rules.chinesePunctuation = chinesePunctuation && chinese;
+    rules.spaceBetween = spaceBetween && chinese;
+    rules.arabicNumbers = arabicNumbers;
+    rules.terms = terms;
+    return rules;
 }
 
 namespace ServiceSettingsFile {
@@ -59,6 +106,14 @@ ServiceSettings load(const QString &file)
         settings.model = model;
     settings.clientId = ini.value(ClientIdKey).toString().trimmed();
     settings.caFile = ini.value(CaFileKey).toString().trimmed();
+    settings.requestPath = ini.value(RequestPathKey).toString().trimmed();
+    settings.tokenUrl = ini.value(TokenUrlKey).toString().trimmed();
+    ChineseScript::Target script;
+    if (ChineseScript::fromName(ini.value(ScriptKey).toString().trimmed(), &script))
+        settings.script = script;
+    settings.chinesePunctuation = boolValue(ini, PunctuationKey, settings.chinesePunctuation);
+    settings.spaceBetween = boolValue(ini, SpaceKey, settings.spaceBetween);
+    settings.arabicNumbers = boolValue(ini, NumbersKey, settings.arabicNumbers);
     return settings;
 }
 
@@ -71,6 +126,12 @@ bool save(const ServiceSettings &settings, const QString &file)
     ini.setValue(ModelKey, settings.model);
     ini.setValue(ClientIdKey, settings.clientId);
     ini.setValue(CaFileKey, settings.caFile);
+    ini.setValue(RequestPathKey, settings.requestPath);
+    ini.setValue(TokenUrlKey, settings.tokenUrl);
+    ini.setValue(ScriptKey, ChineseScript::name(settings.script));
+    ini.setValue(PunctuationKey, settings.chinesePunctuation);
+    ini.setValue(SpaceKey, settings.spaceBetween);
+    ini.setValue(NumbersKey, settings.arabicNumbers);
     ini.sync();
     return ini.status() == QSettings::NoError;
 }

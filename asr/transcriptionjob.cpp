@@ -11,6 +11,7 @@
 #include "asr/accesstoken.h"
 #include "asr/backoff.h"
 #include "asr/qthttpclass.h"
+#include "asr/recognisedtext.h"
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
 #include "asr/speechservicestarter.h"
@@ -221,8 +222,8 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
 
 void TranscriptionJob::requestToken()
 {
-    tokenRequest->request(
-        config.serviceBaseUrl, config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
+    tokenRequest->request(config.tokenBaseUrl.isEmpty() ? config.serviceBaseUrl : config.tokenBaseUrl,
+        config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
 }
 
 void TranscriptionJob::stop()
@@ -552,17 +553,20 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
 
     switch (reply.kind) {
     case RecognitionReply::Text: {
+        // The one place where recognised text becomes what the pane, the transcript, the
+        // times and the subtitles hold.
+        const RecognitionReply written = RecognisedText::asWritten(reply, config.textRules);
         const QPointer<TranscriptionJob> alive(this);
         const int index = jobData.segmentCount - jobData.segmentFiles.size();
         const qint64 lengthMs = jobData.segmentFiles.isEmpty()
             ? 0
             : UtteranceTimes::wavDurationMs(QFileInfo(jobData.segmentFiles.first()).size());
-        TimedUtterances placed = UtteranceTimes::placeInFile(reply.utterances, reply.text,
-            reply.hasText, UtteranceTimes::segmentStartMs(index, segmentLength()), lengthMs);
+        TimedUtterances placed = UtteranceTimes::placeInFile(written.utterances, written.text,
+            written.hasText, UtteranceTimes::segmentStartMs(index, segmentLength()), lengthMs);
         UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
-        resume.recognised({ reply.hasText, reply.text, placed });
-        appendSegmentText(index, reply.text, reply.hasText, placed);
+        resume.recognised({ written.hasText, written.text, placed });
+        appendSegmentText(index, written.text, written.hasText, placed);
         if (!alive || current != Step::Uploading)
             return;
         if (!jobData.segmentFiles.isEmpty())

@@ -12,6 +12,7 @@
 #include "asr/jobresume.h"
 #include "asr/tokenreply.h"
 #include "core/tasklist.h"
+#include "core/textrules.h"
 #include "core/timedtext.h"
 
 class AccessToken;
@@ -62,6 +63,12 @@ struct JobSettings
     QString serviceSecret;
     // Certificates trusted for https besides the system's (PEM); empty: the system's alone.
     QString caFile;
+    // How recognised text is written: applied to every reply before anything shows or keeps it.
+    TextRules textRules;
+    // The transcription API's request path; empty: its own "/v1/audio/transcriptions".
+    QString requestPath;
+    // Where the token protocol asks for its token; empty: serviceBaseUrl.
+    QString tokenBaseUrl;
 };
 
 // The job's lists and counters. A window shows them as its own members.

@@ -17,11 +17,12 @@ void TranscriptionJob::sendTranscription(const QString &segment)
         upload.wav = file.readAll();
     upload.model = config.model;
     upload.language = config.language;
+    upload.prompt = config.textRules.terms.prompt();
     QList<QPair<QByteArray, QByteArray>> headers;
     if (!config.serviceSecret.isEmpty())
         headers.append({ "Authorization", "Bearer " + config.serviceSecret.toUtf8() });
     awaitingReply = true;
-    http->httpPostForm(TranscriptionsRequestId, TranscriptionsApi::url(config.serviceBaseUrl),
+    http->httpPostForm(TranscriptionsRequestId, TranscriptionsApi::url(config.serviceBaseUrl, config.requestPath),
         TranscriptionsApi::buildForm(upload), headers);
     replyLimit->start(config.recognitionTimeoutMs);
 }

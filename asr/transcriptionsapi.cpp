@@ -100,9 +100,23 @@ RecognitionReply readText(const QByteArray &body)
 
 namespace TranscriptionsApi {
 
-QString url(const QString &serviceBaseUrl)
+QString url(const QString &serviceBaseUrl, const QString &requestPath)
 {
-    return serviceBaseUrl + QStringLiteral("/v1/audio/transcriptions");
+    QString base = serviceBaseUrl.trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    QString path = requestPath.trimmed();
+    if (path.isEmpty())
+        path = QStringLiteral("/v1/audio/transcriptions");
+    else if (!path.startsWith(QLatin1Char('/')))
+        path.prepend(QLatin1Char('/'));
+    if (base.endsWith(path))
+        return base;
+    // Client libraries and servers' own pages write the base address with its "/v1".
+    const QString v1 = QStringLiteral("/v1");
+    if (base.endsWith(v1) && path.startsWith(v1 + QLatin1Char('/')))
+        base.chop(v1.size());
+    return base + path;
 }
 
 QString languageCode(const QString &languageText)
@@ -151,6 +165,8 @@ QHttpMultiPart *buildForm(const Upload &upload, QObject *parent)
     const QString language = languageCode(upload.language);
     if (!language.isEmpty())
         form->append(textPart("language", language.toUtf8()));
+    if (!upload.prompt.isEmpty())
+        form->append(textPart("prompt", upload.prompt.toUtf8()));
     form->append(textPart("response_format", "verbose_json"));
     form->append(textPart("timestamp_granularities[]", "segment"));
     return form;

@@ -14,7 +14,10 @@ struct HttpReplyInfo;
 // "<address>/v1/audio/transcriptions" with a bearer key, answered with "verbose_json".
 namespace TranscriptionsApi {
 
-QString url(const QString &serviceBaseUrl);
+// The upload address: the base address as the user wrote it, with or without "/v1" and
+// trailing slashes, and the request path (empty: "/v1/audio/transcriptions"; "/inference" for
+// whisper.cpp's server). A base address that already ends in the path is taken whole.
+QString url(const QString &serviceBaseUrl, const QString &requestPath = QString());
 
 // The API's code of a language box item: the Mandarin items "zh", Cantonese "yue", English
 // "en"; empty for a text of no item, which leaves the language to the service.
@@ -29,9 +32,10 @@ struct Upload
     QByteArray wav;
     QString model;
     QString language; // the language box item's text
+    QString prompt; // words the service should expect: the user's terms
 };
-// The form: file, model, language (when known), response_format=verbose_json and
-// timestamp_granularities[]=segment.
+// The form: file, model, language (when known), prompt (when given),
+// response_format=verbose_json and timestamp_granularities[]=segment.
 QHttpMultiPart *buildForm(const Upload &upload, QObject *parent = nullptr);
 
 // Reads how an upload ended. 2xx with a JSON object: its "text" (none or blank is silence)

@@ -123,6 +123,9 @@ void BatchRunner::startNext(Worker *worker)
     settings.serviceClientId = service.clientId;
     settings.serviceSecret = serviceSecret;
     settings.caFile = service.caFile;
+    settings.requestPath = service.requestPath;
+    settings.tokenBaseUrl = service.tokenBaseAddress();
+    settings.textRules = service.textRules(options.language, terms);
     settings.segmentFolder = worker->folder->filePath(QStringLiteral("segments"));
     settings.convertBesideSource = false; // input folders are only read
     settings.clientId = clientId;

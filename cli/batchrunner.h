@@ -47,6 +47,8 @@ public:
         serviceSecret = secret;
         serviceStarter = starter;
     }
+    // The user's terms, for every job's text and prompt.
+    void setTerms(const UserTerms &list) { terms = list; }
 
 signals:
     void transcriptWritten(const QString &path);
@@ -73,6 +75,7 @@ private:
     QString resumeFolder;
     ServiceSettings service;
     QString serviceSecret;
+    UserTerms terms;
     SpeechServiceStarter *serviceStarter = nullptr;
     ProgressDisplay *display;
     std::vector<std::unique_ptr<Worker>> workers;

@@ -1,6 +1,7 @@
 #include "cli/cliarguments.h"
 
 #include "asr/recognitionrequest.h"
+#include "core/chinesescript.h"
 
 #include <QCommandLineParser>
 #include <QUrl>
@@ -108,6 +109,14 @@ struct OptionSet
     QCommandLineOption jobs;
     QCommandLineOption recursive;
     QCommandLineOption quiet;
+    QCommandLineOption script;
+    QCommandLineOption terms;
+    QCommandLineOption chinesePunctuation;
+    QCommandLineOption arabicNumbers;
+    QCommandLineOption spaceBetween;
+    QCommandLineOption requestPath;
+    QCommandLineOption tokenUrl;
+    QCommandLineOption listLanguages;
 };
 
 OptionSet declareOptions(const QString &defaultServiceUrl)
@@ -115,8 +124,8 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
     return OptionSet {
         QCommandLineOption(
             { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.")),
-        QCommandLineOption(
-            { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version.")),
+        QCommandLineOption({ QStringLiteral("v"), QStringLiteral("version") },
+            QStringLiteral("Show the version.")),
         QCommandLineOption({ QStringLiteral("l"), QStringLiteral("language") },
             QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
                 .arg(languageChoices(), recognitionLanguages().first().shortName),
@@ -156,6 +165,39 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
             QStringLiteral("Take folders' sub-folders too.")),
         QCommandLineOption({ QStringLiteral("q"), QStringLiteral("quiet") },
             QStringLiteral("No progress; failures and the summary only.")),
+        QCommandLineOption(QStringLiteral("script"),
+            QStringLiteral("Write Chinese in one script: zh-Hans (简体), zh-Hant-TW (繁體，台灣), "
+                           "zh-Hant-HK (繁體，香港) or as-given. Default: the saved settings, else "
+                           "as the service gives it."),
+            QStringLiteral("script")),
+        QCommandLineOption(QStringLiteral("terms"),
+            QStringLiteral("File of the user's terms, one a line, a term or 'wrong => right'. "
+                           "Default: ~/.config/tovarin/terms.txt."),
+            QStringLiteral("file")),
+        QCommandLineOption(QStringLiteral("chinese-punctuation"),
+            QStringLiteral("on or off: full-width punctuation in Chinese text. Default: the saved "
+                           "settings, else on."),
+            QStringLiteral("on|off")),
+        QCommandLineOption(QStringLiteral("arabic-numbers"),
+            QStringLiteral("on or off: Chinese numerals as digits where they are numbers. "
+                           "Default: the saved settings, else off."),
+            QStringLiteral("on|off")),
+        QCommandLineOption(QStringLiteral("space-between"),
+            QStringLiteral("on or off: a blank between Chinese and Latin letters or digits. "
+                           "Default: the saved settings, else off."),
+            QStringLiteral("on|off")),
+        QCommandLineOption(QStringLiteral("request-path"),
+            QStringLiteral("The transcription API's request path, such as /inference. Default: "
+                           "the saved settings, else /v1/audio/transcriptions."),
+            QStringLiteral("path")),
+        QCommandLineOption(QStringLiteral("token-url"),
+            QStringLiteral("Address that hands out the token protocol's tokens, when it is not "
+                           "the recognition address. Default: the saved settings, else the "
+                           "service address."),
+            QStringLiteral("url")),
+        QCommandLineOption(QStringLiteral("list-languages"),
+            QStringLiteral("Ask the service which languages it has models for, print them and "
+                           "transcribe nothing.")),
     };
 }
 
@@ -168,6 +210,8 @@ void setUpParser(QCommandLineParser &parser, const OptionSet &o)
         "path of\neach transcript written to standard output."));
     parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
         o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
+    parser.addOptions({ o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween,
+        o.requestPath, o.tokenUrl, o.listLanguages });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -179,8 +223,8 @@ QString helpText(const QCommandLineParser &parser, const QString &programName)
     QString text = parser.helpText();
     // The usage line names the program as it is installed, not as the parser found it.
     const int lineEnd = text.indexOf(QLatin1Char('\n'));
-    text = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName)
-        + text.mid(lineEnd);
+    text
+        = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName) + text.mid(lineEnd);
     return text + QLatin1Char('\n') + examples(programName);
 }
 
@@ -218,6 +262,49 @@ QString readServiceChoice(const QCommandLineParser &parser, const OptionSet &o, 
     return QString();
 }
 
+// How text is written and where the service answers; empty when all is well.
+QString readTextOptions(const QCommandLineParser &parser, const OptionSet &o, CliOptions &options)
+{
+    if (parser.isSet(o.script)) {
+        ChineseScript::Target target;
+        options.script = parser.value(o.script);
+        if (!ChineseScript::fromName(options.script, &target))
+            return QStringLiteral("unknown script '%1'; choose zh-Hans, zh-Hant-TW, zh-Hant-HK or "
+                                  "as-given")
+                .arg(options.script);
+    }
+    if (parser.isSet(o.terms)) {
+        options.termsFile = parser.value(o.terms);
+        if (options.termsFile.isEmpty())
+            return QStringLiteral("the terms file name is empty");
+    }
+    const std::pair<const QCommandLineOption *, std::optional<bool> *> switches[] = {
+        { &o.chinesePunctuation, &options.chinesePunctuation },
+        { &o.arabicNumbers, &options.arabicNumbers },
+        { &o.spaceBetween, &options.spaceBetween },
+    };
+    for (const auto &[option, value] : switches) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString given = parser.value(*option).toLower();
+        if (given != QLatin1String("on") && given != QLatin1String("off"))
+            return QStringLiteral("--%1 takes on or off, not '%2'")
+                .arg(option->names().last(), parser.value(*option));
+        *value = given == QLatin1String("on");
+    }
+    options.requestPath = parser.value(o.requestPath).trimmed();
+    if (!options.requestPath.isEmpty() && !options.requestPath.startsWith(QLatin1Char('/')))
+        return QStringLiteral("the request path '%1' does not start with '/'")
+            .arg(options.requestPath);
+    if (parser.isSet(o.tokenUrl)) {
+        options.tokenUrl = serviceAddress(parser.value(o.tokenUrl));
+        if (options.tokenUrl.isEmpty())
+            return QStringLiteral("'%1' is not an http:// or https:// address")
+                .arg(parser.value(o.tokenUrl));
+    }
+    return QString();
+}
+
 QString readValues(const QCommandLineParser &parser, const OptionSet &o,
     const QString &defaultServiceUrl, CliOptions &options)
 {
@@ -240,6 +327,8 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
     }
     if (const QString problem = readServiceChoice(parser, o, options); !problem.isEmpty())
         return problem;
+    if (const QString problem = readTextOptions(parser, o, options); !problem.isEmpty())
+        return problem;
 
     if (parser.isSet(o.outputDir)) {
         options.outputDir = parser.value(o.outputDir);
@@ -253,7 +342,8 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
             const QString value = name.trimmed();
             const int known = formatNames().indexOf(value);
             if (known < 0)
-                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json").arg(value);
+                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json")
+                    .arg(value);
             if (!options.formats.contains(CliOptions::Format(known)))
                 options.formats << CliOptions::Format(known);
         }
@@ -301,8 +391,9 @@ CliArguments parse(
 
     // A value given twice is ambiguous in a script: refuse it rather than pick one.
     for (const QCommandLineOption *option :
-        { &o.language, &o.service, &o.serviceKind, &o.model, &o.secretFile, &o.outputDir,
-            &o.format, &o.jobs }) {
+        { &o.language, &o.service, &o.serviceKind, &o.model, &o.secretFile, &o.outputDir, &o.format,
+            &o.jobs, &o.script, &o.terms, &o.chinesePunctuation, &o.arabicNumbers, &o.spaceBetween,
+            &o.requestPath, &o.tokenUrl }) {
         if (parser.values(*option).size() > 1) {
             return usage(
                 QStringLiteral("--%1 was given more than once").arg(option->names().last()),
@@ -312,7 +403,8 @@ CliArguments parse(
 
     CliOptions &options = result.options;
     options.inputs = parser.positionalArguments();
-    QString problem = inputsProblem(options.inputs);
+    options.listLanguages = parser.isSet(o.listLanguages);
+    QString problem = options.listLanguages ? QString() : inputsProblem(options.inputs);
     if (problem.isEmpty())
         problem = readValues(parser, o, defaultServiceUrl, options);
     if (!problem.isEmpty())

@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // What the command line asks for, checked and resolved.
 struct CliOptions
@@ -25,6 +27,18 @@ struct CliOptions
     QList<Format> formats { Text }; // every file written for an input, each format once
     int jobs = 1;
     bool quiet = false;
+
+    // How recognised text is written and where the service answers; each left empty or unset
+    // takes the saved settings'.
+    QString script; // "zh-Hans", "zh-Hant-TW", "zh-Hant-HK" or "as-given"
+    QString termsFile;
+    std::optional<bool> chinesePunctuation;
+    std::optional<bool> arabicNumbers;
+    std::optional<bool> spaceBetween;
+    QString requestPath;
+    QString tokenUrl;
+    // Print the languages the service has models for, and transcribe nothing.
+    bool listLanguages = false;
 };
 
 struct CliArguments

@@ -18,6 +18,15 @@ ServiceChoice choose(
         ServiceSettings::kindFromName(options.serviceKind, &choice.service.kind);
     if (!options.model.isEmpty())
         choice.service.model = options.model;
+    ServiceSettings &s = choice.service;
+    ChineseScript::fromName(options.script, &s.script); // empty keeps the saved script
+    s.chinesePunctuation = options.chinesePunctuation.value_or(s.chinesePunctuation);
+    s.arabicNumbers = options.arabicNumbers.value_or(s.arabicNumbers);
+    s.spaceBetween = options.spaceBetween.value_or(s.spaceBetween);
+    if (!options.requestPath.isEmpty())
+        s.requestPath = options.requestPath;
+    if (!options.tokenUrl.isEmpty())
+        s.tokenUrl = options.tokenUrl;
     // Nothing chosen anywhere: the local service, as the window has it.
     if (choice.service.url.isEmpty())
         choice.service.url = CliArgumentRules::serviceAddress(defaultServiceUrl);

@@ -1,18 +1,28 @@
 #include "ui/servicesettingsdialog.h"
 
+#include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "asr/connectiontest.h"
+#include "asr/servicelanguages.h"
 #include "asr/transcriptionjob.h"
+#include "core/userterms.h"
+#include "core/wholefile.h"
+#include "ui/appglobals.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -33,6 +43,27 @@ bool isServiceAddress(const QString &url)
         && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+// The request paths of common servers of the transcription API: the API's own, which most
+// take (and OpenAI's client libraries write with "/v1" in the base address), and
+// whisper.cpp's server, which has a path of its own.
+struct Preset
+{
+    const char *label;
+    const char *path;
+    const char *address;
+};
+const Preset Presets[] = {
+    { "OpenAI 兼容（/v1/audio/transcriptions）", "", "http://127.0.0.1:8000/v1" },
+    { "whisper.cpp 服务器（/inference）", "/inference", "http://127.0.0.1:8080" },
+    { "LocalAI", "", "http://127.0.0.1:8080/v1" },
+    { "Speaches / faster-whisper-server", "", "http://127.0.0.1:8000/v1" },
+};
+
+QString termsPath(const QString &settingsFile)
+{
+    return QFileInfo(settingsFile).absolutePath() + QStringLiteral("/terms.txt");
+}
+
 QLineEdit *makeEdit(QWidget *parent, const char *name)
 {
     auto *edit = new QLineEdit(parent);
@@ -47,9 +78,15 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     , settingsFile(ServiceSettingsFile::path())
     , secrets(new SecretStore(this))
     , test(new ConnectionTest(this))
+    , probe(new LanguageProbe(this))
 {
     setObjectName(QStringLiteral("serviceSettingsDialog"));
     setWindowTitle(QStringLiteral("服务设置"));
+    // Framed as the program's notices: no system frame, a blue title bar, a close button.
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setStyleSheet(QStringLiteral(
+        "#serviceSettingsDialog{background:white;border:1px solid #9e9e9e;border-radius:2px}"));
     kindBox = new QComboBox(this);
     kindBox->setObjectName(QStringLiteral("serviceKindBox"));
     kindBox->addItem(QStringLiteral("本程序的语音服务协议（令牌）"),
@@ -65,6 +102,35 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     modelEdit = makeEdit(this, "serviceModelEdit");
     caFileEdit = makeEdit(this, "serviceCaFileEdit");
     caFileEdit->setPlaceholderText(QStringLiteral("留空：只信任系统证书"));
+    presetBox = new QComboBox(this);
+    presetBox->setObjectName(QStringLiteral("servicePresetBox"));
+    presetBox->addItem(QStringLiteral("自定义"));
+    for (const Preset &preset : Presets)
+        presetBox->addItem(QString::fromUtf8(preset.label));
+    requestPathEdit = makeEdit(this, "serviceRequestPathEdit");
+    requestPathEdit->setPlaceholderText(QStringLiteral("留空：/v1/audio/transcriptions"));
+    tokenUrlEdit = makeEdit(this, "serviceTokenUrlEdit");
+    tokenUrlEdit->setPlaceholderText(QStringLiteral("留空：与服务地址相同"));
+    scriptBox = new QComboBox(this);
+    scriptBox->setObjectName(QStringLiteral("textScriptBox"));
+    scriptBox->addItem(
+        QStringLiteral("按服务原样"), ChineseScript::name(ChineseScript::Target::AsGiven));
+    scriptBox->addItem(
+        QStringLiteral("简体"), ChineseScript::name(ChineseScript::Target::Simplified));
+    scriptBox->addItem(QStringLiteral("繁體（台灣）"),
+        ChineseScript::name(ChineseScript::Target::TraditionalTaiwan));
+    scriptBox->addItem(QStringLiteral("繁體（香港）"),
+        ChineseScript::name(ChineseScript::Target::TraditionalHongKong));
+    punctuationBox = new QCheckBox(QStringLiteral("中文标点"), this);
+    punctuationBox->setObjectName(QStringLiteral("chinesePunctuationBox"));
+    spaceBox = new QCheckBox(QStringLiteral("中英文之间加空格"), this);
+    spaceBox->setObjectName(QStringLiteral("spaceBetweenBox"));
+    numbersBox = new QCheckBox(QStringLiteral("数字用阿拉伯数字"), this);
+    numbersBox->setObjectName(QStringLiteral("arabicNumbersBox"));
+    termsEdit = new QPlainTextEdit(this);
+    termsEdit->setObjectName(QStringLiteral("termsEdit"));
+    termsEdit->setPlaceholderText(QStringLiteral("每行一条：术语，或 错词 => 正词"));
+    termsEdit->setFixedHeight(90);
     auto *caButton = new QPushButton(QStringLiteral("选择..."), this);
     caButton->setObjectName(QStringLiteral("serviceCaFileButton"));
     warningLabel = new QLabel(this);
@@ -96,17 +162,39 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     form->addRow(QStringLiteral("密钥"), secretEdit);
     form->addRow(QStringLiteral("模型"), modelEdit);
     form->addRow(QStringLiteral("CA 证书文件"), caRow);
+    form->addRow(QStringLiteral("常见服务器"), presetBox);
+    form->addRow(QStringLiteral("请求路径"), requestPathEdit);
+    form->addRow(QStringLiteral("令牌地址"), tokenUrlEdit);
+    form->addRow(QStringLiteral("输出文字"), scriptBox);
+    auto *textRow = new QHBoxLayout;
+    textRow->addWidget(punctuationBox);
+    textRow->addWidget(spaceBox);
+    textRow->addWidget(numbersBox);
+    textRow->addStretch(1);
+    form->addRow(QString(), textRow);
+    form->addRow(QStringLiteral("术语"), termsEdit);
     auto *testRow = new QHBoxLayout;
     testRow->addWidget(testButton);
     testRow->addWidget(testResultLabel, 1);
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 50, 20, 16);
     layout->addLayout(form);
     layout->addWidget(warningLabel);
     layout->addWidget(secretPlaceLabel);
     layout->addLayout(testRow);
     layout->addWidget(buttons);
-    setMinimumWidth(520);
+    setMinimumWidth(600);
 
+    addTitleBar();
+    connect(presetBox, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
+        if (index <= 0)
+            return;
+        const Preset &preset = Presets[index - 1];
+        kindBox->setCurrentIndex(
+            kindBox->findData(ServiceSettings::kindName(ServiceSettings::Kind::Transcriptions)));
+        requestPathEdit->setText(QString::fromUtf8(preset.path));
+        urlEdit->setPlaceholderText(QStringLiteral("例如 ") + QString::fromUtf8(preset.address));
+    });
     connect(urlEdit, &QLineEdit::textChanged, this, &ServiceSettingsDialog::showWarnings);
     connect(kindBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
         &ServiceSettingsDialog::showWarnings);
@@ -119,10 +207,24 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     });
     connect(testButton, &QPushButton::clicked, this, &ServiceSettingsDialog::testConnection);
     connect(test, &ConnectionTest::finished, this,
-        [this](ConnectionTest::Outcome, const QString &text) {
-            testButton->setEnabled(true);
+        [this](ConnectionTest::Outcome outcome, const QString &text) {
             testResultLabel->setText(text);
+            if (outcome != ConnectionTest::Outcome::Accepted) {
+                testButton->setEnabled(true);
+                return;
+            }
+            // The service answers: which languages it has models for, kept for the jobs.
+            probedKey = ServiceLanguages::serviceKey(probedSettings);
+            probe->start(probedSettings);
         });
+    connect(probe, &LanguageProbe::finished, this, [this](bool known, const QStringList &offered) {
+        testButton->setEnabled(true);
+        if (!known)
+            return;
+        ServiceLanguages::keep(probedKey, offered);
+        testResultLabel->setText(testResultLabel->text() + QStringLiteral(" 可用语言：")
+            + (offered.isEmpty() ? QStringLiteral("无") : offered.join(QStringLiteral("、"))));
+    });
     connect(saveButton, &QPushButton::clicked, this, &ServiceSettingsDialog::save);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(secrets, &SecretStore::readDone, this,
@@ -146,6 +248,41 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
 
 ServiceSettingsDialog::~ServiceSettingsDialog() = default;
 
+void ServiceSettingsDialog::addTitleBar()
+{
+    auto *title = new QLabel(QStringLiteral("  服务设置"), this);
+    title->setObjectName(QStringLiteral("serviceTitleLabel"));
+    title->setFont(AppGlobals::appFont);
+    title->setStyleSheet(QStringLiteral("font:bold 14px;color:white;background:#0c80e8"));
+    title->setGeometry(0, 0, 2000, 40);
+    auto *close = new QPushButton(this);
+    close->setObjectName(QStringLiteral("serviceCloseButton"));
+    close->setFixedSize(30, 30);
+    close->setCursor(Qt::PointingHandCursor);
+    close->setStyleSheet(QStringLiteral("QPushButton{border-image:url(:/images/closeBtn_p.png);}"));
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    closeButton = close;
+}
+
+void ServiceSettingsDialog::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    // The title spans the dialog; the close button keeps to its right edge.
+    closeButton->move(width() - closeButton->width() - 5, 5);
+}
+
+void ServiceSettingsDialog::mousePressEvent(QMouseEvent *event)
+{
+    dragFrom = event->button() == Qt::LeftButton && event->pos().y() < 40 ? event->pos()
+                                                                          : QPoint(-1, -1);
+}
+
+void ServiceSettingsDialog::mouseMoveEvent(QMouseEvent *event)
+{
+    if ((event->buttons() & Qt::LeftButton) && dragFrom.x() >= 0)
+        move(event->globalPos() - dragFrom);
+}
+
 void ServiceSettingsDialog::setSettingsFile(const QString &file)
 {
     settingsFile = file;
@@ -163,6 +300,12 @@ ServiceSettings ServiceSettingsDialog::shownSettings() const
         settings.model = ServiceSettings().model;
     settings.clientId = clientIdEdit->text().trimmed();
     settings.caFile = caFileEdit->text().trimmed();
+    settings.requestPath = requestPathEdit->text().trimmed();
+    settings.tokenUrl = trimmedAddress(tokenUrlEdit->text());
+    ChineseScript::fromName(scriptBox->currentData().toString(), &settings.script);
+    settings.chinesePunctuation = punctuationBox->isChecked();
+    settings.spaceBetween = spaceBox->isChecked();
+    settings.arabicNumbers = numbersBox->isChecked();
     return settings;
 }
 
@@ -174,6 +317,15 @@ void ServiceSettingsDialog::load()
     modelEdit->setText(settings.model);
     clientIdEdit->setText(settings.clientId);
     caFileEdit->setText(settings.caFile);
+    requestPathEdit->setText(settings.requestPath);
+    tokenUrlEdit->setText(settings.tokenUrl);
+    scriptBox->setCurrentIndex(scriptBox->findData(ChineseScript::name(settings.script)));
+    punctuationBox->setChecked(settings.chinesePunctuation);
+    spaceBox->setChecked(settings.spaceBetween);
+    numbersBox->setChecked(settings.arabicNumbers);
+    QFile terms(termsPath(settingsFile));
+    termsEdit->setPlainText(
+        terms.open(QIODevice::ReadOnly) ? QString::fromUtf8(terms.readAll()) : QString());
     secretEdited = false;
     secretPlaceLabel->setText(QStringLiteral("正在读取密钥..."));
     secrets->read();
@@ -195,6 +347,9 @@ void ServiceSettingsDialog::showWarnings()
     const bool transcriptions = kindBox->currentIndex() == 1;
     clientIdEdit->setEnabled(!transcriptions);
     modelEdit->setEnabled(transcriptions);
+    presetBox->setEnabled(transcriptions);
+    requestPathEdit->setEnabled(transcriptions);
+    tokenUrlEdit->setEnabled(!transcriptions);
 }
 
 void ServiceSettingsDialog::testConnection()
@@ -209,7 +364,20 @@ void ServiceSettingsDialog::testConnection()
     testButton->setEnabled(false);
     testResultLabel->setText(QStringLiteral("正在测试..."));
     const QString environment = SecretStore::environmentSecret();
-    test->start(settings, environment.isEmpty() ? secretEdit->text() : environment);
+    const QString secret = environment.isEmpty() ? secretEdit->text() : environment;
+    JobSettings asked;
+    asked.serviceBaseUrl = settings.url;
+    asked.serviceKind = settings.kind == ServiceSettings::Kind::Transcriptions
+        ? JobSettings::ServiceKind::Transcriptions
+        : JobSettings::ServiceKind::Token;
+    asked.model = settings.model;
+    asked.serviceClientId = settings.clientId;
+    asked.serviceSecret = secret;
+    asked.caFile = settings.caFile;
+    asked.requestPath = settings.requestPath;
+    asked.tokenBaseUrl = settings.tokenBaseAddress();
+    probedSettings = asked;
+    test->start(settings, secret);
 }
 
 void ServiceSettingsDialog::save()
@@ -219,8 +387,22 @@ void ServiceSettingsDialog::save()
         showWarnings();
         return;
     }
+    if (!settings.tokenUrl.isEmpty() && !isServiceAddress(settings.tokenUrl)) {
+        warningLabel->setText(
+            QStringLiteral("令牌地址须以 http:// 或 https:// 开头并带有主机名。"));
+        warningLabel->setVisible(true);
+        return;
+    }
     if (!ServiceSettingsFile::save(settings, settingsFile)) {
         secretPlaceLabel->setText(QStringLiteral("设置无法保存到 %1！").arg(settingsFile));
+        return;
+    }
+    const QString terms = termsPath(settingsFile);
+    QByteArray termsText = termsEdit->toPlainText().toUtf8();
+    if (!termsText.isEmpty() && !termsText.endsWith('\n'))
+        termsText += '\n';
+    if ((!termsText.isEmpty() || QFileInfo::exists(terms)) && !WholeFile::write(terms, termsText)) {
+        secretPlaceLabel->setText(QStringLiteral("术语无法保存到 %1！").arg(terms));
         return;
     }
     // The secret goes to the keyring or its file; the dialog closes once it is stored.
@@ -245,6 +427,16 @@ QPushButton *ServiceSettingsDialog::addOpenButton(QWidget *bar, const QRect &geo
     return button;
 }
 
+void ServiceSettingsDialog::markLanguages(QComboBox *box, bool known, const QStringList &offered)
+{
+    for (int i = 0; i < box->count(); ++i) {
+        const bool missing = known && !offered.contains(box->itemText(i));
+        box->setItemData(i, missing ? QVariant(QColor(Qt::gray)) : QVariant(), Qt::ForegroundRole);
+        box->setItemData(i, missing ? QStringLiteral("所选语音服务没有该语言的模型") : QVariant(),
+            Qt::ToolTipRole);
+    }
+}
+
 void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &builtInUrl,
     QObject *context, std::function<void(const JobSettings &)> start)
 {
@@ -258,6 +450,24 @@ void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &b
     settings.model = saved.model;
     settings.serviceClientId = saved.clientId;
     settings.caFile = saved.caFile;
+    settings.requestPath = saved.requestPath;
+    settings.tokenBaseUrl = saved.tokenBaseAddress();
+    settings.textRules = saved.textRules(settings.language, UserTermsFile::load());
+    // A language the service is known to have no model for is refused before any conversion.
+    start = [start, context](const JobSettings &ready) {
+        QStringList offered;
+        const bool known = ServiceLanguages::cached(ServiceLanguages::serviceKey(ready), &offered);
+        if (auto *box = qobject_cast<QWidget *>(context)
+                ? context->findChild<QComboBox *>(QStringLiteral("languageCombo"))
+                : nullptr)
+            markLanguages(box, known, offered);
+        if (known && !offered.contains(ready.language)) {
+            Dialogs::current().information(qobject_cast<QWidget *>(context), QStringLiteral("提示"),
+                ServiceLanguages::notOfferedText(ready.language, offered));
+            return;
+        }
+        start(ready);
+    };
     const bool needsSecret
         = saved.kind == ServiceSettings::Kind::Transcriptions || !saved.clientId.isEmpty();
     if (!needsSecret) {

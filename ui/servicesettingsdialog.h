@@ -1,17 +1,22 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
 
 #include "asr/secretstore.h"
 #include "asr/servicesettings.h"
+#include "asr/transcriptionjob.h"
 
 class ConnectionTest;
+class LanguageProbe;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 struct JobSettings;
 
@@ -29,19 +34,31 @@ public:
 
     // The settings as the fields show them.
     ServiceSettings shownSettings() const;
-    // The settings file and the secret's folder; the user's unless a test points elsewhere.
+    // The settings file, and beside it the terms list and the secret's file; the user's unless a
+    // test points elsewhere.
     void setSettingsFile(const QString &file);
 
     // A button for the window's header that opens the dialog through the dialog seam.
     static QPushButton *addOpenButton(QWidget *bar, const QRect &geometry);
 
+    // Greys the languages a service is known to have no model for, with a tooltip saying so.
+    static void markLanguages(QComboBox *box, bool known, const QStringList &offered);
+
     // Fills the job settings from the saved settings (the window's address stands unless it is
     // the built-in one), reads the secret when the service needs one, then calls start; at
-    // once when no secret is needed.
+    // once when no secret is needed. A language the service is known to lack ends there with a
+    // notice naming the languages it offers.
     static void prepareJob(const JobSettings &base, const QString &builtInUrl, QObject *context,
         std::function<void(const JobSettings &)> start);
 
+protected:
+    // Dragged by its title bar, as the notices are.
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void addTitleBar();
     void load();
     void save();
     void testConnection();
@@ -50,12 +67,25 @@ private:
     QString settingsFile;
     SecretStore *secrets = nullptr;
     ConnectionTest *test = nullptr;
+    LanguageProbe *probe = nullptr;
+    JobSettings probedSettings;
+    QString probedKey;
     QComboBox *kindBox = nullptr;
     QLineEdit *urlEdit = nullptr;
     QLineEdit *clientIdEdit = nullptr;
     QLineEdit *secretEdit = nullptr;
     QLineEdit *modelEdit = nullptr;
     QLineEdit *caFileEdit = nullptr;
+    QComboBox *presetBox = nullptr;
+    QLineEdit *requestPathEdit = nullptr;
+    QLineEdit *tokenUrlEdit = nullptr;
+    QComboBox *scriptBox = nullptr;
+    QCheckBox *punctuationBox = nullptr;
+    QCheckBox *spaceBox = nullptr;
+    QCheckBox *numbersBox = nullptr;
+    QPlainTextEdit *termsEdit = nullptr;
+    QPushButton *closeButton = nullptr;
+    QPoint dragFrom;
     QLabel *warningLabel = nullptr;
     QLabel *secretPlaceLabel = nullptr;
     QLabel *testResultLabel = nullptr;

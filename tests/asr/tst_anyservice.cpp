@@ -13,6 +13,7 @@
 #include "asr/jobnotices.h"
 #include "asr/qthttpclass.h"
 #include "asr/secretstore.h"
+#include "asr/servicelanguages.h"
 #include "asr/servicesettings.h"
 #include "asr/speechservicestarter.h"
 #include "asr/transcriptionjob.h"
@@ -54,6 +55,11 @@ private slots:
     void failuresEndOrRetry_data();
     void failuresEndOrRetry();
     void httpsNeedsTheTeamsCa();
+    void textAsReadersExpectIt();
+    void addressesAsServersWriteThem_data();
+    void addressesAsServersWriteThem();
+    void tokenFromItsOwnAddress();
+    void languagesTheServiceHas();
     void ownTokenPairAgainstTheRealService();
     void secretInTheFileWithoutKeyring();
     void connectionTestNeedsTheProofAtTheBuiltInAddress();
@@ -244,6 +250,179 @@ void TestAnyService::httpsNeedsTheTeamsCa()
     QCOMPARE(peer.requestsTo(ApiPath).size(), 1);
 }
 
+void TestAnyService::textAsReadersExpectIt()
+{
+    // Mixed scripts, half-width marks, numerals in words and a misheard name, as Whisper-class
+    // services give them; one segment's text and its utterances.
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.enqueue(
+        ApiPath, Reply::json(R"({"text":"托瓦林在二〇二六年發佈了,準確率百分之九十五.","segments":[
+        {"start":0.0,"end":1.0,"text":"托瓦林在二〇二六年發佈了,"},
+        {"start":1.0,"end":2.0,"text":"準確率百分之九十五."}]})"));
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl();
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    ServiceSettings saved;
+    saved.script = ChineseScript::Target::Simplified;
+    saved.arabicNumbers = true;
+    settings.textRules = saved.textRules(QStringLiteral("中文近场"),
+        UserTerms::parse(QStringLiteral("托瓦林 => Tovarin\nPocketSphinx\n")));
+
+    TimedUtterances utterances;
+    QStringList shown;
+    settings.segmentFolder = dir.filePath(QStringLiteral("segments"));
+    settings.transcriptFolder = dir.path();
+    settings.convertBesideSource = false;
+    settings.language = QStringLiteral("中文近场");
+    TranscriptionJob job;
+    job.setSettings(settings);
+    job.data().taskFiles = QStringList { tone };
+    connect(&job, &TranscriptionJob::textRecognised, this, [&](const QString &t) { shown << t; });
+    connect(&job, &TranscriptionJob::utterancesRecognised, this,
+        [&](int, const TimedUtterances &u) { utterances += u; });
+    QSignalSpy done(&job, &TranscriptionJob::allDone);
+    job.start();
+    QVERIFY(done.wait(60000));
+
+    QCOMPARE(formField(peer.requests.first().body, "prompt"), QByteArray("Tovarin, PocketSphinx"));
+    const QString expected = QStringLiteral("Tovarin在2026年发布了，准确率95%。");
+    QCOMPARE(shown, QStringList { expected });
+    QCOMPARE(QString::fromLocal8Bit(TestFiles::readAll(dir.filePath(QStringLiteral("tone.txt")))),
+        expected + QLatin1Char('\n'));
+    QCOMPARE(utterances.size(), 2);
+    QCOMPARE(utterances[0].text, QStringLiteral("Tovarin在2026年发布了，"));
+    QCOMPARE(utterances[1].text, QStringLiteral("准确率95%。"));
+
+    // English keeps its own marks: the punctuation is for the Chinese languages only.
+    const TextRules english = saved.textRules(QStringLiteral("英文"), UserTerms());
+    QVERIFY(!english.chinesePunctuation);
+}
+
+void TestAnyService::addressesAsServersWriteThem_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("posted");
+    QTest::newRow("plain") << QString() << QString() << ApiPath;
+    QTest::newRow("with /v1") << QStringLiteral("/v1") << QString() << ApiPath;
+    QTest::newRow("with /v1/") << QStringLiteral("/v1/") << QString() << ApiPath;
+    QTest::newRow("trailing slash") << QStringLiteral("/") << QString() << ApiPath;
+    QTest::newRow("whole endpoint")
+        << QStringLiteral("/v1/audio/transcriptions") << QString() << ApiPath;
+    QTest::newRow("whisper.cpp") << QStringLiteral("/") << QStringLiteral("/inference")
+                                 << QByteArray("/inference");
+    QTest::newRow("a prefix stays")
+        << QStringLiteral("/asr/v1") << QString() << QByteArray("/asr/v1/audio/transcriptions");
+}
+
+void TestAnyService::addressesAsServersWriteThem()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, posted);
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.setFallback(posted, Reply::json(R"({"text":"ok"})"));
+    JobSettings settings;
+    settings.serviceBaseUrl = peer.baseUrl() + base;
+    settings.requestPath = path;
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    QCOMPARE(runJob(settings), QStringList { Done });
+    QCOMPARE(peer.requests.size(), 1);
+    QCOMPARE(peer.requests.first().path, posted);
+}
+
+void TestAnyService::tokenFromItsOwnAddress()
+{
+    // One host hands out tokens, another recognises: each is asked only its own request.
+    ScriptedHttpPeer tokens;
+    ScriptedHttpPeer recogniser;
+    QVERIFY(tokens.start() && recogniser.start());
+    tokens.setFallback(
+        "/oauth/2.0/token", Reply::json(R"({"access_token":"24.t","expires_in":99})"));
+    recogniser.setFallback("/server_api",
+        Reply::json(R"({"err_no":0,"err_msg":"success.","sn":"1","result":["分开的"]})"));
+    ServiceSettings saved;
+    saved.tokenUrl = tokens.baseUrl() + QStringLiteral("/oauth/2.0/token/");
+    JobSettings settings;
+    settings.serviceBaseUrl = recogniser.baseUrl();
+    settings.tokenBaseUrl = saved.tokenBaseAddress();
+    QCOMPARE(runJob(settings), QStringList { Done });
+    QCOMPARE(tokens.requests.size(), 1);
+    QCOMPARE(tokens.requests.first().path, QByteArray("/oauth/2.0/token"));
+    QCOMPARE(recogniser.requests.size(), 1);
+    QCOMPARE(recogniser.requests.first().path, QByteArray("/server_api"));
+    QVERIFY(recogniser.requests.first().body.contains("24.t"));
+}
+
+void TestAnyService::languagesTheServiceHas()
+{
+    const auto probe = [](const JobSettings &settings, QStringList *offered) {
+        LanguageProbe asking;
+        QSignalSpy finished(&asking, &LanguageProbe::finished);
+        asking.start(settings);
+        if (!finished.wait(30000))
+            return false;
+        *offered = finished.first().at(1).toStringList();
+        return finished.first().first().toBool();
+    };
+    // The token protocol: a model for English only, the others refused by dev_pid.
+    ScriptedHttpPeer token;
+    QVERIFY(token.start());
+    token.setFallback(
+        "/oauth/2.0/token", Reply::json(R"({"access_token":"24.t","expires_in":99})"));
+    token.setHandler("/server_api", [](const ScriptedHttpPeer::Request &r) {
+        const QByteArray devPid = QRegularExpression(QStringLiteral("\"dev_pid\"\\s*:\\s*(\\d+)"))
+                                      .match(QString::fromUtf8(r.body))
+                                      .captured(1)
+                                      .toUtf8();
+        return devPid == "1737"
+            ? Reply::json(R"({"err_no":0,"err_msg":"success.","sn":"1","result":[]})")
+            : Reply::json(R"({"err_no":3300,"err_msg":"no model installed for dev_pid )" + devPid
+                + R"(","sn":"2"})");
+    });
+    JobSettings settings;
+    settings.serviceBaseUrl = token.baseUrl();
+    QStringList offered;
+    QVERIFY(probe(settings, &offered));
+    QCOMPARE(offered, QStringList { QStringLiteral("英文") });
+    QCOMPARE(token.requestsTo("/server_api").size(), 5);
+
+    // The transcription API: a 400 naming the language; Mandarin asked once for its items.
+    ScriptedHttpPeer api;
+    QVERIFY(api.start());
+    api.setHandler(ApiPath, [](const ScriptedHttpPeer::Request &r) {
+        return formField(r.body, "language") == "yue"
+            ? Reply::json(R"({"error":{"message":"Unsupported language: yue"}})", 400)
+            : Reply::json(R"({"text":""})");
+    });
+    settings.serviceBaseUrl = api.baseUrl() + QStringLiteral("/v1");
+    settings.serviceKind = JobSettings::ServiceKind::Transcriptions;
+    QVERIFY(probe(settings, &offered));
+    QCOMPARE(offered,
+        QStringList({ QStringLiteral("中文近场"), QStringLiteral("中文远场"),
+            QStringLiteral("英文"), QStringLiteral("四川话") }));
+    QCOMPARE(api.requestsTo(ApiPath).size(), 3);
+    // Any other failure says nothing about the languages.
+    api.setHandler(
+        ApiPath, [](const ScriptedHttpPeer::Request &) { return Reply::json("{}", 500); });
+    QVERIFY(!probe(settings, &offered));
+    QVERIFY(!ServiceLanguages::saysNoModel(
+        QStringLiteral("bad language: yuen"), -1, QStringLiteral("yue")));
+
+    // Kept per service, and the notice names what the service offers.
+    const QString cache = dir.filePath(QStringLiteral("languages.json"));
+    ServiceLanguages::keep(QStringLiteral("a"), { QStringLiteral("英文") }, cache);
+    ServiceLanguages::keep(QStringLiteral("b"), {}, cache);
+    QVERIFY(ServiceLanguages::cached(QStringLiteral("a"), &offered, cache));
+    QCOMPARE(offered, QStringList { QStringLiteral("英文") });
+    QVERIFY(ServiceLanguages::cached(QStringLiteral("b"), &offered, cache) && offered.isEmpty());
+    QVERIFY(!ServiceLanguages::cached(QStringLiteral("c"), &offered, cache));
+    QCOMPARE(ServiceLanguages::notOfferedText(QStringLiteral("粤语"), { QStringLiteral("英文") }),
+        QStringLiteral("该语音服务没有“粤语”的模型，它提供的语言：英文。"));
+}
+
 void TestAnyService::ownTokenPairAgainstTheRealService()
 {
     SpeechServiceProcess service({ QStringLiteral("--client-id"), QStringLiteral("team-desk"),
@@ -258,6 +437,13 @@ void TestAnyService::ownTokenPairAgainstTheRealService()
     settings.serviceClientId = QStringLiteral("team-desk");
     settings.serviceSecret = QStringLiteral("s3cr3t&more");
     QCOMPARE(runJob(settings), QStringList { Done });
+    // The real service's own refusal for a language without a model is understood.
+    LanguageProbe probe;
+    QSignalSpy finished(&probe, &LanguageProbe::finished);
+    probe.start(settings);
+    QVERIFY(finished.wait(60000));
+    QVERIFY(finished.first().first().toBool());
+    QCOMPARE(finished.first().at(1).toStringList(), QStringList { QStringLiteral("英文") });
 }
 
 void TestAnyService::secretInTheFileWithoutKeyring()

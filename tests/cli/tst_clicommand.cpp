@@ -45,6 +45,7 @@ struct Run
         env.insert(str("XDG_DATA_HOME"), tmpDir + str("-data"));
         // The service settings are the test's own, never the user's.
         env.insert(str("XDG_CONFIG_HOME"), tmpDir + str("-config"));
+        env.insert(str("XDG_CACHE_HOME"), tmpDir + str("-cache"));
         env.remove(str("TOVARIN_SERVICE_SECRET"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(workDir);
@@ -104,6 +105,7 @@ private slots:
     void keepsExistingTranscripts();
     void summaryNamesWhatItDidNotTake();
     void usesTheSavedServiceWithASecretFile();
+    void writesTextAsItsReadersExpect();
     void neverThroughLinksAndNamesEscaped();
     void provesTheBuiltInServiceBeforeEachFile_data();
     void provesTheBuiltInServiceBeforeEachFile();
@@ -140,6 +142,11 @@ void TestCliCommand::refusesBadUsage_data()
                                   << str("missing 文件.mp3");
     QTest::newRow("output folder is a file")
         << TestFiles::words("-o|a.wav/x|a.wav") << str("cannot be made");
+    QTest::newRow("unknown script") << TestFiles::words("--script|zh-Latn|a.wav") << str("zh-Latn");
+    QTest::newRow("switch neither on nor off")
+        << TestFiles::words("--arabic-numbers|yes|a.wav") << str("on or off");
+    QTest::newRow("terms file missing")
+        << TestFiles::words("--terms|none.txt|a.wav") << str("no terms could be read");
 }
 
 void TestCliCommand::refusesBadUsage()
@@ -165,15 +172,15 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
 {
     ScriptedHttpPeer peer;
     QVERIFY(peer.start());
-    peer.setFallback("/v1/audio/transcriptions",
-        ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
+    peer.setFallback(
+        "/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
     const QString config = tmp + str("-config/tovarin");
     QVERIFY(QDir().mkpath(config));
     {
         QFile settings(config + str("/tovarin.conf"));
         QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8()
-            + "\nmodel=small\n");
+        settings.write(
+            "[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8() + "\nmodel=small\n");
         QFile secret(dir->filePath(str("key")));
         QVERIFY(secret.open(QIODevice::WriteOnly));
         secret.write("file-key\n");
@@ -185,6 +192,54 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
     QCOMPARE(peer.requests.size(), 1);
     QCOMPARE(peer.requests.first().headers.value("authorization"), QByteArray("Bearer file-key"));
     QVERIFY(peer.requests.first().body.contains("small"));
+}
+
+void TestCliCommand::writesTextAsItsReadersExpect()
+{
+    // whisper.cpp's server as its page writes it, answering in mixed scripts and ASCII marks.
+    peer->setFallback("/inference", Reply::json(R"({"text":"托瓦林的軟件,支持十五种语言.",
+        "segments":[{"start":0.0,"end":1.5,"text":"托瓦林的軟件,支持十五种语言."}]})"));
+    QFile terms(dir->filePath(str("terms.txt")));
+    QVERIFY(terms.open(QIODevice::WriteOnly));
+    terms.write("托瓦林 => Tovarin\n");
+    terms.close();
+    QVERIFY(makeTone(work + str("/talk.wav"), 2));
+    Run run({ str("--service-kind"), str("transcriptions"), str("-s"), peer->baseUrl() + str("/"),
+                str("--request-path"), str("/inference"), str("--script"), str("zh-Hant-TW"),
+                str("--arabic-numbers"), str("on"), str("--terms"), terms.fileName(), str("-f"),
+                str("txt,srt"), str("talk.wav") },
+        work, tmp);
+    QCOMPARE(run.finish(), 0);
+    const QString expected = str("Tovarin的軟體，支援15種語言。");
+    QCOMPARE(readUtf8(work + str("/talk.txt")), expected + QLatin1Char('\n'));
+    QVERIFY2(readUtf8(work + str("/talk.srt")).contains(str("Tovarin的軟體，")),
+        qPrintable(readUtf8(work + str("/talk.srt"))));
+    QCOMPARE(peer->requestsTo("/inference").size(), 1);
+    QVERIFY(
+        peer->requestsTo("/inference").first().body.contains("name=\"prompt\"\r\n\r\nTovarin\r\n"));
+
+    // The languages of that server, asked once and kept: a run in one it lacks is refused
+    // before anything is converted or sent.
+    peer->setHandler("/inference", [](const ScriptedHttpPeer::Request &r) {
+        return r.body.contains("\r\n\r\nyue\r\n")
+            ? Reply::json(R"({"error":"no model for language 'yue'"})", 400)
+            : Reply::json(R"({"text":""})");
+    });
+    const QStringList service { str("--service-kind"), str("transcriptions"), str("-s"),
+        peer->baseUrl(), str("--request-path"), str("/inference") };
+    Run list(service + QStringList { str("--list-languages") }, work, tmp);
+    QCOMPARE(list.finish(), 0);
+    QVERIFY2(list.out.contains(str("yue\t粤语\t1637\tno model"))
+            && list.out.contains(str("en\t英文\t1737\tavailable")),
+        qPrintable(list.out));
+    const int asked = peer->requests.size();
+    Run refused(
+        service + QStringList { str("-l"), str("yue"), str("--overwrite"), str("talk.wav") }, work,
+        tmp);
+    QCOMPARE(refused.finish(), 1);
+    QVERIFY2(refused.err.contains(str("没有“粤语”的模型")) && refused.err.contains(str("英文")),
+        qPrintable(refused.err));
+    QCOMPARE(peer->requests.size(), asked);
 }
 
 void TestCliCommand::transcribesWithTheRealService()

@@ -1,13 +1,17 @@
 // "服务设置" as a user meets it: opened from the window's title bar, tested against a scripted
 // service, saved to the settings file with the secret kept out of it.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "asr/servicelanguages.h"
 #include "asr/servicesettings.h"
+#include "asr/transcriptionjob.h"
 #include "common/scripteddialogs.h"
 #include "common/scriptedhttppeer.h"
 #include "ui/appglobals.h"
@@ -27,14 +31,16 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toLocal8Bit());
     // No session bus: the secret goes to the private file, and the dialog says so.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     qunsetenv("TOVARIN_SERVICE_SECRET");
     AppGlobals::setAppDir(home.path());
     ScriptedHttpPeer peer;
     QVERIFY(peer.start());
-    peer.enqueue("/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json("{}", 401));
-    peer.enqueue("/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json(R"({"text":""})"));
+    // whisper.cpp's server, chosen from the presets: its own path.
+    peer.enqueue("/inference", ScriptedHttpPeer::Reply::json("{}", 401));
+    peer.enqueue("/inference", ScriptedHttpPeer::Reply::json(R"({"text":""})"));
 
     ScriptedDialogs dialogs;
     Widget window;
@@ -51,6 +57,17 @@ void TestServiceSettings::setUpTestConnectionAndSave()
         if (!kind || !url || !secret || !test || !result || !save)
             return;
         kind->setCurrentIndex(kind->findData(QStringLiteral("transcriptions")));
+        // The secret is hidden as it is typed.
+        QCOMPARE(secret->echoMode(), QLineEdit::Password);
+        auto *preset = dialog->findChild<QComboBox *>(QStringLiteral("servicePresetBox"));
+        preset->setCurrentIndex(
+            preset->findText(QStringLiteral("whisper.cpp"), Qt::MatchStartsWith));
+        emit preset->activated(preset->currentIndex());
+        auto *script = dialog->findChild<QComboBox *>(QStringLiteral("textScriptBox"));
+        script->setCurrentIndex(script->findText(QStringLiteral("繁體（台灣）")));
+        dialog->findChild<QCheckBox *>(QStringLiteral("arabicNumbersBox"))->setChecked(true);
+        dialog->findChild<QPlainTextEdit *>(QStringLiteral("termsEdit"))
+            ->setPlainText(QStringLiteral("托瓦林 => Tovarin"));
         url->setText(QStringLiteral("http://10.1.2.3:8080"));
         warning = dialog->findChild<QLabel *>(QStringLiteral("serviceWarningLabel"))->text();
         url->setText(peer.baseUrl() + QLatin1Char('/'));
@@ -83,6 +100,42 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     QFile file(ServiceSettingsFile::path());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(!file.readAll().contains("key-42"));
+    QCOMPARE(stored.requestPath, QStringLiteral("/inference"));
+    QCOMPARE(stored.script, ChineseScript::Target::TraditionalTaiwan);
+    QVERIFY(stored.chinesePunctuation && stored.arabicNumbers && !stored.spaceBetween);
+
+    // A job of the window takes all of it, the terms from their file beside the settings.
+    JobSettings base;
+    base.serviceBaseUrl = QStringLiteral("http://127.0.0.1:18765");
+    base.language = QStringLiteral("中文近场");
+    JobSettings chosen;
+    bool prepared = false;
+    ServiceSettingsDialog::prepareJob(
+        base, base.serviceBaseUrl, &window, [&](const JobSettings &s) {
+            chosen = s;
+            prepared = true;
+        });
+    QTRY_VERIFY_WITH_TIMEOUT(prepared, 15000);
+    QCOMPARE(chosen.serviceBaseUrl, peer.baseUrl());
+    QCOMPARE(chosen.requestPath, QStringLiteral("/inference"));
+    QCOMPARE(chosen.serviceSecret, QStringLiteral("key-42"));
+    QCOMPARE(chosen.textRules.apply(QStringLiteral("托瓦林有十五个版本,")),
+        QStringLiteral("Tovarin有15個版本，"));
+
+    // Once the service is known to lack a language, a job in it ends before it starts, with a
+    // notice naming what the service has, and the language box greys it.
+    ServiceLanguages::keep(ServiceLanguages::serviceKey(chosen), { QStringLiteral("英文") });
+    prepared = false;
+    ServiceSettingsDialog::prepareJob(
+        base, base.serviceBaseUrl, &window, [&](const JobSettings &) { prepared = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.notices.isEmpty(), 15000);
+    QVERIFY(!prepared);
+    QCOMPARE(dialogs.notices.last().text,
+        QStringLiteral("该语音服务没有“中文近场”的模型，它提供的语言：英文。"));
+    auto *languages = window.findChild<QComboBox *>(QStringLiteral("languageCombo"));
+    QVERIFY(languages->itemData(0, Qt::ToolTipRole).isValid());
+    QVERIFY(!languages->itemData(languages->findText(QStringLiteral("英文")), Qt::ToolTipRole)
+                 .isValid());
 }
 
 QTEST_MAIN(TestServiceSettings)

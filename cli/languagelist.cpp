@@ -1,0 +1,71 @@
+#include "cli/languagelist.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "asr/recognitionrequest.h"
+#include "asr/servicelanguages.h"
+#include "cli/servicechoice.h"
+
+namespace LanguageList {
+
+JobSettings serviceOf(const ServiceChoice &choice, const QString &secret)
+{
+    const ServiceSettings &service = choice.service;
+    JobSettings settings;
+    settings.serviceBaseUrl = service.url;
+    settings.serviceKind = service.kind == ServiceSettings::Kind::Transcriptions
+        ? JobSettings::ServiceKind::Transcriptions
+        : JobSettings::ServiceKind::Token;
+    settings.model = service.model;
+    settings.serviceClientId = service.clientId;
+    settings.serviceSecret = secret;
+    settings.caFile = service.caFile;
+    settings.requestPath = service.requestPath;
+    settings.tokenBaseUrl = service.tokenBaseAddress();
+    return settings;
+}
+
+QString refusal(const JobSettings &service, const QString &language)
+{
+    QStringList offered;
+    if (!ServiceLanguages::cached(ServiceLanguages::serviceKey(service), &offered)
+        || offered.contains(language))
+        return QString();
+    return ServiceLanguages::notOfferedText(language, offered);
+}
+
+int print(const JobSettings &service, const QString &program)
+{
+    LanguageProbe probe;
+    int status = 1;
+    QObject::connect(
+        &probe, &LanguageProbe::finished, &probe, [&](bool known, const QStringList &offered) {
+            if (!known) {
+                std::fputs(qPrintable(QStringLiteral("%1: the service at %2 did not say which "
+                                                     "languages it has\n")
+                                          .arg(program, service.serviceBaseUrl)),
+                    stderr);
+                QCoreApplication::exit(1);
+                return;
+            }
+            ServiceLanguages::keep(ServiceLanguages::serviceKey(service), offered);
+            for (const RecognitionLanguage &language : recognitionLanguages()) {
+                const QString line
+                    = QStringLiteral("%1\t%2\t%3\t%4\n")
+                          .arg(language.shortName, language.text)
+                          .arg(language.devPid)
+                          .arg(offered.contains(language.text) ? QStringLiteral("available")
+                                                               : QStringLiteral("no model"));
+                std::fputs(line.toUtf8().constData(), stdout);
+            }
+            status = 0;
+            QCoreApplication::exit(0);
+        });
+    probe.start(service);
+    QCoreApplication::exec();
+    return status;
+}
+
+} // namespace LanguageList

@@ -30,6 +30,9 @@ QString text(const JobFailure &failure)
         return TranscriptionsApi::tlsFailureText(failure.path, failure.reason);
     case JobFailure::Kind::ServiceNotStarted:
         return failure.reason;
+    case JobFailure::Kind::TokenAddressRefused:
+        return QStringLiteral("令牌地址%1是本机语音服务的端口，只有语音服务也在本机时才能使用！")
+            .arg(failure.path);
     case JobFailure::Kind::ServiceRefused:
         return messageForErrNo(failure.errNo);
     case JobFailure::Kind::UnknownErrNo:

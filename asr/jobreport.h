@@ -46,6 +46,7 @@ struct JobFailure
         TokenTimedOut,
         CertificateRefused, // `path`: the service address; `reason`: why it was refused
         ServiceNotStarted, // the local service could not be started; `reason` says why
+        TokenAddressRefused, // `path`: a token address at the built-in port, the service elsewhere
         // What the service answered ended the job:
         ServiceRefused, // an `errNo` of the protocol's table
         UnknownErrNo, // an `errNo` the table lacks

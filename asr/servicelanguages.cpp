@@ -12,6 +12,7 @@
 #include "asr/qthttpclass.h"
 #include "asr/recognitionreply.h"
 #include "asr/recognitionrequest.h"
+#include "asr/speechservicestarter.h"
 #include "asr/transcriptionsapi.h"
 #include "core/wholefile.h"
 #include "protocol/speechprotocol.h"
@@ -104,8 +105,18 @@ LanguageProbe::LanguageProbe(QObject *parent)
     : QObject(parent)
     , http(new QtHttpClass())
     , token(new AccessToken(http, this))
+    , owner(new SpeechServiceStarter(this))
 {
     http->setParent(this);
+    owner->setMayStart(false);
+    connect(owner, &SpeechServiceStarter::ready, this, [this] {
+        if (const std::function<void()> next = std::exchange(afterProof, nullptr))
+            next();
+    });
+    connect(owner, &SpeechServiceStarter::failed, this, [this] {
+        if (std::exchange(afterProof, nullptr))
+            end(false);
+    });
     connect(token, &AccessToken::received, this, &LanguageProbe::askNext);
     connect(token, &AccessToken::failed, this, [this] { end(false); });
     connect(http, &QtHttpClass::sigReplyFinish, this, &LanguageProbe::readReply);
@@ -132,11 +143,38 @@ void LanguageProbe::start(const JobSettings &settings)
         end(false);
         return;
     }
-    if (config.serviceKind == JobSettings::ServiceKind::Token)
-        token->request(config.tokenBaseUrl.isEmpty() ? config.serviceBaseUrl : config.tokenBaseUrl,
-            ProbeTimeoutMs, config.serviceClientId, config.serviceSecret);
-    else
+    local = SpeechServiceStarter::isBuiltInAddress(config.serviceBaseUrl);
+    if (local)
+        config.serviceBaseUrl = SpeechServiceStarter::pinnedUrl(config.serviceBaseUrl);
+    if (config.serviceKind != JobSettings::ServiceKind::Token) {
         askNext();
+        return;
+    }
+    const QString address
+        = SpeechServiceStarter::tokenAddress(config.serviceBaseUrl, config.tokenBaseUrl, local);
+    if (address.isEmpty()) {
+        end(false);
+        return;
+    }
+    proveThen([this, address] {
+        token->request(address, ProbeTimeoutMs, config.serviceClientId, config.serviceSecret);
+    });
+}
+
+void LanguageProbe::setServiceProgram(const QString &program)
+{
+    owner->setProgram(program);
+    owner->setMayStart(!program.isEmpty());
+}
+
+void LanguageProbe::proveThen(std::function<void()> next)
+{
+    if (!local) {
+        next();
+        return;
+    }
+    afterProof = std::move(next);
+    owner->ensureRunning(config.serviceBaseUrl);
 }
 
 void LanguageProbe::askNext()
@@ -147,6 +185,23 @@ void LanguageProbe::askNext()
         end(true);
         return;
     }
+    if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
+        // Languages the API names alike (the Mandarin items) are asked once.
+        const QString code = TranscriptionsApi::languageCode(languages.at(next));
+        for (int i = 0; i < next; ++i) {
+            if (TranscriptionsApi::languageCode(languages.at(i)) == code) {
+                answered(offered.contains(languages.at(i)));
+                return;
+            }
+        }
+    }
+    proveThen([this] { send(); });
+}
+
+void LanguageProbe::send()
+{
+    if (!running)
+        return;
     const QString language = languages.at(next);
     if (config.serviceKind == JobSettings::ServiceKind::Token) {
         RecognitionRequest request;
@@ -158,14 +213,6 @@ void LanguageProbe::askNext()
         http->httpPost(
             ProbeId, recognitionUrl(config.serviceBaseUrl), buildRecognitionBody(request));
         return;
-    }
-    // Languages the API names alike (the Mandarin items) are asked once.
-    const QString code = TranscriptionsApi::languageCode(language);
-    for (int i = 0; i < next; ++i) {
-        if (TranscriptionsApi::languageCode(languages.at(i)) == code) {
-            answered(offered.contains(languages.at(i)));
-            return;
-        }
     }
     TranscriptionsApi::Upload upload;
     upload.wav = Silence;
@@ -232,5 +279,6 @@ void LanguageProbe::end(bool known)
     if (!running)
         return;
     running = false;
+    afterProof = nullptr;
     emit finished(known, known ? offered : QStringList());
 }

@@ -4,9 +4,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "asr/transcriptionjob.h"
 
 class AccessToken;
+class SpeechServiceStarter;
 class QtHttpClass;
 struct HttpReplyInfo;
 
@@ -43,8 +46,12 @@ public:
     explicit LanguageProbe(QObject *parent = nullptr);
     ~LanguageProbe() override;
 
-    // Asks the service of settings (its address, kind, model, credentials and CA).
+    // Asks the service of settings (its address, kind, model, credentials and CA). At the
+    // built-in address every request waits for the service's proof that it is the user's own.
     void start(const JobSettings &settings);
+    // Lets the probe start the local service program when nothing listens at the built-in
+    // address (by default it only proves one that runs).
+    void setServiceProgram(const QString &program);
 
 signals:
     // known: every language got an answer that says yes or no; offered lists the item texts
@@ -54,6 +61,8 @@ signals:
 
 private:
     void askNext();
+    void proveThen(std::function<void()> next);
+    void send();
     void readToken();
     void readReply(int requestId, const QByteArray &body);
     void readError(int requestId);
@@ -63,6 +72,9 @@ private:
 
     QtHttpClass *http = nullptr;
     AccessToken *token = nullptr;
+    SpeechServiceStarter *owner = nullptr;
+    std::function<void()> afterProof;
+    bool local = false;
     JobSettings config;
     QStringList languages;
     QStringList offered;

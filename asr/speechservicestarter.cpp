@@ -352,3 +352,11 @@ void SpeechServiceStarter::stopService()
     }
     service.reset();
 }
+
+QString SpeechServiceStarter::tokenAddress(
+    const QString &serviceUrl, const QString &tokenUrl, bool serviceProven)
+{
+    if (serviceProven || tokenUrl.isEmpty())
+        return serviceUrl;
+    return isBuiltInAddress(tokenUrl) ? QString() : tokenUrl;
+}

@@ -55,6 +55,11 @@ public:
     static bool isBuiltInAddress(const QString &baseUrl);
     // The address with "localhost" spelled 127.0.0.1, the address that is proven.
     static QString pinnedUrl(const QString &baseUrl);
+    // Where a token is asked: the proven local service issues its own; a separate token
+    // address at the built-in port could be anyone's, so it is refused (empty) unless the
+    // recognition service is the proven local one too.
+    static QString tokenAddress(
+        const QString &serviceUrl, const QString &tokenUrl, bool serviceProven);
     // The built-in address ("http://127.0.0.1:18765" unless the build chose another).
     static QString builtInUrl();
     // Sorts the raw HTTP answer to a bare token request: the speech service answers with a JSON

@@ -222,8 +222,14 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
 
 void TranscriptionJob::requestToken()
 {
-    tokenRequest->request(config.tokenBaseUrl.isEmpty() ? config.serviceBaseUrl : config.tokenBaseUrl,
-        config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
+    const QString address = SpeechServiceStarter::tokenAddress(
+        config.serviceBaseUrl, config.tokenBaseUrl, serviceStarter != nullptr);
+    if (address.isEmpty()) {
+        fail({ Failure::TokenAddressRefused, config.tokenBaseUrl });
+        return;
+    }
+    tokenRequest->request(
+        address, config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
 }
 
 void TranscriptionJob::stop()

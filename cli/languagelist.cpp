@@ -1,6 +1,7 @@
 #include "cli/languagelist.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -36,9 +37,10 @@ QString refusal(const JobSettings &service, const QString &language)
     return ServiceLanguages::notOfferedText(language, offered);
 }
 
-int print(const JobSettings &service, const QString &program)
+int print(const JobSettings &service, const QString &program, const QString &serviceProgram)
 {
     LanguageProbe probe;
+    probe.setServiceProgram(serviceProgram);
     int status = 1;
     QObject::connect(
         &probe, &LanguageProbe::finished, &probe, [&](bool known, const QStringList &offered) {
@@ -63,7 +65,8 @@ int print(const JobSettings &service, const QString &program)
             status = 0;
             QCoreApplication::exit(0);
         });
-    probe.start(service);
+    // Started from the loop, so that an answer given at once still ends it.
+    QTimer::singleShot(0, &probe, [&] { probe.start(service); });
     QCoreApplication::exec();
     return status;
 }

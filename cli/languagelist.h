@@ -19,6 +19,6 @@ QString refusal(const JobSettings &service, const QString &language);
 
 // Asks the service, keeps the answer and prints one line a language to standard output;
 // 0 when the service answered, 1 when it did not (said on standard error).
-int print(const JobSettings &service, const QString &program);
+int print(const JobSettings &service, const QString &program, const QString &serviceProgram);
 
 } // namespace LanguageList

@@ -77,7 +77,8 @@ int main(int argc, char *argv[])
         QString secret = SecretStore::environmentSecret();
         if (secret.isEmpty() && !options.secretFile.isEmpty())
             SecretFile::read(options.secretFile, &secret);
-        return LanguageList::print(LanguageList::serviceOf(choice, secret.trimmed()), program);
+        return LanguageList::print(LanguageList::serviceOf(choice, secret.trimmed()), program,
+            ProgramLayout::findServiceProgram(QCoreApplication::applicationDirPath()));
     }
 
     const InputFiles inputs = InputFileRules::collect(options.inputs, options.recursive);

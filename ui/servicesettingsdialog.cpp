@@ -252,7 +252,7 @@ void ServiceSettingsDialog::addTitleBar()
 {
     auto *title = new QLabel(QStringLiteral("  服务设置"), this);
     title->setObjectName(QStringLiteral("serviceTitleLabel"));
-    title->setFont(AppGlobals::appFont);
+    title->setFont(AppGlobals::appFont());
     title->setStyleSheet(QStringLiteral("font:bold 14px;color:white;background:#0c80e8"));
     title->setGeometry(0, 0, 2000, 40);
     auto *close = new QPushButton(this);

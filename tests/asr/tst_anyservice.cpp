@@ -275,9 +275,11 @@ void TestAnyService::textAsReadersExpectIt()
     settings.transcriptFolder = dir.path();
     settings.convertBesideSource = false;
     settings.language = QStringLiteral("中文近场");
+    TaskList tasks;
+    tasks.add(tone);
     TranscriptionJob job;
     job.setSettings(settings);
-    job.data().taskFiles = QStringList { tone };
+    job.setTaskList(&tasks);
     connect(&job, &TranscriptionJob::textRecognised, this, [&](const QString &t) { shown << t; });
     connect(&job, &TranscriptionJob::utterancesRecognised, this,
         [&](int, const TimedUtterances &u) { utterances += u; });
@@ -504,7 +506,33 @@ void TestAnyService::connectionTestNeedsTheProofAtTheBuiltInAddress()
             ConnectionTest::Outcome::NotTheService);
         QVERIFY2(finished.first().at(1).toString().contains(QStringLiteral("不是本程序启动的")),
             qPrintable(finished.first().at(1).toString()));
+
+        // The language probe asks nothing of a listener that fails the proof.
+        JobSettings asked;
+        asked.serviceBaseUrl = settings.url;
+        asked.serviceKind = kind == ServiceSettings::Kind::Token
+            ? JobSettings::ServiceKind::Token
+            : JobSettings::ServiceKind::Transcriptions;
+        asked.serviceClientId = settings.clientId;
+        asked.serviceSecret = QStringLiteral("carols-secret");
+        LanguageProbe probe;
+        QSignalSpy probed(&probe, &LanguageProbe::finished);
+        probe.start(asked);
+        QVERIFY(probed.wait(30000));
+        QCOMPARE(probed.first().at(0).toBool(), false);
     }
+    // A token address at the built-in port, the service elsewhere: the secret goes nowhere.
+    ScriptedHttpPeer elsewhere;
+    QVERIFY(elsewhere.start());
+    JobSettings split;
+    split.serviceBaseUrl = elsewhere.baseUrl();
+    split.tokenBaseUrl = standIn.baseUrl();
+    split.serviceClientId = QStringLiteral("carol");
+    split.serviceSecret = QStringLiteral("carols-secret");
+    const QStringList notices = runJob(split);
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices.first().contains(QStringLiteral("令牌地址")), qPrintable(notices.first()));
+    QVERIFY(elsewhere.requests.isEmpty());
     QVERIFY(!standIn.requestsTo("/tovarin/owner-proof").isEmpty());
     for (const ScriptedHttpPeer::Request &request : standIn.requests)
         QVERIFY2(request.path != ApiPath && !request.query.contains("client")

@@ -10,9 +10,6 @@ namespace speech {
 
 namespace {
 
-// A key is a line of text; anything larger is the wrong file.
-constexpr size_t kMaxKeyFileBytes = 4096;
-
 // Closes the descriptor however the reading ends.
 struct Descriptor
 {
@@ -63,6 +60,16 @@ std::optional<std::string> readKeyFile(
         got += size_t(n);
     }
     key.resize(got);
+    std::optional<std::string> checked = keyFromBytes(std::move(key), path, error);
+    if (checked && (st.st_mode & (S_IRGRP | S_IROTH)))
+        warning = "the key file " + path
+            + " may be read by other users; make it readable by its owner only (chmod 600)";
+    return checked;
+}
+
+std::optional<std::string> keyFromBytes(
+    std::string key, const std::string &path, std::string &error)
+{
     if (key.size() > kMaxKeyFileBytes) {
         error = "the key file " + path + " holds more than 4096 bytes";
         return std::nullopt;
@@ -79,9 +86,6 @@ std::optional<std::string> readKeyFile(
             + " (make one with: openssl rand -hex 32)";
         return std::nullopt;
     }
-    if (st.st_mode & (S_IRGRP | S_IROTH))
-        warning = "the key file " + path
-            + " may be read by other users; make it readable by its owner only (chmod 600)";
     return key;
 }
 

@@ -69,25 +69,17 @@ bool refuseUnlessServing(httplib::Response &res, const TranscriptionContext &con
     return true;
 }
 
-struct Form
-{
-    const httplib::MultipartFormData *file = nullptr;
-    std::string model;
-    std::string language;
-    std::string responseFormat = "json";
-    bool segments = false;
-    bool words = false;
-};
+} // namespace
 
-// Checks the form; on a mistake answers 400 and gives nothing.
-std::optional<Form> readForm(const httplib::Request &req, httplib::Response &res)
+std::optional<TranscriptionForm> readTranscriptionForm(
+    const httplib::Request &req, httplib::Response &res)
 {
     if (!req.is_multipart_form_data()) {
         answerApiError(res, 400,
             "the request must be multipart/form-data with the audio in a field named file");
         return std::nullopt;
     }
-    Form form;
+    TranscriptionForm form;
     std::set<std::string> seen;
     std::set<std::string> granularities;
     size_t granularityCount = 0;
@@ -171,12 +163,15 @@ std::optional<Form> readForm(const httplib::Request &req, httplib::Response &res
     return form;
 }
 
+namespace {
+
 std::vector<size_t> utterancesOf(const std::vector<int16_t> &samples)
 {
     return capUtterances(utteranceBounds(samples.data(), samples.size()), kMaxUtteranceSamples);
 }
 
-void answerTranscript(httplib::Response &res, const Form &form, const Transcript &transcript)
+void answerTranscript(
+    httplib::Response &res, const TranscriptionForm &form, const Transcript &transcript)
 {
     res.status = 200;
     if (form.responseFormat == "json") {
@@ -233,7 +228,7 @@ TranscriptionNote answerTranscription(
     TranscriptionNote note;
     if (!authorise(req, res, context) || refuseUnlessServing(res, context))
         return note;
-    const std::optional<Form> form = readForm(req, res);
+    const std::optional<TranscriptionForm> form = readTranscriptionForm(req, res);
     if (!form)
         return note;
     std::set<int> installed;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace speech {
@@ -39,6 +40,21 @@ struct TranscriptionNote
 };
 
 bool isTranscriptionApiPath(const std::string &path);
+
+// What a transcription's form asks for; the file points into the request.
+struct TranscriptionForm
+{
+    const httplib::MultipartFormData *file = nullptr;
+    std::string model;
+    std::string language;
+    std::string responseFormat = "json";
+    bool segments = false;
+    bool words = false;
+};
+
+// Checks the form of a transcription request; on a mistake answers 400 and gives nothing.
+std::optional<TranscriptionForm> readTranscriptionForm(
+    const httplib::Request &req, httplib::Response &res);
 
 // {"error": {"message", "type", "param", "code"}} with the status.
 void answerApiError(httplib::Response &res, int status, const std::string &message,

@@ -12,7 +12,8 @@ if [ "${1:-}" = "--sanitize" ]; then
     shift
     export BUILD_DIR="${BUILD_DIR:-$root/build-asan}"
     flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-    configure=("-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined")
+    configure=("-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+        -DTOV_TEST_TIME_SCALE=3)
     supp="$root/scripts/sanitizers"
     export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=0:strict_string_checks=1:check_initialization_order=1"
     export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"

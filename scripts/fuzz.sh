@@ -23,7 +23,9 @@ if [ ${#targets[@]} -eq 0 ]; then
     done
 fi
 
-export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
+# Qt is built without frame pointers: only the slow unwinder sees the frames a suppression names.
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0"
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export QT_QPA_PLATFORM=offscreen
 failed=0

@@ -37,10 +37,17 @@ bool readTimes(const QJsonValue &value, qint64 *start, qint64 *end, QString *tex
         || !object.value(QStringLiteral("end_ms")).isDouble()
         || !object.value(QStringLiteral("text")).isString())
         return false;
-    *start = qint64(object.value(QStringLiteral("start_ms")).toDouble());
-    *end = qint64(object.value(QStringLiteral("end_ms")).toDouble());
+    // Past 2^53 ms (285 000 years) a number no longer holds every millisecond, and past
+    // qint64's range it has no value as one: such a file is not a sidecar of this program's.
+    const double maxMs = 9007199254740992.0;
+    const double startMs = object.value(QStringLiteral("start_ms")).toDouble();
+    const double endMs = object.value(QStringLiteral("end_ms")).toDouble();
+    if (!(startMs >= 0 && endMs >= startMs && endMs <= maxMs))
+        return false;
+    *start = qint64(startMs);
+    *end = qint64(endMs);
     *text = object.value(QStringLiteral("text")).toString();
-    return *start >= 0 && *end >= *start;
+    return true;
 }
 
 // Present at all, a link pointing nowhere included: exists() alone follows links.

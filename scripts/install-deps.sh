@@ -17,6 +17,7 @@ packages=(
     nginx
     qtkeychain-qt5-dev gnome-keyring dbus dbus-x11 libsecret-1-0 openssl
     lintian desktop-file-utils appstream
+    clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test, as many side by side as there are cores.
+#   scripts/test.sh [ctest arguments...]
+#   scripts/test.sh --sanitize [ctest arguments...]
+# --sanitize builds into build-asan/ (or $BUILD_DIR) with AddressSanitizer, leak checking and
+# UndefinedBehaviorSanitizer, and any report ends the test that made it as a failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+configure=()
+if [ "${1:-}" = "--sanitize" ]; then
+    shift
+    export BUILD_DIR="${BUILD_DIR:-$root/build-asan}"
+    flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    configure=("-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+        -DTOV_TEST_TIME_SCALE=3)
+    supp="$root/scripts/sanitizers"
+    # The slow unwinder sees the frames inside Qt (built without frame pointers) that the
+    # suppressions name.
+    export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:check_initialization_order=1"
+    export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp"
+fi
+"$root/scripts/build.sh" "${configure[@]}"
 build="${BUILD_DIR:-$root/build}"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" "$@"

@@ -4,20 +4,26 @@
 
 namespace speech {
 
-namespace {
-
-// A key is a line of text; anything larger is the wrong file.
-constexpr size_t kMaxKeyFileBytes = 4096;
-
-} // namespace
-
 std::optional<std::string> readKeyFile(
     const std::string &path, std::string &warning, std::string &error)
 {
     std::optional<PrivateFile> file = readPrivateFile(path, "key file", kMaxKeyFileBytes, error);
     if (!file)
         return std::nullopt;
-    std::string &key = file->text;
+    std::optional<std::string> key = keyFromBytes(std::move(file->text), path, error);
+    if (key && othersMayRead(file->mode))
+        warning = "the key file " + path
+            + " may be read by other users; make it readable by its owner only (chmod 600)";
+    return key;
+}
+
+std::optional<std::string> keyFromBytes(
+    std::string key, const std::string &path, std::string &error)
+{
+    if (key.size() > kMaxKeyFileBytes) {
+        error = "the key file " + path + " holds more than 4096 bytes";
+        return std::nullopt;
+    }
     while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
         key.pop_back();
     if (key.empty()) {
@@ -30,9 +36,6 @@ std::optional<std::string> readKeyFile(
             + " (make one with: openssl rand -hex 32)";
         return std::nullopt;
     }
-    if (othersMayRead(file->mode))
-        warning = "the key file " + path
-            + " may be read by other users; make it readable by its owner only (chmod 600)";
     return key;
 }
 

@@ -50,8 +50,9 @@ QPushButton *makeListHeader(
 
 Widget::Widget()
     : QLabel(nullptr)
-    // The HTTP client lives as long as the process, like the timers; the job only uses it.
-    , job(std::make_unique<TranscriptionJob>(new QtHttpClass()))
+    // The job makes its own HTTP client and ends it with itself: one handed to it is not owned,
+    // and was lost with each window (with every certificate it had loaded).
+    , job(std::make_unique<TranscriptionJob>())
 {
     serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
     taskFiles = new TaskList(this);

@@ -154,9 +154,11 @@ void TestCliRules::helpHasExamples()
     const CliArguments help = parse(args("a.mp3|--help"), defaultService);
     QCOMPARE(help.outcome, CliArguments::Help);
     QVERIFY(help.text.startsWith(str("Usage: tovarin-transcribe ")));
-    for (const char *part : { "--language", "--service", "--output-dir", "--overwrite", "--format",
-             "--jobs", "--recursive", "--quiet", "Examples:", "Exit status",
-             defaultService.toUtf8().constData(), "1737" })
+    // Held here: a temporary's bytes in the list below would be gone before the loop reads them.
+    const QByteArray service = defaultService.toUtf8();
+    for (const char *part :
+        { "--language", "--service", "--output-dir", "--overwrite", "--format", "--jobs",
+            "--recursive", "--quiet", "Examples:", "Exit status", service.constData(), "1737" })
         QVERIFY2(help.text.contains(str(part)), part);
     QCOMPARE(parse(args("-v"), defaultService).outcome, CliArguments::Version);
 }

@@ -71,6 +71,7 @@ private slots:
     void editedLinesLoseTheirTimesOnExport();
     void timesFollowTheirTranscript();
     void openedTranscriptPlaysFromALine();
+    void timesBeyondAnyRecordingAreRefused();
 };
 
 void TestSubtitlesWindow::editedLinesLoseTheirTimesOnExport()
@@ -234,4 +235,21 @@ void TestSubtitlesWindow::openedTranscriptPlaysFromALine()
 }
 
 QTEST_MAIN(TestSubtitlesWindow)
+// A time no number of milliseconds can hold makes the file no sidecar (it once made an
+// undefined conversion); the largest exact one still reads back.
+void TestSubtitlesWindow::timesBeyondAnyRecordingAreRefused()
+{
+    const auto sidecar = [](const char *start, const char *end) -> QByteArray {
+        return QByteArray(
+                   R"({"version":1,"source":"a.wav","paragraphs":[{"text":"x","utterances":[)"
+                   R"({"start_ms":)")
+            + start + R"(,"end_ms":)" + end + R"(,"text":"x","words":[]}]}]})";
+    };
+    TranscriptTimes times;
+    QVERIFY(!TranscriptTimesRules::parse(sidecar("1e300", "1e300"), &times));
+    QVERIFY(!TranscriptTimesRules::parse(sidecar("0", "1e18"), &times));
+    QVERIFY(TranscriptTimesRules::parse(sidecar("0", "9007199254740992"), &times));
+    QCOMPARE(times.paragraphs.value(0).utterances.value(0).endMs, Q_INT64_C(9007199254740992));
+}
+
 #include "tst_subtitleswindow.moc"

@@ -4,6 +4,7 @@
 #include "recognition_request.h"
 #include "base64.h"
 #include "fuzzcheck.h"
+#include "utf8_text.h"
 #include "json_shape.h"
 
 #include <json/json.h>
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         = signer.sign(speech::TokenSigner::Kind::Access, "fuzz", kNow + 3600);
     speech::RequestContext context;
     context.signer = &signer;
-    context.clients = { "fuzz" };
+    context.clients = { { "fuzz", "" } };
     context.installedModels = { speechprotocol::kEnglishDevPid };
     context.now = kNow;
 
@@ -64,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     again[speechprotocol::request::kDevPid] = r.devPid;
     again[speechprotocol::request::kLen] = Json::Int64(pcm.size());
     again[speechprotocol::request::kSpeech] = speech::base64Encode(pcm);
-    // Written as the service writes JSON: bytes that are not UTF-8 stay as they came.
+    // Written as the service writes JSON, which mends bytes that are not UTF-8.
     const speech::CheckedRequest r2
         = speech::checkRecognitionRequest(speech::toJson(again), context);
     FUZZ_CHECK(r2.ok());
     FUZZ_CHECK(r2.audio.samples == r.audio.samples);
-    FUZZ_CHECK(r2.cuid == r.cuid);
+    FUZZ_CHECK(r2.cuid == speech::toValidUtf8(r.cuid));
     return 0;
 }

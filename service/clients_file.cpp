@@ -6,6 +6,7 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 
 namespace speech {
@@ -46,7 +47,8 @@ bool matches(const Client &client, std::string_view secret, const std::string &s
 size_t commentStart(const std::string &line)
 {
     for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+        // Blank as the fields are split, so that what is a field is never half a comment.
+        if (line[i] == '#' && (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1]))))
             return i;
     }
     return line.size();

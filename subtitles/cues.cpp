@@ -119,7 +119,11 @@ void cutLongTokens(std::vector<TimedToken> &tokens, const CueRules &rules)
 {
     std::vector<TimedToken> out;
     for (const TimedToken &token : tokens) {
-        const std::size_t limit = lineLimit(token.text, rules);
+        // A piece of a mixed token may hold no CJK and so get the other limit: cut to the
+        // narrower of the two, which every piece then fits.
+        const std::size_t limit = containsCjk(token.text)
+            ? std::min(rules.cjkLineChars, rules.latinLineChars)
+            : rules.latinLineChars;
         const auto points = decodeUtf8(token.text);
         if (points.size() <= limit) {
             out.push_back(token);

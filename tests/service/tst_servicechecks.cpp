@@ -500,6 +500,8 @@ void ServiceChecksTest::clientsFile()
     const auto clients = parseClients("# team\ncarol pa#ss-long-secret # desk 3\n#dave x\n", error);
     QVERIFY2(clients && clients->size() == 1, error.c_str());
     QCOMPARE(clients->front().secret, std::string("pa#ss-long-secret"));
+    // Any blank that separates fields starts a comment before "#", a form feed too.
+    QVERIFY(!parseClients("erin\f#not-a-secret\n", error));
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());

@@ -45,6 +45,7 @@ class TestSubtitles : public QObject
 private slots:
     void lineBreaks_data();
     void lineBreaks();
+    void mixedTokenCutToBothLimits();
     void timesFollowWordsOrCharacters();
     void durationsAndOverlap();
     void writers();
@@ -84,6 +85,20 @@ void TestSubtitles::lineBreaks()
         back.remove(QLatin1Char(' '));
     }
     QCOMPARE(back, text);
+}
+
+void TestSubtitles::mixedTokenCutToBothLimits()
+{
+    // Lines of Latin narrower than lines of CJK: no piece of a mixed token is wider than its own.
+    CueRules rules;
+    rules.latinLineChars = 3;
+    rules.cjkLineChars = 8;
+    const std::vector<Cue> cues = layoutCues({ { 0, 9000, "abcdefghijkl中文", {} } }, rules);
+    for (const Cue &cue : cues)
+        for (const std::string &line : cue.lines)
+            QVERIFY2(codePointCount(line) <= lineLimit(line, rules), line.c_str());
+    QCOMPARE(QString::fromStdString(joined(cues, "")).remove(QLatin1Char(' ')),
+        QStringLiteral("abcdefghijkl中文"));
 }
 
 void TestSubtitles::timesFollowWordsOrCharacters()

@@ -150,6 +150,7 @@ struct SpeechServer::Impl
     void log(const httplib::Request &req, const httplib::Response &res);
     void receiveRecognition(
         const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader);
+    int refusalFromHead(const httplib::Request &req, httplib::Response &res);
     void installBodyGuards();
     void installRoutes();
     void installErrorReplies();
@@ -444,13 +445,27 @@ void SpeechServer::Impl::receiveRecognition(
     handleRecognition(body, res);
 }
 
+// The status that refuses a request from its head (its body, its key), or 0.
+int SpeechServer::Impl::refusalFromHead(const httplib::Request &req, httplib::Response &res)
+{
+    if (const int status = refusalFor(req, config.limits))
+        return status;
+    // A key is checked from the head, so that nobody without one gets an
+    // upload read, nor is asked to send it.
+    const bool apiRoute = (req.method == "GET" && req.path == kModelsPath)
+        || (req.method == "POST" && req.path == kTranscriptionsPath);
+    if (apiRoute && !authoriseApiRequest(req, res, transcriptionContext()))
+        return res.status;
+    return 0;
+}
+
 // The checks of a request's head before any of its body is read.
 void SpeechServer::Impl::installBodyGuards()
 {
     // A client that asks before sending its body is refused before sending it.
     http.set_expect_100_continue_handler(
         [this](const httplib::Request &req, httplib::Response &res) {
-            const int status = refusalFor(req, config.limits);
+            const int status = refusalFromHead(req, res);
             if (status == 0)
                 return 100;
             GuardedHttpServer::closeAfterReply();
@@ -486,13 +501,7 @@ void SpeechServer::Impl::installBodyGuards()
                 return httplib::Server::HandlerResponse::Handled;
             }
         }
-        int status = refusalFor(req, config.limits);
-        // A key is checked from the head, so that nobody without one gets
-        // an upload read.
-        const bool apiRoute = (req.method == "GET" && req.path == kModelsPath)
-            || (req.method == "POST" && req.path == kTranscriptionsPath);
-        if (status == 0 && apiRoute && !authoriseApiRequest(req, res, transcriptionContext()))
-            status = res.status;
+        const int status = refusalFromHead(req, res);
         if (status == 0)
             return httplib::Server::HandlerResponse::Unhandled;
         // The body stays unread, so the connection cannot carry another request.

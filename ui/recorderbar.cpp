@@ -113,8 +113,8 @@ void RecorderBar::finishRecording()
     const bool written = recorder->finish();
     showIdle();
     if (!written) {
-        Dialogs::current().information(
-            recordButton->window(), QStringLiteral("提示"), QStringLiteral("录音失败，未生成录音文件！"));
+        Dialogs::current().information(recordButton->window(), QStringLiteral("提示"),
+            QStringLiteral("录音失败，未生成录音文件！"));
         return;
     }
     emit recorded(recordFile);

@@ -22,7 +22,7 @@ class QAction;
 class QTextEdit;
 class QTimer;
 class PlayerBar;
-class Recorder;
+class RecorderBar;
 class TaskBar;
 class TaskList;
 class TranscriptionJob;
@@ -30,15 +30,16 @@ struct TranscriptTimes;
 
 // The one window of the program. It shows and wires; the work is done by objects of the core
 // library that it owns: the transcription job (asr/transcriptionjob.h), with its audio steps
-// and access token, and the recorder (audio/recorder.h). Its code is split by concern:
+// and access token, and the task list it reads (core/tasklist.h). Its strips are panes with
+// state of their own: the recorder bar (ui/recorderbar.h), the player bar (ui/playerbar.h) and
+// the task bar (ui/taskbar.h). Its code is split by concern:
 //   ui/widget_construction.cpp   building the window and wiring it
 //   ui/widget_frame.cpp          lists shown/hidden, maximise, drag, home page, exit
 //   ui/widget_library.cpp        folders, library lists, delete/rename/save as
 //   ui/widget_textpane.cpp       opening and saving transcripts
-//   ui/widget_devices.cpp        input device list
-//   ui/widget_recording.cpp      recording and its clock
-//   ui/widget_tasklist.cpp       the task list (upload, add, clear)
-//   ui/widget_playback.cpp       playing the current task file
+//   ui/widget_recording.cpp      where a finished recording goes
+//   ui/widget_tasklist.cpp       the task list (upload, add, clear, drops)
+//   ui/widget_playback.cpp       which task file the player plays
 //   ui/widget_job.cpp            the job's slots and what the window shows of it
 //   ui/widget_service.cpp        the local speech service started for the job
 class Widget : public QLabel
@@ -93,7 +94,7 @@ public:
     // The transcript the text pane is bound to ("关闭文档" saves there); empty when none.
     const QString &openTranscript() const { return currentTextFile; }
     // The file the last recording went to.
-    const QString &recordingFile() const { return recordFile; }
+    const QString &recordingFile() const;
     // The file "播放" resumes; empty or stale when it loads the chosen entry afresh.
     const QString &playbackFile() const;
     // Whether "播放" resumes playbackFile rather than loading the chosen entry.
@@ -117,13 +118,14 @@ private:
     void setUpWindow();
     void buildHeader();
     void buildLeftPane();
+    // The library lists' menus and double clicks.
+    void connectLibraryLists();
     void buildRightPane();
     void buildToolStrip();
     void buildTaskStrip();
     void buildTextPane();
     void createWorkers();
     void createFoldersAndLists();
-    void createTimers();
     void loadWavList();
     void loadTxtList();
     // Space for the lists in the left pane: the pane minus both header buttons.
@@ -154,14 +156,10 @@ private:
     // ---- end window ----
 
     // ---- audio: devices, recording, the task list and playback ----
-    void getAudioDev();
-    void slotAudioDeviceChanged(QString name);
-    void slotBeginRecord(bool checked);
-    void sltSetRecordTime();
     // Enables or disables the task-list controls that would pull the front file from under a job.
     void setTaskControlsEnabled(bool enabled);
-    void recordingFailed(const QString &message);
-    void finishRecording();
+    // A finished recording joins the audio list and the task list.
+    void addRecording(const QString &path);
     void addToTaskFront(const QString &path);
     // The dropped audio and video files of a drag, as absolute paths.
     static QStringList droppedMediaFiles(const class QMimeData *data);
@@ -197,13 +195,8 @@ private:
     MyListWidget *txtList = nullptr;
     QLabel *rightPanel = nullptr;
     QLabel *toolBar = nullptr;
-    qint64 recordStartTime = 0;
-    QTimer *recordTimer = nullptr;
-    QString recordFile;
-    QPushButton *recordButton = nullptr;
-    QLabel *recordTimeLabel = nullptr;
+    RecorderBar *recorderBar = nullptr;
     PlayerBar *playerBar = nullptr;
-    QString audioDevice;
     TaskBar *taskBar = nullptr;
     // The task files, which the task box shows and the job reads.
     TaskList *taskFiles = nullptr;
@@ -216,7 +209,6 @@ private:
     QPoint dragPos;
     QStringList wavFiles;
     QStringList txtFiles;
-    QComboBox *deviceCombo = nullptr;
     QString currentTextFile;
 
 private:
@@ -229,7 +221,6 @@ private:
     void loadPaneTimes(const QString &transcriptPath);
     std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
     QAction *exportPaneSubtitlesAction = nullptr;
-    Recorder *recorder = nullptr;
 
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
     QString serviceBaseUrl;

@@ -4,13 +4,13 @@
 #include "asr/qthttpclass.h"
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
-#include "audio/recorder.h"
 #include "core/programlayout.h"
 #include "core/tasklist.h"
 #include "ui/appglobals.h"
 #include "ui/barbuttons.h"
 #include "ui/mylistwidget.h"
 #include "ui/playerbar.h"
+#include "ui/recorderbar.h"
 #include "ui/taskbar.h"
 
 #include <QComboBox>
@@ -69,8 +69,7 @@ Widget::Widget()
     buildTextPane();
     createWorkers();
     createFoldersAndLists();
-    createTimers();
-    getAudioDev();
+    recorderBar->getAudioDev();
     show();
 }
 
@@ -79,7 +78,7 @@ Widget::~Widget()
     // The job and the recorder end what they run before any child of the window goes, and
     // nothing they do on the way reaches this half-destroyed window.
     job->disconnect(this);
-    recorder->disconnect(this);
+    recorderBar->disconnect(this);
     endWork();
     job.reset();
 }
@@ -196,14 +195,7 @@ void Widget::buildLeftPane()
     txtList->setFixedWidth(198);
     txtList->setSpacing(2);
     txtList->hide();
-    connect(txtList, &QListWidget::itemDoubleClicked, this, &Widget::slotWordOpen);
-    for (MyListWidget *list : { wavList, txtList }) {
-        connect(list, &MyListWidget::deleteRequested, this, &Widget::deleteEntry);
-        connect(list, &MyListWidget::renameRequested, this, &Widget::renameEntry);
-        connect(list, &MyListWidget::saveAsRequested, this, &Widget::saveEntryAs);
-    }
-    connect(
-        txtList, &MyListWidget::exportSubtitlesRequested, this, &Widget::exportTranscriptSubtitles);
+    connectLibraryLists();
 
     auto *layout = new QVBoxLayout(leftPanel);
     layout->addWidget(wavListButton);
@@ -216,6 +208,18 @@ void Widget::buildLeftPane()
     layout->addStretch();
     layout->setSpacing(0);
     layout->setContentsMargins(1, 0, 0, 0);
+}
+
+void Widget::connectLibraryLists()
+{
+    connect(txtList, &QListWidget::itemDoubleClicked, this, &Widget::slotWordOpen);
+    for (MyListWidget *list : { wavList, txtList }) {
+        connect(list, &MyListWidget::deleteRequested, this, &Widget::deleteEntry);
+        connect(list, &MyListWidget::renameRequested, this, &Widget::renameEntry);
+        connect(list, &MyListWidget::saveAsRequested, this, &Widget::saveEntryAs);
+    }
+    connect(
+        txtList, &MyListWidget::exportSubtitlesRequested, this, &Widget::exportTranscriptSubtitles);
 }
 
 void Widget::buildRightPane()
@@ -234,30 +238,10 @@ void Widget::buildToolStrip()
     toolBar->setGeometry(0, 0, rightPanel->width(), 50);
     toolBar->setStyleSheet(css(BarButtons::StripStyle));
 
-    deviceCombo = new QComboBox(toolBar);
-    deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
-    deviceCombo->setGeometry(10, 10, 166, 30);
-    deviceCombo->setStyleSheet(css(BarButtons::ComboStyle));
-    connect(deviceCombo, &QComboBox::currentTextChanged, this, &Widget::slotAudioDeviceChanged);
-
-    recordButton = makeButton(toolBar, QStringLiteral("开始录制"),
-        "QPushButton{border:0px solid black; "
-        "border-image:url(:/images/record.png);} "
-        "QPushButton:checked{border:0px solid black; "
-        "border-image:url(:/images/stop.png);}",
-        QRect(186, 13, 24, 24));
-    recordButton->setObjectName(QStringLiteral("recordButton"));
-    recordButton->setCheckable(true);
-    connect(recordButton, &QPushButton::toggled, this, &Widget::slotBeginRecord);
-
-    recordTimeLabel = new QLabel(rightPanel);
-    recordTimeLabel->setObjectName(QStringLiteral("recordTimeLabel"));
-    recordTimeLabel->setGeometry(223, 4, 76, 42);
-    recordTimeLabel->setText(QStringLiteral("00:00:00"));
-    recordTimeLabel->setStyleSheet(
-        QStringLiteral("background:white;font:14px;border-bottom:0px solid #b6bbc2;"
-                       "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
-                       "border-right:1px solid #b6bbc2;"));
+    recorderBar = new RecorderBar(toolBar, rightPanel);
+    recorderBar->setTarget(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"),
+        [this](const QString &path) { return wavFiles.contains(path); });
+    connect(recorderBar, &RecorderBar::recorded, this, &Widget::addRecording);
 }
 
 void Widget::buildTaskStrip()
@@ -284,9 +268,7 @@ void Widget::buildTextPane()
 
 void Widget::createWorkers()
 {
-    // The job's processes, requests and timers are its own; the recorder is the window's.
-    recorder = new Recorder(this);
-    connect(recorder, &Recorder::failed, this, &Widget::recordingFailed);
+    // The job's processes, requests and timers are its own; the recorder is the recorder bar's.
     connectJob();
     setupSubtitles();
 }
@@ -299,11 +281,4 @@ void Widget::createFoldersAndLists()
     loadTxtList();
     // Kept states of files that are gone would never be used again.
     ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir())).removeStale();
-}
-
-void Widget::createTimers()
-{
-    recordTimer = new QTimer(this);
-    recordTimer->setObjectName(QStringLiteral("recordTimer"));
-    connect(recordTimer, &QTimer::timeout, this, &Widget::sltSetRecordTime);
 }

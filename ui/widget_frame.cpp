@@ -2,9 +2,9 @@
 
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
-#include "audio/recorder.h"
 #include "ui/appglobals.h"
 #include "ui/mylistwidget.h"
+#include "ui/recorderbar.h"
 #include "ui/taskbar.h"
 
 #include <QCloseEvent>
@@ -159,14 +159,7 @@ void Widget::endWork()
     // the audio runs this window started end, other programs' are left alone.
     job->stop();
     job->audioSteps()->stop();
-    if (recorder->isRecording()) {
-        // Finished as the quit key finishes it, so the file stays playable.
-        recorder->finish();
-        recordTimer->stop();
-        recordButton->setToolTip(QStringLiteral("开始录制"));
-        const QSignalBlocker blocker(recordButton);
-        recordButton->setChecked(false);
-    }
+    recorderBar->endQuietly();
 }
 
 void Widget::showHomePage()

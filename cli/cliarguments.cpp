@@ -124,8 +124,8 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
     return OptionSet {
         QCommandLineOption(
             { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.")),
-        QCommandLineOption({ QStringLiteral("v"), QStringLiteral("version") },
-            QStringLiteral("Show the version.")),
+        QCommandLineOption(
+            { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version.")),
         QCommandLineOption({ QStringLiteral("l"), QStringLiteral("language") },
             QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
                 .arg(languageChoices(), recognitionLanguages().first().shortName),
@@ -223,8 +223,8 @@ QString helpText(const QCommandLineParser &parser, const QString &programName)
     QString text = parser.helpText();
     // The usage line names the program as it is installed, not as the parser found it.
     const int lineEnd = text.indexOf(QLatin1Char('\n'));
-    text
-        = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName) + text.mid(lineEnd);
+    text = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName)
+        + text.mid(lineEnd);
     return text + QLatin1Char('\n') + examples(programName);
 }
 
@@ -342,8 +342,7 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
             const QString value = name.trimmed();
             const int known = formatNames().indexOf(value);
             if (known < 0)
-                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json")
-                    .arg(value);
+                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json").arg(value);
             if (!options.formats.contains(CliOptions::Format(known)))
                 options.formats << CliOptions::Format(known);
         }

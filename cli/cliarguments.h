@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QList>
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <optional>

@@ -1,16 +1,16 @@
 // tovarin-transcribe: the window's transcription job for files and folders named on the command
 // line, without a window or a display.
-#include "asr/resumestore.h"
-#include "asr/secretstore.h"
-#include "asr/speechservicestarter.h"
 #include "cli/batchrunner.h"
 #include "cli/cliarguments.h"
 #include "cli/inputfiles.h"
 #include "cli/languagelist.h"
 #include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
-#include "cli/servicechoice.h"
 #include "cli/signalwatcher.h"
+#include "cli/servicechoice.h"
+#include "asr/resumestore.h"
+#include "asr/secretstore.h"
+#include "asr/speechservicestarter.h"
 #include "core/programlayout.h"
 #include "platform/clientid.h"
 
@@ -84,8 +84,7 @@ int main(int argc, char *argv[])
     const InputFiles inputs = InputFileRules::collect(options.inputs, options.recursive);
     if (!inputs.problems.isEmpty()) {
         for (const QString &problem : inputs.problems)
-            print(
-                stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
+            print(stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
         return UsageStatus;
     }
     for (const QString &duplicate : inputs.duplicates) {
@@ -112,8 +111,7 @@ int main(int argc, char *argv[])
             outputLink = options.outputDir;
         const QString problem = prepareOutputFolder(options.outputDir);
         if (!problem.isEmpty()) {
-            print(
-                stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
+            print(stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
             return UsageStatus;
         }
     }
@@ -127,8 +125,7 @@ int main(int argc, char *argv[])
     if (!options.secretFile.isEmpty()
         && (!SecretFile::read(options.secretFile, &secretFromFile) || secretFromFile.isEmpty())) {
         print(stderr,
-            QStringLiteral("%1: no secret could be read from '%2'\n")
-                .arg(program, options.secretFile));
+            QStringLiteral("%1: no secret could be read from '%2'\n").arg(program, options.secretFile));
         return UsageStatus;
     }
     bool termsRead = false;
@@ -136,8 +133,7 @@ int main(int argc, char *argv[])
         options.termsFile.isEmpty() ? UserTermsFile::path() : options.termsFile, &termsRead);
     if (!options.termsFile.isEmpty() && !termsRead) {
         print(stderr,
-            QStringLiteral("%1: no terms could be read from '%2'\n")
-                .arg(program, options.termsFile));
+            QStringLiteral("%1: no terms could be read from '%2'\n").arg(program, options.termsFile));
         return UsageStatus;
     }
     SpeechServiceStarter starter;
@@ -155,9 +151,8 @@ int main(int argc, char *argv[])
     runner.setTerms(terms);
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
-    QObject::connect(&runner, &BatchRunner::transcriptWritten, [&display](const QString &path) {
-        display.print(stdout, ProgressTexts::printable(path) + QLatin1Char('\n'));
-    });
+    QObject::connect(&runner, &BatchRunner::transcriptWritten,
+        [&display](const QString &path) { display.print(stdout, ProgressTexts::printable(path) + QLatin1Char('\n')); });
     QObject::connect(&runner, &BatchRunner::finished, &app, [&](int status) {
         RunSummary told = runner.summary();
         told.undecodableNames = int(inputs.undecodable.size());
@@ -171,22 +166,21 @@ int main(int argc, char *argv[])
     // which answer asynchronously. Started from the loop, so that a run with nothing to do
     // still finds a loop to end.
     SecretStore secrets;
-    QObject::connect(
-        &secrets, &SecretStore::readDone, &runner, [&](const QString &stored, SecretStore::Place) {
+    QObject::connect(&secrets, &SecretStore::readDone, &runner,
+        [&](const QString &stored, SecretStore::Place) {
             const QString environment = SecretStore::environmentSecret();
             const QString secret = !environment.isEmpty() ? environment
-                : !secretFromFile.isEmpty()               ? secretFromFile
-                                                          : stored;
+                : !secretFromFile.isEmpty()                 ? secretFromFile
+                                                            : stored;
             // A language the service is known to lack ends the run before any conversion.
-            const QString refused
-                = LanguageList::refusal(LanguageList::serviceOf(choice, secret), options.language);
+            const QString refused = LanguageList::refusal(
+                LanguageList::serviceOf(choice, secret), options.language);
             if (!refused.isEmpty()) {
                 print(stderr, QStringLiteral("%1: %2\n").arg(program, refused));
                 QCoreApplication::exit(1);
                 return;
             }
-            runner.setService(
-                choice.service, secret, choice.startLocalService ? &starter : nullptr);
+            runner.setService(choice.service, secret, choice.startLocalService ? &starter : nullptr);
             runner.start();
         });
     // Only a service that takes the user's credentials asks the keyring.

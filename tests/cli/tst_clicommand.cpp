@@ -172,15 +172,15 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
 {
     ScriptedHttpPeer peer;
     QVERIFY(peer.start());
-    peer.setFallback(
-        "/v1/audio/transcriptions", ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
+    peer.setFallback("/v1/audio/transcriptions",
+        ScriptedHttpPeer::Reply::json(R"({"text":"saved service"})"));
     const QString config = tmp + str("-config/tovarin");
     QVERIFY(QDir().mkpath(config));
     {
         QFile settings(config + str("/tovarin.conf"));
         QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(
-            "[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8() + "\nmodel=small\n");
+        settings.write("[service]\nkind=transcriptions\nurl=" + peer.baseUrl().toUtf8()
+            + "\nmodel=small\n");
         QFile secret(dir->filePath(str("key")));
         QVERIFY(secret.open(QIODevice::WriteOnly));
         secret.write("file-key\n");

@@ -1,6 +1,7 @@
 #include "cli/batchrunner.h"
 
 #include "asr/jobnotices.h"
+#include "asr/jobservice.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
@@ -116,15 +117,8 @@ void BatchRunner::startNext(Worker *worker)
     const PlannedFile &file = plan.at(worker->file);
     JobSettings settings;
     settings.serviceBaseUrl = service.url.isEmpty() ? options.serviceUrl : service.url;
-    settings.serviceKind = service.kind == ServiceSettings::Kind::Transcriptions
-        ? JobSettings::ServiceKind::Transcriptions
-        : JobSettings::ServiceKind::Token;
-    settings.model = service.model;
-    settings.serviceClientId = service.clientId;
+    JobService::apply(service, &settings);
     settings.serviceSecret = serviceSecret;
-    settings.caFile = service.caFile;
-    settings.requestPath = service.requestPath;
-    settings.tokenBaseUrl = service.tokenBaseAddress();
     settings.textRules = service.textRules(options.language, terms);
     settings.segmentFolder = worker->folder->filePath(QStringLiteral("segments"));
     settings.convertBesideSource = false; // input folders are only read

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "asr/jobservice.h"
 #include "asr/recognitionrequest.h"
 #include "asr/servicelanguages.h"
 #include "cli/servicechoice.h"
@@ -16,15 +17,8 @@ JobSettings serviceOf(const ServiceChoice &choice, const QString &secret)
     const ServiceSettings &service = choice.service;
     JobSettings settings;
     settings.serviceBaseUrl = service.url;
-    settings.serviceKind = service.kind == ServiceSettings::Kind::Transcriptions
-        ? JobSettings::ServiceKind::Transcriptions
-        : JobSettings::ServiceKind::Token;
-    settings.model = service.model;
-    settings.serviceClientId = service.clientId;
+    JobService::apply(service, &settings);
     settings.serviceSecret = secret;
-    settings.caFile = service.caFile;
-    settings.requestPath = service.requestPath;
-    settings.tokenBaseUrl = service.tokenBaseAddress();
     return settings;
 }
 

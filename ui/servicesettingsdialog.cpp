@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "asr/connectiontest.h"
+#include "asr/jobservice.h"
 #include "asr/servicelanguages.h"
 #include "asr/transcriptionjob.h"
 #include "core/userterms.h"
@@ -367,15 +368,8 @@ void ServiceSettingsDialog::testConnection()
     const QString secret = environment.isEmpty() ? secretEdit->text() : environment;
     JobSettings asked;
     asked.serviceBaseUrl = settings.url;
-    asked.serviceKind = settings.kind == ServiceSettings::Kind::Transcriptions
-        ? JobSettings::ServiceKind::Transcriptions
-        : JobSettings::ServiceKind::Token;
-    asked.model = settings.model;
-    asked.serviceClientId = settings.clientId;
+    JobService::apply(settings, &asked);
     asked.serviceSecret = secret;
-    asked.caFile = settings.caFile;
-    asked.requestPath = settings.requestPath;
-    asked.tokenBaseUrl = settings.tokenBaseAddress();
     probedSettings = asked;
     test->start(settings, secret);
 }
@@ -444,14 +438,7 @@ void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &b
     JobSettings settings = base;
     if (base.serviceBaseUrl == builtInUrl && !saved.url.isEmpty())
         settings.serviceBaseUrl = trimmedAddress(saved.url);
-    settings.serviceKind = saved.kind == ServiceSettings::Kind::Transcriptions
-        ? JobSettings::ServiceKind::Transcriptions
-        : JobSettings::ServiceKind::Token;
-    settings.model = saved.model;
-    settings.serviceClientId = saved.clientId;
-    settings.caFile = saved.caFile;
-    settings.requestPath = saved.requestPath;
-    settings.tokenBaseUrl = saved.tokenBaseAddress();
+    JobService::apply(saved, &settings);
     settings.textRules = saved.textRules(settings.language, UserTermsFile::load());
     // A language the service is known to have no model for is refused before any conversion.
     start = [start, context](const JobSettings &ready) {

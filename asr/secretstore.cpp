@@ -65,6 +65,13 @@ bool read(const QString &path, QString *secret)
     return true;
 }
 
+bool othersMayAccess(const QString &path)
+{
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther
+        | QFile::WriteOther;
+    return (QFileInfo(path).permissions() & others) != 0;
+}
+
 } // namespace SecretFile
 
 SecretStore::SecretStore(QObject *parent)

@@ -68,5 +68,7 @@ namespace SecretFile {
 bool write(const QString &path, const QString &secret);
 // The file's text without its line end; false when it cannot be read (or is over 64 KiB).
 bool read(const QString &path, QString *secret);
+// Whether users other than the file's owner may read or change it.
+bool othersMayAccess(const QString &path);
 
 } // namespace SecretFile

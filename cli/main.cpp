@@ -128,6 +128,11 @@ int main(int argc, char *argv[])
             QStringLiteral("%1: no secret could be read from '%2'\n").arg(program, options.secretFile));
         return UsageStatus;
     }
+    if (!options.secretFile.isEmpty() && SecretFile::othersMayAccess(options.secretFile))
+        print(stderr,
+            QStringLiteral("%1: warning: other users may read or change '%2'; make it yours alone "
+                           "(chmod 600)\n")
+                .arg(program, options.secretFile));
     bool termsRead = false;
     const UserTerms terms = UserTermsFile::load(
         options.termsFile.isEmpty() ? UserTermsFile::path() : options.termsFile, &termsRead);

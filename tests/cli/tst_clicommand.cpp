@@ -184,11 +184,13 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
         QFile secret(dir->filePath(str("key")));
         QVERIFY(secret.open(QIODevice::WriteOnly));
         secret.write("file-key\n");
+        secret.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     }
     QVERIFY(makeTone(work + str("/tone.wav"), 2));
     Run run({ str("--secret-file"), dir->filePath(str("key")), str("tone.wav") }, work, tmp);
     QCOMPARE(run.finish(), 0);
     QCOMPARE(readUtf8(work + str("/tone.txt")), str("saved service\n"));
+    QVERIFY2(run.err.contains(str("warning: other users may read")), qPrintable(run.err));
     QCOMPARE(peer.requests.size(), 1);
     QCOMPARE(peer.requests.first().headers.value("authorization"), QByteArray("Bearer file-key"));
     QVERIFY(peer.requests.first().body.contains("small"));

@@ -1,6 +1,7 @@
 #include "asr/servicesettings.h"
 
 #include "asr/recognitionrequest.h"
+#include "core/programlayout.h"
 #include "protocol/speechprotocol.h"
 
 #include <QDir>
@@ -82,10 +83,7 @@ namespace ServiceSettingsFile {
 
 QString folder()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/tovarin");
+    return ProgramLayout::userConfigFolder();
 }
 
 QString path()

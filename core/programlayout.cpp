@@ -75,4 +75,12 @@ QString createWorkFolders(const QString &base)
     return failed;
 }
 
+QString userConfigFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/tovarin");
+}
+
 } // namespace ProgramLayout

@@ -36,4 +36,7 @@ QString findServiceProgram(const QString &programDir);
 // could not be created or is not writable, empty when all of them are usable.
 QString createWorkFolders(const QString &base);
 
+// The user's settings folder, "$XDG_CONFIG_HOME/tovarin" (or ~/.config/tovarin).
+QString userConfigFolder();
+
 } // namespace ProgramLayout

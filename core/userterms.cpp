@@ -1,5 +1,7 @@
 #include "core/userterms.h"
 
+#include "core/programlayout.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -120,10 +122,7 @@ namespace UserTermsFile {
 
 QString path()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/tovarin/terms.txt");
+    return ProgramLayout::userConfigFolder() + QStringLiteral("/terms.txt");
 }
 
 UserTerms load(const QString &file, bool *ok)

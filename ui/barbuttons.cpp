@@ -1,22 +1,18 @@
 #include "ui/barbuttons.h"
 
+#include "ui/styles.h"
+
 #include <QPushButton>
 
 namespace BarButtons {
 
-const char *const ActionStyle
-    = "QPushButton {border:0px;background:#217cff;border-radius:3px;font:14px;color:white} "
-      "QPushButton:disabled {background:#dcdcdc;color:gray}";
-const char *const ComboStyle = "border:1px solid #d8d8d8;border-radius:3px;font:14px";
-const char *const StripStyle = "background:white;border-bottom:1px solid #b6bbc2";
-
 QPushButton *makeButton(
-    QWidget *parent, const QString &tooltip, const char *style, const QRect &geometry)
+    QWidget *parent, const QString &tooltip, const QString &style, const QRect &geometry)
 {
     auto *button = new QPushButton(parent);
     if (!tooltip.isEmpty())
         button->setToolTip(tooltip);
-    button->setStyleSheet(QString::fromUtf8(style));
+    button->setStyleSheet(style);
     button->setCursor(Qt::PointingHandCursor);
     button->setGeometry(geometry);
     return button;
@@ -24,9 +20,16 @@ QPushButton *makeButton(
 
 QPushButton *makeActionButton(QWidget *parent, const QString &text, const QRect &geometry)
 {
-    QPushButton *button = makeButton(parent, QString(), ActionStyle, geometry);
+    QPushButton *button
+        = makeButton(parent, QString(), Styles::sheet(QStringLiteral("action-button")), geometry);
     button->setText(text);
     return button;
+}
+
+QPushButton *makeImageButton(
+    QWidget *parent, const QString &tooltip, const QString &image, const QRect &geometry)
+{
+    return makeButton(parent, tooltip, Styles::imageButton(image), geometry);
 }
 
 } // namespace BarButtons

@@ -17,19 +17,19 @@ void Dialogs::information(QWidget *parent, const QString &title, const QString &
 
 bool Dialogs::question(QWidget *parent, const QString &title, const QString &text)
 {
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::NoButton)
+    return QMessageBox::question(
+               parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
         == QMessageBox::Yes;
 }
 
-QStringList Dialogs::openFileNames(QWidget *parent, const QString &caption, const QString &dir,
-                                   const QString &filter)
+QStringList Dialogs::openFileNames(
+    QWidget *parent, const QString &caption, const QString &dir, const QString &filter)
 {
     return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
 }
 
-QString Dialogs::saveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                              const QString &filter)
+QString Dialogs::saveFileName(
+    QWidget *parent, const QString &caption, const QString &dir, const QString &filter)
 {
     return QFileDialog::getSaveFileName(parent, caption, dir, filter);
 }

@@ -2,6 +2,7 @@
 
 #include "core/filenames.h"
 #include "ui/barbuttons.h"
+#include "ui/styles.h"
 
 #include <QIcon>
 #include <QPushButton>
@@ -29,7 +30,7 @@ MyListWidget *makeList(MyListWidget::Kind kind, const char *name, QWidget *paren
 {
     auto *list = new MyListWidget(kind, parent);
     list->setObjectName(QLatin1String(name));
-    list->setStyleSheet(QStringLiteral("border:0px"));
+    list->setStyleSheet(Styles::sheet(QStringLiteral("library-list")));
     list->setFixedWidth(198);
     list->setSpacing(2);
     list->hide();
@@ -62,8 +63,7 @@ LibraryPane::LibraryPane(QWidget *window)
 {
     setObjectName(QStringLiteral("leftPanel"));
     setGeometry(0, 30, 200, 698);
-    setStyleSheet(QStringLiteral("QLabel {background:white;border-right:1px solid #b6bbc2;"
-                                 "border-left:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2}"));
+    setStyleSheet(Styles::sheet(QStringLiteral("left-pane")));
     buildHeaders();
     buildLists();
     layOut();
@@ -71,26 +71,22 @@ LibraryPane::LibraryPane(QWidget *window)
 
 void LibraryPane::buildHeaders()
 {
-    wavListButton
-        = makeListHeader(this, QStringLiteral("音频文件"), QStringLiteral(":/images/audio.png"),
-            QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
+    wavListButton = makeListHeader(this, QStringLiteral("音频文件"),
+        QStringLiteral(":/images/audio.png"), Styles::sheet(QStringLiteral("audio-header")));
     wavListButton->setObjectName(QStringLiteral("wavListButton"));
     connect(wavListButton, &QPushButton::toggled, this,
         [this](bool checked) { showList(wavList, txtList, checked); });
 
     // An icon rather than a border image, so that a disabled "+" is drawn greyed out.
     addTaskButton = BarButtons::makeButton(wavListButton, QStringLiteral("添加到任务"),
-        "QPushButton {background:transparent; border:0px;} ", QRect(150, 5, 38, 40));
+        Styles::sheet(QStringLiteral("add-button")), QRect(150, 5, 38, 40));
     addTaskButton->setObjectName(QStringLiteral("addTaskButton"));
     addTaskButton->setIcon(QIcon(QStringLiteral(":/images/jia.png")));
     addTaskButton->setIconSize(QSize(38, 40));
     connect(addTaskButton, &QPushButton::clicked, this, &LibraryPane::addToTasksClicked);
 
     txtListButton = makeListHeader(this, QStringLiteral("文本文档"),
-        QStringLiteral(":/images/word.png"),
-        QStringLiteral("QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
-                       "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
-                       "QPushButton:checked {background:#e4eef8}"));
+        QStringLiteral(":/images/word.png"), Styles::sheet(QStringLiteral("transcript-header")));
     txtListButton->setObjectName(QStringLiteral("txtListButton"));
     connect(txtListButton, &QPushButton::toggled, this,
         [this](bool checked) { showList(txtList, wavList, checked); });

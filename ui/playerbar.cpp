@@ -2,6 +2,7 @@
 
 #include "audio/audiotexts.h"
 #include "ui/barbuttons.h"
+#include "ui/styles.h"
 
 #include <phonon/SeekSlider>
 
@@ -11,34 +12,30 @@
 
 #include <memory>
 
-using BarButtons::makeButton;
+using BarButtons::makeImageButton;
 
 PlayerBar::PlayerBar(QWidget *strip)
     : QObject(strip)
 {
-    QPushButton *backwardButton = makeButton(strip, QStringLiteral("快退"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/backward.png);}",
-        QRect(315, 17, 20, 16));
+    QPushButton *backwardButton = makeImageButton(
+        strip, QStringLiteral("快退"), QStringLiteral("backward"), QRect(315, 17, 20, 16));
     backwardButton->setObjectName(QStringLiteral("backwardButton"));
     backwardButton->hide();
     connect(backwardButton, &QPushButton::clicked, this, &PlayerBar::slotBackward);
 
-    playButton = makeButton(strip, QStringLiteral("播放"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/play.png);}",
-        QRect(315, 7, 36, 36));
+    playButton = makeImageButton(
+        strip, QStringLiteral("播放"), QStringLiteral("play"), QRect(315, 7, 36, 36));
     playButton->setObjectName(QStringLiteral("playButton"));
     connect(playButton, &QPushButton::clicked, this, &PlayerBar::playClicked);
 
-    pauseButton = makeButton(strip, QStringLiteral("暂停"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/pause.png);}",
-        QRect(315, 7, 36, 36));
+    pauseButton = makeImageButton(
+        strip, QStringLiteral("暂停"), QStringLiteral("pause"), QRect(315, 7, 36, 36));
     pauseButton->setObjectName(QStringLiteral("pauseButton"));
     pauseButton->hide();
     connect(pauseButton, &QPushButton::clicked, this, &PlayerBar::slotPause);
 
-    QPushButton *stopButton = makeButton(strip, QStringLiteral("停止"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/stop.png);}",
-        QRect(363, 13, 24, 24));
+    QPushButton *stopButton = makeImageButton(
+        strip, QStringLiteral("停止"), QStringLiteral("stop"), QRect(363, 13, 24, 24));
     stopButton->setObjectName(QStringLiteral("stopButton"));
     connect(stopButton, &QPushButton::clicked, this, &PlayerBar::slotForward);
 
@@ -46,24 +43,13 @@ PlayerBar::PlayerBar(QWidget *strip)
     seekSlider->setMediaObject(&mediaObject);
     seekSlider->setOrientation(Qt::Horizontal);
     seekSlider->setGeometry(403, 18, 271, 16);
-    seekSlider->setStyleSheet(QStringLiteral(
-        "QSlider {border: 0px solid #f0f0f0;} "
-        "QSlider::groove:horizontal {border: 0px solid #f0f0f0;height: 16px;"
-        "background: transparent;margin: 0px 0; } "
-        "QSlider::handle:horizontal { border: 3px solid #eeeeee;background:#0177ff; "
-        "width: 10px; border-radius:8px} "
-        "QSlider::sub-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #0177ff,stop:0.6 #0177ff,"
-        "stop:0.7 transparent, stop:1 transparent);} "
-        "QSlider::add-page:horizontal {background:qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-        "stop:0 transparent,stop:0.3 transparent,stop:0.4 #d8d8d8,stop:0.6 #d8d8d8,"
-        "stop:0.7 transparent, stop:1 transparent);}"));
+    seekSlider->setStyleSheet(Styles::sheet(QStringLiteral("seek-slider")));
 
     playTimeLabel = new QLabel(strip);
     playTimeLabel->setObjectName(QStringLiteral("playTimeLabel"));
     playTimeLabel->setGeometry(680, 12, 140, 26);
     playTimeLabel->setText(QStringLiteral("00:00:00 / 00:00:00"));
-    playTimeLabel->setStyleSheet(QStringLiteral("border:0px;color:black;font:14px"));
+    playTimeLabel->setStyleSheet(Styles::sheet(QStringLiteral("play-clock")));
 
     mediaObject.setObjectName(QStringLiteral("player"));
     audioPath = Phonon::createPath(&mediaObject, &audioOutput);

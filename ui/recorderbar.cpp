@@ -4,6 +4,7 @@
 #include "audio/recorder.h"
 #include "ui/barbuttons.h"
 #include "ui/dialogs.h"
+#include "ui/styles.h"
 
 #include <QAudioDeviceInfo>
 #include <QComboBox>
@@ -20,16 +21,12 @@ RecorderBar::RecorderBar(QWidget *strip, QWidget *clockParent)
     deviceCombo = new QComboBox(strip);
     deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
     deviceCombo->setGeometry(10, 10, 166, 30);
-    deviceCombo->setStyleSheet(QString::fromUtf8(BarButtons::ComboStyle));
+    deviceCombo->setStyleSheet(Styles::sheet(QStringLiteral("combo")));
     connect(deviceCombo, &QComboBox::currentTextChanged, this,
         [this](const QString &name) { audioDevice = name; });
 
     recordButton = BarButtons::makeButton(strip, QStringLiteral("开始录制"),
-        "QPushButton{border:0px solid black; "
-        "border-image:url(:/images/record.png);} "
-        "QPushButton:checked{border:0px solid black; "
-        "border-image:url(:/images/stop.png);}",
-        QRect(186, 13, 24, 24));
+        Styles::sheet(QStringLiteral("record-button")), QRect(186, 13, 24, 24));
     recordButton->setObjectName(QStringLiteral("recordButton"));
     recordButton->setCheckable(true);
     connect(recordButton, &QPushButton::toggled, this, &RecorderBar::slotBeginRecord);
@@ -38,10 +35,7 @@ RecorderBar::RecorderBar(QWidget *strip, QWidget *clockParent)
     recordTimeLabel->setObjectName(QStringLiteral("recordTimeLabel"));
     recordTimeLabel->setGeometry(223, 4, 76, 42);
     recordTimeLabel->setText(QStringLiteral("00:00:00"));
-    recordTimeLabel->setStyleSheet(
-        QStringLiteral("background:white;font:14px;border-bottom:0px solid #b6bbc2;"
-                       "border-top:0px solid #dddddd;border-left:0px solid #b6bbc2;"
-                       "border-right:1px solid #b6bbc2;"));
+    recordTimeLabel->setStyleSheet(Styles::sheet(QStringLiteral("record-clock")));
 
     recorder = new Recorder(this);
     connect(recorder, &Recorder::failed, this, &RecorderBar::recordingFailed);

@@ -25,6 +25,7 @@
 #include "core/wholefile.h"
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
+#include "ui/styles.h"
 
 namespace {
 
@@ -410,9 +411,7 @@ QPushButton *ServiceSettingsDialog::addOpenButton(QWidget *bar, const QRect &geo
     button->setObjectName(QStringLiteral("serviceSettingsButton"));
     button->setToolTip(QStringLiteral("选择语音服务与访问凭据"));
     button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(
-        QStringLiteral("QPushButton{border:0px;background:transparent;color:white;font:bold 13px;}"
-                       "QPushButton:hover{text-decoration:underline;}"));
+    button->setStyleSheet(Styles::sheet(QStringLiteral("title-link")));
     button->setGeometry(geometry);
     QObject::connect(button, &QPushButton::clicked, button, [button] {
         ServiceSettingsDialog dialog(button->window());

@@ -3,6 +3,7 @@
 #include "asr/recognitionrequest.h"
 #include "core/tasklist.h"
 #include "ui/barbuttons.h"
+#include "ui/styles.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -15,7 +16,7 @@ TaskBar::TaskBar(TaskList *list, QWidget *parent)
     , tasks(list)
 {
     setObjectName(QStringLiteral("taskBar"));
-    setStyleSheet(QString::fromUtf8(BarButtons::StripStyle));
+    setStyleSheet(Styles::sheet(QStringLiteral("strip")));
 
     uploadButton = makeActionButton(this, QStringLiteral("上传文件"), QRect(5, 5, 80, 30));
     uploadButton->setObjectName(QStringLiteral("uploadButton"));
@@ -27,7 +28,7 @@ TaskBar::TaskBar(TaskList *list, QWidget *parent)
     taskFileCombo = new QComboBox(this);
     taskFileCombo->setObjectName(QStringLiteral("taskFileCombo"));
     taskFileCombo->setGeometry(93, 7, 272, 26);
-    taskFileCombo->setStyleSheet(QString::fromUtf8(BarButtons::ComboStyle));
+    taskFileCombo->setStyleSheet(Styles::sheet(QStringLiteral("combo")));
     taskFileCombo->setEditable(true);
     taskFileCombo->setLineEdit(taskLine);
     taskFileCombo->setModel(tasks);
@@ -40,7 +41,7 @@ TaskBar::TaskBar(TaskList *list, QWidget *parent)
     for (const RecognitionLanguage &language : recognitionLanguages())
         languageCombo->addItem(language.text);
     languageCombo->setGeometry(372, 7, 80, 26);
-    languageCombo->setStyleSheet(QString::fromUtf8(BarButtons::ComboStyle));
+    languageCombo->setStyleSheet(Styles::sheet(QStringLiteral("combo")));
     languageCombo->setFocusPolicy(Qt::NoFocus);
 
     clearListButton = makeActionButton(this, QStringLiteral("清空列表"), QRect(460, 5, 80, 30));

@@ -26,6 +26,7 @@ class PlayerBar;
 class RecorderBar;
 class TaskBar;
 class TaskList;
+class TitleBar;
 class TranscriptPane;
 class TranscriptionJob;
 
@@ -109,6 +110,7 @@ public:
 protected:
     // Every way of closing (title bar, window manager, close()) ends the job and a recording.
     void closeEvent(QCloseEvent *event) override;
+    // Dragging the window (ui/titlebar.h).
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -130,7 +132,6 @@ private:
     void buildTextPane();
     void createWorkers();
     void createFoldersAndLists();
-    void placeTitleButtons(int firstX);
     void placeStrips();
     void slotShowMaxSize();
     void slotClose();
@@ -183,7 +184,7 @@ private:
     // ---- end job ----
 
     // Members, in the order the window declares them.
-    QLabel *titleBar = nullptr;
+    TitleBar *titleBar = nullptr;
     // The left pane: both library lists with the paths behind their entries.
     LibraryPane *library = nullptr;
     QLabel *rightPanel = nullptr;
@@ -196,12 +197,6 @@ private:
     TranscriptPane *transcript = nullptr;
     // The transcript pane's editor.
     QTextEdit *textEdit = nullptr;
-    QPushButton *minButton = nullptr;
-    QPushButton *maxButton = nullptr;
-    QPushButton *closeButton = nullptr;
-    QPushButton *homeButton = nullptr;
-    bool dragging = false;
-    QPoint dragPos;
 
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
     QString serviceBaseUrl;

@@ -1,4 +1,3 @@
-#include "ui/servicesettingsdialog.h"
 #include "ui/widget.h"
 
 #include "asr/qthttpclass.h"
@@ -7,30 +6,17 @@
 #include "core/programlayout.h"
 #include "core/tasklist.h"
 #include "ui/appglobals.h"
-#include "ui/barbuttons.h"
 #include "ui/librarypane.h"
 #include "ui/playerbar.h"
 #include "ui/recorderbar.h"
+#include "ui/styles.h"
 #include "ui/taskbar.h"
+#include "ui/titlebar.h"
 #include "ui/transcriptpane.h"
 
 #include <QComboBox>
-#include <QIcon>
-#include <QPixmap>
-#include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
-
-using BarButtons::makeButton;
-
-namespace {
-
-QString css(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-} // namespace
 
 Widget::Widget()
     : QLabel(nullptr)
@@ -86,52 +72,11 @@ void Widget::setUpWindow()
 
 void Widget::buildHeader()
 {
-    titleBar = new QLabel(this);
-    titleBar->setObjectName(QStringLiteral("titleBar"));
-    titleBar->setGeometry(0, 0, 1024, 30);
-    titleBar->setText(QStringLiteral("Tovarin 语音转写"));
-    titleBar->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // Keeps the header text clear of the logo in its left corner.
-    titleBar->setIndent(36);
-    titleBar->setStyleSheet(
-        QStringLiteral("QLabel {background:#0c80e8;color:white;font:bold %1px;"
-                       "border-top:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2; "
-                       "border-left:1px solid #b6bbc2;border-right:1px solid #b6bbc2;"
-                       "border-top-left-radius: 4px; border-top-right-radius: 4px}")
-            .arg(14));
-
-    auto *logoLabel = new QLabel(titleBar);
-    logoLabel->setObjectName(QStringLiteral("logoLabel"));
-    logoLabel->setGeometry(0, 0, 30, 30);
-    logoLabel->setStyleSheet(QStringLiteral("border:0px;background:transparent"));
-    // Through an icon, so a scaled screen gets the double-size drawing at its own resolution.
-    logoLabel->setPixmap(QIcon(QStringLiteral(":/images/icon.png")).pixmap(30, 30));
-
-    ServiceSettingsDialog::addOpenButton(titleBar, QRect(830, 2, 84, 26));
-
-    homeButton = makeButton(titleBar, QStringLiteral("主页"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/homepage.png);}",
-        QRect(919, 2, 26, 26));
-    homeButton->setObjectName(QStringLiteral("homeButton"));
-    connect(homeButton, &QPushButton::clicked, this, &Widget::showHomePage);
-
-    minButton = makeButton(titleBar, QStringLiteral("最小化"),
-        "QPushButton{border:0px solid black; border-image:url(:/images/minBtn_p.png);}",
-        QRect(944, 2, 26, 26));
-    minButton->setObjectName(QStringLiteral("minButton"));
-    connect(minButton, &QPushButton::clicked, this, &QWidget::showMinimized);
-
-    maxButton = makeButton(titleBar, QStringLiteral("最大化"),
-        "QPushButton{border:0px solid black;border-image:url(:/images/maxBtn_p.png);}",
-        QRect(969, 2, 26, 26));
-    maxButton->setObjectName(QStringLiteral("maxButton"));
-    connect(maxButton, &QPushButton::clicked, this, &Widget::slotShowMaxSize);
-
-    closeButton = makeButton(titleBar, QStringLiteral("关闭"),
-        "QPushButton{border:0px solid black;border-image:url(:/images/closeBtn_p.png);} ",
-        QRect(994, 2, 26, 26));
-    closeButton->setObjectName(QStringLiteral("closeButton"));
-    connect(closeButton, &QPushButton::clicked, this, &Widget::slotClose);
+    titleBar = new TitleBar(this);
+    connect(titleBar, &TitleBar::homeClicked, this, &Widget::showHomePage);
+    connect(titleBar, &TitleBar::minimizeClicked, this, &QWidget::showMinimized);
+    connect(titleBar, &TitleBar::maximizeClicked, this, &Widget::slotShowMaxSize);
+    connect(titleBar, &TitleBar::closeClicked, this, &Widget::slotClose);
 }
 
 void Widget::buildLeftPane()
@@ -151,8 +96,7 @@ void Widget::buildRightPane()
     rightPanel = new QLabel(this);
     rightPanel->setObjectName(QStringLiteral("rightPanel"));
     rightPanel->setGeometry(200, 30, 824, 698);
-    rightPanel->setStyleSheet(QStringLiteral(
-        "background:white;border-right:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2"));
+    rightPanel->setStyleSheet(Styles::sheet(QStringLiteral("right-pane")));
 }
 
 void Widget::buildToolStrip()
@@ -160,7 +104,7 @@ void Widget::buildToolStrip()
     toolBar = new QLabel(rightPanel);
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setGeometry(0, 0, rightPanel->width(), 50);
-    toolBar->setStyleSheet(css(BarButtons::StripStyle));
+    toolBar->setStyleSheet(Styles::sheet(QStringLiteral("strip")));
 
     recorderBar = new RecorderBar(toolBar, rightPanel);
     recorderBar->setTarget(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"),

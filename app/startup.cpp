@@ -80,7 +80,7 @@ bool workFoldersReady()
     const QString failed = ProgramLayout::createWorkFolders(AppGlobals::appDir());
     if (failed.isEmpty()) {
         // Converted copies and segments of a run that was killed; only this instance uses them.
-        TranscriptionJob::clearFolder(AppGlobals::appDir() + QStringLiteral("/myTmpWAVFiles"));
+        TranscriptionJob::clearFolder(ProgramLayout::segmentFolder(AppGlobals::appDir()));
         return true;
     }
     Dialogs::current().information(nullptr, QStringLiteral("提示"),

@@ -1,5 +1,7 @@
 #include "asr/resumestore.h"
 
+#include "core/programlayout.h"
+
 #include "core/wholefile.h"
 
 #include <QDateTime>
@@ -25,7 +27,7 @@ ResumeStore::ResumeStore(const QString &folder)
 
 QString ResumeStore::defaultFolder(const QString &appDir)
 {
-    return appDir + QStringLiteral("/myResumeFiles");
+    return ProgramLayout::resumeFolder(appDir);
 }
 
 QString ResumeStore::pathFor(const QString &sourcePath) const

@@ -1,5 +1,7 @@
 #include "asr/servicelanguages.h"
 
+#include "core/programlayout.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -66,10 +68,7 @@ QString serviceKey(const JobSettings &settings)
 
 QString cachePath()
 {
-    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.cache");
-    return base + QStringLiteral("/tovarin/languages.json");
+    return ProgramLayout::languagesCacheFile();
 }
 
 bool cached(const QString &key, QStringList *offered, const QString &file)

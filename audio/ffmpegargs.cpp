@@ -1,5 +1,7 @@
 #include "audio/ffmpegargs.h"
 
+#include "core/programlayout.h"
+
 #include "core/filenames.h"
 
 namespace FfmpegArgs {
@@ -66,7 +68,7 @@ int segmentStart(int index, int length)
 
 QString segmentPath(const QString &appDir, int index)
 {
-    return segmentFile(appDir + QStringLiteral("/myTmpWAVFiles"), index);
+    return segmentFile(ProgramLayout::segmentFolder(appDir), index);
 }
 
 QString segmentFile(const QString &folder, int index)

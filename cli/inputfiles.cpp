@@ -1,5 +1,6 @@
 #include "cli/inputfiles.h"
 
+#include "audio/mediafiles.h"
 #include "core/filenames.h"
 
 #include <QDir>
@@ -14,40 +15,7 @@ namespace InputFileRules {
 
 bool isMediaName(const QString &fileName)
 {
-    // The window's file dialog offers the first row; the rest are what recorders and phones
-    // commonly write and ffmpeg reads.
-    static const QSet<QString> suffixes = {
-        QStringLiteral("pcm"),
-        QStringLiteral("wav"),
-        QStringLiteral("amr"),
-        QStringLiteral("wma"),
-        QStringLiteral("mp3"),
-        QStringLiteral("m4a"),
-        QStringLiteral("aac"),
-        QStringLiteral("mp4"),
-        QStringLiteral("3gp"),
-        QStringLiteral("flac"),
-        QStringLiteral("ogg"),
-        QStringLiteral("oga"),
-        QStringLiteral("opus"),
-        QStringLiteral("aif"),
-        QStringLiteral("aiff"),
-        QStringLiteral("caf"),
-        QStringLiteral("m4b"),
-        QStringLiteral("mka"),
-        QStringLiteral("webm"),
-        QStringLiteral("mkv"),
-        QStringLiteral("mov"),
-        QStringLiteral("avi"),
-        QStringLiteral("wmv"),
-        QStringLiteral("flv"),
-        QStringLiteral("mpg"),
-        QStringLiteral("mpeg"),
-        QStringLiteral("ts"),
-        QStringLiteral("m4v"),
-        QStringLiteral("3g2"),
-    };
-    return suffixes.contains(FileNames::suffix(fileName).toLower());
+    return MediaFiles::hasMediaSuffix(fileName);
 }
 
 namespace {

@@ -148,9 +148,7 @@ int main(int argc, char *argv[])
     BatchRunner runner(options, plan, ClientId::fromAdapters(ClientId::systemAdapters()), &display);
     // Kept per user, where an installed window keeps its own: a run that ended early goes on
     // where it ended, from the command line or from the window.
-    const QString resumeFolder = ResumeStore::defaultFolder(
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/tovarin"));
+    const QString resumeFolder = ProgramLayout::resumeFolder(ProgramLayout::installedWorkBase());
     ResumeStore(resumeFolder).removeStale();
     runner.setResumeFolder(resumeFolder);
     runner.setTerms(terms);

@@ -13,10 +13,56 @@
 
 namespace ProgramLayout {
 
+namespace {
+
+const QString kAudio = QStringLiteral("myWAVFiles");
+const QString kTranscripts = QStringLiteral("myWordFiles");
+const QString kSegments = QStringLiteral("myTmpWAVFiles");
+const QString kResume = QStringLiteral("myResumeFiles");
+
+QString under(const QString &base, const QString &name)
+{
+    return base + QLatin1Char('/') + name;
+}
+
+} // namespace
+
 QStringList workFolderNames()
 {
-    return { QStringLiteral("myWordFiles"), QStringLiteral("myWAVFiles"),
-        QStringLiteral("myTmpWAVFiles") };
+    return { kTranscripts, kAudio, kSegments };
+}
+
+QString audioFolder(const QString &base)
+{
+    return under(base, kAudio);
+}
+
+QString transcriptFolder(const QString &base)
+{
+    return under(base, kTranscripts);
+}
+
+QString segmentFolder(const QString &base)
+{
+    return under(base, kSegments);
+}
+
+QString resumeFolder(const QString &base)
+{
+    return under(base, kResume);
+}
+
+QString recordTestFile(const QString &base)
+{
+    return under(base, QStringLiteral("recordTest.wav"));
+}
+
+QString languagesCacheFile()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/tovarin/languages.json");
 }
 
 QString installedServicePath(const QString &programDir)
@@ -47,6 +93,12 @@ QString workBaseForThisProgram()
     const bool installed = isInstalled(programDir);
     return workBase(programDir, installed,
         installed ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) : QString());
+}
+
+QString installedWorkBase()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tovarin");
 }
 
 QString findServiceProgram(const QString &programDir)

@@ -14,6 +14,17 @@ namespace ProgramLayout {
 // The three working folders: recordings and audio library, transcripts, segments of a job.
 QStringList workFolderNames();
 
+// Each working folder and file under the working base (installed or portable alike): the
+// recordings and audio library, the transcripts, a job's segments and converted copy, what a
+// job recognised so far, and the recording test file the exit removes.
+QString audioFolder(const QString &base);
+QString transcriptFolder(const QString &base);
+QString segmentFolder(const QString &base);
+QString resumeFolder(const QString &base);
+QString recordTestFile(const QString &base);
+// The cache of each service's languages, "$XDG_CACHE_HOME/tovarin/languages.json".
+QString languagesCacheFile();
+
 // The installed speech service for a program in programDir (whether it exists or not).
 QString installedServicePath(const QString &programDir);
 
@@ -24,6 +35,10 @@ QStringList serviceProgramCandidates(const QString &programDir);
 // The folder that holds the working folders: the user's data folder when installed, the
 // program's own folder otherwise.
 QString workBase(const QString &programDir, bool installed, const QString &userDataFolder);
+
+// The working base an installed program keeps for this user, whichever program asks
+// ("$XDG_DATA_HOME/tovarin", ~/.local/share/tovarin).
+QString installedWorkBase();
 
 // For this process: true when the installed speech service lies beside the program.
 bool isInstalled(const QString &programDir);

@@ -107,7 +107,7 @@ void Widget::buildToolStrip()
     toolBar->setStyleSheet(Styles::sheet(QStringLiteral("strip")));
 
     recorderBar = new RecorderBar(toolBar, rightPanel);
-    recorderBar->setTarget(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"),
+    recorderBar->setTarget(ProgramLayout::audioFolder(AppGlobals::appDir()),
         [this](const QString &path) { return library->audioPaths().contains(path); });
     connect(recorderBar, &RecorderBar::recorded, this, &Widget::addRecording);
 }
@@ -144,8 +144,8 @@ void Widget::createFoldersAndLists()
 {
     // The entry function has already said which folder it could not create.
     ProgramLayout::createWorkFolders(AppGlobals::appDir());
-    library->load(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"),
-        AppGlobals::appDir() + QStringLiteral("/myWordFiles"));
+    library->load(ProgramLayout::audioFolder(AppGlobals::appDir()),
+        ProgramLayout::transcriptFolder(AppGlobals::appDir()));
     // Kept states of files that are gone would never be used again.
-    ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir())).removeStale();
+    ResumeStore(ProgramLayout::resumeFolder(AppGlobals::appDir())).removeStale();
 }

@@ -2,6 +2,7 @@
 
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
+#include "core/programlayout.h"
 #include "ui/appglobals.h"
 #include "ui/librarypane.h"
 #include "ui/recorderbar.h"
@@ -70,7 +71,7 @@ void Widget::slotShowMaxSize()
 
 void Widget::slotClose()
 {
-    QFile::remove(AppGlobals::appDir() + QStringLiteral("/recordTest.wav"));
+    QFile::remove(ProgramLayout::recordTestFile(AppGlobals::appDir()));
     close();
 }
 

@@ -12,6 +12,7 @@
 #include "asr/resumestore.h"
 #include "asr/transcriptionjob.h"
 #include "core/filenames.h"
+#include "core/programlayout.h"
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/jobstatustexts.h"
@@ -74,8 +75,8 @@ void Widget::slotBeginCover()
 {
     JobSettings settings;
     settings.serviceBaseUrl = serviceBaseUrl;
-    settings.segmentFolder = AppGlobals::appDir() + QStringLiteral("/myTmpWAVFiles");
-    settings.transcriptFolder = AppGlobals::appDir() + QStringLiteral("/myWordFiles");
+    settings.segmentFolder = ProgramLayout::segmentFolder(AppGlobals::appDir());
+    settings.transcriptFolder = ProgramLayout::transcriptFolder(AppGlobals::appDir());
     // A transcript already there (another file of the same base name, or an earlier run with
     // the user's edits) is kept: the new one takes a free name beside it.
     const QString folder = settings.transcriptFolder;
@@ -91,7 +92,7 @@ void Widget::slotBeginCover()
     settings.convertBesideSource = false;
     settings.clientId = AppGlobals::clientId();
     settings.language = taskBar->language();
-    settings.resumeFolder = ResumeStore::defaultFolder(AppGlobals::appDir());
+    settings.resumeFolder = ProgramLayout::resumeFolder(AppGlobals::appDir());
     settings.tokenTimeoutMs = tokenTimeoutMs;
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     settings.segmentSeconds = segmentSeconds;

@@ -49,10 +49,8 @@ void Widget::slotLoadWav()
 {
     if (jobRunning())
         return;
-    const QStringList chosen
-        = Dialogs::current().openFileNames(nullptr, QStringLiteral("打开"), QString(),
-            QStringLiteral("Audio Files(*.pcm;*.wav;*.amr;*.wma;*.mp3;*.m4a;*.aac);;"
-                           "Video Files(*.mp4;*.3gp);;All Files(*.*)"));
+    const QStringList chosen = Dialogs::current().openFileNames(
+        nullptr, QStringLiteral("打开"), QString(), MediaFiles::openDialogFilter());
     for (const QString &picked : chosen) {
         const QString path = FileNames::withSlashes(picked);
         addToTaskFront(path);

@@ -9,7 +9,7 @@
 
 #include "replies.h"
 
-#include "audio_input.h"
+#include "service/recognition/audio_input.h"
 
 #include "common/speechservice.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "protocol/speechprotocol.h"
+#include "service/api/token_protocol.h"
 #include "service/auth/clients_file.h"
 #include "service/auth/token.h"
 #include "service/http/service_limits.h"
-#include "service/recognition/decoder_pool.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,8 +13,6 @@
 #include <string>
 
 namespace speech {
-
-using DecoderPools = std::map<int, std::shared_ptr<DecoderPool>>;
 
 struct ServiceConfig
 {
@@ -30,7 +28,7 @@ struct ServiceConfig
     ServiceLimits limits;
 };
 
-// The HTTP side: the token, recognition and health endpoints over cpp-httplib.
+// The service's routes: the token protocol, the transcription API, health and the owner proof.
 // It can listen while the models still load, so that a balancer polling
 // GET /health sees 503 until they are in and again once a stop has begun.
 class SpeechServer

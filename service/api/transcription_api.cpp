@@ -1,17 +1,18 @@
 #include "service/api/transcription_api.h"
 
+#include "service/api/errors.h"
 #include "service/api/json_shape.h"
 #include "service/api/model_catalog.h"
 #include "service/api/transcript_reply.h"
 #include "service/api/transcription_form.h"
 #include "service/auth/token.h"
 #include "service/http/client_address.h"
-#include "service/http/guarded_server.h"
 #include "service/recognition/silence_splitter.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <set>
+#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -26,26 +27,11 @@ const char *kText = "text/plain; charset=utf-8";
 // this much at once on the token protocol too.
 constexpr size_t kMaxUtteranceSamples = 60 * 16000;
 
-const char *errorType(int status)
-{
-    switch (status) {
-    case 401:
-        return "authentication_error";
-    case 429:
-        return "rate_limit_error";
-    case 500:
-    case 503:
-        return "server_error";
-    default:
-        return "invalid_request_error";
-    }
-}
-
 // The client the bearer key belongs to; answers 401 and gives nothing when none.
 std::optional<std::string> authorise(
-    const httplib::Request &req, httplib::Response &res, const TranscriptionContext &context)
+    const http::Request &req, http::Response &res, const TranscriptionContext &context)
 {
-    const std::string header = req.get_header_value("Authorization");
+    const std::string header = req.header("Authorization");
     const std::string scheme = "Bearer ";
     if (header.size() <= scheme.size() || strncasecmp(header.c_str(), scheme.c_str(), 7) != 0) {
         answerApiError(res, 401,
@@ -55,8 +41,10 @@ std::optional<std::string> authorise(
     }
     const std::string key = header.substr(scheme.size());
     if (constantTimeEquals(key, speechprotocol::token::kBuiltInClientSecret)) {
-        const std::optional<uid_t> owner = loopbackPeerOwner(
-            { req.remote_addr, req.remote_port }, { req.local_addr, req.local_port });
+        const http::Request::Endpoint remote = req.remote();
+        const http::Request::Endpoint local = req.local();
+        const std::optional<uid_t> owner
+            = loopbackPeerOwner({ remote.address, remote.port }, { local.address, local.port });
         if (!builtInKeyAllowed(context, owner, ::geteuid())) {
             answerApiError(res, 401,
                 "the desktop program's built-in secret is a key only for the service's own user "
@@ -70,17 +58,6 @@ std::optional<std::string> authorise(
     if (!client)
         answerApiError(res, 401, "the API key is not valid", {}, "invalid_api_key");
     return client;
-}
-
-bool refuseUnlessServing(httplib::Response &res, const TranscriptionContext &context)
-{
-    if (context.pools && !context.stopping)
-        return false;
-    res.set_header("Retry-After", "1");
-    answerApiError(res, 503,
-        context.stopping ? "the service is stopping; send the request again"
-                         : "the service is still loading its models; send the request again");
-    return true;
 }
 
 // Closes the memory file however the request ends.
@@ -112,44 +89,122 @@ std::vector<size_t> utterancesOf(const std::vector<int16_t> &samples)
     return capUtterances(utteranceBounds(samples.data(), samples.size()), kMaxUtteranceSamples);
 }
 
-void answerTranscript(httplib::Response &res, const Form &form, const Transcript &transcript)
+void answerTranscript(http::Response &res, const Form &form, const Transcript &transcript)
 {
-    res.status = 200;
+    res.setStatus(200);
     if (form.responseFormat == "json") {
         Json::Value body;
         body["text"] = transcript.text;
-        res.set_content(toJson(body), kJson);
+        res.setContent(toJson(body), kJson);
     } else if (form.responseFormat == "verbose_json") {
-        res.set_content(toJson(verboseJson(transcript, form.segments, form.words)), kJson);
+        res.setContent(toJson(verboseJson(transcript, form.segments, form.words)), kJson);
     } else if (form.responseFormat == "text") {
-        res.set_content(transcript.text + "\n", kText);
+        res.setContent(transcript.text + "\n", kText);
     } else if (form.responseFormat == "srt") {
-        res.set_content(srtBody(transcript.utterances), kText);
+        res.setContent(srtBody(transcript.utterances), kText);
     } else {
-        res.set_content(vttBody(transcript.utterances), kText);
+        res.setContent(vttBody(transcript.utterances), kText);
+    }
+}
+
+// The form as it arrived: its fields, and the first file in the memory file.
+struct ReceivedForm
+{
+    std::vector<FormPart> parts;
+    bool tooManyParts = false;
+    bool tooLarge = false;
+    bool writeFailed = false;
+    bool complete = false;
+};
+
+ReceivedForm receiveForm(
+    http::BodyReader &reader, Upload &upload, const TranscriptionContext &context)
+{
+    ReceivedForm form;
+    std::vector<FormPart> &parts = form.parts;
+    bool inFile = false; // the part being received is the first file
+    bool haveFile = false;
+    form.complete = reader.readForm(
+        [&](const std::string &name) {
+            if (parts.size() >= kMaxFormParts) {
+                form.tooManyParts = true;
+                return false;
+            }
+            parts.push_back({ name, {}, 0 });
+            inFile = name == "file" && !haveFile;
+            haveFile |= name == "file";
+            return true;
+        },
+        [&](const char *data, size_t length) {
+            FormPart &part = parts.back();
+            part.size += length;
+            if (inFile) {
+                form.tooLarge = part.size > context.maxUploadBytes;
+                form.writeFailed = !form.tooLarge && !upload.write(data, length);
+                return !form.tooLarge && !form.writeFailed;
+            }
+            if (part.name != "file") {
+                const size_t room = fieldLimit(part.name) + 1;
+                part.value.append(data, std::min(length, room - std::min(room, part.value.size())));
+            }
+            return true;
+        });
+    return form;
+}
+
+// Answers what went wrong while the form arrived; false when nothing did.
+bool refuseForm(const ReceivedForm &form, const http::BodyReader &reader, http::Response &res,
+    const TranscriptionContext &context)
+{
+    if (form.tooLarge)
+        answerApiError(res, 413,
+            "the upload is larger than the " + std::to_string(context.maxUploadBytes)
+                + " bytes this service takes",
+            "file", "file_too_large");
+    else if (form.writeFailed)
+        answerApiError(res, 500, "the file could not be handed to the decoder");
+    else if (form.tooManyParts)
+        answerApiError(
+            res, 400, "the form has more than " + std::to_string(kMaxFormParts) + " parts");
+    else if (!form.complete && reader.timedOut())
+        answerApiError(res, 408, "the upload stopped: nothing came for 5 s; send the file again");
+    else if (!form.complete)
+        answerApiError(res, 400, "the form could not be read");
+    return !form.complete || form.tooLarge || form.writeFailed || form.tooManyParts;
+}
+
+std::set<int> installedModels(const TranscriptionContext &context)
+{
+    std::set<int> installed;
+    for (const auto &entry : *context.pools)
+        installed.insert(entry.first);
+    return installed;
+}
+
+void recognizeUpload(http::Response &res, const Form &form, const ModelChoice &choice,
+    const DecodedMedia &media, const TranscriptionContext &context)
+{
+    DecoderPool &pool = *context.pools->at(choice.model.devPid);
+    try {
+        DecoderPool::Outcome outcome = pool.recognizeUtterances(
+            media.samples.data(), media.samples.size(), utterancesOf(media.samples));
+        res.note().decodeMs = outcome.decodeMs;
+        Transcript transcript;
+        transcript.text = std::move(outcome.text);
+        transcript.utterances = std::move(outcome.utterances);
+        transcript.samples = media.samples.size();
+        transcript.language = choice.model.languageName;
+        answerTranscript(res, form, transcript);
+    } catch (const DecoderPool::Busy &busy) {
+        res.setHeader("Retry-After", "5");
+        answerApiError(res, 503,
+            std::string("the service is busy: ") + busy.what() + "; send the file again shortly");
+    } catch (const std::exception &e) {
+        answerApiError(res, 500, std::string("recognition failed: ") + e.what());
     }
 }
 
 } // namespace
-
-bool isTranscriptionApiPath(const std::string &path)
-{
-    return path.rfind(kApiPathPrefix, 0) == 0;
-}
-
-void answerApiError(httplib::Response &res, int status, const std::string &message,
-    const std::string &param, const std::string &code)
-{
-    Json::Value error;
-    error["message"] = message;
-    error["type"] = errorType(status);
-    error["param"] = param.empty() ? Json::Value() : Json::Value(param);
-    error["code"] = code.empty() ? Json::Value() : Json::Value(code);
-    Json::Value body;
-    body["error"] = error;
-    res.status = status;
-    res.set_content(toJson(body), kJson);
-}
 
 bool builtInKeyAllowed(
     const TranscriptionContext &context, std::optional<uid_t> peerOwner, uid_t serviceUser)
@@ -159,166 +214,65 @@ bool builtInKeyAllowed(
 }
 
 bool authoriseApiRequest(
-    const httplib::Request &req, httplib::Response &res, const TranscriptionContext &context)
+    const http::Request &req, http::Response &res, const TranscriptionContext &context)
 {
     return authorise(req, res, context).has_value();
 }
 
-void answerModels(httplib::Response &res, const TranscriptionContext &context)
+void answerModels(http::Response &res, const TranscriptionContext &context)
 {
-    if (refuseUnlessServing(res, context))
-        return;
-    std::set<int> installed;
-    for (const auto &entry : *context.pools)
-        installed.insert(entry.first);
-    res.status = 200;
-    res.set_content(toJson(modelList(installed, context.modelsSince)), kJson);
+    res.setStatus(200);
+    res.setContent(toJson(modelList(installedModels(context), context.modelsSince)), kJson);
 }
 
-TranscriptionNote answerTranscription(const httplib::Request &req, httplib::Response &res,
-    const httplib::ContentReader &reader, const TranscriptionContext &context)
+void answerTranscription(const http::Request &req, http::Response &res, http::BodyReader &reader,
+    const TranscriptionContext &context)
 {
-    TranscriptionNote note;
     // Everything that needs no body is answered before any of it is read.
-    note.bodyLeftUnread = true;
-    if (refuseUnlessServing(res, context))
-        return note;
-    if (!req.is_multipart_form_data()) {
+    if (!req.isMultipartForm()) {
         answerApiError(res, 400,
             "the request must be multipart/form-data with the audio in a field named file");
-        return note;
+        return;
     }
-
-    // Each transcription holds its file and its audio while it waits; past
-    // this many, the next is asked to come back rather than held.
-    struct Slot
-    {
-        std::atomic<size_t> *count;
-        bool taken;
-        ~Slot()
-        {
-            if (taken)
-                --*count;
-        }
-    } slot { context.inProgress, false };
-    if (context.inProgress) {
-        if (++*context.inProgress > context.maxInProgress) {
-            --*context.inProgress;
-            res.set_header("Retry-After", "5");
-            answerApiError(res, 429,
-                "too many transcriptions in progress; send the file again shortly", {},
-                "rate_limit_exceeded");
-            return note;
-        }
-        slot.taken = true;
+    // Each transcription holds its file and its audio while it waits; past this many, the next
+    // is asked to come back rather than held.
+    std::optional<RequestsInProgress::TranscriptionPlace> place;
+    if (context.inProgress && !place.emplace(*context.inProgress, context.maxInProgress)) {
+        res.setHeader("Retry-After", "5");
+        answerApiError(res, 429, "too many transcriptions in progress; send the file again shortly",
+            {}, "rate_limit_exceeded");
+        return;
     }
-
     Upload upload;
     if (upload.fd < 0) {
         answerApiError(res, 500, "the file could not be handed to the decoder");
-        return note;
+        return;
     }
-    std::vector<FormPart> parts;
-    bool inFile = false; // the part being received is the first file
-    bool haveFile = false;
-    bool tooManyParts = false;
-    bool tooLarge = false;
-    bool writeFailed = false;
-    const bool complete = reader(
-        [&](const httplib::MultipartFormData &head) {
-            if (parts.size() >= kMaxFormParts) {
-                tooManyParts = true;
-                return false;
-            }
-            parts.push_back({ head.name, {}, 0 });
-            inFile = head.name == "file" && !haveFile;
-            haveFile |= head.name == "file";
-            return true;
-        },
-        [&](const char *data, size_t length) {
-            FormPart &part = parts.back();
-            part.size += length;
-            if (inFile) {
-                tooLarge = part.size > context.maxUploadBytes;
-                writeFailed = !tooLarge && !upload.write(data, length);
-                return !tooLarge && !writeFailed;
-            }
-            if (part.name != "file") {
-                const size_t room = fieldLimit(part.name) + 1;
-                part.value.append(data, std::min(length, room - std::min(room, part.value.size())));
-            }
-            return true;
-        });
-    if (tooLarge) {
-        answerApiError(res, 413,
-            "the upload is larger than the " + std::to_string(context.maxUploadBytes)
-                + " bytes this service takes",
-            "file", "file_too_large");
-        return note;
-    }
-    if (writeFailed) {
-        answerApiError(res, 500, "the file could not be handed to the decoder");
-        return note;
-    }
-    if (tooManyParts) {
-        answerApiError(
-            res, 400, "the form has more than " + std::to_string(kMaxFormParts) + " parts");
-        return note;
-    }
-    if (!complete) {
-        if (GuardedHttpServer::readTimedOut())
-            answerApiError(
-                res, 408, "the upload stopped: nothing came for 5 s; send the file again");
-        else
-            answerApiError(res, 400, "the form could not be read");
-        return note;
-    }
-    note.bodyLeftUnread = false;
+    const ReceivedForm received = receiveForm(reader, upload, context);
+    if (refuseForm(received, reader, res, context))
+        return;
 
-    const FormCheck check = checkForm(parts);
+    const FormCheck check = checkForm(received.parts);
     if (!check.form) {
         answerApiError(res, 400, check.message, check.param);
-        return note;
+        return;
     }
     const Form &form = *check.form;
-    std::set<int> installed;
-    for (const auto &entry : *context.pools)
-        installed.insert(entry.first);
     const ModelChoice choice
-        = chooseModel(form.model, form.language, installed, context.defaultDevPid);
+        = chooseModel(form.model, form.language, installedModels(context), context.defaultDevPid);
     if (!choice.ok()) {
         answerApiError(res, choice.status, choice.message, choice.param, choice.code);
-        return note;
+        return;
     }
-
-    DecodedMedia media = decodeMediaFile(upload.fd, context.decode);
+    const DecodedMedia media = decodeMediaFile(upload.fd, context.decode);
     if (media.status != DecodedMedia::Status::Ok) {
         const bool ours = media.status == DecodedMedia::Status::NoDecoder;
         answerApiError(
             res, ours ? 500 : 400, media.error, ours ? "" : "file", ours ? "" : "invalid_file");
-        return note;
+        return;
     }
-    note.audioSeconds = double(media.samples.size()) / 16000;
-
-    DecoderPool &pool = *context.pools->at(choice.model.devPid);
-    try {
-        DecoderPool::Outcome outcome = pool.recognizeUtterances(
-            media.samples.data(), media.samples.size(), utterancesOf(media.samples));
-        note.decodeMs = outcome.decodeMs;
-        Transcript transcript;
-        transcript.text = std::move(outcome.text);
-        transcript.utterances = std::move(outcome.utterances);
-        transcript.samples = media.samples.size();
-        transcript.language = choice.model.languageName;
-        answerTranscript(res, form, transcript);
-    } catch (const DecoderPool::Busy &busy) {
-        res.set_header("Retry-After", "5");
-        answerApiError(res, 503,
-            std::string("the service is busy: ") + busy.what() + "; send the file again shortly");
-    } catch (const std::exception &e) {
-        answerApiError(res, 500, std::string("recognition failed: ") + e.what());
-    }
-    return note;
+    res.note().audioSeconds = double(media.samples.size()) / 16000;
+    recognizeUpload(res, form, choice, media, context);
 }
 
 } // namespace speech

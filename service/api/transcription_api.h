@@ -2,14 +2,14 @@
 
 #include "protocol/speechprotocol.h"
 #include "service/api/api_paths.h"
+#include "service/api/in_progress.h"
 #include "service/auth/clients_file.h"
+#include "service/http/http_server.h"
 #include "service/recognition/decoder_pool.h"
 #include "service/recognition/media_decoder.h"
 
-#include <httplib.h>
 #include <json/json.h>
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -24,34 +24,19 @@ namespace speech {
 struct TranscriptionContext
 {
     const ClientRegistry *clients = nullptr;
-    const std::map<int, std::shared_ptr<DecoderPool>> *pools = nullptr; // null: not serving
+    const std::map<int, std::shared_ptr<DecoderPool>> *pools = nullptr; // the service is ready
     int defaultDevPid = speechprotocol::kEnglishDevPid;
     int64_t modelsSince = 0; // "created" of the models
     DecodeLimits decode;
-    std::atomic<size_t> *inProgress = nullptr; // transcriptions being decoded or recognised
-    size_t maxInProgress = 4;
+    RequestsInProgress *inProgress = nullptr; // null: no bound on transcriptions
+    size_t maxInProgress = 4; // transcriptions being decoded or recognised
     size_t maxUploadBytes = 25 * 1024 * 1024;
-    bool stopping = false;
     // The built-in pair is public (every copy of the desktop program holds
     // it): its secret is a key here only on a service that listens on
     // loopback without a clients file, and only from its own user.
     bool clientsFromFile = false;
     bool listensOnLoopback = false;
 };
-
-// What the log line tells of a transcription.
-struct TranscriptionNote
-{
-    double audioSeconds = -1;
-    long long decodeMs = -1;
-    bool bodyLeftUnread = false; // the connection cannot carry another request
-};
-
-bool isTranscriptionApiPath(const std::string &path);
-
-// {"error": {"message", "type", "param", "code"}} with the status.
-void answerApiError(httplib::Response &res, int status, const std::string &message,
-    const std::string &param = {}, const std::string &code = {});
 
 // Whether the built-in secret may serve as a key for this peer (see above).
 bool builtInKeyAllowed(
@@ -60,12 +45,12 @@ bool builtInKeyAllowed(
 // From the request's head, before any of its body is read: whether its
 // bearer key is good; answers 401 when not.
 bool authoriseApiRequest(
-    const httplib::Request &req, httplib::Response &res, const TranscriptionContext &context);
+    const http::Request &req, http::Response &res, const TranscriptionContext &context);
 
-// Both run once authoriseApiRequest has let the request through.
-void answerModels(httplib::Response &res, const TranscriptionContext &context);
+// Both run once authoriseApiRequest has let the request through, on a ready service.
+void answerModels(http::Response &res, const TranscriptionContext &context);
 // Reads the form as it arrives, the file straight into the decoder's input.
-TranscriptionNote answerTranscription(const httplib::Request &req, httplib::Response &res,
-    const httplib::ContentReader &reader, const TranscriptionContext &context);
+void answerTranscription(const http::Request &req, http::Response &res, http::BodyReader &reader,
+    const TranscriptionContext &context);
 
 } // namespace speech

@@ -19,6 +19,33 @@ FormCheck refuse(std::string message, std::string param = {})
     return check;
 }
 
+// One of the fields given at most once, into the form; its refusal when its value is not one
+// the API takes.
+std::optional<FormCheck> takeField(const std::string &name, const std::string &value, Form &form)
+{
+    if (name == "model") {
+        form.model = value;
+    } else if (name == "language") {
+        form.language = value;
+    } else if (name == "response_format") {
+        static const std::set<std::string> formats
+            = { "json", "text", "srt", "verbose_json", "vtt" };
+        if (!formats.count(value))
+            return refuse(
+                "response_format must be json, text, srt, verbose_json or vtt, not '" + value + "'",
+                "response_format");
+        form.responseFormat = value;
+    } else if (name == "temperature") {
+        // Taken and ignored: the recogniser has no sampling; only a
+        // number in the API's range is a valid request.
+        char *end = nullptr;
+        const double t = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !(t >= 0 && t <= 1))
+            return refuse("temperature must be a number from 0 to 1", "temperature");
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 size_t fieldLimit(const std::string &name)
@@ -61,25 +88,8 @@ FormCheck checkForm(const std::vector<FormPart> &parts)
                     "timestamp_granularities[] takes segment and word, not '" + value + "'",
                     "timestamp_granularities");
             granularities.insert(value);
-        } else if (name == "model") {
-            form.model = value;
-        } else if (name == "language") {
-            form.language = value;
-        } else if (name == "response_format") {
-            static const std::set<std::string> formats
-                = { "json", "text", "srt", "verbose_json", "vtt" };
-            if (!formats.count(value))
-                return refuse("response_format must be json, text, srt, verbose_json or vtt, not '"
-                        + value + "'",
-                    "response_format");
-            form.responseFormat = value;
-        } else if (name == "temperature") {
-            // Taken and ignored: the recogniser has no sampling; only a
-            // number in the API's range is a valid request.
-            char *end = nullptr;
-            const double t = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || !(t >= 0 && t <= 1))
-                return refuse("temperature must be a number from 0 to 1", "temperature");
+        } else if (std::optional<FormCheck> refused = takeField(name, value, form)) {
+            return *refused;
         }
     }
     if (!haveFile)

@@ -68,6 +68,24 @@ ValueRule countRule(
         std::to_string(min) + " to " + std::to_string(max));
 }
 
+// The three pruning beams, each a probability ratio.
+void declareBeamOptions(OptionSet &options, const std::shared_ptr<PendingSearch> &pending)
+{
+    const struct
+    {
+        const char *name;
+        const char *help;
+        double SearchSettings::*member;
+    } beams[]
+        = { { "--beam", "pruning beam, the smaller the wider [-beam]", &SearchSettings::beam },
+              { "--word-beam", "word pruning beam [-wbeam]", &SearchSettings::wordBeam },
+              { "--phone-beam", "phone pruning beam [-pbeam]", &SearchSettings::phoneBeam } };
+    for (const auto &beam : beams)
+        options.add({ beam.name, "P", beam.help, {}, "-" },
+            settingRule<double>(
+                pending, beam.member, "a number from 1e-100 to 1e-15", toBeam, "1e-100 to 1e-15"));
+}
+
 } // namespace
 
 const char *const kSearchSection
@@ -104,19 +122,7 @@ void declareSearchOptions(OptionSet &options, SearchSettings &settings)
                 return true;
             },
             "1 to 1000"));
-    const struct
-    {
-        const char *name;
-        const char *help;
-        double SearchSettings::*member;
-    } beams[]
-        = { { "--beam", "pruning beam, the smaller the wider [-beam]", &SearchSettings::beam },
-              { "--word-beam", "word pruning beam [-wbeam]", &SearchSettings::wordBeam },
-              { "--phone-beam", "phone pruning beam [-pbeam]", &SearchSettings::phoneBeam } };
-    for (const auto &beam : beams)
-        options.add({ beam.name, "P", beam.help, {}, "-" },
-            settingRule<double>(
-                pending, beam.member, "a number from 1e-100 to 1e-15", toBeam, "1e-100 to 1e-15"));
+    declareBeamOptions(options, pending);
     options.add(
         { "--flat-pass", "yes|no", "second search with a flat lexicon [-fwdflat]", {}, "-" },
         settingRule<bool>(pending, &SearchSettings::flatPass, "yes or no", toYesNo));

@@ -49,6 +49,49 @@ constexpr uint16_t kFormatExtensible = 0xfffe;
 // A streaming writer that cannot seek back leaves these in the data size.
 constexpr uint32_t kUnknownSizeMax = 0xffffffffu;
 
+// What is wrong with a format chunk for the one format taken (16 kHz mono 16-bit PCM), or
+// nothing.
+std::string formatProblem(const unsigned char *f, uint32_t chunkSize)
+{
+    uint16_t tag = le16(f);
+    const uint16_t channels = le16(f + 2);
+    const uint32_t rate = le32(f + 4);
+    const uint32_t byteRate = le32(f + 8);
+    const uint16_t blockAlign = le16(f + 12);
+    const uint16_t bits = le16(f + 14);
+    if (tag == kFormatExtensible && chunkSize >= 40) {
+        // The sub-format GUID begins with the plain format tag.
+        tag = le16(f + 24);
+    }
+    if (tag != kFormatPcm)
+        return "WAV audio is not PCM (format tag " + std::to_string(tag) + ")";
+    if (channels != 1)
+        return "WAV audio has " + std::to_string(channels) + " channels, 1 is needed";
+    if (rate != static_cast<uint32_t>(kSampleRate))
+        return "WAV audio is sampled at " + std::to_string(rate) + " Hz, 16000 Hz is needed";
+    if (bits != 16)
+        return "WAV audio has " + std::to_string(bits) + " bits per sample, 16 are needed";
+    if (blockAlign != 2 || byteRate != 2u * kSampleRate)
+        return "WAV header block size or byte rate contradicts 16 kHz mono 16-bit";
+    return {};
+}
+
+// The data chunk's length from what it declares and what follows, or what is wrong with it.
+std::string dataLength(uint32_t chunkSize, size_t available, size_t &length)
+{
+    length = chunkSize;
+    if (chunkSize > available) {
+        // Writers to a pipe leave 0 or the maximum; any other excess is a lie.
+        if (chunkSize != kUnknownSizeMax)
+            return "WAV header declares " + std::to_string(chunkSize) + " data bytes but only "
+                + std::to_string(available) + " follow";
+        length = available;
+    } else if (chunkSize == 0 && available > 0) {
+        length = available;
+    }
+    return {};
+}
+
 } // namespace
 
 AudioInput readAudio(std::string_view bytes)
@@ -74,44 +117,17 @@ AudioInput readAudio(std::string_view bytes)
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             if (chunkSize < 16 || chunkSize > available)
                 return refuse("WAV format chunk is truncated");
-            const unsigned char *f = data + bodyStart;
-            uint16_t tag = le16(f);
-            const uint16_t channels = le16(f + 2);
-            const uint32_t rate = le32(f + 4);
-            const uint32_t byteRate = le32(f + 8);
-            const uint16_t blockAlign = le16(f + 12);
-            const uint16_t bits = le16(f + 14);
-            if (tag == kFormatExtensible && chunkSize >= 40) {
-                // The sub-format GUID begins with the plain format tag.
-                tag = le16(f + 24);
-            }
-            if (tag != kFormatPcm)
-                return refuse("WAV audio is not PCM (format tag " + std::to_string(tag) + ")");
-            if (channels != 1)
-                return refuse(
-                    "WAV audio has " + std::to_string(channels) + " channels, 1 is needed");
-            if (rate != static_cast<uint32_t>(kSampleRate))
-                return refuse(
-                    "WAV audio is sampled at " + std::to_string(rate) + " Hz, 16000 Hz is needed");
-            if (bits != 16)
-                return refuse(
-                    "WAV audio has " + std::to_string(bits) + " bits per sample, 16 are needed");
-            if (blockAlign != 2 || byteRate != 2u * kSampleRate)
-                return refuse("WAV header block size or byte rate contradicts 16 kHz mono 16-bit");
+            if (const std::string problem = formatProblem(data + bodyStart, chunkSize);
+                !problem.empty())
+                return refuse(problem);
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat)
                 return refuse("WAV data chunk comes before any format chunk");
-            size_t length = chunkSize;
-            if (chunkSize > available) {
-                // Writers to a pipe leave 0 or the maximum; any other excess is a lie.
-                if (chunkSize != kUnknownSizeMax)
-                    return refuse("WAV header declares " + std::to_string(chunkSize)
-                        + " data bytes but only " + std::to_string(available) + " follow");
-                length = available;
-            } else if (chunkSize == 0 && available > 0) {
-                length = available;
-            }
+            size_t length = 0;
+            if (const std::string problem = dataLength(chunkSize, available, length);
+                !problem.empty())
+                return refuse(problem);
             AudioInput a;
             a.ok = true;
             a.hadWavHeader = true;

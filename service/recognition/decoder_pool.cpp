@@ -13,6 +13,70 @@
 
 namespace speech {
 
+namespace {
+
+// Each decoder takes the next utterance not yet taken, so they all finish at about the same
+// time however the utterance lengths fall; each utterance is decoded on its own, so the text
+// does not depend on how many decoders there are. A decoder's failure stops the others.
+std::vector<Recognizer::Timed> decodeAll(const std::vector<Recognizer *> &decoders,
+    const int16_t *samples, const std::vector<size_t> &utterances,
+    std::vector<std::exception_ptr> &errors)
+{
+    const size_t utteranceCount = utterances.empty() ? 0 : utterances.size() - 1;
+    const size_t pieces = decoders.size();
+    std::vector<Recognizer::Timed> words(utteranceCount);
+    errors.assign(pieces, nullptr);
+    std::atomic<size_t> next { 0 };
+    auto decodeUtterances = [&](size_t decoder) {
+        try {
+            for (size_t u = next++; u < utteranceCount; u = next++)
+                words[u] = decoders[decoder]->recognizeTimed(
+                    samples + utterances[u], utterances[u + 1] - utterances[u]);
+        } catch (...) {
+            errors[decoder] = std::current_exception();
+            next = utteranceCount;
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < pieces; ++i)
+        helpers.emplace_back(decodeUtterances, i);
+    if (pieces > 0)
+        decodeUtterances(0);
+    for (std::thread &t : helpers)
+        t.join();
+    return words;
+}
+
+// The utterances' words placed in the whole audio, joined into its text; silent ones dropped.
+void joinUtterances(std::vector<Recognizer::Timed> &words, const std::vector<size_t> &utterances,
+    DecoderPool::Outcome &outcome)
+{
+    for (size_t u = 0; u < words.size(); ++u) {
+        Recognizer::Timed &w = words[u];
+        if (w.text.empty())
+            continue;
+        if (!outcome.text.empty())
+            outcome.text += ' ';
+        outcome.text += w.text;
+        DecoderPool::Utterance utterance;
+        utterance.begin = utterances[u];
+        utterance.end = utterances[u + 1];
+        for (TimedWord &word : w.words) {
+            word.begin += utterances[u];
+            word.end += utterances[u];
+        }
+        if (!w.words.empty()) {
+            utterance.begin = w.words.front().begin;
+            utterance.end = w.words.back().end;
+        }
+        utterance.text = std::move(w.text);
+        utterance.words = std::move(w.words);
+        outcome.utterances.push_back(std::move(utterance));
+    }
+}
+
+} // namespace
+
 DecoderPool::DecoderPool(const Factory &factory, size_t count)
 {
     if (count == 0)
@@ -140,31 +204,8 @@ DecoderPool::Outcome DecoderPool::recognizeUtterances(
         taken.resize(pieces);
         release(spare);
     }
-    // Each decoder takes the next utterance not yet taken, so they all finish at about the same
-    // time however the utterance lengths fall; each utterance is decoded on its own, so the
-    // text does not depend on how many decoders there are.
-    std::vector<Recognizer::Timed> words(utteranceCount);
-    std::vector<std::exception_ptr> errors(pieces);
-    std::atomic<size_t> next { 0 };
-    auto decodeUtterances = [&](size_t decoder) {
-        try {
-            for (size_t u = next++; u < utteranceCount; u = next++)
-                words[u] = taken[decoder]->recognizeTimed(
-                    samples + utterances[u], utterances[u + 1] - utterances[u]);
-        } catch (...) {
-            errors[decoder] = std::current_exception();
-            next = utteranceCount;
-        }
-    };
-
-    std::vector<std::thread> helpers;
-    for (size_t i = 1; i < pieces; ++i)
-        helpers.emplace_back(decodeUtterances, i);
-    if (pieces > 0)
-        decodeUtterances(0);
-    for (std::thread &t : helpers)
-        t.join();
-
+    std::vector<std::exception_ptr> errors;
+    std::vector<Recognizer::Timed> words = decodeAll(taken, samples, utterances, errors);
     Outcome outcome;
     outcome.pieces = pieces;
     outcome.decodeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -175,28 +216,7 @@ DecoderPool::Outcome DecoderPool::recognizeUtterances(
             std::rethrow_exception(e);
     }
     notePace(double(outcome.decodeMs) / 1000, pieces, count);
-    for (size_t u = 0; u < utteranceCount; ++u) {
-        Recognizer::Timed &w = words[u];
-        if (w.text.empty())
-            continue;
-        if (!outcome.text.empty())
-            outcome.text += ' ';
-        outcome.text += w.text;
-        Utterance utterance;
-        utterance.begin = utterances[u];
-        utterance.end = utterances[u + 1];
-        for (TimedWord &word : w.words) {
-            word.begin += utterances[u];
-            word.end += utterances[u];
-        }
-        if (!w.words.empty()) {
-            utterance.begin = w.words.front().begin;
-            utterance.end = w.words.back().end;
-        }
-        utterance.text = std::move(w.text);
-        utterance.words = std::move(w.words);
-        outcome.utterances.push_back(std::move(utterance));
-    }
+    joinUtterances(words, utterances, outcome);
     return outcome;
 }
 

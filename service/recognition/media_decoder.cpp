@@ -54,6 +54,99 @@ DecodedMedia failure(DecodedMedia::Status status, std::string error)
     return r;
 }
 
+// In the child, before the decoder runs: the file on its standard input, its output to the
+// pipe, and bounds on what it may take. Only async-signal-safe calls: the service has threads.
+[[noreturn]] void runDecoder(int inputFd, int outputFd, char *const argv[], rlim_t cpuSeconds)
+{
+    ::dup2(inputFd, 0);
+    ::dup2(outputFd, 1);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    if (devNull >= 0)
+        ::dup2(devNull, 2);
+    // Nothing of the service (its sockets, its listening port) reaches the decoder.
+    ::close_range(3, ~0U, 0);
+    const rlimit memory { kChildMemoryBytes, kChildMemoryBytes };
+    ::setrlimit(RLIMIT_AS, &memory);
+    const rlimit cpu { cpuSeconds, cpuSeconds };
+    ::setrlimit(RLIMIT_CPU, &cpu);
+    const rlimit noFiles { 0, 0 };
+    ::setrlimit(RLIMIT_FSIZE, &noFiles);
+    const rlimit noCore { 0, 0 };
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::execvp(argv[0], argv);
+    ::_exit(kExecFailed);
+}
+
+// How reading the decoder's output ended.
+struct ReadEnd
+{
+    bool timedOut = false;
+    bool tooLong = false;
+};
+
+// Reads the decoder's output straight into the samples, so the audio is held once, until it
+// ends, the time is up or it is longer than allowed.
+ReadEnd readDecoded(int outFd, const DecodeLimits &limits, std::vector<int16_t> &samples)
+{
+    ReadEnd end;
+    size_t bytes = 0;
+    const size_t maxBytes = limits.maxSamples * 2;
+    const auto deadline = Clock::now() + limits.time;
+    constexpr size_t kChunk = 64 * 1024;
+    for (;;) {
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            end.timedOut = true;
+            break;
+        }
+        pollfd p { outFd, POLLIN, 0 };
+        const int ready = ::poll(&p, 1, int(std::min<long long>(left, INT_MAX)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            end.timedOut = ready == 0;
+            break;
+        }
+        if (bytes + kChunk > samples.size() * 2)
+            samples.resize(std::max(samples.size() * 2, (bytes + kChunk) / 2 + 1));
+        const ssize_t n = ::read(outFd, reinterpret_cast<char *>(samples.data()) + bytes, kChunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes += size_t(n);
+        if (bytes > maxBytes) {
+            end.tooLong = true;
+            break;
+        }
+    }
+    samples.resize(bytes / 2);
+    return end;
+}
+
+// What the client is told of a decoding, from how its reading ended and how the child did.
+DecodedMedia outcome(DecodedMedia result, ReadEnd end, int status, const DecodeLimits &limits)
+{
+    if (end.timedOut)
+        return failure(DecodedMedia::Status::TimedOut,
+            "decoding the file took longer than " + std::to_string(limits.time.count()) + " s");
+    if (end.tooLong)
+        return failure(DecodedMedia::Status::TooLong,
+            "the audio lasts longer than the " + std::to_string(limits.maxSamples / 16000)
+                + " s this service takes");
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kExecFailed)
+        return failure(DecodedMedia::Status::NoDecoder, "the service has no audio decoder");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return failure(DecodedMedia::Status::NotAudio,
+            "the file could not be decoded as audio; send a file in a format such as wav, "
+            "flac, mp3, m4a, mp4, ogg or webm");
+    if (result.samples.empty())
+        return failure(DecodedMedia::Status::NotAudio, "the file holds no audio");
+    result.status = DecodedMedia::Status::Ok;
+    return result;
+}
+
 } // namespace
 
 const char *const kAllowedDemuxers = "wav,w64,aiff,caf,au,voc,flac,mp3,aac,ac3,eac3,dts,truehd,"
@@ -101,88 +194,18 @@ DecodedMedia decodeMediaFile(int inputFd, const DecodeLimits &limits)
     const pid_t pid = ::fork();
     if (pid < 0)
         return failure(DecodedMedia::Status::NoDecoder, "the decoder could not be started");
-    if (pid == 0) {
-        ::dup2(inputFd, 0);
-        ::dup2(childOut.fd, 1);
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        if (devNull >= 0)
-            ::dup2(devNull, 2);
-        // Nothing of the service (its sockets, its listening port) reaches the decoder.
-        ::close_range(3, ~0U, 0);
-        const rlimit memory { kChildMemoryBytes, kChildMemoryBytes };
-        ::setrlimit(RLIMIT_AS, &memory);
-        const rlimit cpu { cpuSeconds, cpuSeconds };
-        ::setrlimit(RLIMIT_CPU, &cpu);
-        const rlimit noFiles { 0, 0 };
-        ::setrlimit(RLIMIT_FSIZE, &noFiles);
-        const rlimit noCore { 0, 0 };
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        ::execvp(argv[0], argv.data());
-        ::_exit(kExecFailed);
-    }
+    if (pid == 0)
+        runDecoder(inputFd, childOut.fd, argv.data(), cpuSeconds);
     ::close(childOut.fd);
     childOut.fd = -1;
 
     DecodedMedia result;
-    // Read straight into the samples, so the audio is held once.
-    std::vector<int16_t> &samples = result.samples;
-    size_t bytes = 0;
-    const size_t maxBytes = limits.maxSamples * 2;
-    const auto deadline = Clock::now() + limits.time;
-    bool timedOut = false;
-    bool tooLong = false;
-    constexpr size_t kChunk = 64 * 1024;
-    for (;;) {
-        const auto left
-            = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p { out.fd, POLLIN, 0 };
-        const int ready = ::poll(&p, 1, int(std::min<long long>(left, INT_MAX)));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            timedOut = ready == 0;
-            break;
-        }
-        if (bytes + kChunk > samples.size() * 2)
-            samples.resize(std::max(samples.size() * 2, (bytes + kChunk) / 2 + 1));
-        const ssize_t n = ::read(out.fd, reinterpret_cast<char *>(samples.data()) + bytes, kChunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        bytes += size_t(n);
-        if (bytes > maxBytes) {
-            tooLong = true;
-            break;
-        }
-    }
-    samples.resize(bytes / 2);
-    if (timedOut || tooLong)
+    const ReadEnd end = readDecoded(out.fd, limits, result.samples);
+    if (end.timedOut || end.tooLong)
         ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
-
-    if (timedOut)
-        return failure(DecodedMedia::Status::TimedOut,
-            "decoding the file took longer than " + std::to_string(limits.time.count()) + " s");
-    if (tooLong)
-        return failure(DecodedMedia::Status::TooLong,
-            "the audio lasts longer than the " + std::to_string(limits.maxSamples / 16000)
-                + " s this service takes");
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kExecFailed)
-        return failure(DecodedMedia::Status::NoDecoder, "the service has no audio decoder");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return failure(DecodedMedia::Status::NotAudio,
-            "the file could not be decoded as audio; send a file in a format such as wav, "
-            "flac, mp3, m4a, mp4, ogg or webm");
-    if (samples.empty())
-        return failure(DecodedMedia::Status::NotAudio, "the file holds no audio");
-    result.status = DecodedMedia::Status::Ok;
-    return result;
+    return outcome(std::move(result), end, status, limits);
 }
 
 } // namespace speech

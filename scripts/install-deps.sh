@@ -10,6 +10,7 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libjsoncpp-dev libcpp-httplib-dev libcli11-dev libssl-dev
     libmicrohttpd-dev zlib1g-dev libopencc-dev libopencc-data
+    libqt5sql5-sqlite
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
     ffmpeg flite sox espeak-ng fonts-noto-cjk
     qttranslations5-l10n libphonon4qt5-data

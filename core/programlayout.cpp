@@ -75,6 +75,17 @@ QString createWorkFolders(const QString &base)
     return failed;
 }
 
+QString userDataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tovarin");
+}
+
+QString searchIndexFile()
+{
+    return userDataFolder() + QStringLiteral("/transcript-index.sqlite");
+}
+
 QString userConfigFolder()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");

@@ -36,6 +36,13 @@ QString findServiceProgram(const QString &programDir);
 // could not be created or is not writable, empty when all of them are usable.
 QString createWorkFolders(const QString &base);
 
+// The user's data folder, "$XDG_DATA_HOME/tovarin" (or ~/.local/share/tovarin), whether the
+// program is installed or not.
+QString userDataFolder();
+// The search index of the transcript library, in the user's data folder: the window's and the
+// command line's, whichever library folder it was made for.
+QString searchIndexFile();
+
 // The user's settings folder, "$XDG_CONFIG_HOME/tovarin" (or ~/.config/tovarin).
 QString userConfigFolder();
 

@@ -105,7 +105,8 @@ QString normalise(const QString &text, QVector<int> *offsets)
         int n = 0;
         const uint first = codePointAt(text, i, &n);
         int end = i + n;
-        while (end < text.size()) {
+        // A mark after a blank stays a character of its own, as it is once folded.
+        while (!QChar::isSpace(first) && end < text.size()) {
             int m = 0;
             if (!QChar::isMark(codePointAt(text, end, &m)))
                 break;

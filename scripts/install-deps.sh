@@ -16,7 +16,7 @@ packages=(
     qttranslations5-l10n libphonon4qt5-data
     xvfb xauth x11-utils x11-xserver-utils imagemagick
     nginx curl
-    qtkeychain-qt5-dev gnome-keyring dbus dbus-x11 libsecret-1-0 openssl
+    qtkeychain-qt5-dev gnome-keyring dbus dbus-x11 dbus-daemon libsecret-1-0 openssl
     lintian desktop-file-utils appstream
     clang-14 libclang-rt-14-dev
 )

@@ -2,6 +2,8 @@
 
 #include "core/chinesescript.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 namespace SearchText {
@@ -78,6 +80,58 @@ void occurrences(const QString &normalised, const QString &term, Found found)
     }
 }
 
+// The ideographs that need no compatibility folding, in the basic multilingual plane.
+bool isUnifiedIdeograph(uint c)
+{
+    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+}
+
+// The characters OpenCC's simplified table changes, found once by passing it every ideograph:
+// a text holding none of them is left as it is without asking it. Empty when OpenCC's tables
+// are missing.
+const QSet<QChar> &changedBySimplified()
+{
+    static const QSet<QChar> changed = [] {
+        QSet<QChar> set;
+        QString all;
+        for (uint c = 0x3400; c <= 0xFAFF; ++c) {
+            if (c > 0x4DBF && c < 0x4E00)
+                continue;
+            if (c > 0x9FFF && c < 0xF900)
+                continue;
+            all += QChar(c);
+            all += QLatin1Char('\n');
+        }
+        const QString converted = ChineseScript::convert(all, ChineseScript::Target::Simplified);
+        const QStringList before = all.split(QLatin1Char('\n'));
+        const QStringList after = converted.split(QLatin1Char('\n'));
+        for (int i = 0; i < before.size() && i < after.size(); ++i) {
+            if (before[i] != after[i] && !before[i].isEmpty())
+                set.insert(before[i].at(0));
+        }
+        // The lines did not stay apart: every ideograph is asked for, as without the shortcut.
+        if (before.size() != after.size()) {
+            set.clear();
+            for (const QChar c : all)
+                if (c != QLatin1Char('\n'))
+                    set.insert(c);
+        }
+        return set;
+    }();
+    return changed;
+}
+
+bool mayChangeScript(const QString &s)
+{
+    const QSet<QChar> &changed = changedBySimplified();
+    for (const QChar c : s) {
+        // Beyond the basic plane the table is asked each time.
+        if (c.isSurrogate() || changed.contains(c))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool isCharacterScript(uint codePoint)
@@ -117,6 +171,13 @@ QString normalise(const QString &text, QVector<int> *offsets)
                 folded += QLatin1Char(' ');
                 from.append(i);
             }
+        } else if (end == i + 1 && first < 0x80) {
+            // Most of a transcript folds as it is, without the cost of a string a character.
+            folded += QChar(first >= 'A' && first <= 'Z' ? first + 32 : first);
+            from.append(i);
+        } else if (end == i + 1 && isUnifiedIdeograph(first)) {
+            folded += QChar(first);
+            from.append(i);
         } else {
             const QString piece
                 = text.mid(i, end - i).normalized(QString::NormalizationForm_KC).toCaseFolded();
@@ -138,7 +199,7 @@ QString normalise(const QString &text, QVector<int> *offsets)
     // Simplified characters: the whole text at once, as its phrases read, unless that changed
     // its length; then a character at a time, so that every character still knows its place.
     QString result = folded;
-    if (hasCharacterScript(folded)) {
+    if (mayChangeScript(folded)) {
         const QString converted = ChineseScript::convert(folded, ChineseScript::Target::Simplified);
         if (converted.size() == folded.size()) {
             result = converted;
@@ -239,9 +300,13 @@ QVector<QPair<int, int>> matchSpans(const QString &line, const Query &query)
 
 int matchCount(const QString &line, const Query &query)
 {
+    return countInNormalised(normalise(line), query);
+}
+
+int countInNormalised(const QString &normalised, const Query &query)
+{
     if (query.terms.isEmpty())
         return 0;
-    const QString normalised = normalise(line);
     int count = 0;
     for (const QString &term : query.terms) {
         int found = 0;

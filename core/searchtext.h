@@ -41,6 +41,8 @@ Query parse(const QString &query);
 QVector<QPair<int, int>> matchSpans(const QString &line, const Query &query);
 // How many occurrences matchSpans found before merging (a line's weight in the ranking).
 int matchCount(const QString &line, const Query &query);
+// The same of a line already normalised, as the index keeps it.
+int countInNormalised(const QString &normalised, const Query &query);
 
 // For the index: the normalised text as the word table takes it, each character of a
 // character script parted from its neighbours, so that each is a word of its own.

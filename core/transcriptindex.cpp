@@ -18,7 +18,7 @@
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("1");
+const QString kVersion = QStringLiteral("2");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 100;
@@ -159,7 +159,8 @@ bool TranscriptIndex::makeSchema()
         "CREATE TABLE transcripts (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, "
         "size INTEGER, mtime INTEGER, times_mtime INTEGER)",
         "CREATE TABLE lines (id INTEGER PRIMARY KEY, transcript INTEGER NOT NULL, "
-        "line INTEGER NOT NULL, start_ms INTEGER NOT NULL, text TEXT NOT NULL)",
+        "line INTEGER NOT NULL, start_ms INTEGER NOT NULL, text TEXT NOT NULL, "
+        "norm TEXT NOT NULL)",
         "CREATE INDEX lines_of ON lines (transcript)",
         // Contentless: the text is kept once, in lines. Trigrams need no positions, as every
         // line they find is matched again by the text rules.
@@ -260,7 +261,7 @@ bool TranscriptIndex::openToRead(const QString &file, const QString &folder)
 bool TranscriptIndex::removeRows(qint64 transcriptId)
 {
     QSqlQuery lines(m_db);
-    lines.prepare(QStringLiteral("SELECT id, text FROM lines WHERE transcript = ?"));
+    lines.prepare(QStringLiteral("SELECT id, norm FROM lines WHERE transcript = ?"));
     lines.addBindValue(transcriptId);
     if (!lines.exec())
         return false;
@@ -271,7 +272,7 @@ bool TranscriptIndex::removeRows(qint64 transcriptId)
     // A contentless table forgets a row only when told the words it was given.
     while (lines.next()) {
         const qint64 id = lines.value(0).toLongLong();
-        const QString normalised = SearchText::normalise(lines.value(1).toString());
+        const QString normalised = lines.value(1).toString();
         tri.addBindValue(id);
         tri.addBindValue(normalised);
         words.addBindValue(id);
@@ -318,8 +319,8 @@ bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, q
     const qint64 id = q.lastInsertId().toLongLong();
 
     QSqlQuery line(m_db);
-    line.prepare(
-        QStringLiteral("INSERT INTO lines (transcript, line, start_ms, text) VALUES (?, ?, ?, ?)"));
+    line.prepare(QStringLiteral(
+        "INSERT INTO lines (transcript, line, start_ms, text, norm) VALUES (?, ?, ?, ?, ?)"));
     QSqlQuery tri(m_db);
     tri.prepare(QStringLiteral("INSERT INTO tri (rowid, t) VALUES (?, ?)"));
     QSqlQuery words(m_db);
@@ -334,11 +335,12 @@ bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, q
         line.addBindValue(id);
         line.addBindValue(i);
         line.addBindValue(i < starts.size() ? starts[i] : qint64(-1));
+        const QString normalised = SearchText::normalise(l);
         line.addBindValue(l);
+        line.addBindValue(normalised);
         if (!line.exec())
             return false;
         const qint64 lineId = line.lastInsertId().toLongLong();
-        const QString normalised = SearchText::normalise(l);
         tri.addBindValue(lineId);
         tri.addBindValue(normalised);
         words.addBindValue(lineId);
@@ -532,8 +534,9 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
     if (!isOpen() || (trigrams.isEmpty() && words.isEmpty()))
         return results;
 
-    QString sql = QStringLiteral("SELECT t.path, t.mtime, l.line, l.start_ms, l.text FROM lines l "
-                                 "JOIN transcripts t ON t.id = l.transcript WHERE 1");
+    // First what matches and how often, from the kept normalised lines alone; the lines
+    // themselves only for the hits that are shown.
+    QString sql = QStringLiteral("SELECT l.id, l.transcript, l.norm FROM lines l WHERE 1");
     if (!trigrams.isEmpty())
         sql += QStringLiteral(" AND l.id IN (SELECT rowid FROM tri WHERE tri MATCH :tri)");
     if (!words.isEmpty())
@@ -545,55 +548,78 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
         q.bindValue(QStringLiteral(":tri"), trigrams.join(QStringLiteral(" AND ")));
     if (!words.isEmpty())
         q.bindValue(QStringLiteral(":words"), words.join(QStringLiteral(" AND ")));
-    if (!q.exec()) {
+    const auto failed = [ok] {
         if (ok)
             *ok = false;
-        return results;
-    }
+        return SearchResults();
+    };
+    if (!q.exec())
+        return failed();
 
     struct Found
     {
-        SearchHit hit;
-        qint64 mtime;
-        int count;
+        qint64 line;
+        qint64 transcript;
     };
     QVector<Found> found;
-    QHash<QString, int> perTranscript;
+    QHash<qint64, int> perTranscript;
     while (q.next()) {
-        const QString text = q.value(4).toString();
-        const int count = SearchText::matchCount(text, parsed);
+        const int count = SearchText::countInNormalised(q.value(2).toString(), parsed);
         if (count == 0)
             continue;
-        Found f;
-        f.hit.path = q.value(0).toString();
-        f.mtime = q.value(1).toLongLong();
-        f.hit.line = q.value(2).toInt();
-        f.hit.startMs = q.value(3).toLongLong();
-        f.hit.text = text;
-        f.count = count;
-        perTranscript[f.hit.path] += count;
-        found.append(f);
+        const qint64 transcript = q.value(1).toLongLong();
+        found.append({ q.value(0).toLongLong(), transcript });
+        perTranscript[transcript] += count;
     }
-    if (q.lastError().isValid() && q.lastError().type() != QSqlError::NoError) {
-        if (ok)
-            *ok = false;
+    if (q.lastError().type() != QSqlError::NoError)
+        return failed();
+    q.finish();
+    if (found.isEmpty())
+        return results;
+
+    struct Transcript
+    {
+        QString path;
+        qint64 mtime = 0;
+    };
+    QHash<qint64, Transcript> transcripts;
+    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts")))
+        return failed();
+    while (q.next()) {
+        if (perTranscript.contains(q.value(0).toLongLong()))
+            transcripts.insert(
+                q.value(0).toLongLong(), { q.value(1).toString(), q.value(2).toLongLong() });
     }
-    std::sort(found.begin(), found.end(), [&perTranscript](const Found &a, const Found &b) {
-        const int ca = perTranscript.value(a.hit.path);
-        const int cb = perTranscript.value(b.hit.path);
-        if (ca != cb)
-            return ca > cb;
-        if (a.mtime != b.mtime)
-            return a.mtime > b.mtime;
-        if (a.hit.path != b.hit.path)
-            return a.hit.path < b.hit.path;
-        return a.hit.line < b.hit.line;
+    q.finish();
+
+    std::sort(found.begin(), found.end(), [&](const Found &a, const Found &b) {
+        if (a.transcript != b.transcript) {
+            const int ca = perTranscript.value(a.transcript);
+            const int cb = perTranscript.value(b.transcript);
+            if (ca != cb)
+                return ca > cb;
+            const Transcript &ta = transcripts[a.transcript];
+            const Transcript &tb = transcripts[b.transcript];
+            if (ta.mtime != tb.mtime)
+                return ta.mtime > tb.mtime;
+            return ta.path < tb.path;
+        }
+        return a.line < b.line; // ids in the order the lines were read
     });
     results.total = found.size();
     const int kept = std::min<int>(found.size(), std::max(0, limit));
     results.hits.reserve(kept);
+    QSqlQuery line(m_db);
+    line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
     for (int i = 0; i < kept; ++i) {
-        SearchHit hit = found[i].hit;
+        line.addBindValue(found[i].line);
+        if (!line.exec() || !line.next())
+            return failed();
+        SearchHit hit;
+        hit.path = transcripts[found[i].transcript].path;
+        hit.line = line.value(0).toInt();
+        hit.startMs = line.value(1).toLongLong();
+        hit.text = line.value(2).toString();
         hit.spans = SearchText::matchSpans(hit.text, parsed);
         results.hits.append(hit);
     }

@@ -34,6 +34,13 @@ QStringList names(std::initializer_list<const char *> list)
     return out;
 }
 
+void setModified(const QString &path, const QDateTime &time)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
 // "name:line" of each hit, in the order given.
 QStringList found(const SearchResults &results)
 {
@@ -154,10 +161,8 @@ void SearchIndexTest::bestFirstAndTimes()
     writeText(older, u("预算讨论\n"));
     writeText(newer, u("其他\n预算讨论\n"));
     writeText(most, u("预算 预算\n"));
-    QFile(older).setFileTime(
-        QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime);
-    QFile(most).setFileTime(
-        QDateTime::currentDateTime().addDays(-5), QFileDevice::FileModificationTime);
+    setModified(older, QDateTime::currentDateTime().addDays(-2));
+    setModified(most, QDateTime::currentDateTime().addDays(-5));
     // newer.txt's second line was said 61 s in.
     TranscriptTimes times;
     times.source = m_dir->filePath(u("newer.wav"));
@@ -260,18 +265,19 @@ void SearchIndexTest::otherProgramsChangesFoundAtStart()
     const QString gone = m_library + u("/gone.txt");
     writeText(edited, u("第一版本的文字\n"));
     writeText(gone, u("第一版本也在这里\n"));
+    setModified(gone, QDateTime::currentDateTime().addSecs(2));
     {
         LibraryIndex library(m_file, m_library);
         QSignalSpy building(&library, &LibraryIndex::buildingChanged);
         library.start();
         QVERIFY(library.isBuilding());
         QTRY_VERIFY_WITH_TIMEOUT(!library.isBuilding(), 60000);
-        QCOMPARE(found(library.search(u("第一版本"))), names({ "edited.txt:0", "gone.txt:0" }));
+        // Equal matches: the newer first, and gone.txt was written last.
+        QCOMPARE(found(library.search(u("第一版本"))), names({ "gone.txt:0", "edited.txt:0" }));
     }
     // Another program edits one (same size: the time tells), removes one and adds one.
     writeText(edited, u("第二版本的文字\n"));
-    QFile(edited).setFileTime(
-        QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime);
+    setModified(edited, QDateTime::currentDateTime().addSecs(5));
     QVERIFY(QFile::remove(gone));
     writeText(m_library + u("/added.txt"), u("新来的第二版本\n"));
 

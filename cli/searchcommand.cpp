@@ -39,8 +39,17 @@ QString hitLine(const QString &file, qint64 startMs, const QString &line)
 
 int run(const QString &query, const QString &given, std::FILE *out, std::FILE *err)
 {
-    const QString indexFile = ProgramLayout::searchIndexFile();
-    const QString indexed = TranscriptIndex::folderOf(indexFile);
+    // The installed window's index, or a portable window's beside the folder it was made for.
+    QString indexFile = ProgramLayout::searchIndexFile();
+    QString indexed = TranscriptIndex::folderOf(indexFile);
+    if (!given.isEmpty() && cleanFolder(given) != indexed) {
+        const QString beside
+            = ProgramLayout::searchIndexFile(QFileInfo(cleanFolder(given)).absolutePath());
+        if (TranscriptIndex::folderOf(beside) == cleanFolder(given)) {
+            indexFile = beside;
+            indexed = cleanFolder(given);
+        }
+    }
     QString folder = given;
     if (folder.isEmpty())
         folder = !indexed.isEmpty()

@@ -81,9 +81,14 @@ QString userDataFolder()
         + QStringLiteral("/tovarin");
 }
 
+QString searchIndexFile(const QString &workBase)
+{
+    return workBase + QStringLiteral("/transcript-index.sqlite");
+}
+
 QString searchIndexFile()
 {
-    return userDataFolder() + QStringLiteral("/transcript-index.sqlite");
+    return searchIndexFile(userDataFolder());
 }
 
 QString userConfigFolder()

@@ -220,6 +220,15 @@ private:
     // The pane's times are those kept beside the transcript it now shows (none without them).
     void loadPaneTimes(const QString &transcriptPath);
     std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
+
+    // Search, job progress and the desktop's notices (ui/widget_search.cpp).
+    void setUpSearch();
+    void openSearchResult(const QString &path, int line, qint64 startMs);
+    class LibraryIndex *searchIndex = nullptr;
+    class TranscriptSearch *transcriptSearch = nullptr;
+    class JobProgressBar *jobProgress = nullptr;
+    class DesktopNotices *desktop = nullptr;
+    int jobFilesDone = 0;
     QAction *exportPaneSubtitlesAction = nullptr;
 
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.

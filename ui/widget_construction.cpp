@@ -271,6 +271,7 @@ void Widget::createWorkers()
     // The job's processes, requests and timers are its own; the recorder is the recorder bar's.
     connectJob();
     setupSubtitles();
+    setUpSearch();
 }
 
 void Widget::createFoldersAndLists()

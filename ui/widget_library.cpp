@@ -4,6 +4,7 @@
 
 #include "core/filenames.h"
 #include "core/libraryfiles.h"
+#include "core/libraryindex.h"
 #include "core/transcripttimes.h"
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
@@ -99,6 +100,8 @@ void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
     // The times go with their transcript, and only when it is gone.
     if (QFile::remove(path) && !audio)
         TranscriptTimesRules::removeFor(path);
+    if (!audio)
+        searchIndex->transcriptRemoved(path);
     paths.removeAll(path);
     delete firstItemNamed(list, name, Qt::CaseSensitive);
 
@@ -133,6 +136,7 @@ void Widget::renameEntry(MyListWidget::Kind kind, const QString &name)
     // Only once the transcript itself moved: a refused rename leaves every sidecar alone.
     if (!audio) {
         TranscriptTimesRules::followRename(path, renamed.newPath);
+        searchIndex->transcriptRenamed(path, renamed.newPath);
     } else {
         TranscriptTimesRules::followSourceRename(txtFiles, path, renamed.newPath);
         if (paneTimes->source == path)

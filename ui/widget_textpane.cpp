@@ -1,6 +1,7 @@
 #include "ui/widget.h"
 
 #include "core/filenames.h"
+#include "core/libraryindex.h"
 #include "core/wholefile.h"
 #include "ui/dialogs.h"
 
@@ -57,6 +58,7 @@ void Widget::slotCloseWord()
                 QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
             return;
         }
+        searchIndex->transcriptWritten(currentTextFile);
     }
     textEdit->hide();
 }

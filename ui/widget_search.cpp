@@ -12,9 +12,11 @@
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/jobprogressbar.h"
+#include "ui/librarypane.h"
 #include "ui/mylistwidget.h"
 #include "ui/playerbar.h"
 #include "ui/taskbar.h"
+#include "ui/transcriptpane.h"
 #include "ui/transcriptsearch.h"
 
 #include <QFileInfo>
@@ -29,20 +31,17 @@ void Widget::setUpSearch()
 {
     searchIndex = new LibraryIndex(ProgramLayout::searchIndexFile(AppGlobals::appDir()),
         AppGlobals::appDir() + QStringLiteral("/myWordFiles"), this);
-    transcriptSearch = new TranscriptSearch(searchIndex, txtList->parentWidget());
-    transcriptSearch->setFixedWidth(txtList->width());
-    if (auto *box = qobject_cast<QVBoxLayout *>(txtList->parentWidget()->layout()))
-        box->insertWidget(box->indexOf(txtList), transcriptSearch);
+    transcriptSearch = new TranscriptSearch(searchIndex, library);
+    library->addAboveTranscripts(transcriptSearch);
     auto *shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")), this);
     connect(shortcut, &QShortcut::activated, transcriptSearch, &TranscriptSearch::focusField);
     connect(transcriptSearch, &TranscriptSearch::openRequested, this, &Widget::openSearchResult);
     // The job's transcripts are the program's own writes.
     connect(job.get(), &TranscriptionJob::fileFinished, searchIndex,
-        [this](const QString &, const QString &transcript) {
-            searchIndex->transcriptWritten(transcript);
+        [this](const QString &, const QString &transcriptPath) {
+            searchIndex->transcriptWritten(transcriptPath);
         });
     searchIndex->start();
-
     jobProgress = new JobProgressBar(taskBar->parentWidget());
     const QRect strip = taskBar->geometry();
     jobProgress->setGeometry(strip.x() + 10, strip.bottom() + 2, strip.width() - 20, 16);
@@ -88,20 +87,9 @@ void Widget::openSearchResult(const QString &path, int line, qint64 startMs)
             this, QStringLiteral("提示"), QStringLiteral("正在转换，请稍后再打开文档！"));
         return;
     }
-    const QString name = QFileInfo(path).fileName();
-    const QList<QListWidgetItem *> items = txtList->findItems(name, Qt::MatchExactly);
-    if (items.isEmpty())
+    if (!transcript->open(path, line))
         return;
-    slotWordOpen(items.first());
-    if (currentTextFile != FileNames::firstPathNamed(txtFiles, name))
-        return;
-    const QTextBlock block = textEdit->document()->findBlockByNumber(line);
-    if (block.isValid()) {
-        QTextCursor cursor(block);
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-        textEdit->setTextCursor(cursor);
-        textEdit->ensureCursorVisible();
-    }
-    if (startMs >= 0 && QFileInfo(paneTimes->source).isFile())
-        playerBar->playFrom(paneTimes->source, startMs);
+    const QString source = transcript->times().source;
+    if (startMs >= 0 && QFileInfo(source).isFile())
+        playerBar->playFrom(source, startMs);
 }

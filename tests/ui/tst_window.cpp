@@ -7,7 +7,10 @@
 #include "ui/widget.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -288,6 +291,36 @@ private slots:
         QCOMPARE(window->transcriptPaths(), QStringList({ wordDir() + QStringLiteral("/a.txt") }));
         for (const char *name : { "b.TXT", "c.doc", "noext" })
             QVERIFY(QFile::exists(wordDir() + QLatin1Char('/') + QLatin1String(name)));
+    }
+
+    void searchOpensTheTranscriptAtItsLine()
+    {
+        build();
+        window.reset();
+        writeFile(wordDir() + QStringLiteral("/notes.txt"),
+            QStringLiteral("开场\n\n今天的会议讨论预算\n").toUtf8());
+        window = std::make_unique<Widget>();
+        Widget &w = *window;
+        ScriptedDialogs dialogs;
+        QTRY_VERIFY_WITH_TIMEOUT(View::find<QLabel>(w, "searchState")->isHidden(), 60000);
+        auto *search = View::find<QWidget>(w, "transcriptSearch");
+        QSignalSpy shown(search, SIGNAL(resultsShown(int)));
+        View::find<QLineEdit>(w, "searchField")->setText(QStringLiteral("會議"));
+        QVERIFY(shown.wait(30000));
+        QCOMPARE(shown.last().at(0).toInt(), 1);
+        auto *results = View::find<QListWidget>(w, "searchResults");
+        QCOMPARE(results->count(), 1);
+
+        // Refused while a job runs, as opening from the list is.
+        setJobRunning(true);
+        emit results->itemActivated(results->item(0));
+        QCOMPARE(dialogs.noticeTexts(), QStringList { QStringLiteral("正在转换，请稍后再打开文档！") });
+        setJobRunning(false);
+        QVERIFY(w.openTranscript() != wordDir() + QStringLiteral("/notes.txt"));
+
+        emit results->itemActivated(results->item(0));
+        QCOMPARE(w.openTranscript(), wordDir() + QStringLiteral("/notes.txt"));
+        QCOMPARE(View::textPane(w)->textCursor().blockNumber(), 2);
     }
 
     void contextMenuOffersActionsOnItemsOnly()

@@ -117,6 +117,7 @@ struct OptionSet
     QCommandLineOption requestPath;
     QCommandLineOption tokenUrl;
     QCommandLineOption listLanguages;
+    QCommandLineOption search;
 };
 
 OptionSet declareOptions(const QString &defaultServiceUrl)
@@ -198,6 +199,11 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
         QCommandLineOption(QStringLiteral("list-languages"),
             QStringLiteral("Ask the service which languages it has models for, print them and "
                            "transcribe nothing.")),
+        QCommandLineOption(QStringLiteral("search"),
+            QStringLiteral("Print each line of the transcripts in FOLDER (default: the window's "
+                           "library) that holds every word of the query, as file:time: line; "
+                           "exit 1 when none does."),
+            QStringLiteral("query")),
     };
 }
 
@@ -211,7 +217,7 @@ void setUpParser(QCommandLineParser &parser, const OptionSet &o)
     parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
         o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
     parser.addOptions({ o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween,
-        o.requestPath, o.tokenUrl, o.listLanguages });
+        o.requestPath, o.tokenUrl, o.listLanguages, o.search });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -237,6 +243,17 @@ QString inputsProblem(const QStringList &inputs)
         if (input.isEmpty())
             return QStringLiteral("an empty file name was given");
     }
+    return QString();
+}
+
+QString searchProblem(const CliOptions &options)
+{
+    if (options.search.trimmed().isEmpty())
+        return QStringLiteral("the search query is empty");
+    if (options.inputs.size() > 1)
+        return QStringLiteral("--search takes one folder");
+    if (options.inputs.size() == 1 && options.inputs.first().isEmpty())
+        return QStringLiteral("an empty folder name was given");
     return QString();
 }
 
@@ -392,7 +409,7 @@ CliArguments parse(
     for (const QCommandLineOption *option :
         { &o.language, &o.service, &o.serviceKind, &o.model, &o.secretFile, &o.outputDir, &o.format,
             &o.jobs, &o.script, &o.terms, &o.chinesePunctuation, &o.arabicNumbers, &o.spaceBetween,
-            &o.requestPath, &o.tokenUrl }) {
+            &o.requestPath, &o.tokenUrl, &o.search }) {
         if (parser.values(*option).size() > 1) {
             return usage(
                 QStringLiteral("--%1 was given more than once").arg(option->names().last()),
@@ -403,7 +420,11 @@ CliArguments parse(
     CliOptions &options = result.options;
     options.inputs = parser.positionalArguments();
     options.listLanguages = parser.isSet(o.listLanguages);
-    QString problem = options.listLanguages ? QString() : inputsProblem(options.inputs);
+    options.searchSet = parser.isSet(o.search);
+    options.search = parser.value(o.search);
+    QString problem = options.listLanguages ? QString()
+        : options.searchSet                 ? searchProblem(options)
+                                            : inputsProblem(options.inputs);
     if (problem.isEmpty())
         problem = readValues(parser, o, defaultServiceUrl, options);
     if (!problem.isEmpty())

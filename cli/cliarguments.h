@@ -39,6 +39,9 @@ struct CliOptions
     QString tokenUrl;
     // Print the languages the service has models for, and transcribe nothing.
     bool listLanguages = false;
+    // Search the transcripts of a folder (inputs: at most one) for this query, transcribe nothing.
+    QString search;
+    bool searchSet = false;
 };
 
 struct CliArguments

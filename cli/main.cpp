@@ -6,6 +6,7 @@
 #include "cli/languagelist.h"
 #include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
+#include "cli/searchcommand.h"
 #include "cli/signalwatcher.h"
 #include "cli/servicechoice.h"
 #include "asr/resumestore.h"
@@ -71,6 +72,8 @@ int main(int argc, char *argv[])
         break;
     }
     CliOptions options = arguments.options;
+    if (options.searchSet)
+        return SearchCommand::run(options.search, options.inputs.value(0), stdout, stderr);
     if (options.listLanguages) {
         const ServiceChoice choice = ServiceChoiceRules::choose(
             options, ServiceSettingsFile::load(), QStringLiteral(SPEECH_SERVICE_URL));

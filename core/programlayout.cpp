@@ -127,6 +127,22 @@ QString createWorkFolders(const QString &base)
     return failed;
 }
 
+QString userDataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tovarin");
+}
+
+QString searchIndexFile(const QString &workBase)
+{
+    return workBase + QStringLiteral("/transcript-index.sqlite");
+}
+
+QString searchIndexFile()
+{
+    return searchIndexFile(userDataFolder());
+}
+
 QString userConfigFolder()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");

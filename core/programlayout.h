@@ -51,6 +51,15 @@ QString findServiceProgram(const QString &programDir);
 // could not be created or is not writable, empty when all of them are usable.
 QString createWorkFolders(const QString &base);
 
+// The user's data folder, "$XDG_DATA_HOME/tovarin" (or ~/.local/share/tovarin), whether the
+// program is installed or not.
+QString userDataFolder();
+// The search index of the transcript library beside the working folders under workBase: in
+// the user's data folder for an installed program, beside a portable one's executable.
+QString searchIndexFile(const QString &workBase);
+// The installed program's, in the user's data folder.
+QString searchIndexFile();
+
 // The user's settings folder, "$XDG_CONFIG_HOME/tovarin" (or ~/.config/tovarin).
 QString userConfigFolder();
 

@@ -10,12 +10,13 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libjsoncpp-dev libcpp-httplib-dev libcli11-dev libssl-dev
     libmicrohttpd-dev zlib1g-dev libopencc-dev libopencc-data
+    libqt5sql5-sqlite
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
     ffmpeg flite sox espeak-ng fonts-noto-cjk
     qttranslations5-l10n libphonon4qt5-data
     xvfb xauth x11-utils x11-xserver-utils imagemagick
     nginx curl
-    qtkeychain-qt5-dev gnome-keyring dbus dbus-x11 libsecret-1-0 openssl
+    qtkeychain-qt5-dev gnome-keyring dbus dbus-x11 dbus-daemon libsecret-1-0 openssl
     lintian desktop-file-utils appstream
     clang-14 libclang-rt-14-dev
 )

@@ -143,11 +143,25 @@ void LibraryPane::place(const QRect &geometry)
 
 int LibraryPane::listSpace() const
 {
-    return height() - 2 * wavListButton->height();
+    // The search goes with the transcript list, and takes its height from the lists'.
+    return height() - 2 * wavListButton->height()
+        - (aboveTranscripts && txtListButton->isChecked() ? aboveTranscripts->height() : 0);
+}
+
+void LibraryPane::addAboveTranscripts(QWidget *widget)
+{
+    auto *box = static_cast<QVBoxLayout *>(layout());
+    widget->setFixedWidth(txtList->width() > 0 ? txtList->width() : width() - 2);
+    box->insertWidget(box->indexOf(txtList), widget);
+    widget->setFixedHeight(widget->sizeHint().height());
+    widget->setVisible(txtListButton->isChecked());
+    aboveTranscripts = widget;
 }
 
 void LibraryPane::showList(MyListWidget *list, MyListWidget *other, bool checked)
 {
+    if (aboveTranscripts && list == txtList)
+        aboveTranscripts->setVisible(checked);
     const int space = listSpace();
     if (!checked) {
         list->hide();

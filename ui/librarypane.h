@@ -41,6 +41,8 @@ public:
     void removeEntry(Kind kind, const QString &name, const QString &path);
     // The entry named name now lies at newPath: it keeps its path's place, its name goes last.
     void renameEntry(Kind kind, const QString &name, const QString &path, const QString &newPath);
+    // The transcript search, between the transcript header and its list.
+    void addAboveTranscripts(QWidget *widget);
     // "添加到任务" would pull the front file from under a job.
     void setAddEnabled(bool enabled);
 
@@ -70,6 +72,7 @@ private:
     QPushButton *txtListButton = nullptr;
     MyListWidget *wavList = nullptr;
     MyListWidget *txtList = nullptr;
+    QWidget *aboveTranscripts = nullptr;
     LibraryList audio;
     LibraryList transcripts;
 };

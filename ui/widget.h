@@ -152,6 +152,14 @@ private:
     void slotCloseWord();
     // The transcript pane follows the job: its text, its times, the transcript it is bound to.
     void connectTranscriptPane();
+    // Search, job progress and the desktop's notices (ui/widget_search.cpp).
+    void setUpSearch();
+    void openSearchResult(const QString &path, int line, qint64 startMs);
+    class LibraryIndex *searchIndex = nullptr;
+    class TranscriptSearch *transcriptSearch = nullptr;
+    class JobProgressBar *jobProgress = nullptr;
+    class DesktopNotices *desktop = nullptr;
+    int jobFilesDone = 0;
     // ---- end window ----
 
     // ---- audio: devices, recording, the task list and playback ----

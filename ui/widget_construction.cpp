@@ -39,6 +39,7 @@ Widget::Widget()
     buildTextPane();
     createWorkers();
     createFoldersAndLists();
+    setUpSearch();
     recorderBar->getAudioDev();
     show();
 }

@@ -4,6 +4,7 @@
 
 #include "core/filenames.h"
 #include "core/libraryfiles.h"
+#include "core/libraryindex.h"
 #include "core/transcripttimes.h"
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
@@ -64,6 +65,8 @@ void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
     // The times go with their transcript, and only when it is gone.
     if (QFile::remove(path) && !audio)
         TranscriptTimesRules::removeFor(path);
+    if (!audio)
+        searchIndex->transcriptRemoved(path);
     library->removeEntry(kind, name, path);
 
     if (audio) {
@@ -99,6 +102,7 @@ void Widget::renameEntry(MyListWidget::Kind kind, const QString &name)
         taskFiles->rename(path, renamed.newPath);
     } else {
         TranscriptTimesRules::followRename(path, renamed.newPath);
+        searchIndex->transcriptRenamed(path, renamed.newPath);
     }
     // Every list and binding moves from the old entry to the renamed one.
     transcript->followRename(path, renamed.newPath);

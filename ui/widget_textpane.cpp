@@ -2,6 +2,7 @@
 #include "ui/widget.h"
 
 #include "asr/transcriptionjob.h"
+#include "core/libraryindex.h"
 #include "ui/dialogs.h"
 #include "ui/librarypane.h"
 #include "ui/playerbar.h"
@@ -43,7 +44,9 @@ void Widget::slotWordOpen(const QString &path)
 
 void Widget::slotCloseWord()
 {
-    transcript->saveAndClose();
+    const QString path = transcript->transcriptPath();
+    if (transcript->saveAndClose() && !path.isEmpty())
+        searchIndex->transcriptWritten(path);
 }
 
 void Widget::exportTranscriptSubtitles(const QString &name)

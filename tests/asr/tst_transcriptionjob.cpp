@@ -1,6 +1,7 @@
 // The transcription job without a window: real ffmpeg on generated audio, the scripted peer in
 // place of the speech service. What the window makes of the job's signals is tst_jobwindow's.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
@@ -20,6 +21,7 @@
 #include "asr/accesstoken.h"
 #include "asr/backoff.h"
 #include "asr/jobnotices.h"
+#include "asr/jobprogress.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
@@ -101,6 +103,7 @@ private slots:
     void tokenFailures();
     void threeSegmentsMakeThreeRequests();
     void twoTaskFilesEachGetTheirOwnText();
+    void progressFollowsTheJob();
     void usersConvertedFileIsNeverTouched();
     void errNoTable_data();
     void errNoTable();
@@ -434,6 +437,52 @@ void TestTranscriptionJob::twoTaskFilesEachGetTheirOwnText()
     // No language row matches: no "dev_pid".
     QVERIFY(!parsed(peer->requestsTo(SpeechPath)[0].body).isMember("dev_pid"));
     QCOMPARE(notices, QStringList { Done });
+}
+
+void TestTranscriptionJob::progressFollowsTheJob()
+{
+    shortSegments();
+    const QString one = makeAudio(QStringLiteral("one.wav"), 2); // one segment
+    const QString three = makeAudio(QStringLiteral("three.wav"), 12); // three, taken first
+    QVERIFY(!one.isEmpty() && !three.isEmpty());
+    addTask(one);
+    addTask(three);
+    peer->setFallback(SpeechPath, textReply(QStringLiteral("text")));
+    JobProgress progress;
+    progress.begin(2, 0);
+    QElapsedTimer clock;
+    clock.start();
+    QVector<JobProgressFigures> seen;
+    connect(job, &TranscriptionJob::progressed, this, [&](const JobStatus &status) {
+        progress.status(status);
+        seen << progress.figures(clock.elapsed());
+    });
+    connect(job, &TranscriptionJob::fileFinished, this, [&] {
+        progress.fileFinished();
+        seen << progress.figures(clock.elapsed());
+    });
+    startAndWaitIdle();
+    QCOMPARE(notices, QStringList { Done });
+
+    // The list's share: a sixth a segment of the first file, a half for the second's only one.
+    QVector<double> shares;
+    for (const JobProgressFigures &f : seen) {
+        if (shares.isEmpty() || !qFuzzyCompare(1 + shares.last(), 1 + f.listShare))
+            shares << f.listShare;
+        QVERIFY(f.fileShare >= 0 && f.fileShare <= 1);
+        // Once work was done, there is an estimate.
+        QVERIFY(f.listShare == 0 || f.secondsLeft >= 0);
+    }
+    const QVector<double> expected { 0, 1.0 / 6, 1.0 / 3, 0.5, 1 };
+    QCOMPARE(shares.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(qAbs(shares[i] - expected[i]) < 1e-9, qPrintable(QString::number(shares[i])));
+    QCOMPARE(seen.last().secondsLeft, 0);
+
+    // The speed is the worked part's: segments kept from an earlier run came for free.
+    QCOMPARE(JobProgressRules::secondsLeft(0.25, 0.0, 10000), 30);
+    QCOMPARE(JobProgressRules::secondsLeft(0.3, 0.2, 10000), 70);
+    QCOMPARE(JobProgressRules::secondsLeft(0.2, 0.2, 10000), -1);
 }
 
 void TestTranscriptionJob::usersConvertedFileIsNeverTouched()

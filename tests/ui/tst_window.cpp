@@ -7,7 +7,10 @@
 #include "ui/widget.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -175,8 +178,11 @@ private slots:
         QVERIFY(!View::list(w, "wavList")->isHidden());
         QCOMPARE(View::list(w, "wavList")->height(), 597);
         View::button(w, "txtListButton")->setChecked(true);
-        QCOMPARE(View::list(w, "wavList")->height(), 298);
-        QCOMPARE(View::list(w, "txtList")->height(), 299);
+        // The transcript search comes with the transcript list and shares its space.
+        const int search = View::find<QWidget>(w, "transcriptSearch")->height();
+        QVERIFY(search > 0);
+        QCOMPARE(View::list(w, "wavList")->height(), (598 - search) / 2 - 1);
+        QCOMPARE(View::list(w, "txtList")->height(), (598 - search) / 2);
 
         View::button(w, "maxButton")->click();
         QCOMPARE(w.size(), QSize(1920, 1040));
@@ -188,12 +194,12 @@ private slots:
         QCOMPARE(View::label(w, "rightPanel")->geometry(), QRect(200, 30, 1720, 1010));
         QCOMPARE(View::button(w, "closeDocButton")->x(), 1720 - 85);
         QCOMPARE(View::textPane(w)->size(), QSize(1720, 910));
-        QCOMPARE(View::list(w, "wavList")->height(), 454);
-        QCOMPARE(View::list(w, "txtList")->height(), 455);
+        QCOMPARE(View::list(w, "wavList")->height(), (910 - search) / 2 - 1);
+        QCOMPARE(View::list(w, "txtList")->height(), (910 - search) / 2);
 
         View::button(w, "wavListButton")->setChecked(false);
         QVERIFY(View::list(w, "wavList")->isHidden());
-        QCOMPARE(View::list(w, "txtList")->height(), 909);
+        QCOMPARE(View::list(w, "txtList")->height(), 909 - search);
 
         View::button(w, "maxButton")->click();
         QCOMPARE(w.size(), QSize(1024, 728));
@@ -201,7 +207,7 @@ private slots:
         QCOMPARE(View::button(w, "maxButton")->toolTip(), QStringLiteral("最大化"));
         QCOMPARE(View::button(w, "closeButton")->geometry(), QRect(994, 2, 26, 26));
         QCOMPARE(View::textPane(w)->size(), QSize(824, 598));
-        QCOMPARE(View::list(w, "txtList")->height(), 597);
+        QCOMPARE(View::list(w, "txtList")->height(), 597 - search);
     }
 
     void dragRules()
@@ -285,6 +291,36 @@ private slots:
         QCOMPARE(window->transcriptPaths(), QStringList({ wordDir() + QStringLiteral("/a.txt") }));
         for (const char *name : { "b.TXT", "c.doc", "noext" })
             QVERIFY(QFile::exists(wordDir() + QLatin1Char('/') + QLatin1String(name)));
+    }
+
+    void searchOpensTheTranscriptAtItsLine()
+    {
+        build();
+        window.reset();
+        writeFile(wordDir() + QStringLiteral("/notes.txt"),
+            QStringLiteral("开场\n\n今天的会议讨论预算\n").toUtf8());
+        window = std::make_unique<Widget>();
+        Widget &w = *window;
+        ScriptedDialogs dialogs;
+        QTRY_VERIFY_WITH_TIMEOUT(View::find<QLabel>(w, "searchState")->isHidden(), 60000);
+        auto *search = View::find<QWidget>(w, "transcriptSearch");
+        QSignalSpy shown(search, SIGNAL(resultsShown(int)));
+        View::find<QLineEdit>(w, "searchField")->setText(QStringLiteral("會議"));
+        QVERIFY(shown.wait(30000));
+        QCOMPARE(shown.last().at(0).toInt(), 1);
+        auto *results = View::find<QListWidget>(w, "searchResults");
+        QCOMPARE(results->count(), 1);
+
+        // Refused while a job runs, as opening from the list is.
+        setJobRunning(true);
+        emit results->itemActivated(results->item(0));
+        QCOMPARE(dialogs.noticeTexts(), QStringList { QStringLiteral("正在转换，请稍后再打开文档！") });
+        setJobRunning(false);
+        QVERIFY(w.openTranscript() != wordDir() + QStringLiteral("/notes.txt"));
+
+        emit results->itemActivated(results->item(0));
+        QCOMPARE(w.openTranscript(), wordDir() + QStringLiteral("/notes.txt"));
+        QCOMPARE(View::textPane(w)->textCursor().blockNumber(), 2);
     }
 
     void contextMenuOffersActionsOnItemsOnly()

@@ -1,0 +1,395 @@
+#include "core/searchtext.h"
+
+#include "core/chinesescript.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace SearchText {
+
+namespace {
+
+// The code point at i and its length in QChars.
+uint codePointAt(const QString &s, int i, int *length)
+{
+    const QChar c = s.at(i);
+    if (c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate()) {
+        *length = 2;
+        return QChar::surrogateToUcs4(c, s.at(i + 1));
+    }
+    *length = 1;
+    return c.unicode();
+}
+
+// The code point that ends just before i.
+uint codePointBefore(const QString &s, int i)
+{
+    if (i >= 2 && s.at(i - 1).isLowSurrogate() && s.at(i - 2).isHighSurrogate())
+        return QChar::surrogateToUcs4(s.at(i - 2), s.at(i - 1));
+    return s.at(i - 1).unicode();
+}
+
+// A letter, digit or mark of a script that parts its words by spaces.
+bool isWordCharacter(uint c)
+{
+    if (isCharacterScript(c))
+        return false;
+    return QChar::isLetterOrNumber(c) || QChar::isMark(c);
+}
+
+bool hasCharacterScript(const QString &s)
+{
+    for (int i = 0; i < s.size();) {
+        int n = 0;
+        if (isCharacterScript(codePointAt(s, i, &n)))
+            return true;
+        i += n;
+    }
+    return false;
+}
+
+int codePointCount(const QString &s)
+{
+    int count = 0;
+    for (int i = 0; i < s.size(); ++count) {
+        int n = 0;
+        codePointAt(s, i, &n);
+        i += n;
+    }
+    return count;
+}
+
+QString quoted(const QString &s)
+{
+    QString inner = s;
+    inner.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + inner + QLatin1Char('"');
+}
+
+// Each occurrence of term in the normalised text that the term's rule accepts.
+template <typename Found>
+void occurrences(const QString &normalised, const QString &term, Found found)
+{
+    int n = 0;
+    const bool atWordStart = isWordCharacter(codePointAt(term, 0, &n));
+    for (int at = normalised.indexOf(term); at >= 0; at = normalised.indexOf(term, at + 1)) {
+        if (atWordStart && at > 0 && isWordCharacter(codePointBefore(normalised, at)))
+            continue;
+        found(at);
+    }
+}
+
+// The ideographs that need no compatibility folding, in the basic multilingual plane.
+bool isUnifiedIdeograph(uint c)
+{
+    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+}
+
+// The characters OpenCC's simplified table changes, found once by passing it every ideograph:
+// a text holding none of them is left as it is without asking it. Empty when OpenCC's tables
+// are missing.
+const QSet<QChar> &changedBySimplified()
+{
+    static const QSet<QChar> changed = [] {
+        QSet<QChar> set;
+        QString all;
+        for (uint c = 0x3400; c <= 0xFAFF; ++c) {
+            if (c > 0x4DBF && c < 0x4E00)
+                continue;
+            if (c > 0x9FFF && c < 0xF900)
+                continue;
+            all += QChar(c);
+            all += QLatin1Char('\n');
+        }
+        const QString converted = ChineseScript::convert(all, ChineseScript::Target::Simplified);
+        const QStringList before = all.split(QLatin1Char('\n'));
+        const QStringList after = converted.split(QLatin1Char('\n'));
+        for (int i = 0; i < before.size() && i < after.size(); ++i) {
+            if (before[i] != after[i] && !before[i].isEmpty())
+                set.insert(before[i].at(0));
+        }
+        // The lines did not stay apart: every ideograph is asked for, as without the shortcut.
+        if (before.size() != after.size()) {
+            set.clear();
+            for (const QChar c : all)
+                if (c != QLatin1Char('\n'))
+                    set.insert(c);
+        }
+        return set;
+    }();
+    return changed;
+}
+
+bool mayChangeScript(const QString &s)
+{
+    const QSet<QChar> &changed = changedBySimplified();
+    for (const QChar c : s) {
+        // Beyond the basic plane the table is asked each time.
+        if (c.isSurrogate() || changed.contains(c))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool isCharacterScript(uint codePoint)
+{
+    switch (QChar::script(codePoint)) {
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Bopomofo:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString normalise(const QString &text, QVector<int> *offsets)
+{
+    QString folded;
+    QVector<int> from;
+    folded.reserve(text.size());
+    from.reserve(text.size() + 1);
+    // Taken a character with the marks that follow it at a time, so that "e" and a combining
+    // accent fold as "é" does, and each result character knows where it came from.
+    for (int i = 0; i < text.size();) {
+        int n = 0;
+        const uint first = codePointAt(text, i, &n);
+        int end = i + n;
+        // A mark after a blank stays a character of its own, as it is once folded.
+        while (!QChar::isSpace(first) && end < text.size()) {
+            int m = 0;
+            if (!QChar::isMark(codePointAt(text, end, &m)))
+                break;
+            end += m;
+        }
+        if (QChar::isSpace(first)) {
+            if (!folded.endsWith(QLatin1Char(' '))) {
+                folded += QLatin1Char(' ');
+                from.append(i);
+            }
+        } else if (end == i + 1 && first < 0x80) {
+            // Most of a transcript folds as it is, without the cost of a string a character.
+            folded += QChar(first >= 'A' && first <= 'Z' ? first + 32 : first);
+            from.append(i);
+        } else if (end == i + 1 && isUnifiedIdeograph(first)) {
+            folded += QChar(first);
+            from.append(i);
+        } else {
+            const QString piece
+                = text.mid(i, end - i).normalized(QString::NormalizationForm_KC).toCaseFolded();
+            for (const QChar c : piece) {
+                // A compatibility form may stand for a space (U+3000 aside, which is one).
+                if (c.isSpace()) {
+                    if (folded.endsWith(QLatin1Char(' ')))
+                        continue;
+                    folded += QLatin1Char(' ');
+                } else {
+                    folded += c;
+                }
+                from.append(i);
+            }
+        }
+        i = end;
+    }
+
+    // Simplified characters: the whole text at once, as its phrases read, unless that changed
+    // its length; then a character at a time, so that every character still knows its place.
+    QString result = folded;
+    if (mayChangeScript(folded)) {
+        const QString converted = ChineseScript::convert(folded, ChineseScript::Target::Simplified);
+        if (converted.size() == folded.size()) {
+            result = converted;
+        } else {
+            result.clear();
+            QVector<int> perCharacter;
+            for (int i = 0; i < folded.size();) {
+                int n = 0;
+                codePointAt(folded, i, &n);
+                const QString one = folded.mid(i, n);
+                const QString c = isCharacterScript(codePointAt(folded, i, &n))
+                    ? ChineseScript::convert(one, ChineseScript::Target::Simplified)
+                    : one;
+                result += c;
+                for (int k = 0; k < c.size(); ++k)
+                    perCharacter.append(from[i]);
+                i += n;
+            }
+            from = perCharacter;
+        }
+    }
+    from.append(text.size());
+    if (offsets)
+        *offsets = from;
+    return result;
+}
+
+Query parse(const QString &query)
+{
+    QStringList raw;
+    QString current;
+    bool inQuotes = false;
+    for (const QChar c : query) {
+        if (c == QLatin1Char('"')) {
+            if (!current.isEmpty())
+                raw.append(current);
+            current.clear();
+            inQuotes = !inQuotes;
+        } else if (c.isSpace() && !inQuotes) {
+            if (!current.isEmpty())
+                raw.append(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.isEmpty())
+        raw.append(current);
+
+    Query parsed;
+    for (const QString &r : raw) {
+        if (parsed.terms.size() >= maxTerms)
+            break;
+        QString term = normalise(r).trimmed();
+        if (term.size() > maxTermLength) {
+            term.truncate(maxTermLength);
+            if (QChar(term.back()).isHighSurrogate())
+                term.chop(1);
+            term = term.trimmed();
+        }
+        if (!term.isEmpty() && !parsed.terms.contains(term))
+            parsed.terms.append(term);
+    }
+    return parsed;
+}
+
+QVector<QPair<int, int>> matchSpans(const QString &line, const Query &query)
+{
+    QVector<QPair<int, int>> spans;
+    if (query.terms.isEmpty())
+        return spans;
+    QVector<int> from;
+    const QString normalised = normalise(line, &from);
+    for (const QString &term : query.terms) {
+        bool any = false;
+        occurrences(normalised, term, [&](int at) {
+            any = true;
+            const int last = at + term.size() - 1;
+            // Up to the end of what the last matched character came from.
+            int end = from[last + 1];
+            for (int k = last + 1; k < from.size() && from[k] <= from[last]; ++k)
+                end = from[k + 1];
+            spans.append({ from[at], std::max(end, from[at] + 1) });
+        });
+        if (!any)
+            return {};
+    }
+    std::sort(spans.begin(), spans.end());
+    QVector<QPair<int, int>> merged;
+    for (const auto &s : spans) {
+        if (!merged.isEmpty() && s.first <= merged.back().second)
+            merged.back().second = std::max(merged.back().second, s.second);
+        else
+            merged.append(s);
+    }
+    return merged;
+}
+
+int matchCount(const QString &line, const Query &query)
+{
+    return countInNormalised(normalise(line), query);
+}
+
+int countInNormalised(const QString &normalised, const Query &query)
+{
+    if (query.terms.isEmpty())
+        return 0;
+    int count = 0;
+    for (const QString &term : query.terms) {
+        int found = 0;
+        occurrences(normalised, term, [&found](int) { ++found; });
+        if (found == 0)
+            return 0;
+        count += found;
+    }
+    return count;
+}
+
+QString wordTableText(const QString &normalised)
+{
+    QString out;
+    out.reserve(normalised.size() * 2);
+    for (int i = 0; i < normalised.size();) {
+        int n = 0;
+        const uint c = codePointAt(normalised, i, &n);
+        if (isCharacterScript(c)) {
+            out += QLatin1Char(' ');
+            out += normalised.mid(i, n);
+            out += QLatin1Char(' ');
+        } else {
+            out += normalised.mid(i, n);
+        }
+        i += n;
+    }
+    return out;
+}
+
+bool usesTrigrams(const QString &term)
+{
+    return hasCharacterScript(term) && codePointCount(term) >= 3;
+}
+
+QString trigramExpression(const QString &term)
+{
+    QVector<int> starts; // of each code point
+    for (int i = 0; i < term.size();) {
+        int n = 0;
+        codePointAt(term, i, &n);
+        starts.append(i);
+        i += n;
+    }
+    starts.append(term.size());
+    const int windows = starts.size() - 3; // code points - 2
+    if (windows < 1)
+        return QString();
+    // Enough windows to narrow well, spread over the term, the first and the last among them.
+    const int wanted = std::min(windows, 12);
+    QStringList parts;
+    for (int k = 0; k < wanted; ++k) {
+        const int w = wanted == 1 ? 0 : k * (windows - 1) / (wanted - 1);
+        const QString gram = term.mid(starts[w], starts[w + 3] - starts[w]);
+        const QString q = quoted(gram);
+        if (!parts.contains(q))
+            parts.append(q);
+    }
+    return parts.join(QStringLiteral(" AND "));
+}
+
+QString wordExpression(const QString &term)
+{
+    const QString spaced = wordTableText(term);
+    QStringList tokens;
+    QString current;
+    for (int i = 0; i < spaced.size();) {
+        int n = 0;
+        const uint c = codePointAt(spaced, i, &n);
+        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c)) {
+            current += spaced.mid(i, n);
+        } else if (!current.isEmpty()) {
+            tokens.append(current);
+            current.clear();
+        }
+        i += n;
+    }
+    if (!current.isEmpty())
+        tokens.append(current);
+    if (tokens.isEmpty())
+        return QString();
+    // The last word may be the start of a longer one.
+    return quoted(tokens.join(QLatin1Char(' '))) + QStringLiteral(" *");
+}
+
+} // namespace SearchText

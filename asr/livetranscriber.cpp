@@ -213,8 +213,6 @@ void LiveTranscriber::pump()
         starter->ensureRunning(config.service.serviceBaseUrl);
         return;
     }
-    if (starter && !proven)
-        return;
     const bool tokens = config.service.serviceKind == JobSettings::ServiceKind::Token;
     const int starts = starter ? starter->startCount() : 0;
     if (tokens && (token->isEmpty() || starts != tokenStarts)) {

@@ -21,10 +21,16 @@ QStringList inputOptions(const QString &path)
     return args;
 }
 
-QStringList recording(const QStringList &captureInput, const QString &outputFile)
+QStringList recording(const QStringList &captureInput, const QString &outputFile, bool pipeSamples)
 {
-    return QStringList(captureInput) << QStringLiteral("-ar") << QStringLiteral("16000")
-                                     << QStringLiteral("-ac") << QStringLiteral("1") << outputFile;
+    QStringList args = QStringList(captureInput)
+        << QStringLiteral("-ar") << QStringLiteral("16000") << QStringLiteral("-ac")
+        << QStringLiteral("1") << outputFile;
+    if (pipeSamples)
+        args << QStringLiteral("-f") << QStringLiteral("s16le") << QStringLiteral("-ar")
+             << QStringLiteral("16000") << QStringLiteral("-ac") << QStringLiteral("1")
+             << QStringLiteral("pipe:1");
+    return args;
 }
 
 QStringList conversion(const QString &source, const QString &target)

@@ -14,7 +14,10 @@ constexpr int segmentSeconds = 59;
 bool isRawPcm(const QString &path);
 QStringList inputOptions(const QString &path);
 
-QStringList recording(const QStringList &captureInput, const QString &outputFile);
+// pipeSamples: the same audio also goes to standard output as raw 16 kHz mono 16-bit samples
+// (for live transcription), from the one capture, so the file is written as without it.
+QStringList recording(
+    const QStringList &captureInput, const QString &outputFile, bool pipeSamples = false);
 QStringList conversion(const QString &source, const QString &target);
 QStringList probe(const QString &file);
 // The last segment runs to the end of the file, so a fraction of a second past the last whole

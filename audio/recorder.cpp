@@ -17,6 +17,15 @@ Recorder::Recorder(QObject *parent)
 {
     connect(runner, &FfmpegRunner::failedToStart, this,
         [this] { emit failed(QStringLiteral("未找到ffmpeg程序，无法处理音频！")); });
+    // Read as it comes, so that no pipe fills and stalls the recording, and ffmpeg's running
+    // report does not pile up over a long recording.
+    connect(recording, &QProcess::readyReadStandardOutput, this, [this] {
+        const QByteArray pcm = recording->readAllStandardOutput();
+        if (live && !pcm.isEmpty())
+            emit samples(pcm);
+    });
+    connect(recording, &QProcess::readyReadStandardError, this,
+        [this] { recording->readAllStandardError(); });
 }
 
 Recorder::~Recorder()
@@ -37,7 +46,7 @@ QString Recorder::start(const QString &folder, const QString &device,
         if (!capture.contains(QLatin1String("-re")))
             capture.prepend(QStringLiteral("-re"));
     }
-    runner->start(recording, FfmpegArgs::recording(capture, file));
+    runner->start(recording, FfmpegArgs::recording(capture, file, live));
     return file;
 }
 
@@ -58,5 +67,8 @@ bool Recorder::finish()
                 FfmpegRunner::stopQuietly(recording);
         }
     }
+    const QByteArray rest = recording->readAllStandardOutput();
+    if (live && !rest.isEmpty())
+        emit samples(rest);
     return QFileInfo(file).isFile();
 }

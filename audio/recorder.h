@@ -24,6 +24,8 @@ public:
     QProcess *process() const { return recording; }
     // Replaces the platform's capture input (machines without a microphone).
     void setCaptureInputOverride(const QStringList &args) { captureOverride = args; }
+    // The next recordings also hand out their audio as it is captured (samples()).
+    void setLiveSamples(bool on) { live = on; }
 
     // Starts recording the device into a free name of folder; returns that file's path.
     QString start(const QString &folder, const QString &device,
@@ -35,10 +37,14 @@ public:
 signals:
     // ffmpeg could not be started; message is the notice for the user.
     void failed(const QString &message);
+    // Raw 16 kHz mono 16-bit samples as they are captured, while live samples are on; the last
+    // ones come before finish() returns.
+    void samples(const QByteArray &pcm);
 
 private:
     QProcess *recording = nullptr;
     FfmpegRunner *runner = nullptr;
     QStringList captureOverride;
     QString file;
+    bool live = false;
 };

@@ -1,12 +1,14 @@
 #include "cli/languagelist.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
 
 #include "asr/jobservice.h"
 #include "asr/recognitionrequest.h"
+#include "asr/secretstore.h"
 #include "asr/servicelanguages.h"
 #include "cli/servicechoice.h"
 
@@ -20,6 +22,27 @@ JobSettings serviceOf(const ServiceChoice &choice, const QString &secret)
     JobService::apply(service, &settings);
     settings.serviceSecret = secret;
     return settings;
+}
+
+QString secretFor(const ServiceChoice &choice, const QString &secretFile)
+{
+    QString secret = SecretStore::environmentSecret();
+    if (secret.isEmpty() && !secretFile.isEmpty())
+        SecretFile::read(secretFile, &secret);
+    const bool needsStored = choice.service.kind == ServiceSettings::Kind::Transcriptions
+        || !choice.service.clientId.isEmpty();
+    if (secret.isEmpty() && secretFile.isEmpty() && needsStored) {
+        SecretStore store;
+        QEventLoop loop;
+        QObject::connect(
+            &store, &SecretStore::readDone, &loop, [&](const QString &stored, SecretStore::Place) {
+                secret = stored;
+                loop.quit();
+            });
+        QTimer::singleShot(0, &store, &SecretStore::read);
+        loop.exec();
+    }
+    return secret.trimmed();
 }
 
 QString refusal(const JobSettings &service, const QString &language)

@@ -13,6 +13,10 @@ namespace LanguageList {
 // The job settings that name a service: address, kind, model, credentials.
 JobSettings serviceOf(const ServiceChoice &choice, const QString &secret);
 
+// The secret as a run takes it: the environment, then the secret file, then (for a service
+// that takes the user's credentials) the keyring or its file.
+QString secretFor(const ServiceChoice &choice, const QString &secretFile);
+
 // The refusal of a run in this language when the service is known to have no model for it;
 // empty otherwise (also when nothing is known yet).
 QString refusal(const JobSettings &service, const QString &language);

@@ -77,10 +77,8 @@ int main(int argc, char *argv[])
     if (options.listLanguages) {
         const ServiceChoice choice = ServiceChoiceRules::choose(
             options, ServiceSettingsFile::load(), QStringLiteral(SPEECH_SERVICE_URL));
-        QString secret = SecretStore::environmentSecret();
-        if (secret.isEmpty() && !options.secretFile.isEmpty())
-            SecretFile::read(options.secretFile, &secret);
-        return LanguageList::print(LanguageList::serviceOf(choice, secret.trimmed()), program,
+        const QString secret = LanguageList::secretFor(choice, options.secretFile);
+        return LanguageList::print(LanguageList::serviceOf(choice, secret), program,
             ProgramLayout::findServiceProgram(QCoreApplication::applicationDirPath()));
     }
 

@@ -112,13 +112,15 @@ QHash<int, QChar> pairedMarks(const QString &text, const QVector<bool> &kept)
 }
 
 // The Latin word or number just before i follows a Chinese character with no blank between
-// (率95%, 用Python): a mark after it ends a Chinese sentence.
+// (率95%, 用Python): a mark after it ends a Chinese sentence. A word after a Chinese mark
+// does not count: the mark may have lost its blank in this very step (你好. OK.), and the
+// word's own mark would change on a second pass.
 bool wordAfterChinese(const QString &text, int i)
 {
     int j = i - 1;
     while (j >= 0 && !text.at(j).isSpace() && !isChinese(text.at(j)))
         --j;
-    return j >= 0 && j < i - 1 && isChinese(text.at(j));
+    return j >= 0 && j < i - 1 && isHan(text.at(j));
 }
 
 QString spacedText(const QString &text)

@@ -16,6 +16,7 @@
 #include <json/value.h>
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 #include "asr/accesstoken.h"
@@ -27,6 +28,7 @@
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "common/scriptedhttppeer.h"
+#include "common/testtime.h"
 #include "ui/jobstatustexts.h"
 
 using Reply = ScriptedHttpPeer::Reply;
@@ -183,6 +185,7 @@ TranscriptionJob *TestTranscriptionJob::newJob(const QString &segmentFolder)
     settings.language = QStringLiteral("英文");
     // A wait of 10 ms a drawn second; the cases that stop during the wait take real seconds.
     settings.backoffScale = 0.01;
+    settings.tokenTimeoutMs = scaledMs(settings.tokenTimeoutMs);
     made->setSettings(settings);
     connect(made, &TranscriptionJob::failed, this,
         [this](const JobFailure &failure) { notices << JobNotices::text(failure); });
@@ -237,7 +240,7 @@ QString TestTranscriptionJob::makeAudio(const QString &name, int seconds)
 void TestTranscriptionJob::startAndWaitIdle(int timeoutMs)
 {
     job->start();
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning(), timeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning(), scaledMs(timeoutMs));
 }
 
 bool TestTranscriptionJob::runUntil(Step step)
@@ -246,12 +249,12 @@ bool TestTranscriptionJob::runUntil(Step step)
     const QMetaObject::Connection watch = connect(job, &TranscriptionJob::stepChanged, this,
         [&](Step now) { reached = reached || now == step; });
     job->start();
-    (void)QTest::qWaitFor([&] { return reached || !job->isRunning(); }, 60000);
+    (void)QTest::qWaitFor([&] { return reached || !job->isRunning(); }, scaledMs(60000));
     disconnect(watch);
     // A request the peer never saw would leave its scripted reply to the next one.
     const QByteArray path = step == Step::Authenticating ? TokenPath : SpeechPath;
     if (reached && (step == Step::Authenticating || step == Step::Uploading))
-        (void)QTest::qWaitFor([&] { return !peer->requestsTo(path).isEmpty(); }, 60000);
+        (void)QTest::qWaitFor([&] { return !peer->requestsTo(path).isEmpty(); }, scaledMs(60000));
     return reached;
 }
 
@@ -301,14 +304,15 @@ void TestTranscriptionJob::tokenFailures_data()
     QTest::addColumn<int>("limitMs");
     QTest::addColumn<QString>("notice");
 
-    QTest::newRow("http error") << Reply::json(R"({"error":"invalid_client"})", 401) << 8000
-                                << TokenFailed;
+    QTest::newRow("http error") << Reply::json(R"({"error":"invalid_client"})", 401)
+                                << scaledMs(8000) << TokenFailed;
     QTest::newRow("time limit, reply comes late")
         << Reply::json(R"({"access_token":"late"})").after(600) << 150
         << QStringLiteral("获取访问令牌超时！");
     // Asking again and again, or waiting for ever, would only hide the fault from the user.
-    QTest::newRow("no token in the reply") << Reply::json("{}") << 8000 << TokenFailed;
-    QTest::newRow("not json") << Reply::json("<html>gateway</html>") << 8000 << TokenFailed;
+    QTest::newRow("no token in the reply") << Reply::json("{}") << scaledMs(8000) << TokenFailed;
+    QTest::newRow("not json") << Reply::json("<html>gateway</html>") << scaledMs(8000)
+                              << TokenFailed;
 }
 
 void TestTranscriptionJob::tokenFailures()
@@ -331,7 +335,7 @@ void TestTranscriptionJob::tokenFailures()
     QCOMPARE(statusTexts.last(), QStringLiteral("开始转换"));
     QCOMPARE(peer->requestsTo(TokenPath).size(), 1);
     // A late reply starts nothing: no token, no second message, no recognition.
-    QTRY_COMPARE_WITH_TIMEOUT(peer->repliesSent(TokenPath), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->repliesSent(TokenPath), 1, scaledMs(10000));
     QCoreApplication::processEvents();
     QVERIFY(job->token().accessToken.isEmpty());
     QCOMPARE(notices.size(), 1);
@@ -340,7 +344,7 @@ void TestTranscriptionJob::tokenFailures()
     QCOMPARE(job->taskList()->paths(), QStringList { audio });
 
     // The next start asks again and goes through.
-    settings.tokenTimeoutMs = 8000;
+    settings.tokenTimeoutMs = scaledMs(8000);
     job->setSettings(settings);
     startAndWaitIdle();
     QCOMPARE(peer->requestsTo(TokenPath).size(), 2);
@@ -633,7 +637,7 @@ void TestTranscriptionJob::badReplies()
     // Only the peer that never answers is meant to meet the limit: a huge reply read on a slow
     // machine (or under sanitizers) may take longer than that.
     settings.recognitionTimeoutMs
-        = QByteArray(QTest::currentDataTag()) == "never answers" ? 400 : 60000;
+        = QByteArray(QTest::currentDataTag()) == "never answers" ? 400 : scaledMs(60000);
     job->setSettings(settings);
     peer->enqueue(SpeechPath, reply);
 
@@ -651,7 +655,7 @@ void TestTranscriptionJob::slowReplyIsStillTaken()
     addTask(audio);
     job->token().accessToken = QStringLiteral("t");
     JobSettings settings = job->settings();
-    settings.recognitionTimeoutMs = 3000;
+    settings.recognitionTimeoutMs = scaledMs(3000);
     job->setSettings(settings);
     peer->enqueue(SpeechPath, textReply(QStringLiteral("slow but sure")).after(800));
     startAndWaitIdle();
@@ -727,7 +731,7 @@ void TestTranscriptionJob::stopInEveryStep()
 
     // A new start begins with the file as it was added.
     JobSettings settings = job->settings();
-    settings.tokenTimeoutMs = 30000;
+    settings.tokenTimeoutMs = scaledMs(30000);
     job->setSettings(settings);
     startAndWaitIdle(60000);
     QCOMPARE(notices, QStringList { Done });
@@ -773,7 +777,9 @@ void TestTranscriptionJob::jobsSideBySide()
     const QString a = makeAudio(QStringLiteral("a.wav"), 2);
     const QString b = makeAudio(QStringLiteral("b.wav"), 3);
     QVERIFY(!a.isEmpty() && !b.isEmpty());
-    TranscriptionJob *other = newJob(appDir->path() + QStringLiteral("/other segments"));
+    // Owned here, so that a failed check does not leave it (and its client) behind.
+    const std::unique_ptr<TranscriptionJob> other(
+        newJob(appDir->path() + QStringLiteral("/other segments")));
     JobSettings settings = other->settings();
     settings.transcriptPathFor = [this](const QString &) -> QString {
         return appDir->path() + QStringLiteral("/b transcript.txt");
@@ -790,11 +796,10 @@ void TestTranscriptionJob::jobsSideBySide()
 
     job->start();
     other->start();
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning() && !other->isRunning(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning() && !other->isRunning(), scaledMs(30000));
     QCOMPARE(notices, (QStringList { Done, Done }));
     QCOMPARE(readAll(wordFile(QStringLiteral("a.txt"))), QByteArray("two\n"));
     QCOMPARE(readAll(appDir->path() + QStringLiteral("/b transcript.txt")), QByteArray("three\n"));
-    delete other;
 }
 
 void TestTranscriptionJob::transcriptIsWrittenWhole()

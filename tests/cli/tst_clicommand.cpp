@@ -194,6 +194,18 @@ void TestCliCommand::usesTheSavedServiceWithASecretFile()
     QCOMPARE(peer.requests.size(), 1);
     QCOMPARE(peer.requests.first().headers.value("authorization"), QByteArray("Bearer file-key"));
     QVERIFY(peer.requests.first().body.contains("small"));
+
+    // The languages are asked with the secret a run would take: here the saved one.
+    {
+        QFile saved(config + str("/secret"));
+        QVERIFY(saved.open(QIODevice::WriteOnly));
+        saved.write("saved-key\n");
+        saved.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    Run list({ str("--list-languages") }, work, tmp);
+    QCOMPARE(list.finish(), 0);
+    QVERIFY(peer.requests.size() > 1);
+    QCOMPARE(peer.requests.last().headers.value("authorization"), QByteArray("Bearer saved-key"));
 }
 
 void TestCliCommand::writesTextAsItsReadersExpect()

@@ -80,6 +80,8 @@ void TextRulesTest::punctuation_data()
     QTest::newRow("URL and e-mail stay")
         << QStringLiteral("请看https://example.org/a?b=1,c.d 或写信给 li.ming@example.com.")
         << QStringLiteral("请看https://example.org/a?b=1,c.d 或写信给 li.ming@example.com.");
+    QTest::newRow("a Latin sentence after a Chinese one")
+        << QStringLiteral("你好. OK.") << QStringLiteral("你好。OK.");
     QTest::newRow("a number ends a Chinese sentence")
         << QStringLiteral("准确率95%.很好") << QStringLiteral("准确率95%。很好");
     QTest::newRow("inside Latin words")

@@ -197,6 +197,7 @@ private:
     QLabel *toolBar = nullptr;
     RecorderBar *recorderBar = nullptr;
     PlayerBar *playerBar = nullptr;
+    class TranscriptEditor *transcriptEditor = nullptr; // the pane as a timed document
     TaskBar *taskBar = nullptr;
     // The task files, which the task box shows and the job reads.
     TaskList *taskFiles = nullptr;

@@ -1,3 +1,4 @@
+#include "ui/transcripteditor.h"
 #include "ui/widget.h"
 
 #include "core/tasklist.h"
@@ -67,6 +68,7 @@ void Widget::showFileStarted(const QString &transcriptPath)
     }
     // An earlier transcript of the same name is replaced only once the new one is complete, so a
     // job that fails or is stopped never costs the user the text they had.
+    transcriptEditor->close();
     currentTextFile = transcriptPath;
     textEdit->clear();
     textEdit->show();

@@ -1,3 +1,4 @@
+#include "ui/transcripteditor.h"
 #include "ui/widget.h"
 
 #include "core/tasklist.h"
@@ -106,6 +107,7 @@ void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
         taskFiles->remove(path);
     } else if (!path.isEmpty() && path == currentTextFile) {
         // "关闭文档" must not bring a deleted transcript back.
+        transcriptEditor->discard();
         textEdit->hide();
         currentTextFile.clear();
     }

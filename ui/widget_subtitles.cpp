@@ -9,6 +9,7 @@
 #include "core/transcripttimes.h"
 #include "core/wholefile.h"
 #include "ui/dialogs.h"
+#include "ui/transcripteditor.h"
 
 #include <QAction>
 #include <QFile>
@@ -18,6 +19,8 @@
 #include <QStandardPaths>
 #include <QTextCodec>
 #include <QTextEdit>
+#include <QTimer>
+#include <QListWidgetItem>
 #include <QUrl>
 
 void Widget::setupSubtitles()
@@ -41,6 +44,18 @@ void Widget::setupSubtitles()
             TranscriptTimesRules::save(transcriptPath, *paneTimes);
         });
 
+    transcriptEditor = new TranscriptEditor(textEdit, playerBar, this);
+    connect(transcriptEditor, &TranscriptEditor::timesChanged, this,
+        [this](const TranscriptTimes &times) { *paneTimes = times; });
+    // Edits an earlier run left unsaved are offered once the window is up.
+    QTimer::singleShot(0, this, [this] {
+        const QString path = transcriptEditor->offerAtStart(this);
+        const QList<QListWidgetItem *> items = txtList->findItems(
+            FileNames::fileName(path), Qt::MatchExactly);
+        if (!path.isEmpty() && txtFiles.contains(path) && !items.isEmpty())
+            slotWordOpen(items.first());
+    });
+
     exportPaneSubtitlesAction = new QAction(QStringLiteral("导出字幕"), this);
     exportPaneSubtitlesAction->setObjectName(QStringLiteral("exportPaneSubtitlesAction"));
     connect(exportPaneSubtitlesAction, &QAction::triggered, this, [this] {
@@ -56,6 +71,7 @@ void Widget::setupSubtitles()
         QAction *play = menu->addAction(QStringLiteral("从此处播放"));
         play->setObjectName(QStringLiteral("playFromLineAction"));
         connect(play, &QAction::triggered, this, [this, line] { playFromLine(line); });
+        transcriptEditor->addMenuEntries(menu, pos);
         Dialogs::current().execMenu(menu, textEdit->viewport()->mapToGlobal(pos));
         menu->deleteLater();
     });

@@ -3,6 +3,7 @@
 #include "core/filenames.h"
 #include "core/wholefile.h"
 #include "ui/dialogs.h"
+#include "ui/transcripteditor.h"
 
 #include <QFile>
 #include <QListWidgetItem>
@@ -37,6 +38,7 @@ void Widget::slotWordOpen(QListWidgetItem *item)
     // saved back as plain text.
     textEdit->setPlainText(text);
     loadPaneTimes(currentTextFile);
+    transcriptEditor->open(currentTextFile, *paneTimes);
     textEdit->show();
 }
 
@@ -57,6 +59,9 @@ void Widget::slotCloseWord()
                 QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
             return;
         }
+        if (!transcriptEditor->saved())
+            Dialogs::current().information(this, QStringLiteral("提示"),
+                QStringLiteral("时间信息保存失败，请检查文件夹是否可写！"));
     }
     textEdit->hide();
 }

@@ -16,11 +16,11 @@
 #include "asr/recognitionrequest.h"
 #include "asr/speechservicestarter.h"
 #include "asr/transcriptionsapi.h"
+#include "asr/transcriptwriter.h"
 #include "asr/utterancetimes.h"
 #include "audio/audiosteps.h"
 #include "audio/ffmpegargs.h"
 #include "core/filenames.h"
-#include "core/wholefile.h"
 #include "protocol/speechprotocol.h"
 
 using Failure = JobFailure::Kind;
@@ -53,7 +53,15 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     http->setMaxReplyBytes(MaxRecognitionReplyBytes);
     tokenRequest = new AccessToken(http, this);
     audio = new AudioSteps(this);
+    followToken();
+    followAudio();
+    followReplies();
+    setUpTimers();
+}
 
+// The token's answer: the step that waited for it goes on, or the job fails naming why.
+void TranscriptionJob::followToken()
+{
     connect(tokenRequest, &AccessToken::received, this, [this] {
         if (current != Step::Authenticating)
             return;
@@ -75,6 +83,11 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
             fail(failure == AccessToken::Failure::TimedOut ? Failure::TokenTimedOut
                                                            : Failure::TokenFailed);
     });
+}
+
+// Each audio step's end, heard only while the job is at that step.
+void TranscriptionJob::followAudio()
+{
     connect(audio, &AudioSteps::conversionFinished, this, &TranscriptionJob::conversionFinished);
     connect(audio, &AudioSteps::durationFound, this, [this](int seconds) {
         if (current == Step::Probing)
@@ -89,6 +102,11 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
         if (isRunning())
             fail(Failure::ToolMissing);
     });
+}
+
+// The segments' replies, of either protocol.
+void TranscriptionJob::followReplies()
+{
     // The token object hears its own replies.
     connect(
         http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
@@ -100,7 +118,11 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
             readError(requestId, body);
     });
     connect(http, &QtHttpClass::sigReplyDone, this, &TranscriptionJob::readTranscription);
+}
 
+// The reply's time limit and the back-off before a segment is sent again.
+void TranscriptionJob::setUpTimers()
+{
     replyLimit->setSingleShot(true);
     connect(replyLimit, &QTimer::timeout, this, [this] {
         if (current == Step::Uploading && awaitingReply)
@@ -623,16 +645,11 @@ void TranscriptionJob::appendSegmentText(
 
 void TranscriptionJob::finishFile()
 {
-    // Written beside the target and renamed over it: never a half-written transcript, and a
-    // failure to save is reported instead of announced as done.
+    // A failure to save is reported instead of announced as done.
     const QString text = textSource ? textSource() : transcriptText(texts);
-    // A link there (even one pointing nowhere) would have the text written wherever it points.
-    const WholeFile::Outcome saved
-        = WholeFile::replace(transcript, QTextCodec::codecForLocale()->fromUnicode(text));
-    if (saved != WholeFile::Outcome::Written) {
-        fail({ saved == WholeFile::Outcome::IsLink ? Failure::TranscriptIsLink
-                                                   : Failure::TranscriptNotSaved,
-            transcript });
+    if (const std::optional<JobFailure> failure
+        = TranscriptWriter::write(transcript, QTextCodec::codecForLocale()->fromUnicode(text))) {
+        fail(*failure);
         return;
     }
     resume.fileDone();

@@ -185,6 +185,11 @@ signals:
     void allDone();
 
 private:
+    // The constructor's steps: what the job hears from its parts.
+    void followToken();
+    void followAudio();
+    void followReplies();
+    void setUpTimers();
     void setStep(Step step);
     void setStep(Step step, const JobStatus &status);
     void setIdle();

@@ -12,13 +12,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include "api_paths.h"
-#include "audio_input.h"
-#include "base64.h"
 #include "common/speechservice.h"
 #include "common/wordrate.h"
 #include "cputime.h"
 #include "figures.h"
+#include "service/api/api_paths.h"
+#include "service/api/base64.h"
+#include "service/recognition/audio_input.h"
 
 #include <httplib.h>
 #include <json/json.h>

@@ -4,7 +4,7 @@
 // and threads with idle slow clients held open, how long a slowloris client (one header line
 // every half second) and an endless head last. Prints "name: value" lines.
 //   httpbench [idle-clients]   (100 by default)
-#include "guarded_server.h"
+#include "service/http/guarded_server.h"
 
 #include <microhttpd.h>
 

@@ -18,8 +18,8 @@
 #include "service/replies.h"
 #include "service/requestbodies.h"
 
-#include "audio_input.h"
-#include "options.h"
+#include "service/app/options.h"
+#include "service/recognition/audio_input.h"
 
 #include <algorithm>
 #include <atomic>

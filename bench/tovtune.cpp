@@ -19,12 +19,13 @@
 #include <optional>
 #include <thread>
 
-#include "audio_input.h"
 #include "common/wordrate.h"
 #include "cputime.h"
 #include "figures.h"
-#include "pocketsphinx_recognizer.h"
-#include "silence_splitter.h"
+#include "service/app/search_options.h"
+#include "service/recognition/audio_input.h"
+#include "service/recognition/pocketsphinx_recognizer.h"
+#include "service/recognition/silence_splitter.h"
 
 using namespace speech;
 

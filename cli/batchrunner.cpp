@@ -4,6 +4,7 @@
 #include "asr/jobservice.h"
 #include "asr/recognitionreply.h"
 #include "asr/transcriptionjob.h"
+#include "asr/transcriptwriter.h"
 #include "audio/audiosteps.h"
 #include "cli/jsontranscript.h"
 #include "cli/outputplan.h"
@@ -11,7 +12,6 @@
 #include "cli/signalwatcher.h"
 #include "core/filenames.h"
 #include "core/subtitlefiles.h"
-#include "core/wholefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -187,12 +187,8 @@ void BatchRunner::fileFinished(Worker *worker)
 
 void BatchRunner::writeFile(Worker *worker, const QString &path, const QByteArray &bytes)
 {
-    // Never through a link: a dangling one would create its target, a live one be replaced.
-    const WholeFile::Outcome saved = WholeFile::replace(path, bytes);
-    if (saved == WholeFile::Outcome::IsLink)
-        worker->failure = QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(path);
-    else if (saved == WholeFile::Outcome::Failed)
-        worker->failure = QStringLiteral("转写文本保存失败，请检查文件夹是否可写！");
+    if (const std::optional<JobFailure> failure = TranscriptWriter::write(path, bytes))
+        worker->failure = JobNotices::text(*failure);
 }
 
 void BatchRunner::writeJson(Worker *worker, const QString &path)

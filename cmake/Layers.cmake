@@ -4,7 +4,9 @@
 # include path, so an include that reaches up fails the build.
 function(tov_layer target folder)
     set(root "${CMAKE_BINARY_DIR}/layers/${folder}")
-    file(MAKE_DIRECTORY "${root}")
+    # A sub-folder (service/http) keeps its path under the root, so its includes name it whole.
+    get_filename_component(parent "${root}/${folder}" DIRECTORY)
+    file(MAKE_DIRECTORY "${parent}")
     file(CREATE_LINK "${CMAKE_SOURCE_DIR}/${folder}" "${root}/${folder}" SYMBOLIC)
     get_target_property(kind ${target} TYPE)
     if(kind STREQUAL "INTERFACE_LIBRARY")

@@ -1,5 +1,5 @@
 // The speech service's reading of a request's audio: a WAV header or raw samples.
-#include "audio_input.h"
+#include "service/recognition/audio_input.h"
 #include "fuzzcheck.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The token protocol's Base64 and its tokens as a client hands them back.
-#include "base64.h"
 #include "fuzzcheck.h"
-#include "token.h"
+#include "service/api/base64.h"
+#include "service/auth/token.h"
 
 #include <cstdint>
 

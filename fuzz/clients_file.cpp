@@ -1,5 +1,5 @@
 // The speech service's clients file.
-#include "clients_file.h"
+#include "service/auth/clients_file.h"
 #include "fuzzcheck.h"
 
 #include <openssl/sha.h>

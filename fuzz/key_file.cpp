@@ -1,7 +1,7 @@
 // The speech service's key file, as the bytes read from it (at most one past the limit).
-#include "key_file.h"
+#include "service/auth/key_file.h"
 #include "fuzzcheck.h"
-#include "token.h"
+#include "service/auth/token.h"
 
 #include <cstdint>
 

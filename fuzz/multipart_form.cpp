@@ -2,7 +2,7 @@
 // bytes, each "NAME=CONTENT", and reach the rules as the service's streaming reader hands them
 // on (a file by its size, a field cut one byte past its limit).
 #include "fuzzcheck.h"
-#include "transcription_form.h"
+#include "service/api/transcription_form.h"
 
 #include <cstdint>
 #include <set>

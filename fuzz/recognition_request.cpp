@@ -1,11 +1,11 @@
 // The token protocol's recognition request: the JSON body, its Base64 speech and the audio in
 // it. "@TOKEN@" in the input stands for a valid access token, so that the fuzzer gets past the
 // signature and on to the rest of the body.
-#include "recognition_request.h"
-#include "base64.h"
+#include "service/api/recognition_request.h"
 #include "fuzzcheck.h"
-#include "utf8_text.h"
-#include "json_shape.h"
+#include "service/api/base64.h"
+#include "service/api/json_shape.h"
+#include "service/api/utf8_text.h"
 
 #include <json/json.h>
 

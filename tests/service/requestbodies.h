@@ -1,8 +1,8 @@
 #pragma once
 
-#include "audio_input.h"
-#include "base64.h"
-#include "token.h"
+#include "service/api/base64.h"
+#include "service/auth/token.h"
+#include "service/recognition/audio_input.h"
 
 #include <json/json.h>
 

@@ -5,9 +5,9 @@
 
 #include "requestbodies.h"
 
-#include "audio_input.h"
-#include "decoder_pool.h"
-#include "pocketsphinx_recognizer.h"
+#include "service/recognition/audio_input.h"
+#include "service/recognition/decoder_pool.h"
+#include "service/recognition/pocketsphinx_recognizer.h"
 
 #include "common/speechservice.h"
 #include "common/wordrate.h"

@@ -4,16 +4,16 @@
 
 #include "requestbodies.h"
 
-#include "audio_input.h"
-#include "base64.h"
-#include "client_address.h"
-#include "clients_file.h"
-#include "json_shape.h"
-#include "key_file.h"
-#include "options.h"
-#include "recognition_request.h"
-#include "token.h"
-#include "utf8_text.h"
+#include "service/api/base64.h"
+#include "service/api/json_shape.h"
+#include "service/api/recognition_request.h"
+#include "service/api/utf8_text.h"
+#include "service/app/options.h"
+#include "service/auth/clients_file.h"
+#include "service/auth/key_file.h"
+#include "service/auth/token.h"
+#include "service/http/client_address.h"
+#include "service/recognition/audio_input.h"
 
 #include <QtTest>
 

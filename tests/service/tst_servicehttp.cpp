@@ -10,10 +10,10 @@
 #include "replies.h"
 #include "requestbodies.h"
 
-#include "audio_input.h"
-#include "clients_file.h"
-#include "service_limits.h"
-#include "token.h"
+#include "service/api/body_rules.h"
+#include "service/auth/clients_file.h"
+#include "service/auth/token.h"
+#include "service/recognition/audio_input.h"
 
 #include "common/speechservice.h"
 #include "common/wordrate.h"

@@ -8,10 +8,10 @@
 #include "replies.h"
 #include "requestbodies.h"
 
-#include "audio_input.h"
-#include "clients_file.h"
-#include "options.h"
-#include "token.h"
+#include "service/app/options.h"
+#include "service/auth/clients_file.h"
+#include "service/auth/token.h"
+#include "service/recognition/audio_input.h"
 
 #include "common/nginxfront.h"
 #include "common/speechservice.h"

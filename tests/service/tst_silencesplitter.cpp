@@ -2,7 +2,7 @@
 // sample once and in order, and balances the pieces.
 
 #include "requestbodies.h"
-#include "silence_splitter.h"
+#include "service/recognition/silence_splitter.h"
 
 #include <QtTest>
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "service/auth/clients_file.h"
+#include "service/auth/token.h"
+#include "service/http/http_server.h"
+#include "service/recognition/decoder_pool.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace speech {
+
+using DecoderPools = std::map<int, std::shared_ptr<DecoderPool>>;
+
+// The token protocol: a token for a client's credentials, and recognitions with it.
+struct TokenProtocol
+{
+    const TokenSigner *signer = nullptr;
+    const ClientRegistry *clients = nullptr;
+    const DecoderPools *pools = nullptr; // read only once the service is ready
+    int defaultDevPid = 0;
+};
+
+// GET or POST /oauth/2.0/token with grant_type, client_id and client_secret.
+void answerToken(const http::Request &req, http::Response &res, const TokenProtocol &protocol);
+
+// POST /server_api with the recognition request's JSON; refusals are replies with an err_no.
+void answerRecognition(
+    const std::string &requestBody, http::Response &res, const TokenProtocol &protocol);
+
+// The reply to a recognition while the service is not ready: 503, so that a balancer tries
+// another instance at once, with the protocol's "busy".
+void refuseRecognition(http::Response &res, const char *message);
+
+int64_t unixNow();
+
+} // namespace speech

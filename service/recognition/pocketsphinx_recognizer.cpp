@@ -1,0 +1,181 @@
+#include "service/recognition/pocketsphinx_recognizer.h"
+
+#include "protocol/speechprotocol.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include <stdexcept>
+#include <sys/stat.h>
+#include <vector>
+
+namespace speech {
+
+namespace {
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+std::string trimmed(const char *hyp)
+{
+    if (!hyp)
+        return {};
+    const std::string words(hyp);
+    const size_t first = words.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    const size_t last = words.find_last_not_of(' ');
+    return words.substr(first, last - first + 1);
+}
+
+// Sentence marks, silence and fillers ("<s>", "</s>", "<sil>", "[NOISE]",
+// "++BREATH++", "(NULL)") are no words of the speaker.
+bool isSpokenWord(const char *word)
+{
+    if (!word || !*word)
+        return false;
+    const char first = word[0];
+    return first != '<' && first != '[' && first != '+' && first != '(';
+}
+
+// "read(2)" is the dictionary's second pronunciation of "read".
+std::string withoutVariant(const char *word)
+{
+    std::string w(word);
+    const size_t open = w.find('(');
+    if (open != std::string::npos && open > 0 && w.back() == ')')
+        w.erase(open);
+    return w;
+}
+
+// Whether some 10 ms frame is louder than about -50 dBFS (an RMS of 100).
+bool hasSound(const int16_t *samples, size_t count)
+{
+    constexpr size_t kFrame = 160;
+    constexpr double kQuietSquare = 100.0 * 100.0;
+    for (size_t at = 0; at < count; at += kFrame) {
+        const size_t n = std::min(kFrame, count - at);
+        double sum = 0;
+        for (size_t i = 0; i < n; ++i)
+            sum += double(samples[at + i]) * samples[at + i];
+        if (sum / double(n) > kQuietSquare)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+ModelFiles defaultEnglishModel()
+{
+    const std::string dir = "/usr/share/pocketsphinx/model/en-us/";
+    return { dir + "en-us", dir + "en-us.lm.bin", dir + "cmudict-en-us.dict" };
+}
+
+struct PocketSphinxRecognizer::Impl
+{
+    ps_decoder_t *ps = nullptr;
+    // The parsed configuration may point into these, so they live as long as the decoder.
+    std::vector<std::string> arguments;
+};
+
+PocketSphinxRecognizer::PocketSphinxRecognizer(
+    const ModelFiles &files, const SearchSettings &search)
+    : d(new Impl)
+{
+    for (const std::string *path :
+        { &files.acousticModelDir, &files.languageModel, &files.dictionary }) {
+        if (!exists(*path))
+            throw std::runtime_error("model file not found: " + *path);
+    }
+    // The decoder's own log is long; keep it quiet and report failures ourselves. The log is
+    // switched off once for the process rather than with "-logfn": that option reopens one
+    // global log file and closes the previous one, a race when decoders load side by side.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { err_set_logfp(nullptr); });
+    // The first argument stands for a program name, which the parser skips.
+    d->arguments = { "pocketsphinx", "-hmm", files.acousticModelDir, "-lm", files.languageModel,
+        "-dict", files.dictionary,
+        // Every frame counted: with the front end dropping silent frames, a word's frame
+        // number would not say where in the audio it lies.
+        "-remove_silence", "no" };
+    for (std::string &argument : decoderArguments(search))
+        d->arguments.push_back(std::move(argument));
+    std::vector<char *> argv;
+    for (std::string &argument : d->arguments)
+        argv.push_back(argument.data());
+    cmd_ln_t *config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), argv.data(), TRUE);
+    if (!config)
+        throw std::runtime_error("invalid decoder configuration for " + files.acousticModelDir);
+    d->ps = ps_init(config);
+    cmd_ln_free_r(config);
+    if (!d->ps)
+        throw std::runtime_error("cannot load the model " + files.acousticModelDir + " with "
+            + files.languageModel + " and " + files.dictionary);
+}
+
+PocketSphinxRecognizer::~PocketSphinxRecognizer()
+{
+    if (d->ps)
+        ps_free(d->ps);
+}
+
+std::string PocketSphinxRecognizer::recognize(const int16_t *samples, size_t count)
+{
+    return recognizeTimed(samples, count).text;
+}
+
+PocketSphinxRecognizer::Timed PocketSphinxRecognizer::recognizeTimed(
+    const int16_t *samples, size_t count)
+{
+    // Every frame reaches the decoder (see the constructor), so audio without
+    // any frame above a faint level is taken as silence rather than decoded:
+    // the search would find words in it.
+    if (!hasSound(samples, count))
+        return {};
+    // A new stream per utterance: the front end's noise estimate otherwise
+    // carries over from earlier audio, and one client's text would depend on
+    // what the decoder heard before.
+    if (ps_start_stream(d->ps) < 0 || ps_start_utt(d->ps) < 0)
+        throw std::runtime_error("the decoder cannot start an utterance");
+    // The whole utterance in one call: the cepstral mean then comes from the
+    // utterance itself (the model asks for batch normalisation).
+    if (count > 0 && ps_process_raw(d->ps, samples, count, FALSE, TRUE) < 0) {
+        ps_end_utt(d->ps);
+        throw std::runtime_error("the decoder rejected the audio");
+    }
+    if (ps_end_utt(d->ps) < 0)
+        throw std::runtime_error("the decoder cannot finish the utterance");
+    Timed timed;
+    timed.text = trimmed(ps_get_hyp(d->ps, nullptr));
+    if (timed.text.empty())
+        return timed;
+    // The segments hold the words of the best path with their frames (100 a
+    // second), and the fillers and silences between them.
+    const int frameRate
+        = ps_get_config(d->ps) ? int(cmd_ln_int32_r(ps_get_config(d->ps), "-frate")) : 100;
+    const size_t samplesPerFrame = size_t(speechprotocol::kSampleRate / std::max(1, frameRate));
+    for (ps_seg_t *seg = ps_seg_iter(d->ps); seg; seg = ps_seg_next(seg)) {
+        const char *word = ps_seg_word(seg);
+        if (!isSpokenWord(word))
+            continue;
+        int startFrame = 0;
+        int endFrame = 0;
+        ps_seg_frames(seg, &startFrame, &endFrame);
+        TimedWord w;
+        w.word = withoutVariant(word);
+        w.begin = std::min(count, size_t(std::max(0, startFrame)) * samplesPerFrame);
+        // The end frame is the word's last one.
+        w.end = std::min(count, size_t(std::max(0, endFrame) + 1) * samplesPerFrame);
+        timed.words.push_back(std::move(w));
+    }
+    return timed;
+}
+
+} // namespace speech

@@ -55,6 +55,9 @@ public:
     void setLineStartToPlayer();
     void showFind(bool withReplace);
 
+    // The player is at ms of the file it plays: the utterance said there is shown.
+    void follow(qint64 ms);
+
     // Writes the recovery file now (the timer does this a few seconds after a change).
     bool keepEdits();
 
@@ -76,7 +79,6 @@ protected:
 
 private:
     void textChanged();
-    void follow(qint64 ms);
     void highlight(int line, int utterance);
     void seekTo(qint64 ms);
     void setLines(const TimedLines &lines);

@@ -21,22 +21,24 @@ class QStandardItemModel;
 class QAction;
 class QTextEdit;
 class QTimer;
+class LibraryPane;
 class PlayerBar;
 class RecorderBar;
 class TaskBar;
 class TaskList;
+class TranscriptPane;
 class TranscriptionJob;
-struct TranscriptTimes;
 
 // The one window of the program. It shows and wires; the work is done by objects of the core
 // library that it owns: the transcription job (asr/transcriptionjob.h), with its audio steps
 // and access token, and the task list it reads (core/tasklist.h). Its strips are panes with
-// state of their own: the recorder bar (ui/recorderbar.h), the player bar (ui/playerbar.h) and
-// the task bar (ui/taskbar.h). Its code is split by concern:
+// state of their own: the library pane (ui/librarypane.h), the recorder bar (ui/recorderbar.h),
+// the player bar (ui/playerbar.h), the task bar (ui/taskbar.h) and the transcript pane
+// (ui/transcriptpane.h). Its code is split by concern:
 //   ui/widget_construction.cpp   building the window and wiring it
 //   ui/widget_frame.cpp          lists shown/hidden, maximise, drag, home page, exit
-//   ui/widget_library.cpp        folders, library lists, delete/rename/save as
-//   ui/widget_textpane.cpp       opening and saving transcripts
+//   ui/widget_library.cpp        the library's delete/rename/save as, kept in step everywhere
+//   ui/widget_textpane.cpp       the transcript pane wired to the library, the job and player
 //   ui/widget_recording.cpp      where a finished recording goes
 //   ui/widget_tasklist.cpp       the task list (upload, add, clear, drops)
 //   ui/widget_playback.cpp       which task file the player plays
@@ -56,7 +58,7 @@ public:
     void delFile(QString kind, QString name);
     void renameFile(QString kind, QString name);
     void saveAsFile(QString kind, QString name);
-    // "导出字幕" of a transcript in the library (ui/widget_subtitles.cpp).
+    // "导出字幕" of a transcript in the library.
     void exportTranscriptSubtitles(const QString &name);
 
     // Seams for tests: where the speech service is, and how long its requests may take.
@@ -89,10 +91,14 @@ public:
 
     // Read only, for tests: what the window shows only through its effects.
     // The files behind the audio list's and the transcript list's entries.
-    const QStringList &audioPaths() const { return wavFiles; }
-    const QStringList &transcriptPaths() const { return txtFiles; }
+    const QStringList &audioPaths() const;
+    const QStringList &transcriptPaths() const;
     // The transcript the text pane is bound to ("关闭文档" saves there); empty when none.
-    const QString &openTranscript() const { return currentTextFile; }
+    const QString &openTranscript() const;
+    // The panes, for the features that attach to them.
+    TranscriptPane *transcriptPane() const { return transcript; }
+    LibraryPane *libraryPane() const { return library; }
+    PlayerBar *playerPane() const { return playerBar; }
     // The file the last recording went to.
     const QString &recordingFile() const;
     // The file "播放" resumes; empty or stale when it loads the chosen entry afresh.
@@ -118,23 +124,15 @@ private:
     void setUpWindow();
     void buildHeader();
     void buildLeftPane();
-    // The library lists' menus and double clicks.
-    void connectLibraryLists();
     void buildRightPane();
     void buildToolStrip();
     void buildTaskStrip();
     void buildTextPane();
     void createWorkers();
     void createFoldersAndLists();
-    void loadWavList();
-    void loadTxtList();
-    // Space for the lists in the left pane: the pane minus both header buttons.
-    int listSpace() const;
     void placeTitleButtons(int firstX);
     void placeStrips();
     void slotShowMaxSize();
-    void slotWavBtnChecked(bool checked);
-    void slotTxtBtnChecked(bool checked);
     void slotClose();
     void showHomePage();
     // While a job runs, audio files and the job's own transcript stay as they are: tells the
@@ -144,15 +142,15 @@ private:
     void deleteEntry(MyListWidget::Kind kind, const QString &name);
     void renameEntry(MyListWidget::Kind kind, const QString &name);
     void saveEntryAs(MyListWidget::Kind kind, const QString &name);
-    // The parts of renameFile: the name the user typed (empty when none will be used), and
-    // every list and binding moved from the old entry to the renamed one.
+    // The name the user typed for renameFile (empty when none will be used).
     QString askNewName(const QString &name);
-    void moveLibraryEntry(
-        bool audio, const QString &name, const QString &path, const QString &newPath);
     // Ends the job and a recording before the window goes; idempotent.
     void endWork();
-    void slotWordOpen(QListWidgetItem *item);
+    // A transcript of the library into the pane (refused while a job runs).
+    void slotWordOpen(const QString &path);
     void slotCloseWord();
+    // The transcript pane follows the job: its text, its times, the transcript it is bound to.
+    void connectTranscriptPane();
     // ---- end window ----
 
     // ---- audio: devices, recording, the task list and playback ----
@@ -177,7 +175,6 @@ private:
     void showJobRunning(bool running);
     void connectJob();
     void showFileStarted(const QString &transcriptPath);
-    void appendRecognisedText(const QString &text);
     void showNotice(const QString &message);
     void slotBeginCover();
     void slotStopCover();
@@ -187,20 +184,17 @@ private:
 
     // Members, in the order the window declares them.
     QLabel *titleBar = nullptr;
-    QLabel *leftPanel = nullptr;
-    QPushButton *wavListButton = nullptr;
-    QPushButton *addTaskButton = nullptr;
-    QPushButton *txtListButton = nullptr;
-    MyListWidget *wavList = nullptr;
-    MyListWidget *txtList = nullptr;
+    // The left pane: both library lists with the paths behind their entries.
+    LibraryPane *library = nullptr;
     QLabel *rightPanel = nullptr;
     QLabel *toolBar = nullptr;
     RecorderBar *recorderBar = nullptr;
     PlayerBar *playerBar = nullptr;
-    class TranscriptEditor *transcriptEditor = nullptr; // the pane as a timed document
     TaskBar *taskBar = nullptr;
     // The task files, which the task box shows and the job reads.
     TaskList *taskFiles = nullptr;
+    TranscriptPane *transcript = nullptr;
+    // The transcript pane's editor.
     QTextEdit *textEdit = nullptr;
     QPushButton *minButton = nullptr;
     QPushButton *maxButton = nullptr;
@@ -208,20 +202,6 @@ private:
     QPushButton *homeButton = nullptr;
     bool dragging = false;
     QPoint dragPos;
-    QStringList wavFiles;
-    QStringList txtFiles;
-    QString currentTextFile;
-
-private:
-    // Times beside transcripts and subtitles (ui/widget_subtitles.cpp).
-    void setupSubtitles();
-    // Plays the pane's source from where the line (counted from 0) was said.
-    void playFromLine(int line);
-    void exportSubtitles(const QString &text, const TranscriptTimes &times, const QString &base);
-    // The pane's times are those kept beside the transcript it now shows (none without them).
-    void loadPaneTimes(const QString &transcriptPath);
-    std::shared_ptr<TranscriptTimes> paneTimes; // the pane's recognised paragraphs and times
-    QAction *exportPaneSubtitlesAction = nullptr;
 
     // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
     QString serviceBaseUrl;

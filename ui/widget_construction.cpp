@@ -1,3 +1,4 @@
+#include "ui/transcripteditor.h"
 #include "ui/servicesettingsdialog.h"
 #include "ui/widget.h"
 
@@ -8,10 +9,11 @@
 #include "core/tasklist.h"
 #include "ui/appglobals.h"
 #include "ui/barbuttons.h"
-#include "ui/mylistwidget.h"
+#include "ui/librarypane.h"
 #include "ui/playerbar.h"
 #include "ui/recorderbar.h"
 #include "ui/taskbar.h"
+#include "ui/transcriptpane.h"
 
 #include <QComboBox>
 #include <QIcon>
@@ -19,7 +21,6 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
-#include <QVBoxLayout>
 
 using BarButtons::makeButton;
 
@@ -28,22 +29,6 @@ namespace {
 QString css(const char *text)
 {
     return QString::fromUtf8(text);
-}
-
-// The checkable header of a library list in the left pane; checked shows the list.
-QPushButton *makeListHeader(
-    QWidget *parent, const QString &text, const QString &icon, const QString &style)
-{
-    auto *button = new QPushButton(parent);
-    button->setFixedSize(198, 50);
-    button->setText(text);
-    button->setIcon(QIcon(icon));
-    button->setIconSize(QSize(24, 24));
-    button->setCheckable(true);
-    button->setChecked(false);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(style);
-    return button;
 }
 
 } // namespace
@@ -152,74 +137,14 @@ void Widget::buildHeader()
 
 void Widget::buildLeftPane()
 {
-    leftPanel = new QLabel(this);
-    leftPanel->setObjectName(QStringLiteral("leftPanel"));
-    leftPanel->setGeometry(0, 30, 200, 698);
-    leftPanel->setStyleSheet(
-        QStringLiteral("QLabel {background:white;border-right:1px solid #b6bbc2;"
-                       "border-left:1px solid #b6bbc2;border-bottom:1px solid #b6bbc2}"));
-
-    wavListButton = makeListHeader(leftPanel, QStringLiteral("音频文件"),
-        QStringLiteral(":/images/audio.png"),
-        QStringLiteral("QPushButton {border:0px;} QPushButton:checked {background:#e4eef8}"));
-    wavListButton->setObjectName(QStringLiteral("wavListButton"));
-    connect(wavListButton, &QPushButton::toggled, this, &Widget::slotWavBtnChecked);
-
-    // An icon rather than a border image, so that a disabled "+" is drawn greyed out.
-    addTaskButton = makeButton(wavListButton, QStringLiteral("添加到任务"),
-        "QPushButton {background:transparent; border:0px;} ", QRect(150, 5, 38, 40));
-    addTaskButton->setObjectName(QStringLiteral("addTaskButton"));
-    addTaskButton->setIcon(QIcon(QStringLiteral(":/images/jia.png")));
-    addTaskButton->setIconSize(QSize(38, 40));
-    connect(addTaskButton, &QPushButton::clicked, this, &Widget::slotAddWav);
-
-    txtListButton = makeListHeader(leftPanel, QStringLiteral("文本文档"),
-        QStringLiteral(":/images/word.png"),
-        QStringLiteral("QPushButton {border-bottom:0px solid #b6bbc2;border-top:1px solid #dddddd;"
-                       "border-left:0px solid #b6bbc2;border-right:0px solid #b6bbc2;} "
-                       "QPushButton:checked {background:#e4eef8}"));
-    txtListButton->setObjectName(QStringLiteral("txtListButton"));
-    connect(txtListButton, &QPushButton::toggled, this, &Widget::slotTxtBtnChecked);
-
-    wavList = new MyListWidget(MyListWidget::Kind::Audio, leftPanel);
-    wavList->setObjectName(QStringLiteral("wavList"));
-    wavList->setStyleSheet(QStringLiteral("border:0px"));
-    wavList->setFixedWidth(198);
-    wavList->setSpacing(2);
-    wavList->setSelectionMode(QAbstractItemView::MultiSelection);
-    wavList->hide();
-
-    txtList = new MyListWidget(MyListWidget::Kind::Transcripts, leftPanel);
-    txtList->setObjectName(QStringLiteral("txtList"));
-    txtList->setStyleSheet(QStringLiteral("border:0px"));
-    txtList->setFixedWidth(198);
-    txtList->setSpacing(2);
-    txtList->hide();
-    connectLibraryLists();
-
-    auto *layout = new QVBoxLayout(leftPanel);
-    layout->addWidget(wavListButton);
-    layout->addSpacing(0);
-    layout->addWidget(wavList);
-    layout->addSpacing(0);
-    layout->addWidget(txtListButton);
-    layout->addSpacing(0);
-    layout->addWidget(txtList);
-    layout->addStretch();
-    layout->setSpacing(0);
-    layout->setContentsMargins(1, 0, 0, 0);
-}
-
-void Widget::connectLibraryLists()
-{
-    connect(txtList, &QListWidget::itemDoubleClicked, this, &Widget::slotWordOpen);
-    for (MyListWidget *list : { wavList, txtList }) {
-        connect(list, &MyListWidget::deleteRequested, this, &Widget::deleteEntry);
-        connect(list, &MyListWidget::renameRequested, this, &Widget::renameEntry);
-        connect(list, &MyListWidget::saveAsRequested, this, &Widget::saveEntryAs);
-    }
+    library = new LibraryPane(this);
+    connect(library, &LibraryPane::addToTasksClicked, this, &Widget::slotAddWav);
+    connect(library, &LibraryPane::openRequested, this, &Widget::slotWordOpen);
+    connect(library, &LibraryPane::deleteRequested, this, &Widget::deleteEntry);
+    connect(library, &LibraryPane::renameRequested, this, &Widget::renameEntry);
+    connect(library, &LibraryPane::saveAsRequested, this, &Widget::saveEntryAs);
     connect(
-        txtList, &MyListWidget::exportSubtitlesRequested, this, &Widget::exportTranscriptSubtitles);
+        library, &LibraryPane::exportSubtitlesRequested, this, &Widget::exportTranscriptSubtitles);
 }
 
 void Widget::buildRightPane()
@@ -240,7 +165,7 @@ void Widget::buildToolStrip()
 
     recorderBar = new RecorderBar(toolBar, rightPanel);
     recorderBar->setTarget(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"),
-        [this](const QString &path) { return wavFiles.contains(path); });
+        [this](const QString &path) { return library->audioPaths().contains(path); });
     connect(recorderBar, &RecorderBar::recorded, this, &Widget::addRecording);
 }
 
@@ -258,11 +183,10 @@ void Widget::buildTaskStrip()
 
 void Widget::buildTextPane()
 {
-    textEdit = new QTextEdit(this);
-    textEdit->setObjectName(QStringLiteral("textEdit"));
-    textEdit->setGeometry(
-        rightPanel->x(), rightPanel->y() + 90, rightPanel->width(), rightPanel->height() - 90);
-    textEdit->hide();
+    transcript = new TranscriptPane(this);
+    textEdit = transcript->editor();
+    transcript->setGeometry(QRect(
+        rightPanel->x(), rightPanel->y() + 90, rightPanel->width(), rightPanel->height() - 90));
     textEdit->viewport()->installEventFilter(this);
 }
 
@@ -270,15 +194,19 @@ void Widget::createWorkers()
 {
     // The job's processes, requests and timers are its own; the recorder is the recorder bar's.
     connectJob();
-    setupSubtitles();
+    connectTranscriptPane();
+    transcript->attach(new TranscriptEditor(transcript->editor(), playerBar, this));
+    // Edits an earlier run left unsaved are offered once the window is up.
+    QTimer::singleShot(0, this,
+        [this] { transcript->open(transcript->timedEditor()->offerAtStart(this)); });
 }
 
 void Widget::createFoldersAndLists()
 {
     // The entry function has already said which folder it could not create.
     ProgramLayout::createWorkFolders(AppGlobals::appDir());
-    loadWavList();
-    loadTxtList();
+    library->load(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"),
+        AppGlobals::appDir() + QStringLiteral("/myWordFiles"));
     // Kept states of files that are gone would never be used again.
     ResumeStore(ResumeStore::defaultFolder(AppGlobals::appDir())).removeStale();
 }

@@ -3,9 +3,10 @@
 #include "asr/transcriptionjob.h"
 #include "audio/audiosteps.h"
 #include "ui/appglobals.h"
-#include "ui/mylistwidget.h"
+#include "ui/librarypane.h"
 #include "ui/recorderbar.h"
 #include "ui/taskbar.h"
+#include "ui/transcriptpane.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -13,7 +14,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
 
@@ -21,21 +21,7 @@ namespace {
 
 const char *const kHomePage = "https://tovarin.example.org/";
 
-// Unchecking and checking again makes the toggled slot share out the new pane height.
-void retoggle(QPushButton *button)
-{
-    if (button->isChecked()) {
-        button->setChecked(false);
-        button->setChecked(true);
-    }
-}
-
 } // namespace
-
-int Widget::listSpace() const
-{
-    return leftPanel->height() - 2 * wavListButton->height();
-}
 
 void Widget::placeTitleButtons(int firstX)
 {
@@ -84,10 +70,10 @@ void Widget::slotShowMaxSize()
         titleBar->resize(1024, 30);
         move((screenW - 1024) / 2, (AppGlobals::screenHeight() - 728) / 2);
         placeTitleButtons(919);
-        leftPanel->setGeometry(0, 30, 200, 698);
+        library->place(QRect(0, 30, 200, 698));
         rightPanel->setGeometry(200, 30, 824, 698);
         placeStrips();
-        textEdit->resize(824, 598);
+        transcript->resize(824, 598);
     } else {
         maxButton->setStyleSheet(QStringLiteral(
             "QPushButton{border:0px solid black;border-image:url(:/images/normal_p.png);}"));
@@ -96,48 +82,10 @@ void Widget::slotShowMaxSize()
         titleBar->resize(screenW, 30);
         move(0, 0);
         placeTitleButtons(screenW - 105);
-        leftPanel->setGeometry(0, 30, 200, availableH - 30);
+        library->place(QRect(0, 30, 200, availableH - 30));
         rightPanel->setGeometry(200, 30, screenW - 200, availableH - 30);
         placeStrips();
-        textEdit->resize(screenW - 200, availableH - 130);
-    }
-    retoggle(wavListButton);
-    retoggle(txtListButton);
-}
-
-void Widget::slotWavBtnChecked(bool checked)
-{
-    const int space = listSpace();
-    if (checked) {
-        if (txtList->isHidden()) {
-            wavList->setFixedHeight(space - 1);
-        } else {
-            wavList->setFixedHeight(space / 2 - 1);
-            txtList->setFixedHeight(space / 2);
-        }
-        wavList->show();
-    } else {
-        wavList->hide();
-        if (!txtList->isHidden())
-            txtList->setFixedHeight(space - 1);
-    }
-}
-
-void Widget::slotTxtBtnChecked(bool checked)
-{
-    const int space = listSpace();
-    if (checked) {
-        if (wavList->isHidden()) {
-            txtList->setFixedHeight(space - 1);
-        } else {
-            wavList->setFixedHeight(space / 2 - 1);
-            txtList->setFixedHeight(space / 2);
-        }
-        txtList->show();
-    } else {
-        txtList->hide();
-        if (!wavList->isHidden())
-            wavList->setFixedHeight(space - 1);
+        transcript->resize(screenW - 200, availableH - 130);
     }
 }
 

@@ -1,4 +1,3 @@
-#include "ui/transcripteditor.h"
 #include "ui/widget.h"
 
 #include "core/tasklist.h"
@@ -8,8 +7,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QPushButton>
-#include <QTextCursor>
-#include <QTextEdit>
 
 #include "asr/jobnotices.h"
 #include "asr/resumestore.h"
@@ -18,8 +15,9 @@
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
 #include "ui/jobstatustexts.h"
-#include "ui/mylistwidget.h"
+#include "ui/librarypane.h"
 #include "ui/taskbar.h"
+#include "ui/transcriptpane.h"
 
 bool Widget::jobRunning() const
 {
@@ -39,7 +37,6 @@ void Widget::connectJob()
     // The box names the copy the job works on, as it always has.
     connect(j, &TranscriptionJob::taskEntryConverted, taskFiles, &TaskList::showConverted);
     connect(j, &TranscriptionJob::taskEntryRestored, taskFiles, &TaskList::showAsAdded);
-    connect(j, &TranscriptionJob::textRecognised, this, &Widget::appendRecognisedText);
     connect(j, &TranscriptionJob::failed, this,
         [this](const JobFailure &failure) { showNotice(JobNotices::text(failure)); });
     connect(j, &TranscriptionJob::allDone, this,
@@ -50,7 +47,7 @@ void Widget::connectJob()
             QStringLiteral("PCM文件要求[采样率=16000,1-单声道]是否继续转写呢？"));
     });
     // The transcript is the pane as the user sees it, edits included.
-    j->setTranscriptTextSource([this] { return textEdit->toPlainText(); });
+    j->setTranscriptTextSource([this] { return transcript->text(); });
 }
 
 void Widget::showJobRunning(bool running)
@@ -61,29 +58,11 @@ void Widget::showJobRunning(bool running)
 
 void Widget::showFileStarted(const QString &transcriptPath)
 {
-    const QString name = FileNames::fileName(transcriptPath);
-    if (!txtFiles.contains(transcriptPath)) {
-        txtList->addItem(name);
-        txtFiles.append(transcriptPath);
-    }
+    library->addTranscript(transcriptPath);
     // An earlier transcript of the same name is replaced only once the new one is complete, so a
     // job that fails or is stopped never costs the user the text they had.
-    transcriptEditor->close();
-    currentTextFile = transcriptPath;
-    textEdit->clear();
-    textEdit->show();
+    transcript->beginTranscript(transcriptPath);
     taskBar->setCloseDocEnabled(false);
-}
-
-void Widget::appendRecognisedText(const QString &text)
-{
-    // A paragraph of plain text: what the service sent is shown and kept as it is, never read
-    // as markup. Ending in a line break, consecutive texts are parted by an empty line.
-    QTextCursor cursor(textEdit->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!textEdit->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(text + QLatin1Char('\n'));
 }
 
 void Widget::showNotice(const QString &message)

@@ -1,4 +1,3 @@
-#include "ui/transcripteditor.h"
 #include "ui/widget.h"
 
 #include "core/tasklist.h"
@@ -8,62 +7,29 @@
 #include "core/transcripttimes.h"
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
+#include "ui/librarypane.h"
 #include "ui/myinput.h"
-#include "ui/mylistwidget.h"
+#include "ui/transcriptpane.h"
 
-#include <QComboBox>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QStandardPaths>
-#include <QTextEdit>
 
 namespace {
 
 const QString kAudioBusy = QStringLiteral("正在转换，请稍后再修改音频文件！");
 const QString kTranscriptBusy = QStringLiteral("正在转换，请稍后再修改文本文件！");
 
-// Plain files of a library folder, ordered by lower-cased name.
-QFileInfoList libraryEntries(const QString &folder)
-{
-    return QDir(folder).entryInfoList(
-        QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-}
-
-QListWidgetItem *firstItemNamed(QListWidget *list, const QString &name, Qt::CaseSensitivity cs)
-{
-    const QList<QListWidgetItem *> candidates = list->findItems(name, Qt::MatchContains);
-    for (QListWidgetItem *item : candidates) {
-        if (item->text().compare(name, cs) == 0)
-            return item;
-    }
-    return nullptr;
-}
-
 } // namespace
 
-void Widget::loadWavList()
+const QStringList &Widget::audioPaths() const
 {
-    const QFileInfoList entries
-        = libraryEntries(AppGlobals::appDir() + QStringLiteral("/myWAVFiles"));
-    for (const QFileInfo &entry : entries) {
-        wavFiles.append(entry.filePath());
-        wavList->addItem(entry.fileName());
-    }
+    return library->audioPaths();
 }
 
-void Widget::loadTxtList()
+const QStringList &Widget::transcriptPaths() const
 {
-    const QFileInfoList entries
-        = libraryEntries(AppGlobals::appDir() + QStringLiteral("/myWordFiles"));
-    for (const QFileInfo &entry : entries) {
-        // Anything else in the folder belongs to the user: it is left alone, just not listed.
-        if (FileNames::suffix(entry.filePath()) != QLatin1String("txt"))
-            continue;
-        txtFiles.append(entry.filePath());
-        txtList->addItem(entry.fileName());
-    }
+    return library->transcriptPaths();
 }
 
 bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
@@ -75,7 +41,7 @@ bool Widget::refusedWhileJobRuns(bool audio, const QString &path)
         Dialogs::current().information(this, QStringLiteral("提示"), kAudioBusy);
         return true;
     }
-    if (!path.isEmpty() && path == currentTextFile) {
+    if (!path.isEmpty() && path == transcript->transcriptPath()) {
         Dialogs::current().information(this, QStringLiteral("提示"), kTranscriptBusy);
         return true;
     }
@@ -86,9 +52,7 @@ void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
 {
     const bool audio = kind == MyListWidget::Kind::Audio;
     Dialogs &dialogs = Dialogs::current();
-    QStringList &paths = audio ? wavFiles : txtFiles;
-    MyListWidget *list = audio ? wavList : txtList;
-    const QString path = FileNames::firstPathNamed(paths, name);
+    const QString path = library->pathNamed(kind, name);
     if (refusedWhileJobRuns(audio, path))
         return;
 
@@ -100,30 +64,27 @@ void Widget::deleteEntry(MyListWidget::Kind kind, const QString &name)
     // The times go with their transcript, and only when it is gone.
     if (QFile::remove(path) && !audio)
         TranscriptTimesRules::removeFor(path);
-    paths.removeAll(path);
-    delete firstItemNamed(list, name, Qt::CaseSensitive);
+    library->removeEntry(kind, name, path);
 
     if (audio) {
         taskFiles->remove(path);
-    } else if (!path.isEmpty() && path == currentTextFile) {
+    } else if (!path.isEmpty() && path == transcript->transcriptPath()) {
         // "关闭文档" must not bring a deleted transcript back.
-        transcriptEditor->discard();
-        textEdit->hide();
-        currentTextFile.clear();
+        transcript->closeWithoutSaving();
     }
 }
 
 void Widget::renameEntry(MyListWidget::Kind kind, const QString &name)
 {
     const bool audio = kind == MyListWidget::Kind::Audio;
-    if (refusedWhileJobRuns(audio, FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name)))
+    if (refusedWhileJobRuns(audio, library->pathNamed(kind, name)))
         return;
     const QString typed = askNewName(name);
     if (typed.isEmpty())
         return;
 
     // Looked up after the dialog: a job step may have changed the lists meanwhile.
-    const QString path = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
+    const QString path = library->pathNamed(kind, name);
     if (refusedWhileJobRuns(audio, path))
         return;
     const LibraryFiles::RenameResult renamed = LibraryFiles::rename(
@@ -133,14 +94,15 @@ void Widget::renameEntry(MyListWidget::Kind kind, const QString &name)
         return;
     }
     // Only once the transcript itself moved: a refused rename leaves every sidecar alone.
-    if (!audio) {
-        TranscriptTimesRules::followRename(path, renamed.newPath);
+    if (audio) {
+        TranscriptTimesRules::followSourceRename(library->transcriptPaths(), path, renamed.newPath);
+        taskFiles->rename(path, renamed.newPath);
     } else {
-        TranscriptTimesRules::followSourceRename(txtFiles, path, renamed.newPath);
-        if (paneTimes->source == path)
-            paneTimes->source = renamed.newPath;
+        TranscriptTimesRules::followRename(path, renamed.newPath);
     }
-    moveLibraryEntry(audio, name, path, renamed.newPath);
+    // Every list and binding moves from the old entry to the renamed one.
+    transcript->followRename(path, renamed.newPath);
+    library->renameEntry(kind, name, path, renamed.newPath);
 }
 
 QString Widget::askNewName(const QString &name)
@@ -164,29 +126,10 @@ QString Widget::askNewName(const QString &name)
     return typed;
 }
 
-void Widget::moveLibraryEntry(
-    bool audio, const QString &name, const QString &path, const QString &newPath)
-{
-    QStringList &paths = audio ? wavFiles : txtFiles;
-    MyListWidget *list = audio ? wavList : txtList;
-    const QString newName = FileNames::fileName(newPath);
-    if (audio)
-        taskFiles->rename(path, newPath);
-    const int pathIndex = paths.indexOf(path);
-    if (pathIndex >= 0)
-        paths[pathIndex] = newPath;
-    if (!audio && path == currentTextFile) {
-        // The pane follows its file, so "关闭文档" saves under the new name.
-        currentTextFile = newPath;
-    }
-    delete firstItemNamed(list, name, Qt::CaseInsensitive);
-    list->addItem(newName);
-}
-
 void Widget::saveEntryAs(MyListWidget::Kind kind, const QString &name)
 {
     const bool audio = kind == MyListWidget::Kind::Audio;
-    const QString source = FileNames::firstPathNamed(audio ? wavFiles : txtFiles, name);
+    const QString source = library->pathNamed(kind, name);
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     const QString target = Dialogs::current().saveFileName(this, QStringLiteral("另存为"),
         desktop + QLatin1Char('/') + name,

@@ -1,8 +1,7 @@
 #include "ui/widget.h"
 
-#include "core/filenames.h"
 #include "core/tasklist.h"
-#include "ui/mylistwidget.h"
+#include "ui/librarypane.h"
 #include "ui/recorderbar.h"
 #include "ui/taskbar.h"
 
@@ -20,10 +19,7 @@ const QString &Widget::recordingFile() const
 
 void Widget::addRecording(const QString &path)
 {
-    wavFiles.append(path);
-    wavList->insertItem(wavList->count(), FileNames::fileName(path));
+    library->addRecording(path);
     // A running job works on the front entry; the recording queues right behind it.
     taskBar->choose(taskFiles->addRecording(path, jobRunning() && !taskFiles->isEmpty() ? 1 : 0));
-    if (!wavListButton->isChecked())
-        wavListButton->setChecked(true);
 }

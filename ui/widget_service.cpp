@@ -1,7 +1,7 @@
 #include "ui/widget.h"
 
-#include "core/programlayout.h"
 #include "asr/speechservicestarter.h"
+#include "core/programlayout.h"
 
 #include <QCoreApplication>
 

@@ -5,7 +5,7 @@
 #include "audio/mediafiles.h"
 #include "core/filenames.h"
 #include "ui/dialogs.h"
-#include "ui/mylistwidget.h"
+#include "ui/librarypane.h"
 #include "ui/taskbar.h"
 
 #include <QComboBox>
@@ -21,7 +21,7 @@
 void Widget::setTaskControlsEnabled(bool enabled)
 {
     taskBar->setTaskControlsEnabled(enabled);
-    addTaskButton->setEnabled(enabled);
+    library->setAddEnabled(enabled);
 }
 
 void Widget::addToTaskFront(const QString &path)
@@ -41,9 +41,8 @@ void Widget::slotAddWav()
 {
     if (jobRunning())
         return;
-    const QList<QListWidgetItem *> items = wavList->selectedItems();
-    for (const QListWidgetItem *item : items)
-        addToTaskFront(FileNames::firstPathNamed(wavFiles, item->text()));
+    for (const QString &path : library->selectedAudioPaths())
+        addToTaskFront(path);
 }
 
 void Widget::slotLoadWav()

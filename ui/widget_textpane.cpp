@@ -1,17 +1,36 @@
+// The transcript pane wired to the library, the job and the player.
 #include "ui/widget.h"
 
-#include "core/filenames.h"
-#include "core/wholefile.h"
+#include "asr/transcriptionjob.h"
 #include "ui/dialogs.h"
-#include "ui/transcripteditor.h"
+#include "ui/librarypane.h"
+#include "ui/playerbar.h"
+#include "ui/taskbar.h"
+#include "ui/transcriptpane.h"
 
-#include <QFile>
-#include <QListWidgetItem>
-#include <QFileInfo>
-#include <QTextCodec>
-#include <QTextEdit>
+const QString &Widget::openTranscript() const
+{
+    return transcript->transcriptPath();
+}
 
-void Widget::slotWordOpen(QListWidgetItem *item)
+void Widget::connectTranscriptPane()
+{
+    TranscriptionJob *j = job.get();
+    connect(j, &TranscriptionJob::textRecognised, transcript, &TranscriptPane::appendText);
+    // A segment's text comes first, its times right after it.
+    connect(j, &TranscriptionJob::segmentRecognised, transcript,
+        [this](int, int, int, int, const QString &text) { transcript->addTimedParagraph(text); });
+    connect(j, &TranscriptionJob::utterancesRecognised, transcript,
+        [this](
+            int, const TimedUtterances &utterances) { transcript->setLastUtterances(utterances); });
+    connect(j, &TranscriptionJob::fileFinished, transcript,
+        [this, j](const QString &, const QString &transcriptPath) {
+            transcript->keepTimes(j->sourceFile(), transcriptPath);
+        });
+    connect(transcript, &TranscriptPane::playRequested, playerBar, &PlayerBar::playFrom);
+}
+
+void Widget::slotWordOpen(const QString &path)
 {
     // The job saves the pane into its own transcript; another file must not take its place.
     if (jobRunning()) {
@@ -19,49 +38,15 @@ void Widget::slotWordOpen(QListWidgetItem *item)
             this, QStringLiteral("提示"), QStringLiteral("正在转换，请稍后再打开文档！"));
         return;
     }
-    const QString path = FileNames::firstPathNamed(txtFiles, item->text());
-    // A vanished file neither replaces the text nor takes the pane's binding.
-    if (path.isEmpty() || !QFile::exists(path))
-        return;
-    currentTextFile = path;
-
-    QFile file(currentTextFile);
-    file.open(QIODevice::ReadOnly);
-    QByteArray bytes = file.readAll();
-    const int zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes.truncate(zero);
-    const QString text = QTextCodec::codecForLocale()->toUnicode(bytes);
-
-    textEdit->clear();
-    // Shown as markup, a transcript holding "<b>" would lose its tags and line breaks when
-    // saved back as plain text.
-    textEdit->setPlainText(text);
-    loadPaneTimes(currentTextFile);
-    transcriptEditor->open(currentTextFile, *paneTimes);
-    textEdit->show();
+    transcript->open(path);
 }
 
 void Widget::slotCloseWord()
 {
-    if (!currentTextFile.isEmpty()) {
-        // Not through a link: the text would go wherever it points.
-        if (QFileInfo(currentTextFile).isSymLink()) {
-            Dialogs::current().information(this, QStringLiteral("提示"),
-                QStringLiteral("转写文本%1是符号链接，为安全起见不写入！").arg(currentTextFile));
-            return;
-        }
-        // Written beside the file and renamed over it: a crash mid-write leaves the old text.
-        if (!WholeFile::write(currentTextFile,
-                QTextCodec::codecForLocale()->fromUnicode(textEdit->toPlainText()))) {
-            // The pane stays open with the user's edits, so they can be saved elsewhere.
-            Dialogs::current().information(this, QStringLiteral("提示"),
-                QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
-            return;
-        }
-        if (!transcriptEditor->saved())
-            Dialogs::current().information(this, QStringLiteral("提示"),
-                QStringLiteral("时间信息保存失败，请检查文件夹是否可写！"));
-    }
-    textEdit->hide();
+    transcript->saveAndClose();
+}
+
+void Widget::exportTranscriptSubtitles(const QString &name)
+{
+    transcript->exportSubtitlesOf(library->pathNamed(LibraryPane::Kind::Transcripts, name));
 }

@@ -556,7 +556,7 @@ void TranscriptionApiTest::recognitionOutlastsTheRequestTime()
 {
     const AudioInput audio = readAudio(wav);
     std::vector<int16_t> repeated;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 4; ++i)
         repeated.insert(repeated.end(), audio.samples.begin(), audio.samples.end());
     const QString longWav = dir.filePath(QStringLiteral("long.wav"));
     {

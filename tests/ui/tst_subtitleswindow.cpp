@@ -16,6 +16,7 @@
 #include "ui/appglobals.h"
 #include "ui/myinput.h"
 #include "ui/mylistwidget.h"
+#include "ui/transcriptpane.h"
 #include "ui/widget.h"
 
 using TestFiles::str;
@@ -224,6 +225,16 @@ void TestSubtitlesWindow::openedTranscriptPlaysFromALine()
     QCOMPARE(dialogs.notices.size(), 2);
     QCOMPARE(dialogs.notices.last().text, QStringLiteral("这一行没有时间信息！"));
     QCOMPARE(player->state() == Phonon::PlayingState, false);
+
+    // Opened at a line (as a search result opens it), the cursor stands there; a vanished
+    // transcript takes neither the text nor the binding.
+    TranscriptPane *transcripts = window.transcriptPane();
+    QSignalSpy bound(transcripts, &TranscriptPane::transcriptChanged);
+    QVERIFY(transcripts->open(words + QStringLiteral("/typed.txt")));
+    QVERIFY(transcripts->open(talk, 4) && !transcripts->open(words + QStringLiteral("/gone.txt")));
+    QCOMPARE(pane->textCursor().blockNumber(), 4);
+    QCOMPARE(bound.count(), 2);
+    QCOMPARE(window.openTranscript(), talk);
 
     playFromLine(4); // "third part", said at 41 s
     QCOMPARE(window.playbackFile(), source);

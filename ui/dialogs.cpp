@@ -22,8 +22,15 @@ bool Dialogs::question(QWidget *parent, const QString &title, const QString &tex
         == QMessageBox::Yes;
 }
 
-QStringList Dialogs::openFileNames(
-    QWidget *parent, const QString &caption, const QString &dir, const QString &filter)
+bool Dialogs::questionYesDefault(QWidget *parent, const QString &title, const QString &text)
+{
+    return QMessageBox::question(
+               parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        == QMessageBox::Yes;
+}
+
+QStringList Dialogs::openFileNames(QWidget *parent, const QString &caption, const QString &dir,
+                                   const QString &filter)
 {
     return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
 }

@@ -20,10 +20,12 @@ public:
     virtual void information(QWidget *parent, const QString &title, const QString &text);
     // Question with Yes and No and no default button; true when the answer is Yes.
     virtual bool question(QWidget *parent, const QString &title, const QString &text);
-    virtual QStringList openFileNames(
-        QWidget *parent, const QString &caption, const QString &dir, const QString &filter);
-    virtual QString saveFileName(
-        QWidget *parent, const QString &caption, const QString &dir, const QString &filter);
+    // Question with Yes and No where Yes is the default button.
+    virtual bool questionYesDefault(QWidget *parent, const QString &title, const QString &text);
+    virtual QStringList openFileNames(QWidget *parent, const QString &caption, const QString &dir,
+                                      const QString &filter);
+    virtual QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                 const QString &filter);
     // Runs one of the program's own dialogs modally.
     virtual int execDialog(QDialog *dialog);
     // Runs a context menu modally; the chosen action or null.

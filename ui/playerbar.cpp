@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 using BarButtons::makeImageButton;
@@ -56,6 +57,9 @@ PlayerBar::PlayerBar(QWidget *strip)
     connect(
         &mediaObject, &Phonon::MediaObject::totalTimeChanged, this, &PlayerBar::updateCurrentTime);
     connect(&mediaObject, &Phonon::MediaObject::tick, this, &PlayerBar::updateCurrentTime);
+    // Often enough for the text to follow the voice.
+    mediaObject.setTickInterval(100);
+    connect(&mediaObject, &Phonon::MediaObject::tick, this, &PlayerBar::positionChanged);
     connect(&mediaObject, &Phonon::MediaObject::finished, this, &PlayerBar::playend);
 }
 
@@ -109,6 +113,23 @@ void PlayerBar::playFrom(const QString &file, qint64 startMs)
     mediaObject.play();
     isPlaying = true;
     showPlaying(true);
+}
+
+void PlayerBar::seek(qint64 ms, bool andPlay)
+{
+    ms = std::max<qint64>(0, ms);
+    // Stopped, the media has no position to move: it is played again from there.
+    if (mediaObject.state() != Phonon::PlayingState && mediaObject.state() != Phonon::PausedState) {
+        playFrom(playingFile, ms);
+        return;
+    }
+    mediaObject.seek(ms);
+    if (andPlay && mediaObject.state() != Phonon::PlayingState) {
+        mediaObject.play();
+        showPlaying(true);
+    }
+    updateCurrentTime();
+    emit positionChanged(ms);
 }
 
 void PlayerBar::slotForward()

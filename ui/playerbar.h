@@ -33,9 +33,17 @@ public:
     const QString &file() const { return playingFile; }
     // Whether "播放" resumes file() rather than loading the chosen entry.
     bool loaded() const { return isPlaying; }
+    bool playing() const { return mediaObject.state() == Phonon::PlayingState; }
+    qint64 position() const { return mediaObject.currentTime(); }
+    // Within the loaded file: moves there, and plays unless told not to; pause() as the pause
+    // button.
+    void seek(qint64 ms, bool andPlay = true);
+    void pause() { slotPause(); }
 
 signals:
     void playClicked();
+    // The position moved while playing (a tick) or by a seek.
+    void positionChanged(qint64 ms);
 
 private:
     void slotPause();

@@ -4,6 +4,7 @@
 #include "core/subtitlefiles.h"
 #include "core/wholefile.h"
 #include "ui/dialogs.h"
+#include "ui/transcripteditor.h"
 
 #include <QAction>
 #include <QFile>
@@ -87,6 +88,8 @@ bool TranscriptPane::open(const QString &path, int line)
     TranscriptTimes loaded;
     TranscriptTimesRules::load(path, &loaded);
     paneTimes = loaded;
+    if (timed)
+        timed->open(path, paneTimes);
     const QTextBlock block = edit->document()->findBlockByNumber(line);
     if (line > 0 && block.isValid()) {
         edit->setTextCursor(QTextCursor(block));
@@ -111,6 +114,8 @@ bool TranscriptPane::saveAndClose()
             notify(QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
             return false;
         }
+        if (timed && !timed->saved())
+            notify(QStringLiteral("时间信息保存失败，请检查文件夹是否可写！"));
     }
     edit->hide();
     return true;
@@ -118,6 +123,8 @@ bool TranscriptPane::saveAndClose()
 
 void TranscriptPane::closeWithoutSaving()
 {
+    if (timed)
+        timed->discard();
     edit->hide();
     bind(QString());
 }
@@ -133,6 +140,8 @@ void TranscriptPane::followRename(const QString &oldPath, const QString &newPath
 
 void TranscriptPane::beginTranscript(const QString &path)
 {
+    if (timed)
+        timed->close();
     bind(path);
     paneTimes = TranscriptTimes();
     edit->clear();
@@ -177,6 +186,8 @@ void TranscriptPane::showMenu(const QPoint &pos)
     QAction *play = menu->addAction(QStringLiteral("从此处播放"));
     play->setObjectName(QStringLiteral("playFromLineAction"));
     connect(play, &QAction::triggered, this, [this, line] { playFromLine(line); });
+    if (timed)
+        timed->addMenuEntries(menu, pos);
     Dialogs::current().execMenu(menu, edit->viewport()->mapToGlobal(pos));
     menu->deleteLater();
 }
@@ -239,4 +250,11 @@ void TranscriptPane::exportSubtitles(
 void TranscriptPane::notify(const QString &message)
 {
     Dialogs::current().information(edit->window(), QStringLiteral("提示"), message);
+}
+
+void TranscriptPane::attach(TranscriptEditor *timedEditor)
+{
+    timed = timedEditor;
+    connect(timed, &TranscriptEditor::timesChanged, this,
+        [this](const TranscriptTimes &times) { paneTimes = times; });
 }

@@ -7,6 +7,7 @@
 #include "core/transcripttimes.h"
 
 class QAction;
+class TranscriptEditor;
 class QPoint;
 class QRect;
 class QTextEdit;
@@ -56,6 +57,10 @@ public:
     void setLastUtterances(const TimedUtterances &utterances);
     void keepTimes(const QString &source, const QString &transcriptPath);
 
+    // The timed editing of the text (follow along, keys, recovery): its times become the pane's.
+    void attach(TranscriptEditor *timedEditor);
+    TranscriptEditor *timedEditor() const { return timed; }
+
     // "导出字幕" of a transcript in the library: its text with the times kept beside it.
     void exportSubtitlesOf(const QString &path);
 
@@ -76,4 +81,5 @@ private:
     QAction *exportAction = nullptr;
     QString boundPath;
     TranscriptTimes paneTimes;
+    TranscriptEditor *timed = nullptr;
 };

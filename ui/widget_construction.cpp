@@ -1,3 +1,4 @@
+#include "ui/transcripteditor.h"
 #include "ui/widget.h"
 
 #include "asr/qthttpclass.h"
@@ -139,6 +140,10 @@ void Widget::createWorkers()
     // The job's processes, requests and timers are its own; the recorder is the recorder bar's.
     connectJob();
     connectTranscriptPane();
+    transcript->attach(new TranscriptEditor(transcript->editor(), playerBar, this));
+    // Edits an earlier run left unsaved are offered once the window is up.
+    QTimer::singleShot(0, this,
+        [this] { transcript->open(transcript->timedEditor()->offerAtStart(this)); });
 }
 
 void Widget::createFoldersAndLists()

@@ -32,6 +32,10 @@ public:
         questions.append({title, text});
         return answers.isEmpty() ? false : answers.dequeue();
     }
+    bool questionYesDefault(QWidget *parent, const QString &title, const QString &text) override
+    {
+        return question(parent, title, text);
+    }
     QStringList openFileNames(QWidget *, const QString &caption, const QString &dir,
                               const QString &filter) override
     {

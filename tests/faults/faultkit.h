@@ -62,7 +62,8 @@ inline bool makeClip(const QString &path, const QString &sentence)
     return QFile::copy(clips.value(key), path);
 }
 
-// Every file below the given folders, with its bytes.
+// Every file below the given folders, with its bytes; the search index is left out, since it
+// is the program's own copy of the transcripts and changes whenever they do.
 class FileRecord
 {
 public:
@@ -73,7 +74,8 @@ public:
             QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
             while (it.hasNext()) {
                 const QString path = it.next();
-                files.insert(path, readAll(path));
+                if (!it.fileName().startsWith(QLatin1String("transcript-index.sqlite")))
+                    files.insert(path, readAll(path));
             }
         }
     }

@@ -341,7 +341,8 @@ void TranscriptionJob::convertAudioFormat()
     // A restart after a stop or an error begins with the file as the user added it.
     restoreTaskFront();
     source = tasks->front();
-    resume.setFolder(config.resumeFolder);
+    // A span's segments are not the file's: nothing of it is kept, nor taken from a whole run.
+    resume.setFolder(config.hasSpan() ? QString() : config.resumeFolder);
     const bool transcriptions = config.serviceKind == JobSettings::ServiceKind::Transcriptions;
     resume.beginFile(
         ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
@@ -355,6 +356,7 @@ void TranscriptionJob::convertAudioFormat()
     if (current != Step::Converting)
         return;
 
+    // Raw samples are read as they are, unless a span of them is to be cut out first.
     if (FfmpegArgs::isRawPcm(source)) {
         if (askRawPcm) {
             const QPointer<TranscriptionJob> alive(this);
@@ -367,8 +369,10 @@ void TranscriptionJob::convertAudioFormat()
                 return;
             }
         }
-        getAudioLength();
-        return;
+        if (!config.hasSpan()) {
+            getAudioLength();
+            return;
+        }
     }
 
     QString target = FfmpegArgs::convertedPath(source);
@@ -376,7 +380,7 @@ void TranscriptionJob::convertAudioFormat()
     if (!config.convertBesideSource || QFileInfo::exists(target))
         target = config.segmentFolder + QLatin1Char('/') + FileNames::fileName(target);
     converted = target;
-    audio->startConversion(source, target);
+    audio->startConversion(source, target, config.spanFromMs, config.spanToMs);
 }
 
 void TranscriptionJob::conversionFinished(bool ok)
@@ -590,7 +594,8 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
             ? 0
             : UtteranceTimes::wavDurationMs(QFileInfo(jobData.segmentFiles.first()).size());
         TimedUtterances placed = UtteranceTimes::placeInFile(written.utterances, written.text,
-            written.hasText, UtteranceTimes::segmentStartMs(index, segmentLength()), lengthMs);
+            written.hasText,
+            config.spanFromMs + UtteranceTimes::segmentStartMs(index, segmentLength()), lengthMs);
         UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
         resume.recognised({ written.hasText, written.text, placed });

@@ -69,6 +69,12 @@ struct JobSettings
     QString requestPath;
     // Where the token protocol asks for its token; empty: serviceBaseUrl.
     QString tokenBaseUrl;
+    // Only this span of each file, in milliseconds of the file: from spanFromMs to spanToMs
+    // (-1: to its end). Every time the job reports is still in the file's own time. A span run
+    // keeps nothing to resume and leaves a whole-file run's kept state alone.
+    qint64 spanFromMs = 0;
+    qint64 spanToMs = -1;
+    bool hasSpan() const { return spanFromMs > 0 || spanToMs >= 0; }
 };
 
 // The job's lists and counters. A window shows them as its own members.
@@ -170,7 +176,8 @@ signals:
     void taskEntryRestored(const QString &taskFile);
     // A recognised text to append to what is shown (only replies that hold a text).
     void textRecognised(const QString &text);
-    // Every recognised segment: index from 0 of count, its seconds in the audio, its text.
+    // Every recognised segment: index from 0 of count, its seconds in the audio the job cut
+    // (with a span: counted from the span's start, settings().spanFromMs), its text.
     void segmentRecognised(
         int index, int count, int startSecond, int endSecond, const QString &text);
     // The same segment's utterances with their times in the whole file, in milliseconds.

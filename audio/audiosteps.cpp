@@ -71,7 +71,8 @@ void AudioSteps::begin(Run run, QProcess *process, const QStringList &arguments)
     runner->start(process, arguments);
 }
 
-void AudioSteps::startConversion(const QString &source, const QString &targetFile)
+void AudioSteps::startConversion(
+    const QString &source, const QString &targetFile, qint64 fromMs, qint64 toMs)
 {
     target = targetFile;
     if (!makePrivateTarget(targetFile)) {
@@ -85,7 +86,7 @@ void AudioSteps::startConversion(const QString &source, const QString &targetFil
         });
         return;
     }
-    begin(Run::Conversion, convert, FfmpegArgs::conversion(source, targetFile));
+    begin(Run::Conversion, convert, FfmpegArgs::conversion(source, targetFile, fromMs, toMs));
 }
 
 void AudioSteps::startProbe(const QString &file)

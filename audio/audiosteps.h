@@ -26,7 +26,9 @@ public:
     QProcess *probeProcess() const { return probe; }
     QProcess *cutProcess() const { return cut; }
 
-    void startConversion(const QString &source, const QString &target);
+    // fromMs, toMs: only that span of the source (FfmpegArgs::conversion).
+    void startConversion(
+        const QString &source, const QString &target, qint64 fromMs = 0, qint64 toMs = -1);
     void startProbe(const QString &file);
     // length: seconds of the cut (FfmpegArgs::segmentSeconds unless the job says otherwise).
     void startCut(const QString &file, int startSecond, const QString &segment, bool last,

@@ -33,11 +33,17 @@ QStringList recording(const QStringList &captureInput, const QString &outputFile
     return args;
 }
 
-QStringList conversion(const QString &source, const QString &target)
+QStringList conversion(const QString &source, const QString &target, qint64 fromMs, qint64 toMs)
 {
-    return { QStringLiteral("-y"), QStringLiteral("-i"), source, QStringLiteral("-acodec"),
-        QStringLiteral("pcm_s16le"), QStringLiteral("-ac"), QStringLiteral("1"),
-        QStringLiteral("-ar"), QStringLiteral("16000"), target };
+    const auto seconds = [](qint64 ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
+    QStringList args { QStringLiteral("-y") };
+    if (fromMs > 0)
+        args << QStringLiteral("-ss") << seconds(fromMs);
+    if (toMs >= 0)
+        args << QStringLiteral("-to") << seconds(toMs);
+    return args << inputOptions(source) << QStringLiteral("-acodec") << QStringLiteral("pcm_s16le")
+                << QStringLiteral("-ac") << QStringLiteral("1") << QStringLiteral("-ar")
+                << QStringLiteral("16000") << target;
 }
 
 QStringList probe(const QString &file)

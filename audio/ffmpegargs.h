@@ -18,7 +18,10 @@ QStringList inputOptions(const QString &path);
 // (for live transcription), from the one capture, so the file is written as without it.
 QStringList recording(
     const QStringList &captureInput, const QString &outputFile, bool pipeSamples = false);
-QStringList conversion(const QString &source, const QString &target);
+// With fromMs > 0 or toMs >= 0 only that span of the source is converted; the seek is on the
+// input, which ffmpeg makes exact by decoding from the seek point before it.
+QStringList conversion(
+    const QString &source, const QString &target, qint64 fromMs = 0, qint64 toMs = -1);
 QStringList probe(const QString &file);
 // The last segment runs to the end of the file, so a fraction of a second past the last whole
 // second is not dropped.

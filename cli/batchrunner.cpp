@@ -125,6 +125,8 @@ void BatchRunner::startNext(Worker *worker)
     settings.clientId = clientId;
     settings.language = options.language;
     settings.resumeFolder = resumeFolder;
+    settings.spanFromMs = options.fromMs;
+    settings.spanToMs = options.toMs;
     // JSON is made from the segments once the job has written its text; the text goes to the
     // temporary folder, so the output folder only ever sees the finished JSON.
     const QString textPath = options.formats.contains(CliOptions::Text)
@@ -151,8 +153,13 @@ void BatchRunner::connectJob(Worker *worker)
         [worker](const QString &text) { worker->texts << text; });
     connect(job, &TranscriptionJob::segmentRecognised, this,
         [worker](int index, int count, int startSecond, int endSecond, const QString &text) {
-            worker->segments << JsonTranscriptRules::segmentInFile(index + 1 == count, startSecond,
-                endSecond, worker->job->audioSteps()->durationMs(), text);
+            TranscriptSegment segment = JsonTranscriptRules::segmentInFile(index + 1 == count,
+                startSecond, endSecond, worker->job->audioSteps()->durationMs(), text);
+            // The job cuts a span's own audio; the file's time is the span's start later.
+            const double offset = worker->job->settings().spanFromMs / 1000.0;
+            segment.start += offset;
+            segment.end += offset;
+            worker->segments << segment;
         });
     connect(job, &TranscriptionJob::fileFinished, this, [this, worker] { fileFinished(worker); });
     // Both arrive from inside the job's own steps: the next file starts once they returned.

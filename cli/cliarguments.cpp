@@ -2,6 +2,7 @@
 
 #include "asr/recognitionrequest.h"
 #include "core/chinesescript.h"
+#include "core/clocktime.h"
 
 #include <QCommandLineParser>
 #include <QUrl>
@@ -118,6 +119,8 @@ struct OptionSet
     QCommandLineOption tokenUrl;
     QCommandLineOption listLanguages;
     QCommandLineOption search;
+    QCommandLineOption from;
+    QCommandLineOption to;
 };
 
 OptionSet declareOptions(const QString &defaultServiceUrl)
@@ -204,6 +207,14 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
                            "library) that holds every word of the query, as file:time: line; "
                            "exit 1 when none does."),
             QStringLiteral("query")),
+        QCommandLineOption(QStringLiteral("from"),
+            QStringLiteral("Transcribe each file from this time on, hh:mm:ss[.mmm]; the times "
+                           "written stay the file's. Default: its start."),
+            QStringLiteral("time")),
+        QCommandLineOption(QStringLiteral("to"),
+            QStringLiteral("Transcribe each file up to this time, hh:mm:ss[.mmm]. Default: its "
+                           "end."),
+            QStringLiteral("time")),
     };
 }
 
@@ -217,7 +228,7 @@ void setUpParser(QCommandLineParser &parser, const OptionSet &o)
     parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
         o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
     parser.addOptions({ o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween,
-        o.requestPath, o.tokenUrl, o.listLanguages, o.search });
+        o.requestPath, o.tokenUrl, o.listLanguages, o.search, o.from, o.to });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -254,6 +265,26 @@ QString searchProblem(const CliOptions &options)
         return QStringLiteral("--search takes one folder");
     if (options.inputs.size() == 1 && options.inputs.first().isEmpty())
         return QStringLiteral("an empty folder name was given");
+    return QString();
+}
+
+// The span of --from and --to; empty when it is sound.
+QString readSpan(const QCommandLineParser &parser, const OptionSet &o, CliOptions &options)
+{
+    const std::pair<const QCommandLineOption *, qint64 *> ends[]
+        = { { &o.from, &options.fromMs }, { &o.to, &options.toMs } };
+    for (const auto &[option, value] : ends) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<qint64> ms = ClockTime::parseMs(parser.value(*option));
+        if (!ms)
+            return QStringLiteral("--%1 takes a time as hh:mm:ss or hh:mm:ss.mmm, not '%2'")
+                .arg(option->names().last(), parser.value(*option));
+        *value = *ms;
+    }
+    if (options.toMs >= 0 && options.fromMs >= options.toMs)
+        return QStringLiteral("--from %1 is not before --to %2")
+            .arg(parser.value(o.from), parser.value(o.to));
     return QString();
 }
 
@@ -346,6 +377,8 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
         return problem;
     if (const QString problem = readTextOptions(parser, o, options); !problem.isEmpty())
         return problem;
+    if (const QString problem = readSpan(parser, o, options); !problem.isEmpty())
+        return problem;
 
     if (parser.isSet(o.outputDir)) {
         options.outputDir = parser.value(o.outputDir);
@@ -409,7 +442,7 @@ CliArguments parse(
     for (const QCommandLineOption *option :
         { &o.language, &o.service, &o.serviceKind, &o.model, &o.secretFile, &o.outputDir, &o.format,
             &o.jobs, &o.script, &o.terms, &o.chinesePunctuation, &o.arabicNumbers, &o.spaceBetween,
-            &o.requestPath, &o.tokenUrl, &o.search }) {
+            &o.requestPath, &o.tokenUrl, &o.search, &o.from, &o.to }) {
         if (parser.values(*option).size() > 1) {
             return usage(
                 QStringLiteral("--%1 was given more than once").arg(option->names().last()),

@@ -27,6 +27,9 @@ struct CliOptions
     QList<Format> formats { Text }; // every file written for an input, each format once
     int jobs = 1;
     bool quiet = false;
+    // Only this span of each file (--from, --to), in milliseconds; toMs -1: to the end.
+    qint64 fromMs = 0;
+    qint64 toMs = -1;
 
     // How recognised text is written and where the service answers; each left empty or unset
     // takes the saved settings'.

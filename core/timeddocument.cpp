@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <limits>
 
 namespace TimedDocument {
 
@@ -292,6 +293,75 @@ Spoken Index::at(qint64 ms) const
     if (ms > e.endMs)
         return {};
     return Spoken { e.line, e.utterance };
+}
+
+Passage passageIn(
+    const TimedLines &lines, int startLine, int startPosition, int endLine, int endPosition)
+{
+    Passage passage;
+    const int last = std::min(endLine, int(lines.size()) - 1);
+    for (int l = std::max(0, startLine); l <= last; ++l) {
+        const TimedLine &line = lines[l];
+        const QVector<TextSpan> spans = utteranceSpans(line);
+        const int from = l == startLine ? startPosition : 0;
+        const int to = l == endLine ? endPosition : int(line.text.size()) + 1;
+        for (int u = 0; u < spans.size(); ++u) {
+            const int spanEnd = spans[u].start + spans[u].length;
+            if (spanEnd <= from || spans[u].start >= to || (from == to && spanEnd == from))
+                continue;
+            if (!passage.valid()) {
+                passage.firstLine = l;
+                passage.firstUtterance = u;
+                passage.startMs = line.utterances[u].startMs;
+                passage.textStart = spans[u].start;
+            }
+            passage.lastLine = l;
+            passage.lastUtterance = u;
+            passage.endMs = line.utterances[u].endMs;
+            passage.textEnd = spanEnd;
+        }
+    }
+    return passage;
+}
+
+TimedLines replacePassage(const TimedLines &lines, const Passage &passage, const QString &text,
+    TimedUtterances utterances)
+{
+    if (!passage.valid() || passage.lastLine >= lines.size())
+        return lines;
+    const TimedLine &first = lines[passage.firstLine];
+    const TimedLine &last = lines[passage.lastLine];
+    TimedLine joined { first.text.left(passage.textStart) + text + last.text.mid(passage.textEnd),
+        first.utterances.mid(0, passage.firstUtterance) };
+    // Heard with a margin, the new times may reach into the neighbours': they are kept out.
+    const qint64 floor = joined.utterances.isEmpty() ? 0 : joined.utterances.last().endMs;
+    const TimedUtterances after = last.utterances.mid(passage.lastUtterance + 1);
+    const qint64 ceiling
+        = after.isEmpty() ? std::numeric_limits<qint64>::max() : after.first().startMs;
+    // In order and without overlap, as the recogniser's own times are kept.
+    qint64 at = floor;
+    const auto place = [&at, ceiling](qint64 &startMs, qint64 &endMs) {
+        startMs = std::clamp(startMs, at, std::max(at, ceiling));
+        endMs = std::clamp(endMs, startMs, std::max(startMs, ceiling));
+    };
+    for (TimedUtterance &u : utterances) {
+        place(u.startMs, u.endMs);
+        const qint64 next = u.endMs;
+        at = u.startMs;
+        for (TimedWord &w : u.words) {
+            place(w.startMs, w.endMs);
+            w.startMs = std::min(w.startMs, u.endMs);
+            w.endMs = std::clamp(w.endMs, w.startMs, u.endMs);
+            at = w.endMs;
+        }
+        at = next;
+    }
+    joined.utterances += utterances;
+    joined.utterances += after;
+    TimedLines result = lines.mid(0, passage.firstLine);
+    result.append(joined);
+    result += lines.mid(passage.lastLine + 1);
+    return result;
 }
 
 } // namespace TimedDocument

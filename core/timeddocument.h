@@ -64,6 +64,30 @@ QVector<TextSpan> wordSpans(const TimedUtterance &utterance, const QString &line
 // known, else its utterance's; -1 when the line has no times.
 qint64 timeAt(const TimedLine &line, int position);
 
+// The utterances a selection touches, from the first to the last, and where they lie in the
+// text; valid() is false when the selection holds no timed utterance.
+struct Passage
+{
+    int firstLine = -1;
+    int firstUtterance = -1;
+    int lastLine = -1;
+    int lastUtterance = -1;
+    qint64 startMs = -1;
+    qint64 endMs = -1;
+    int textStart = 0; // in firstLine's text
+    int textEnd = 0; // in lastLine's text
+    bool valid() const { return firstLine >= 0; }
+};
+// The selection runs from (startLine, startPosition) to (endLine, endPosition), positions in
+// characters of their lines; an utterance is in it when their characters overlap.
+Passage passageIn(
+    const TimedLines &lines, int startLine, int startPosition, int endLine, int endPosition);
+// The passage's text and utterances replaced by text and utterances heard again: the lines it
+// spans become one, the text around it stays, and the new times are kept between the times
+// left before and after it.
+TimedLines replacePassage(const TimedLines &lines, const Passage &passage, const QString &text,
+    TimedUtterances utterances);
+
 // Every utterance by its start, to find the one being spoken at a time quickly.
 struct Spoken
 {

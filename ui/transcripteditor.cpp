@@ -15,6 +15,8 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <utility>
+
 // A change of times alone (a line's start set to the player's) in the text's own undo history,
 // so that undo and redo go through text and times in the order they were made.
 class LinesUndo final : public QAbstractUndoItem
@@ -343,6 +345,88 @@ FindReplaceDialog *TranscriptEditor::finder()
     return findDialog;
 }
 
+namespace {
+
+// The utterances the pane's selection touches.
+TimedDocument::Passage selectedPassage(const QTextEdit *edit, const TimedLines &lines)
+{
+    const QTextCursor cursor = edit->textCursor();
+    if (!cursor.hasSelection())
+        return {};
+    QTextCursor start(edit->document());
+    start.setPosition(cursor.selectionStart());
+    QTextCursor end(edit->document());
+    end.setPosition(cursor.selectionEnd());
+    return TimedDocument::passageIn(lines, start.blockNumber(), start.positionInBlock(),
+        end.blockNumber(), end.positionInBlock());
+}
+
+} // namespace
+
+void TranscriptEditor::recogniseSelection()
+{
+    if (passageHeld)
+        return;
+    const TimedDocument::Passage chosen = selectedPassage(edit, timedLines);
+    if (!chosen.valid()) {
+        Dialogs::current().information(edit, noticeTitle, QStringLiteral("所选内容没有时间信息！"));
+        return;
+    }
+    if (!QFileInfo(source).isFile()) {
+        Dialogs::current().information(
+            edit, noticeTitle, QStringLiteral("音频文件“%1”已不在，无法重新识别！").arg(source));
+        return;
+    }
+    passage = chosen;
+    passageText = edit->toPlainText();
+    // A little of the audio around it, so that a word cut at a bound is heard whole; ffmpeg
+    // stops at the file's end by itself.
+    const qint64 margin = 300;
+    emit passageRequested(
+        source, std::max<qint64>(0, chosen.startMs - margin), chosen.endMs + margin);
+}
+
+bool TranscriptEditor::holdPassage()
+{
+    if (!passage.valid() || passageHeld || edit->toPlainText() != passageText)
+        return false;
+    passageHeld = true;
+    // Nothing is typed into what is being replaced; the player still works.
+    edit->setReadOnly(true);
+    return true;
+}
+
+void TranscriptEditor::endPassage()
+{
+    passage = {};
+    passageText.clear();
+    if (std::exchange(passageHeld, false))
+        edit->setReadOnly(false);
+}
+
+bool TranscriptEditor::takePassage(const QString &text, const TimedUtterances &utterances)
+{
+    const TimedDocument::Passage chosen = passage;
+    const bool unchanged = passageHeld && edit->toPlainText() == passageText;
+    endPassage();
+    if (!unchanged)
+        return false;
+    const TimedLines before = timedLines;
+    const TimedLines after = TimedDocument::replacePassage(before, chosen, text, utterances);
+    const QTextBlock first = edit->document()->findBlockByNumber(chosen.firstLine);
+    const QTextBlock last = edit->document()->findBlockByNumber(chosen.lastLine);
+    QTextCursor cursor(edit->document());
+    cursor.beginEditBlock();
+    cursor.setPosition(first.position() + chosen.textStart);
+    cursor.setPosition(last.position() + chosen.textEnd, QTextCursor::KeepAnchor);
+    cursor.insertText(text);
+    // The times with the text in one step: undo gives both back.
+    edit->document()->appendUndoItem(new LinesUndo(this, before, after));
+    cursor.endEditBlock();
+    setLines(after);
+    return true;
+}
+
 void TranscriptEditor::addMenuEntries(QMenu *menu, const QPoint &)
 {
     menu->addSeparator();
@@ -369,6 +453,9 @@ void TranscriptEditor::addMenuEntries(QMenu *menu, const QPoint &)
         [this] { showFind(false); });
     entry(QStringLiteral("查找和替换"), QKeySequence(Qt::CTRL + Qt::Key_H), "replaceAction",
         [this] { showFind(true); });
+    entry(QStringLiteral("重新识别所选内容"), QKeySequence(), "recogniseAgainAction",
+        [this] { recogniseSelection(); });
+    menu->actions().last()->setEnabled(!passageHeld && selectedPassage(edit, timedLines).valid());
 }
 
 bool TranscriptEditor::eventFilter(QObject *watched, QEvent *event)

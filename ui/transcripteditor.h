@@ -55,6 +55,19 @@ public:
     void setLineStartToPlayer();
     void showFind(bool withReplace);
 
+    // "重新识别所选内容": the selected utterances' span of the source, with a margin, is asked
+    // for by passageRequested.
+    void recogniseSelection();
+    // The passage asked for is being recognised: the pane is read-only until endPassage or
+    // takePassage. False when none was asked for or the text changed since.
+    bool holdPassage();
+    bool passageRunning() const { return passageHeld; }
+    // The passage heard again: its text and times replace the selection's utterances as one
+    // undo step. False, and nothing changes, when no passage waits or the text changed since.
+    bool takePassage(const QString &text, const TimedUtterances &utterances);
+    // The passage was refused or failed: the pane is editable again, its text as it was.
+    void endPassage();
+
     // The player is at ms of the file it plays: the utterance said there is shown.
     void follow(qint64 ms);
 
@@ -73,6 +86,8 @@ signals:
     void timesChanged(const TranscriptTimes &times);
     // The recovery file was written.
     void editsKept(const QString &recoveryPath);
+    // "重新识别所选内容": source is to be recognised from fromMs to toMs (its file time).
+    void passageRequested(const QString &source, qint64 fromMs, qint64 toMs);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -98,6 +113,10 @@ private:
     TimedDocument::Spoken shown;
     QString restoreApproved;
     QPointer<FindReplaceDialog> findDialog;
+    // The passage being recognised again, and the text it was chosen in.
+    TimedDocument::Passage passage;
+    QString passageText;
+    bool passageHeld = false;
 
     friend class LinesUndo;
 };

@@ -74,6 +74,8 @@ public:
     void setCaptureInputOverride(const QStringList &args);
 
     TranscriptionJob *transcriptionJob() const { return job.get(); }
+    // The job of "重新识别所选内容", for tests.
+    class PassageRecogniser *passageRecogniser() const { return passage; }
     // Whether the window proves (and starts, when nothing answers) the local speech service at
     // its address: by default only at the built-in address. Tests that need "no service" turn
     // it off.
@@ -152,6 +154,10 @@ private:
     void slotCloseWord();
     // The transcript pane follows the job: its text, its times, the transcript it is bound to.
     void connectTranscriptPane();
+    // "重新识别所选内容" (ui/widget_passage.cpp): the editor's passage through a job of its own.
+    void connectPassage();
+    void recognisePassage(const QString &source, qint64 fromMs, qint64 toMs);
+    class PassageRecogniser *passage = nullptr;
     // Search, job progress and the desktop's notices (ui/widget_search.cpp).
     void setUpSearch();
     void openSearchResult(const QString &path, int line, qint64 startMs);

@@ -141,6 +141,7 @@ void Widget::createWorkers()
     connectJob();
     connectTranscriptPane();
     transcript->attach(new TranscriptEditor(transcript->editor(), playerBar, this));
+    connectPassage();
     // Edits an earlier run left unsaved are offered once the window is up.
     QTimer::singleShot(0, this,
         [this] { transcript->open(transcript->timedEditor()->offerAtStart(this)); });

@@ -127,6 +127,11 @@ void TestCliRules::refusedArguments_data()
     QTest::newRow("empty output folder") << args("-o||a.mp3") << str("output folder");
     QTest::newRow("empty file name") << args("") + QStringList { QString() } << str("empty");
     QTest::newRow("a value given twice") << args("-l|en|-l|zh|a.mp3") << str("more than once");
+    QTest::newRow("time without hours") << args("--from|01:30|a.mp3") << str("'01:30'");
+    QTest::newRow("minutes past 59") << args("--to|0:60:00|a.mp3") << str("'0:60:00'");
+    QTest::newRow("four fraction digits") << args("--to|0:00:01.2500|a.mp3") << str("--to");
+    QTest::newRow("from not before to")
+        << args("--from|0:00:05|--to|0:00:05|a.mp3") << str("not before");
 }
 
 void TestCliRules::formatList()
@@ -135,6 +140,13 @@ void TestCliRules::formatList()
     QCOMPARE(options.formats,
         (QList<CliOptions::Format> { CliOptions::Vtt, CliOptions::Text, CliOptions::Srt }));
     QCOMPARE(options.format, CliOptions::Vtt);
+    // A span's ends to the millisecond, a fraction counting as the decimals it is; either alone.
+    const CliOptions span
+        = parse(args("--from|1:02:03.5|--to|10:00:00.025|a.mp3"), defaultService).options;
+    QCOMPARE(span.fromMs, qint64(3723500));
+    QCOMPARE(span.toMs, qint64(36000025));
+    QCOMPARE(parse(args("--to|00:00:07|a.mp3"), defaultService).options.fromMs, qint64(0));
+    QCOMPARE(parse(args("--from|00:00:07|a.mp3"), defaultService).options.toMs, qint64(-1));
     QCOMPARE(OutputPlanRules::transcriptPath(str("/in/talk.mp3"), str("/out"), CliOptions::Srt),
         str("/out/talk.srt"));
 }

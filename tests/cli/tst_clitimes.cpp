@@ -6,6 +6,7 @@
 
 #include "common/speechservice.h"
 #include "common/testfiles.h"
+#include "common/testtime.h"
 
 #include <cstdlib>
 
@@ -57,8 +58,12 @@ private slots:
     void initTestCase();
     void cueStartsAtTheOnsets_data();
     void cueStartsAtTheOnsets();
+    void spanIsHeardInTheFilesTime();
 
 private:
+    // tovarin-transcribe run as a user runs it, away from the user's settings and kept runs;
+    // its standard error when it did not end with 0.
+    QString transcribe(const QStringList &arguments);
     QTemporaryDir dir;
     QString speech; // the clips joined by silences
     QVector<double> onsets; // where each clip's speech begins, in seconds
@@ -125,21 +130,9 @@ void TestCliTimes::cueStartsAtTheOnsets()
     QFETCH(QString, request);
     const int requestsBefore = service.logText().count(request);
     const QString out = dir.filePath(str("out %1").arg(str(QTest::currentDataTag())));
-    QProcess run;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(str("TMPDIR"), dir.path());
-    // Neither the user's settings nor what runs keep for resuming.
-    env.insert(str("XDG_CONFIG_HOME"), dir.filePath(str("config")));
-    env.insert(str("XDG_DATA_HOME"), dir.filePath(str("data")));
-    env.remove(str("TOVARIN_SERVICE_SECRET"));
-    run.setProcessEnvironment(env);
-    run.start(str(TOVARIN_TRANSCRIBE),
-        kind
-            + QStringList { str("-q"), str("-l"), str("en"), str("-s"), service.baseUrl(),
-                str("-f"), str("srt"), str("-o"), out, speech });
-    QVERIFY(run.waitForFinished(180000));
-    QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0,
-        run.readAllStandardError().constData());
+    const QString failure
+        = transcribe(kind + QStringList { str("-f"), str("srt"), str("-o"), out, speech });
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     // Two segments, each sent the way the row says.
     QTRY_COMPARE_WITH_TIMEOUT(service.logText().count(request) - requestsBefore, 2, 10000);
 
@@ -170,6 +163,57 @@ void TestCliTimes::cueStartsAtTheOnsets()
     for (const Cue &cue : cues)
         after = qMin(after, qAbs(cue.start - onsets.last()));
     QVERIFY2(after <= 0.5, qPrintable(srt));
+}
+
+QString TestCliTimes::transcribe(const QStringList &arguments)
+{
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(str("TMPDIR"), dir.path());
+    // Neither the user's settings nor what runs keep for resuming.
+    env.insert(str("XDG_CONFIG_HOME"), dir.filePath(str("config")));
+    env.insert(str("XDG_DATA_HOME"), dir.filePath(str("data")));
+    env.remove(str("TOVARIN_SERVICE_SECRET"));
+    run.setProcessEnvironment(env);
+    run.start(str(TOVARIN_TRANSCRIBE),
+        QStringList { str("-q"), str("-l"), str("en"), str("-s"), service.baseUrl() } + arguments);
+    if (!run.waitForFinished(scaledMs(180000)))
+        return str("did not end");
+    if (run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0)
+        return QString();
+    return str("exit %1: %2").arg(run.exitCode()).arg(str(run.readAllStandardError()));
+}
+
+void TestCliTimes::spanIsHeardInTheFilesTime()
+{
+    // From just before the third clip to just after the fifth ends.
+    const double from = 12.0, to = 30.5;
+    const QString out = dir.filePath(str("span"));
+    const QString failure = transcribe({ str("--from"), str("00:00:12"), str("--to"),
+        str("00:00:30.500"), str("-f"), str("json,srt"), str("-o"), out, speech });
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const QJsonObject json
+        = QJsonDocument::fromJson(TestFiles::readAll(out + str("/talk.json"))).object();
+    const QJsonArray segments = json.value(str("segments")).toArray();
+    QCOMPARE(segments.size(), 1);
+    QCOMPARE(segments.first()[str("start")].toDouble(), from);
+    QVERIFY(qAbs(segments.first()[str("end")].toDouble() - to) < 0.05);
+    const QJsonArray utterances = json.value(str("utterances")).toArray();
+    QVERIFY(!utterances.isEmpty());
+    for (const QJsonValue &u : utterances)
+        QVERIFY(u[str("start")].toDouble() >= from && u[str("end")].toDouble() <= to + 0.001);
+    // The three clips of the span are there at their own onsets in the file, and no other.
+    const QVector<Cue> cues
+        = readCues(QString::fromUtf8(TestFiles::readAll(out + str("/talk.srt"))));
+    for (int k = 0; k < onsets.size(); ++k) {
+        double nearest = 1e9;
+        for (const Cue &cue : cues)
+            nearest = qMin(nearest, qAbs(cue.start - onsets[k]));
+        if (k >= 2 && k <= 4)
+            QVERIFY2(nearest <= 0.5, qPrintable(str("clip %1 off by %2 s").arg(k).arg(nearest)));
+        else
+            QVERIFY2(nearest > 2, qPrintable(str("clip %1 outside the span").arg(k)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCliTimes)

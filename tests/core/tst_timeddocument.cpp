@@ -34,9 +34,48 @@ private slots:
     void joinAndSetStartKeepTimesConsistent();
     void editsOfTheTextKeepTheirTimes();
     void indexFindsTheUtteranceBeingSpoken();
+    void passageHeardAgainReplacesItsUtterances();
     void findTreatsWidthFormsAsOne();
     void recoveryFileIsPrivateAndTellsAChangedTranscript();
 };
+
+void TimedDocumentTest::passageHeardAgainReplacesItsUtterances()
+{
+    // Three utterances: "今天" 1000–2000, "天气很好" 2000–4000, then the second line.
+    TimedLines lines = twoLines(false);
+    lines[0].utterances = { { 1000, 2000, QStringLiteral("今天"), {} },
+        { 2000, 4000, QStringLiteral("天气很好"), {} } };
+    // A selection inside "天气很好" only takes that utterance, not its neighbour it touches.
+    TimedDocument::Passage passage = TimedDocument::passageIn(lines, 0, 3, 0, 4);
+    QCOMPARE(passage.firstUtterance, 1);
+    QCOMPARE(passage.startMs, qint64(2000));
+    QCOMPARE(passage.endMs, qint64(4000));
+    QVERIFY(!TimedDocument::passageIn(lines, 0, 2, 0, 2).valid()); // no selection
+
+    // From "天气" to "我们": both lines' utterances, the lines made one; the new times, heard
+    // with a margin, stay after "今天" and ordered.
+    passage = TimedDocument::passageIn(lines, 0, 3, 1, 1);
+    QCOMPARE(passage.lastLine, 1);
+    QCOMPARE(passage.endMs, qint64(7000));
+    const TimedUtterances heard { { 1700, 3500, QStringLiteral("天很好"), {} },
+        { 3400, 7300, QStringLiteral("我们出门"), { { 3400, 7300, QStringLiteral("出门") } } } };
+    const TimedLines replaced
+        = TimedDocument::replacePassage(lines, passage, QStringLiteral("天很好我们出门"), heard);
+    QCOMPARE(TimedDocument::text(replaced), QStringLiteral("今天天很好我们出门"));
+    QCOMPARE(replaced.size(), 1);
+    QCOMPARE(replaced[0].utterances.size(), 3);
+    QCOMPARE(replaced[0].utterances[1].startMs, qint64(2000));
+    QCOMPARE(replaced[0].utterances[2].startMs, qint64(3500));
+    QCOMPARE(replaced[0].utterances[2].words.first().startMs, qint64(3500));
+    QCOMPARE(replaced[0].endMs(), qint64(7300));
+    // A passage followed by more keeps out of its start.
+    passage = TimedDocument::passageIn(lines, 0, 0, 0, 1);
+    const TimedLines first = TimedDocument::replacePassage(
+        lines, passage, QStringLiteral("明天"), { { 700, 2300, QStringLiteral("明天"), {} } });
+    QCOMPARE(first[0].text, QStringLiteral("明天天气很好"));
+    QCOMPARE(first[0].utterances[0].endMs, qint64(2000));
+    QCOMPARE(TimedDocument::utteranceSpans(first[0])[1].start, 2);
+}
 
 void TimedDocumentTest::splitSharesTimesByWordsElseByCharacters()
 {

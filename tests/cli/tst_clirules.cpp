@@ -127,6 +127,9 @@ void TestCliRules::refusedArguments_data()
     QTest::newRow("empty output folder") << args("-o||a.mp3") << str("output folder");
     QTest::newRow("empty file name") << args("") + QStringList { QString() } << str("empty");
     QTest::newRow("a value given twice") << args("-l|en|-l|zh|a.mp3") << str("more than once");
+    QTest::newRow("live with files") << args("--live|a.mp3") << str("no files");
+    QTest::newRow("a device without live") << args("--device|hw:1|a.mp3") << str("--live");
+    QTest::newRow("an empty device") << args("--live|--device|") << str("device name");
 }
 
 void TestCliRules::formatList()

@@ -146,6 +146,12 @@ void Widget::saveLive(bool quiet)
 {
     if (!liveBusy())
         return;
+    if (!liveReady) {
+        // Nothing was ever sent: there is no live text to keep.
+        transcript->closeWithoutSaving();
+        endLive();
+        return;
+    }
     const QString path = liveTranscript;
     const QString source = liveRecording;
     endLive();

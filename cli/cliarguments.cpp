@@ -44,6 +44,8 @@ QString examples(const QString &programName)
         QStringLiteral("  %1 -l 1737 --format json --overwrite -- -interview.wav"),
         QStringLiteral("      JSON with each segment's times; \"--\" ends the options"),
         QStringLiteral("  %1 -q -s http://asr.example.net:18765 -l zh meeting.m4a || echo failed"),
+        QStringLiteral("  %1 --live -l en -f txt,srt -o notes"),
+        QStringLiteral("      records the default input, prints the text as it is said; Ctrl+C ends"),
         QStringLiteral(""),
         QStringLiteral("Exit status: 0 all done (skips included), 1 a file failed, 2 bad usage,"),
         QStringLiteral("130 or 143 ended by SIGINT or SIGTERM."),
@@ -121,6 +123,9 @@ struct OptionSet
     QCommandLineOption search;
     QCommandLineOption from;
     QCommandLineOption to;
+    QCommandLineOption live;
+    QCommandLineOption device;
+    QCommandLineOption listDevices;
 };
 
 OptionSet declareOptions(const QString &defaultServiceUrl)
@@ -215,6 +220,17 @@ OptionSet declareOptions(const QString &defaultServiceUrl)
             QStringLiteral("Transcribe each file up to this time, hh:mm:ss[.mmm]. Default: its "
                            "end."),
             QStringLiteral("time")),
+        QCommandLineOption(QStringLiteral("live"),
+            QStringLiteral("Record from a capture device and print each utterance's text with "
+                           "its time as it is said; Ctrl+C or SIGTERM ends it, and the recording "
+                           "and its transcripts are written into the output folder (default: "
+                           "the current folder).")),
+        QCommandLineOption(QStringLiteral("device"),
+            QStringLiteral("The capture device of --live, as --list-devices names it. Default: "
+                           "the system's default input."),
+            QStringLiteral("name")),
+        QCommandLineOption(QStringLiteral("list-devices"),
+            QStringLiteral("Print the capture devices and record nothing.")),
     };
 }
 
@@ -228,7 +244,8 @@ void setUpParser(QCommandLineParser &parser, const OptionSet &o)
     parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
         o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
     parser.addOptions({ o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween,
-        o.requestPath, o.tokenUrl, o.listLanguages, o.search, o.from, o.to });
+        o.requestPath, o.tokenUrl, o.listLanguages, o.search, o.from, o.to, o.live, o.device,
+        o.listDevices });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -254,6 +271,17 @@ QString inputsProblem(const QStringList &inputs)
         if (input.isEmpty())
             return QStringLiteral("an empty file name was given");
     }
+    return QString();
+}
+
+QString liveProblem(const CliOptions &options)
+{
+    if (!options.live && options.deviceSet)
+        return QStringLiteral("--device is for --live");
+    if (options.live && !options.inputs.isEmpty())
+        return QStringLiteral("--live records; it takes no files");
+    if (options.deviceSet && options.device.isEmpty())
+        return QStringLiteral("the device name is empty");
     return QString();
 }
 
@@ -442,7 +470,7 @@ CliArguments parse(
     for (const QCommandLineOption *option :
         { &o.language, &o.service, &o.serviceKind, &o.model, &o.secretFile, &o.outputDir, &o.format,
             &o.jobs, &o.script, &o.terms, &o.chinesePunctuation, &o.arabicNumbers, &o.spaceBetween,
-            &o.requestPath, &o.tokenUrl, &o.search, &o.from, &o.to }) {
+            &o.requestPath, &o.tokenUrl, &o.search, &o.from, &o.to, &o.device }) {
         if (parser.values(*option).size() > 1) {
             return usage(
                 QStringLiteral("--%1 was given more than once").arg(option->names().last()),
@@ -455,9 +483,16 @@ CliArguments parse(
     options.listLanguages = parser.isSet(o.listLanguages);
     options.searchSet = parser.isSet(o.search);
     options.search = parser.value(o.search);
-    QString problem = options.listLanguages ? QString()
-        : options.searchSet                 ? searchProblem(options)
-                                            : inputsProblem(options.inputs);
+    options.live = parser.isSet(o.live);
+    options.listDevices = parser.isSet(o.listDevices);
+    options.deviceSet = parser.isSet(o.device);
+    options.device = parser.value(o.device);
+    QString problem = liveProblem(options);
+    if (problem.isEmpty() && !options.live) {
+        problem = options.listLanguages || options.listDevices ? QString()
+            : options.searchSet                                ? searchProblem(options)
+                                                               : inputsProblem(options.inputs);
+    }
     if (problem.isEmpty())
         problem = readValues(parser, o, defaultServiceUrl, options);
     if (!problem.isEmpty())

@@ -42,6 +42,13 @@ struct CliOptions
     QString tokenUrl;
     // Print the languages the service has models for, and transcribe nothing.
     bool listLanguages = false;
+    // Record from a capture device (empty: the default input) and print its text as it is
+    // said; the recording and its transcripts go into outputDir (empty: the current folder).
+    bool live = false;
+    QString device;
+    bool deviceSet = false;
+    // Print the capture devices, and record nothing.
+    bool listDevices = false;
     // Search the transcripts of a folder (inputs: at most one) for this query, transcribe nothing.
     QString search;
     bool searchSet = false;

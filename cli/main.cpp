@@ -4,6 +4,7 @@
 #include "cli/cliarguments.h"
 #include "cli/inputfiles.h"
 #include "cli/languagelist.h"
+#include "cli/liverunner.h"
 #include "cli/outputplan.h"
 #include "cli/progressdisplay.h"
 #include "cli/searchcommand.h"
@@ -15,9 +16,11 @@
 #include "core/programlayout.h"
 #include "platform/clientid.h"
 
+#include <QAudioDeviceInfo>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTextCodec>
@@ -46,6 +49,18 @@ QString prepareOutputFolder(const QString &folder)
     if (!probe.open())
         return QStringLiteral("output folder '%1' cannot be written").arg(folder);
     return QString();
+}
+
+// The capture devices by the names --device takes; the system's "default" alias is what
+// --live uses without one.
+int listDevices()
+{
+    print(stdout, QStringLiteral("default\n"));
+    for (const QAudioDeviceInfo &device : QAudioDeviceInfo::availableDevices(QAudio::AudioInput)) {
+        if (device.deviceName() != QLatin1String("default"))
+            print(stdout, device.deviceName() + QLatin1Char('\n'));
+    }
+    return 0;
 }
 
 } // namespace
@@ -82,7 +97,11 @@ int main(int argc, char *argv[])
             ProgramLayout::findServiceProgram(QCoreApplication::applicationDirPath()));
     }
 
-    const InputFiles inputs = InputFileRules::collect(options.inputs, options.recursive);
+    if (options.listDevices)
+        return listDevices();
+    const InputFiles inputs = options.live
+        ? InputFiles()
+        : InputFileRules::collect(options.inputs, options.recursive);
     if (!inputs.problems.isEmpty()) {
         for (const QString &problem : inputs.problems)
             print(stderr, QStringLiteral("%1: %2\n").arg(program, ProgressTexts::printable(problem)));
@@ -98,7 +117,7 @@ int main(int argc, char *argv[])
             QStringLiteral("%1: '%2': the name is not valid UTF-8; not transcribed\n")
                 .arg(program, ProgressTexts::printable(file)));
     }
-    if (inputs.files.isEmpty()) {
+    if (inputs.files.isEmpty() && !options.live) {
         print(stderr, QStringLiteral("%1: no audio or video files found\n").arg(program));
         return 0;
     }
@@ -146,15 +165,26 @@ int main(int argc, char *argv[])
     starter.setProgram(ProgramLayout::findServiceProgram(QCoreApplication::applicationDirPath()));
 
     ProgressDisplay display(stderr, options.quiet);
-    BatchRunner runner(options, plan, ClientId::fromAdapters(ClientId::systemAdapters()), &display);
+    const QString clientId = ClientId::fromAdapters(ClientId::systemAdapters());
+    BatchRunner runner(options, plan, clientId, &display);
     // Kept per user, where an installed window keeps its own: a run that ended early goes on
     // where it ended, from the command line or from the window.
     const QString resumeFolder = ProgramLayout::resumeFolder(ProgramLayout::installedWorkBase());
     ResumeStore(resumeFolder).removeStale();
     runner.setResumeFolder(resumeFolder);
     runner.setTerms(terms);
+    LiveRunner liveRunner(options, clientId, stdout, stderr);
+    // Machines without a microphone: ffmpeg input options that stand for the device.
+    const QString captureInput = qEnvironmentVariable("TOVARIN_CAPTURE_INPUT");
+    if (!captureInput.isEmpty())
+        liveRunner.setCaptureInputOverride(QProcess::splitCommand(captureInput));
+    liveRunner.setTerms(terms);
+    QObject::connect(&liveRunner, &LiveRunner::finished, &app, &QCoreApplication::exit);
     SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
+    if (options.live)
+        QObject::connect(&watcher, &SignalWatcher::received, &liveRunner, &LiveRunner::interrupt);
+    else
+        QObject::connect(&watcher, &SignalWatcher::received, &runner, &BatchRunner::interrupt);
     QObject::connect(&runner, &BatchRunner::transcriptWritten,
         [&display](const QString &path) { display.print(stdout, ProgressTexts::printable(path) + QLatin1Char('\n')); });
     QObject::connect(&runner, &BatchRunner::finished, &app, [&](int status) {
@@ -184,7 +214,13 @@ int main(int argc, char *argv[])
                 QCoreApplication::exit(1);
                 return;
             }
-            runner.setService(choice.service, secret, choice.startLocalService ? &starter : nullptr);
+            SpeechServiceStarter *local = choice.startLocalService ? &starter : nullptr;
+            if (options.live) {
+                liveRunner.setService(choice.service, secret, local);
+                liveRunner.start();
+                return;
+            }
+            runner.setService(choice.service, secret, local);
             runner.start();
         });
     // Only a service that takes the user's credentials asks the keyring.

@@ -7,6 +7,7 @@
 #include "ui/styles.h"
 
 #include <QAudioDeviceInfo>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
@@ -20,10 +21,17 @@ RecorderBar::RecorderBar(QWidget *strip, QWidget *clockParent)
 {
     deviceCombo = new QComboBox(strip);
     deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
-    deviceCombo->setGeometry(10, 10, 166, 30);
+    deviceCombo->setGeometry(10, 10, 96, 30);
     deviceCombo->setStyleSheet(Styles::sheet(QStringLiteral("combo")));
     connect(deviceCombo, &QComboBox::currentTextChanged, this,
         [this](const QString &name) { audioDevice = name; });
+
+    // Beside the record button, where a user looks for how to record; read when it starts.
+    liveToggle = new QCheckBox(QStringLiteral("实时转写"), strip);
+    liveToggle->setObjectName(QStringLiteral("liveCheck"));
+    liveToggle->setToolTip(QStringLiteral("录音时同步识别文字"));
+    liveToggle->setGeometry(112, 15, 72, 20);
+    liveToggle->setStyleSheet(Styles::sheet(QStringLiteral("live-check")));
 
     recordButton = BarButtons::makeButton(strip, QStringLiteral("开始录制"),
         Styles::sheet(QStringLiteral("record-button")), QRect(186, 13, 24, 24));
@@ -39,6 +47,7 @@ RecorderBar::RecorderBar(QWidget *strip, QWidget *clockParent)
 
     recorder = new Recorder(this);
     connect(recorder, &Recorder::failed, this, &RecorderBar::recordingFailed);
+    connect(recorder, &Recorder::samples, this, &RecorderBar::samples);
     recordTimer = new QTimer(this);
     recordTimer->setObjectName(QStringLiteral("recordTimer"));
     connect(recordTimer, &QTimer::timeout, this, &RecorderBar::sltSetRecordTime);
@@ -72,11 +81,20 @@ bool RecorderBar::isRecording() const
     return recorder->isRecording();
 }
 
+void RecorderBar::setLiveEnabled(bool enabled)
+{
+    liveAllowed = enabled;
+    liveToggle->setEnabled(enabled && !isRecording());
+}
+
 void RecorderBar::showIdle()
 {
     if (recordTimer->isActive())
         recordTimer->stop();
     recordButton->setToolTip(QStringLiteral("开始录制"));
+    liveRecording = false;
+    recorder->setLiveSamples(false);
+    liveToggle->setEnabled(liveAllowed);
 }
 
 void RecorderBar::slotBeginRecord(bool checked)
@@ -94,12 +112,19 @@ void RecorderBar::slotBeginRecord(bool checked)
         return;
     }
 
+    liveRecording = liveAllowed && liveToggle->isChecked();
+    recorder->setLiveSamples(liveRecording);
+    liveToggle->setEnabled(false);
     recordFile = recorder->start(folder, audioDevice, [this](const QString &path) {
         return (nameTaken && nameTaken(path)) || QFileInfo::exists(path);
     });
+    // A failure to start has already put the toggle back and said why.
+    if (!recordButton->isChecked())
+        return;
     recordButton->setToolTip(QStringLiteral("停止录制"));
     recordStartTime = QDateTime::currentMSecsSinceEpoch();
     recordTimer->start(500);
+    emit started(recordFile, liveRecording);
 }
 
 void RecorderBar::finishRecording()
@@ -107,6 +132,7 @@ void RecorderBar::finishRecording()
     const bool written = recorder->finish();
     showIdle();
     if (!written) {
+        emit abandoned();
         Dialogs::current().information(recordButton->window(), QStringLiteral("提示"),
             QStringLiteral("录音失败，未生成录音文件！"));
         return;
@@ -120,8 +146,7 @@ void RecorderBar::endQuietly()
         return;
     // Finished as the quit key finishes it, so the file stays playable.
     recorder->finish();
-    recordTimer->stop();
-    recordButton->setToolTip(QStringLiteral("开始录制"));
+    showIdle();
     const QSignalBlocker blocker(recordButton);
     recordButton->setChecked(false);
 }
@@ -135,6 +160,7 @@ void RecorderBar::recordingFailed(const QString &message)
         const QSignalBlocker blocker(recordButton);
         recordButton->setChecked(false);
     }
+    emit abandoned();
     Dialogs::current().information(recordButton->window(), QStringLiteral("提示"), message);
 }
 

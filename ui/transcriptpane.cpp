@@ -16,6 +16,8 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include <utility>
+
 namespace {
 
 const QString kNoTimes = QStringLiteral("该转写文本没有时间信息，无法导出字幕！");
@@ -154,9 +156,13 @@ void TranscriptPane::appendText(const QString &text)
     // as markup. Ending in a line break, consecutive texts are parted by an empty line.
     QTextCursor cursor(edit->document());
     cursor.movePosition(QTextCursor::End);
+    // Recognised text gets its times right after it (addTimedParagraph): the timed editor's
+    // view of the text, which has none for it, must not replace the times recognised so far.
+    const bool wasAppending = std::exchange(appending, true);
     if (!edit->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(text + QLatin1Char('\n'));
+    appending = wasAppending;
 }
 
 void TranscriptPane::addTimedParagraph(const QString &text)
@@ -255,6 +261,8 @@ void TranscriptPane::notify(const QString &message)
 void TranscriptPane::attach(TranscriptEditor *timedEditor)
 {
     timed = timedEditor;
-    connect(timed, &TranscriptEditor::timesChanged, this,
-        [this](const TranscriptTimes &times) { paneTimes = times; });
+    connect(timed, &TranscriptEditor::timesChanged, this, [this](const TranscriptTimes &times) {
+        if (!appending)
+            paneTimes = times;
+    });
 }

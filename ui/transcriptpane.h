@@ -82,4 +82,5 @@ private:
     QString boundPath;
     TranscriptTimes paneTimes;
     TranscriptEditor *timed = nullptr;
+    bool appending = false;
 };

@@ -22,6 +22,8 @@ class QAction;
 class QTextEdit;
 class QTimer;
 class LibraryPane;
+class LiveTranscriber;
+struct JobSettings;
 class PlayerBar;
 class RecorderBar;
 class TaskBar;
@@ -45,6 +47,7 @@ class TranscriptionJob;
 //   ui/widget_playback.cpp       which task file the player plays
 //   ui/widget_job.cpp            the job's slots and what the window shows of it
 //   ui/widget_service.cpp        the local speech service started for the job
+//   ui/widget_live.cpp           live text of a recording into the transcript pane
 class Widget : public QLabel
 {
     Q_OBJECT
@@ -76,6 +79,8 @@ public:
     TranscriptionJob *transcriptionJob() const { return job.get(); }
     // The job of "重新识别所选内容", for tests.
     class PassageRecogniser *passageRecogniser() const { return passage; }
+    // The live transcription of a recording made with "实时转写" on.
+    LiveTranscriber *liveTranscriber() const { return live; }
     // Whether the window proves (and starts, when nothing answers) the local speech service at
     // its address: by default only at the built-in address. Tests that need "no service" turn
     // it off.
@@ -195,7 +200,31 @@ private:
     void slotStopCover();
     // Whether a job at this address goes through the local service's proof (and start).
     bool usesLocalService(const QString &chosenUrl) const;
+    // What a job (and live text) is asked with, before the saved service settings.
+    JobSettings jobSettings() const;
     // ---- end job ----
+
+    // ---- live text of a recording (ui/widget_live.cpp) ----
+    void buildLive();
+    // A live recording, or its text still on its way: the pane is taken.
+    bool liveBusy() const { return !liveRecording.isEmpty(); }
+    void beginLive(const QString &recording);
+    void takeLiveSamples(const QByteArray &pcm);
+    void liveRecordingEnded(const QString &path);
+    void showLiveStatus();
+    // The live text so far is the recording's transcript, with its times.
+    void saveLive(bool quiet);
+    void endLive();
+    LiveTranscriber *live = nullptr;
+    QLabel *liveStatus = nullptr;
+    QString liveRecording;
+    QString liveTranscript;
+    // Samples captured before the service settings are known.
+    QByteArray liveWaiting;
+    bool liveReady = false;
+    bool liveStopped = false;
+    bool liveTroubled = false;
+    // ---- end live ----
 
     // Members, in the order the window declares them.
     TitleBar *titleBar = nullptr;

@@ -140,6 +140,7 @@ void Widget::createWorkers()
     // The job's processes, requests and timers are its own; the recorder is the recorder bar's.
     connectJob();
     connectTranscriptPane();
+    buildLive();
     transcript->attach(new TranscriptEditor(transcript->editor(), playerBar, this));
     connectPassage();
     // Edits an earlier run left unsaved are offered once the window is up.

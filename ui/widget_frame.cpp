@@ -87,6 +87,8 @@ void Widget::endWork()
     // the audio runs this window started end, other programs' are left alone.
     job->stop();
     job->audioSteps()->stop();
+    // Live text that came so far is kept as the recording's transcript; nothing waits.
+    saveLive(true);
     recorderBar->endQuietly();
 }
 

@@ -17,6 +17,7 @@
 #include "ui/dialogs.h"
 #include "ui/jobstatustexts.h"
 #include "ui/librarypane.h"
+#include "ui/recorderbar.h"
 #include "ui/taskbar.h"
 #include "ui/transcriptpane.h"
 
@@ -54,6 +55,8 @@ void Widget::connectJob()
 void Widget::showJobRunning(bool running)
 {
     taskBar->showJobRunning(running);
+    // The job holds the transcript pane that live text would be written into.
+    recorderBar->setLiveEnabled(!running);
     setTaskControlsEnabled(!running);
 }
 
@@ -71,7 +74,7 @@ void Widget::showNotice(const QString &message)
     Dialogs::current().information(this, QStringLiteral("提示"), message);
 }
 
-void Widget::slotBeginCover()
+JobSettings Widget::jobSettings() const
 {
     JobSettings settings;
     settings.serviceBaseUrl = serviceBaseUrl;
@@ -97,9 +100,19 @@ void Widget::slotBeginCover()
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     settings.segmentSeconds = segmentSeconds;
     settings.backoffScale = backoffScale;
+    return settings;
+}
+
+void Widget::slotBeginCover()
+{
+    // Live text is written into the pane the job would take.
+    if (liveBusy()) {
+        showNotice(QStringLiteral("实时转写尚未结束，请稍后再开始转换！"));
+        return;
+    }
     // The saved service settings, and the secret once the keyring gave it.
     ServiceSettingsDialog::prepareJob(
-        settings, QStringLiteral(SPEECH_SERVICE_URL), this, [this](const JobSettings &chosen) {
+        jobSettings(), QStringLiteral(SPEECH_SERVICE_URL), this, [this](const JobSettings &chosen) {
             if (job->isRunning())
                 return;
             job->setSettings(chosen);

@@ -34,7 +34,7 @@ void Widget::connectTranscriptPane()
 void Widget::slotWordOpen(const QString &path)
 {
     // The job saves the pane into its own transcript; another file must not take its place.
-    if (jobRunning()) {
+    if (jobRunning() || liveBusy()) {
         Dialogs::current().information(
             this, QStringLiteral("提示"), QStringLiteral("正在转换，请稍后再打开文档！"));
         return;

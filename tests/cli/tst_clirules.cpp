@@ -132,6 +132,9 @@ void TestCliRules::refusedArguments_data()
     QTest::newRow("four fraction digits") << args("--to|0:00:01.2500|a.mp3") << str("--to");
     QTest::newRow("from not before to")
         << args("--from|0:00:05|--to|0:00:05|a.mp3") << str("not before");
+    QTest::newRow("live with files") << args("--live|a.mp3") << str("no files");
+    QTest::newRow("a device without live") << args("--device|hw:1|a.mp3") << str("--live");
+    QTest::newRow("an empty device") << args("--live|--device|") << str("device name");
 }
 
 void TestCliRules::formatList()

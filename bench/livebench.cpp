@@ -1,0 +1,183 @@
+// Live transcription as a user meets it: a recording made by the recorder's ffmpeg, reading a
+// file at real-time speed as a device would deliver it, into the real local service. Prints the
+// latency from each utterance's end to its text, the word error rate against the same file run
+// as a file job, and the CPU time and peak memory of both sides.
+//
+//   livebench [FILE.wav [REFERENCE.txt]]   default: sentences of tests/common/speechtext.txt
+//                                          read by flite, each in a 10 s slot
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "asr/livetranscriber.h"
+#include "asr/transcriptionjob.h"
+#include "audio/recorder.h"
+#include "common/paddedspeech.h"
+#include "common/speechservice.h"
+#include "common/wordrate.h"
+#include "core/tasklist.h"
+#include "cputime.h"
+#include "figures.h"
+
+namespace {
+
+// Peak resident memory of a process, in MiB.
+double peakMiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+double percentile(QVector<double> values, double share)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[qMin(values.size() - 1, int(share * values.size()))];
+}
+
+JobSettings serviceSettings(const QString &url)
+{
+    JobSettings settings;
+    settings.serviceBaseUrl = url;
+    settings.language = QStringLiteral("英文");
+    settings.clientId = QStringLiteral("8-0-27-aa-bb-1");
+    return settings;
+}
+
+struct LiveRun
+{
+    QStringList texts;
+    QVector<double> fromCutMs; // the end-point decision (after the pause) to the text
+    QVector<double> utteranceS;
+    double wallS = 0;
+    double clientCpuS = 0;
+    double serviceCpuS = 0;
+};
+
+LiveRun runLive(const QString &file, const QString &folder, SpeechServiceProcess &service)
+{
+    LiveRun run;
+    LiveSettings settings;
+    settings.service = serviceSettings(service.baseUrl());
+    LiveTranscriber live;
+    live.setSettings(settings);
+    Recorder recorder;
+    recorder.setCaptureInputOverride({ QStringLiteral("-i"), file });
+    recorder.setLiveSamples(true);
+    QObject::connect(&recorder, &Recorder::samples, &live, &LiveTranscriber::feed);
+    QElapsedTimer clock;
+    // Utterance start -> the wall clock's ms when the pause that ended it was heard.
+    QMap<qint64, qint64> cutAt;
+    QObject::connect(&live, &LiveTranscriber::utteranceCut, [&](qint64 startMs, qint64 endMs) {
+        cutAt.insert(startMs, clock.elapsed());
+        run.utteranceS << (endMs - startMs) / 1000.0;
+    });
+    QObject::connect(&live, &LiveTranscriber::recognised, [&](const TimedUtterance &text) {
+        run.texts << text.text;
+        run.fromCutMs << double(clock.elapsed() - cutAt.value(text.startMs));
+    });
+    QEventLoop loop;
+    QObject::connect(&live, &LiveTranscriber::finished, &loop, &QEventLoop::quit);
+    QObject::connect(
+        recorder.process(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished), &loop, [&] {
+            recorder.finish();
+            live.finish();
+        });
+    const double serviceBefore = CpuTime::process(service.pid(), true);
+    const double clientBefore = CpuTime::process(QCoreApplication::applicationPid(), true);
+    clock.start();
+    live.start();
+    recorder.start(folder, QString(), [](const QString &) { return false; });
+    loop.exec();
+    run.wallS = clock.elapsed() / 1000.0;
+    run.clientCpuS = CpuTime::process(QCoreApplication::applicationPid(), true) - clientBefore;
+    run.serviceCpuS = CpuTime::process(service.pid(), true) - serviceBefore;
+    return run;
+}
+
+QString runFileJob(const QString &file, const QString &folder, const QString &url)
+{
+    TaskList tasks;
+    tasks.add(file);
+    TranscriptionJob job;
+    JobSettings settings = serviceSettings(url);
+    settings.segmentFolder = folder + QStringLiteral("/segments");
+    settings.transcriptFolder = folder + QStringLiteral("/job");
+    settings.convertBesideSource = false;
+    QDir().mkpath(settings.transcriptFolder);
+    job.setSettings(settings);
+    job.setTaskList(&tasks);
+    QStringList texts;
+    QObject::connect(
+        &job, &TranscriptionJob::textRecognised, [&](const QString &t) { texts << t; });
+    QEventLoop loop;
+    QObject::connect(&job, &TranscriptionJob::allDone, &loop, &QEventLoop::quit);
+    QObject::connect(&job, &TranscriptionJob::failed, &loop, &QEventLoop::quit);
+    job.start();
+    loop.exec();
+    return texts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QString file = app.arguments().value(1);
+    QString reference;
+    if (file.isEmpty()) {
+        QFile text(QStringLiteral(TOV_SOURCE_DIR "/tests/common/speechtext.txt"));
+        text.open(QIODevice::ReadOnly);
+        const QStringList sentences = QString::fromUtf8(text.readAll())
+                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                          .mid(0, 10);
+        reference = sentences.join(QLatin1Char(' '));
+        file = dir.filePath(QStringLiteral("speech.wav"));
+        if (!makePaddedSpeech(file, sentences, 10)) {
+            std::fprintf(stderr, "livebench: the speech could not be made\n");
+            return 1;
+        }
+    } else if (argc > 2) {
+        QFile text(app.arguments().value(2));
+        text.open(QIODevice::ReadOnly);
+        reference = QString::fromUtf8(text.readAll());
+    }
+    SpeechServiceProcess service;
+    if (!service.start()) {
+        std::fprintf(stderr, "livebench: %s\n", qPrintable(service.logText()));
+        return 1;
+    }
+    const LiveRun live = runLive(file, dir.path(), service);
+    const double servicePeak = peakMiB(service.pid());
+    const QString jobText = runFileJob(file, dir.path(), service.baseUrl());
+    const QString liveText = live.texts.join(QLatin1Char(' '));
+
+    Bench::figure("live_audio_s", live.wallS, 1);
+    Bench::figure("live_utterances", live.texts.size(), 0);
+    Bench::figure("utterance_p50_s", percentile(live.utteranceS, 0.5), 1);
+    Bench::figure("latency_after_pause_p50_ms", percentile(live.fromCutMs, 0.5), 0);
+    Bench::figure("latency_after_pause_p95_ms", percentile(live.fromCutMs, 0.95), 0);
+    if (!reference.isEmpty()) {
+        Bench::figure("wer_live_pct", 100 * WordRate::errorRate(reference, liveText), 1);
+        Bench::figure("wer_file_job_pct", 100 * WordRate::errorRate(reference, jobText), 1);
+    }
+    Bench::figure("wer_live_against_file_job_pct", 100 * WordRate::errorRate(jobText, liveText), 1);
+    Bench::figure("cpu_service_core_share", live.serviceCpuS / live.wallS, 3);
+    Bench::figure("cpu_client_core_share", live.clientCpuS / live.wallS, 3);
+    Bench::figure("peak_memory_service_mib", servicePeak, 1);
+    Bench::figure("peak_memory_client_mib", peakMiB(QCoreApplication::applicationPid()), 1);
+    return 0;
+}

@@ -1,0 +1,115 @@
+// Live text in the window: the recorder's ffmpeg reads spoken sentences at real-time speed (the
+// test's stand-in for a microphone) into the real local service; the text shows while it is
+// said, the stop comes in the middle of a sentence, and the live text is the recording's
+// transcript with its times.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QTextEdit>
+#include <QtTest>
+
+#include "asr/livetranscriber.h"
+#include "audio/wavinfo.h"
+#include "common/paddedspeech.h"
+#include "common/scripteddialogs.h"
+#include "common/speechservice.h"
+#include "common/windowview.h"
+#include "common/wordrate.h"
+#include "core/transcripttimes.h"
+#include "ui/appglobals.h"
+#include "ui/widget.h"
+
+namespace {
+const QStringList Sentences = {
+    QStringLiteral("The weather was cold this morning, so we stayed inside."),
+    QStringLiteral("My brother wants to study history at the university."),
+    QStringLiteral("Our teacher said that the best way to learn a language is to speak it."),
+};
+} // namespace
+
+class LiveWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsTextAsSaidAndKeepsItAsTheTranscript();
+};
+
+void LiveWindowTest::showsTextAsSaidAndKeepsItAsTheTranscript()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    AppGlobals::setAppDir(home.path());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    const QString speech = home.filePath(QStringLiteral("speech.wav"));
+    // Each sentence, then silence to the next 6 s mark.
+    QVERIFY(makePaddedSpeech(speech, Sentences, 6));
+    SpeechServiceProcess service;
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+
+    ScriptedDialogs dialogs;
+    Widget window;
+    window.setServiceBaseUrl(service.baseUrl());
+    window.setServiceAutoStart(false);
+    View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
+    window.setCaptureInputOverride({ QStringLiteral("-i"), speech });
+    View::chooseDevice(window, QStringLiteral("Test Mic"));
+    auto *liveCheck = window.findChild<QCheckBox *>(QStringLiteral("liveCheck"));
+    QVERIFY(liveCheck && liveCheck->isEnabled());
+    liveCheck->setChecked(true);
+    View::button(window, "recordButton")->setChecked(true);
+    QVERIFY(!liveCheck->isEnabled());
+
+    // The first sentence's text is in the pane while the second is still being said.
+    QTextEdit *pane = window.findChild<QTextEdit *>(QStringLiteral("textEdit"));
+    QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().trimmed().isEmpty(), 60000);
+    QVERIFY(View::recordProcess(window)->state() == QProcess::Running);
+    QVERIFY(window.liveTranscriber()->audioMs() < 12000);
+    // The pane is the live text's: a job may not take it meanwhile.
+    View::button(window, "startConvertButton")->click();
+    QCOMPARE(dialogs.notices.size(), 1);
+
+    // Stopped while the third sentence is said (from 12 s on).
+    QTRY_VERIFY_WITH_TIMEOUT(window.liveTranscriber()->audioMs() >= 13500, 60000);
+    View::button(window, "recordButton")->setChecked(false);
+    auto *status = window.findChild<QLabel *>(QStringLiteral("liveStatusLabel"));
+    QVERIFY(status->isVisible());
+    QVERIFY2(status->text().contains(QStringLiteral("正在识别")), qPrintable(status->text()));
+    const QString recording = window.recordingFile();
+    QVERIFY(window.audioPaths().contains(recording));
+    QTRY_VERIFY_WITH_TIMEOUT(!status->isVisible(), 60000);
+    QCOMPARE(dialogs.notices.size(), 1);
+    QVERIFY(liveCheck->isEnabled());
+
+    // Saved as the recording's transcript, listed, and open in the pane with its times.
+    const QString transcriptPath = window.openTranscript();
+    QVERIFY(window.transcriptPaths().contains(transcriptPath));
+    QFile file(transcriptPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QTextCodec::codecForLocale()->toUnicode(file.readAll());
+    QCOMPARE(text, pane->toPlainText());
+    TranscriptTimes times;
+    QVERIFY(TranscriptTimesRules::load(transcriptPath, &times));
+    QCOMPARE(times.source, recording);
+    QCOMPARE(times.paragraphs.size(), 3);
+    for (int k = 0; k < 2; ++k) {
+        const TimedParagraph &said = times.paragraphs[k];
+        QVERIFY2(WordRate::errorRate(Sentences[k], said.text) < 0.35, qPrintable(said.text));
+        QCOMPARE(said.utterances.size(), 1);
+        QVERIFY(said.utterances[0].startMs >= k * 6000 - 300);
+        QVERIFY(said.utterances[0].endMs <= (k + 1) * 6000);
+    }
+    // The sentence cut off by the stop keeps its first words.
+    QVERIFY2(times.paragraphs[2].text.startsWith(QLatin1String("our")),
+        qPrintable(times.paragraphs[2].text));
+    // Each of them plays from its own line, and subtitles have a cue for each.
+    const QVector<qint64> starts = TranscriptTimesRules::lineStarts(text, times.paragraphs);
+    QCOMPARE(std::count_if(starts.begin(), starts.end(), [](qint64 ms) { return ms >= 0; }), 3);
+    QCOMPARE(TranscriptTimesRules::match(text, times.paragraphs).utterances.size(), 3);
+    QVERIFY(WavInfo::fromFile(recording).isPcm16kMono());
+}
+
+QTEST_MAIN(LiveWindowTest)
+#include "tst_livewindow.moc"

@@ -38,28 +38,6 @@ bool isWordCharacter(uint c)
     return QChar::isLetterOrNumber(c) || QChar::isMark(c);
 }
 
-bool hasCharacterScript(const QString &s)
-{
-    for (int i = 0; i < s.size();) {
-        int n = 0;
-        if (isCharacterScript(codePointAt(s, i, &n)))
-            return true;
-        i += n;
-    }
-    return false;
-}
-
-int codePointCount(const QString &s)
-{
-    int count = 0;
-    for (int i = 0; i < s.size(); ++count) {
-        int n = 0;
-        codePointAt(s, i, &n);
-        i += n;
-    }
-    return count;
-}
-
 QString quoted(const QString &s)
 {
     QString inner = s;
@@ -337,37 +315,6 @@ QString wordTableText(const QString &normalised)
     return out;
 }
 
-bool usesTrigrams(const QString &term)
-{
-    return hasCharacterScript(term) && codePointCount(term) >= 3;
-}
-
-QString trigramExpression(const QString &term)
-{
-    QVector<int> starts; // of each code point
-    for (int i = 0; i < term.size();) {
-        int n = 0;
-        codePointAt(term, i, &n);
-        starts.append(i);
-        i += n;
-    }
-    starts.append(term.size());
-    const int windows = starts.size() - 3; // code points - 2
-    if (windows < 1)
-        return QString();
-    // Enough windows to narrow well, spread over the term, the first and the last among them.
-    const int wanted = std::min(windows, 12);
-    QStringList parts;
-    for (int k = 0; k < wanted; ++k) {
-        const int w = wanted == 1 ? 0 : k * (windows - 1) / (wanted - 1);
-        const QString gram = term.mid(starts[w], starts[w + 3] - starts[w]);
-        const QString q = quoted(gram);
-        if (!parts.contains(q))
-            parts.append(q);
-    }
-    return parts.join(QStringLiteral(" AND "));
-}
-
 QString wordExpression(const QString &term)
 {
     const QString spaced = wordTableText(term);
@@ -388,8 +335,12 @@ QString wordExpression(const QString &term)
         tokens.append(current);
     if (tokens.isEmpty())
         return QString();
-    // The last word may be the start of a longer one.
-    return quoted(tokens.join(QLatin1Char(' '))) + QStringLiteral(" *");
+    // The last word may be the start of a longer one; a character of a character script is a
+    // word of its own, whole, and is looked up faster as such.
+    int n = 0;
+    const QString phrase = quoted(tokens.join(QLatin1Char(' ')));
+    return isCharacterScript(codePointAt(tokens.last(), 0, &n)) ? phrase
+                                                                : phrase + QStringLiteral(" *");
 }
 
 } // namespace SearchText

@@ -47,11 +47,9 @@ int countInNormalised(const QString &normalised, const Query &query);
 // For the index: the normalised text as the word table takes it, each character of a
 // character script parted from its neighbours, so that each is a word of its own.
 QString wordTableText(const QString &normalised);
-// The index's narrowing of a term: an FTS5 expression over the trigram table (terms of three
-// characters or more that hold a character script) or over the word table (the rest); empty
-// when the term gives the table nothing to look for.
-bool usesTrigrams(const QString &term);
-QString trigramExpression(const QString &term);
+// The index's narrowing of a term: an FTS5 phrase over the word table, its characters of a
+// character script each a word and its last Latin word a prefix; empty when the term gives the
+// table nothing to look for.
 QString wordExpression(const QString &term);
 
 } // namespace SearchText

@@ -25,7 +25,7 @@ struct SearchResults
 };
 
 // The search index of one library folder: an SQLite file (or memory) with one row per non-empty
-// transcript line, narrowed by FTS5 (trigrams for Chinese, words for the rest) and matched by
+// transcript line, narrowed by FTS5 (each Chinese character a word of its own) and matched by
 // SearchText's rules. It holds only what the transcripts hold: a line leaves the index with its
 // transcript, freed pages are overwritten and the write-ahead log emptied after each change.
 // One connection, for the thread that opened it.
@@ -67,6 +67,8 @@ public:
     int transcriptCount();
 
 private:
+    struct Writer;
+    class BulkWrite;
     bool makeSchema();
     bool checkUsable();
     bool readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime);

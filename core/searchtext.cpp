@@ -298,6 +298,9 @@ int countInNormalised(const QString &normalised, const Query &query)
 
 QString wordTableText(const QString &normalised)
 {
+    // Everything between words is a word of its own too, so that words are neighbours in the
+    // table only where they are in the text: "天，气" is not the phrase "天 气".
+    const QString separator = QStringLiteral(" \uE000 ");
     QString out;
     out.reserve(normalised.size() * 2);
     for (int i = 0; i < normalised.size();) {
@@ -307,12 +310,34 @@ QString wordTableText(const QString &normalised)
             out += QLatin1Char(' ');
             out += normalised.mid(i, n);
             out += QLatin1Char(' ');
-        } else {
+        } else if (QChar::isLetterOrNumber(c) || QChar::isMark(c)) {
             out += normalised.mid(i, n);
+        } else {
+            out += separator;
         }
         i += n;
     }
     return out;
+}
+
+bool indexCountsExactly(const QString &term)
+{
+    int n = 0;
+    if (isCharacterScript(codePointAt(term, 0, &n))) {
+        for (int i = 0; i < term.size(); i += n) {
+            if (!isCharacterScript(codePointAt(term, i, &n)))
+                return false;
+        }
+        return true;
+    }
+    // One word of plain letters and digits: the start of a word of the table is where the
+    // rules see a word start.
+    for (const QChar c : term) {
+        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+                || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))))
+            return false;
+    }
+    return true;
 }
 
 QString wordExpression(const QString &term)
@@ -323,7 +348,8 @@ QString wordExpression(const QString &term)
     for (int i = 0; i < spaced.size();) {
         int n = 0;
         const uint c = codePointAt(spaced, i, &n);
-        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c)) {
+        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c)
+            || c == 0xE000) {
             current += spaced.mid(i, n);
         } else if (!current.isEmpty()) {
             tokens.append(current);
@@ -333,6 +359,12 @@ QString wordExpression(const QString &term)
     }
     if (!current.isEmpty())
         tokens.append(current);
+    // Signs at the ends narrow nothing; signs alone give nothing to look for.
+    const QString separator(QChar(0xE000));
+    while (!tokens.isEmpty() && tokens.first() == separator)
+        tokens.removeFirst();
+    while (!tokens.isEmpty() && tokens.last() == separator)
+        tokens.removeLast();
     if (tokens.isEmpty())
         return QString();
     // The last word may be the start of a longer one; a character of a character script is a

@@ -8,10 +8,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextCodec>
 #include <QVariant>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <future>
@@ -77,6 +80,31 @@ QString cleanPath(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// occurrences(table): how many instances of the query's phrases a row holds.
+void occurrencesFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result,
+    int, sqlite3_value **)
+{
+    int count = 0;
+    if (api->xInstCount(fts, &count) != SQLITE_OK) {
+        sqlite3_result_error(result, "occurrences: no instances", -1);
+        return;
+    }
+    sqlite3_result_int(result, count);
+}
+
+// FTS5's own interface on the connection, asked for as its documentation has it.
+fts5_api *fts5Of(sqlite3 *db)
+{
+    fts5_api *api = nullptr;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr) != SQLITE_OK)
+        return nullptr;
+    sqlite3_bind_pointer(statement, 1, static_cast<void *>(&api), "fts5_api_ptr", nullptr);
+    sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return api;
+}
+
 } // namespace
 
 TranscriptIndex::TranscriptIndex() = default;
@@ -94,6 +122,20 @@ QString TranscriptIndex::ruleSignature()
         + SearchText::normalise(QStringLiteral("ＡＢＣ 體育 Straße"));
 }
 
+void TranscriptIndex::registerFunctions()
+{
+    // Without the function each line found is counted by the text rules, only slower.
+    m_countsInstances = false;
+    const QVariant handle = m_db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
+    fts5_api *api = db ? fts5Of(db) : nullptr;
+    m_countsInstances = api && api->iVersion >= 2
+        && api->xCreateFunction(api, "occurrences", nullptr, occurrencesFunction, nullptr)
+            == SQLITE_OK;
+}
+
 bool TranscriptIndex::isOpen() const
 {
     return m_db.isOpen();
@@ -107,6 +149,7 @@ void TranscriptIndex::close()
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
+    m_countsInstances = false;
 }
 
 bool TranscriptIndex::exec(const QString &sql)
@@ -165,7 +208,9 @@ bool TranscriptIndex::makeSchema()
         // Contentless: the text is kept once, in lines. Each Chinese character is a word of its
         // own, so a Chinese term is a phrase of its characters: a trigram table found them
         // faster but took four fifths of the time and most of the room of an index.
-        "CREATE VIRTUAL TABLE words USING fts5(t, tokenize = 'unicode61 remove_diacritics 0', "
+        // Marks belong to their words, as the text rules have it.
+        "CREATE VIRTUAL TABLE words USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
+        "categories 'L* N* M* Co'\", "
         "content = '')",
     };
     m_db.transaction();
@@ -203,6 +248,7 @@ bool TranscriptIndex::open(const QString &file, const QString &folder)
         m_db.setDatabaseName(file);
         m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
         if (m_db.open()) {
+            registerFunctions();
             // Freed pages are zeroed, so a removed line cannot be read back from the file.
             exec(QStringLiteral("PRAGMA secure_delete = ON"));
             if (!memory) {
@@ -243,7 +289,9 @@ bool TranscriptIndex::openToRead(const QString &file, const QString &folder)
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     m_db.setDatabaseName(file);
     m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!m_db.open() || !exec(QStringLiteral("PRAGMA query_only = ON"))) {
+    if (m_db.open())
+        registerFunctions();
+    if (!m_db.isOpen() || !exec(QStringLiteral("PRAGMA query_only = ON"))) {
         close();
         return false;
     }
@@ -619,6 +667,52 @@ int TranscriptIndex::transcriptCount()
     return 0;
 }
 
+bool TranscriptIndex::tallyExactly(const QString &expression, Tally *tally)
+{
+    // The table counts by itself: no line's text is read, however common the term. Its
+    // function is asked row by row before the rows are grouped (the limit keeps the inner
+    // query apart), with the table outside the join; the lines come listed.
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT transcript, count(*), sum(n), group_concat(id) FROM "
+                             "(SELECT l.transcript, l.id, occurrences(words) AS n FROM words "
+                             "CROSS JOIN lines l ON l.id = words.rowid WHERE words MATCH ? "
+                             "LIMIT -1) GROUP BY transcript"));
+    q.addBindValue(expression);
+    if (!q.exec())
+        return false;
+    while (q.next()) {
+        const qint64 transcript = q.value(0).toLongLong();
+        tally->count.insert(transcript, q.value(2).toInt());
+        tally->listed.insert(transcript, q.value(3).toByteArray());
+        tally->total += q.value(1).toInt();
+    }
+    return q.lastError().type() == QSqlError::NoError;
+}
+
+bool TranscriptIndex::tallyByRules(
+    const QString &expression, const SearchText::Query &parsed, Tally *tally)
+{
+    // Each line the table finds is matched by the text rules, from its kept normalised text.
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT l.id, l.transcript, l.norm FROM words "
+                             "JOIN lines l ON l.id = words.rowid WHERE words MATCH ?"));
+    q.addBindValue(expression);
+    if (!q.exec())
+        return false;
+    while (q.next()) {
+        const int count = SearchText::countInNormalised(q.value(2).toString(), parsed);
+        if (count == 0)
+            continue;
+        const qint64 transcript = q.value(1).toLongLong();
+        tally->lines[transcript].append(q.value(0).toLongLong());
+        tally->count[transcript] += count;
+        ++tally->total;
+    }
+    return q.lastError().type() == QSqlError::NoError;
+}
+
 SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
 {
     SearchResults results;
@@ -626,96 +720,105 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
         *ok = true;
     const SearchText::Query parsed = SearchText::parse(query);
     QStringList words;
+    bool exact = m_countsInstances;
     for (const QString &term : parsed.terms) {
         const QString e = SearchText::wordExpression(term);
+        exact = exact && !e.isEmpty() && SearchText::indexCountsExactly(term);
         if (!e.isEmpty())
             words.append(QLatin1Char('(') + e + QLatin1Char(')'));
     }
     // A query of nothing the table holds (punctuation alone) finds nothing.
     if (!isOpen() || words.isEmpty())
         return results;
-
-    // First what matches and how often, from the kept normalised lines alone; the lines
-    // themselves only for the hits that are shown.
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT l.id, l.transcript, l.norm FROM words w "
-                             "JOIN lines l ON l.id = w.rowid WHERE words MATCH ?"));
-    q.addBindValue(words.join(QStringLiteral(" AND ")));
+    const QString expression = words.join(QStringLiteral(" AND "));
     const auto failed = [ok] {
         if (ok)
             *ok = false;
         return SearchResults();
     };
-    if (!q.exec())
+    Tally tally;
+    if (!(exact ? tallyExactly(expression, &tally) : tallyByRules(expression, parsed, &tally)))
         return failed();
-
-    struct Found
-    {
-        qint64 line;
-        qint64 transcript;
-    };
-    QVector<Found> found;
-    QHash<qint64, int> perTranscript;
-    while (q.next()) {
-        const int count = SearchText::countInNormalised(q.value(2).toString(), parsed);
-        if (count == 0)
-            continue;
-        const qint64 transcript = q.value(1).toLongLong();
-        found.append({ q.value(0).toLongLong(), transcript });
-        perTranscript[transcript] += count;
-    }
-    if (q.lastError().type() != QSqlError::NoError)
-        return failed();
-    q.finish();
-    if (found.isEmpty())
+    if (tally.count.isEmpty())
         return results;
-
-    struct Transcript
-    {
-        QString path;
-        qint64 mtime = 0;
-    };
-    QHash<qint64, Transcript> transcripts;
-    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts")))
+    results.total = tally.total;
+    const QVector<QPair<qint64, QString>> order = rankTranscripts(tally, &results.total);
+    if (results.total < 0)
         return failed();
-    while (q.next()) {
-        if (perTranscript.contains(q.value(0).toLongLong()))
-            transcripts.insert(
-                q.value(0).toLongLong(), { q.value(1).toString(), q.value(2).toLongLong() });
-    }
-    q.finish();
-
-    std::sort(found.begin(), found.end(), [&](const Found &a, const Found &b) {
-        if (a.transcript != b.transcript) {
-            const int ca = perTranscript.value(a.transcript);
-            const int cb = perTranscript.value(b.transcript);
-            if (ca != cb)
-                return ca > cb;
-            const Transcript &ta = transcripts[a.transcript];
-            const Transcript &tb = transcripts[b.transcript];
-            if (ta.mtime != tb.mtime)
-                return ta.mtime > tb.mtime;
-            return ta.path < tb.path;
-        }
-        return a.line < b.line; // ids in the order the lines were read
-    });
-    results.total = found.size();
-    const int kept = std::min<int>(found.size(), std::max(0, limit));
-    results.hits.reserve(kept);
-    QSqlQuery line(m_db);
-    line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
-    for (int i = 0; i < kept; ++i) {
-        line.addBindValue(found[i].line);
-        if (!line.exec() || !line.next())
-            return failed();
-        SearchHit hit;
-        hit.path = transcripts[found[i].transcript].path;
-        hit.line = line.value(0).toInt();
-        hit.startMs = line.value(1).toLongLong();
-        hit.text = line.value(2).toString();
-        hit.spans = SearchText::matchSpans(hit.text, parsed);
-        results.hits.append(hit);
-    }
+    if (!fetchHits(parsed, tally, order, limit, &results))
+        return failed();
     return results;
+}
+
+QVector<QPair<qint64, QString>> TranscriptIndex::rankTranscripts(const Tally &tally, int *total)
+{
+    // The transcripts with more matches first, then the newer.
+    struct Ranked
+    {
+        qint64 id;
+        QString path;
+        qint64 mtime;
+        int count;
+    };
+    QVector<Ranked> ranked;
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts"))) {
+        *total = -1;
+        return {};
+    }
+    while (q.next()) {
+        const qint64 id = q.value(0).toLongLong();
+        const auto found = tally.count.constFind(id);
+        if (found != tally.count.cend())
+            ranked.append({ id, q.value(1).toString(), q.value(2).toLongLong(), *found });
+    }
+    std::sort(ranked.begin(), ranked.end(), [](const Ranked &a, const Ranked &b) {
+        if (a.count != b.count)
+            return a.count > b.count;
+        if (a.mtime != b.mtime)
+            return a.mtime > b.mtime;
+        return a.path < b.path;
+    });
+    QVector<QPair<qint64, QString>> order;
+    order.reserve(ranked.size());
+    for (const Ranked &r : ranked)
+        order.append({ r.id, r.path });
+    return order;
+}
+
+bool TranscriptIndex::fetchHits(const SearchText::Query &parsed,
+    const Tally &tally, const QVector<QPair<qint64, QString>> &order, int limit,
+    SearchResults *results)
+{
+    QSqlQuery line(m_db);
+    line.prepare(
+        QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
+    for (const auto &transcript : order) {
+        if (results->hits.size() >= limit)
+            break;
+        QVector<qint64> ids = tally.lines.value(transcript.first);
+        const QByteArray listed = tally.listed.value(transcript.first);
+        if (!listed.isEmpty()) {
+            for (const QByteArray &id : listed.split(','))
+                ids.append(id.toLongLong());
+            // Grouping need not keep the order: the ids are the lines' order.
+            std::sort(ids.begin(), ids.end());
+        }
+        for (const qint64 id : ids) {
+            if (results->hits.size() >= limit)
+                break;
+            line.addBindValue(id);
+            if (!line.exec() || !line.next())
+                return false;
+            SearchHit hit;
+            hit.path = transcript.second;
+            hit.line = line.value(0).toInt();
+            hit.startMs = line.value(1).toLongLong();
+            hit.text = line.value(2).toString();
+            hit.spans = SearchText::matchSpans(hit.text, parsed);
+            results->hits.append(hit);
+        }
+    }
+    return true;
 }

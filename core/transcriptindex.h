@@ -2,6 +2,7 @@
 
 #include "core/searchtext.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVector>
@@ -68,6 +69,22 @@ public:
 
 private:
     struct Writer;
+    // What a query matched, by transcript: how many occurrences, and which lines (as ids, or
+    // as the ids listed "1,2,3" where the table counted, read only for the hits shown).
+    struct Tally
+    {
+        QHash<qint64, int> count;
+        QHash<qint64, QVector<qint64>> lines;
+        QHash<qint64, QByteArray> listed;
+        int total = 0; // matching lines
+    };
+    bool tallyExactly(const QString &expression, Tally *tally);
+    bool tallyByRules(const QString &expression, const SearchText::Query &parsed, Tally *tally);
+    // (id, path) of the transcripts tallied, best first; total set to -1 on a fault.
+    QVector<QPair<qint64, QString>> rankTranscripts(const Tally &tally, int *total);
+    bool fetchHits(const SearchText::Query &parsed, const Tally &tally,
+        const QVector<QPair<qint64, QString>> &order, int limit, SearchResults *results);
+    void registerFunctions();
     class BulkWrite;
     bool makeSchema();
     bool checkUsable();
@@ -82,5 +99,6 @@ private:
     QString m_file;
     QString m_folder;
     bool m_rebuilt = false;
+    bool m_countsInstances = false; // the connection has the occurrences() function
     bool m_removed = false; // rows were removed since the index was last compacted
 };

@@ -156,7 +156,6 @@ int main(int argc, char *argv[])
         t.start();
         const SearchResults r = index.search(q, 500);
         times << t.nsecsElapsed() / 1e6;
-        if (qEnvironmentVariableIsSet("SLOWQ")) fprintf(stderr, "%8.1f %6d %s\n", times.last(), r.total, qPrintable(q));
         hits += r.total;
     }
     std::sort(times.begin(), times.end());

@@ -348,8 +348,7 @@ QString wordExpression(const QString &term)
     for (int i = 0; i < spaced.size();) {
         int n = 0;
         const uint c = codePointAt(spaced, i, &n);
-        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c)
-            || c == 0xE000) {
+        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c) || c == 0xE000) {
             current += spaced.mid(i, n);
         } else if (!current.isEmpty()) {
             tokens.append(current);

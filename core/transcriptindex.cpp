@@ -22,7 +22,7 @@
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("3");
+const QString kVersion = QStringLiteral("4");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
@@ -81,8 +81,8 @@ QString cleanPath(const QString &path)
 }
 
 // occurrences(table): how many instances of the query's phrases a row holds.
-void occurrencesFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result,
-    int, sqlite3_value **)
+void occurrencesFunction(
+    const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result, int, sqlite3_value **)
 {
     int count = 0;
     if (api->xInstCount(fts, &count) != SQLITE_OK) {
@@ -208,9 +208,10 @@ bool TranscriptIndex::makeSchema()
         // Contentless: the text is kept once, in lines. Each Chinese character is a word of its
         // own, so a Chinese term is a phrase of its characters: a trigram table found them
         // faster but took four fifths of the time and most of the room of an index.
-        // Marks belong to their words, as the text rules have it.
+        // Marks belong to their words, as the text rules have it; so do letters newer than
+        // SQLite's character tables.
         "CREATE VIRTUAL TABLE words USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
-        "categories 'L* N* M* Co'\", "
+        "categories 'L* N* M* Co Cn'\", "
         "content = '')",
     };
     m_db.transaction();
@@ -415,8 +416,8 @@ struct TranscriptIndex::Writer
     {
         transcript.prepare(QStringLiteral(
             "INSERT INTO transcripts (path, size, mtime, times_mtime) VALUES (?, ?, ?, ?)"));
-        line.prepare(QStringLiteral("INSERT INTO lines (transcript, line, start_ms, text, norm) "
-                                    "VALUES (?, ?, ?, ?, ?)"));
+        line.prepare(QStringLiteral("INSERT INTO lines (id, transcript, line, start_ms, text, "
+                                    "norm) VALUES (?, ?, ?, ?, ?, ?)"));
         words.prepare(QStringLiteral("INSERT INTO words (rowid, t) VALUES (?, ?)"));
     }
 
@@ -432,6 +433,9 @@ struct TranscriptIndex::Writer
             return false;
         const qint64 id = transcript.lastInsertId().toLongLong();
         for (const PreparedLine &l : file.lines) {
+            // The transcript in a line's id: the word table's rows tell whose they are.
+            const qint64 lineId = (id << 32) | l.index;
+            line.addBindValue(lineId);
             line.addBindValue(id);
             line.addBindValue(l.index);
             line.addBindValue(l.startMs);
@@ -439,7 +443,6 @@ struct TranscriptIndex::Writer
             line.addBindValue(l.normalised);
             if (!line.exec())
                 return false;
-            const qint64 lineId = line.lastInsertId().toLongLong();
             words.addBindValue(lineId);
             words.addBindValue(l.words);
             if (!words.exec())
@@ -481,8 +484,9 @@ void TranscriptIndex::settle()
 class TranscriptIndex::BulkWrite
 {
 public:
-    BulkWrite(TranscriptIndex &index, bool removes)
+    BulkWrite(TranscriptIndex &index, bool removes, bool many)
         : m_index(index)
+        , m_many(many)
     {
         m_index.exec(QStringLiteral("PRAGMA synchronous = OFF"));
         m_index.exec(QStringLiteral("PRAGMA cache_size = -65536"));
@@ -494,6 +498,9 @@ public:
         m_index.exec(QStringLiteral("PRAGMA secure_delete = ON"));
         m_index.exec(QStringLiteral("PRAGMA cache_size = -2000"));
         m_index.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+        // Many batches leave the table in many segments, each one more place a query looks.
+        if (m_many)
+            m_index.m_removed = true;
         m_index.settle();
     }
     BulkWrite(const BulkWrite &) = delete;
@@ -501,6 +508,7 @@ public:
 
 private:
     TranscriptIndex &m_index;
+    bool m_many;
 };
 
 bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
@@ -552,9 +560,9 @@ bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
 
     if (work.isEmpty())
         return true;
-    const bool removes = std::any_of(
-        work.cbegin(), work.cend(), [](const Work &w) { return w.oldId >= 0; });
-    BulkWrite bulk(*this, removes);
+    const bool removes
+        = std::any_of(work.cbegin(), work.cend(), [](const Work &w) { return w.oldId >= 0; });
+    BulkWrite bulk(*this, removes, work.size() > kBatch);
     for (int start = 0; start < work.size(); start += kBatch) {
         const int end = std::min<int>(work.size(), start + kBatch);
         QVector<QPair<QString, FileStamp>> files;
@@ -671,13 +679,12 @@ bool TranscriptIndex::tallyExactly(const QString &expression, Tally *tally)
 {
     // The table counts by itself: no line's text is read, however common the term. Its
     // function is asked row by row before the rows are grouped (the limit keeps the inner
-    // query apart), with the table outside the join; the lines come listed.
+    // query apart); the lines come listed.
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT transcript, count(*), sum(n), group_concat(id) FROM "
-                             "(SELECT l.transcript, l.id, occurrences(words) AS n FROM words "
-                             "CROSS JOIN lines l ON l.id = words.rowid WHERE words MATCH ? "
-                             "LIMIT -1) GROUP BY transcript"));
+    q.prepare(QStringLiteral("SELECT id >> 32, count(*), sum(n), group_concat(id) FROM "
+                             "(SELECT rowid AS id, occurrences(words) AS n FROM words "
+                             "WHERE words MATCH ? LIMIT -1) GROUP BY 1"));
     q.addBindValue(expression);
     if (!q.exec())
         return false;
@@ -787,13 +794,11 @@ QVector<QPair<qint64, QString>> TranscriptIndex::rankTranscripts(const Tally &ta
     return order;
 }
 
-bool TranscriptIndex::fetchHits(const SearchText::Query &parsed,
-    const Tally &tally, const QVector<QPair<qint64, QString>> &order, int limit,
-    SearchResults *results)
+bool TranscriptIndex::fetchHits(const SearchText::Query &parsed, const Tally &tally,
+    const QVector<QPair<qint64, QString>> &order, int limit, SearchResults *results)
 {
     QSqlQuery line(m_db);
-    line.prepare(
-        QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
+    line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
     for (const auto &transcript : order) {
         if (results->hits.size() >= limit)
             break;

@@ -38,28 +38,6 @@ bool isWordCharacter(uint c)
     return QChar::isLetterOrNumber(c) || QChar::isMark(c);
 }
 
-bool hasCharacterScript(const QString &s)
-{
-    for (int i = 0; i < s.size();) {
-        int n = 0;
-        if (isCharacterScript(codePointAt(s, i, &n)))
-            return true;
-        i += n;
-    }
-    return false;
-}
-
-int codePointCount(const QString &s)
-{
-    int count = 0;
-    for (int i = 0; i < s.size(); ++count) {
-        int n = 0;
-        codePointAt(s, i, &n);
-        i += n;
-    }
-    return count;
-}
-
 QString quoted(const QString &s)
 {
     QString inner = s;
@@ -320,6 +298,9 @@ int countInNormalised(const QString &normalised, const Query &query)
 
 QString wordTableText(const QString &normalised)
 {
+    // Everything between words is a word of its own too, so that words are neighbours in the
+    // table only where they are in the text: "天，气" is not the phrase "天 气".
+    const QString separator = QStringLiteral(" \uE000 ");
     QString out;
     out.reserve(normalised.size() * 2);
     for (int i = 0; i < normalised.size();) {
@@ -329,43 +310,34 @@ QString wordTableText(const QString &normalised)
             out += QLatin1Char(' ');
             out += normalised.mid(i, n);
             out += QLatin1Char(' ');
-        } else {
+        } else if (QChar::isLetterOrNumber(c) || QChar::isMark(c)) {
             out += normalised.mid(i, n);
+        } else {
+            out += separator;
         }
         i += n;
     }
     return out;
 }
 
-bool usesTrigrams(const QString &term)
+bool indexCountsExactly(const QString &term)
 {
-    return hasCharacterScript(term) && codePointCount(term) >= 3;
-}
-
-QString trigramExpression(const QString &term)
-{
-    QVector<int> starts; // of each code point
-    for (int i = 0; i < term.size();) {
-        int n = 0;
-        codePointAt(term, i, &n);
-        starts.append(i);
-        i += n;
+    int n = 0;
+    if (isCharacterScript(codePointAt(term, 0, &n))) {
+        for (int i = 0; i < term.size(); i += n) {
+            if (!isCharacterScript(codePointAt(term, i, &n)))
+                return false;
+        }
+        return true;
     }
-    starts.append(term.size());
-    const int windows = starts.size() - 3; // code points - 2
-    if (windows < 1)
-        return QString();
-    // Enough windows to narrow well, spread over the term, the first and the last among them.
-    const int wanted = std::min(windows, 12);
-    QStringList parts;
-    for (int k = 0; k < wanted; ++k) {
-        const int w = wanted == 1 ? 0 : k * (windows - 1) / (wanted - 1);
-        const QString gram = term.mid(starts[w], starts[w + 3] - starts[w]);
-        const QString q = quoted(gram);
-        if (!parts.contains(q))
-            parts.append(q);
+    // One word of plain letters and digits: the start of a word of the table is where the
+    // rules see a word start.
+    for (const QChar c : term) {
+        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+                || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))))
+            return false;
     }
-    return parts.join(QStringLiteral(" AND "));
+    return true;
 }
 
 QString wordExpression(const QString &term)
@@ -376,7 +348,7 @@ QString wordExpression(const QString &term)
     for (int i = 0; i < spaced.size();) {
         int n = 0;
         const uint c = codePointAt(spaced, i, &n);
-        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c)) {
+        if (isCharacterScript(c) || QChar::isLetterOrNumber(c) || QChar::isMark(c) || c == 0xE000) {
             current += spaced.mid(i, n);
         } else if (!current.isEmpty()) {
             tokens.append(current);
@@ -386,10 +358,20 @@ QString wordExpression(const QString &term)
     }
     if (!current.isEmpty())
         tokens.append(current);
+    // Signs at the ends narrow nothing; signs alone give nothing to look for.
+    const QString separator(QChar(0xE000));
+    while (!tokens.isEmpty() && tokens.first() == separator)
+        tokens.removeFirst();
+    while (!tokens.isEmpty() && tokens.last() == separator)
+        tokens.removeLast();
     if (tokens.isEmpty())
         return QString();
-    // The last word may be the start of a longer one.
-    return quoted(tokens.join(QLatin1Char(' '))) + QStringLiteral(" *");
+    // The last word may be the start of a longer one; a character of a character script is a
+    // word of its own, whole, and is looked up faster as such.
+    int n = 0;
+    const QString phrase = quoted(tokens.join(QLatin1Char(' ')));
+    return isCharacterScript(codePointAt(tokens.last(), 0, &n)) ? phrase
+                                                                : phrase + QStringLiteral(" *");
 }
 
 } // namespace SearchText

@@ -45,13 +45,15 @@ int matchCount(const QString &line, const Query &query);
 int countInNormalised(const QString &normalised, const Query &query);
 
 // For the index: the normalised text as the word table takes it, each character of a
-// character script parted from its neighbours, so that each is a word of its own.
+// character script parted from its neighbours, so that each is a word of its own, and each
+// blank or sign between words a word U+E000.
 QString wordTableText(const QString &normalised);
-// The index's narrowing of a term: an FTS5 expression over the trigram table (terms of three
-// characters or more that hold a character script) or over the word table (the rest); empty
-// when the term gives the table nothing to look for.
-bool usesTrigrams(const QString &term);
-QString trigramExpression(const QString &term);
+// True when the word table alone finds exactly the term's occurrences, each one instance of
+// its phrase: a term all of a character script, or one word of ASCII letters and digits.
+bool indexCountsExactly(const QString &term);
+// The index's narrowing of a term: an FTS5 phrase over the word table, its characters of a
+// character script each a word and its last Latin word a prefix; empty when the term gives the
+// table nothing to look for.
 QString wordExpression(const QString &term);
 
 } // namespace SearchText

@@ -8,20 +8,24 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextCodec>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 #include <algorithm>
+#include <future>
 
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("2");
+const QString kVersion = QStringLiteral("4");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
-const int kBatch = 100;
+const int kBatch = 200;
 
 QString newConnectionName()
 {
@@ -76,6 +80,31 @@ QString cleanPath(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// occurrences(table): how many instances of the query's phrases a row holds.
+void occurrencesFunction(
+    const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result, int, sqlite3_value **)
+{
+    int count = 0;
+    if (api->xInstCount(fts, &count) != SQLITE_OK) {
+        sqlite3_result_error(result, "occurrences: no instances", -1);
+        return;
+    }
+    sqlite3_result_int(result, count);
+}
+
+// FTS5's own interface on the connection, asked for as its documentation has it.
+fts5_api *fts5Of(sqlite3 *db)
+{
+    fts5_api *api = nullptr;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr) != SQLITE_OK)
+        return nullptr;
+    sqlite3_bind_pointer(statement, 1, static_cast<void *>(&api), "fts5_api_ptr", nullptr);
+    sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return api;
+}
+
 } // namespace
 
 TranscriptIndex::TranscriptIndex() = default;
@@ -93,6 +122,20 @@ QString TranscriptIndex::ruleSignature()
         + SearchText::normalise(QStringLiteral("ＡＢＣ 體育 Straße"));
 }
 
+void TranscriptIndex::registerFunctions()
+{
+    // Without the function each line found is counted by the text rules, only slower.
+    m_countsInstances = false;
+    const QVariant handle = m_db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
+    fts5_api *api = db ? fts5Of(db) : nullptr;
+    m_countsInstances = api && api->iVersion >= 2
+        && api->xCreateFunction(api, "occurrences", nullptr, occurrencesFunction, nullptr)
+            == SQLITE_OK;
+}
+
 bool TranscriptIndex::isOpen() const
 {
     return m_db.isOpen();
@@ -106,6 +149,7 @@ void TranscriptIndex::close()
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
+    m_countsInstances = false;
 }
 
 bool TranscriptIndex::exec(const QString &sql)
@@ -148,7 +192,6 @@ bool TranscriptIndex::checkUsable()
         return false;
     // The tables answer: a foreign file could have a meta table and nothing else.
     return q.exec(QStringLiteral("SELECT count(*) FROM transcripts"))
-        && q.exec(QStringLiteral("SELECT rowid FROM tri WHERE tri MATCH '\"abc\"' LIMIT 1"))
         && q.exec(QStringLiteral("SELECT rowid FROM words WHERE words MATCH '\"a\"' LIMIT 1"));
 }
 
@@ -162,11 +205,13 @@ bool TranscriptIndex::makeSchema()
         "line INTEGER NOT NULL, start_ms INTEGER NOT NULL, text TEXT NOT NULL, "
         "norm TEXT NOT NULL)",
         "CREATE INDEX lines_of ON lines (transcript)",
-        // Contentless: the text is kept once, in lines. Trigrams need no positions, as every
-        // line they find is matched again by the text rules.
-        "CREATE VIRTUAL TABLE tri USING fts5(t, tokenize = 'trigram', detail = none, "
-        "content = '')",
-        "CREATE VIRTUAL TABLE words USING fts5(t, tokenize = 'unicode61 remove_diacritics 0', "
+        // Contentless: the text is kept once, in lines. Each Chinese character is a word of its
+        // own, so a Chinese term is a phrase of its characters: a trigram table found them
+        // faster but took four fifths of the time and most of the room of an index.
+        // Marks belong to their words, as the text rules have it; so do letters newer than
+        // SQLite's character tables.
+        "CREATE VIRTUAL TABLE words USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
+        "categories 'L* N* M* Co Cn'\", "
         "content = '')",
     };
     m_db.transaction();
@@ -204,6 +249,7 @@ bool TranscriptIndex::open(const QString &file, const QString &folder)
         m_db.setDatabaseName(file);
         m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
         if (m_db.open()) {
+            registerFunctions();
             // Freed pages are zeroed, so a removed line cannot be read back from the file.
             exec(QStringLiteral("PRAGMA secure_delete = ON"));
             if (!memory) {
@@ -244,7 +290,9 @@ bool TranscriptIndex::openToRead(const QString &file, const QString &folder)
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     m_db.setDatabaseName(file);
     m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!m_db.open() || !exec(QStringLiteral("PRAGMA query_only = ON"))) {
+    if (m_db.open())
+        registerFunctions();
+    if (!m_db.isOpen() || !exec(QStringLiteral("PRAGMA query_only = ON"))) {
         close();
         return false;
     }
@@ -265,19 +313,15 @@ bool TranscriptIndex::removeRows(qint64 transcriptId)
     lines.addBindValue(transcriptId);
     if (!lines.exec())
         return false;
-    QSqlQuery tri(m_db);
-    tri.prepare(QStringLiteral("INSERT INTO tri (tri, rowid, t) VALUES ('delete', ?, ?)"));
     QSqlQuery words(m_db);
     words.prepare(QStringLiteral("INSERT INTO words (words, rowid, t) VALUES ('delete', ?, ?)"));
     // A contentless table forgets a row only when told the words it was given.
     while (lines.next()) {
         const qint64 id = lines.value(0).toLongLong();
         const QString normalised = lines.value(1).toString();
-        tri.addBindValue(id);
-        tri.addBindValue(normalised);
         words.addBindValue(id);
         words.addBindValue(SearchText::wordTableText(normalised));
-        if (!tri.exec() || !words.exec())
+        if (!words.exec())
             return false;
     }
     QSqlQuery del(m_db);
@@ -291,11 +335,36 @@ bool TranscriptIndex::removeRows(qint64 transcriptId)
     return del.exec();
 }
 
-bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime)
+namespace {
+
+struct PreparedLine
 {
+    int index;
+    qint64 startMs;
+    QString text;
+    QString normalised;
+    QString words;
+};
+
+// A transcript read and folded, ready to be written: the costly part of indexing, done apart
+// from the database so that it can run on another thread.
+struct PreparedFile
+{
+    QString path;
+    FileStamp stamp;
+    bool readable = false;
+    QVector<PreparedLine> lines;
+};
+
+PreparedFile prepareFile(const QString &path, const FileStamp &stamp)
+{
+    PreparedFile prepared;
+    prepared.path = path;
+    prepared.stamp = stamp;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return true; // gone or unreadable meanwhile: nothing to hold
+        return prepared; // gone or unreadable meanwhile: nothing to hold
+    prepared.readable = true;
     QByteArray bytes = file.readAll();
     // As the text pane reads it: what follows a NUL is not shown.
     const int zero = bytes.indexOf('\0');
@@ -306,25 +375,6 @@ bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, q
     QVector<qint64> starts;
     if (TranscriptTimesRules::load(path, &times))
         starts = TranscriptTimesRules::lineStarts(text, times.paragraphs);
-
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral(
-        "INSERT INTO transcripts (path, size, mtime, times_mtime) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(path);
-    q.addBindValue(size);
-    q.addBindValue(mtime);
-    q.addBindValue(timesMtime);
-    if (!q.exec())
-        return false;
-    const qint64 id = q.lastInsertId().toLongLong();
-
-    QSqlQuery line(m_db);
-    line.prepare(QStringLiteral(
-        "INSERT INTO lines (transcript, line, start_ms, text, norm) VALUES (?, ?, ?, ?, ?)"));
-    QSqlQuery tri(m_db);
-    tri.prepare(QStringLiteral("INSERT INTO tri (rowid, t) VALUES (?, ?)"));
-    QSqlQuery words(m_db);
-    words.prepare(QStringLiteral("INSERT INTO words (rowid, t) VALUES (?, ?)"));
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         QString l = lines[i];
@@ -332,23 +382,88 @@ bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, q
             l.chop(1);
         if (l.trimmed().isEmpty())
             continue;
-        line.addBindValue(id);
-        line.addBindValue(i);
-        line.addBindValue(i < starts.size() ? starts[i] : qint64(-1));
         const QString normalised = SearchText::normalise(l);
-        line.addBindValue(l);
-        line.addBindValue(normalised);
-        if (!line.exec())
-            return false;
-        const qint64 lineId = line.lastInsertId().toLongLong();
-        tri.addBindValue(lineId);
-        tri.addBindValue(normalised);
-        words.addBindValue(lineId);
-        words.addBindValue(SearchText::wordTableText(normalised));
-        if (!tri.exec() || !words.exec())
-            return false;
+        prepared.lines.append({ i, i < starts.size() ? starts[i] : qint64(-1), l, normalised,
+            SearchText::wordTableText(normalised) });
     }
-    return true;
+    return prepared;
+}
+
+// The prepared files read on both cores, in their order.
+QVector<PreparedFile> prepareFiles(const QVector<QPair<QString, FileStamp>> &files)
+{
+    QVector<PreparedFile> prepared(files.size());
+    const auto range = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            prepared[i] = prepareFile(files[i].first, files[i].second);
+    };
+    const int half = files.size() / 2;
+    auto other = std::async(std::launch::async, range, half, int(files.size()));
+    range(0, half);
+    other.get();
+    return prepared;
+}
+
+} // namespace
+
+// The statements a batch of writes shares, prepared once.
+struct TranscriptIndex::Writer
+{
+    explicit Writer(const QSqlDatabase &db)
+        : transcript(db)
+        , line(db)
+        , words(db)
+    {
+        transcript.prepare(QStringLiteral(
+            "INSERT INTO transcripts (path, size, mtime, times_mtime) VALUES (?, ?, ?, ?)"));
+        line.prepare(QStringLiteral("INSERT INTO lines (id, transcript, line, start_ms, text, "
+                                    "norm) VALUES (?, ?, ?, ?, ?, ?)"));
+        words.prepare(QStringLiteral("INSERT INTO words (rowid, t) VALUES (?, ?)"));
+    }
+
+    bool write(const PreparedFile &file)
+    {
+        if (!file.readable)
+            return true;
+        transcript.addBindValue(file.path);
+        transcript.addBindValue(file.stamp.size);
+        transcript.addBindValue(file.stamp.mtime);
+        transcript.addBindValue(file.stamp.timesMtime);
+        if (!transcript.exec())
+            return false;
+        const qint64 id = transcript.lastInsertId().toLongLong();
+        for (const PreparedLine &l : file.lines) {
+            // The transcript in a line's id: the word table's rows tell whose they are.
+            const qint64 lineId = (id << 32) | l.index;
+            line.addBindValue(lineId);
+            line.addBindValue(id);
+            line.addBindValue(l.index);
+            line.addBindValue(l.startMs);
+            line.addBindValue(l.text);
+            line.addBindValue(l.normalised);
+            if (!line.exec())
+                return false;
+            words.addBindValue(lineId);
+            words.addBindValue(l.words);
+            if (!words.exec())
+                return false;
+        }
+        return true;
+    }
+
+    QSqlQuery transcript;
+    QSqlQuery line;
+    QSqlQuery words;
+};
+
+bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime)
+{
+    FileStamp stamp;
+    stamp.size = size;
+    stamp.mtime = mtime;
+    stamp.timesMtime = timesMtime;
+    Writer writer(m_db);
+    return writer.write(prepareFile(path, stamp));
 }
 
 void TranscriptIndex::settle()
@@ -356,12 +471,45 @@ void TranscriptIndex::settle()
     // Removed words leave the full-text tables only when their segments are merged; the log
     // holds old pages until it is emptied.
     if (m_removed) {
-        exec(QStringLiteral("INSERT INTO tri (tri) VALUES ('optimize')"));
         exec(QStringLiteral("INSERT INTO words (words) VALUES ('optimize')"));
         m_removed = false;
     }
     exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
 }
+
+// Settings for writing many transcripts at once, and back to the safe ones after: the log is
+// not synced on every commit (a file damaged by a crash is found and made anew at the next
+// open), the cache is larger, and freed pages need no overwriting while nothing is removed
+// (the pages that segment merges free hold only lines the index still holds).
+class TranscriptIndex::BulkWrite
+{
+public:
+    BulkWrite(TranscriptIndex &index, bool removes, bool many)
+        : m_index(index)
+        , m_many(many)
+    {
+        m_index.exec(QStringLiteral("PRAGMA synchronous = OFF"));
+        m_index.exec(QStringLiteral("PRAGMA cache_size = -65536"));
+        if (!removes)
+            m_index.exec(QStringLiteral("PRAGMA secure_delete = OFF"));
+    }
+    ~BulkWrite()
+    {
+        m_index.exec(QStringLiteral("PRAGMA secure_delete = ON"));
+        m_index.exec(QStringLiteral("PRAGMA cache_size = -2000"));
+        m_index.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+        // Many batches leave the table in many segments, each one more place a query looks.
+        if (m_many)
+            m_index.m_removed = true;
+        m_index.settle();
+    }
+    BulkWrite(const BulkWrite &) = delete;
+    BulkWrite &operator=(const BulkWrite &) = delete;
+
+private:
+    TranscriptIndex &m_index;
+    bool m_many;
+};
 
 bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
 {
@@ -410,18 +558,31 @@ bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
     for (auto it = known.cbegin(); it != known.cend(); ++it)
         work.append({ QString(), it->id, FileStamp() });
 
+    if (work.isEmpty())
+        return true;
+    const bool removes
+        = std::any_of(work.cbegin(), work.cend(), [](const Work &w) { return w.oldId >= 0; });
+    BulkWrite bulk(*this, removes, work.size() > kBatch);
     for (int start = 0; start < work.size(); start += kBatch) {
+        const int end = std::min<int>(work.size(), start + kBatch);
+        QVector<QPair<QString, FileStamp>> files;
+        for (int i = start; i < end; ++i) {
+            if (!work[i].path.isEmpty())
+                files.append({ work[i].path, work[i].stamp });
+        }
+        // Read and folded before the transaction, so that the writes hold it only briefly.
+        const QVector<PreparedFile> prepared = prepareFiles(files);
         if (!m_db.transaction())
             return false;
-        const int end = std::min<int>(work.size(), start + kBatch);
-        for (int i = start; i < end; ++i) {
-            const Work &w = work[i];
-            if ((w.oldId >= 0 && !removeRows(w.oldId))
-                || (!w.path.isEmpty()
-                    && !readFile(w.path, w.stamp.size, w.stamp.mtime, w.stamp.timesMtime))) {
-                m_db.rollback();
-                return false;
-            }
+        bool ok = true;
+        for (int i = start; i < end && ok; ++i)
+            ok = work[i].oldId < 0 || removeRows(work[i].oldId);
+        Writer writer(m_db);
+        for (int i = 0; i < prepared.size() && ok; ++i)
+            ok = writer.write(prepared[i]);
+        if (!ok) {
+            m_db.rollback();
+            return false;
         }
         if (!m_db.commit())
             return false;
@@ -514,114 +675,155 @@ int TranscriptIndex::transcriptCount()
     return 0;
 }
 
+bool TranscriptIndex::tallyExactly(const QString &expression, Tally *tally)
+{
+    // The table counts by itself: no line's text is read, however common the term. Its
+    // function is asked row by row before the rows are grouped (the limit keeps the inner
+    // query apart); the lines come listed.
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id >> 32, count(*), sum(n), group_concat(id) FROM "
+                             "(SELECT rowid AS id, occurrences(words) AS n FROM words "
+                             "WHERE words MATCH ? LIMIT -1) GROUP BY 1"));
+    q.addBindValue(expression);
+    if (!q.exec())
+        return false;
+    while (q.next()) {
+        const qint64 transcript = q.value(0).toLongLong();
+        tally->count.insert(transcript, q.value(2).toInt());
+        tally->listed.insert(transcript, q.value(3).toByteArray());
+        tally->total += q.value(1).toInt();
+    }
+    return q.lastError().type() == QSqlError::NoError;
+}
+
+bool TranscriptIndex::tallyByRules(
+    const QString &expression, const SearchText::Query &parsed, Tally *tally)
+{
+    // Each line the table finds is matched by the text rules, from its kept normalised text.
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT l.id, l.transcript, l.norm FROM words "
+                             "JOIN lines l ON l.id = words.rowid WHERE words MATCH ?"));
+    q.addBindValue(expression);
+    if (!q.exec())
+        return false;
+    while (q.next()) {
+        const int count = SearchText::countInNormalised(q.value(2).toString(), parsed);
+        if (count == 0)
+            continue;
+        const qint64 transcript = q.value(1).toLongLong();
+        tally->lines[transcript].append(q.value(0).toLongLong());
+        tally->count[transcript] += count;
+        ++tally->total;
+    }
+    return q.lastError().type() == QSqlError::NoError;
+}
+
 SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
 {
     SearchResults results;
     if (ok)
         *ok = true;
     const SearchText::Query parsed = SearchText::parse(query);
-    QStringList trigrams;
     QStringList words;
+    bool exact = m_countsInstances;
     for (const QString &term : parsed.terms) {
-        const QString e = SearchText::usesTrigrams(term) ? SearchText::trigramExpression(term)
-                                                         : SearchText::wordExpression(term);
-        if (e.isEmpty())
-            continue;
-        (SearchText::usesTrigrams(term) ? trigrams : words)
-            .append(QLatin1Char('(') + e + QLatin1Char(')'));
+        const QString e = SearchText::wordExpression(term);
+        exact = exact && !e.isEmpty() && SearchText::indexCountsExactly(term);
+        if (!e.isEmpty())
+            words.append(QLatin1Char('(') + e + QLatin1Char(')'));
     }
-    // A query of nothing the tables hold (punctuation alone) finds nothing.
-    if (!isOpen() || (trigrams.isEmpty() && words.isEmpty()))
+    // A query of nothing the table holds (punctuation alone) finds nothing.
+    if (!isOpen() || words.isEmpty())
         return results;
-
-    // First what matches and how often, from the kept normalised lines alone; the lines
-    // themselves only for the hits that are shown.
-    QString sql = QStringLiteral("SELECT l.id, l.transcript, l.norm FROM lines l WHERE 1");
-    if (!trigrams.isEmpty())
-        sql += QStringLiteral(" AND l.id IN (SELECT rowid FROM tri WHERE tri MATCH :tri)");
-    if (!words.isEmpty())
-        sql += QStringLiteral(" AND l.id IN (SELECT rowid FROM words WHERE words MATCH :words)");
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    if (!trigrams.isEmpty())
-        q.bindValue(QStringLiteral(":tri"), trigrams.join(QStringLiteral(" AND ")));
-    if (!words.isEmpty())
-        q.bindValue(QStringLiteral(":words"), words.join(QStringLiteral(" AND ")));
+    const QString expression = words.join(QStringLiteral(" AND "));
     const auto failed = [ok] {
         if (ok)
             *ok = false;
         return SearchResults();
     };
-    if (!q.exec())
+    Tally tally;
+    if (!(exact ? tallyExactly(expression, &tally) : tallyByRules(expression, parsed, &tally)))
         return failed();
-
-    struct Found
-    {
-        qint64 line;
-        qint64 transcript;
-    };
-    QVector<Found> found;
-    QHash<qint64, int> perTranscript;
-    while (q.next()) {
-        const int count = SearchText::countInNormalised(q.value(2).toString(), parsed);
-        if (count == 0)
-            continue;
-        const qint64 transcript = q.value(1).toLongLong();
-        found.append({ q.value(0).toLongLong(), transcript });
-        perTranscript[transcript] += count;
-    }
-    if (q.lastError().type() != QSqlError::NoError)
-        return failed();
-    q.finish();
-    if (found.isEmpty())
+    if (tally.count.isEmpty())
         return results;
-
-    struct Transcript
-    {
-        QString path;
-        qint64 mtime = 0;
-    };
-    QHash<qint64, Transcript> transcripts;
-    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts")))
+    results.total = tally.total;
+    const QVector<QPair<qint64, QString>> order = rankTranscripts(tally, &results.total);
+    if (results.total < 0)
         return failed();
-    while (q.next()) {
-        if (perTranscript.contains(q.value(0).toLongLong()))
-            transcripts.insert(
-                q.value(0).toLongLong(), { q.value(1).toString(), q.value(2).toLongLong() });
-    }
-    q.finish();
+    if (!fetchHits(parsed, tally, order, limit, &results))
+        return failed();
+    return results;
+}
 
-    std::sort(found.begin(), found.end(), [&](const Found &a, const Found &b) {
-        if (a.transcript != b.transcript) {
-            const int ca = perTranscript.value(a.transcript);
-            const int cb = perTranscript.value(b.transcript);
-            if (ca != cb)
-                return ca > cb;
-            const Transcript &ta = transcripts[a.transcript];
-            const Transcript &tb = transcripts[b.transcript];
-            if (ta.mtime != tb.mtime)
-                return ta.mtime > tb.mtime;
-            return ta.path < tb.path;
-        }
-        return a.line < b.line; // ids in the order the lines were read
+QVector<QPair<qint64, QString>> TranscriptIndex::rankTranscripts(const Tally &tally, int *total)
+{
+    // The transcripts with more matches first, then the newer.
+    struct Ranked
+    {
+        qint64 id;
+        QString path;
+        qint64 mtime;
+        int count;
+    };
+    QVector<Ranked> ranked;
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts"))) {
+        *total = -1;
+        return {};
+    }
+    while (q.next()) {
+        const qint64 id = q.value(0).toLongLong();
+        const auto found = tally.count.constFind(id);
+        if (found != tally.count.cend())
+            ranked.append({ id, q.value(1).toString(), q.value(2).toLongLong(), *found });
+    }
+    std::sort(ranked.begin(), ranked.end(), [](const Ranked &a, const Ranked &b) {
+        if (a.count != b.count)
+            return a.count > b.count;
+        if (a.mtime != b.mtime)
+            return a.mtime > b.mtime;
+        return a.path < b.path;
     });
-    results.total = found.size();
-    const int kept = std::min<int>(found.size(), std::max(0, limit));
-    results.hits.reserve(kept);
+    QVector<QPair<qint64, QString>> order;
+    order.reserve(ranked.size());
+    for (const Ranked &r : ranked)
+        order.append({ r.id, r.path });
+    return order;
+}
+
+bool TranscriptIndex::fetchHits(const SearchText::Query &parsed, const Tally &tally,
+    const QVector<QPair<qint64, QString>> &order, int limit, SearchResults *results)
+{
     QSqlQuery line(m_db);
     line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
-    for (int i = 0; i < kept; ++i) {
-        line.addBindValue(found[i].line);
-        if (!line.exec() || !line.next())
-            return failed();
-        SearchHit hit;
-        hit.path = transcripts[found[i].transcript].path;
-        hit.line = line.value(0).toInt();
-        hit.startMs = line.value(1).toLongLong();
-        hit.text = line.value(2).toString();
-        hit.spans = SearchText::matchSpans(hit.text, parsed);
-        results.hits.append(hit);
+    for (const auto &transcript : order) {
+        if (results->hits.size() >= limit)
+            break;
+        QVector<qint64> ids = tally.lines.value(transcript.first);
+        const QByteArray listed = tally.listed.value(transcript.first);
+        if (!listed.isEmpty()) {
+            for (const QByteArray &id : listed.split(','))
+                ids.append(id.toLongLong());
+            // Grouping need not keep the order: the ids are the lines' order.
+            std::sort(ids.begin(), ids.end());
+        }
+        for (const qint64 id : ids) {
+            if (results->hits.size() >= limit)
+                break;
+            line.addBindValue(id);
+            if (!line.exec() || !line.next())
+                return false;
+            SearchHit hit;
+            hit.path = transcript.second;
+            hit.line = line.value(0).toInt();
+            hit.startMs = line.value(1).toLongLong();
+            hit.text = line.value(2).toString();
+            hit.spans = SearchText::matchSpans(hit.text, parsed);
+            results->hits.append(hit);
+        }
     }
-    return results;
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "core/searchtext.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVector>
@@ -25,7 +26,7 @@ struct SearchResults
 };
 
 // The search index of one library folder: an SQLite file (or memory) with one row per non-empty
-// transcript line, narrowed by FTS5 (trigrams for Chinese, words for the rest) and matched by
+// transcript line, narrowed by FTS5 (each Chinese character a word of its own) and matched by
 // SearchText's rules. It holds only what the transcripts hold: a line leaves the index with its
 // transcript, freed pages are overwritten and the write-ahead log emptied after each change.
 // One connection, for the thread that opened it.
@@ -67,6 +68,24 @@ public:
     int transcriptCount();
 
 private:
+    struct Writer;
+    // What a query matched, by transcript: how many occurrences, and which lines (as ids, or
+    // as the ids listed "1,2,3" where the table counted, read only for the hits shown).
+    struct Tally
+    {
+        QHash<qint64, int> count;
+        QHash<qint64, QVector<qint64>> lines;
+        QHash<qint64, QByteArray> listed;
+        int total = 0; // matching lines
+    };
+    bool tallyExactly(const QString &expression, Tally *tally);
+    bool tallyByRules(const QString &expression, const SearchText::Query &parsed, Tally *tally);
+    // (id, path) of the transcripts tallied, best first; total set to -1 on a fault.
+    QVector<QPair<qint64, QString>> rankTranscripts(const Tally &tally, int *total);
+    bool fetchHits(const SearchText::Query &parsed, const Tally &tally,
+        const QVector<QPair<qint64, QString>> &order, int limit, SearchResults *results);
+    void registerFunctions();
+    class BulkWrite;
     bool makeSchema();
     bool checkUsable();
     bool readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime);
@@ -80,5 +99,6 @@ private:
     QString m_file;
     QString m_folder;
     bool m_rebuilt = false;
+    bool m_countsInstances = false; // the connection has the occurrences() function
     bool m_removed = false; // rows were removed since the index was last compacted
 };

@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(term == term.trimmed());
         FUZZ_CHECK(query.terms.count(term) == 1);
         // The index's narrowing is quoted whole: a term never leaks FTS5 syntax.
-        const QString e = SearchText::usesTrigrams(term) ? SearchText::trigramExpression(term)
-                                                         : SearchText::wordExpression(term);
+        const QString e = SearchText::wordExpression(term);
         FUZZ_CHECK(e.isEmpty() || e.startsWith(QLatin1Char('"')));
     }
     // The input as a line: its marks lie inside it, in order, apart; a line holding only the

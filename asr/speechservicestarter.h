@@ -14,8 +14,9 @@ class QTcpSocket;
 // the service program itself, waits until the service says it listens, and ends the service it
 // started when it is destroyed. A service that already runs is used and left alone. Either way
 // the service must first prove that it holds this user's secret (kept in the user's private
-// runtime folder and handed to the services started here): on a shared machine another user may
-// hold the port, and must never receive the audio or the credentials.
+// runtime folder, handed to the services started here and read there by one the user started
+// by hand): on a shared machine another user may hold the port, and must never receive the
+// audio or the credentials.
 class SpeechServiceStarter final : public QObject
 {
     Q_OBJECT

@@ -139,11 +139,11 @@ void SpeechServer::Impl::installRoutes()
                 res, state.load(std::memory_order_acquire), inProgress.count(), config.pools);
         });
     add("GET", kOwnerProofPath, http::Body::None, Gate::Open, Counted::No,
-        [secret = ownerSecretFromEnvironment()](const http::Request &req, http::Response &res,
+        [owner = OwnerSecret::fromEnvironment()](const http::Request &req, http::Response &res,
             const std::string &, http::BodyReader &) {
+            const std::optional<std::string> secret = owner.current();
             if (!secret) {
-                answerTokenError(res, 404, "no_owner_secret",
-                    "this service was started without an owner secret");
+                answerTokenError(res, 404, "no_owner_secret", "this service has no owner secret");
                 return;
             }
             const std::string nonce = req.param("nonce");

@@ -57,16 +57,43 @@ std::optional<std::string> readOwnerSecret(const std::string &path, std::string 
     return secret;
 }
 
-std::optional<std::string> ownerSecretFromEnvironment()
+std::string defaultOwnerSecretPath()
 {
+    const auto absolute = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && value[0] == '/' ? std::string(value) : std::string();
+    };
+    const std::string runtime = absolute("XDG_RUNTIME_DIR");
+    if (!runtime.empty())
+        return runtime + "/tovarin/service-secret";
+    std::string data = absolute("XDG_DATA_HOME");
+    if (data.empty() && !absolute("HOME").empty())
+        data = absolute("HOME") + "/.local/share";
+    return data.empty() ? std::string() : data + "/tovarin/service-secret";
+}
+
+OwnerSecret OwnerSecret::fromEnvironment()
+{
+    OwnerSecret result;
     const char *path = std::getenv(kOwnerSecretVariable);
-    if (!path || !*path)
-        return std::nullopt;
+    if (!path || !*path) {
+        result.defaultPath = defaultOwnerSecretPath();
+        return result;
+    }
     std::string error;
-    std::optional<std::string> secret = readOwnerSecret(path, error);
-    if (!secret)
+    result.named = readOwnerSecret(path, error);
+    if (!result.named)
         std::cerr << "speech-service: warning: " << error << "; no owner proof given\n";
-    return secret;
+    return result;
+}
+
+std::optional<std::string> OwnerSecret::current() const
+{
+    if (named || defaultPath.empty())
+        return named;
+    // Checked as a named file is: this user's regular file, private, not a link.
+    std::string error;
+    return readOwnerSecret(defaultPath, error);
 }
 
 bool isValidNonce(const std::string &nonce)

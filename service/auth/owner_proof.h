@@ -16,9 +16,27 @@ constexpr const char *kOwnerProofPath = "/tovarin/owner-proof";
 // user's, readable by no one else, of at least 16 bytes. Nothing (and `error`) otherwise.
 std::optional<std::string> readOwnerSecret(const std::string &path, std::string &error);
 
-// The secret from the file the environment names, read once at start; nothing when none is
-// named or the file cannot be used (reported on stderr: the service then proves nothing).
-std::optional<std::string> ownerSecretFromEnvironment();
+// Where the desktop program keeps the user's secret: $XDG_RUNTIME_DIR/tovarin/service-secret,
+// or under the user's data folder ($XDG_DATA_HOME, else ~/.local/share) when XDG_RUNTIME_DIR is
+// unset or not absolute. Empty when neither can be named.
+std::string defaultOwnerSecretPath();
+
+// The secret a proof is given with. A file the environment names is read once at start (a
+// file that cannot be used is reported on stderr, and the service then proves nothing).
+// Without one, a service the user started by hand proves itself with the secret the desktop
+// program keeps: that file is read when a proof is asked, since the program makes it only
+// just before its first question, and makes it anew once the runtime folder was emptied.
+class OwnerSecret
+{
+public:
+    static OwnerSecret fromEnvironment();
+    // The secret now; nothing when there is none to prove with.
+    std::optional<std::string> current() const;
+
+private:
+    std::optional<std::string> named;
+    std::string defaultPath;
+};
 
 // A nonce of 16 to 64 random bytes, in hex.
 bool isValidNonce(const std::string &nonce);

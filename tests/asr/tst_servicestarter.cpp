@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include "asr/speechservicestarter.h"
 #include "common/speechservice.h"
@@ -169,6 +170,39 @@ private slots:
             starter.reset();
             QVERIFY(answers(service.port()));
         }
+    }
+
+    // Started by hand (no secret file named), before the program ever made its secret: the
+    // service reads the user's secret where the program keeps it, when it is asked. The same
+    // program run by another account is refused, though it is handed the same runtime folder.
+    void provesAServiceStartedByHand()
+    {
+        QVERIFY(qEnvironmentVariableIsEmpty("TOVARIN_OWNER_SECRET_FILE"));
+        QFile::remove(SpeechServiceStarter::ownerSecretFile());
+        SpeechServiceProcess byHand;
+        QVERIFY2(byHand.start(0, 60000, false), qPrintable(byHand.logText()));
+        SpeechServiceStarter starter;
+        starter.setProgram(SpeechServiceProcess::program());
+        QCOMPARE(ensure(starter, byHand.baseUrl()), QString());
+        QCOMPARE(starter.startedServicePid(), qint64(0));
+        QVERIFY(QFile::exists(SpeechServiceStarter::ownerSecretFile()));
+
+        if (::geteuid() != 0)
+            QSKIP("needs root to run the service as another user");
+        const int port = freePort();
+        QProcess other;
+        other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        other.start(QStringLiteral("setpriv"),
+            { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                QStringLiteral("--clear-groups"), SpeechServiceProcess::program(),
+                QStringLiteral("--port"), QString::number(port) });
+        QVERIFY(other.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(answers(port), 60000);
+        QCOMPARE(ensure(starter, urlFor(port)),
+            QStringLiteral("端口%1上的语音服务不是本程序启动的，无法使用！").arg(port));
+        QCOMPARE(starter.startedServicePid(), qint64(0));
+        other.terminate();
+        QVERIFY(other.waitForFinished(10000));
     }
 
     // A service that ends after it started is started again by the next call.

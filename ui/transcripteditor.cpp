@@ -57,7 +57,8 @@ TranscriptEditor::TranscriptEditor(QTextEdit *edit, PlayerBar *player, QObject *
     , recoveryFolder(RecoveryFiles::defaultFolder())
 {
     edit->installEventFilter(this);
-    edit->viewport()->installEventFilter(this);
+    editViewport = edit->viewport();
+    editViewport->installEventFilter(this);
     connect(
         edit->document(), &QTextDocument::contentsChanged, this, &TranscriptEditor::textChanged);
     connect(player, &PlayerBar::positionChanged, this, &TranscriptEditor::follow);
@@ -485,7 +486,8 @@ bool TranscriptEditor::eventFilter(QObject *watched, QEvent *event)
             run();
         return true;
     }
-    if (watched == edit->viewport() && event->type() == QEvent::MouseButtonPress) {
+    // Compared, not asked of the edit: events still come while the edit is being destroyed.
+    if (watched == editViewport && event->type() == QEvent::MouseButtonPress) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier)) {
             const QTextCursor at = edit->cursorForPosition(mouse->pos());

@@ -100,6 +100,7 @@ private:
     bool sourcePlayable();
 
     QTextEdit *edit;
+    QWidget *editViewport = nullptr;
     PlayerBar *player;
     QString recoveryFolder;
     QString transcriptPath;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaType>
+#include <QObject>
 #include <QString>
 
 // What a transcription job tells its front ends: the step it is in with its numbers, and why
@@ -34,6 +35,9 @@ struct JobStatus
 
 struct JobFailure
 {
+    Q_GADGET
+
+public:
     enum class Kind {
         NoTasks, // started with no task file
         CaFileUnreadable, // `path`: the certificates of the service settings
@@ -59,6 +63,7 @@ struct JobFailure
         TranscriptNotSaved, // `path`: the transcript
         TranscriptIsLink, // `path`: the transcript, a symbolic link
     };
+    Q_ENUM(Kind)
 
     JobFailure(Kind kind = Kind::NoTasks, const QString &path = QString(),
         const QString &reason = QString(), int errNo = 0, int httpStatus = 0)

@@ -1,6 +1,9 @@
 #include "asr/qthttpclass.h"
 
+#include "asr/logging.h"
+
 #include <QHttpMultiPart>
+#include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -164,6 +167,23 @@ void QtHttpClass::sltReplyFinished(QNetworkReply *reply)
     const bool cutOffSuccess = cutOff.isValid() && status >= 200 && status < 300;
     if (cutOffSuccess || (!cutOff.isValid() && reply->error() == QNetworkReply::NoError))
         emit sigReplyFinish(id, body);
-    else
+    else {
+        logFailure(reply, id, info);
         emit sigReplyError(id, body);
+    }
+}
+
+void QtHttpClass::logFailure(const QNetworkReply *reply, int id, const HttpReplyInfo &info)
+{
+    // The query may carry a client secret, and Qt's error text repeats the whole address: the
+    // address is logged without its query, the error by its name.
+    const QString address = reply->url().toString(QUrl::RemoveQuery | QUrl::RemoveUserInfo);
+    const char *error
+        = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error());
+    QString line = QStringLiteral("request %1 to %2 failed: HTTP status %3 network error %4 %5")
+                       .arg(QString::number(id), address, QString::number(info.status),
+                           QString::number(int(reply->error())), QLatin1String(error ? error : ""));
+    if (!info.tlsFailure.isEmpty())
+        line += QStringLiteral(" TLS: ") + info.tlsFailure;
+    qCWarning(lcHttp).noquote() << line;
 }

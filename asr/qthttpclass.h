@@ -56,6 +56,9 @@ public:
     // Replies longer than this are cut off while they are read and reported with the bytes read
     // so far (one more than the limit at least); 0 reads replies of any length.
     void setMaxReplyBytes(qint64 bytes) { maxReplyBytes = bytes; }
+    // The number and the address of the last request sent; -1 and empty before the first.
+    int lastRequestId() const { return requestId; }
+    const QUrl &lastRequestUrl() const { return requestUrl; }
 
 signals:
     void sigReplyFinish(int requestId, QByteArray body);
@@ -66,15 +69,15 @@ signals:
 public slots:
     void sltReplyFinished(QNetworkReply *reply);
 
-public:
-    QNetworkAccessManager *manager = nullptr;
-    QUrl requestUrl;
-    int requestId = -1;
-
 private:
     void prepare(QNetworkRequest &request) const;
     void track(QNetworkReply *reply, int id);
     void limitSize(QNetworkReply *reply);
+    static void logFailure(const QNetworkReply *reply, int id, const HttpReplyInfo &info);
+
+    QNetworkAccessManager *manager = nullptr;
+    QUrl requestUrl;
+    int requestId = -1;
 
     QList<QNetworkReply *> outstanding;
     qint64 maxReplyBytes = 0;

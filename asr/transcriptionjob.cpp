@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -10,6 +11,7 @@
 
 #include "asr/accesstoken.h"
 #include "asr/backoff.h"
+#include "asr/logging.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognisedtext.h"
 #include "asr/recognitionreply.h"
@@ -183,11 +185,11 @@ void TranscriptionJob::start()
     if (isRunning())
         return;
     if (!tasks || tasks->isEmpty()) {
-        emit failed({ Failure::NoTasks });
+        failAtStart({ Failure::NoTasks });
         return;
     }
     if (!http->setCaFile(config.caFile)) {
-        emit failed({ Failure::CaFileUnreadable, config.caFile });
+        failAtStart({ Failure::CaFileUnreadable, config.caFile });
         return;
     }
     // Only a service proven the user's own is asked at the built-in address, and by number:
@@ -263,8 +265,24 @@ void TranscriptionJob::stop()
     setIdle();
 }
 
+void TranscriptionJob::failAtStart(const JobFailure &failure)
+{
+    logFailure(failure);
+    emit failed(failure);
+}
+
+// Every front end words a failure its own way, leaving out what the log keeps.
+void TranscriptionJob::logFailure(const JobFailure &failure) const
+{
+    const char *kind = QMetaEnum::fromType<JobFailure::Kind>().valueToKey(int(failure.kind));
+    qCWarning(lcJob).noquote() << "job failed:" << kind << "file" << source << "path"
+                               << failure.path << "reason" << failure.reason << "err_no"
+                               << failure.errNo << "HTTP status" << failure.httpStatus;
+}
+
 void TranscriptionJob::fail(const JobFailure &failure)
 {
+    logFailure(failure);
     endSteps();
     restoreTaskFront();
     setIdle();

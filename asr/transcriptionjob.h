@@ -201,6 +201,8 @@ private:
     void setStep(Step step, const JobStatus &status);
     void setIdle();
     void fail(const JobFailure &failure);
+    void failAtStart(const JobFailure &failure);
+    void logFailure(const JobFailure &failure) const;
     void endSteps();
     void restoreTaskFront();
     void discardConverted();

@@ -4,12 +4,15 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "audio/durationparser.h"
 #include "audio/ffmpegargs.h"
 #include "audio/ffmpegrunner.h"
+#include "audio/logging.h"
 #include "audio/wavinfo.h"
 #include "platform/childprocess.h"
 
@@ -27,10 +30,23 @@ bool makePrivateTarget(const QString &path)
     QFile::remove(path); // a link is removed itself, never what it points to
     const int fd = ::open(QFile::encodeName(path).constData(),
         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        qCWarning(lcAudio).noquote() << "cannot make the converted copy" << path << ":"
+                                     << std::strerror(error) << "errno" << error;
         return false;
+    }
     ::close(fd);
     return true;
+}
+
+// The notice names the step only; the log keeps what ffmpeg said and how it ended.
+void logFailedRun(const char *step, QProcess *process, const QString &file)
+{
+    const QString said = QString::fromLocal8Bit(process->readAllStandardError()).right(400);
+    qCWarning(lcAudio).noquote() << step << "of" << file << "failed: exit status"
+                                 << int(process->exitStatus()) << "code" << process->exitCode()
+                                 << said.trimmed();
 }
 } // namespace
 
@@ -55,6 +71,8 @@ AudioSteps::AudioSteps(QObject *parent)
         if (!ours)
             return;
         current = Run::None;
+        qCWarning(lcAudio).noquote()
+            << "cannot start" << FfmpegRunner::programName() << ":" << process->errorString();
         emit toolMissing();
     });
 }
@@ -116,7 +134,10 @@ void AudioSteps::conversionEnded()
     if (current != Run::Conversion || convert->state() != QProcess::NotRunning)
         return;
     current = Run::None;
-    emit conversionFinished(FfmpegRunner::succeeded(convert) && holdsSamples(target));
+    const bool ok = FfmpegRunner::succeeded(convert) && holdsSamples(target);
+    if (!ok)
+        logFailedRun("conversion", convert, target);
+    emit conversionFinished(ok);
 }
 
 void AudioSteps::probeOutputReady()
@@ -135,6 +156,8 @@ void AudioSteps::probeEnded()
     probeOutput += probe->readAll();
     if (!finishProbe(true)) {
         current = Run::None;
+        qCWarning(lcAudio).noquote() << "no duration in the probe's output:"
+                                     << QString::fromLocal8Bit(probeOutput).right(400).trimmed();
         emit durationMissing();
     }
 }
@@ -161,5 +184,8 @@ void AudioSteps::cutEnded()
     if (current != Run::Cut || cut->state() != QProcess::NotRunning)
         return;
     current = Run::None;
-    emit cutFinished(FfmpegRunner::succeeded(cut) && holdsSamples(target));
+    const bool ok = FfmpegRunner::succeeded(cut) && holdsSamples(target);
+    if (!ok)
+        logFailedRun("cut", cut, target);
+    emit cutFinished(ok);
 }

@@ -7,6 +7,7 @@
 #include "audio/audiotexts.h"
 #include "audio/ffmpegargs.h"
 #include "audio/ffmpegrunner.h"
+#include "audio/logging.h"
 #include "platform/captureinput.h"
 #include "platform/childprocess.h"
 
@@ -15,8 +16,10 @@ Recorder::Recorder(QObject *parent)
     , recording(new ChildProcess(this))
     , runner(new FfmpegRunner(this))
 {
-    connect(runner, &FfmpegRunner::failedToStart, this,
-        [this] { emit failed(QStringLiteral("未找到ffmpeg程序，无法处理音频！")); });
+    connect(runner, &FfmpegRunner::failedToStart, this, [this] {
+        qCWarning(lcAudio).noquote() << "cannot start the recording:" << recording->errorString();
+        emit failed(QStringLiteral("未找到ffmpeg程序，无法处理音频！"));
+    });
     // Read as it comes, so that no pipe fills and stalls the recording, and ffmpeg's running
     // report does not pile up over a long recording.
     connect(recording, &QProcess::readyReadStandardOutput, this, [this] {
@@ -70,5 +73,9 @@ bool Recorder::finish()
     const QByteArray rest = recording->readAllStandardOutput();
     if (live && !rest.isEmpty())
         emit samples(rest);
-    return QFileInfo(file).isFile();
+    const bool written = QFileInfo(file).isFile();
+    if (!written)
+        qCWarning(lcAudio).noquote() << "the recording wrote no" << file << ": exit code"
+                                     << recording->exitCode() << "of" << recording->program();
+    return written;
 }

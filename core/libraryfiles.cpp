@@ -5,6 +5,7 @@
 #include <QSaveFile>
 
 #include "core/filenames.h"
+#include "core/logging.h"
 #include "core/wholefile.h"
 
 namespace {
@@ -35,7 +36,12 @@ RenameResult rename(const QString &path, const QString &typed, const QString &su
         return result;
     result.newPath = FileNames::folderOf(path) + QLatin1Char('/') + typed + suffix;
     // QFile::rename refuses an existing target itself; the check says why in every case.
-    if (QFileInfo::exists(result.newPath) || !QFile::rename(path, result.newPath)) {
+    QFile file(path);
+    if (QFileInfo::exists(result.newPath) || !file.rename(result.newPath)) {
+        qCWarning(lcCore).noquote()
+            << "cannot rename" << path << "to" << result.newPath << ":"
+            << (file.error() == QFileDevice::NoError ? QStringLiteral("the name is taken")
+                                                     : file.errorString());
         result.message = QStringLiteral("重命名失败，文件正在被使用！");
         return result;
     }
@@ -49,8 +55,11 @@ bool saveAs(const QString &source, const QString &target)
         return false;
     QFile in(source);
     QSaveFile out(target);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
+        qCWarning(lcCore).noquote() << "cannot copy" << source << "to" << target << ":"
+                                    << in.errorString() << "/" << out.errorString();
         return false;
+    }
     while (!in.atEnd()) {
         const QByteArray chunk = in.read(1 << 20);
         if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {

@@ -1,5 +1,6 @@
 #include "core/transcriptindex.h"
 
+#include "core/logging.h"
 #include "core/transcripttimes.h"
 
 #include <QAtomicInt>
@@ -270,12 +271,15 @@ bool TranscriptIndex::open(const QString &file, const QString &folder)
             }
         }
         // Missing, damaged or foreign: made anew.
+        qCWarning(lcSearch).noquote()
+            << "index" << file << "cannot be used, made anew:" << m_db.lastError().text();
         close();
         if (memory)
             return false;
         removeFiles(file);
         QDir().mkpath(QFileInfo(file).absolutePath());
     }
+    qCWarning(lcSearch).noquote() << "index" << file << "cannot be made";
     return false;
 }
 

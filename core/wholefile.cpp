@@ -1,12 +1,16 @@
 #include "wholefile.h"
 
+#include "core/logging.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,9 +55,7 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-} // namespace
-
-Outcome replace(
+Outcome replaceFile(
     const QString &path, const QByteArray &bytes, const std::function<void()> &beforeRename)
 {
     const QFileInfo info(path);
@@ -100,14 +102,18 @@ Outcome replace(
         beforeRename();
     // The rename replaces a link that came meanwhile, never what it points to.
     if (!ok || ::renameat(folder.fd, temporary.constData(), folder.fd, name.constData()) != 0) {
+        const int error = errno; // for the log, past the clean-up
         ::unlinkat(folder.fd, temporary.constData(), 0);
+        errno = error;
         return Outcome::Failed;
     }
     ::fsync(folder.fd);
     return Outcome::Written;
 }
+} // namespace
 #else
-Outcome replace(
+namespace {
+Outcome replaceFile(
     const QString &path, const QByteArray &bytes, const std::function<void()> &beforeRename)
 {
     if (QFileInfo(path).isSymLink())
@@ -123,7 +129,23 @@ Outcome replace(
         beforeRename();
     return commit(file) ? Outcome::Written : Outcome::Failed;
 }
+} // namespace
 #endif
+
+Outcome replace(
+    const QString &path, const QByteArray &bytes, const std::function<void()> &beforeRename)
+{
+    errno = 0;
+    const Outcome outcome = replaceFile(path, bytes, beforeRename);
+    const int error = errno;
+    if (outcome == Outcome::Failed)
+        qCWarning(lcCore).noquote()
+            << "cannot write" << path << ":" << (error ? std::strerror(error) : "no error number")
+            << "errno" << error;
+    else if (outcome == Outcome::IsLink)
+        qCWarning(lcCore).noquote() << "refused to write through the link" << path;
+    return outcome;
+}
 
 bool write(const QString &path, const QByteArray &bytes)
 {

@@ -1,5 +1,7 @@
 #include "platform/privatefolder.h"
 
+#include "platform/logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -14,9 +16,13 @@ namespace {
 
 const qint64 MaxPrivateFileBytes = 4096;
 
-QString reason()
+// What the caller shows, "path：reason"; the log keeps the error number too.
+QString failure(const QString &path)
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    const int error = errno;
+    const QString text = QString::fromLocal8Bit(std::strerror(error));
+    qCWarning(lcPlatform).noquote() << "cannot open" << path << ":" << text << "errno" << error;
+    return QStringLiteral("%1：%2").arg(path, text);
 }
 
 // Checked on the open descriptor, so nothing can be swapped in between.
@@ -64,7 +70,7 @@ bool PrivateFolder::ensure(const QString &folder, QString *error)
     const int fd = ::open(
         QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        *error = QStringLiteral("%1：%2").arg(folder, reason());
+        *error = failure(folder);
         return false;
     }
     const bool ok = privateAndOurs(fd, S_IFDIR, folder, error);
@@ -84,12 +90,12 @@ QByteArray PrivateFolder::readOrCreate(
         if (written)
             return contentsIfNew;
         ::unlink(name.constData());
-        *error = QStringLiteral("%1：%2").arg(path, reason());
+        *error = failure(path);
         return QByteArray();
     }
     fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = QStringLiteral("%1：%2").arg(path, reason());
+        *error = failure(path);
         return QByteArray();
     }
     QByteArray contents;

@@ -20,12 +20,8 @@ public:
     MyListWidget(Kind kind, QWidget *parent);
 
     Kind kind() const { return listKind; }
-
-    QAction *delAction = nullptr;
-    QAction *saveAsAction = nullptr;
-    QAction *renameAction = nullptr;
-    QAction *exportSubtitlesAction = nullptr; // transcripts only
-    QListWidgetItem *menuItem = nullptr;
+    // The item the last menu opened on; none once a delete or rename was asked for it.
+    QListWidgetItem *itemUnderMenu() const { return menuItem; }
 
 signals:
     // The entry's name, as the list shows it.
@@ -44,5 +40,10 @@ public slots:
     void slotExportSubtitles();
 
 private:
+    QAction *delAction = nullptr;
+    QAction *saveAsAction = nullptr;
+    QAction *renameAction = nullptr;
+    QAction *exportSubtitlesAction = nullptr; // transcripts only
+    QListWidgetItem *menuItem = nullptr;
     Kind listKind;
 };

@@ -2,6 +2,7 @@
 
 #include "audio/audiotexts.h"
 #include "ui/barbuttons.h"
+#include "ui/logging.h"
 #include "ui/styles.h"
 
 #include <phonon/SeekSlider>
@@ -61,6 +62,12 @@ PlayerBar::PlayerBar(QWidget *strip)
     mediaObject.setTickInterval(100);
     connect(&mediaObject, &Phonon::MediaObject::tick, this, &PlayerBar::positionChanged);
     connect(&mediaObject, &Phonon::MediaObject::finished, this, &PlayerBar::playend);
+    // The player shows nothing when a file cannot be played; the log says why.
+    connect(&mediaObject, &Phonon::MediaObject::stateChanged, this, [this](Phonon::State state) {
+        if (state == Phonon::ErrorState)
+            qCWarning(lcUi).noquote() << "cannot play" << mediaObject.currentSource().fileName()
+                                      << ":" << mediaObject.errorString();
+    });
 }
 
 void PlayerBar::showPlaying(bool playing)

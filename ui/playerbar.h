@@ -49,6 +49,7 @@ private:
     void slotPause();
     // The stop button: stops playback (the file stays loaded).
     void slotForward();
+    // The back button: to the start of the file.
     void slotBackward();
     void updateCurrentTime();
     void playend();

@@ -89,6 +89,19 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setStyleSheet(QStringLiteral(
         "#serviceSettingsDialog{background:white;border:1px solid #9e9e9e;border-radius:2px}"));
+    createServiceFields();
+    createTextFields();
+    createStatusRows();
+    layOut();
+    addTitleBar();
+    connectFields();
+    connectTest();
+    connectSaving();
+    load();
+}
+
+void ServiceSettingsDialog::createServiceFields()
+{
     kindBox = new QComboBox(this);
     kindBox->setObjectName(QStringLiteral("serviceKindBox"));
     kindBox->addItem(QStringLiteral("本程序的语音服务协议（令牌）"),
@@ -113,6 +126,10 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     requestPathEdit->setPlaceholderText(QStringLiteral("留空：/v1/audio/transcriptions"));
     tokenUrlEdit = makeEdit(this, "serviceTokenUrlEdit");
     tokenUrlEdit->setPlaceholderText(QStringLiteral("留空：与服务地址相同"));
+}
+
+void ServiceSettingsDialog::createTextFields()
+{
     scriptBox = new QComboBox(this);
     scriptBox->setObjectName(QStringLiteral("textScriptBox"));
     scriptBox->addItem(
@@ -133,7 +150,11 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     termsEdit->setObjectName(QStringLiteral("termsEdit"));
     termsEdit->setPlaceholderText(QStringLiteral("每行一条：术语，或 错词 => 正词"));
     termsEdit->setFixedHeight(90);
-    auto *caButton = new QPushButton(QStringLiteral("选择..."), this);
+}
+
+void ServiceSettingsDialog::createStatusRows()
+{
+    caButton = new QPushButton(QStringLiteral("选择..."), this);
     caButton->setObjectName(QStringLiteral("serviceCaFileButton"));
     warningLabel = new QLabel(this);
     warningLabel->setObjectName(QStringLiteral("serviceWarningLabel"));
@@ -147,13 +168,16 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     testResultLabel = new QLabel(this);
     testResultLabel->setObjectName(QStringLiteral("serviceTestResult"));
     testResultLabel->setWordWrap(true);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
+    buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("serviceButtons"));
     saveButton = buttons->button(QDialogButtonBox::Save);
     saveButton->setText(QStringLiteral("保存"));
     saveButton->setObjectName(QStringLiteral("serviceSaveButton"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+}
 
+void ServiceSettingsDialog::layOut()
+{
     auto *caRow = new QHBoxLayout;
     caRow->addWidget(caFileEdit);
     caRow->addWidget(caButton);
@@ -186,8 +210,10 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     layout->addLayout(testRow);
     layout->addWidget(buttons);
     setMinimumWidth(600);
+}
 
-    addTitleBar();
+void ServiceSettingsDialog::connectFields()
+{
     connect(presetBox, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
         if (index <= 0)
             return;
@@ -207,6 +233,10 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
         if (!files.isEmpty())
             caFileEdit->setText(files.first());
     });
+}
+
+void ServiceSettingsDialog::connectTest()
+{
     connect(testButton, &QPushButton::clicked, this, &ServiceSettingsDialog::testConnection);
     connect(test, &ConnectionTest::finished, this,
         [this](ConnectionTest::Outcome outcome, const QString &text) {
@@ -227,6 +257,10 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
         testResultLabel->setText(testResultLabel->text() + QStringLiteral(" 可用语言：")
             + (offered.isEmpty() ? QStringLiteral("无") : offered.join(QStringLiteral("、"))));
     });
+}
+
+void ServiceSettingsDialog::connectSaving()
+{
     connect(saveButton, &QPushButton::clicked, this, &ServiceSettingsDialog::save);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(secrets, &SecretStore::readDone, this,
@@ -245,7 +279,6 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
         secretPlaceLabel->setText(SecretStore::placeText(place, secrets->filePath()));
         accept();
     });
-    load();
 }
 
 ServiceSettingsDialog::~ServiceSettingsDialog() = default;

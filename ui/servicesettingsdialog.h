@@ -14,6 +14,7 @@ class ConnectionTest;
 class LanguageProbe;
 class QCheckBox;
 class QComboBox;
+class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -58,7 +59,15 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void createServiceFields();
+    void createTextFields();
+    void createStatusRows();
+    void layOut();
     void addTitleBar();
+    void connectFields();
+    void connectTest();
+    // Saving writes the settings, then the secret; the dialog closes once the secret is placed.
+    void connectSaving();
     void load();
     void save();
     void testConnection();
@@ -91,5 +100,7 @@ private:
     QLabel *testResultLabel = nullptr;
     QPushButton *testButton = nullptr;
     QPushButton *saveButton = nullptr;
+    QPushButton *caButton = nullptr;
+    QDialogButtonBox *buttons = nullptr;
     bool secretEdited = false;
 };

@@ -4,6 +4,7 @@
 #include "core/subtitlefiles.h"
 #include "core/wholefile.h"
 #include "ui/dialogs.h"
+#include "ui/logging.h"
 #include "ui/transcripteditor.h"
 
 #include <QAction>
@@ -78,7 +79,8 @@ bool TranscriptPane::open(const QString &path, int line)
     if (path.isEmpty() || !QFile::exists(path))
         return false;
     QFile file(path);
-    file.open(QIODevice::ReadOnly);
+    if (!file.open(QIODevice::ReadOnly))
+        qCWarning(lcUi).noquote() << "cannot read" << path << ":" << file.errorString();
     const QString text = readTranscript(file);
     bind(path);
     edit->clear();
@@ -219,6 +221,7 @@ void TranscriptPane::exportSubtitlesOf(const QString &path)
     QFile file(path);
     TranscriptTimes fileTimes;
     if (!file.open(QIODevice::ReadOnly) || !TranscriptTimesRules::load(path, &fileTimes)) {
+        qCWarning(lcUi).noquote() << "no subtitles from" << path << ":" << file.errorString();
         notify(kNoTimes);
         return;
     }

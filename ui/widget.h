@@ -181,7 +181,9 @@ private:
     void addToTaskFront(const QString &path);
     // The dropped audio and video files of a drag, as absolute paths.
     static QStringList droppedMediaFiles(const class QMimeData *data);
+    // "上传文件": files chosen in the open dialog join the task list.
     void slotLoadWav();
+    // "+": the audio list's selected files join the task list.
     void slotAddWav();
     // "清空列表": empties the task list (unless a job runs).
     void slotOpenWav();

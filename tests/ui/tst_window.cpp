@@ -339,7 +339,7 @@ private slots:
         QCOMPARE(dialogs.menus.at(0)->actions().size(), 3);
         QCOMPARE(dialogs.menus.at(0)->actions().at(0)->text(), QStringLiteral("删除"));
         QVERIFY(dialogs.menus.at(1)->actions().isEmpty());
-        QCOMPARE(list->menuItem, list->item(0));
+        QCOMPARE(list->itemUnderMenu(), list->item(0));
     }
 
     void deleteAudio()

@@ -1,0 +1,3 @@
+#include "audio/logging.h"
+
+Q_LOGGING_CATEGORY(lcAudio, "tovarin.audio", QtWarningMsg)

@@ -54,6 +54,14 @@ QString prepareOutputFolder(const QString &folder)
     return QString();
 }
 
+// Log lines reach the terminal as the rest of the output does: the names in them (a file's,
+// say) are escaped, so a control character in a name cannot act on the terminal.
+void printLogLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    print(stderr,
+        ProgressTexts::printable(qFormatLogMessage(type, context, message)) + QLatin1Char('\n'));
+}
+
 // The capture devices by the names --device takes; the system's "default" alias is what
 // --live uses without one.
 int listDevices()
@@ -237,6 +245,7 @@ void startWithSecret(SecretStore *secrets, BatchRunner *runner, LiveRunner *live
 
 int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(printLogLine);
     QCoreApplication app(argc, argv);
     const QString program = QStringLiteral("tovarin-transcribe");
     QCoreApplication::setApplicationName(program);

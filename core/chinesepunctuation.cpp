@@ -139,18 +139,9 @@ QString spacedText(const QString &text)
     return out;
 }
 
-} // namespace
-
-namespace ChinesePunctuation {
-
-QString apply(const QString &text)
+// One pass over the text: a mark's neighbours are read as they were before the pass.
+QString convertOnce(const QString &text)
 {
-    bool anyHan = false;
-    for (const QChar c : text)
-        anyHan = anyHan || isHan(c);
-    if (!anyHan)
-        return text;
-
     const QVector<bool> kept = protectedSpans(text);
     QString out;
     out.reserve(text.size());
@@ -195,6 +186,28 @@ QString apply(const QString &text)
     }
     if (!afterMark)
         out += blanks;
+    return out;
+}
+
+} // namespace
+
+namespace ChinesePunctuation {
+
+QString apply(const QString &text)
+{
+    bool anyHan = false;
+    for (const QChar c : text)
+        anyHan = anyHan || isHan(c);
+    if (!anyHan)
+        return text;
+    // A mark made in one pass can be the Chinese neighbour another mark needed (:"好" becomes
+    // :“好” and only then ：“好”), so the passes go on until nothing changes. Each pass only
+    // turns half-width marks full-width or drops blanks, so they end.
+    QString out = convertOnce(text);
+    for (QString before = text; out != before;) {
+        before = out;
+        out = convertOnce(out);
+    }
     return out;
 }
 

@@ -92,6 +92,8 @@ void TextRulesTest::punctuation_data()
         << QStringLiteral("他说(see you)再见") << QStringLiteral("他说（see you）再见");
     QTest::newRow("an English quote beside Chinese stays")
         << QStringLiteral("said \"this\" 说") << QStringLiteral("said \"this\" 说");
+    QTest::newRow("a mark before Chinese quotes")
+        << QStringLiteral(":\"好\"") << QStringLiteral("：“好”");
     QTest::newRow("code stays") << QStringLiteral("运行 a(b, c); 即可")
                                 << QStringLiteral("运行 a(b, c); 即可");
 }

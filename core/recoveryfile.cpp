@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <fcntl.h>
@@ -70,6 +71,18 @@ QByteArray serialize(const Recovery &recovery)
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
+namespace {
+
+// A stamp's hash as stampOf writes it: none (the transcript could not be read) or 64 hex
+// digits. Anything else cannot match a transcript and would not survive being written again.
+bool isStampHash(const QString &hash)
+{
+    static const QRegularExpression hex(QStringLiteral("\\A(?:[0-9a-f]{64})?\\z"));
+    return hex.match(hash).hasMatch();
+}
+
+} // namespace
+
 bool parse(const QByteArray &bytes, Recovery *recovery)
 {
     QJsonParseError error;
@@ -81,6 +94,7 @@ bool parse(const QByteArray &bytes, Recovery *recovery)
         || !root.value(QStringLiteral("size")).isDouble()
         || !root.value(QStringLiteral("modified_ms")).isDouble()
         || !root.value(QStringLiteral("sha256")).isString()
+        || !isStampHash(root.value(QStringLiteral("sha256")).toString())
         || !root.value(QStringLiteral("text")).isString()
         || !root.value(QStringLiteral("times")).isObject())
         return false;

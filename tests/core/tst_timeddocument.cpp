@@ -231,6 +231,11 @@ void TimedDocumentTest::recoveryFileIsPrivateAndTellsAChangedTranscript()
     Recovery junk;
     QVERIFY(!RecoveryFiles::parse("{\"version\":1}", &junk));
     QVERIFY(!RecoveryFiles::parse(RecoveryFiles::serialize(kept).left(40), &junk));
+    // A hash that is no hash (here with NULs that writing it again would cut off) is refused.
+    QVERIFY(kept.stamp.sha256.size() == 64);
+    QByteArray badHash = RecoveryFiles::serialize(kept);
+    badHash.replace(kept.stamp.sha256, QByteArray("ab\0\0cd", 6));
+    QVERIFY(!RecoveryFiles::parse(badHash, &junk));
 
     QVERIFY(RecoveryFiles::remove(folder, transcript));
     QVERIFY(!QFile::exists(path));

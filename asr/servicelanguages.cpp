@@ -108,14 +108,7 @@ LanguageProbe::LanguageProbe(QObject *parent)
 {
     http->setParent(this);
     owner->setMayStart(false);
-    connect(owner, &SpeechServiceStarter::ready, this, [this] {
-        if (const std::function<void()> next = std::exchange(afterProof, nullptr))
-            next();
-    });
-    connect(owner, &SpeechServiceStarter::failed, this, [this] {
-        if (std::exchange(afterProof, nullptr))
-            end(false);
-    });
+    followStarter();
     connect(token, &AccessToken::received, this, &LanguageProbe::askNext);
     connect(token, &AccessToken::failed, this, [this] { end(false); });
     connect(http, &QtHttpClass::sigReplyFinish, this, &LanguageProbe::readReply);
@@ -164,6 +157,49 @@ void LanguageProbe::setServiceProgram(const QString &program)
 {
     owner->setProgram(program);
     owner->setMayStart(!program.isEmpty());
+}
+
+void LanguageProbe::useServiceStarter(SpeechServiceStarter *starter)
+{
+    disconnect(owner, nullptr, this, nullptr);
+    if (owner->parent() == this)
+        delete owner;
+    owner = starter;
+    followStarter();
+}
+
+void LanguageProbe::learnBuiltIn(const JobSettings &settings, SpeechServiceStarter *starter,
+    QObject *context, std::function<void()> then)
+{
+    QStringList offered;
+    const QString key = ServiceLanguages::serviceKey(settings);
+    if (!starter || !SpeechServiceStarter::isBuiltInAddress(settings.serviceBaseUrl)
+        || ServiceLanguages::cached(key, &offered)) {
+        then();
+        return;
+    }
+    auto *probe = new LanguageProbe(context);
+    probe->useServiceStarter(starter);
+    connect(probe, &LanguageProbe::finished, context,
+        [probe, key, then](bool known, const QStringList &languages) {
+            probe->deleteLater();
+            if (known)
+                ServiceLanguages::keep(key, languages);
+            then();
+        });
+    probe->start(settings);
+}
+
+void LanguageProbe::followStarter()
+{
+    connect(owner, &SpeechServiceStarter::ready, this, [this] {
+        if (const std::function<void()> next = std::exchange(afterProof, nullptr))
+            next();
+    });
+    connect(owner, &SpeechServiceStarter::failed, this, [this] {
+        if (std::exchange(afterProof, nullptr))
+            end(false);
+    });
 }
 
 void LanguageProbe::proveThen(std::function<void()> next)

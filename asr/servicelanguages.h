@@ -52,6 +52,17 @@ public:
     // Lets the probe start the local service program when nothing listens at the built-in
     // address (by default it only proves one that runs).
     void setServiceProgram(const QString &program);
+    // Proves (and starts) the local service through a front end's own starter, so that a
+    // service started for the probe is the one its job goes on with; not owned.
+    void useServiceStarter(SpeechServiceStarter *starter);
+
+    // Runs then once the languages of the built-in local service are known: with nothing kept
+    // for it they are asked first, through starter, and kept. Its first job in a language it
+    // has no model for is then refused before any conversion. Other services are asked only
+    // when the user tests them, and a null starter (the front end does not start the service)
+    // asks nothing: then runs at once. Whatever the probe learns, then runs.
+    static void learnBuiltIn(const JobSettings &settings, SpeechServiceStarter *starter,
+        QObject *context, std::function<void()> then);
 
 signals:
     // known: every language got an answer that says yes or no; offered lists the item texts
@@ -60,6 +71,7 @@ signals:
     void finished(bool known, const QStringList &offered);
 
 private:
+    void followStarter();
     void askNext();
     void proveThen(std::function<void()> next);
     void send();

@@ -2,6 +2,7 @@
 // line, without a window or a display.
 #include "asr/resumestore.h"
 #include "asr/secretstore.h"
+#include "asr/servicelanguages.h"
 #include "asr/speechservicestarter.h"
 #include "cli/batchrunner.h"
 #include "cli/cliarguments.h"
@@ -212,22 +213,25 @@ void startWithSecret(SecretStore *secrets, BatchRunner *runner, LiveRunner *live
             const QString secret = !environment.isEmpty() ? environment
                 : !secretFromFile.isEmpty()               ? secretFromFile
                                                           : stored;
-            // A language the service is known to lack ends the run before any conversion.
-            const QString refused
-                = LanguageList::refusal(LanguageList::serviceOf(choice, secret), options.language);
-            if (!refused.isEmpty()) {
-                print(stderr, QStringLiteral("%1: %2\n").arg(program, refused));
-                QCoreApplication::exit(1);
-                return;
-            }
             SpeechServiceStarter *local = choice.startLocalService ? starter : nullptr;
-            if (options.live) {
-                liveRunner->setService(choice.service, secret, local);
-                liveRunner->start();
-                return;
-            }
-            runner->setService(choice.service, secret, local);
-            runner->start();
+            const JobSettings service = LanguageList::serviceOf(choice, secret);
+            // A language the service is known to lack ends the run before any conversion; the
+            // built-in service is asked first when nothing is known of it.
+            LanguageProbe::learnBuiltIn(service, local, runner, [=] {
+                const QString refused = LanguageList::refusal(service, options.language);
+                if (!refused.isEmpty()) {
+                    print(stderr, QStringLiteral("%1: %2\n").arg(program, refused));
+                    QCoreApplication::exit(1);
+                    return;
+                }
+                if (options.live) {
+                    liveRunner->setService(choice.service, secret, local);
+                    liveRunner->start();
+                    return;
+                }
+                runner->setService(choice.service, secret, local);
+                runner->start();
+            });
         });
     // Only a service that takes the user's credentials asks the keyring.
     const bool needsStored = choice.service.kind == ServiceSettings::Kind::Transcriptions

@@ -464,7 +464,8 @@ void ServiceSettingsDialog::markLanguages(QComboBox *box, bool known, const QStr
 }
 
 void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &builtInUrl,
-    QObject *context, std::function<void(const JobSettings &)> start)
+    QObject *context, std::function<SpeechServiceStarter *(const QString &url)> localStarter,
+    std::function<void(const JobSettings &)> start)
 {
     const ServiceSettings saved = ServiceSettingsFile::load();
     JobSettings settings = base;
@@ -473,7 +474,7 @@ void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &b
     JobService::apply(saved, &settings);
     settings.textRules = saved.textRules(settings.language, UserTermsFile::load());
     // A language the service is known to have no model for is refused before any conversion.
-    start = [start, context](const JobSettings &ready) {
+    const auto refuseOrStart = [start, context](const JobSettings &ready) {
         QStringList offered;
         const bool known = ServiceLanguages::cached(ServiceLanguages::serviceKey(ready), &offered);
         if (auto *box = qobject_cast<QWidget *>(context)
@@ -486,6 +487,10 @@ void ServiceSettingsDialog::prepareJob(const JobSettings &base, const QString &b
             return;
         }
         start(ready);
+    };
+    start = [refuseOrStart, localStarter, context](const JobSettings &ready) {
+        LanguageProbe::learnBuiltIn(ready, localStarter(ready.serviceBaseUrl), context,
+            [refuseOrStart, ready] { refuseOrStart(ready); });
     };
     const bool needsSecret
         = saved.kind == ServiceSettings::Kind::Transcriptions || !saved.clientId.isEmpty();

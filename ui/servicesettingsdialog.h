@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class SpeechServiceStarter;
 struct JobSettings;
 
 // "服务设置": which service the window and the command line use, with the user's credentials.
@@ -48,8 +49,11 @@ public:
     // Fills the job settings from the saved settings (the window's address stands unless it is
     // the built-in one), reads the secret when the service needs one, then calls start; at
     // once when no secret is needed. A language the service is known to lack ends there with a
-    // notice naming the languages it offers.
+    // notice naming the languages it offers. localStarter gives the starter the front end
+    // uses for an address (null: it does not start that service); through it the built-in
+    // service's languages are asked before its first job.
     static void prepareJob(const JobSettings &base, const QString &builtInUrl, QObject *context,
+        std::function<SpeechServiceStarter *(const QString &url)> localStarter,
         std::function<void(const JobSettings &)> start);
 
 protected:

@@ -202,6 +202,8 @@ private:
     void slotStopCover();
     // Whether a job at this address goes through the local service's proof (and start).
     bool usesLocalService(const QString &chosenUrl) const;
+    // The starter of the service at chosenUrl when the window starts it; null otherwise.
+    class SpeechServiceStarter *starterFor(const QString &chosenUrl);
     // What a job (and live text) is asked with, before the saved service settings.
     JobSettings jobSettings() const;
     // ---- end job ----

@@ -112,12 +112,13 @@ void Widget::slotBeginCover()
     }
     // The saved service settings, and the secret once the keyring gave it.
     ServiceSettingsDialog::prepareJob(
-        jobSettings(), QStringLiteral(SPEECH_SERVICE_URL), this, [this](const JobSettings &chosen) {
+        jobSettings(), QStringLiteral(SPEECH_SERVICE_URL), this,
+        [this](const QString &url) { return starterFor(url); },
+        [this](const JobSettings &chosen) {
             if (job->isRunning())
                 return;
             job->setSettings(chosen);
-            job->setServiceStarter(
-                usesLocalService(chosen.serviceBaseUrl) ? serviceStarter() : nullptr);
+            job->setServiceStarter(starterFor(chosen.serviceBaseUrl));
             job->start();
         });
 }

@@ -75,15 +75,16 @@ void Widget::beginLive(const QString &recording)
     showLiveStatus();
     // The service is chosen, and its text written, as for a job; the local one started as
     // for a job. Samples wait meanwhile, so the text's times are the recording's own.
-    ServiceSettingsDialog::prepareJob(base, QStringLiteral(SPEECH_SERVICE_URL), this,
+    ServiceSettingsDialog::prepareJob(
+        base, QStringLiteral(SPEECH_SERVICE_URL), this,
+        [this](const QString &url) { return starterFor(url); },
         [this, recording](const JobSettings &chosen) {
             if (liveRecording != recording || liveReady)
                 return;
             LiveSettings settings;
             settings.service = chosen;
             live->setSettings(settings);
-            live->setServiceStarter(
-                usesLocalService(chosen.serviceBaseUrl) ? serviceStarter() : nullptr);
+            live->setServiceStarter(starterFor(chosen.serviceBaseUrl));
             live->start();
             liveReady = true;
             live->feed(std::exchange(liveWaiting, QByteArray()));

@@ -52,12 +52,12 @@ void Widget::recognisePassage(const QString &source, qint64 fromMs, qint64 toMs)
     settings.recognitionTimeoutMs = recognitionTimeoutMs;
     settings.segmentSeconds = segmentSeconds;
     settings.backoffScale = backoffScale;
-    ServiceSettingsDialog::prepareJob(settings, QStringLiteral(SPEECH_SERVICE_URL), this,
+    ServiceSettingsDialog::prepareJob(
+        settings, QStringLiteral(SPEECH_SERVICE_URL), this,
+        [this](const QString &url) { return starterFor(url); },
         [this, source, fromMs, toMs](const JobSettings &chosen) {
             if (jobRunning() || passage->isRunning() || !transcript->timedEditor()->holdPassage())
                 return;
-            passage->start(chosen,
-                usesLocalService(chosen.serviceBaseUrl) ? serviceStarter() : nullptr, source,
-                fromMs, toMs);
+            passage->start(chosen, starterFor(chosen.serviceBaseUrl), source, fromMs, toMs);
         });
 }

@@ -25,3 +25,8 @@ bool Widget::usesLocalService(const QString &chosenUrl) const
     // Whatever the settings call it, the built-in address is only asked once proven.
     return SpeechServiceStarter::isBuiltInAddress(chosenUrl);
 }
+
+SpeechServiceStarter *Widget::starterFor(const QString &chosenUrl)
+{
+    return usesLocalService(chosenUrl) ? serviceStarter() : nullptr;
+}

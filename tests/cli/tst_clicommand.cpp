@@ -553,9 +553,13 @@ void TestCliCommand::provesTheBuiltInServiceBeforeEachFile()
         [&](const ScriptedHttpPeer::Request &request) { return proofOf(secret, request); });
     own.setFallback(TokenPath, Reply::json(R"({"access_token":"24.tok","expires_in":2592000})"));
     // The first file is the last the user's service answers: it ends, another takes the port.
-    own.setHandler(audioPath, [&](const ScriptedHttpPeer::Request &) {
-        own.stopListening();
-        standIn.start(port);
+    // Before it, the command asks which languages the service has, with a fifth of a second
+    // of silence a language (6,400 bytes; the file's two seconds are ten times as long).
+    own.setHandler(audioPath, [&](const ScriptedHttpPeer::Request &request) {
+        if (request.body.size() > 30000) {
+            own.stopListening();
+            standIn.start(port);
+        }
         return audioPath == SpeechPath ? Reply::json(textReply("mine"))
                                        : Reply::json(R"({"text":"mine"})");
     });
@@ -576,6 +580,8 @@ void TestCliCommand::provesTheBuiltInServiceBeforeEachFile()
         qPrintable(run.err));
     QCOMPARE(readUtf8(work + str("/a.txt")), str("mine\n"));
     QVERIFY(!QFile::exists(work + str("/b.txt")));
+    // Its languages were asked, once each, before the first file.
+    QVERIFY(own.requestsTo(audioPath).size() > 2);
     QVERIFY(!standIn.requestsTo("/tovarin/owner-proof").isEmpty());
     for (const ScriptedHttpPeer::Request &request : standIn.requests) {
         QVERIFY2(request.path != audioPath && !request.query.contains("client")

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QLocalSocket>
 #include <QMimeData>
 #include <QPushButton>
@@ -273,8 +274,8 @@ private slots:
         running.setReadTimeoutMs(300);
         QVERIFY(running.listen());
         QSignalSpy received(&running, &InstanceChannel::filesReceived);
-        for (const QByteArray &sent : { QByteArray::fromHex("10000000"), QByteArray(),
-                 message.left(6) }) {
+        for (const QByteArray &sent :
+            { QByteArray::fromHex("10000000"), QByteArray(), message.left(6) }) {
             QLocalSocket socket;
             socket.connectToServer(name);
             QVERIFY(socket.waitForConnected(5000));
@@ -383,6 +384,34 @@ private slots:
                 request.path.constData());
     }
 
+    // A new user's first job, in the default 中文近场, with the built-in service: the service is
+    // asked which languages it has before anything is converted, and the answer is kept.
+    void firstJobInAMissingLanguageIsRefusedBeforeConversion()
+    {
+        qputenv("XDG_CACHE_HOME", (dir->path() + str("/cache")).toLocal8Bit());
+        writeFile(path("speech.txt"), "the weather was cold this morning");
+        QVERIFY(makeSpeechWav(path("speech.txt"), path("spoken.wav")));
+        window->setServiceBaseUrl(SpeechServiceStarter::builtInUrl());
+        window->setServiceAutoStart(true);
+        window->serviceStarter()->setProgram(SpeechServiceProcess::program());
+        QCOMPARE(View::combo(*window, "languageCombo")->currentText(), str("中文近场"));
+        window->addOutsideFiles({ path("spoken.wav") });
+        View::button(*window, "startConvertButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 120000);
+        const QString notice = dialogs->notices.last().text;
+        QVERIFY2(notice.startsWith(str("该语音服务没有“中文近场”的模型，它提供的语言："))
+                && notice.contains(str("英文")),
+            qPrintable(notice));
+        QVERIFY(window->serviceStarter()->startedServicePid() > 0);
+        QCOMPARE(View::taskQueue(*window), QStringList { path("spoken.wav") });
+        QDirIterator files(dir->path(), QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext())
+            QVERIFY2(!files.next().endsWith(str("_16k.wav")), qPrintable(files.filePath()));
+        QFile kept(dir->path() + str("/cache/tovarin/languages.json"));
+        QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll().contains("英文"));
+        qunsetenv("XDG_CACHE_HOME");
+    }
+
     void windowSaysWhenNoServiceCanStart()
     {
         writeFile(path("a.mp3"));
@@ -397,7 +426,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs->notices.isEmpty(), 30000);
         QCOMPARE(dialogs->noticeTexts(),
             QStringList { str("未找到语音服务程序speech-service，无法启动语音服务！") });
-        QVERIFY(View::button(*window, "startConvertButton")->isEnabled() && !View::button(*window, "stopConvertButton")->isEnabled());
+        QVERIFY(View::button(*window, "startConvertButton")->isEnabled()
+            && !View::button(*window, "stopConvertButton")->isEnabled());
         QCOMPARE(View::taskQueue(*window), QStringList { path("a.mp3") });
     }
 };

@@ -110,8 +110,9 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     base.language = QStringLiteral("中文近场");
     JobSettings chosen;
     bool prepared = false;
+    const auto noStarter = [](const QString &) -> SpeechServiceStarter * { return nullptr; };
     ServiceSettingsDialog::prepareJob(
-        base, base.serviceBaseUrl, &window, [&](const JobSettings &s) {
+        base, base.serviceBaseUrl, &window, noStarter, [&](const JobSettings &s) {
             chosen = s;
             prepared = true;
         });
@@ -126,8 +127,8 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     // notice naming what the service has, and the language box greys it.
     ServiceLanguages::keep(ServiceLanguages::serviceKey(chosen), { QStringLiteral("英文") });
     prepared = false;
-    ServiceSettingsDialog::prepareJob(
-        base, base.serviceBaseUrl, &window, [&](const JobSettings &) { prepared = true; });
+    ServiceSettingsDialog::prepareJob(base, base.serviceBaseUrl, &window, noStarter,
+        [&](const JobSettings &) { prepared = true; });
     QTRY_VERIFY_WITH_TIMEOUT(!dialogs.notices.isEmpty(), 15000);
     QVERIFY(!prepared);
     QCOMPARE(dialogs.notices.last().text,

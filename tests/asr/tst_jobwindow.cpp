@@ -2,18 +2,21 @@
 // signals, and closing or destroying the window in any step of a job ends everything cleanly.
 // The job's own steps are tested without a window in tst_transcriptionjob.
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
-#include "ui/appglobals.h"
 #include "asr/backoff.h"
 #include "asr/transcriptionjob.h"
+#include "common/noticeservice.h"
 #include "common/scripteddialogs.h"
 #include "common/scriptedhttppeer.h"
 #include "common/testfiles.h"
 #include "common/windowview.h"
+#include "ui/appglobals.h"
 #include "ui/widget.h"
 
 using namespace TestFiles;
@@ -91,14 +94,16 @@ private slots:
         const QImage addIdle = View::button(*w, "addTaskButton")->grab().toImage();
         QStringList boxAtRequest;
         connect(peer.get(), &ScriptedHttpPeer::requestReceived, this, [&] {
-            boxAtRequest << View::combo(*w, "taskFileCombo")->itemText(0) << View::button(*w, "startConvertButton")->text();
+            boxAtRequest << View::combo(*w, "taskFileCombo")->itemText(0)
+                         << View::button(*w, "startConvertButton")->text();
         });
 
         QTest::mouseClick(View::button(*w, "startConvertButton"), Qt::LeftButton);
         QCOMPARE(View::button(*w, "startConvertButton")->text(), str("认证中..."));
         QVERIFY(!View::button(*w, "startConvertButton")->isEnabled());
         QVERIFY(View::button(*w, "stopConvertButton")->isEnabled());
-        QVERIFY(!View::button(*w, "uploadButton")->isEnabled() && !View::button(*w, "addTaskButton")->isEnabled()
+        QVERIFY(!View::button(*w, "uploadButton")->isEnabled()
+            && !View::button(*w, "addTaskButton")->isEnabled()
             && !View::button(*w, "clearListButton")->isEnabled());
         // The controls a job disables look disabled.
         QVERIFY(View::button(*w, "clearListButton")->grab().toImage() != clearIdle);
@@ -111,7 +116,8 @@ private slots:
         QCOMPARE(View::combo(*w, "taskFileCombo")->count(), 0);
         QVERIFY(View::taskQueue(*w).isEmpty());
         QCOMPARE(View::button(*w, "startConvertButton")->text(), str("开始转换"));
-        QVERIFY(View::button(*w, "closeDocButton")->isEnabled() && View::button(*w, "clearListButton")->isEnabled());
+        QVERIFY(View::button(*w, "closeDocButton")->isEnabled()
+            && View::button(*w, "clearListButton")->isEnabled());
         QVERIFY(View::button(*w, "clearListButton")->grab().toImage() == clearIdle);
 
         // The pane shows, and the transcript keeps, exactly what the service sent.
@@ -182,6 +188,47 @@ private slots:
             QVERIFY(!View::button(*w, "stopConvertButton")->isEnabled());
             QCOMPARE(View::taskQueue(*w), QStringList { clip });
         }
+    }
+    // A job that ends while the window is not the active one says how it ended on the desktop,
+    // one notice taking the place of the last; activating it shows the window. On a private
+    // session bus (tst_jobwindow_bus), answered by the test's own notification service.
+    void jobEndsOnTheDesktop()
+    {
+        if (!qEnvironmentVariableIsSet("TOV_PRIVATE_BUS"))
+            QSKIP("run under dbus-run-session (tst_jobwindow_bus)");
+        QDBusConnection daemon
+            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, str("daemon"));
+        NoticeService service;
+        QVERIFY(daemon.registerObject(
+            str("/org/freedesktop/Notifications"), &service, QDBusConnection::ExportAllSlots));
+        QVERIFY(daemon.registerService(str("org.freedesktop.Notifications")));
+        newWindow();
+        // The user works in another program's window meanwhile.
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(elsewhere.isActiveWindow() && !w->isActiveWindow(), 30000);
+
+        peer->setFallback(SpeechPath, Reply::json(R"({"err_no":3300,"err_msg":"refused"})"));
+        View::button(*w, "startConvertButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(service.shown.size(), 1, 60000);
+        QCOMPARE(service.shown[0].summary, str("转写失败"));
+        QCOMPARE(service.shown[0].body, str("转写未完成，已完成0个文件"));
+
+        peer->setFallback(SpeechPath, textReply(str("done")));
+        QTRY_VERIFY_WITH_TIMEOUT(View::button(*w, "startConvertButton")->isEnabled(), 60000);
+        View::button(*w, "startConvertButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(service.shown.size(), 2, 60000);
+        QCOMPARE(service.shown[1].summary, str("转写完成"));
+        QCOMPARE(service.shown[1].body, str("1个文件已经全部转换完成"));
+        QCOMPARE(service.shown[1].replaces, 101u);
+
+        QDBusMessage clicked = QDBusMessage::createSignal(str("/org/freedesktop/Notifications"),
+            str("org.freedesktop.Notifications"), str("ActionInvoked"));
+        clicked << 102u << str("default");
+        QVERIFY(daemon.send(clicked));
+        QTRY_VERIFY_WITH_TIMEOUT(w->isActiveWindow(), 30000);
+        daemon.unregisterService(str("org.freedesktop.Notifications"));
     }
 };
 

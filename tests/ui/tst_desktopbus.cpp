@@ -6,36 +6,12 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "common/noticeservice.h"
 #include "platform/desktopnotices.h"
 
 namespace {
 const QString kEntry = QStringLiteral("org.example.tovarin.desktop");
 }
-
-// Stands for the desktop's notification daemon: keeps what it was asked to show.
-class NoticeService : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    struct Shown
-    {
-        uint replaces;
-        QString summary;
-        QString body;
-        QStringList actions;
-    };
-    QList<Shown> shown;
-
-public slots:
-    uint Notify(const QString &, uint replaces, const QString &, const QString &summary,
-        const QString &body, const QStringList &actions, const QVariantMap &, int)
-    {
-        shown.append({ replaces, summary, body, actions });
-        return uint(100 + shown.size());
-    }
-};
 
 // Hears the launcher entry's updates.
 class LauncherListener : public QObject

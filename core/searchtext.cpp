@@ -125,10 +125,14 @@ bool isCharacterScript(uint codePoint)
     }
 }
 
-QString normalise(const QString &text, QVector<int> *offsets)
+namespace {
+
+// Case, width and compatibility forms folded, blanks run together; from: where each folded
+// character came from.
+QString foldForms(const QString &text, QVector<int> *fromOut)
 {
     QString folded;
-    QVector<int> from;
+    QVector<int> &from = *fromOut;
     folded.reserve(text.size());
     from.reserve(text.size() + 1);
     // Taken a character with the marks that follow it at a time, so that "e" and a combining
@@ -173,7 +177,12 @@ QString normalise(const QString &text, QVector<int> *offsets)
         }
         i = end;
     }
+    return folded;
+}
 
+QString toSimplified(const QString &folded, QVector<int> *fromOut)
+{
+    QVector<int> &from = *fromOut;
     // Simplified characters: the whole text at once, as its phrases read, unless that changed
     // its length; then a character at a time, so that every character still knows its place.
     QString result = folded;
@@ -199,6 +208,15 @@ QString normalise(const QString &text, QVector<int> *offsets)
             from = perCharacter;
         }
     }
+    return result;
+}
+
+} // namespace
+
+QString normalise(const QString &text, QVector<int> *offsets)
+{
+    QVector<int> from;
+    const QString result = toSimplified(foldForms(text, &from), &from);
     from.append(text.size());
     if (offsets)
         *offsets = from;

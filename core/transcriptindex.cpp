@@ -515,37 +515,43 @@ private:
     bool m_many;
 };
 
-bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
+namespace {
+
+// What the index holds of a transcript.
+struct Known
 {
-    if (!isOpen())
+    qint64 id;
+    FileStamp stamp;
+};
+
+bool readKnown(QSqlDatabase &db, QHash<QString, Known> *known)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT id, path, size, mtime, times_mtime FROM transcripts")))
         return false;
-    struct Known
-    {
-        qint64 id;
-        FileStamp stamp;
-    };
-    QHash<QString, Known> known;
-    {
-        QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("SELECT id, path, size, mtime, times_mtime FROM transcripts")))
-            return false;
-        while (q.next()) {
-            Known k;
-            k.id = q.value(0).toLongLong();
-            k.stamp.size = q.value(2).toLongLong();
-            k.stamp.mtime = q.value(3).toLongLong();
-            k.stamp.timesMtime = q.value(4).toLongLong();
-            known.insert(q.value(1).toString(), k);
-        }
+    while (q.next()) {
+        Known k;
+        k.id = q.value(0).toLongLong();
+        k.stamp.size = q.value(2).toLongLong();
+        k.stamp.mtime = q.value(3).toLongLong();
+        k.stamp.timesMtime = q.value(4).toLongLong();
+        known->insert(q.value(1).toString(), k);
     }
-    struct Work
-    {
-        QString path;
-        qint64 oldId; // -1: new
-        FileStamp stamp;
-    };
-    QVector<Work> work;
-    for (const QString &path : transcriptsIn(m_folder)) {
+    return true;
+}
+
+// A transcript to add (oldId -1), to read again (its rows oldId go first), or gone (no path).
+struct Change
+{
+    QString path;
+    qint64 oldId;
+    FileStamp stamp;
+};
+
+QVector<Change> changesIn(const QString &folder, QHash<QString, Known> known)
+{
+    QVector<Change> work;
+    for (const QString &path : transcriptsIn(folder)) {
         const FileStamp stamp = stampOf(path);
         const auto found = known.find(path);
         if (found == known.end()) {
@@ -561,11 +567,21 @@ bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
     // What is left is gone from the folder.
     for (auto it = known.cbegin(); it != known.cend(); ++it)
         work.append({ QString(), it->id, FileStamp() });
+    return work;
+}
 
+} // namespace
+
+bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
+{
+    QHash<QString, Known> known;
+    if (!isOpen() || !readKnown(m_db, &known))
+        return false;
+    const QVector<Change> work = changesIn(m_folder, std::move(known));
     if (work.isEmpty())
         return true;
     const bool removes
-        = std::any_of(work.cbegin(), work.cend(), [](const Work &w) { return w.oldId >= 0; });
+        = std::any_of(work.cbegin(), work.cend(), [](const Change &w) { return w.oldId >= 0; });
     BulkWrite bulk(*this, removes, work.size() > kBatch);
     for (int start = 0; start < work.size(); start += kBatch) {
         const int end = std::min<int>(work.size(), start + kBatch);
@@ -593,8 +609,7 @@ bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
         if (progress)
             progress(end, work.size());
     }
-    if (!work.isEmpty())
-        settle();
+    settle();
     return true;
 }
 

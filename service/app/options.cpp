@@ -43,15 +43,18 @@ ValueRule modelRule(std::map<int, ModelFiles> &models)
         [] { return std::string(); }, {}, {} };
 }
 
-// Every option of the service, each declared once: adding one is adding a line here (and its
-// member to ServiceOptions).
-void declareOptions(OptionSet &set, ServiceOptions &o)
+void declareListeningOptions(OptionSet &set, ServiceOptions &o)
 {
     set.flag("-h,--help", "print this text", o.help);
     set.add({ "--host", "ADDRESS", "address to listen on" }, textRule(o.host, "an address"));
     set.add({ "--port", "N", "port to listen on, 0 for a free one" }, numberRule(o.port, 0, 65535));
     set.add({ "--threads", "N", "decoders per model, run side by side", {}, "one per core" },
         numberRule(o.threads, 1, 1024));
+}
+
+// The key that signs tokens, given one way only.
+void declareKeyOptions(OptionSet &set, ServiceOptions &o)
+{
     set.add({ "--key-file", "PATH",
                 "file holding the key that signs tokens; give every instance behind one load "
                 "balancer the same key",
@@ -62,6 +65,16 @@ void declareOptions(OptionSet &set, ServiceOptions &o)
                 "--key-file",
                 {}, "-" },
         textRule(o.key, "a non-empty secret"));
+    set.whenParsed([&o](std::string &error) {
+        if (o.key.empty() || o.keyFile.empty())
+            return true;
+        error = "give --key or --key-file, not both";
+        return false;
+    });
+}
+
+void declareModelOptions(OptionSet &set, ServiceOptions &o)
+{
     set.add({ "--model", "DEV_PID=HMM_DIR,LM,DICT",
                 "recognise dev_pid DEV_PID with this PocketSphinx acoustic model directory, "
                 "language model and dictionary; may be repeated (1737, US English, is built in)",
@@ -71,6 +84,10 @@ void declareOptions(OptionSet &set, ServiceOptions &o)
     defaultDevPid.needs = "a positive number";
     set.add({ "--default-dev-pid", "N", "model for requests without \"dev_pid\"" },
         std::move(defaultDevPid));
+}
+
+void declareClientOptions(OptionSet &set, ServiceOptions &o)
+{
     set.add({ "--client-id", "ID", "accepted client id", {}, "the desktop program's" },
         textRule(o.clientId, "a value"));
     set.add({ "--client-secret", "S", "accepted client secret", {}, "the desktop program's" },
@@ -80,6 +97,10 @@ void declareOptions(OptionSet &set, ServiceOptions &o)
                 "SIGHUP; replaces the pair",
                 {}, "-" },
         textRule(o.clientsFile, "a path"));
+}
+
+void declareWaitOptions(OptionSet &set, ServiceOptions &o)
+{
     set.add({ "--max-queue-wait", "S",
                 "answer a request \"busy\" (err_no 3304) when no decoder is free for it within S "
                 "seconds; 0: when none is free at once",
@@ -89,12 +110,17 @@ void declareOptions(OptionSet &set, ServiceOptions &o)
                 "on SIGTERM or SIGINT, wait up to S seconds for the requests in progress",
                 "stop wait" },
         secondsRule(o.stopTimeoutSeconds, 1, 3600));
-    set.whenParsed([&o](std::string &error) {
-        if (o.key.empty() || o.keyFile.empty())
-            return true;
-        error = "give --key or --key-file, not both";
-        return false;
-    });
+}
+
+// Every option of the service, each declared once: adding one is adding a line in one of the
+// groups above (and its member to ServiceOptions).
+void declareOptions(OptionSet &set, ServiceOptions &o)
+{
+    declareListeningOptions(set, o);
+    declareKeyOptions(set, o);
+    declareModelOptions(set, o);
+    declareClientOptions(set, o);
+    declareWaitOptions(set, o);
     declareLimitOptions(set, o.limits);
     declareSearchOptions(set, o.search);
 }

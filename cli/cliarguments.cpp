@@ -45,7 +45,8 @@ QString examples(const QString &programName)
         QStringLiteral("      JSON with each segment's times; \"--\" ends the options"),
         QStringLiteral("  %1 -q -s http://asr.example.net:18765 -l zh meeting.m4a || echo failed"),
         QStringLiteral("  %1 --live -l en -f txt,srt -o notes"),
-        QStringLiteral("      records the default input, prints the text as it is said; Ctrl+C ends"),
+        QStringLiteral(
+            "      records the default input, prints the text as it is said; Ctrl+C ends"),
         QStringLiteral(""),
         QStringLiteral("Exit status: 0 all done (skips included), 1 a file failed, 2 bad usage,"),
         QStringLiteral("130 or 143 ended by SIGINT or SIGTERM."),
@@ -96,143 +97,118 @@ QString serviceAddress(const QString &argument)
 
 namespace {
 
-// The options the program takes, declared once for the parser and its help.
+// Every option of the command line, each declared once with its help text, in the order the
+// help lists them.
 struct OptionSet
 {
-    QCommandLineOption help;
-    QCommandLineOption version;
+    explicit OptionSet(const QString &defaultServiceUrl);
+
+    QCommandLineOption help { { QStringLiteral("h"), QStringLiteral("help") },
+        QStringLiteral("Show this help.") };
+    QCommandLineOption version { { QStringLiteral("v"), QStringLiteral("version") },
+        QStringLiteral("Show the version.") };
     QCommandLineOption language;
     QCommandLineOption service;
-    QCommandLineOption serviceKind;
-    QCommandLineOption model;
-    QCommandLineOption secretFile;
-    QCommandLineOption outputDir;
-    QCommandLineOption overwrite;
-    QCommandLineOption format;
-    QCommandLineOption jobs;
-    QCommandLineOption recursive;
-    QCommandLineOption quiet;
-    QCommandLineOption script;
-    QCommandLineOption terms;
-    QCommandLineOption chinesePunctuation;
-    QCommandLineOption arabicNumbers;
-    QCommandLineOption spaceBetween;
-    QCommandLineOption requestPath;
-    QCommandLineOption tokenUrl;
-    QCommandLineOption listLanguages;
-    QCommandLineOption search;
-    QCommandLineOption from;
-    QCommandLineOption to;
-    QCommandLineOption live;
-    QCommandLineOption device;
-    QCommandLineOption listDevices;
+    QCommandLineOption serviceKind { QStringLiteral("service-kind"),
+        QStringLiteral("token (the service's own protocol) or transcriptions (POST "
+                       "/v1/audio/transcriptions with a key). Default: the saved settings, "
+                       "else token."),
+        QStringLiteral("kind") };
+    QCommandLineOption model { QStringLiteral("model"),
+        QStringLiteral("Model name for the transcription API. Default: the saved settings, "
+                       "else whisper-1."),
+        QStringLiteral("name") };
+    QCommandLineOption secretFile { QStringLiteral("secret-file"),
+        QStringLiteral("File holding the client secret or API key. Default: "
+                       "TOVARIN_SERVICE_SECRET, else the saved secret."),
+        QStringLiteral("file") };
+    QCommandLineOption outputDir { { QStringLiteral("o"), QStringLiteral("output-dir") },
+        QStringLiteral("Folder for the transcripts (made when missing). Default: beside each "
+                       "input file."),
+        QStringLiteral("dir") };
+    QCommandLineOption overwrite { QStringLiteral("overwrite"),
+        QStringLiteral("Replace existing transcripts; without it they are kept and the file "
+                       "is skipped.") };
+    QCommandLineOption format { { QStringLiteral("f"), QStringLiteral("format") },
+        QStringLiteral("One or more of txt (plain text, as the window writes it), srt and vtt "
+                       "(subtitles), json (every segment and utterance with its times in "
+                       "seconds), separated by commas: -f txt,srt. Default: txt."),
+        QStringLiteral("formats") };
+    QCommandLineOption jobs { { QStringLiteral("j"), QStringLiteral("jobs") },
+        QStringLiteral("Files transcribed side by side, 1 to %1. Default: 1.").arg(maxJobs),
+        QStringLiteral("n") };
+    QCommandLineOption recursive { { QStringLiteral("r"), QStringLiteral("recursive") },
+        QStringLiteral("Take folders' sub-folders too.") };
+    QCommandLineOption quiet { { QStringLiteral("q"), QStringLiteral("quiet") },
+        QStringLiteral("No progress; failures and the summary only.") };
+    QCommandLineOption script { QStringLiteral("script"),
+        QStringLiteral("Write Chinese in one script: zh-Hans (简体), zh-Hant-TW (繁體，台灣), "
+                       "zh-Hant-HK (繁體，香港) or as-given. Default: the saved settings, else "
+                       "as the service gives it."),
+        QStringLiteral("script") };
+    QCommandLineOption terms { QStringLiteral("terms"),
+        QStringLiteral("File of the user's terms, one a line, a term or 'wrong => right'. "
+                       "Default: ~/.config/tovarin/terms.txt."),
+        QStringLiteral("file") };
+    QCommandLineOption chinesePunctuation { QStringLiteral("chinese-punctuation"),
+        QStringLiteral("on or off: full-width punctuation in Chinese text. Default: the saved "
+                       "settings, else on."),
+        QStringLiteral("on|off") };
+    QCommandLineOption arabicNumbers { QStringLiteral("arabic-numbers"),
+        QStringLiteral("on or off: Chinese numerals as digits where they are numbers. "
+                       "Default: the saved settings, else off."),
+        QStringLiteral("on|off") };
+    QCommandLineOption spaceBetween { QStringLiteral("space-between"),
+        QStringLiteral("on or off: a blank between Chinese and Latin letters or digits. "
+                       "Default: the saved settings, else off."),
+        QStringLiteral("on|off") };
+    QCommandLineOption requestPath { QStringLiteral("request-path"),
+        QStringLiteral("The transcription API's request path, such as /inference. Default: "
+                       "the saved settings, else /v1/audio/transcriptions."),
+        QStringLiteral("path") };
+    QCommandLineOption tokenUrl { QStringLiteral("token-url"),
+        QStringLiteral("Address that hands out the token protocol's tokens, when it is not "
+                       "the recognition address. Default: the saved settings, else the "
+                       "service address."),
+        QStringLiteral("url") };
+    QCommandLineOption listLanguages { QStringLiteral("list-languages"),
+        QStringLiteral("Ask the service which languages it has models for, print them and "
+                       "transcribe nothing.") };
+    QCommandLineOption search { QStringLiteral("search"),
+        QStringLiteral("Print each line of the transcripts in FOLDER (default: the window's "
+                       "library) that holds every word of the query, as file:time: line; "
+                       "exit 1 when none does."),
+        QStringLiteral("query") };
+    QCommandLineOption from { QStringLiteral("from"),
+        QStringLiteral("Transcribe each file from this time on, hh:mm:ss[.mmm]; the times "
+                       "written stay the file's. Default: its start."),
+        QStringLiteral("time") };
+    QCommandLineOption to { QStringLiteral("to"),
+        QStringLiteral("Transcribe each file up to this time, hh:mm:ss[.mmm]. Default: its "
+                       "end."),
+        QStringLiteral("time") };
+    QCommandLineOption live { QStringLiteral("live"),
+        QStringLiteral("Record from a capture device and print each utterance's text with "
+                       "its time as it is said; Ctrl+C or SIGTERM ends it, and the recording "
+                       "and its transcripts are written into the output folder (default: "
+                       "the current folder).") };
+    QCommandLineOption device { QStringLiteral("device"),
+        QStringLiteral("The capture device of --live, as --list-devices names it. Default: "
+                       "the system's default input."),
+        QStringLiteral("name") };
+    QCommandLineOption listDevices { QStringLiteral("list-devices"),
+        QStringLiteral("Print the capture devices and record nothing.") };
 };
 
-OptionSet declareOptions(const QString &defaultServiceUrl)
-{
-    return OptionSet {
-        QCommandLineOption(
-            { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.")),
-        QCommandLineOption(
-            { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version.")),
-        QCommandLineOption({ QStringLiteral("l"), QStringLiteral("language") },
-            QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
-                .arg(languageChoices(), recognitionLanguages().first().shortName),
-            QStringLiteral("language")),
-        QCommandLineOption({ QStringLiteral("s"), QStringLiteral("service") },
-            QStringLiteral("Address of the speech service. Default: %1.").arg(defaultServiceUrl),
-            QStringLiteral("url")),
-        QCommandLineOption(QStringLiteral("service-kind"),
-            QStringLiteral("token (the service's own protocol) or transcriptions (POST "
-                           "/v1/audio/transcriptions with a key). Default: the saved settings, "
-                           "else token."),
-            QStringLiteral("kind")),
-        QCommandLineOption(QStringLiteral("model"),
-            QStringLiteral("Model name for the transcription API. Default: the saved settings, "
-                           "else whisper-1."),
-            QStringLiteral("name")),
-        QCommandLineOption(QStringLiteral("secret-file"),
-            QStringLiteral("File holding the client secret or API key. Default: "
-                           "TOVARIN_SERVICE_SECRET, else the saved secret."),
-            QStringLiteral("file")),
-        QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output-dir") },
-            QStringLiteral("Folder for the transcripts (made when missing). Default: beside each "
-                           "input file."),
-            QStringLiteral("dir")),
-        QCommandLineOption(QStringLiteral("overwrite"),
-            QStringLiteral("Replace existing transcripts; without it they are kept and the file "
-                           "is skipped.")),
-        QCommandLineOption({ QStringLiteral("f"), QStringLiteral("format") },
-            QStringLiteral("One or more of txt (plain text, as the window writes it), srt and vtt "
-                           "(subtitles), json (every segment and utterance with its times in "
-                           "seconds), separated by commas: -f txt,srt. Default: txt."),
-            QStringLiteral("formats")),
-        QCommandLineOption({ QStringLiteral("j"), QStringLiteral("jobs") },
-            QStringLiteral("Files transcribed side by side, 1 to %1. Default: 1.").arg(maxJobs),
-            QStringLiteral("n")),
-        QCommandLineOption({ QStringLiteral("r"), QStringLiteral("recursive") },
-            QStringLiteral("Take folders' sub-folders too.")),
-        QCommandLineOption({ QStringLiteral("q"), QStringLiteral("quiet") },
-            QStringLiteral("No progress; failures and the summary only.")),
-        QCommandLineOption(QStringLiteral("script"),
-            QStringLiteral("Write Chinese in one script: zh-Hans (简体), zh-Hant-TW (繁體，台灣), "
-                           "zh-Hant-HK (繁體，香港) or as-given. Default: the saved settings, else "
-                           "as the service gives it."),
-            QStringLiteral("script")),
-        QCommandLineOption(QStringLiteral("terms"),
-            QStringLiteral("File of the user's terms, one a line, a term or 'wrong => right'. "
-                           "Default: ~/.config/tovarin/terms.txt."),
-            QStringLiteral("file")),
-        QCommandLineOption(QStringLiteral("chinese-punctuation"),
-            QStringLiteral("on or off: full-width punctuation in Chinese text. Default: the saved "
-                           "settings, else on."),
-            QStringLiteral("on|off")),
-        QCommandLineOption(QStringLiteral("arabic-numbers"),
-            QStringLiteral("on or off: Chinese numerals as digits where they are numbers. "
-                           "Default: the saved settings, else off."),
-            QStringLiteral("on|off")),
-        QCommandLineOption(QStringLiteral("space-between"),
-            QStringLiteral("on or off: a blank between Chinese and Latin letters or digits. "
-                           "Default: the saved settings, else off."),
-            QStringLiteral("on|off")),
-        QCommandLineOption(QStringLiteral("request-path"),
-            QStringLiteral("The transcription API's request path, such as /inference. Default: "
-                           "the saved settings, else /v1/audio/transcriptions."),
-            QStringLiteral("path")),
-        QCommandLineOption(QStringLiteral("token-url"),
-            QStringLiteral("Address that hands out the token protocol's tokens, when it is not "
-                           "the recognition address. Default: the saved settings, else the "
-                           "service address."),
-            QStringLiteral("url")),
-        QCommandLineOption(QStringLiteral("list-languages"),
-            QStringLiteral("Ask the service which languages it has models for, print them and "
-                           "transcribe nothing.")),
-        QCommandLineOption(QStringLiteral("search"),
-            QStringLiteral("Print each line of the transcripts in FOLDER (default: the window's "
-                           "library) that holds every word of the query, as file:time: line; "
-                           "exit 1 when none does."),
-            QStringLiteral("query")),
-        QCommandLineOption(QStringLiteral("from"),
-            QStringLiteral("Transcribe each file from this time on, hh:mm:ss[.mmm]; the times "
-                           "written stay the file's. Default: its start."),
-            QStringLiteral("time")),
-        QCommandLineOption(QStringLiteral("to"),
-            QStringLiteral("Transcribe each file up to this time, hh:mm:ss[.mmm]. Default: its "
-                           "end."),
-            QStringLiteral("time")),
-        QCommandLineOption(QStringLiteral("live"),
-            QStringLiteral("Record from a capture device and print each utterance's text with "
-                           "its time as it is said; Ctrl+C or SIGTERM ends it, and the recording "
-                           "and its transcripts are written into the output folder (default: "
-                           "the current folder).")),
-        QCommandLineOption(QStringLiteral("device"),
-            QStringLiteral("The capture device of --live, as --list-devices names it. Default: "
-                           "the system's default input."),
-            QStringLiteral("name")),
-        QCommandLineOption(QStringLiteral("list-devices"),
-            QStringLiteral("Print the capture devices and record nothing.")),
-    };
-}
+OptionSet::OptionSet(const QString &defaultServiceUrl)
+    : language({ QStringLiteral("l"), QStringLiteral("language") },
+        QStringLiteral("Recognition language, by name, item text or dev_pid: %1. Default: %2.")
+            .arg(languageChoices(), recognitionLanguages().first().shortName),
+        QStringLiteral("language"))
+    , service({ QStringLiteral("s"), QStringLiteral("service") },
+          QStringLiteral("Address of the speech service. Default: %1.").arg(defaultServiceUrl),
+          QStringLiteral("url"))
+{ }
 
 void setUpParser(QCommandLineParser &parser, const OptionSet &o)
 {
@@ -243,9 +219,9 @@ void setUpParser(QCommandLineParser &parser, const OptionSet &o)
         "path of\neach transcript written to standard output."));
     parser.addOptions({ o.help, o.version, o.language, o.service, o.serviceKind, o.model,
         o.secretFile, o.outputDir, o.overwrite, o.format, o.jobs, o.recursive, o.quiet });
-    parser.addOptions({ o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween,
-        o.requestPath, o.tokenUrl, o.listLanguages, o.search, o.from, o.to, o.live, o.device,
-        o.listDevices });
+    parser.addOptions(
+        { o.script, o.terms, o.chinesePunctuation, o.arabicNumbers, o.spaceBetween, o.requestPath,
+            o.tokenUrl, o.listLanguages, o.search, o.from, o.to, o.live, o.device, o.listDevices });
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Audio and video files, and folders whose audio and video files are "
                        "taken."),
@@ -257,8 +233,8 @@ QString helpText(const QCommandLineParser &parser, const QString &programName)
     QString text = parser.helpText();
     // The usage line names the program as it is installed, not as the parser found it.
     const int lineEnd = text.indexOf(QLatin1Char('\n'));
-    text = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName)
-        + text.mid(lineEnd);
+    text
+        = QStringLiteral("Usage: %1 [options] FILE|FOLDER...").arg(programName) + text.mid(lineEnd);
     return text + QLatin1Char('\n') + examples(programName);
 }
 
@@ -420,7 +396,8 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
             const QString value = name.trimmed();
             const int known = formatNames().indexOf(value);
             if (known < 0)
-                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json").arg(value);
+                return QStringLiteral("unknown format '%1'; choose txt, srt, vtt or json")
+                    .arg(value);
             if (!options.formats.contains(CliOptions::Format(known)))
                 options.formats << CliOptions::Format(known);
         }
@@ -448,7 +425,7 @@ QString readValues(const QCommandLineParser &parser, const OptionSet &o,
 CliArguments parse(
     const QStringList &arguments, const QString &defaultServiceUrl, const QString &programName)
 {
-    const OptionSet o = declareOptions(defaultServiceUrl);
+    const OptionSet o(defaultServiceUrl);
     QCommandLineParser parser;
     setUpParser(parser, o);
     if (!parser.parse(QStringList { programName } + arguments))

@@ -4,6 +4,7 @@
 // transcript with its times.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -35,7 +36,35 @@ class LiveWindowTest : public QObject
 
 private slots:
     void showsTextAsSaidAndKeepsItAsTheTranscript();
+    void serviceKilledAndStartedAgainMidRecording();
+    void closingMidRecordingKeepsWhatCame();
 };
+
+namespace {
+
+// Starts recording with live text from speech (read at real-time speed for the microphone).
+bool startLive(Widget &window, const QString &serviceUrl, const QString &speech)
+{
+    window.setServiceBaseUrl(serviceUrl);
+    window.setServiceAutoStart(false);
+    View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
+    window.setCaptureInputOverride({ QStringLiteral("-i"), speech });
+    View::chooseDevice(window, QStringLiteral("Test Mic"));
+    auto *liveCheck = window.findChild<QCheckBox *>(QStringLiteral("liveCheck"));
+    if (!liveCheck || !liveCheck->isEnabled())
+        return false;
+    liveCheck->setChecked(true);
+    View::button(window, "recordButton")->setChecked(true);
+    return true;
+}
+
+QString liveStatusText(Widget &window)
+{
+    auto *status = window.findChild<QLabel *>(QStringLiteral("liveStatusLabel"));
+    return status && status->isVisible() ? status->text() : QString();
+}
+
+} // namespace
 
 void LiveWindowTest::showsTextAsSaidAndKeepsItAsTheTranscript()
 {
@@ -109,6 +138,84 @@ void LiveWindowTest::showsTextAsSaidAndKeepsItAsTheTranscript()
     QCOMPARE(std::count_if(starts.begin(), starts.end(), [](qint64 ms) { return ms >= 0; }), 3);
     QCOMPARE(TranscriptTimesRules::match(text, times.paragraphs).utterances.size(), 3);
     QVERIFY(WavInfo::fromFile(recording).isPcm16kMono());
+}
+
+// The service goes away after the first sentence and comes back on its port while the second
+// is said: the pane says it waits, and every sentence's text still comes, in order.
+void LiveWindowTest::serviceKilledAndStartedAgainMidRecording()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    AppGlobals::setAppDir(home.path());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    const QString speech = home.filePath(QStringLiteral("speech.wav"));
+    // The last sentence is followed by silence, so that its end is heard before the stop.
+    QVERIFY(makePaddedSpeech(speech, Sentences, 6, 10));
+    SpeechServiceProcess service;
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+    const int port = service.port();
+
+    ScriptedDialogs dialogs;
+    Widget window;
+    QVERIFY(startLive(window, service.baseUrl(), speech));
+    QTextEdit *pane = window.findChild<QTextEdit *>(QStringLiteral("textEdit"));
+    QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().trimmed().isEmpty(), 60000);
+    service.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        liveStatusText(window).contains(QStringLiteral("识别服务暂无响应")), 60000);
+    SpeechServiceProcess again;
+    QVERIFY2(again.start(port), qPrintable(again.logText()));
+
+    QTRY_VERIFY_WITH_TIMEOUT(window.liveTranscriber()->audioMs() >= 20000, 60000);
+    View::button(window, "recordButton")->setChecked(false);
+    QTRY_VERIFY_WITH_TIMEOUT(liveStatusText(window).isEmpty(), 120000);
+    QVERIFY2(dialogs.notices.isEmpty(), qPrintable(dialogs.noticeTexts().join(QLatin1Char('|'))));
+    TranscriptTimes times;
+    QVERIFY(TranscriptTimesRules::load(window.openTranscript(), &times));
+    QCOMPARE(times.paragraphs.size(), Sentences.size());
+    for (int k = 0; k < Sentences.size(); ++k) {
+        QVERIFY2(WordRate::errorRate(Sentences[k], times.paragraphs[k].text) < 0.35,
+            qPrintable(times.paragraphs[k].text));
+    }
+    QVERIFY(WavInfo::fromFile(window.recordingFile()).isPcm16kMono());
+}
+
+// Closing the window while it records with live text ends the recorder and keeps the text
+// that came as the recording's transcript.
+void LiveWindowTest::closingMidRecordingKeepsWhatCame()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    AppGlobals::setAppDir(home.path());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    const QString speech = home.filePath(QStringLiteral("speech.wav"));
+    QVERIFY(makePaddedSpeech(speech, Sentences, 6));
+    SpeechServiceProcess service;
+    QVERIFY2(service.start(), qPrintable(service.logText()));
+
+    ScriptedDialogs dialogs;
+    auto window = std::make_unique<Widget>();
+    QVERIFY(startLive(*window, service.baseUrl(), speech));
+    QTextEdit *pane = window->findChild<QTextEdit *>(QStringLiteral("textEdit"));
+    QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().trimmed().isEmpty(), 60000);
+    const QString recording = window->recordingFile();
+    QProcess *recorder = View::recordProcess(*window);
+    QVERIFY(recorder->state() == QProcess::Running);
+    const qint64 recorderPid = recorder->processId();
+
+    window->close();
+    QVERIFY(recorder->state() == QProcess::NotRunning);
+    QVERIFY(!QFile::exists(QStringLiteral("/proc/%1/cmdline").arg(recorderPid)));
+    window.reset();
+    QVERIFY(dialogs.notices.isEmpty());
+    const QString transcript = QFileInfo(recording).completeBaseName();
+    QFile file(home.filePath(QStringLiteral("myWordFiles/%1.txt").arg(transcript)));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QString text = QTextCodec::codecForLocale()->toUnicode(file.readAll());
+    QVERIFY2(WordRate::errorRate(Sentences[0], text.section(QLatin1Char('\n'), 0, 0)) < 0.35,
+        qPrintable(text));
+    // The audio that was recorded, up to the close, is there to run as a job.
+    QVERIFY(QFileInfo(recording).size() > 44);
 }
 
 QTEST_MAIN(LiveWindowTest)

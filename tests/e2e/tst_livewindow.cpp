@@ -42,6 +42,25 @@ private slots:
 
 namespace {
 
+// A home of the test's own, the sentences spoken into a file (each followed by silence to the
+// next 6 s mark; the last by lastSeconds of it), and the real service.
+struct Room
+{
+    QTemporaryDir home;
+    QString speech;
+    SpeechServiceProcess service;
+
+    bool prepare(int lastSeconds = 0)
+    {
+        if (!home.isValid())
+            return false;
+        AppGlobals::setAppDir(home.path());
+        qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+        speech = home.filePath(QStringLiteral("speech.wav"));
+        return makePaddedSpeech(speech, Sentences, 6, lastSeconds) && service.start();
+    }
+};
+
 // Starts recording with live text from speech (read at real-time speed for the microphone).
 bool startLive(Widget &window, const QString &serviceUrl, const QString &speech)
 {
@@ -68,27 +87,13 @@ QString liveStatusText(Widget &window)
 
 void LiveWindowTest::showsTextAsSaidAndKeepsItAsTheTranscript()
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    AppGlobals::setAppDir(home.path());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    const QString speech = home.filePath(QStringLiteral("speech.wav"));
-    // Each sentence, then silence to the next 6 s mark.
-    QVERIFY(makePaddedSpeech(speech, Sentences, 6));
-    SpeechServiceProcess service;
-    QVERIFY2(service.start(), qPrintable(service.logText()));
+    Room room;
+    QVERIFY2(room.prepare(), qPrintable(room.service.logText()));
 
     ScriptedDialogs dialogs;
     Widget window;
-    window.setServiceBaseUrl(service.baseUrl());
-    window.setServiceAutoStart(false);
-    View::combo(window, "languageCombo")->setCurrentText(QStringLiteral("英文"));
-    window.setCaptureInputOverride({ QStringLiteral("-i"), speech });
-    View::chooseDevice(window, QStringLiteral("Test Mic"));
+    QVERIFY(startLive(window, room.service.baseUrl(), room.speech));
     auto *liveCheck = window.findChild<QCheckBox *>(QStringLiteral("liveCheck"));
-    QVERIFY(liveCheck && liveCheck->isEnabled());
-    liveCheck->setChecked(true);
-    View::button(window, "recordButton")->setChecked(true);
     QVERIFY(!liveCheck->isEnabled());
 
     // The first sentence's text is in the pane while the second is still being said.
@@ -144,23 +149,17 @@ void LiveWindowTest::showsTextAsSaidAndKeepsItAsTheTranscript()
 // is said: the pane says it waits, and every sentence's text still comes, in order.
 void LiveWindowTest::serviceKilledAndStartedAgainMidRecording()
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    AppGlobals::setAppDir(home.path());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    const QString speech = home.filePath(QStringLiteral("speech.wav"));
     // The last sentence is followed by silence, so that its end is heard before the stop.
-    QVERIFY(makePaddedSpeech(speech, Sentences, 6, 10));
-    SpeechServiceProcess service;
-    QVERIFY2(service.start(), qPrintable(service.logText()));
-    const int port = service.port();
+    Room room;
+    QVERIFY2(room.prepare(10), qPrintable(room.service.logText()));
+    const int port = room.service.port();
 
     ScriptedDialogs dialogs;
     Widget window;
-    QVERIFY(startLive(window, service.baseUrl(), speech));
+    QVERIFY(startLive(window, room.service.baseUrl(), room.speech));
     QTextEdit *pane = window.findChild<QTextEdit *>(QStringLiteral("textEdit"));
     QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().trimmed().isEmpty(), 60000);
-    service.kill();
+    room.service.kill();
     QTRY_VERIFY_WITH_TIMEOUT(
         liveStatusText(window).contains(QStringLiteral("识别服务暂无响应")), 60000);
     SpeechServiceProcess again;
@@ -184,18 +183,12 @@ void LiveWindowTest::serviceKilledAndStartedAgainMidRecording()
 // that came as the recording's transcript.
 void LiveWindowTest::closingMidRecordingKeepsWhatCame()
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    AppGlobals::setAppDir(home.path());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    const QString speech = home.filePath(QStringLiteral("speech.wav"));
-    QVERIFY(makePaddedSpeech(speech, Sentences, 6));
-    SpeechServiceProcess service;
-    QVERIFY2(service.start(), qPrintable(service.logText()));
+    Room room;
+    QVERIFY2(room.prepare(), qPrintable(room.service.logText()));
 
     ScriptedDialogs dialogs;
     auto window = std::make_unique<Widget>();
-    QVERIFY(startLive(*window, service.baseUrl(), speech));
+    QVERIFY(startLive(*window, room.service.baseUrl(), room.speech));
     QTextEdit *pane = window->findChild<QTextEdit *>(QStringLiteral("textEdit"));
     QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().trimmed().isEmpty(), 60000);
     const QString recording = window->recordingFile();
@@ -209,7 +202,7 @@ void LiveWindowTest::closingMidRecordingKeepsWhatCame()
     window.reset();
     QVERIFY(dialogs.notices.isEmpty());
     const QString transcript = QFileInfo(recording).completeBaseName();
-    QFile file(home.filePath(QStringLiteral("myWordFiles/%1.txt").arg(transcript)));
+    QFile file(room.home.filePath(QStringLiteral("myWordFiles/%1.txt").arg(transcript)));
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
     const QString text = QTextCodec::codecForLocale()->toUnicode(file.readAll());
     QVERIFY2(WordRate::errorRate(Sentences[0], text.section(QLatin1Char('\n'), 0, 0)) < 0.35,

@@ -5,25 +5,21 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QTextCodec>
-#include <QTimer>
 
 #include <utility>
 
-#include "asr/accesstoken.h"
-#include "asr/backoff.h"
 #include "asr/logging.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognisedtext.h"
+#include "asr/recognitionbackend.h"
 #include "asr/recognitionreply.h"
-#include "asr/recognitionrequest.h"
+#include "asr/segmentuploader.h"
 #include "asr/speechservicestarter.h"
-#include "asr/transcriptionsapi.h"
 #include "asr/transcriptwriter.h"
 #include "asr/utterancetimes.h"
 #include "audio/audiosteps.h"
 #include "audio/ffmpegargs.h"
 #include "core/filenames.h"
-#include "protocol/speechprotocol.h"
 
 using Failure = JobFailure::Kind;
 using Status = JobStatus::Kind;
@@ -40,8 +36,6 @@ void TranscriptionJob::clearFolder(const QString &path)
 TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     : QObject(parent)
     , http(client)
-    , replyLimit(new QTimer(this))
-    , backoff(new QTimer(this))
 {
     if (!http) {
         auto *own = new QtHttpClass();
@@ -53,38 +47,34 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     qRegisterMetaType<JobFailure>();
     // A reply larger than any recognition result is cut off while it is read.
     http->setMaxReplyBytes(MaxRecognitionReplyBytes);
-    tokenRequest = new AccessToken(http, this);
+    backends = new RecognitionBackends(http, this);
+    backend = backends->forKind(config.serviceKind);
+    uploader = new SegmentUploader(this);
     audio = new AudioSteps(this);
-    followToken();
+    followBackends();
     followAudio();
-    followReplies();
-    setUpTimers();
+    followUploader();
 }
 
-// The token's answer: the step that waited for it goes on, or the job fails naming why.
-void TranscriptionJob::followToken()
+// The answer to authenticate(): the step that waited for it goes on, or the job fails naming why.
+void TranscriptionJob::followBackends()
 {
-    connect(tokenRequest, &AccessToken::received, this, [this] {
-        if (current != Step::Authenticating)
-            return;
-        tokenStarts = serviceStarter ? serviceStarter->startCount() : -1;
-        const std::function<void()> next = std::exchange(afterToken, nullptr);
-        if (next)
-            next();
-        else
-            beginFile();
-    });
-    connect(tokenRequest, &AccessToken::failed, this, [this](AccessToken::Failure failure) {
-        if (current != Step::Authenticating)
-            return;
-        // A refused certificate is named, never passed off as a network failure.
-        const QString tls = http->tlsFailure(AccessToken::RequestId);
-        if (!tls.isEmpty())
-            fail({ Failure::CertificateRefused, config.serviceBaseUrl, tls });
-        else
-            fail(failure == AccessToken::Failure::TimedOut ? Failure::TokenTimedOut
-                                                           : Failure::TokenFailed);
-    });
+    for (RecognitionBackend *each : backends->all()) {
+        connect(each, &RecognitionBackend::authenticated, this, [this] {
+            if (current != Step::Authenticating)
+                return;
+            const std::function<void()> next = std::exchange(afterToken, nullptr);
+            if (next)
+                next();
+            else
+                beginFile();
+        });
+        connect(each, &RecognitionBackend::authenticationFailed, this,
+            [this](const JobFailure &failure) {
+                if (current == Step::Authenticating)
+                    fail(failure);
+            });
+    }
 }
 
 // Each audio step's end, heard only while the job is at that step.
@@ -106,34 +96,25 @@ void TranscriptionJob::followAudio()
     });
 }
 
-// The segments' replies, of either protocol.
-void TranscriptionJob::followReplies()
+// What became of each segment sent.
+void TranscriptionJob::followUploader()
 {
-    // The token object hears its own replies.
-    connect(
-        http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
-            if (requestId == SpeechRequestId)
-                readReply(requestId, body);
+    connect(uploader, &SegmentUploader::replied, this, [this](const RecognitionReply &reply) {
+        if (current == Step::Uploading)
+            takeReply(reply);
+    });
+    connect(uploader, &SegmentUploader::backingOff, this,
+        [this](const RecognitionReply &reply, int seconds) {
+            jobData.lastErrNo = reply.errNo;
+            setStep(Step::BackingOff, { Status::Retrying, 0, 0, seconds });
         });
-    connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &body) {
-        if (requestId == SpeechRequestId)
-            readError(requestId, body);
-    });
-    connect(http, &QtHttpClass::sigReplyDone, this, &TranscriptionJob::readTranscription);
-}
-
-// The reply's time limit and the back-off before a segment is sent again.
-void TranscriptionJob::setUpTimers()
-{
-    replyLimit->setSingleShot(true);
-    connect(replyLimit, &QTimer::timeout, this, [this] {
-        if (current == Step::Uploading && awaitingReply)
-            fail(Failure::NoAnswer);
-    });
-    backoff->setSingleShot(true);
-    connect(backoff, &QTimer::timeout, this, [this] {
+    connect(uploader, &SegmentUploader::retryDue, this, [this] {
         if (current == Step::BackingOff)
             beginUpload();
+    });
+    connect(uploader, &SegmentUploader::failed, this, [this](const JobFailure &failure) {
+        if (current == Step::Uploading)
+            fail(failure);
     });
 }
 
@@ -152,7 +133,12 @@ QtHttpClass *TranscriptionJob::httpClient() const
 
 TokenReply &TranscriptionJob::token()
 {
-    return tokenRequest->values();
+    return backends->token();
+}
+
+AccessToken *TranscriptionJob::accessToken() const
+{
+    return backends->accessToken();
 }
 
 void TranscriptionJob::setStep(Step step)
@@ -196,8 +182,8 @@ void TranscriptionJob::start()
     // "localhost" may also name [::1], where another user may listen.
     if (serviceStarter)
         config.serviceBaseUrl = SpeechServiceStarter::pinnedUrl(config.serviceBaseUrl);
-    // The transcription API takes its key with every upload: no token to ask for.
-    if (config.serviceKind == JobSettings::ServiceKind::Token && tokenRequest->isEmpty()) {
+    backend = backends->forKind(config.serviceKind);
+    if (!backend->isAuthenticated()) {
         authenticate([this] { beginFile(); });
         return;
     }
@@ -211,7 +197,7 @@ void TranscriptionJob::authenticate(std::function<void()> next)
     if (current != Step::Authenticating)
         return;
     afterToken = std::move(next);
-    proveThen([this] { requestToken(); });
+    proveThen([this] { backend->authenticate(config); });
 }
 
 void TranscriptionJob::proveThen(std::function<void()> next)
@@ -231,6 +217,7 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
     if (serviceStarter)
         serviceStarter->disconnect(this);
     serviceStarter = starter;
+    backends->setServiceStarter(starter);
     if (!starter)
         return;
     // Nothing waits after a stop: endSteps dropped what did.
@@ -242,18 +229,6 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
         if (std::exchange(afterProof, nullptr))
             fail({ Failure::ServiceNotStarted, QString(), message });
     });
-}
-
-void TranscriptionJob::requestToken()
-{
-    const QString address = SpeechServiceStarter::tokenAddress(
-        config.serviceBaseUrl, config.tokenBaseUrl, serviceStarter != nullptr);
-    if (address.isEmpty()) {
-        fail({ Failure::TokenAddressRefused, config.tokenBaseUrl });
-        return;
-    }
-    tokenRequest->request(
-        address, config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
 }
 
 void TranscriptionJob::stop()
@@ -292,17 +267,11 @@ void TranscriptionJob::fail(const JobFailure &failure)
 void TranscriptionJob::endSteps()
 {
     audio->stop();
-    tokenRequest->abort();
-    replyLimit->stop();
-    backoff->stop();
-    awaitingReply = false;
+    // Aborted replies are dropped by the client, never reported as failures.
+    uploader->stop();
+    backends->abort();
     afterProof = nullptr;
     afterToken = nullptr;
-    // Aborted replies are dropped by the client, never reported as failures.
-    if (http) {
-        http->abortRequests(SpeechRequestId);
-        http->abortRequests(TranscriptionsRequestId);
-    }
 }
 
 void TranscriptionJob::restoreTaskFront()
@@ -361,12 +330,7 @@ void TranscriptionJob::convertAudioFormat()
     source = tasks->front();
     // A span's segments are not the file's: nothing of it is kept, nor taken from a whole run.
     resume.setFolder(config.hasSpan() ? QString() : config.resumeFolder);
-    const bool transcriptions = config.serviceKind == JobSettings::ServiceKind::Transcriptions;
-    resume.beginFile(
-        ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
-            transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
-            transcriptions ? config.model : QString()),
-        segmentLength());
+    resume.beginFile(backend->resumeIdentity(source, config), segmentLength());
     if (resume.note() == JobResume::Note::Resuming)
         emit progressed({ Status::Resuming, resume.firstSegment() });
     else if (resume.note() == JobResume::Note::NotKeeping)
@@ -537,63 +501,14 @@ void TranscriptionJob::sendSegment(const QString &segment)
     // Proven before every request, not once: the service may end between two of them (with the
     // program that started it) and another user's listener take its port.
     proveThen([this, segment] {
-        const bool tokens = config.serviceKind == JobSettings::ServiceKind::Token;
-        if (tokens && serviceStarter && serviceStarter->startCount() != tokenStarts) {
-            tokenRequest->clear();
+        if (serviceStarter)
+            backend->serviceProven();
+        if (!backend->isAuthenticated()) {
             authenticate([this] { beginUpload(); });
             return;
         }
-        uploadSegment(segment);
+        uploader->send(backend, segment, config);
     });
-}
-
-void TranscriptionJob::uploadSegment(const QString &segment)
-{
-    if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
-        sendTranscription(segment);
-        return;
-    }
-    RecognitionRequest request;
-    QFile file(segment);
-    if (file.open(QIODevice::ReadOnly))
-        request.speech = file.readAll();
-    request.length = QFileInfo(segment).size();
-    request.clientId = config.clientId;
-    request.token = token().accessToken;
-    request.language = config.language;
-    awaitingReply = true;
-    http->httpPost(
-        SpeechRequestId, recognitionUrl(config.serviceBaseUrl), buildRecognitionBody(request));
-    replyLimit->start(config.recognitionTimeoutMs);
-}
-
-void TranscriptionJob::readError(int requestId, const QByteArray &body)
-{
-    if (requestId == AccessToken::RequestId)
-        tokenRequest->readError(requestId);
-    if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
-        return;
-    // A service that is loading its models (or stopping) answers 503 with "busy": it is waited
-    // for like any other busy answer, not taken for a failed network.
-    const RecognitionReply reply = parseRecognitionReply(body);
-    if (reply.kind == RecognitionReply::Retry) {
-        awaitingReply = false;
-        replyLimit->stop();
-        takeReply(reply);
-        return;
-    }
-    fail(Failure::NoAnswer);
-}
-
-void TranscriptionJob::readReply(int requestId, const QByteArray &body)
-{
-    if (requestId == AccessToken::RequestId)
-        tokenRequest->readReply(requestId, body);
-    if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
-        return;
-    awaitingReply = false;
-    replyLimit->stop();
-    takeReply(parseRecognitionReply(body));
 }
 
 void TranscriptionJob::takeReply(const RecognitionReply &reply)
@@ -625,20 +540,8 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
         beginUpload();
         break;
     }
-    case RecognitionReply::Retry: {
-        const int seconds
-            = reply.retryAfterSeconds > 0 ? reply.retryAfterSeconds : Backoff::drawSeconds();
-        setStep(Step::BackingOff, { Status::Retrying, 0, 0, seconds });
-        if (current == Step::BackingOff)
-            backoff->start(Backoff::waitMilliseconds(seconds, config.backoffScale));
-        break;
-    }
+    case RecognitionReply::Retry: // waited for by the uploader, never handed on
     case RecognitionReply::ServiceError:
-        // The service no longer takes this token: the next start asks for a new one.
-        if (reply.errNo == speechprotocol::err::kAuthFailed)
-            tokenRequest->clear();
-        fail(reply.failure);
-        break;
     case RecognitionReply::UnknownCode:
     case RecognitionReply::Unrecognisable:
         fail(reply.failure);

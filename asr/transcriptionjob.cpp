@@ -45,6 +45,7 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     // Failures may be heard through a queued connection.
     qRegisterMetaType<JobStatus>();
     qRegisterMetaType<JobFailure>();
+    qRegisterMetaType<JobResult>();
     // A reply larger than any recognition result is cut off while it is read.
     http->setMaxReplyBytes(MaxRecognitionReplyBytes);
     backends = new RecognitionBackends(http, this);
@@ -145,6 +146,7 @@ void TranscriptionJob::setStep(Step step)
 {
     const bool wasRunning = isRunning();
     current = step;
+    starting = false;
     emit stepChanged(step);
     if (wasRunning != isRunning())
         emit runningChanged(isRunning());
@@ -154,6 +156,7 @@ void TranscriptionJob::setStep(Step step, const JobStatus &status)
 {
     const bool wasRunning = isRunning();
     current = step;
+    starting = false;
     emit stepChanged(step);
     emit progressed(status);
     if (wasRunning != isRunning())
@@ -170,12 +173,23 @@ void TranscriptionJob::start()
 {
     if (isRunning())
         return;
+    // The caller returns before anything of the job happens, whatever it is told.
+    starting = true;
+    emit runningChanged(true);
+    QMetaObject::invokeMethod(this, &TranscriptionJob::begin, Qt::QueuedConnection);
+}
+
+void TranscriptionJob::begin()
+{
+    // Stopped before it began, or begun already by an earlier start.
+    if (!starting || current != Step::Idle)
+        return;
     if (!tasks || tasks->isEmpty()) {
-        failAtStart({ Failure::NoTasks });
+        fail({ Failure::NoTasks });
         return;
     }
     if (!http->setCaFile(config.caFile)) {
-        failAtStart({ Failure::CaFileUnreadable, config.caFile });
+        fail({ Failure::CaFileUnreadable, config.caFile });
         return;
     }
     // Only a service proven the user's own is asked at the built-in address, and by number:
@@ -240,12 +254,6 @@ void TranscriptionJob::stop()
     setIdle();
 }
 
-void TranscriptionJob::failAtStart(const JobFailure &failure)
-{
-    logFailure(failure);
-    emit failed(failure);
-}
-
 // Every front end words a failure its own way, leaving out what the log keeps.
 void TranscriptionJob::logFailure(const JobFailure &failure) const
 {
@@ -261,7 +269,13 @@ void TranscriptionJob::fail(const JobFailure &failure)
     endSteps();
     restoreTaskFront();
     setIdle();
-    emit failed(failure);
+    finish({ JobResult::Error::Failed, failure });
+}
+
+void TranscriptionJob::finish(const JobResult &result)
+{
+    // The job's last act in its step: a listener may start it again (which only schedules).
+    emit finished(result);
 }
 
 void TranscriptionJob::endSteps()
@@ -316,8 +330,6 @@ void TranscriptionJob::beginFile()
 
 void TranscriptionJob::convertAudioFormat()
 {
-    if (!isRunning())
-        return;
     setStep(Step::Converting, { Status::Preparing });
     if (current != Step::Converting)
         return;
@@ -382,8 +394,6 @@ void TranscriptionJob::conversionFinished(bool ok)
 
 void TranscriptionJob::getAudioLength()
 {
-    if (!isRunning())
-        return;
     if (source.isEmpty()) {
         fail(Failure::DurationUnknown);
         return;
@@ -476,9 +486,6 @@ void TranscriptionJob::cutFinished(bool ok)
 
 void TranscriptionJob::beginUpload()
 {
-    // A step that finished after a stop must not restart the job.
-    if (!isRunning())
-        return;
     setStep(Step::Uploading,
         { Status::Uploading, jobData.segmentCount - int(jobData.segmentFiles.size()),
             jobData.segmentCount });
@@ -595,7 +602,7 @@ void TranscriptionJob::finishFile()
     if (!tasks || tasks->isEmpty()) {
         source.clear();
         setIdle();
-        emit allDone();
+        finish({});
         return;
     }
     beginFile();

@@ -85,7 +85,8 @@ public:
     void setTranscriptTextSource(std::function<QString()> source) { textSource = source; }
 
     Step step() const { return current; }
-    bool isRunning() const { return current != Step::Idle; }
+    // From start() until the job ends or is stopped.
+    bool isRunning() const { return starting || current != Step::Idle; }
     // Transcript of the file being transcribed; empty when idle.
     QString transcriptPath() const { return transcript; }
     // The front task file as it was added (before its converted copy replaced it).
@@ -94,16 +95,11 @@ public:
     // delivered.
     const TimedUtterances &fileUtterances() const { return timed; }
 
-    // Begins with the front task file; failed() when there is none.
+    // Schedules the job: it begins with the front task file once the caller has returned to
+    // the event loop, and ends in finished() (a failure when there is no task file).
     void start();
     // Ends the job in any step. Nothing is reported afterwards.
     void stop();
-
-    // The steps, in the order a file goes through them.
-    void convertAudioFormat();
-    void getAudioLength();
-    // Sends the next segment, or finishes the file when none is left.
-    void beginUpload();
 
     // Removes every plain file of a folder; subfolders stay.
     static void clearFolder(const QString &path);
@@ -130,10 +126,9 @@ signals:
     // taskEntry: the file the job read (the converted copy, or the file itself); sourceFile()
     // is still the file as added while this is delivered.
     void fileFinished(const QString &taskEntry, const QString &transcriptPath);
-    // The job ended early, and why.
-    void failed(const JobFailure &failure);
-    // Every task file is transcribed.
-    void allDone();
+    // Once for every start that was not stopped, as the job's last act (it is idle): every
+    // task file transcribed, or the failure that ended it.
+    void finished(const JobResult &result);
 
 private:
     // The constructor's steps: what the job hears from its parts.
@@ -144,18 +139,25 @@ private:
     void setStep(Step step, const JobStatus &status);
     void setIdle();
     void fail(const JobFailure &failure);
-    void failAtStart(const JobFailure &failure);
+    void begin();
+    void finish(const JobResult &result);
     void logFailure(const JobFailure &failure) const;
     void endSteps();
     void restoreTaskFront();
     void discardConverted();
+    // The steps, in the order a file goes through them; each is called only from the step
+    // before it while the job is still there.
     void beginFile();
+    void convertAudioFormat();
+    void getAudioLength();
     void conversionFinished(bool ok);
     void beginSegments(int seconds);
     void startCut();
     void cutFinished(bool ok);
     // Where a resumed job would start: the segment sent next.
     QString nextSegment() const;
+    // Sends the next segment, or finishes the file when none is left.
+    void beginUpload();
     void sendSegment(const QString &segment);
     // Where each recognised text joins the transcript; index counts from 0.
     void appendSegmentText(
@@ -189,6 +191,8 @@ private:
     std::function<void()> afterToken;
 
     Step current = Step::Idle;
+    // Started, and the first step not yet taken.
+    bool starting = false;
     QString source;
     QString transcript;
     QStringList texts;

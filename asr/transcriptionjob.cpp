@@ -57,24 +57,19 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     followUploader();
 }
 
-// The answer to authenticate(): the step that waited for it goes on, or the job fails naming why.
+// The answer to authenticate(): the step that waited for it goes on, or the job fails naming
+// why. Only the authenticating step asks, and a stop aborts the request.
 void TranscriptionJob::followBackends()
 {
     for (RecognitionBackend *each : backends->all()) {
         connect(each, &RecognitionBackend::authenticated, this, [this] {
-            if (current != Step::Authenticating)
-                return;
             const std::function<void()> next = std::exchange(afterToken, nullptr);
             if (next)
                 next();
             else
                 beginFile();
         });
-        connect(each, &RecognitionBackend::authenticationFailed, this,
-            [this](const JobFailure &failure) {
-                if (current == Step::Authenticating)
-                    fail(failure);
-            });
+        connect(each, &RecognitionBackend::authenticationFailed, this, &TranscriptionJob::fail);
     }
 }
 
@@ -97,26 +92,18 @@ void TranscriptionJob::followAudio()
     });
 }
 
-// What became of each segment sent.
+// What became of each segment sent. The uploader reports only what it still waits for, and a
+// stop ends its waits.
 void TranscriptionJob::followUploader()
 {
-    connect(uploader, &SegmentUploader::replied, this, [this](const RecognitionReply &reply) {
-        if (current == Step::Uploading)
-            takeReply(reply);
-    });
+    connect(uploader, &SegmentUploader::replied, this, &TranscriptionJob::takeReply);
     connect(uploader, &SegmentUploader::backingOff, this,
         [this](const RecognitionReply &reply, int seconds) {
             jobData.lastErrNo = reply.errNo;
             setStep(Step::BackingOff, { Status::Retrying, 0, 0, seconds });
         });
-    connect(uploader, &SegmentUploader::retryDue, this, [this] {
-        if (current == Step::BackingOff)
-            beginUpload();
-    });
-    connect(uploader, &SegmentUploader::failed, this, [this](const JobFailure &failure) {
-        if (current == Step::Uploading)
-            fail(failure);
-    });
+    connect(uploader, &SegmentUploader::retryDue, this, &TranscriptionJob::beginUpload);
+    connect(uploader, &SegmentUploader::failed, this, &TranscriptionJob::fail);
 }
 
 TranscriptionJob::~TranscriptionJob()

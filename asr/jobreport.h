@@ -81,5 +81,16 @@ public:
     int httpStatus;
 };
 
+// How a job ended: every task file transcribed, or the failure that ended it. A job that was
+// stopped reports nothing.
+struct JobResult
+{
+    enum class Error { None, Failed };
+    Error error = Error::None;
+    JobFailure failure; // what ended it, when error is Failed
+    bool succeeded() const { return error == Error::None; }
+};
+
 Q_DECLARE_METATYPE(JobStatus)
 Q_DECLARE_METATYPE(JobFailure)
+Q_DECLARE_METATYPE(JobResult)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,7 @@ struct RecognitionReply
     // Retry: the wait the service asked for; 0 leaves it to the job.
     int retryAfterSeconds = 0;
 };
+Q_DECLARE_METATYPE(RecognitionReply)
 
 // Replies above this size are taken as unrecognisable: a 59 s segment yields a few kilobytes,
 // and megabytes of text would only freeze the text pane.

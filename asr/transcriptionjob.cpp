@@ -5,25 +5,21 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QTextCodec>
-#include <QTimer>
 
 #include <utility>
 
-#include "asr/accesstoken.h"
-#include "asr/backoff.h"
 #include "asr/logging.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognisedtext.h"
+#include "asr/recognitionbackend.h"
 #include "asr/recognitionreply.h"
-#include "asr/recognitionrequest.h"
+#include "asr/segmentuploader.h"
 #include "asr/speechservicestarter.h"
-#include "asr/transcriptionsapi.h"
 #include "asr/transcriptwriter.h"
 #include "asr/utterancetimes.h"
 #include "audio/audiosteps.h"
 #include "audio/ffmpegargs.h"
 #include "core/filenames.h"
-#include "protocol/speechprotocol.h"
 
 using Failure = JobFailure::Kind;
 using Status = JobStatus::Kind;
@@ -40,8 +36,6 @@ void TranscriptionJob::clearFolder(const QString &path)
 TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     : QObject(parent)
     , http(client)
-    , replyLimit(new QTimer(this))
-    , backoff(new QTimer(this))
 {
     if (!http) {
         auto *own = new QtHttpClass();
@@ -51,40 +45,32 @@ TranscriptionJob::TranscriptionJob(QtHttpClass *client, QObject *parent)
     // Failures may be heard through a queued connection.
     qRegisterMetaType<JobStatus>();
     qRegisterMetaType<JobFailure>();
+    qRegisterMetaType<JobResult>();
     // A reply larger than any recognition result is cut off while it is read.
     http->setMaxReplyBytes(MaxRecognitionReplyBytes);
-    tokenRequest = new AccessToken(http, this);
+    backends = new RecognitionBackends(http, this);
+    backend = backends->forKind(config.serviceKind);
+    uploader = new SegmentUploader(this);
     audio = new AudioSteps(this);
-    followToken();
+    followBackends();
     followAudio();
-    followReplies();
-    setUpTimers();
+    followUploader();
 }
 
-// The token's answer: the step that waited for it goes on, or the job fails naming why.
-void TranscriptionJob::followToken()
+// The answer to authenticate(): the step that waited for it goes on, or the job fails naming
+// why. Only the authenticating step asks, and a stop aborts the request.
+void TranscriptionJob::followBackends()
 {
-    connect(tokenRequest, &AccessToken::received, this, [this] {
-        if (current != Step::Authenticating)
-            return;
-        tokenStarts = serviceStarter ? serviceStarter->startCount() : -1;
-        const std::function<void()> next = std::exchange(afterToken, nullptr);
-        if (next)
-            next();
-        else
-            beginFile();
-    });
-    connect(tokenRequest, &AccessToken::failed, this, [this](AccessToken::Failure failure) {
-        if (current != Step::Authenticating)
-            return;
-        // A refused certificate is named, never passed off as a network failure.
-        const QString tls = http->tlsFailure(AccessToken::RequestId);
-        if (!tls.isEmpty())
-            fail({ Failure::CertificateRefused, config.serviceBaseUrl, tls });
-        else
-            fail(failure == AccessToken::Failure::TimedOut ? Failure::TokenTimedOut
-                                                           : Failure::TokenFailed);
-    });
+    for (RecognitionBackend *each : backends->all()) {
+        connect(each, &RecognitionBackend::authenticated, this, [this] {
+            const std::function<void()> next = std::exchange(afterToken, nullptr);
+            if (next)
+                next();
+            else
+                beginFile();
+        });
+        connect(each, &RecognitionBackend::authenticationFailed, this, &TranscriptionJob::fail);
+    }
 }
 
 // Each audio step's end, heard only while the job is at that step.
@@ -106,35 +92,18 @@ void TranscriptionJob::followAudio()
     });
 }
 
-// The segments' replies, of either protocol.
-void TranscriptionJob::followReplies()
+// What became of each segment sent. The uploader reports only what it still waits for, and a
+// stop ends its waits.
+void TranscriptionJob::followUploader()
 {
-    // The token object hears its own replies.
-    connect(
-        http, &QtHttpClass::sigReplyFinish, this, [this](int requestId, const QByteArray &body) {
-            if (requestId == SpeechRequestId)
-                readReply(requestId, body);
+    connect(uploader, &SegmentUploader::replied, this, &TranscriptionJob::takeReply);
+    connect(uploader, &SegmentUploader::backingOff, this,
+        [this](const RecognitionReply &reply, int seconds) {
+            jobData.lastErrNo = reply.errNo;
+            setStep(Step::BackingOff, { Status::Retrying, 0, 0, seconds });
         });
-    connect(http, &QtHttpClass::sigReplyError, this, [this](int requestId, const QByteArray &body) {
-        if (requestId == SpeechRequestId)
-            readError(requestId, body);
-    });
-    connect(http, &QtHttpClass::sigReplyDone, this, &TranscriptionJob::readTranscription);
-}
-
-// The reply's time limit and the back-off before a segment is sent again.
-void TranscriptionJob::setUpTimers()
-{
-    replyLimit->setSingleShot(true);
-    connect(replyLimit, &QTimer::timeout, this, [this] {
-        if (current == Step::Uploading && awaitingReply)
-            fail(Failure::NoAnswer);
-    });
-    backoff->setSingleShot(true);
-    connect(backoff, &QTimer::timeout, this, [this] {
-        if (current == Step::BackingOff)
-            beginUpload();
-    });
+    connect(uploader, &SegmentUploader::retryDue, this, &TranscriptionJob::beginUpload);
+    connect(uploader, &SegmentUploader::failed, this, &TranscriptionJob::fail);
 }
 
 TranscriptionJob::~TranscriptionJob()
@@ -152,13 +121,19 @@ QtHttpClass *TranscriptionJob::httpClient() const
 
 TokenReply &TranscriptionJob::token()
 {
-    return tokenRequest->values();
+    return backends->token();
+}
+
+AccessToken *TranscriptionJob::accessToken() const
+{
+    return backends->accessToken();
 }
 
 void TranscriptionJob::setStep(Step step)
 {
     const bool wasRunning = isRunning();
     current = step;
+    starting = false;
     emit stepChanged(step);
     if (wasRunning != isRunning())
         emit runningChanged(isRunning());
@@ -168,6 +143,7 @@ void TranscriptionJob::setStep(Step step, const JobStatus &status)
 {
     const bool wasRunning = isRunning();
     current = step;
+    starting = false;
     emit stepChanged(step);
     emit progressed(status);
     if (wasRunning != isRunning())
@@ -184,20 +160,31 @@ void TranscriptionJob::start()
 {
     if (isRunning())
         return;
+    // The caller returns before anything of the job happens, whatever it is told.
+    starting = true;
+    emit runningChanged(true);
+    QMetaObject::invokeMethod(this, &TranscriptionJob::begin, Qt::QueuedConnection);
+}
+
+void TranscriptionJob::begin()
+{
+    // Stopped before it began, or begun already by an earlier start.
+    if (!starting || current != Step::Idle)
+        return;
     if (!tasks || tasks->isEmpty()) {
-        failAtStart({ Failure::NoTasks });
+        fail({ Failure::NoTasks });
         return;
     }
     if (!http->setCaFile(config.caFile)) {
-        failAtStart({ Failure::CaFileUnreadable, config.caFile });
+        fail({ Failure::CaFileUnreadable, config.caFile });
         return;
     }
     // Only a service proven the user's own is asked at the built-in address, and by number:
     // "localhost" may also name [::1], where another user may listen.
     if (serviceStarter)
         config.serviceBaseUrl = SpeechServiceStarter::pinnedUrl(config.serviceBaseUrl);
-    // The transcription API takes its key with every upload: no token to ask for.
-    if (config.serviceKind == JobSettings::ServiceKind::Token && tokenRequest->isEmpty()) {
+    backend = backends->forKind(config.serviceKind);
+    if (!backend->isAuthenticated()) {
         authenticate([this] { beginFile(); });
         return;
     }
@@ -211,7 +198,7 @@ void TranscriptionJob::authenticate(std::function<void()> next)
     if (current != Step::Authenticating)
         return;
     afterToken = std::move(next);
-    proveThen([this] { requestToken(); });
+    proveThen([this] { backend->authenticate(config); });
 }
 
 void TranscriptionJob::proveThen(std::function<void()> next)
@@ -231,6 +218,7 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
     if (serviceStarter)
         serviceStarter->disconnect(this);
     serviceStarter = starter;
+    backends->setServiceStarter(starter);
     if (!starter)
         return;
     // Nothing waits after a stop: endSteps dropped what did.
@@ -244,18 +232,6 @@ void TranscriptionJob::setServiceStarter(SpeechServiceStarter *starter)
     });
 }
 
-void TranscriptionJob::requestToken()
-{
-    const QString address = SpeechServiceStarter::tokenAddress(
-        config.serviceBaseUrl, config.tokenBaseUrl, serviceStarter != nullptr);
-    if (address.isEmpty()) {
-        fail({ Failure::TokenAddressRefused, config.tokenBaseUrl });
-        return;
-    }
-    tokenRequest->request(
-        address, config.tokenTimeoutMs, config.serviceClientId, config.serviceSecret);
-}
-
 void TranscriptionJob::stop()
 {
     if (!isRunning())
@@ -263,12 +239,6 @@ void TranscriptionJob::stop()
     endSteps();
     restoreTaskFront();
     setIdle();
-}
-
-void TranscriptionJob::failAtStart(const JobFailure &failure)
-{
-    logFailure(failure);
-    emit failed(failure);
 }
 
 // Every front end words a failure its own way, leaving out what the log keeps.
@@ -286,23 +256,23 @@ void TranscriptionJob::fail(const JobFailure &failure)
     endSteps();
     restoreTaskFront();
     setIdle();
-    emit failed(failure);
+    finish({ JobResult::Error::Failed, failure });
+}
+
+void TranscriptionJob::finish(const JobResult &result)
+{
+    // The job's last act in its step: a listener may start it again (which only schedules).
+    emit finished(result);
 }
 
 void TranscriptionJob::endSteps()
 {
     audio->stop();
-    tokenRequest->abort();
-    replyLimit->stop();
-    backoff->stop();
-    awaitingReply = false;
+    // Aborted replies are dropped by the client, never reported as failures.
+    uploader->stop();
+    backends->abort();
     afterProof = nullptr;
     afterToken = nullptr;
-    // Aborted replies are dropped by the client, never reported as failures.
-    if (http) {
-        http->abortRequests(SpeechRequestId);
-        http->abortRequests(TranscriptionsRequestId);
-    }
 }
 
 void TranscriptionJob::restoreTaskFront()
@@ -347,8 +317,6 @@ void TranscriptionJob::beginFile()
 
 void TranscriptionJob::convertAudioFormat()
 {
-    if (!isRunning())
-        return;
     setStep(Step::Converting, { Status::Preparing });
     if (current != Step::Converting)
         return;
@@ -361,12 +329,7 @@ void TranscriptionJob::convertAudioFormat()
     source = tasks->front();
     // A span's segments are not the file's: nothing of it is kept, nor taken from a whole run.
     resume.setFolder(config.hasSpan() ? QString() : config.resumeFolder);
-    const bool transcriptions = config.serviceKind == JobSettings::ServiceKind::Transcriptions;
-    resume.beginFile(
-        ResumeIdentity::of(source, config.language, config.serviceBaseUrl,
-            transcriptions ? QStringLiteral("transcriptions") : QStringLiteral("token"),
-            transcriptions ? config.model : QString()),
-        segmentLength());
+    resume.beginFile(backend->resumeIdentity(source, config), segmentLength());
     if (resume.note() == JobResume::Note::Resuming)
         emit progressed({ Status::Resuming, resume.firstSegment() });
     else if (resume.note() == JobResume::Note::NotKeeping)
@@ -418,8 +381,6 @@ void TranscriptionJob::conversionFinished(bool ok)
 
 void TranscriptionJob::getAudioLength()
 {
-    if (!isRunning())
-        return;
     if (source.isEmpty()) {
         fail(Failure::DurationUnknown);
         return;
@@ -512,9 +473,6 @@ void TranscriptionJob::cutFinished(bool ok)
 
 void TranscriptionJob::beginUpload()
 {
-    // A step that finished after a stop must not restart the job.
-    if (!isRunning())
-        return;
     setStep(Step::Uploading,
         { Status::Uploading, jobData.segmentCount - int(jobData.segmentFiles.size()),
             jobData.segmentCount });
@@ -537,63 +495,14 @@ void TranscriptionJob::sendSegment(const QString &segment)
     // Proven before every request, not once: the service may end between two of them (with the
     // program that started it) and another user's listener take its port.
     proveThen([this, segment] {
-        const bool tokens = config.serviceKind == JobSettings::ServiceKind::Token;
-        if (tokens && serviceStarter && serviceStarter->startCount() != tokenStarts) {
-            tokenRequest->clear();
+        if (serviceStarter)
+            backend->serviceProven();
+        if (!backend->isAuthenticated()) {
             authenticate([this] { beginUpload(); });
             return;
         }
-        uploadSegment(segment);
+        uploader->send(backend, segment, config);
     });
-}
-
-void TranscriptionJob::uploadSegment(const QString &segment)
-{
-    if (config.serviceKind == JobSettings::ServiceKind::Transcriptions) {
-        sendTranscription(segment);
-        return;
-    }
-    RecognitionRequest request;
-    QFile file(segment);
-    if (file.open(QIODevice::ReadOnly))
-        request.speech = file.readAll();
-    request.length = QFileInfo(segment).size();
-    request.clientId = config.clientId;
-    request.token = token().accessToken;
-    request.language = config.language;
-    awaitingReply = true;
-    http->httpPost(
-        SpeechRequestId, recognitionUrl(config.serviceBaseUrl), buildRecognitionBody(request));
-    replyLimit->start(config.recognitionTimeoutMs);
-}
-
-void TranscriptionJob::readError(int requestId, const QByteArray &body)
-{
-    if (requestId == AccessToken::RequestId)
-        tokenRequest->readError(requestId);
-    if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
-        return;
-    // A service that is loading its models (or stopping) answers 503 with "busy": it is waited
-    // for like any other busy answer, not taken for a failed network.
-    const RecognitionReply reply = parseRecognitionReply(body);
-    if (reply.kind == RecognitionReply::Retry) {
-        awaitingReply = false;
-        replyLimit->stop();
-        takeReply(reply);
-        return;
-    }
-    fail(Failure::NoAnswer);
-}
-
-void TranscriptionJob::readReply(int requestId, const QByteArray &body)
-{
-    if (requestId == AccessToken::RequestId)
-        tokenRequest->readReply(requestId, body);
-    if (requestId != SpeechRequestId || current != Step::Uploading || !awaitingReply)
-        return;
-    awaitingReply = false;
-    replyLimit->stop();
-    takeReply(parseRecognitionReply(body));
 }
 
 void TranscriptionJob::takeReply(const RecognitionReply &reply)
@@ -625,20 +534,8 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
         beginUpload();
         break;
     }
-    case RecognitionReply::Retry: {
-        const int seconds
-            = reply.retryAfterSeconds > 0 ? reply.retryAfterSeconds : Backoff::drawSeconds();
-        setStep(Step::BackingOff, { Status::Retrying, 0, 0, seconds });
-        if (current == Step::BackingOff)
-            backoff->start(Backoff::waitMilliseconds(seconds, config.backoffScale));
-        break;
-    }
+    case RecognitionReply::Retry: // waited for by the uploader, never handed on
     case RecognitionReply::ServiceError:
-        // The service no longer takes this token: the next start asks for a new one.
-        if (reply.errNo == speechprotocol::err::kAuthFailed)
-            tokenRequest->clear();
-        fail(reply.failure);
-        break;
     case RecognitionReply::UnknownCode:
     case RecognitionReply::Unrecognisable:
         fail(reply.failure);
@@ -692,7 +589,7 @@ void TranscriptionJob::finishFile()
     if (!tasks || tasks->isEmpty()) {
         source.clear();
         setIdle();
-        emit allDone();
+        finish({});
         return;
     }
     beginFile();

@@ -10,6 +10,7 @@
 #include "asr/httprequestids.h"
 #include "asr/jobreport.h"
 #include "asr/jobresume.h"
+#include "asr/jobsettings.h"
 #include "asr/tokenreply.h"
 #include "core/tasklist.h"
 #include "core/textrules.h"
@@ -17,65 +18,12 @@
 
 class AccessToken;
 class AudioSteps;
-class QTimer;
 class QtHttpClass;
+class RecognitionBackend;
+class RecognitionBackends;
+class SegmentUploader;
 class SpeechServiceStarter;
-struct HttpReplyInfo;
 struct RecognitionReply;
-
-// Where a job puts its files and whom it asks. A front end fills these in; nothing of the job
-// reads a window or a process-wide value.
-struct JobSettings
-{
-    QString serviceBaseUrl;
-    // The job's own temporary folder: emptied before each file, holds the segments (and the
-    // converted copy when a file of that name is already beside the source).
-    QString segmentFolder;
-    // The converted copy goes beside the source, as the window has it; false keeps it in the
-    // segment folder, so that a source folder is only ever read (a front end for read-only
-    // shares and for runs beside the window).
-    bool convertBesideSource = true;
-    // Where transcripts go when transcriptPathFor is not set: "<folder>/<name>.txt".
-    QString transcriptFolder;
-    // Full path of the transcript of a task file; overrides transcriptFolder.
-    std::function<QString(const QString &taskFile)> transcriptPathFor;
-    QString clientId;
-    // Language text of the recognition request ("英文", ...).
-    QString language;
-    // Where the job keeps what it recognised of each file, so that a run that ended early goes
-    // on where it ended; empty keeps nothing.
-    QString resumeFolder;
-    int tokenTimeoutMs = 8000;
-    int recognitionTimeoutMs = 120000;
-    // Which protocol the service speaks: the token protocol (a token, then one JSON request a
-    // segment) or the transcription API (one multipart upload a segment, with a key).
-    enum class ServiceKind { Token, Transcriptions };
-    ServiceKind serviceKind = ServiceKind::Token;
-    // The transcription API's model name.
-    QString model = QStringLiteral("whisper-1");
-    // Length of the cuts sent to the service, and the scale of the back-off wait; users keep
-    // 59 s and real seconds, tests shorten both.
-    int segmentSeconds = 59;
-    double backoffScale = 1.0;
-    // The user's credentials: the token protocol's client pair (empty: the built-in one) or
-    // the transcription API's key (serviceSecret).
-    QString serviceClientId;
-    QString serviceSecret;
-    // Certificates trusted for https besides the system's (PEM); empty: the system's alone.
-    QString caFile;
-    // How recognised text is written: applied to every reply before anything shows or keeps it.
-    TextRules textRules;
-    // The transcription API's request path; empty: its own "/v1/audio/transcriptions".
-    QString requestPath;
-    // Where the token protocol asks for its token; empty: serviceBaseUrl.
-    QString tokenBaseUrl;
-    // Only this span of each file, in milliseconds of the file: from spanFromMs to spanToMs
-    // (-1: to its end). Every time the job reports is still in the file's own time. A span run
-    // keeps nothing to resume and leaves a whole-file run's kept state alone.
-    qint64 spanFromMs = 0;
-    qint64 spanToMs = -1;
-    bool hasSpan() const { return spanFromMs > 0 || spanToMs >= 0; }
-};
 
 // The job's lists and counters. A window shows them as its own members.
 struct JobData
@@ -121,7 +69,7 @@ public:
     // The stored access token, kept from one job to the next.
     TokenReply &token();
     QtHttpClass *httpClient() const;
-    AccessToken *accessToken() const { return tokenRequest; }
+    AccessToken *accessToken() const;
     AudioSteps *audioSteps() const { return audio; }
 
     // The local speech service at the built-in address: before every request (the token and
@@ -137,7 +85,8 @@ public:
     void setTranscriptTextSource(std::function<QString()> source) { textSource = source; }
 
     Step step() const { return current; }
-    bool isRunning() const { return current != Step::Idle; }
+    // From start() until the job ends or is stopped.
+    bool isRunning() const { return starting || current != Step::Idle; }
     // Transcript of the file being transcribed; empty when idle.
     QString transcriptPath() const { return transcript; }
     // The front task file as it was added (before its converted copy replaced it).
@@ -146,20 +95,11 @@ public:
     // delivered.
     const TimedUtterances &fileUtterances() const { return timed; }
 
-    // Begins with the front task file; failed() when there is none.
+    // Schedules the job: it begins with the front task file once the caller has returned to
+    // the event loop, and ends in finished() (a failure when there is no task file).
     void start();
     // Ends the job in any step. Nothing is reported afterwards.
     void stop();
-
-    // The steps, in the order a file goes through them.
-    void convertAudioFormat();
-    void getAudioLength();
-    // Sends the next segment, or finishes the file when none is left.
-    void beginUpload();
-    // Replies of the HTTP client; the job is connected to them itself, and a reply it is not
-    // waiting for does nothing.
-    void readReply(int requestId, const QByteArray &body);
-    void readError(int requestId, const QByteArray &body = QByteArray());
 
     // Removes every plain file of a folder; subfolders stay.
     static void clearFolder(const QString &path);
@@ -186,47 +126,47 @@ signals:
     // taskEntry: the file the job read (the converted copy, or the file itself); sourceFile()
     // is still the file as added while this is delivered.
     void fileFinished(const QString &taskEntry, const QString &transcriptPath);
-    // The job ended early, and why.
-    void failed(const JobFailure &failure);
-    // Every task file is transcribed.
-    void allDone();
+    // Once for every start that was not stopped, as the job's last act (it is idle): every
+    // task file transcribed, or the failure that ended it.
+    void finished(const JobResult &result);
 
 private:
     // The constructor's steps: what the job hears from its parts.
-    void followToken();
+    void followBackends();
     void followAudio();
-    void followReplies();
-    void setUpTimers();
+    void followUploader();
     void setStep(Step step);
     void setStep(Step step, const JobStatus &status);
     void setIdle();
     void fail(const JobFailure &failure);
-    void failAtStart(const JobFailure &failure);
+    void begin();
+    void finish(const JobResult &result);
     void logFailure(const JobFailure &failure) const;
     void endSteps();
     void restoreTaskFront();
     void discardConverted();
+    // The steps, in the order a file goes through them; each is called only from the step
+    // before it while the job is still there.
     void beginFile();
+    void convertAudioFormat();
+    void getAudioLength();
     void conversionFinished(bool ok);
     void beginSegments(int seconds);
     void startCut();
     void cutFinished(bool ok);
     // Where a resumed job would start: the segment sent next.
     QString nextSegment() const;
+    // Sends the next segment, or finishes the file when none is left.
+    void beginUpload();
     void sendSegment(const QString &segment);
-    void uploadSegment(const QString &segment);
     // Where each recognised text joins the transcript; index counts from 0.
     void appendSegmentText(
         int index, const QString &text, bool hasText, TimedUtterances utterances);
     void finishFile();
     QString segmentPath(int index) const;
-    // The transcription API (asr/transcriptionjobapi.cpp).
-    void sendTranscription(const QString &segment);
-    void readTranscription(int requestId, const HttpReplyInfo &info);
     // What a reply of either protocol tells the job to do.
     void takeReply(const RecognitionReply &reply);
-    void requestToken();
-    // Asks for a token, then runs next.
+    // Asks for what the service's requests need (the token protocol's token), then runs next.
     void authenticate(std::function<void()> next);
     // Runs next once the service proved it is the user's own (at once without a starter); a
     // failed proof ends the job.
@@ -238,22 +178,21 @@ private:
     JobData jobData;
     QPointer<TaskList> tasks;
     QPointer<QtHttpClass> http;
-    AccessToken *tokenRequest = nullptr;
+    RecognitionBackends *backends = nullptr;
+    // The protocol of the running job, chosen at its start.
+    RecognitionBackend *backend = nullptr;
+    SegmentUploader *uploader = nullptr;
     QPointer<SpeechServiceStarter> serviceStarter;
     AudioSteps *audio = nullptr;
-    QTimer *replyLimit = nullptr;
-    QTimer *backoff = nullptr;
     std::function<bool(const QString &)> askRawPcm;
     std::function<QString()> textSource;
     // What waits for the service's proof, and for the token.
     std::function<void()> afterProof;
     std::function<void()> afterToken;
-    // The starter's count of started services when the token came: a service started since
-    // makes its own key and does not take it.
-    int tokenStarts = -1;
 
     Step current = Step::Idle;
-    bool awaitingReply = false;
+    // Started, and the first step not yet taken.
+    bool starting = false;
     QString source;
     QString transcript;
     QStringList texts;

@@ -123,8 +123,7 @@ QString runFileJob(const QString &file, const QString &folder, const QString &ur
     QObject::connect(
         &job, &TranscriptionJob::textRecognised, [&](const QString &t) { texts << t; });
     QEventLoop loop;
-    QObject::connect(&job, &TranscriptionJob::allDone, &loop, &QEventLoop::quit);
-    QObject::connect(&job, &TranscriptionJob::failed, &loop, &QEventLoop::quit);
+    QObject::connect(&job, &TranscriptionJob::finished, &loop, &QEventLoop::quit);
     job.start();
     loop.exec();
     return texts.join(QLatin1Char(' '));

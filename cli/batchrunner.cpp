@@ -162,13 +162,13 @@ void BatchRunner::connectJob(Worker *worker)
             worker->segments << segment;
         });
     connect(job, &TranscriptionJob::fileFinished, this, [this, worker] { fileFinished(worker); });
-    // Both arrive from inside the job's own steps: the next file starts once they returned.
+    // Heard once the job has returned from its last step, as a missing folder is.
     connect(
-        job, &TranscriptionJob::allDone, this,
-        [this, worker] { fileEnded(worker, worker->failure); }, Qt::QueuedConnection);
-    connect(
-        job, &TranscriptionJob::failed, this,
-        [this, worker](const JobFailure &failure) { fileEnded(worker, JobNotices::text(failure)); },
+        job, &TranscriptionJob::finished, this,
+        [this, worker](const JobResult &result) {
+            fileEnded(
+                worker, result.succeeded() ? worker->failure : JobNotices::text(result.failure));
+        },
         Qt::QueuedConnection);
 }
 

@@ -61,20 +61,18 @@ void PassageRecogniser::start(JobSettings settings, SpeechServiceStarter *starte
     // Told once the job has returned from its own steps, and only for this run: an end already
     // on its way when the passage was stopped is dropped.
     const int run = ++runs;
+    // Both ends destroy the job: heard once it has returned from its last step.
     connect(
-        j, &TranscriptionJob::allDone, this,
-        [this, run] {
-            if (run == runs)
-                finished();
-        },
-        Qt::QueuedConnection);
-    connect(
-        j, &TranscriptionJob::failed, this,
-        [this, run](const JobFailure &failure) {
+        j, &TranscriptionJob::finished, this,
+        [this, run](const JobResult &result) {
             if (run != runs)
                 return;
+            if (result.succeeded()) {
+                finished();
+                return;
+            }
             stop();
-            emit failed(JobNotices::text(failure));
+            emit failed(JobNotices::text(result.failure));
         },
         Qt::QueuedConnection);
     texts.clear();

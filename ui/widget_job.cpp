@@ -39,10 +39,10 @@ void Widget::connectJob()
     // The box names the copy the job works on, as it always has.
     connect(j, &TranscriptionJob::taskEntryConverted, taskFiles, &TaskList::showConverted);
     connect(j, &TranscriptionJob::taskEntryRestored, taskFiles, &TaskList::showAsAdded);
-    connect(j, &TranscriptionJob::failed, this,
-        [this](const JobFailure &failure) { showNotice(JobNotices::text(failure)); });
-    connect(j, &TranscriptionJob::allDone, this,
-        [this] { showNotice(QStringLiteral("文件已经全部转换完成！")); });
+    connect(j, &TranscriptionJob::finished, this, [this](const JobResult &result) {
+        showNotice(result.succeeded() ? QStringLiteral("文件已经全部转换完成！")
+                                      : JobNotices::text(result.failure));
+    });
 
     j->setRawPcmQuestion([](const QString &) {
         return Dialogs::current().question(nullptr, QStringLiteral("提示"),

@@ -67,13 +67,13 @@ void Widget::setUpSearch()
         jobProgress->fileFinished();
         desktop->setLauncherProgress(jobProgress->figures().listShare, true);
     });
-    connect(j, &TranscriptionJob::allDone, this, [this] {
-        if (!isActiveWindow())
+    connect(j, &TranscriptionJob::finished, this, [this](const JobResult &result) {
+        if (isActiveWindow())
+            return;
+        if (result.succeeded())
             desktop->notify(QStringLiteral("转写完成"),
                 QStringLiteral("%1个文件已经全部转换完成").arg(jobFilesDone));
-    });
-    connect(j, &TranscriptionJob::failed, this, [this](const JobFailure &) {
-        if (!isActiveWindow())
+        else
             desktop->notify(QStringLiteral("转写失败"),
                 QStringLiteral("转写未完成，已完成%1个文件").arg(jobFilesDone));
     });

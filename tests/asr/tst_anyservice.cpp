@@ -94,9 +94,9 @@ QStringList TestAnyService::runJob(JobSettings settings, QStringList *statusText
     tasks.add(tone);
     job.setTaskList(&tasks);
     QStringList notices;
-    connect(&job, &TranscriptionJob::failed, this,
-        [&](const JobFailure &failure) { notices << JobNotices::text(failure); });
-    connect(&job, &TranscriptionJob::allDone, this, [&] { notices << Done; });
+    connect(&job, &TranscriptionJob::finished, this, [&](const JobResult &result) {
+        notices << (result.succeeded() ? Done : JobNotices::text(result.failure));
+    });
     if (statusTexts)
         connect(&job, &TranscriptionJob::progressed, this, [statusTexts](const JobStatus &status) {
             *statusTexts << JobStatusTexts::buttonText(status);
@@ -283,9 +283,10 @@ void TestAnyService::textAsReadersExpectIt()
     connect(&job, &TranscriptionJob::textRecognised, this, [&](const QString &t) { shown << t; });
     connect(&job, &TranscriptionJob::utterancesRecognised, this,
         [&](int, const TimedUtterances &u) { utterances += u; });
-    QSignalSpy done(&job, &TranscriptionJob::allDone);
+    QSignalSpy done(&job, &TranscriptionJob::finished);
     job.start();
     QVERIFY(done.wait(60000));
+    QVERIFY(done.first().first().value<JobResult>().succeeded());
 
     QCOMPARE(formField(peer.requests.first().body, "prompt"), QByteArray("Tovarin, PocketSphinx"));
     const QString expected = QStringLiteral("Tovarin在2026年发布了，准确率95%。");

@@ -360,7 +360,8 @@ void FaultsTest::stopWhileAuthenticatingOrBackingOff()
 
     // Authenticating: the token is on its way when stop is pressed; it must not start the job.
     View::button(*window, "startConvertButton")->click();
-    QCOMPARE(View::button(*window, "startConvertButton")->text(), QStringLiteral("认证中..."));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        View::button(*window, "startConvertButton")->text(), QStringLiteral("认证中..."), 20000);
     View::button(*window, "stopConvertButton")->click();
     verifyIdle();
     // Nothing is left that could bring it: the request is dropped (it may not even have

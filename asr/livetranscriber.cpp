@@ -131,6 +131,7 @@ void LiveTranscriber::start()
     stream.http->setCaFile(config.service.caFile);
     stream.session.clear();
     stream.unsupported = false;
+    stream.failedStart = -1;
     tokenHttp->setCaFile(config.service.caFile);
     endpoint = Endpoint::State();
     partial.clear();
@@ -502,7 +503,7 @@ bool LiveTranscriber::streamable() const
 {
     return running && config.pieceFrames > 0
         && config.service.serviceKind == JobSettings::ServiceKind::Token && !stream.unsupported
-        && !troubled;
+        && !troubled && endpoint.start != stream.failedStart;
 }
 
 bool LiveTranscriber::tokenUsable() const
@@ -513,6 +514,7 @@ bool LiveTranscriber::tokenUsable() const
 void LiveTranscriber::beginStream()
 {
     stream.active = true;
+    stream.begun = endpoint.start;
     stream.start = std::max(endpoint.start, heldStart);
     stream.sent = 0;
     stream.piece = 0;
@@ -622,6 +624,8 @@ void LiveTranscriber::streamReplied(const HttpReplyInfo &info)
 void LiveTranscriber::dropStream()
 {
     const bool wasActive = std::exchange(stream.active, false);
+    if (wasActive)
+        stream.failedStart = stream.begun;
     stream.proving = false;
     stream.inFlight = false;
     stream.http->abortRequests(HttpRequestIds::Recognition);

@@ -122,6 +122,10 @@ private:
         qint64 piece = 0; // frames in the piece on its way
         qint64 entry = -1; // once cut: its entry, and its end frame
         qint64 end = 0;
+        // The end-point's start of the utterance streamed, and of one whose stream failed,
+        // which is not streamed again.
+        qint64 begun = -1;
+        qint64 failedStart = -1;
     };
 
     void takeFrame(const char *frame);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "asr/accesstoken.h"
+#include "asr/livepiece.h"
 #include "asr/qthttpclass.h"
 #include "asr/recognisedtext.h"
 #include "asr/recognitionreply.h"
@@ -41,9 +42,23 @@ LiveTranscriber::LiveTranscriber(QObject *parent)
     connect(token, &AccessToken::received, this, [this] {
         tokenStarts = starter ? starter->startCount() : 0;
         pump();
+        pushStream();
     });
-    connect(token, &AccessToken::failed, this,
-        [this](AccessToken::Failure) { trouble({ JobFailure::Kind::NoAnswer }); });
+    connect(token, &AccessToken::failed, this, [this](AccessToken::Failure) {
+        trouble({ JobFailure::Kind::NoAnswer });
+        dropStream();
+    });
+    stream.http = new QtHttpClass;
+    stream.http->setParent(this);
+    stream.http->setMaxReplyBytes(MaxRecognitionReplyBytes);
+    stream.limit = new QTimer(this);
+    stream.limit->setSingleShot(true);
+    connect(stream.http, &QtHttpClass::sigReplyDone, this,
+        [this](int, const HttpReplyInfo &info) { streamReplied(info); });
+    connect(stream.limit, &QTimer::timeout, this, [this] {
+        stream.session.clear();
+        dropStream();
+    });
     retry->setSingleShot(true);
     connect(retry, &QTimer::timeout, this, [this] {
         proven = false;
@@ -71,15 +86,26 @@ void LiveTranscriber::setServiceStarter(SpeechServiceStarter *serviceStarter)
     starter = serviceStarter;
     if (!starter)
         return;
+    // One proof may answer both the requests' round and the stream's utterance.
     connect(starter, &SpeechServiceStarter::ready, this, [this] {
-        if (!std::exchange(proving, false))
-            return;
-        proven = true;
-        pump();
+        const bool forRound = std::exchange(proving, false);
+        const bool forStream = std::exchange(stream.proving, false);
+        if (forStream) {
+            stream.proven = true;
+            pushStream();
+        }
+        if (forRound) {
+            proven = true;
+            pump();
+        }
     });
     connect(starter, &SpeechServiceStarter::failed, this, [this](const QString &message) {
-        if (std::exchange(proving, false))
+        const bool forRound = std::exchange(proving, false);
+        const bool forStream = std::exchange(stream.proving, false);
+        if (forRound)
             trouble({ JobFailure::Kind::ServiceNotStarted, QString(), message });
+        if (forStream)
+            dropStream();
     });
 }
 
@@ -102,6 +128,10 @@ void LiveTranscriber::start()
     }
     for (Lane &lane : lanes)
         lane.http->setCaFile(config.service.caFile);
+    stream.http->setCaFile(config.service.caFile);
+    stream.session.clear();
+    stream.unsupported = false;
+    stream.failedStart = -1;
     tokenHttp->setCaFile(config.service.caFile);
     endpoint = Endpoint::State();
     partial.clear();
@@ -143,6 +173,12 @@ void LiveTranscriber::takeFrame(const char *frame)
     endpoint = next.state;
     if (next.cut.valid)
         addUtterance(next.cut);
+    if (!running)
+        return;
+    if (endpoint.inSpeech && !stream.active && streamable())
+        beginStream();
+    else if (stream.active && stream.entry < 0)
+        pushStream();
     if (!endpoint.inSpeech) {
         // Only what a coming utterance may reach back to is kept.
         const qint64 keep = rule.prerollFrames + rule.startFrames + 1;
@@ -164,8 +200,12 @@ void LiveTranscriber::addUtterance(const Endpoint::Cut &cut)
     entry.pcm = held.mid(int((from - heldStart) * frameBytes), int((cut.end - from) * frameBytes));
     held.remove(0, int((cut.end - heldStart) * frameBytes));
     heldStart = cut.end;
-    entries.insert(nextIndex++, entry);
+    const qint64 index = nextIndex++;
+    entries.insert(index, entry);
     emit utteranceCut(entry.startMs, entry.endMs);
+    if (!running)
+        return;
+    streamCut(index, from, cut);
     if (!running)
         return;
     emit pendingChanged(entries.size());
@@ -216,17 +256,8 @@ void LiveTranscriber::pump()
     const bool tokens = config.service.serviceKind == JobSettings::ServiceKind::Token;
     const int starts = starter ? starter->startCount() : 0;
     if (tokens && (token->isEmpty() || starts != tokenStarts)) {
-        if (busy > 0)
-            return;
-        const QString address = SpeechServiceStarter::tokenAddress(
-            config.service.serviceBaseUrl, config.service.tokenBaseUrl, starter != nullptr);
-        if (address.isEmpty()) {
-            trouble({ JobFailure::Kind::TokenAddressRefused, config.service.tokenBaseUrl });
-            return;
-        }
-        token->clear();
-        token->request(address, config.service.tokenTimeoutMs, config.service.serviceClientId,
-            config.service.serviceSecret);
+        if (busy == 0)
+            requestToken();
         return;
     }
     for (Lane &lane : lanes) {
@@ -239,6 +270,21 @@ void LiveTranscriber::pump()
             break;
     }
     proven = false;
+}
+
+void LiveTranscriber::requestToken()
+{
+    if (token->isPending())
+        return;
+    const QString address = SpeechServiceStarter::tokenAddress(
+        config.service.serviceBaseUrl, config.service.tokenBaseUrl, starter != nullptr);
+    if (address.isEmpty()) {
+        trouble({ JobFailure::Kind::TokenAddressRefused, config.service.tokenBaseUrl });
+        return;
+    }
+    token->clear();
+    token->request(address, config.service.tokenTimeoutMs, config.service.serviceClientId,
+        config.service.serviceSecret);
 }
 
 void LiveTranscriber::send(Lane &lane, qint64 index)
@@ -434,6 +480,12 @@ void LiveTranscriber::endRequests()
     token->abort();
     retry->stop();
     proving = false;
+    stream.active = false;
+    stream.proving = false;
+    stream.inFlight = false;
+    stream.entry = -1;
+    stream.http->abortRequests(HttpRequestIds::Recognition);
+    stream.limit->stop();
 }
 
 void LiveTranscriber::stop()
@@ -445,6 +497,146 @@ void LiveTranscriber::stop()
     entries.clear();
     held.clear();
     partial.clear();
+}
+
+bool LiveTranscriber::streamable() const
+{
+    return running && config.pieceFrames > 0
+        && config.service.serviceKind == JobSettings::ServiceKind::Token && !stream.unsupported
+        && !troubled && endpoint.start != stream.failedStart;
+}
+
+bool LiveTranscriber::tokenUsable() const
+{
+    return !token->isEmpty() && (starter ? starter->startCount() : 0) == tokenStarts;
+}
+
+void LiveTranscriber::beginStream()
+{
+    stream.active = true;
+    stream.begun = endpoint.start;
+    stream.start = std::max(endpoint.start, heldStart);
+    stream.sent = 0;
+    stream.piece = 0;
+    stream.entry = -1;
+    stream.inFlight = false;
+    stream.lastSent = false;
+    // Proven at each utterance, as each round of whole requests is: the port may have changed
+    // hands since.
+    stream.proven = !starter;
+    if (starter) {
+        stream.proving = true;
+        starter->ensureRunning(config.service.serviceBaseUrl);
+        return;
+    }
+    pushStream();
+}
+
+// The utterance under way was cut: when it is the streamed one, whole, only its last piece is
+// left to send. A cut inside it (the length limit) leaves audio past the cut in the stream, so
+// that utterance goes whole instead.
+bool LiveTranscriber::streamCut(qint64 index, qint64 from, const Endpoint::Cut &cut)
+{
+    if (!stream.active || stream.entry >= 0)
+        return false;
+    if (from != stream.start || cut.end != endpoint.frame) {
+        dropStream();
+        return false;
+    }
+    stream.entry = index;
+    stream.end = cut.end;
+    entries[index].state = Entry::State::Sending;
+    pushStream();
+    return true;
+}
+
+void LiveTranscriber::pushStream()
+{
+    if (!running || !stream.active || stream.inFlight || !stream.proven)
+        return;
+    if (!tokenUsable()) {
+        requestToken();
+        return;
+    }
+    const bool last = stream.entry >= 0;
+    const qint64 count = (last ? stream.end : endpoint.frame) - stream.start - stream.sent;
+    if (!last && count < config.pieceFrames)
+        return;
+    const int frameBytes = config.endpoint.frameSamples * BytesPerSample;
+    const QByteArray pcm = last
+        ? entries.value(stream.entry)
+              .pcm.mid(int(stream.sent * frameBytes), int(count * frameBytes))
+        : held.mid(
+            int((stream.start + stream.sent - heldStart) * frameBytes), int(count * frameBytes));
+    RecognitionRequest request;
+    request.speech = TranscriptionsApi::wavBytes(pcm);
+    request.length = request.speech.size();
+    request.clientId = config.service.clientId;
+    request.token = token->values().accessToken;
+    request.language = config.service.language;
+    stream.inFlight = true;
+    stream.lastSent = last;
+    stream.piece = count;
+    stream.http->httpPost(HttpRequestIds::Recognition,
+        LivePiece::url(config.service.serviceBaseUrl),
+        LivePiece::body(request, stream.session, stream.sent * config.endpoint.frameSamples, last));
+    stream.limit->start(config.service.recognitionTimeoutMs);
+}
+
+void LiveTranscriber::streamReplied(const HttpReplyInfo &info)
+{
+    if (!running || !stream.active || !stream.inFlight)
+        return;
+    stream.inFlight = false;
+    stream.limit->stop();
+    // An older local service has no live route.
+    if (info.status == 404) {
+        stream.unsupported = true;
+        dropStream();
+        return;
+    }
+    const RecognitionReply reply
+        = info.status == 200 ? parseRecognitionReply(info.body) : RecognitionReply();
+    if (reply.kind != RecognitionReply::Text) {
+        if (reply.kind == RecognitionReply::ServiceError
+            && reply.errNo == speechprotocol::err::kAuthFailed)
+            token->clear();
+        // Whatever went wrong, the session may be gone with it.
+        stream.session.clear();
+        dropStream();
+        return;
+    }
+    stream.session = LivePiece::sessionOf(info.body);
+    stream.sent += stream.piece;
+    if (!stream.lastSent) {
+        pushStream();
+        return;
+    }
+    const qint64 index = std::exchange(stream.entry, -1);
+    stream.active = false;
+    takeReply(index, reply);
+    // The next utterance may have begun while this one's text was on its way.
+    if (running && endpoint.inSpeech && !stream.active && streamable())
+        beginStream();
+}
+
+// The stream ends unfinished; its utterance, if cut, goes whole the usual way.
+void LiveTranscriber::dropStream()
+{
+    const bool wasActive = std::exchange(stream.active, false);
+    if (wasActive)
+        stream.failedStart = stream.begun;
+    stream.proving = false;
+    stream.inFlight = false;
+    stream.http->abortRequests(HttpRequestIds::Recognition);
+    stream.limit->stop();
+    const qint64 index = std::exchange(stream.entry, -1);
+    if (!wasActive || !running || index < 0 || !entries.contains(index))
+        return;
+    Entry &entry = entries[index];
+    if (entry.state == Entry::State::Sending)
+        entry.state = Entry::State::Waiting;
+    pump();
 }
 
 QString LiveTranscriber::gapText(qint64 startMs, qint64 endMs)

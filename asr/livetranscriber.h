@@ -30,6 +30,9 @@ struct LiveSettings
     // After finish(), how long a service that does not answer is waited for before what is
     // left is marked as a gap.
     int finishGiveUpMs = 60000;
+    // The local service is sent each utterance in pieces of this many frames while it is said
+    // (0: whole utterances only, as to a service of the other kind).
+    int pieceFrames = 10;
     Endpoint::Settings endpoint;
 };
 
@@ -101,6 +104,29 @@ private:
         QTimer *limit = nullptr;
         qint64 index = -1;
     };
+    // The utterance under way, sent in pieces to the local service's live route so that only
+    // its last piece is left to decode once it ends. Any failure sends it whole instead.
+    struct Stream
+    {
+        QtHttpClass *http = nullptr;
+        QTimer *limit = nullptr;
+        QString session; // the service's, kept for the recording's next utterances
+        bool unsupported = false; // an older service: whole utterances only
+        bool active = false;
+        bool proving = false;
+        bool proven = false;
+        bool inFlight = false;
+        bool lastSent = false;
+        qint64 start = 0; // the utterance's first frame
+        qint64 sent = 0; // its frames the service has
+        qint64 piece = 0; // frames in the piece on its way
+        qint64 entry = -1; // once cut: its entry, and its end frame
+        qint64 end = 0;
+        // The end-point's start of the utterance streamed, and of one whose stream failed,
+        // which is not streamed again.
+        qint64 begun = -1;
+        qint64 failedStart = -1;
+    };
 
     void takeFrame(const char *frame);
     void addUtterance(const Endpoint::Cut &cut);
@@ -114,10 +140,19 @@ private:
     void deliver();
     void giveUpRest();
     void endRequests();
+    bool streamable() const;
+    bool tokenUsable() const;
+    void requestToken();
+    void beginStream();
+    bool streamCut(qint64 index, qint64 from, const Endpoint::Cut &cut);
+    void pushStream();
+    void streamReplied(const HttpReplyInfo &info);
+    void dropStream();
 
     LiveSettings config;
     QPointer<SpeechServiceStarter> starter;
     QVector<Lane> lanes;
+    Stream stream;
     QtHttpClass *tokenHttp = nullptr;
     AccessToken *token = nullptr;
     QTimer *retry = nullptr;

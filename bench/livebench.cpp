@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -65,6 +66,30 @@ struct LiveRun
     double clientCpuS = 0;
     double serviceCpuS = 0;
 };
+
+// The service's own account of the live run, from its access log: how many pieces came and
+// how long the slowest took to decode, how many utterances went whole and their decoding.
+void printServiceShare(const QString &log)
+{
+    QVector<double> pieces;
+    QVector<double> pieceAudio;
+    QVector<double> whole;
+    const QRegularExpression line(QStringLiteral("POST (/server_api\\S*) status=200 err_no=0 "
+                                                 "audio_s=(\\S+) decode_ms=(\\d+)"));
+    for (auto it = line.globalMatch(log); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const bool isWhole = m.captured(1) == QLatin1String("/server_api");
+        (isWhole ? whole : pieces) << m.captured(3).toDouble();
+        if (!isWhole)
+            pieceAudio << m.captured(2).toDouble();
+    }
+    Bench::figure("live_pieces", pieces.size(), 0);
+    Bench::figure("live_piece_decode_p95_ms", percentile(pieces, 0.95), 0);
+    // Pieces longer than the 200 ms asked for: the service fell behind the speech.
+    Bench::figure("live_piece_audio_max_s", percentile(pieceAudio, 1.0), 2);
+    Bench::figure("whole_utterance_requests", whole.size(), 0);
+    Bench::figure("whole_utterance_decode_p50_ms", percentile(whole, 0.5), 0);
+}
 
 LiveRun runLive(const QString &file, const QString &folder, SpeechServiceProcess &service)
 {
@@ -161,6 +186,7 @@ int main(int argc, char *argv[])
     }
     const LiveRun live = runLive(file, dir.path(), service);
     const double servicePeak = peakMiB(service.pid());
+    const QString liveLog = service.logText();
     const QString jobText = runFileJob(file, dir.path(), service.baseUrl());
     const QString liveText = live.texts.join(QLatin1Char(' '));
 
@@ -174,6 +200,7 @@ int main(int argc, char *argv[])
         Bench::figure("wer_file_job_pct", 100 * WordRate::errorRate(reference, jobText), 1);
     }
     Bench::figure("wer_live_against_file_job_pct", 100 * WordRate::errorRate(jobText, liveText), 1);
+    printServiceShare(liveLog);
     Bench::figure("cpu_service_core_share", live.serviceCpuS / live.wallS, 3);
     Bench::figure("cpu_client_core_share", live.clientCpuS / live.wallS, 3);
     Bench::figure("peak_memory_service_mib", servicePeak, 1);

@@ -13,6 +13,9 @@ namespace path {
 constexpr const char *kToken = "/oauth/2.0/token"; // GET, or POST with a form
 constexpr const char *kRecognition = "/server_api"; // POST with a JSON body
 constexpr const char *kHealth = "/health"; // GET, for balancers and start scripts
+// POST with a recognition request's JSON that carries one piece of an utterance being said,
+// and the members of `live` below; a service without it answers 404.
+constexpr const char *kLive = "/server_api/live";
 } // namespace path
 
 // "err_no" of a recognition reply. The service answers 0, 3300, 3302, 3304,
@@ -82,6 +85,13 @@ constexpr const char *kSpeech = "speech"; // Base64
 constexpr const char *kDevPid = "dev_pid";
 constexpr const char *kToken = "token";
 } // namespace request
+
+// The live request's members beside the recognition request's; the reply carries the session.
+namespace live {
+constexpr const char *kSession = "live_session"; // string; absent or empty: a new session
+constexpr const char *kOffset = "live_offset"; // samples of the utterance sent before; 0 begins one
+constexpr const char *kEnd = "live_end"; // 1: the utterance ends with this piece
+} // namespace live
 
 // The recognition reply's members.
 namespace reply {

@@ -7,9 +7,9 @@ namespace speech {
 std::string describeBodyLimits(const ServiceLimits &limits)
 {
     return "body bytes " + std::to_string(kMaxRecognitionBodyBytes) + " on POST "
-        + std::string(speechprotocol::path::kRecognition) + ", "
-        + std::to_string(kMaxTokenBodyBytes) + " on POST " + speechprotocol::path::kToken + ", "
-        + std::to_string(limits.maxUploadBytes + kUploadFormRoomBytes) + " on POST "
+        + std::string(speechprotocol::path::kRecognition) + " and " + speechprotocol::path::kLive
+        + ", " + std::to_string(kMaxTokenBodyBytes) + " on POST " + speechprotocol::path::kToken
+        + ", " + std::to_string(limits.maxUploadBytes + kUploadFormRoomBytes) + " on POST "
         + kTranscriptionsPath + ", none elsewhere";
 }
 
@@ -19,7 +19,7 @@ BodyRule bodyRuleFor(std::string_view method, std::string_view path, const Servi
         return { true, method == "POST" ? limits.maxUploadBytes + kUploadFormRoomBytes : 0, false };
     if (path == kModelsPath)
         return { true, 0, false };
-    if (path == speechprotocol::path::kRecognition)
+    if (path == speechprotocol::path::kRecognition || path == speechprotocol::path::kLive)
         return { true, method == "POST" ? kMaxRecognitionBodyBytes : 0, true };
     if (path == speechprotocol::path::kToken)
         return { true, method == "POST" ? kMaxTokenBodyBytes : 0, false };

@@ -209,7 +209,7 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
     if (!r.audio.ok)
         return refuse(err::kBadAudio, r.audio.error);
     const size_t samples = r.audio.samples.size();
-    if (samples > kMaxSamples || samples < kMinSamples) {
+    if (samples > kMaxSamples || samples < context.minSamples) {
         CheckedRequest refused = refuse(samples > kMaxSamples ? err::kTooLong : err::kTooShort,
             "audio lasts " + formatSeconds(samples) + " s, "
                 + (samples > kMaxSamples ? "at most 60 s are taken" : "at least 0.1 s is needed"));
@@ -219,6 +219,7 @@ CheckedRequest checkRecognitionRequest(std::string_view body, const RequestConte
 
     r.devPid = int(devPid);
     r.cuid = root[request::kCuid].asString();
+    r.clientId = std::string(TokenSigner::clientNamed(root[request::kToken].asString()));
     r.errMsg = reply::kSuccessMessage;
     r.audioSeconds = r.audio.seconds();
     return r;

@@ -30,6 +30,7 @@ struct RequestContext
     std::set<int> installedModels; // dev_pid values with a loaded model
     int defaultDevPid = speechprotocol::kEnglishDevPid; // taken when the body names none
     int64_t now = 0; // seconds since the epoch
+    size_t minSamples = kMinSamples; // a live piece may be shorter
 };
 
 struct CheckedRequest
@@ -38,6 +39,7 @@ struct CheckedRequest
     std::string errMsg;
     int devPid = 0;
     std::string cuid;
+    std::string clientId; // whom the token was issued to
     AudioInput audio;
     double audioSeconds = -1; // once the audio could be read, also when refused for its length
 

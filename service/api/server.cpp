@@ -5,6 +5,7 @@
 #include "service/api/errors.h"
 #include "service/api/health.h"
 #include "service/api/in_progress.h"
+#include "service/api/live_route.h"
 #include "service/api/transcription_api.h"
 #include "service/auth/owner_proof.h"
 #include "service/http/client_address.h"
@@ -55,6 +56,7 @@ struct SpeechServer::Impl
     bool listensOnLoopback = false; // set once, before serving
     std::atomic<Readiness> state;
     RequestsInProgress inProgress;
+    LiveSessions live;
     http::Server http;
 
     explicit Impl(ServiceConfig c);
@@ -77,6 +79,7 @@ SpeechServer::Impl::Impl(ServiceConfig c)
                   secretDigest(config.clientSecret) } }
                                      : config.clients)
     , state(config.pools.empty() ? Readiness::Loading : Readiness::Ready)
+    , live(config.live)
     , http(config.limits,
           std::max(kMaxRecognitionBodyBytes, config.limits.maxUploadBytes + kUploadFormRoomBytes),
           { [this](const http::Request &req, http::Response &res) {
@@ -132,6 +135,9 @@ void SpeechServer::Impl::installRoutes()
     add("POST", path::kRecognition, http::Body::Buffered, Gate::Recognition, Counted::Yes,
         [this](const http::Request &, http::Response &res, const std::string &body,
             http::BodyReader &) { answerRecognition(body, res, tokenProtocol()); });
+    add("POST", path::kLive, http::Body::Buffered, Gate::Recognition, Counted::Yes,
+        [this](const http::Request &, http::Response &res, const std::string &body,
+            http::BodyReader &) { answerLivePiece(body, res, tokenProtocol(), live); });
     add("GET", path::kHealth, http::Body::None, Gate::Open, Counted::No,
         [this](
             const http::Request &, http::Response &res, const std::string &, http::BodyReader &) {

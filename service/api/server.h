@@ -5,6 +5,7 @@
 #include "service/auth/clients_file.h"
 #include "service/auth/token.h"
 #include "service/http/service_limits.h"
+#include "service/recognition/live_sessions.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +27,7 @@ struct ServiceConfig
     // recognitions once setModels() hands them over.
     DecoderPools pools;
     ServiceLimits limits;
+    LiveLimits live;
 };
 
 // The service's routes: the token protocol, the transcription API, health and the owner proof.

@@ -109,7 +109,7 @@ size_t DecoderPool::freeCount()
     return free_.size();
 }
 
-std::vector<Recognizer *> DecoderPool::acquire(size_t samples)
+std::vector<Recognizer *> DecoderPool::acquire(size_t samples, size_t most)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     const bool limited = maxWait_ != std::chrono::milliseconds::max();
@@ -145,7 +145,7 @@ std::vector<Recognizer *> DecoderPool::acquire(size_t samples)
     std::vector<Recognizer *> taken;
     // Under load every request keeps to one decoder, which serves the most
     // requests per second; alone, a request uses every free decoder.
-    const size_t want = queue_.empty() ? free_.size() : 1;
+    const size_t want = std::min(most, queue_.empty() ? free_.size() : size_t(1));
     for (size_t i = 0; i < want; ++i) {
         taken.push_back(free_.back());
         free_.pop_back();
@@ -163,6 +163,17 @@ void DecoderPool::release(const std::vector<Recognizer *> &decoders, size_t samp
         busySamples_ -= samplesDone;
     }
     available_.notify_all();
+}
+
+Recognizer *DecoderPool::acquireOne()
+{
+    return acquire(0, 1).front();
+}
+
+void DecoderPool::releaseOne(Recognizer *decoder)
+{
+    if (decoder)
+        release({ decoder });
 }
 
 void DecoderPool::notePace(double decodeSeconds, size_t decoders, size_t samples)

@@ -66,8 +66,13 @@ public:
     Outcome recognizeUtterances(
         const int16_t *samples, size_t count, const std::vector<size_t> &utterances);
 
+    // One decoder for a live stream, held until released: it waits its turn as a request
+    // does (Busy as recognize() throws it) and never takes more than one.
+    Recognizer *acquireOne();
+    void releaseOne(Recognizer *decoder);
+
 private:
-    std::vector<Recognizer *> acquire(size_t samples);
+    std::vector<Recognizer *> acquire(size_t samples, size_t most = SIZE_MAX);
     void release(const std::vector<Recognizer *> &decoders, size_t samplesDone = 0);
     void notePace(double decodeSeconds, size_t decoders, size_t samples);
 

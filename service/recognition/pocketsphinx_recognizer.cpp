@@ -3,13 +3,16 @@
 #include "protocol/speechprotocol.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 
 #include <algorithm>
 #include <mutex>
-
 #include <stdexcept>
 #include <sys/stat.h>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace speech {
@@ -78,12 +81,58 @@ ModelFiles defaultEnglishModel()
     return { dir + "en-us", dir + "en-us.lm.bin", dir + "cmudict-en-us.dict" };
 }
 
+static_assert(std::is_same<mfcc_t, float>::value, "the carried mean is kept as floats");
+
 struct PocketSphinxRecognizer::Impl
 {
     ps_decoder_t *ps = nullptr;
     // The parsed configuration may point into these, so they live as long as the decoder.
     std::vector<std::string> arguments;
+    // The model's normalisation, restored after each live utterance: the front end switches
+    // to a running mean for audio that comes in pieces, and a whole request must not inherit
+    // it nor the mean another client's speech left behind.
+    cmn_type_t wholeCmn = CMN_BATCH;
+    std::vector<float> initialMean;
+    bool streaming = false;
+    size_t streamed = 0;
+
+    feat_t *feat() const { return ps_get_feat(ps); }
+    void restoreCmn() const
+    {
+        if (feat_t *f = feat())
+            f->cmn = wholeCmn;
+    }
+    Timed words(size_t count) const;
 };
+
+// The best path's words with their places; fillers and silences left out.
+PocketSphinxRecognizer::Timed PocketSphinxRecognizer::Impl::words(size_t count) const
+{
+    Timed timed;
+    timed.text = trimmed(ps_get_hyp(ps, nullptr));
+    if (timed.text.empty())
+        return timed;
+    // The segments hold the words of the best path with their frames (100 a
+    // second), and the fillers and silences between them.
+    const int frameRate
+        = ps_get_config(ps) ? int(cmd_ln_int32_r(ps_get_config(ps), "-frate")) : 100;
+    const size_t samplesPerFrame = size_t(speechprotocol::kSampleRate / std::max(1, frameRate));
+    for (ps_seg_t *seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+        const char *word = ps_seg_word(seg);
+        if (!isSpokenWord(word))
+            continue;
+        int startFrame = 0;
+        int endFrame = 0;
+        ps_seg_frames(seg, &startFrame, &endFrame);
+        TimedWord w;
+        w.word = withoutVariant(word);
+        w.begin = std::min(count, size_t(std::max(0, startFrame)) * samplesPerFrame);
+        // The end frame is the word's last one.
+        w.end = std::min(count, size_t(std::max(0, endFrame) + 1) * samplesPerFrame);
+        timed.words.push_back(std::move(w));
+    }
+    return timed;
+}
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(
     const ModelFiles &files, const SearchSettings &search)
@@ -118,6 +167,11 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(
     if (!d->ps)
         throw std::runtime_error("cannot load the model " + files.acousticModelDir + " with "
             + files.languageModel + " and " + files.dictionary);
+    if (feat_t *f = d->feat(); f && f->cmn_struct) {
+        d->wholeCmn = f->cmn;
+        d->initialMean.resize(size_t(f->cmn_struct->veclen));
+        cmn_live_get(f->cmn_struct, d->initialMean.data());
+    }
 }
 
 PocketSphinxRecognizer::~PocketSphinxRecognizer()
@@ -139,6 +193,7 @@ PocketSphinxRecognizer::Timed PocketSphinxRecognizer::recognizeTimed(
     // the search would find words in it.
     if (!hasSound(samples, count))
         return {};
+    d->restoreCmn();
     // A new stream per utterance: the front end's noise estimate otherwise
     // carries over from earlier audio, and one client's text would depend on
     // what the decoder heard before.
@@ -152,30 +207,59 @@ PocketSphinxRecognizer::Timed PocketSphinxRecognizer::recognizeTimed(
     }
     if (ps_end_utt(d->ps) < 0)
         throw std::runtime_error("the decoder cannot finish the utterance");
-    Timed timed;
-    timed.text = trimmed(ps_get_hyp(d->ps, nullptr));
-    if (timed.text.empty())
-        return timed;
-    // The segments hold the words of the best path with their frames (100 a
-    // second), and the fillers and silences between them.
-    const int frameRate
-        = ps_get_config(d->ps) ? int(cmd_ln_int32_r(ps_get_config(d->ps), "-frate")) : 100;
-    const size_t samplesPerFrame = size_t(speechprotocol::kSampleRate / std::max(1, frameRate));
-    for (ps_seg_t *seg = ps_seg_iter(d->ps); seg; seg = ps_seg_next(seg)) {
-        const char *word = ps_seg_word(seg);
-        if (!isSpokenWord(word))
-            continue;
-        int startFrame = 0;
-        int endFrame = 0;
-        ps_seg_frames(seg, &startFrame, &endFrame);
-        TimedWord w;
-        w.word = withoutVariant(word);
-        w.begin = std::min(count, size_t(std::max(0, startFrame)) * samplesPerFrame);
-        // The end frame is the word's last one.
-        w.end = std::min(count, size_t(std::max(0, endFrame) + 1) * samplesPerFrame);
-        timed.words.push_back(std::move(w));
+    return d->words(count);
+}
+
+bool PocketSphinxRecognizer::beginStream(const std::vector<float> &mean)
+{
+    feat_t *f = d->feat();
+    if (!f || !f->cmn_struct || d->initialMean.empty())
+        return false;
+    if (d->streaming)
+        abandonStream();
+    const std::vector<float> &start = mean.size() == d->initialMean.size() ? mean : d->initialMean;
+    if (ps_start_stream(d->ps) < 0 || ps_start_utt(d->ps) < 0)
+        throw std::runtime_error("the decoder cannot start an utterance");
+    // Set after the stream starts, so that nothing of the last request's audio is left in it.
+    f->cmn = CMN_LIVE;
+    cmn_live_set(f->cmn_struct, start.data());
+    d->streaming = true;
+    d->streamed = 0;
+    return true;
+}
+
+void PocketSphinxRecognizer::continueStream(const int16_t *samples, size_t count)
+{
+    if (!d->streaming || count == 0)
+        return;
+    if (ps_process_raw(d->ps, samples, count, FALSE, FALSE) < 0) {
+        abandonStream();
+        throw std::runtime_error("the decoder rejected the audio");
     }
-    return timed;
+    d->streamed += count;
+}
+
+PocketSphinxRecognizer::Timed PocketSphinxRecognizer::endStream(std::vector<float> &mean)
+{
+    if (!d->streaming)
+        return {};
+    d->streaming = false;
+    const int ended = ps_end_utt(d->ps);
+    feat_t *f = d->feat();
+    mean.resize(d->initialMean.size());
+    cmn_live_get(f->cmn_struct, mean.data());
+    d->restoreCmn();
+    if (ended < 0)
+        throw std::runtime_error("the decoder cannot finish the utterance");
+    return d->words(d->streamed);
+}
+
+void PocketSphinxRecognizer::abandonStream()
+{
+    if (!std::exchange(d->streaming, false))
+        return;
+    ps_end_utt(d->ps);
+    d->restoreCmn();
 }
 
 } // namespace speech

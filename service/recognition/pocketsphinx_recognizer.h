@@ -32,6 +32,10 @@ public:
 
     std::string recognize(const int16_t *samples, size_t count) override;
     Timed recognizeTimed(const int16_t *samples, size_t count) override;
+    bool beginStream(const std::vector<float> &mean) override;
+    void continueStream(const int16_t *samples, size_t count) override;
+    Timed endStream(std::vector<float> &mean) override;
+    void abandonStream() override;
 
 private:
     struct Impl;

@@ -39,6 +39,29 @@ public:
     {
         return { recognize(samples, count), {} };
     }
+
+    // Live decoding: one utterance handed over in pieces as it is said, so that little is
+    // left to do once it ends. `mean` is the channel's cepstral mean carried over from the
+    // same speaker's previous utterance (empty: the model's own); endStream() gives the
+    // utterance's words, placed from its first sample, and the mean to carry on. False: this
+    // recogniser cannot decode live.
+    virtual bool beginStream(const std::vector<float> &mean)
+    {
+        (void)mean;
+        return false;
+    }
+    virtual void continueStream(const int16_t *samples, size_t count)
+    {
+        (void)samples;
+        (void)count;
+    }
+    virtual Timed endStream(std::vector<float> &mean)
+    {
+        (void)mean;
+        return {};
+    }
+    // Drops the utterance under way; the recogniser is ready for the next request.
+    virtual void abandonStream() { }
 };
 
 } // namespace speech

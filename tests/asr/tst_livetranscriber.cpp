@@ -1,6 +1,8 @@
 // Live transcription: the recorder's ffmpeg reading spoken sentences at real-time speed into the
 // real local service, a scripted peer that answers out of order, a service that is killed and
 // started again, and a stop in the middle of an utterance.
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -55,6 +57,7 @@ private slots:
     void recordsAndRecognisesUntilStoppedMidUtterance();
     void deliversInTheOrderSaidAndMarksGaps();
     void resumesWhenTheServiceIsBack();
+    void streamsPiecesInOrderAndFallsBackWhole();
 
 private:
     LiveSettings settingsFor(const QString &url) const;
@@ -202,6 +205,67 @@ void LiveTranscriberTest::resumesWhenTheServiceIsBack()
     QCOMPARE(back.size(), 1);
     QCOMPARE(texts.size(), 3);
     QVERIFY2(WordRate::errorRate(Sentences[1], texts[1]) < 0.35, qPrintable(texts[1]));
+}
+
+void LiveTranscriberTest::streamsPiecesInOrderAndFallsBackWhole()
+{
+    ScriptedHttpPeer peer;
+    QVERIFY(peer.start());
+    peer.setFallback("/oauth/2.0/token", Reply::json(R"({"access_token":"24.tok",
+        "session_key":"sk","refresh_token":"rt","session_secret":"ss","expires_in":2592000})"));
+    // The live route as the service keeps it: each piece must follow the one before, in the
+    // session it named; the second utterance's last piece finds the service gone.
+    qint64 expected = 0;
+    int ends = 0;
+    QStringList problems;
+    peer.setHandler("/server_api/live", [&](const ScriptedHttpPeer::Request &request) {
+        const QJsonObject piece = QJsonDocument::fromJson(request.body).object();
+        const qint64 offset = piece.value(QStringLiteral("live_offset")).toVariant().toLongLong();
+        const qint64 samples
+            = (QByteArray::fromBase64(piece.value(QStringLiteral("speech")).toString().toLatin1())
+                      .size()
+                  - 44)
+            / 2;
+        const bool last = piece.value(QStringLiteral("live_end")).toInt() == 1;
+        // The client's network layer sends a request again once when its connection closes.
+        if (last && ends >= 1)
+            return Reply::closing();
+        if (offset != expected)
+            problems << QStringLiteral("offset %1, not %2").arg(offset).arg(expected);
+        if (expected > 0
+            && piece.value(QStringLiteral("live_session")).toString() != QLatin1String("s1"))
+            problems << QStringLiteral("no session");
+        expected = last ? 0 : offset + samples;
+        ends += last ? 1 : 0;
+        return Reply::json(R"({"err_no":0,"err_msg":"success.","sn":"1","live_session":"s1",
+            "result":[)"
+            + QByteArray(last ? "\"streamed\"" : "") + "]}");
+    });
+    peer.setFallback("/server_api", textReply(QStringLiteral("whole")));
+
+    LiveTranscriber live;
+    live.setSettings(settingsFor(peer.baseUrl()));
+    QStringList texts;
+    connect(&live, &LiveTranscriber::recognised, this,
+        [&](const TimedUtterance &text) { texts << text.text; });
+    QSignalSpy finished(&live, &LiveTranscriber::finished);
+    live.start();
+    // Fed in three parts, each once the peer has answered a piece of the one before: several
+    // pieces, whatever the timing.
+    const QByteArray first = voicedThenSilent(2.0, 1.0);
+    const int third = first.size() / 3 / 640 * 640;
+    for (int part = 0; part < 3; ++part) {
+        const int before = peer.repliesSent("/server_api/live");
+        live.feed(first.mid(part * third, part < 2 ? third : -1));
+        QTRY_VERIFY_WITH_TIMEOUT(peer.repliesSent("/server_api/live") > before, 30000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(texts.size(), 1, 30000);
+    live.feed(voicedThenSilent(2.0, 1.0));
+    live.finish();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QCOMPARE(texts, QStringList({ QStringLiteral("streamed"), QStringLiteral("whole") }));
+    QCOMPARE(peer.requestsTo("/server_api").size(), 1);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("; "))));
 }
 
 QTEST_MAIN(LiveTranscriberTest)

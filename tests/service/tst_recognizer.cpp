@@ -7,6 +7,7 @@
 
 #include "service/recognition/audio_input.h"
 #include "service/recognition/decoder_pool.h"
+#include "service/recognition/live_sessions.h"
 #include "service/recognition/pocketsphinx_recognizer.h"
 
 #include "common/speechservice.h"
@@ -40,6 +41,7 @@ private slots:
     void silenceGivesNoWords();
     void splitDecodingGivesTheSameWords();
     void decoderKeepsNoStateBetweenCalls();
+    void liveSessionDecodesPiecesWithinItsBounds();
     void searchSettingsReachTheDecoder();
     void missingModelIsReported();
 
@@ -140,8 +142,70 @@ void RecognizerTest::decoderKeepsNoStateBetweenCalls()
     }
     decoder.recognize(noise.data(), noise.size());
     QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+    // A live stream switches the front end to a running mean; a whole request after it must
+    // not inherit that, nor the mean the stream left.
+    std::vector<float> mean;
+    QVERIFY(decoder.beginStream(mean));
+    decoder.continueStream(noise.data(), noise.size() / 2);
+    decoder.continueStream(noise.data() + noise.size() / 2, noise.size() / 2);
+    decoder.endStream(mean);
+    QVERIFY(!mean.empty());
     QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+    QVERIFY(decoder.beginStream(mean));
+    decoder.continueStream(noise.data(), noise.size());
+    decoder.abandonStream();
     QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+}
+
+void RecognizerTest::liveSessionDecodesPiecesWithinItsBounds()
+{
+    auto one = std::make_shared<DecoderPool>(englishDecoder, 1);
+    LiveLimits limits;
+    limits.maxSessions = 1;
+    limits.utteranceIdle = std::chrono::milliseconds(300);
+    limits.sessionIdle = std::chrono::milliseconds(600);
+    limits.maxUtteranceSamples = speechSamples.size();
+    LiveSessions sessions(limits);
+    using Status = LiveSessions::Status;
+
+    // The speech in 200 ms pieces, twice in one session (the second starts from the mean the
+    // first left): both as good as the whole request, and the decoder back in the pool.
+    const size_t piece = kSampleRate / 5;
+    std::string id;
+    for (int round = 0; round < 2; ++round) {
+        LiveSessions::Result r;
+        for (size_t at = 0; at < speechSamples.size(); at += piece) {
+            const size_t n = std::min(piece, speechSamples.size() - at);
+            r = sessions.append(
+                id, "me", one, at, speechSamples.data() + at, n, at + n == speechSamples.size());
+            QVERIFY2(r.status == Status::Ok, r.message.c_str());
+            id = r.session;
+        }
+        QVERIFY(r.ended);
+        const QString reference = QString::fromLatin1(kSentences);
+        const double whole
+            = WordRate::errorRate(reference, QString::fromStdString(pooledOutcome().text));
+        QVERIFY2(
+            WordRate::errorRate(reference, QString::fromStdString(r.timed.text)) <= whole + 0.05,
+            r.timed.text.c_str());
+        QVERIFY(!r.timed.words.empty() && r.timed.words.back().end <= speechSamples.size());
+        QCOMPARE(one->freeCount(), size_t(1));
+    }
+
+    const int16_t *s = speechSamples.data();
+    QCOMPARE(sessions.append("", "me", one, 0, s, piece, false).status, Status::Full);
+    QCOMPARE(sessions.append(id, "someone else", one, 0, s, piece, false).status, Status::Unknown);
+    QCOMPARE(sessions.append(id, "me", one, 0, s, piece, false).status, Status::Ok);
+    QCOMPARE(sessions.append(id, "me", one, 3 * piece, s, piece, false).status, Status::BadOffset);
+    QCOMPARE(sessions.append(id, "me", one, piece, s, speechSamples.size(), false).status,
+        Status::TooLong);
+    QCOMPARE(one->freeCount(), size_t(1));
+    // A client that goes away mid-utterance: its decoder is freed, then its session forgotten.
+    QCOMPARE(sessions.append(id, "me", one, 0, s, piece, false).status, Status::Ok);
+    QCOMPARE(one->freeCount(), size_t(0));
+    QTRY_COMPARE_WITH_TIMEOUT(one->freeCount(), size_t(1), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(sessions.sessionCount(), size_t(0), 30000);
+    QCOMPARE(sessions.append(id, "me", one, 0, s, piece, true).status, Status::Unknown);
 }
 
 void RecognizerTest::searchSettingsReachTheDecoder()

@@ -106,6 +106,7 @@ private slots:
     void slowUploadArrivesWhileTrickleIsCut();
     void recognisesSpeechInWavAndRawForm();
     void silenceGivesEmptyResult();
+    void livePiecesAreAuthorisedAndGiveText();
     void burstOfFiftyRequests();
     void logsOneLinePerRequest();
     void twoProcessesWithOneKeyAcceptEachOthersTokens();
@@ -535,6 +536,43 @@ void ServiceHttpTest::silenceGivesEmptyResult()
     QCOMPARE(r.json["err_no"].asInt(), 0);
     QVERIFY(r.json["result"].isArray());
     QCOMPARE(r.json["result"].size(), 0u);
+}
+
+void ServiceHttpTest::livePiecesAreAuthorisedAndGiveText()
+{
+    const std::vector<int16_t> samples = readAudio(speechWav).samples;
+    const size_t piece = 4000; // 250 ms
+    const auto send = [&](const std::string &session, size_t at, bool end,
+                          const std::string &withToken) {
+        const size_t n = end ? samples.size() - at : piece;
+        Json::Value body = testaudio::body(makeWav(std::vector<int16_t>(samples.begin() + long(at),
+                                               samples.begin() + long(at + n))),
+            withToken);
+        body["live_session"] = session;
+        body["live_offset"] = Json::UInt64(at);
+        body["live_end"] = end ? 1 : 0;
+        return toReply(
+            client().Post("/server_api/live", testaudio::text(body), "application/json"));
+    };
+    QCOMPARE(send("", 0, false, "").json["err_no"].asInt(), 3302);
+    QCOMPARE(send("", 0, false, token + "x").json["err_no"].asInt(), 3302);
+
+    Reply r = send("", 0, false, token);
+    QCOMPARE(r.status, 200);
+    QCOMPARE(r.json["err_no"].asInt(), 0);
+    const std::string session = r.json["live_session"].asString();
+    QVERIFY(session.size() >= 32);
+    // Out of order: refused, and the utterance under way goes on.
+    QCOMPARE(send(session, 2 * piece, false, token).json["err_no"].asInt(), 3300);
+    size_t at = piece;
+    for (; at + piece < samples.size(); at += piece)
+        QCOMPARE(send(session, at, false, token).json["err_no"].asInt(), 0);
+    r = send(session, at, true, token);
+    QCOMPARE(r.json["err_no"].asInt(), 0);
+    QCOMPARE(r.json["live_session"].asString(), session);
+    const QString text = QString::fromStdString(r.json["result"][0].asString());
+    QVERIFY2(WordRate::errorRate(spokenText, text) <= 0.25, qPrintable(text));
+    QCOMPARE(r.json["utterances"].size(), 1u);
 }
 
 void ServiceHttpTest::burstOfFiftyRequests()

@@ -11,6 +11,7 @@
 
 #include "asr/speechservicestarter.h"
 #include "common/speechservice.h"
+#include "common/testtime.h"
 
 namespace {
 
@@ -202,7 +203,7 @@ private slots:
             QStringLiteral("端口%1上的语音服务不是本程序启动的，无法使用！").arg(port));
         QCOMPARE(starter.startedServicePid(), qint64(0));
         other.terminate();
-        QVERIFY(other.waitForFinished(10000));
+        QVERIFY(other.waitForFinished(scaledMs(30000)));
     }
 
     // A service that ends after it started is started again by the next call.

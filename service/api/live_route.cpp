@@ -95,13 +95,7 @@ Json::Value endedUtterance(const Recognizer::Timed &timed, size_t samples)
 void answerLivePiece(const std::string &requestBody, http::Response &res,
     const TokenProtocol &protocol, LiveSessions &sessions)
 {
-    RequestContext context;
-    context.signer = protocol.signer;
-    context.clients = protocol.clients->bindings();
-    for (const auto &entry : *protocol.pools)
-        context.installedModels.insert(entry.first);
-    context.defaultDevPid = protocol.defaultDevPid;
-    context.now = unixNow();
+    RequestContext context = requestContextOf(protocol);
     context.minSamples = 0;
 
     Json::Value body;

@@ -58,8 +58,7 @@ void answerToken(const http::Request &req, http::Response &res, const TokenProto
     res.setStatus(200);
     res.setContent(toJson(body), kJson);
 }
-void answerRecognition(
-    const std::string &requestBody, http::Response &res, const TokenProtocol &protocol)
+RequestContext requestContextOf(const TokenProtocol &protocol)
 {
     RequestContext context;
     context.signer = protocol.signer;
@@ -68,6 +67,13 @@ void answerRecognition(
         context.installedModels.insert(entry.first);
     context.defaultDevPid = protocol.defaultDevPid;
     context.now = unixNow();
+    return context;
+}
+
+void answerRecognition(
+    const std::string &requestBody, http::Response &res, const TokenProtocol &protocol)
+{
+    RequestContext context = requestContextOf(protocol);
 
     Json::Value body;
     body[reply::kSn] = randomHex(12);

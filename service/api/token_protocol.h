@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/api/recognition_request.h"
 #include "service/auth/clients_file.h"
 #include "service/auth/token.h"
 #include "service/http/http_server.h"
@@ -34,5 +35,8 @@ void answerRecognition(
 void refuseRecognition(http::Response &res, const char *message);
 
 int64_t unixNow();
+
+// What a recognition request is checked against now: the tokens, clients and installed models.
+RequestContext requestContextOf(const TokenProtocol &protocol);
 
 } // namespace speech

@@ -14,6 +14,7 @@
 #include "asr/transcriptionjob.h"
 #include "common/scripteddialogs.h"
 #include "common/scriptedhttppeer.h"
+#include "common/testtime.h"
 #include "ui/appglobals.h"
 #include "ui/servicesettingsdialog.h"
 #include "ui/widget.h"
@@ -74,12 +75,13 @@ void TestServiceSettings::setUpTestConnectionAndSave()
         QTest::keyClicks(secret, QStringLiteral("key-42"));
         for (int i = 0; i < 2; ++i) {
             test->click();
-            if (!QTest::qWaitFor([&] { return test->isEnabled(); }, 15000))
+            if (!QTest::qWaitFor([&] { return test->isEnabled(); }, scaledMs(30000)))
                 break;
             results << result->text();
         }
         save->click();
-        saved = QTest::qWaitFor([&] { return dialog->result() == QDialog::Accepted; }, 15000);
+        saved = QTest::qWaitFor(
+            [&] { return dialog->result() == QDialog::Accepted; }, scaledMs(30000));
         results << dialog->findChild<QLabel *>(QStringLiteral("secretPlaceLabel"))->text();
     };
     auto *button = window.findChild<QPushButton *>(QStringLiteral("serviceSettingsButton"));
@@ -116,7 +118,7 @@ void TestServiceSettings::setUpTestConnectionAndSave()
             chosen = s;
             prepared = true;
         });
-    QTRY_VERIFY_WITH_TIMEOUT(prepared, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(prepared, scaledMs(30000));
     QCOMPARE(chosen.serviceBaseUrl, peer.baseUrl());
     QCOMPARE(chosen.requestPath, QStringLiteral("/inference"));
     QCOMPARE(chosen.serviceSecret, QStringLiteral("key-42"));
@@ -129,7 +131,7 @@ void TestServiceSettings::setUpTestConnectionAndSave()
     prepared = false;
     ServiceSettingsDialog::prepareJob(base, base.serviceBaseUrl, &window, noStarter,
         [&](const JobSettings &) { prepared = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.notices.isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.notices.isEmpty(), scaledMs(30000));
     QVERIFY(!prepared);
     QCOMPARE(dialogs.notices.last().text,
         QStringLiteral("该语音服务没有“中文近场”的模型，它提供的语言：英文。"));

@@ -267,6 +267,7 @@ void TranscriptionJob::finish(const JobResult &result)
 
 void TranscriptionJob::endSteps()
 {
+    ++questionsAsked;
     audio->stop();
     // Aborted replies are dropped by the client, never reported as failures.
     uploader->stop();
@@ -337,25 +338,36 @@ void TranscriptionJob::convertAudioFormat()
     if (current != Step::Converting)
         return;
 
-    // Raw samples are read as they are, unless a span of them is to be cut out first.
-    if (FfmpegArgs::isRawPcm(source)) {
-        if (askRawPcm) {
-            const QPointer<TranscriptionJob> alive(this);
-            const bool goOn = askRawPcm(source);
-            // The question may have been open while the job was stopped or its owner closed.
-            if (!alive || current != Step::Converting)
-                return;
-            if (!goOn) {
-                setIdle();
-                return;
-            }
-        }
-        if (!config.hasSpan()) {
-            getAudioLength();
-            return;
-        }
+    if (!FfmpegArgs::isRawPcm(source)) {
+        startConversion();
+        return;
     }
+    if (!questions) {
+        rawPcmAnswered(true);
+        return;
+    }
+    const int asked = ++questionsAsked;
+    questions->askRawPcm(source, [job = QPointer<TranscriptionJob>(this), asked](bool goOn) {
+        if (job && job->questionsAsked == asked && job->current == Step::Converting)
+            job->rawPcmAnswered(goOn);
+    });
+}
 
+void TranscriptionJob::rawPcmAnswered(bool goOn)
+{
+    if (!goOn) {
+        setIdle();
+        return;
+    }
+    // Raw samples are read as they are, unless a span of them is to be cut out first.
+    if (config.hasSpan())
+        startConversion();
+    else
+        getAudioLength();
+}
+
+void TranscriptionJob::startConversion()
+{
     QString target = FfmpegArgs::convertedPath(source);
     // A file of that name beside the source is the user's: the copy goes to our own folder.
     if (!config.convertBesideSource || QFileInfo::exists(target))

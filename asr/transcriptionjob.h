@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "asr/httprequestids.h"
+#include "asr/jobquestions.h"
 #include "asr/jobreport.h"
 #include "asr/jobresume.h"
 #include "asr/jobsettings.h"
@@ -77,9 +78,9 @@ public:
     // and is started when nothing answers. Not owned; null asks the address as it is.
     void setServiceStarter(SpeechServiceStarter *starter);
 
-    // Asked before a ".pcm" file is used as 16 kHz mono samples; false ends the job without a
-    // message. Without a question the file is used.
-    void setRawPcmQuestion(std::function<bool(const QString &file)> ask) { askRawPcm = ask; }
+    // Who answers the job's questions (a ".pcm" file read as 16 kHz mono samples?); not owned.
+    // Without anyone to ask the file is used.
+    void setQuestions(JobQuestions *answers) { questions = answers; }
     // Gives the text written as a file's transcript (a window: its pane, which the user may
     // edit). Without a source the recognised texts are written as the pane would show them.
     void setTranscriptTextSource(std::function<QString()> source) { textSource = source; }
@@ -149,6 +150,9 @@ private:
     // before it while the job is still there.
     void beginFile();
     void convertAudioFormat();
+    // The answer to whether a raw ".pcm" file is used as it is.
+    void rawPcmAnswered(bool goOn);
+    void startConversion();
     void getAudioLength();
     void conversionFinished(bool ok);
     void beginSegments(int seconds);
@@ -184,7 +188,9 @@ private:
     SegmentUploader *uploader = nullptr;
     QPointer<SpeechServiceStarter> serviceStarter;
     AudioSteps *audio = nullptr;
-    std::function<bool(const QString &)> askRawPcm;
+    JobQuestions *questions = nullptr;
+    // Counts the questions asked; a stop counts too, so an answer to an older one is dropped.
+    int questionsAsked = 0;
     std::function<QString()> textSource;
     // What waits for the service's proof, and for the token.
     std::function<void()> afterProof;

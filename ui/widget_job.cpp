@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QPushButton>
+#include <QTimer>
 
 #include "asr/jobnotices.h"
 #include "asr/resumestore.h"
@@ -26,6 +27,29 @@ bool Widget::jobRunning() const
     return job && job->isRunning();
 }
 
+namespace {
+
+// The window's answers to the job's questions: its dialog, opened from the event loop once the
+// step that asked has returned. A child of the window, so a question still waiting when the
+// window goes is never shown.
+class DialogQuestions final : public QObject, public JobQuestions
+{
+public:
+    explicit DialogQuestions(QObject *parent)
+        : QObject(parent)
+    { }
+
+    void askRawPcm(const QString &, std::function<void(bool)> answer) override
+    {
+        QTimer::singleShot(0, this, [answer] {
+            answer(Dialogs::current().question(nullptr, QStringLiteral("提示"),
+                QStringLiteral("PCM文件要求[采样率=16000,1-单声道]是否继续转写呢？")));
+        });
+    }
+};
+
+} // namespace
+
 void Widget::connectJob()
 {
     TranscriptionJob *j = job.get();
@@ -44,10 +68,7 @@ void Widget::connectJob()
                                       : JobNotices::text(result.failure));
     });
 
-    j->setRawPcmQuestion([](const QString &) {
-        return Dialogs::current().question(nullptr, QStringLiteral("提示"),
-            QStringLiteral("PCM文件要求[采样率=16000,1-单声道]是否继续转写呢？"));
-    });
+    j->setQuestions(new DialogQuestions(this));
     // The transcript is the pane as the user sees it, edits included.
     j->setTranscriptTextSource([this] { return transcript->text(); });
 }

@@ -120,6 +120,7 @@ private slots:
     void destroyedInEveryStep();
     void jobsSideBySide();
     void transcriptIsWrittenWhole();
+    void rawPcmQuestionWaitsForItsAnswer();
 
 private:
     QString makeAudio(const QString &name, int seconds);
@@ -858,6 +859,41 @@ void TestTranscriptionJob::transcriptIsWrittenWhole()
     startAndWaitIdle();
     QCOMPARE(notices.last(), QStringLiteral("转写文本保存失败，请检查文件夹是否可写！"));
     QCOMPARE(job->taskList()->paths(), QStringList { audio });
+}
+
+// The question about a raw ".pcm" file holds no step open: the job waits for the answer, one
+// that comes after a stop starts nothing, and an answer to the question asked goes on.
+void TestTranscriptionJob::rawPcmQuestionWaitsForItsAnswer()
+{
+    struct Later final : JobQuestions
+    {
+        std::function<void(bool)> answer;
+        int asked = 0;
+        void askRawPcm(const QString &, std::function<void(bool)> later) override
+        {
+            ++asked;
+            answer = later;
+        }
+    } questions;
+    const QString pcm = audioDir->path() + QStringLiteral("/raw.pcm");
+    QFile file(pcm);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(3 * 32000, '\0')) > 0);
+    file.close();
+    job->setQuestions(&questions);
+    addTask(pcm);
+
+    job->start();
+    QTRY_COMPARE_WITH_TIMEOUT(questions.asked, 1, 30000);
+    QCOMPARE(job->step(), TranscriptionJob::Step::Converting);
+    job->stop();
+    questions.answer(true);
+    QCOMPARE(job->step(), TranscriptionJob::Step::Idle);
+
+    job->start();
+    QTRY_COMPARE_WITH_TIMEOUT(questions.asked, 2, 30000);
+    questions.answer(true);
+    QCOMPARE(job->step(), TranscriptionJob::Step::Probing);
+    job->stop();
 }
 
 QTEST_GUILESS_MAIN(TestTranscriptionJob)

@@ -108,13 +108,8 @@ void answerLivePiece(const std::string &requestBody, http::Response &res,
         checked.errMsg = members.problem;
     }
     res.note().audioSeconds = checked.audioSeconds;
-    if (!checked.ok()) {
-        body[reply::kErrNo] = checked.errNo;
-        body[reply::kErrMsg] = checked.errMsg;
-        res.note().errNo = checked.errNo;
-        res.setContent(toJson(body), kJson);
+    if (answeredRefusal(checked, body, res))
         return;
-    }
     const std::vector<int16_t> &samples = checked.audio.samples;
     const auto started = std::chrono::steady_clock::now();
     const size_t total = members.offset + samples.size();

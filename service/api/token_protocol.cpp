@@ -70,6 +70,17 @@ RequestContext requestContextOf(const TokenProtocol &protocol)
     return context;
 }
 
+bool answeredRefusal(const CheckedRequest &checked, Json::Value &body, http::Response &res)
+{
+    if (checked.ok())
+        return false;
+    body[reply::kErrNo] = checked.errNo;
+    body[reply::kErrMsg] = checked.errMsg;
+    res.note().errNo = checked.errNo;
+    res.setContent(toJson(body), kJson);
+    return true;
+}
+
 void answerRecognition(
     const std::string &requestBody, http::Response &res, const TokenProtocol &protocol)
 {
@@ -82,13 +93,8 @@ void answerRecognition(
 
     CheckedRequest checked = checkRecognitionRequest(requestBody, context);
     res.note().audioSeconds = checked.audioSeconds;
-    if (!checked.ok()) {
-        body[reply::kErrNo] = checked.errNo;
-        body[reply::kErrMsg] = checked.errMsg;
-        res.note().errNo = checked.errNo;
-        res.setContent(toJson(body), kJson);
+    if (answeredRefusal(checked, body, res))
         return;
-    }
 
     DecoderPool &pool = *protocol.pools->at(checked.devPid);
     try {

@@ -6,6 +6,8 @@
 #include "service/http/http_server.h"
 #include "service/recognition/decoder_pool.h"
 
+#include <json/json.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -38,5 +40,9 @@ int64_t unixNow();
 
 // What a recognition request is checked against now: the tokens, clients and installed models.
 RequestContext requestContextOf(const TokenProtocol &protocol);
+
+// A request the checks refused is answered with its err_no and message in body (status 200, as
+// every refusal of the protocol); true when it was, false when the request goes on.
+bool answeredRefusal(const CheckedRequest &checked, Json::Value &body, http::Response &res);
 
 } // namespace speech

@@ -295,17 +295,7 @@ void LiveTranscriber::send(Lane &lane, qint64 index)
     const QByteArray wav = TranscriptionsApi::wavBytes(entry.pcm);
     const JobSettings &service = config.service;
     if (service.serviceKind == JobSettings::ServiceKind::Transcriptions) {
-        TranscriptionsApi::Upload upload;
-        upload.wav = wav;
-        upload.model = service.model;
-        upload.language = service.language;
-        upload.prompt = service.textRules.terms.prompt();
-        QList<QPair<QByteArray, QByteArray>> headers;
-        if (!service.serviceSecret.isEmpty())
-            headers.append({ "Authorization", "Bearer " + service.serviceSecret.toUtf8() });
-        lane.http->httpPostForm(HttpRequestIds::Transcriptions,
-            TranscriptionsApi::url(service.serviceBaseUrl, service.requestPath),
-            TranscriptionsApi::buildForm(upload), headers);
+        TranscriptionsApi::post(lane.http, HttpRequestIds::Transcriptions, service, wav);
     } else {
         RecognitionRequest request;
         request.speech = wav;

@@ -175,18 +175,9 @@ public:
 
     void send(const QString &segment, const JobSettings &s) override
     {
-        TranscriptionsApi::Upload upload;
-        upload.wav = readSegment(segment);
-        upload.model = s.model;
-        upload.language = s.language;
-        upload.prompt = s.textRules.terms.prompt();
-        QList<QPair<QByteArray, QByteArray>> headers;
-        if (!s.serviceSecret.isEmpty())
-            headers.append({ "Authorization", "Bearer " + s.serviceSecret.toUtf8() });
         baseUrl = s.serviceBaseUrl;
         pending = true;
-        http->httpPostForm(RequestId, TranscriptionsApi::url(s.serviceBaseUrl, s.requestPath),
-            TranscriptionsApi::buildForm(upload), headers);
+        TranscriptionsApi::post(http, RequestId, s, readSegment(segment));
     }
 
     void abort() override

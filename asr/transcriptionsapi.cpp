@@ -1,5 +1,8 @@
 #include "asr/transcriptionsapi.h"
 
+#include "asr/jobsettings.h"
+#include "asr/qthttpclass.h"
+
 #include <QHttpMultiPart>
 #include <QLocale>
 #include <QNetworkRequest>
@@ -231,6 +234,20 @@ RecognitionReply parseReply(
         return ending(RecognitionReply::ServiceError, Failure::NoTranscriptionsApi);
     return ending(RecognitionReply::UnknownCode,
         { Failure::HttpRefused, QString(), serviceMessage(info.body), 0, status });
+}
+
+void post(QtHttpClass *http, int requestId, const JobSettings &settings, const QByteArray &wav)
+{
+    Upload upload;
+    upload.wav = wav;
+    upload.model = settings.model;
+    upload.language = settings.language;
+    upload.prompt = settings.textRules.terms.prompt();
+    QList<QPair<QByteArray, QByteArray>> headers;
+    if (!settings.serviceSecret.isEmpty())
+        headers.append({ "Authorization", "Bearer " + settings.serviceSecret.toUtf8() });
+    http->httpPostForm(
+        requestId, url(settings.serviceBaseUrl, settings.requestPath), buildForm(upload), headers);
 }
 
 } // namespace TranscriptionsApi

@@ -9,6 +9,8 @@
 class QHttpMultiPart;
 class QObject;
 struct HttpReplyInfo;
+struct JobSettings;
+class QtHttpClass;
 
 // The transcription API many recognisers speak: each segment one multipart upload to
 // "<address>/v1/audio/transcriptions" with a bearer key, answered with "verbose_json".
@@ -37,6 +39,10 @@ struct Upload
 // The form: file, model, language (when known), prompt (when given),
 // response_format=verbose_json and timestamp_granularities[]=segment.
 QHttpMultiPart *buildForm(const Upload &upload, QObject *parent = nullptr);
+
+// Sends wav through http as one upload to the service of settings: its address and request
+// path, model, language, the user's terms as prompt and the key.
+void post(QtHttpClass *http, int requestId, const JobSettings &settings, const QByteArray &wav);
 
 // Reads how an upload ended. 2xx with a JSON object: its "text" (none or blank is silence)
 // and its "segments" as utterances in milliseconds of the segment; 401/403, 413 and other

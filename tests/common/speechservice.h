@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "common/testtime.h"
+
 // The real local speech service, started on a free loopback port for one test.
 class SpeechServiceProcess
 {
@@ -39,7 +41,8 @@ public:
         const int runStart = log.size();
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < timeoutMs && process.state() == QProcess::Running) {
+        // Loading the models takes several times as long in an instrumented build.
+        while (clock.elapsed() < scaledMs(timeoutMs) && process.state() == QProcess::Running) {
             process.waitForReadyRead(200);
             log += QString::fromUtf8(process.readAllStandardError());
             const QRegularExpressionMatch match = ready.match(log, runStart);

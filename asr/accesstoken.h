@@ -30,7 +30,9 @@ public:
     ~AccessToken() override;
 
     // The stored token; empty until a reply with a token has been taken.
-    TokenReply &values() { return stored; }
+    const TokenReply &values() const { return stored; }
+    // Takes a token handed on from before, as if its request had just answered.
+    void keep(const QString &accessToken) { stored.accessToken = accessToken; }
     bool isEmpty() const { return stored.accessToken.isEmpty(); }
     // The service no longer takes the token: the next request asks for a new one.
     void clear() { stored.accessToken.clear(); }

@@ -223,7 +223,12 @@ void RecognitionBackends::abort()
     uploads->abort();
 }
 
-TokenReply &RecognitionBackends::token()
+void RecognitionBackends::keepToken(const QString &accessToken)
+{
+    tokens->accessToken()->keep(accessToken);
+}
+
+const TokenReply &RecognitionBackends::token() const
 {
     return tokens->accessToken()->values();
 }

@@ -75,7 +75,8 @@ public:
     void abort();
 
     // The token protocol's stored token and its request.
-    TokenReply &token();
+    const TokenReply &token() const;
+    void keepToken(const QString &accessToken);
     AccessToken *accessToken() const;
 
 private:

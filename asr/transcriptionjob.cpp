@@ -119,9 +119,14 @@ QtHttpClass *TranscriptionJob::httpClient() const
     return http;
 }
 
-TokenReply &TranscriptionJob::token()
+const TokenReply &TranscriptionJob::token() const
 {
     return backends->token();
+}
+
+void TranscriptionJob::keepToken(const QString &accessToken)
+{
+    backends->keepToken(accessToken);
 }
 
 AccessToken *TranscriptionJob::accessToken() const
@@ -129,25 +134,24 @@ AccessToken *TranscriptionJob::accessToken() const
     return backends->accessToken();
 }
 
-void TranscriptionJob::setStep(Step step)
+bool TranscriptionJob::setStep(Step step)
 {
-    const bool wasRunning = isRunning();
-    current = step;
-    starting = false;
-    emit stepChanged(step);
-    if (wasRunning != isRunning())
-        emit runningChanged(isRunning());
+    return enter(step, nullptr);
 }
 
-void TranscriptionJob::setStep(Step step, const JobStatus &status)
+bool TranscriptionJob::setStep(Step step, const JobStatus &status)
+{
+    return enter(step, &status);
+}
+
+bool TranscriptionJob::enter(Step step, const JobStatus *status)
 {
     const bool wasRunning = isRunning();
     current = step;
     starting = false;
-    emit stepChanged(step);
-    emit progressed(status);
-    if (wasRunning != isRunning())
-        emit runningChanged(isRunning());
+    return tell([&] { emit stepChanged(step); })
+        && (!status || tell([&] { emit progressed(*status); }))
+        && (wasRunning == isRunning() || tell([&] { emit runningChanged(isRunning()); }));
 }
 
 void TranscriptionJob::setIdle()
@@ -162,6 +166,7 @@ void TranscriptionJob::start()
         return;
     // The caller returns before anything of the job happens, whatever it is told.
     starting = true;
+    ++run;
     emit runningChanged(true);
     QMetaObject::invokeMethod(this, &TranscriptionJob::begin, Qt::QueuedConnection);
 }
@@ -193,9 +198,7 @@ void TranscriptionJob::begin()
 
 void TranscriptionJob::authenticate(std::function<void()> next)
 {
-    setStep(Step::Authenticating, { Status::Authenticating });
-    // Whoever heard the step may have stopped the job already.
-    if (current != Step::Authenticating)
+    if (!setStep(Step::Authenticating, { Status::Authenticating }))
         return;
     afterToken = std::move(next);
     proveThen([this] { backend->authenticate(config); });
@@ -267,7 +270,9 @@ void TranscriptionJob::finish(const JobResult &result)
 
 void TranscriptionJob::endSteps()
 {
-    ++questionsAsked;
+    // What still waits belongs to the run that ends: an answer to its question, a listener's
+    // return from one of its signals.
+    ++run;
     audio->stop();
     // Aborted replies are dropped by the client, never reported as failures.
     uploader->stop();
@@ -310,16 +315,14 @@ void TranscriptionJob::beginFile()
         : config.transcriptFolder + QLatin1Char('/') + FileNames::transcriptName(taskFile);
     texts.clear();
     timed.clear();
-    setStep(Step::Converting, { Status::FileBegun });
-    emit fileStarted(taskFile, transcript);
-    if (current == Step::Converting)
+    if (setStep(Step::Converting, { Status::FileBegun })
+        && tell([&] { emit fileStarted(taskFile, transcript); }))
         convertAudioFormat();
 }
 
 void TranscriptionJob::convertAudioFormat()
 {
-    setStep(Step::Converting, { Status::Preparing });
-    if (current != Step::Converting)
+    if (!setStep(Step::Converting, { Status::Preparing }))
         return;
     if (!tasks || tasks->isEmpty()) {
         setIdle();
@@ -331,11 +334,12 @@ void TranscriptionJob::convertAudioFormat()
     // A span's segments are not the file's: nothing of it is kept, nor taken from a whole run.
     resume.setFolder(config.hasSpan() ? QString() : config.resumeFolder);
     resume.beginFile(backend->resumeIdentity(source, config), segmentLength());
-    if (resume.note() == JobResume::Note::Resuming)
-        emit progressed({ Status::Resuming, resume.firstSegment() });
-    else if (resume.note() == JobResume::Note::NotKeeping)
-        emit progressed({ Status::NotKeeping });
-    if (current != Step::Converting)
+    if (resume.note() == JobResume::Note::Resuming && !tell([&] {
+            emit progressed({ Status::Resuming, resume.firstSegment() });
+        }))
+        return;
+    if (resume.note() == JobResume::Note::NotKeeping
+        && !tell([&] { emit progressed({ Status::NotKeeping }); }))
         return;
 
     if (!FfmpegArgs::isRawPcm(source)) {
@@ -346,9 +350,8 @@ void TranscriptionJob::convertAudioFormat()
         rawPcmAnswered(true);
         return;
     }
-    const int asked = ++questionsAsked;
-    questions->askRawPcm(source, [job = QPointer<TranscriptionJob>(this), asked](bool goOn) {
-        if (job && job->questionsAsked == asked && job->current == Step::Converting)
+    questions->askRawPcm(source, [job = QPointer<TranscriptionJob>(this), asked = run](bool goOn) {
+        if (job && job->run == asked)
             job->rawPcmAnswered(goOn);
     });
 }
@@ -386,8 +389,7 @@ void TranscriptionJob::conversionFinished(bool ok)
     }
     // The copy is the job's own: the task list keeps the file as the user added it.
     showsConverted = true;
-    emit taskEntryConverted(source, FileNames::fileName(converted));
-    if (current == Step::Converting)
+    if (tell([&] { emit taskEntryConverted(source, FileNames::fileName(converted)); }))
         getAudioLength();
 }
 
@@ -397,8 +399,7 @@ void TranscriptionJob::getAudioLength()
         fail(Failure::DurationUnknown);
         return;
     }
-    setStep(Step::Probing);
-    if (current != Step::Probing)
+    if (!setStep(Step::Probing))
         return;
     // A raw PCM file is read as it is; anything else through its converted copy.
     cutSource = converted.isEmpty() ? source : converted;
@@ -423,11 +424,10 @@ void TranscriptionJob::beginSegments(int seconds)
     jobData.segmentCount = seconds < length ? 1 : FfmpegArgs::segmentCount(seconds, length);
     // Segments an earlier run recognised are shown first and neither cut nor sent again.
     if (resume.segmentsCut(jobData.segmentCount)) {
-        const QPointer<TranscriptionJob> alive(this);
         const QVector<RecognisedSegment> kept = resume.keptSegments();
         for (int index = 0; index < kept.size(); ++index) {
-            appendSegmentText(index, kept[index].text, kept[index].hasText, kept[index].utterances);
-            if (!alive || current != Step::Probing)
+            if (!appendSegmentText(
+                    index, kept[index].text, kept[index].hasText, kept[index].utterances))
                 return;
         }
     }
@@ -448,8 +448,7 @@ void TranscriptionJob::beginSegments(int seconds)
         return;
     }
     jobData.segmentIndex = resume.firstSegment();
-    setStep(Step::Cutting);
-    if (current == Step::Cutting)
+    if (setStep(Step::Cutting))
         startCut();
 }
 
@@ -473,8 +472,9 @@ void TranscriptionJob::cutFinished(bool ok)
         return;
     }
     ++jobData.segmentIndex;
-    emit progressed({ Status::Cutting, jobData.segmentIndex, jobData.segmentCount });
-    if (current != Step::Cutting)
+    if (!tell([&] {
+            emit progressed({ Status::Cutting, jobData.segmentIndex, jobData.segmentCount });
+        }))
         return;
     if (jobData.segmentIndex >= jobData.segmentCount) {
         beginUpload();
@@ -485,10 +485,9 @@ void TranscriptionJob::cutFinished(bool ok)
 
 void TranscriptionJob::beginUpload()
 {
-    setStep(Step::Uploading,
-        { Status::Uploading, jobData.segmentCount - int(jobData.segmentFiles.size()),
-            jobData.segmentCount });
-    if (current != Step::Uploading)
+    if (!setStep(Step::Uploading,
+            { Status::Uploading, jobData.segmentCount - int(jobData.segmentFiles.size()),
+                jobData.segmentCount }))
         return;
     if (jobData.segmentFiles.isEmpty()) {
         finishFile();
@@ -527,7 +526,6 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
         // The one place where recognised text becomes what the pane, the transcript, the
         // times and the subtitles hold.
         const RecognitionReply written = RecognisedText::asWritten(reply, config.textRules);
-        const QPointer<TranscriptionJob> alive(this);
         const int index = jobData.segmentCount - jobData.segmentFiles.size();
         const qint64 lengthMs = jobData.segmentFiles.isEmpty()
             ? 0
@@ -538,8 +536,7 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
         UtteranceTimes::settle(&placed, timed.isEmpty() ? 0 : timed.last().endMs);
         // Kept before it is shown: whoever shows it may end the job.
         resume.recognised({ written.hasText, written.text, placed });
-        appendSegmentText(index, written.text, written.hasText, placed);
-        if (!alive || current != Step::Uploading)
+        if (!appendSegmentText(index, written.text, written.hasText, placed))
             return;
         if (!jobData.segmentFiles.isEmpty())
             QFile::remove(jobData.segmentFiles.takeFirst());
@@ -555,24 +552,21 @@ void TranscriptionJob::takeReply(const RecognitionReply &reply)
     }
 }
 
-void TranscriptionJob::appendSegmentText(
+bool TranscriptionJob::appendSegmentText(
     int index, const QString &text, bool hasText, TimedUtterances utterances)
 {
     const int count = jobData.segmentCount;
     UtteranceTimes::settle(&utterances, timed.isEmpty() ? 0 : timed.last().endMs);
     timed += utterances;
-    const QPointer<TranscriptionJob> alive(this);
     if (hasText) {
         texts.append(text);
-        emit textRecognised(text);
+        if (!tell([&] { emit textRecognised(text); }))
+            return false;
     }
-    if (!alive)
-        return;
-    emit segmentRecognised(index, count, FfmpegArgs::segmentStart(index, segmentLength()),
-        FfmpegArgs::segmentEnd(index, jobData.audioSeconds, segmentLength()),
-        hasText ? text : QString());
-    if (alive)
-        emit utterancesRecognised(index, utterances);
+    const int from = FfmpegArgs::segmentStart(index, segmentLength());
+    const int to = FfmpegArgs::segmentEnd(index, jobData.audioSeconds, segmentLength());
+    return tell([&] { emit segmentRecognised(index, count, from, to, hasText ? text : QString()); })
+        && tell([&] { emit utterancesRecognised(index, utterances); });
 }
 
 void TranscriptionJob::finishFile()
@@ -590,13 +584,12 @@ void TranscriptionJob::finishFile()
     const QString written = transcript;
     discardConverted();
     showsConverted = false;
-    const QPointer<TranscriptionJob> alive(this);
-    if (tasks)
-        tasks->remove(source);
-    if (!alive || !isRunning())
-        return;
-    emit fileFinished(entry, written);
-    if (!alive || !isRunning())
+    // The list's listeners hear the removal as the job's own news.
+    if (!tell([&] {
+            if (tasks)
+                tasks->remove(source);
+        })
+        || !tell([&] { emit fileFinished(entry, written); }))
         return;
     if (!tasks || tasks->isEmpty()) {
         source.clear();

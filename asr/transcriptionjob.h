@@ -66,9 +66,11 @@ public:
 
     void setSettings(const JobSettings &settings) { config = settings; }
     const JobSettings &settings() const { return config; }
-    JobData &data() { return jobData; }
+    const JobData &data() const { return jobData; }
     // The stored access token, kept from one job to the next.
-    TokenReply &token();
+    const TokenReply &token() const;
+    // A token from before: the next job sends it without asking for one.
+    void keepToken(const QString &accessToken);
     QtHttpClass *httpClient() const;
     AccessToken *accessToken() const;
     AudioSteps *audioSteps() const { return audio; }
@@ -136,8 +138,19 @@ private:
     void followBackends();
     void followAudio();
     void followUploader();
-    void setStep(Step step);
-    void setStep(Step step, const JobStatus &status);
+    // Each returns false when a listener of the step's signals ended this run (or the job).
+    bool setStep(Step step);
+    bool setStep(Step step, const JobStatus &status);
+    bool enter(Step step, const JobStatus *status);
+    // Tells the listeners something in the middle of a step. Their slots may stop, restart or
+    // delete the job: true only when this same run goes on afterwards.
+    template <typename Emit> bool tell(Emit emitIt)
+    {
+        const QPointer<TranscriptionJob> alive(this);
+        const int told = run;
+        emitIt();
+        return alive && run == told;
+    }
     void setIdle();
     void fail(const JobFailure &failure);
     void begin();
@@ -164,7 +177,7 @@ private:
     void beginUpload();
     void sendSegment(const QString &segment);
     // Where each recognised text joins the transcript; index counts from 0.
-    void appendSegmentText(
+    bool appendSegmentText(
         int index, const QString &text, bool hasText, TimedUtterances utterances);
     void finishFile();
     QString segmentPath(int index) const;
@@ -189,8 +202,9 @@ private:
     QPointer<SpeechServiceStarter> serviceStarter;
     AudioSteps *audio = nullptr;
     JobQuestions *questions = nullptr;
-    // Counts the questions asked; a stop counts too, so an answer to an older one is dropped.
-    int questionsAsked = 0;
+    // Counts the runs: a start and every end of one. An answer to a question, or a listener's
+    // return, that belongs to an older run is dropped.
+    int run = 0;
     std::function<QString()> textSource;
     // What waits for the service's proof, and for the token.
     std::function<void()> afterProof;

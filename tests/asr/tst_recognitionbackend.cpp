@@ -135,7 +135,7 @@ void TestRecognitionBackend::busyIsWaitedForAndSilenceTimesOut()
 
     QtHttpClass http;
     RecognitionBackends backends(&http);
-    backends.token().accessToken = QStringLiteral("t");
+    backends.keepToken(QStringLiteral("t"));
     RecognitionBackend *backend = backends.forKind(kind);
     SegmentUploader uploader;
     QSignalSpy backingOff(&uploader, &SegmentUploader::backingOff);

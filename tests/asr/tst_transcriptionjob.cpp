@@ -116,6 +116,8 @@ private slots:
     void slowReplyIsStillTaken();
     void stopInEveryStep_data();
     void stopInEveryStep();
+    void stoppedByAListenerOfItsStep_data();
+    void stoppedByAListenerOfItsStep();
     void destroyedInEveryStep_data();
     void destroyedInEveryStep();
     void jobsSideBySide();
@@ -505,7 +507,7 @@ void TestTranscriptionJob::usersConvertedFileIsNeverTouched()
     file.write("the user's own recording");
     file.close();
     addTask(audio);
-    job->token().accessToken = QStringLiteral("t");
+    job->keepToken(QStringLiteral("t"));
     // The first run fails after the conversion, the second one goes through.
     peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3301})"));
     peer->setFallback(SpeechPath, textReply(QStringLiteral("talk")));
@@ -540,7 +542,7 @@ void TestTranscriptionJob::errNoTable()
     QVERIFY(!audio.isEmpty());
     shortSegments();
     addTask(audio);
-    job->token().accessToken = QStringLiteral("kept");
+    job->keepToken(QStringLiteral("kept"));
     peer->enqueue(SpeechPath, textReply(QStringLiteral("kept text")));
     peer->enqueue(SpeechPath,
         Reply::json("{\"err_no\":" + QByteArray::number(errNo) + ",\"err_msg\":\"x\"}"));
@@ -563,7 +565,7 @@ void TestTranscriptionJob::rejectedTokenIsDropped()
     const QString audio = makeAudio(QStringLiteral("a.wav"), 1);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    job->token().accessToken = QStringLiteral("expired");
+    job->keepToken(QStringLiteral("expired"));
     peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3302,"err_msg":"authentication failed"})"));
     peer->enqueue(SpeechPath, textReply(QStringLiteral("ok")));
 
@@ -584,7 +586,7 @@ void TestTranscriptionJob::busyServiceIsAskedAgain()
     const QString audio = makeAudio(QStringLiteral("busy.wav"), 2);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    job->token().accessToken = QStringLiteral("t");
+    job->keepToken(QStringLiteral("t"));
     // The first as a service answers while it loads its models: status 503.
     peer->enqueue(SpeechPath, Reply::json(R"({"err_no":3304,"err_msg":"loading"})", 503));
     for (int i = 0; i < 2; ++i)
@@ -638,7 +640,7 @@ void TestTranscriptionJob::badReplies()
     const QString audio = makeAudio(QStringLiteral("bad.wav"), 2);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    job->token().accessToken = QStringLiteral("t");
+    job->keepToken(QStringLiteral("t"));
     JobSettings settings = job->settings();
     // Only the peer that never answers is meant to meet the limit: a huge reply read on a slow
     // machine (or under sanitizers) may take longer than that.
@@ -659,7 +661,7 @@ void TestTranscriptionJob::slowReplyIsStillTaken()
     const QString audio = makeAudio(QStringLiteral("slow.wav"), 1);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    job->token().accessToken = QStringLiteral("t");
+    job->keepToken(QStringLiteral("t"));
     JobSettings settings = job->settings();
     settings.recognitionTimeoutMs = scaledMs(3000);
     job->setSettings(settings);
@@ -706,7 +708,7 @@ void TestTranscriptionJob::stopInEveryStep()
         settings.tokenTimeoutMs = 300;
         job->setSettings(settings);
     } else {
-        job->token().accessToken = QStringLiteral("t");
+        job->keepToken(QStringLiteral("t"));
     }
     JobSettings realWait = job->settings();
     realWait.backoffScale = 1.0;
@@ -750,6 +752,37 @@ void TestTranscriptionJob::stopInEveryStep()
     QVERIFY(!QFile::exists(wordFile(QStringLiteral("long_16k.txt"))));
 }
 
+void TestTranscriptionJob::stoppedByAListenerOfItsStep_data()
+{
+    QTest::addColumn<Step>("step");
+    QTest::newRow("converting") << Step::Converting;
+    QTest::newRow("uploading") << Step::Uploading;
+}
+
+// A front end may stop the job from the slot that hears a step begin: what the step had still
+// to tell is not told after the stop's own "ready".
+void TestTranscriptionJob::stoppedByAListenerOfItsStep()
+{
+    QFETCH(Step, step);
+    const QString audio = makeAudio(QStringLiteral("short.mp3"), 3);
+    QVERIFY(!audio.isEmpty());
+    addTask(audio);
+    job->keepToken(QStringLiteral("t"));
+    peer->setFallback(SpeechPath, textReply(QStringLiteral("late")));
+    int startedFiles = 0;
+    connect(job, &TranscriptionJob::fileStarted, this, [&] { ++startedFiles; });
+    connect(job, &TranscriptionJob::stepChanged, this, [&](Step now) {
+        if (now == step)
+            job->stop();
+    });
+    job->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isRunning(), scaledMs(30000));
+    QCOMPARE(statusTexts.last(), QStringLiteral("开始转换"));
+    QCOMPARE(startedFiles, step == Step::Converting ? 0 : 1);
+    QVERIFY(notices.isEmpty());
+    QVERIFY(peer->requestsTo(SpeechPath).isEmpty());
+}
+
 void TestTranscriptionJob::destroyedInEveryStep_data()
 {
     stopInEveryStep_data();
@@ -765,7 +798,7 @@ void TestTranscriptionJob::destroyedInEveryStep()
     if (step == Step::Authenticating)
         peer->enqueue(TokenPath, Reply::silent());
     else
-        job->token().accessToken = QStringLiteral("t");
+        job->keepToken(QStringLiteral("t"));
     peer->setFallback(
         SpeechPath, step == Step::BackingOff ? Reply::json(R"({"err_no":3304})") : Reply::silent());
 
@@ -821,7 +854,7 @@ void TestTranscriptionJob::transcriptIsWrittenWhole()
     const QString audio = makeAudio(QStringLiteral("mine.wav"), 1);
     QVERIFY(!audio.isEmpty());
     addTask(audio);
-    job->token().accessToken = QStringLiteral("t");
+    job->keepToken(QStringLiteral("t"));
     // What the service sent, markup-like characters included, is what is kept.
     peer->setFallback(SpeechPath, textReply(QStringLiteral("a < b and c > d &amp; 文字")));
 

@@ -110,7 +110,7 @@ void TestAudioChain::init()
     w = new Widget;
     // A closed port: the first upload fails at once and ends the job after the hand-over.
     w->setServiceBaseUrl(str("http://127.0.0.1:1"));
-    View::accessToken(*w) = str("test-token");
+    w->transcriptionJob()->keepToken(str("test-token"));
 }
 
 void TestAudioChain::cleanup()

@@ -76,7 +76,7 @@ void TestAudioWindow::openWindow()
     delete w;
     w = new Widget;
     w->setServiceBaseUrl(str("http://127.0.0.1:1"));
-    View::accessToken(*w) = str("test-token");
+    w->transcriptionJob()->keepToken(str("test-token"));
     // The stand-in writes each packet as it comes: ffmpeg would hold 8 s in its buffer.
     w->setCaptureInputOverride(words("-f|lavfi|-i|sine=frequency=440|-flush_packets|1"));
 }

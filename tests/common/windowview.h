@@ -24,8 +24,7 @@
 
 namespace View {
 
-template <typename T>
-T *find(const Widget &w, const char *name)
+template <typename T> T *find(const Widget &w, const char *name)
 {
     T *child = w.findChild<T *>(QLatin1String(name));
     if (!child)
@@ -136,7 +135,7 @@ inline QtHttpClass *http(const Widget &w)
     return w.transcriptionJob()->httpClient();
 }
 
-inline QString &accessToken(const Widget &w)
+inline QString accessToken(const Widget &w)
 {
     return w.transcriptionJob()->token().accessToken;
 }

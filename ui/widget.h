@@ -22,6 +22,7 @@ class QAction;
 class QTextEdit;
 class QTimer;
 class LibraryPane;
+class LiveText;
 class LiveTranscriber;
 struct JobSettings;
 class PlayerBar;
@@ -47,7 +48,7 @@ class TranscriptionJob;
 //   ui/widget_playback.cpp       which task file the player plays
 //   ui/widget_job.cpp            the job's slots and what the window shows of it
 //   ui/widget_service.cpp        the local speech service started for the job
-//   ui/widget_live.cpp           live text of a recording into the transcript pane
+//   ui/widget_live.cpp           live text of a recording (ui/livetext.h) wired to the window
 class Widget : public QLabel
 {
     Q_OBJECT
@@ -80,7 +81,7 @@ public:
     // The job of "重新识别所选内容", for tests.
     class PassageRecogniser *passageRecogniser() const { return passage; }
     // The live transcription of a recording made with "实时转写" on.
-    LiveTranscriber *liveTranscriber() const { return live; }
+    LiveTranscriber *liveTranscriber() const;
     // Whether the window proves (and starts, when nothing answers) the local speech service at
     // its address: by default only at the built-in address. Tests that need "no service" turn
     // it off.
@@ -211,23 +212,9 @@ private:
     // ---- live text of a recording (ui/widget_live.cpp) ----
     void buildLive();
     // A live recording, or its text still on its way: the pane is taken.
-    bool liveBusy() const { return !liveRecording.isEmpty(); }
+    bool liveBusy() const;
     void beginLive(const QString &recording);
-    void takeLiveSamples(const QByteArray &pcm);
-    void liveRecordingEnded(const QString &path);
-    void showLiveStatus();
-    // The live text so far is the recording's transcript, with its times.
-    void saveLive(bool quiet);
-    void endLive();
-    LiveTranscriber *live = nullptr;
-    QLabel *liveStatus = nullptr;
-    QString liveRecording;
-    QString liveTranscript;
-    // Samples captured before the service settings are known.
-    QByteArray liveWaiting;
-    bool liveReady = false;
-    bool liveStopped = false;
-    bool liveTroubled = false;
+    LiveText *live = nullptr;
     // ---- end live ----
 
     // Members, in the order the window declares them.

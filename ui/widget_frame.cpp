@@ -5,6 +5,7 @@
 #include "core/programlayout.h"
 #include "ui/appglobals.h"
 #include "ui/librarypane.h"
+#include "ui/livetext.h"
 #include "ui/recorderbar.h"
 #include "ui/taskbar.h"
 #include "ui/titlebar.h"
@@ -88,7 +89,7 @@ void Widget::endWork()
     job->stop();
     job->audioSteps()->stop();
     // Live text that came so far is kept as the recording's transcript; nothing waits.
-    saveLive(true);
+    live->saveQuietly();
     recorderBar->endQuietly();
 }
 

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "asr/jobsettings.h"
 #include "ui/mylistwidget.h"
 
 class QAbstractItemModel;
@@ -24,7 +25,6 @@ class QTimer;
 class LibraryPane;
 class LiveText;
 class LiveTranscriber;
-struct JobSettings;
 class PlayerBar;
 class RecorderBar;
 class TaskBar;
@@ -67,12 +67,12 @@ public:
     void exportTranscriptSubtitles(const QString &name);
 
     // Seams for tests: where the speech service is, and how long its requests may take.
-    void setServiceBaseUrl(const QString &url) { serviceBaseUrl = url; }
-    void setTokenTimeoutMs(int ms) { tokenTimeoutMs = ms; }
-    void setRecognitionTimeoutMs(int ms) { recognitionTimeoutMs = ms; }
+    void setServiceBaseUrl(const QString &url);
+    void setTokenTimeoutMs(int ms);
+    void setRecognitionTimeoutMs(int ms);
     // Shorter segments and back-off waits for tests; users keep 59 s and real seconds.
-    void setSegmentSeconds(int seconds) { segmentSeconds = seconds; }
-    void setBackoffScale(double scale) { backoffScale = scale; }
+    void setSegmentSeconds(int seconds);
+    void setBackoffScale(double scale);
     // Replaces the platform's capture input of the recording command (machines without a
     // microphone).
     void setCaptureInputOverride(const QStringList &args);
@@ -232,12 +232,9 @@ private:
     // The transcript pane's editor.
     QTextEdit *textEdit = nullptr;
 
-    // Fixed at build time; tests point a window elsewhere with setServiceBaseUrl.
-    QString serviceBaseUrl;
-    int tokenTimeoutMs = 8000;
-    int recognitionTimeoutMs = 120000;
-    int segmentSeconds = 59;
-    double backoffScale = 1.0;
+    // What every job of the window starts from: the built-in service's address and the
+    // usual time limits, which tests change through the seams above.
+    JobSettings jobDefaults;
     int serviceAutoStartOverride = -1;
     class SpeechServiceStarter *speechServiceStarter = nullptr;
 };

@@ -25,7 +25,7 @@ Widget::Widget()
     // and was lost with each window (with every certificate it had loaded).
     , job(std::make_unique<TranscriptionJob>())
 {
-    serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
+    jobDefaults.serviceBaseUrl = QStringLiteral(SPEECH_SERVICE_URL);
     taskFiles = new TaskList(this);
     job->setTaskList(taskFiles);
     setUpWindow();
@@ -144,8 +144,8 @@ void Widget::createWorkers()
     transcript->attach(new TranscriptEditor(transcript->editor(), playerBar, this));
     connectPassage();
     // Edits an earlier run left unsaved are offered once the window is up.
-    QTimer::singleShot(0, this,
-        [this] { transcript->open(transcript->timedEditor()->offerAtStart(this)); });
+    QTimer::singleShot(
+        0, this, [this] { transcript->open(transcript->timedEditor()->offerAtStart(this)); });
 }
 
 void Widget::createFoldersAndLists()

@@ -97,8 +97,7 @@ void Widget::showNotice(const QString &message)
 
 JobSettings Widget::jobSettings() const
 {
-    JobSettings settings;
-    settings.serviceBaseUrl = serviceBaseUrl;
+    JobSettings settings = jobDefaults;
     settings.segmentFolder = ProgramLayout::segmentFolder(AppGlobals::appDir());
     settings.transcriptFolder = ProgramLayout::transcriptFolder(AppGlobals::appDir());
     // A transcript already there (another file of the same base name, or an earlier run with
@@ -117,10 +116,6 @@ JobSettings Widget::jobSettings() const
     settings.clientId = AppGlobals::clientId();
     settings.language = taskBar->language();
     settings.resumeFolder = ProgramLayout::resumeFolder(AppGlobals::appDir());
-    settings.tokenTimeoutMs = tokenTimeoutMs;
-    settings.recognitionTimeoutMs = recognitionTimeoutMs;
-    settings.segmentSeconds = segmentSeconds;
-    settings.backoffScale = backoffScale;
     return settings;
 }
 

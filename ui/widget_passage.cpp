@@ -44,14 +44,9 @@ void Widget::recognisePassage(const QString &source, qint64 fromMs, qint64 toMs)
         showNotice(QStringLiteral("正在转换，请稍后再重新识别！"));
         return;
     }
-    JobSettings settings;
-    settings.serviceBaseUrl = serviceBaseUrl;
+    JobSettings settings = jobDefaults;
     settings.clientId = AppGlobals::clientId();
     settings.language = taskBar->language();
-    settings.tokenTimeoutMs = tokenTimeoutMs;
-    settings.recognitionTimeoutMs = recognitionTimeoutMs;
-    settings.segmentSeconds = segmentSeconds;
-    settings.backoffScale = backoffScale;
     ServiceSettingsDialog::prepareJob(
         settings, QStringLiteral(SPEECH_SERVICE_URL), this,
         [this](const QString &url) { return starterFor(url); },

@@ -1,5 +1,6 @@
 #include "app/instancechannel.h"
 
+#include "core/programlayout.h"
 #include "platform/privatefolder.h"
 
 #include <QDataStream>
@@ -30,20 +31,19 @@ InstanceChannel::InstanceChannel(const QString &name, QObject *parent)
 QString InstanceChannel::defaultName(QString *error)
 {
     // Never under /tmp by a predictable name: another user could hold it first.
-    const QString folder = PrivateFolder::runtimeFolder();
+    const QString folder = ProgramLayout::runtimeFolder();
     QString reason;
     if (!PrivateFolder::ensure(folder, &reason)) {
         if (error)
             *error = reason;
         return QString();
     }
-    return folder + QStringLiteral("/instance");
+    return ProgramLayout::instanceSocket();
 }
 
 QString InstanceChannel::defaultLockFile(QString *error)
 {
-    const QString socket = defaultName(error);
-    return socket.isEmpty() ? QString() : socket + QStringLiteral(".lock");
+    return defaultName(error).isEmpty() ? QString() : ProgramLayout::instanceLockFile();
 }
 
 bool InstanceChannel::listen()

@@ -1,13 +1,13 @@
 #include "app/startup.h"
 
-#include "ui/appglobals.h"
-#include "core/fontchoice.h"
 #include "app/instancechannel.h"
-#include "core/programlayout.h"
-#include "audio/mediafiles.h"
 #include "asr/transcriptionjob.h"
+#include "audio/mediafiles.h"
+#include "core/fontchoice.h"
+#include "core/programlayout.h"
 #include "platform/clientid.h"
 #include "platform/instancelock.h"
+#include "ui/appglobals.h"
 #include "ui/deskmsgbar.h"
 #include "ui/dialogs.h"
 
@@ -31,7 +31,7 @@ int checkSingleInstance(const QStringList &filesToHandOver)
     const QString lockFile = InstanceChannel::defaultLockFile(&error);
     InstanceLock::Result held
         = lockFile.isEmpty() ? InstanceLock::Result::Failed : guard.acquire(lockFile, &error);
-    const QString userLock = InstanceLock::userLockFile();
+    const QString userLock = ProgramLayout::userLockFile();
     if (held == InstanceLock::Result::Acquired && !userLock.isEmpty()
         && userGuard.acquire(userLock) == InstanceLock::Result::HeldElsewhere) {
         guard.release();

@@ -1,6 +1,7 @@
 #include "asr/speechservicestarter.h"
 
 #include "asr/jsonreading.h"
+#include "core/programlayout.h"
 #include "platform/privatefolder.h"
 #include "protocol/speechprotocol.h"
 
@@ -122,7 +123,7 @@ QByteArray SpeechServiceStarter::ownerProof(const QByteArray &secret, const QByt
 
 QString SpeechServiceStarter::ownerSecretFile()
 {
-    return PrivateFolder::runtimeFolder() + QStringLiteral("/service-secret");
+    return ProgramLayout::serviceSecretFile();
 }
 
 bool SpeechServiceStarter::loadSecret()
@@ -243,8 +244,7 @@ void SpeechServiceStarter::askForProof()
     nonce = randomHex(32);
     askingProof = true;
     exchange(QByteArrayLiteral("GET ") + OwnerProofPath + QByteArrayLiteral("?nonce=") + nonce
-        + QByteArrayLiteral(" HTTP/1.0\r\nHost: ") + host.toUtf8()
-        + QByteArrayLiteral("\r\n\r\n"));
+        + QByteArrayLiteral(" HTTP/1.0\r\nHost: ") + host.toUtf8() + QByteArrayLiteral("\r\n\r\n"));
 }
 
 void SpeechServiceStarter::proofEnded(const QByteArray &answer)

@@ -54,7 +54,7 @@ int run(const QString &query, const QString &given, std::FILE *out, std::FILE *e
     if (folder.isEmpty())
         folder = !indexed.isEmpty()
             ? indexed
-            : ProgramLayout::userDataFolder() + QStringLiteral("/myWordFiles");
+            : ProgramLayout::transcriptFolder(ProgramLayout::userDataFolder());
     if (!QFileInfo(folder).isDir()) {
         print(err, QStringLiteral("tovarin-transcribe: '%1' is not a folder\n").arg(folder));
         return 2;

@@ -127,6 +127,42 @@ QString createWorkFolders(const QString &base)
     return failed;
 }
 
+QString recoveryFolder()
+{
+    return userDataFolder() + QStringLiteral("/recovery");
+}
+
+QString runtimeFolder()
+{
+    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
+        return QDir::cleanPath(runtime) + QStringLiteral("/tovarin");
+    return userDataFolder();
+}
+
+QString instanceSocket()
+{
+    return runtimeFolder() + QStringLiteral("/instance");
+}
+
+QString instanceLockFile()
+{
+    return instanceSocket() + QStringLiteral(".lock");
+}
+
+QString serviceSecretFile()
+{
+    return runtimeFolder() + QStringLiteral("/service-secret");
+}
+
+QString userLockFile()
+{
+    const QString folder = QDir::homePath() + QStringLiteral("/.local/share/tovarin");
+    if (!QDir().mkpath(folder))
+        return QString();
+    return folder + QStringLiteral("/instance-user.lock");
+}
+
 QString userDataFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)

@@ -63,4 +63,21 @@ QString searchIndexFile();
 // The user's settings folder, "$XDG_CONFIG_HOME/tovarin" (or ~/.config/tovarin).
 QString userConfigFolder();
 
+// Unsaved edits of open transcripts, a file each, in the user's data folder.
+QString recoveryFolder();
+
+// The user's runtime folder for this program: "$XDG_RUNTIME_DIR/tovarin", or the user's data
+// folder when XDG_RUNTIME_DIR is unset or not absolute. Made private (platform/privatefolder.h)
+// by whoever puts something there.
+QString runtimeFolder();
+// In the runtime folder: the socket a second start hands its files over on, and its lock.
+QString instanceSocket();
+QString instanceLockFile();
+// The secret the local speech service started for this user proves it knows.
+QString serviceSecretFile();
+// A lock file of this user's that XDG_RUNTIME_DIR does not move
+// (~/.local/share/tovarin/instance-user.lock), so that a start with the variable and one
+// without still meet. Its folder is made when missing; empty when that fails.
+QString userLockFile();
+
 } // namespace ProgramLayout

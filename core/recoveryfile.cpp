@@ -11,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -26,12 +25,6 @@ const int formatVersion = 1;
 const char suffix[] = ".recovery.json";
 
 } // namespace
-
-QString defaultFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/tovarin/recovery");
-}
 
 QString pathFor(const QString &folder, const QString &transcriptPath)
 {

@@ -31,8 +31,6 @@ struct Recovery
 
 namespace RecoveryFiles {
 
-// ~/.local/share/tovarin/recovery (under the user's data folder).
-QString defaultFolder();
 QString pathFor(const QString &folder, const QString &transcriptPath);
 
 // The transcript as it is now; size -1 when it cannot be read.

@@ -43,11 +43,3 @@ void InstanceLock::release()
         ::close(fd);
     fd = -1;
 }
-
-QString InstanceLock::userLockFile()
-{
-    const QString folder = QDir::homePath() + QStringLiteral("/.local/share/tovarin");
-    if (!QDir().mkpath(folder))
-        return QString();
-    return folder + QStringLiteral("/instance-user.lock");
-}

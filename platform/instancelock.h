@@ -20,11 +20,6 @@ public:
     Result acquire(const QString &path, QString *error = nullptr);
     void release();
 
-    // A lock file of this user's that XDG_RUNTIME_DIR does not move: in the home folder, so
-    // that a start with the variable and one without still meet. Its folder is made when
-    // missing; empty when that fails.
-    static QString userLockFile();
-
 private:
     int fd = -1;
 };

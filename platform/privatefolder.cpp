@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
@@ -50,15 +49,6 @@ bool privateAndOurs(int fd, mode_t type, const QString &path, QString *error)
 }
 
 } // namespace
-
-QString PrivateFolder::runtimeFolder()
-{
-    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
-        return QDir::cleanPath(runtime) + QStringLiteral("/tovarin");
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/tovarin");
-}
 
 bool PrivateFolder::ensure(const QString &folder, QString *error)
 {

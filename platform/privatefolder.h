@@ -8,10 +8,6 @@
 // predictable name may have been placed there by another user first.
 namespace PrivateFolder {
 
-// The user's runtime folder for this program: $XDG_RUNTIME_DIR/tovarin, or the user's data
-// folder (~/.local/share/tovarin) when XDG_RUNTIME_DIR is unset or not absolute.
-QString runtimeFolder();
-
 // Makes the folder (mode 700) when missing, and checks it: a real folder, not a link, of this
 // user's, that no other user may enter (a wider mode is narrowed). False with a reason otherwise.
 bool ensure(const QString &folder, QString *error);

@@ -1,5 +1,6 @@
 #include "ui/transcripteditor.h"
 
+#include "core/programlayout.h"
 #include "ui/dialogs.h"
 #include "ui/findreplacedialog.h"
 #include "ui/playerbar.h"
@@ -54,7 +55,7 @@ TranscriptEditor::TranscriptEditor(QTextEdit *edit, PlayerBar *player, QObject *
     : QObject(parent)
     , edit(edit)
     , player(player)
-    , recoveryFolder(RecoveryFiles::defaultFolder())
+    , recoveryFolder(ProgramLayout::recoveryFolder())
 {
     edit->installEventFilter(this);
     editViewport = edit->viewport();

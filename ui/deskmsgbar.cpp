@@ -1,6 +1,7 @@
 #include "ui/deskmsgbar.h"
 
 #include "ui/appglobals.h"
+#include "ui/styles.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,15 +32,13 @@ void deskMsgBar::addCard()
 {
     auto *card = new QLabel(this);
     card->setGeometry(0, 0, 320, 220);
-    card->setStyleSheet(
-        QStringLiteral("background:white;border:1px solid #9e9e9e;border-radius:2px"));
+    card->setStyleSheet(Styles::sheet(QStringLiteral("notice-card")));
 
     auto *titleLabel = new QLabel(this);
     titleLabel->setText(QStringLiteral("  感谢你的关注"));
     titleLabel->setFont(AppGlobals::appFont());
     titleLabel->setGeometry(0, 0, width(), 40);
-    titleLabel->setStyleSheet(
-        QStringLiteral("font:bold %1px;color:white;background:#0c80e8").arg(14));
+    titleLabel->setStyleSheet(Styles::sheet(QStringLiteral("dialog-title")));
 }
 
 void deskMsgBar::addMessage(const QString &text)
@@ -50,8 +49,7 @@ void deskMsgBar::addMessage(const QString &text)
     messageLabel->setText(text);
     messageLabel->setObjectName(QStringLiteral("textLabel"));
     messageLabel->setAlignment(Qt::AlignCenter);
-    messageLabel->setStyleSheet(
-        QStringLiteral("font:%1px; color:black;background:transparent").arg(14));
+    messageLabel->setStyleSheet(Styles::sheet(QStringLiteral("notice-text")));
 }
 
 void deskMsgBar::addButtons()
@@ -60,8 +58,7 @@ void deskMsgBar::addButtons()
     closeButton->setFixedSize(30, 30);
     closeButton->setCursor(Qt::PointingHandCursor);
     closeButton->move(width() - closeButton->width() - 5, 5);
-    closeButton->setStyleSheet(
-        QStringLiteral("QPushButton{border-image:url(:/images/closeBtn_p.png);}"));
+    closeButton->setStyleSheet(Styles::imageButton(QStringLiteral("closeBtn_p")));
 
     okButton = new QPushButton(this);
     okButton->setDefault(true);
@@ -70,19 +67,14 @@ void deskMsgBar::addButtons()
     okButton->setCursor(Qt::PointingHandCursor);
     okButton->setText(tr("立即体验"));
     okButton->setFont(AppGlobals::appFont());
-    okButton->setStyleSheet(
-        QStringLiteral("QPushButton:enabled{color:white;font: 14px;background:#0c80e8;"
-                       "border:1px solod #6ab3bf;border-radius:3px} "
-                       "QPushButton:!enabled{color:white;font: 14px;background:gray;"
-                       "border:1px solod #6ab3bf;border-radius:3px}"));
+    okButton->setStyleSheet(Styles::sheet(QStringLiteral("notice-ok")));
 
     const int screenWidth = AppGlobals::screenWidth();
     cancelButton = new QPushButton(this);
     cancelButton->setFixedSize(screenWidth / 20, screenWidth / 50);
     cancelButton->setFocusPolicy(Qt::NoFocus);
     cancelButton->setText(tr("否"));
-    cancelButton->setStyleSheet(QStringLiteral(
-        "QPushButton:enabled{color:black;font: 14px;background:white;border:1px solid #bfbfbf;}"));
+    cancelButton->setStyleSheet(Styles::sheet(QStringLiteral("notice-cancel")));
 }
 
 void deskMsgBar::placeButtons(bool showCancel)

@@ -87,8 +87,7 @@ ServiceSettingsDialog::ServiceSettingsDialog(QWidget *parent)
     // Framed as the program's notices: no system frame, a blue title bar, a close button.
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_QuitOnClose, false);
-    setStyleSheet(QStringLiteral(
-        "#serviceSettingsDialog{background:white;border:1px solid #9e9e9e;border-radius:2px}"));
+    setStyleSheet(Styles::sheet(QStringLiteral("settings-dialog")));
     createServiceFields();
     createTextFields();
     createStatusRows();
@@ -159,7 +158,7 @@ void ServiceSettingsDialog::createStatusRows()
     warningLabel = new QLabel(this);
     warningLabel->setObjectName(QStringLiteral("serviceWarningLabel"));
     warningLabel->setWordWrap(true);
-    warningLabel->setStyleSheet(QStringLiteral("color:#c0392b"));
+    warningLabel->setStyleSheet(Styles::sheet(QStringLiteral("settings-warning")));
     secretPlaceLabel = new QLabel(this);
     secretPlaceLabel->setObjectName(QStringLiteral("secretPlaceLabel"));
     secretPlaceLabel->setWordWrap(true);
@@ -288,13 +287,13 @@ void ServiceSettingsDialog::addTitleBar()
     auto *title = new QLabel(QStringLiteral("  服务设置"), this);
     title->setObjectName(QStringLiteral("serviceTitleLabel"));
     title->setFont(AppGlobals::appFont());
-    title->setStyleSheet(QStringLiteral("font:bold 14px;color:white;background:#0c80e8"));
+    title->setStyleSheet(Styles::sheet(QStringLiteral("dialog-title")));
     title->setGeometry(0, 0, 2000, 40);
     auto *close = new QPushButton(this);
     close->setObjectName(QStringLiteral("serviceCloseButton"));
     close->setFixedSize(30, 30);
     close->setCursor(Qt::PointingHandCursor);
-    close->setStyleSheet(QStringLiteral("QPushButton{border-image:url(:/images/closeBtn_p.png);}"));
+    close->setStyleSheet(Styles::imageButton(QStringLiteral("closeBtn_p")));
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     closeButton = close;
 }

@@ -127,6 +127,20 @@ bool isCharacterScript(uint codePoint)
 
 namespace {
 
+// As Qt's tables have it, without asking them for the characters most transcripts are made of:
+// ASCII, and the ideographs (no space nor mark among them).
+bool isBlank(uint c)
+{
+    if (c < 0x80)
+        return c == ' ' || (c >= 0x09 && c <= 0x0d);
+    return !isUnifiedIdeograph(c) && QChar::isSpace(c);
+}
+
+bool isMarkCharacter(uint c)
+{
+    return c >= 0x300 && !isUnifiedIdeograph(c) && QChar::isMark(c);
+}
+
 // Case, width and compatibility forms folded, blanks run together; from: where each folded
 // character came from.
 QString foldForms(const QString &text, QVector<int> *fromOut)
@@ -142,13 +156,14 @@ QString foldForms(const QString &text, QVector<int> *fromOut)
         const uint first = codePointAt(text, i, &n);
         int end = i + n;
         // A mark after a blank stays a character of its own, as it is once folded.
-        while (!QChar::isSpace(first) && end < text.size()) {
+        const bool blank = isBlank(first);
+        while (!blank && end < text.size()) {
             int m = 0;
-            if (!QChar::isMark(codePointAt(text, end, &m)))
+            if (!isMarkCharacter(codePointAt(text, end, &m)))
                 break;
             end += m;
         }
-        if (QChar::isSpace(first)) {
+        if (blank) {
             if (!folded.endsWith(QLatin1Char(' '))) {
                 folded += QLatin1Char(' ');
                 from.append(i);

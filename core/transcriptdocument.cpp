@@ -23,7 +23,8 @@ QVector<LineMatch> matchLines(const QVector<Instance> &instances, QVector<int> e
 {
     if (phrases < 1 || phrases > 32 || ends.isEmpty())
         return {};
-    std::sort(ends.begin(), ends.end());
+    if (!std::is_sorted(ends.cbegin(), ends.cend()))
+        std::sort(ends.begin(), ends.end());
     QVector<quint32> present(ends.size(), 0);
     QVector<int> counts(ends.size(), 0);
     for (const Instance &i : instances) {

@@ -98,21 +98,23 @@ struct RowLines
 bool readLines(const Fts5ExtensionApi *api, Fts5Context *fts, RowLines *row)
 {
     const int phrases = api->xPhraseCount(fts) - 1;
-    int count = 0;
-    if (phrases < 1 || phrases > 32 || api->xInstCount(fts, &count) != SQLITE_OK)
+    if (phrases < 1 || phrases > 32)
         return false;
     row->instances.clear();
     row->ends.clear();
-    for (int i = 0; i < count; ++i) {
-        int phrase = 0;
+    // Each phrase's places read as they are stored, without FTS5's list of all instances.
+    for (int phrase = 0; phrase <= phrases; ++phrase) {
+        Fts5PhraseIter at;
         int column = 0;
         int offset = 0;
-        if (api->xInst(fts, i, &phrase, &column, &offset) != SQLITE_OK)
+        if (api->xPhraseFirst(fts, phrase, &at, &column, &offset) != SQLITE_OK)
             return false;
-        if (phrase == phrases)
-            row->ends.append(offset);
-        else
-            row->instances.append({ phrase, offset });
+        for (; column >= 0; api->xPhraseNext(fts, &at, &column, &offset)) {
+            if (phrase == phrases)
+                row->ends.append(offset);
+            else
+                row->instances.append({ phrase, offset });
+        }
     }
     row->lines = TranscriptDocument::matchLines(row->instances, row->ends, phrases);
     return true;

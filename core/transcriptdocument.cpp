@@ -19,12 +19,15 @@ QString text(const QVector<QPair<int, QString>> &lines)
     return out;
 }
 
-QVector<LineMatch> matchLines(const QVector<Instance> &instances, QVector<int> ends, int phrases)
+void matchLines(
+    const QVector<Instance> &instances, QVector<int> ends, int phrases, QVector<LineMatch> *matched)
 {
+    matched->clear();
     if (phrases < 1 || phrases > 32 || ends.isEmpty())
-        return {};
+        return;
     if (!std::is_sorted(ends.cbegin(), ends.cend()))
         std::sort(ends.begin(), ends.end());
+    // Per line: the phrases found in it, and how many instances.
     QVector<quint32> present(ends.size(), 0);
     QVector<int> counts(ends.size(), 0);
     for (const Instance &i : instances) {
@@ -39,12 +42,10 @@ QVector<LineMatch> matchLines(const QVector<Instance> &instances, QVector<int> e
         ++counts[line];
     }
     const quint32 all = phrases == 32 ? ~quint32(0) : (quint32(1) << phrases) - 1;
-    QVector<LineMatch> matched;
     for (int line = 0; line < ends.size(); ++line) {
         if (present[line] == all)
-            matched.append({ line, counts[line] });
+            matched->append({ line, counts[line] });
     }
-    return matched;
 }
 
 } // namespace TranscriptDocument

@@ -34,7 +34,9 @@ struct LineMatch
 };
 
 // The lines in which every one of the query's phrases (0 to phrases - 1, at most 32) occurs, in
-// order; ends are the offsets of the line ends, in any order.
-QVector<LineMatch> matchLines(const QVector<Instance> &instances, QVector<int> ends, int phrases);
+// order, into matched (its room kept from call to call); ends are the offsets of the line ends,
+// in any order.
+void matchLines(const QVector<Instance> &instances, QVector<int> ends, int phrases,
+    QVector<LineMatch> *matched);
 
 } // namespace TranscriptDocument

@@ -14,11 +14,13 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextCodec>
+#include <QVarLengthArray>
 #include <QVariant>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 
 namespace {
@@ -116,7 +118,7 @@ bool readLines(const Fts5ExtensionApi *api, Fts5Context *fts, RowLines *row)
                 row->instances.append({ phrase, offset });
         }
     }
-    row->lines = TranscriptDocument::matchLines(row->instances, row->ends, phrases);
+    TranscriptDocument::matchLines(row->instances, row->ends, phrases, &row->lines);
     return true;
 }
 
@@ -140,7 +142,8 @@ const QVector<TranscriptDocument::LineMatch> *matchedLines(
 }
 
 // matched(table, what): of the lines in which every phrase of the query but its last occurs,
-// 0 how many instances of them, 1 which lines ("[0,4]"), 2 how many lines.
+// 0 how many instances of them, 1 which lines as a blob of ints of this machine (for the
+// program's own reading), 2 which lines as a JSON list ("[0,4]").
 void matchedFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result,
     int argc, sqlite3_value **argv)
 {
@@ -153,6 +156,14 @@ void matchedFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_cont
     const QVector<TranscriptDocument::LineMatch> &lines = *found;
     const int what = sqlite3_value_int(argv[0]);
     if (what == 1) {
+        QVarLengthArray<qint32, 64> list;
+        for (const TranscriptDocument::LineMatch &l : lines)
+            list.append(l.line);
+        sqlite3_result_blob(
+            result, list.constData(), int(list.size() * sizeof(qint32)), SQLITE_TRANSIENT);
+        return;
+    }
+    if (what == 2) {
         QByteArray list("[");
         for (const TranscriptDocument::LineMatch &l : lines) {
             if (list.size() > 1)
@@ -165,7 +176,7 @@ void matchedFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_cont
     }
     int sum = 0;
     for (const TranscriptDocument::LineMatch &l : lines)
-        sum += what == 0 ? l.count : 1;
+        sum += l.count;
     sqlite3_result_int(result, sum);
 }
 
@@ -796,25 +807,30 @@ bool TranscriptIndex::rankExactly(
     // functions are asked of the table's rows.
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT f.id, t.path, f.list, sum(f.k) OVER () FROM "
-                       "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list, "
-                       "matched(docs, 2) AS k FROM docs WHERE docs MATCH ? LIMIT -1) AS f "
-                       "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
-                       "ORDER BY f.n DESC, t.mtime DESC, t.path"));
+    // Each transcript shown has a line at least: no more transcripts than lines are sorted out.
+    q.prepare(QStringLiteral(
+        "SELECT f.id, t.path, f.list, sum(length(f.list)) OVER () FROM "
+        "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list FROM docs "
+        "WHERE docs MATCH ? LIMIT -1) AS f "
+        "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
+        "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?"));
     q.addBindValue(expression);
+    q.addBindValue(limit);
     if (!q.exec())
         return false;
     int listed = 0;
     while (listed < limit && q.next()) {
         if (shown->isEmpty())
-            *total = q.value(3).toInt();
+            *total = int(q.value(3).toLongLong() / qint64(sizeof(qint32)));
         const qint64 id = q.value(0).toLongLong();
         Shown s;
         s.path = q.value(1).toString();
         const QByteArray list = q.value(2).toByteArray();
-        for (const QByteArray &line : list.mid(1, list.size() - 2).split(','))
-            s.lines.append(firstLineOf(id) | line.toLongLong());
+        for (int at = 0; at + int(sizeof(qint32)) <= list.size(); at += int(sizeof(qint32))) {
+            qint32 line = 0;
+            std::memcpy(&line, list.constData() + at, sizeof line);
+            s.lines.append(firstLineOf(id) | line);
+        }
         listed += s.lines.size();
         shown->append(s);
     }
@@ -829,7 +845,7 @@ bool TranscriptIndex::tallyByRules(
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     q.prepare(m_countsInstances
-            ? QStringLiteral("SELECT l.id, l.norm FROM (SELECT rowid AS id, matched(docs, 1) AS "
+            ? QStringLiteral("SELECT l.id, l.norm FROM (SELECT rowid AS id, matched(docs, 2) AS "
                              "list FROM docs WHERE docs MATCH ? LIMIT -1) AS f, "
                              "json_each(f.list) AS j JOIN lines AS l ON l.id = "
                              "((f.id << 32) | j.value)")

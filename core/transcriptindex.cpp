@@ -815,13 +815,15 @@ bool TranscriptIndex::rankExactly(
         "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
         "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?"));
     q.addBindValue(expression);
-    q.addBindValue(limit);
+    q.addBindValue(std::max(limit, 1)); // the first row tells the total
     if (!q.exec())
         return false;
     int listed = 0;
-    while (listed < limit && q.next()) {
-        if (shown->isEmpty())
+    while (q.next()) {
+        if (listed == 0)
             *total = int(q.value(3).toLongLong() / qint64(sizeof(qint32)));
+        if (listed >= limit)
+            break;
         const qint64 id = q.value(0).toLongLong();
         Shown s;
         s.path = q.value(1).toString();

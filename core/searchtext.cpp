@@ -2,7 +2,7 @@
 
 #include "core/chinesescript.h"
 
-#include <QSet>
+#include <QBitArray>
 
 #include <algorithm>
 
@@ -65,12 +65,12 @@ bool isUnifiedIdeograph(uint c)
 }
 
 // The characters OpenCC's simplified table changes, found once by passing it every ideograph:
-// a text holding none of them is left as it is without asking it. Empty when OpenCC's tables
-// are missing.
-const QSet<QChar> &changedBySimplified()
+// a text holding none of them is left as it is without asking it. None when OpenCC's tables
+// are missing. By code unit, as each character of every line is looked up.
+const QBitArray &changedBySimplified()
 {
-    static const QSet<QChar> changed = [] {
-        QSet<QChar> set;
+    static const QBitArray changed = [] {
+        QBitArray set(0x10000);
         QString all;
         for (uint c = 0x3400; c <= 0xFAFF; ++c) {
             if (c > 0x4DBF && c < 0x4E00)
@@ -85,14 +85,14 @@ const QSet<QChar> &changedBySimplified()
         const QStringList after = converted.split(QLatin1Char('\n'));
         for (int i = 0; i < before.size() && i < after.size(); ++i) {
             if (before[i] != after[i] && !before[i].isEmpty())
-                set.insert(before[i].at(0));
+                set.setBit(before[i].at(0).unicode());
         }
         // The lines did not stay apart: every ideograph is asked for, as without the shortcut.
         if (before.size() != after.size()) {
-            set.clear();
+            set.fill(false);
             for (const QChar c : all)
                 if (c != QLatin1Char('\n'))
-                    set.insert(c);
+                    set.setBit(c.unicode());
         }
         return set;
     }();
@@ -101,10 +101,10 @@ const QSet<QChar> &changedBySimplified()
 
 bool mayChangeScript(const QString &s)
 {
-    const QSet<QChar> &changed = changedBySimplified();
+    const QBitArray &changed = changedBySimplified();
     for (const QChar c : s) {
         // Beyond the basic plane the table is asked each time.
-        if (c.isSurrogate() || changed.contains(c))
+        if (c.isSurrogate() || changed.testBit(c.unicode()))
             return true;
     }
     return false;
@@ -127,6 +127,20 @@ bool isCharacterScript(uint codePoint)
 
 namespace {
 
+// As Qt's tables have it, without asking them for the characters most transcripts are made of:
+// ASCII, and the ideographs (no space nor mark among them).
+bool isBlank(uint c)
+{
+    if (c < 0x80)
+        return c == ' ' || (c >= 0x09 && c <= 0x0d);
+    return !isUnifiedIdeograph(c) && QChar::isSpace(c);
+}
+
+bool isMarkCharacter(uint c)
+{
+    return c >= 0x300 && !isUnifiedIdeograph(c) && QChar::isMark(c);
+}
+
 // Case, width and compatibility forms folded, blanks run together; from: where each folded
 // character came from.
 QString foldForms(const QString &text, QVector<int> *fromOut)
@@ -142,13 +156,14 @@ QString foldForms(const QString &text, QVector<int> *fromOut)
         const uint first = codePointAt(text, i, &n);
         int end = i + n;
         // A mark after a blank stays a character of its own, as it is once folded.
-        while (!QChar::isSpace(first) && end < text.size()) {
+        const bool blank = isBlank(first);
+        while (!blank && end < text.size()) {
             int m = 0;
-            if (!QChar::isMark(codePointAt(text, end, &m)))
+            if (!isMarkCharacter(codePointAt(text, end, &m)))
                 break;
             end += m;
         }
-        if (QChar::isSpace(first)) {
+        if (blank) {
             if (!folded.endsWith(QLatin1Char(' '))) {
                 folded += QLatin1Char(' ');
                 from.append(i);

@@ -1,6 +1,7 @@
 #include "core/transcriptindex.h"
 
 #include "core/logging.h"
+#include "core/transcriptdocument.h"
 #include "core/transcripttimes.h"
 
 #include <QAtomicInt>
@@ -13,17 +14,19 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextCodec>
+#include <QVarLengthArray>
 #include <QVariant>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("4");
+const QString kVersion = QStringLiteral("5");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
@@ -81,16 +84,111 @@ QString cleanPath(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// occurrences(table): how many instances of the query's phrases a row holds.
-void occurrencesFunction(
-    const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result, int, sqlite3_value **)
+// What matched() found in the query's current row, kept for the query (FTS5 frees it with the
+// query): the row is asked for several figures, each of them from the same lines.
+struct RowLines
 {
-    int count = 0;
-    if (api->xInstCount(fts, &count) != SQLITE_OK) {
-        sqlite3_result_error(result, "occurrences: no instances", -1);
+    sqlite3_int64 rowid = 0;
+    bool known = false;
+    QVector<TranscriptDocument::Instance> instances;
+    QVector<int> ends;
+    QVector<TranscriptDocument::LineMatch> lines;
+};
+
+// The lines of a transcript's document that a query matched, from the instances of its phrases;
+// its last phrase is the line end.
+bool readLines(const Fts5ExtensionApi *api, Fts5Context *fts, RowLines *row)
+{
+    const int phrases = api->xPhraseCount(fts) - 1;
+    if (phrases < 1 || phrases > 32)
+        return false;
+    row->instances.clear();
+    row->ends.clear();
+    // Each phrase's places read as they are stored, without FTS5's list of all instances.
+    for (int phrase = 0; phrase <= phrases; ++phrase) {
+        Fts5PhraseIter at;
+        int column = 0;
+        int offset = 0;
+        if (api->xPhraseFirst(fts, phrase, &at, &column, &offset) != SQLITE_OK)
+            return false;
+        for (; column >= 0; api->xPhraseNext(fts, &at, &column, &offset)) {
+            if (phrase == phrases)
+                row->ends.append(offset);
+            else
+                row->instances.append({ phrase, offset });
+        }
+    }
+    TranscriptDocument::matchLines(row->instances, row->ends, phrases, &row->lines);
+    return true;
+}
+
+const QVector<TranscriptDocument::LineMatch> *matchedLines(
+    const Fts5ExtensionApi *api, Fts5Context *fts)
+{
+    auto *row = static_cast<RowLines *>(api->xGetAuxdata(fts, 0));
+    if (!row) {
+        row = new RowLines;
+        // On failure FTS5 has deleted it already.
+        if (api->xSetAuxdata(fts, row, [](void *p) { delete static_cast<RowLines *>(p); })
+            != SQLITE_OK)
+            return nullptr;
+    }
+    const sqlite3_int64 rowid = api->xRowid(fts);
+    if (!row->known || row->rowid != rowid) {
+        row->known = readLines(api, fts, row);
+        row->rowid = rowid;
+    }
+    return row->known ? &row->lines : nullptr;
+}
+
+// matched(table, what): of the lines in which every phrase of the query but its last occurs,
+// 0 how many instances of them, 1 which lines as a blob of ints of this machine (for the
+// program's own reading), 2 which lines as a JSON list ("[0,4]").
+void matchedFunction(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *result,
+    int argc, sqlite3_value **argv)
+{
+    const QVector<TranscriptDocument::LineMatch> *found
+        = argc == 1 ? matchedLines(api, fts) : nullptr;
+    if (!found) {
+        sqlite3_result_error(result, "matched: no instances", -1);
         return;
     }
-    sqlite3_result_int(result, count);
+    const QVector<TranscriptDocument::LineMatch> &lines = *found;
+    const int what = sqlite3_value_int(argv[0]);
+    if (what == 1) {
+        QVarLengthArray<qint32, 64> list;
+        for (const TranscriptDocument::LineMatch &l : lines)
+            list.append(l.line);
+        sqlite3_result_blob(
+            result, list.constData(), int(list.size() * sizeof(qint32)), SQLITE_TRANSIENT);
+        return;
+    }
+    if (what == 2) {
+        QByteArray list("[");
+        for (const TranscriptDocument::LineMatch &l : lines) {
+            if (list.size() > 1)
+                list += ',';
+            list += QByteArray::number(l.line);
+        }
+        list += ']';
+        sqlite3_result_text(result, list.constData(), list.size(), SQLITE_TRANSIENT);
+        return;
+    }
+    int sum = 0;
+    for (const TranscriptDocument::LineMatch &l : lines)
+        sum += l.count;
+    sqlite3_result_int(result, sum);
+}
+
+// The first and last line id a transcript can have: a line's id holds its transcript's.
+qint64 firstLineOf(qint64 transcript)
+{
+    return transcript << 32;
+}
+
+qint64 lastLineOf(qint64 transcript)
+{
+    return (transcript << 32) | 0xffffffffLL;
 }
 
 // FTS5's own interface on the connection, asked for as its documentation has it.
@@ -133,8 +231,7 @@ void TranscriptIndex::registerFunctions()
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
     fts5_api *api = db ? fts5Of(db) : nullptr;
     m_countsInstances = api && api->iVersion >= 2
-        && api->xCreateFunction(api, "occurrences", nullptr, occurrencesFunction, nullptr)
-            == SQLITE_OK;
+        && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
 }
 
 bool TranscriptIndex::isOpen() const
@@ -193,7 +290,7 @@ bool TranscriptIndex::checkUsable()
         return false;
     // The tables answer: a foreign file could have a meta table and nothing else.
     return q.exec(QStringLiteral("SELECT count(*) FROM transcripts"))
-        && q.exec(QStringLiteral("SELECT rowid FROM words WHERE words MATCH '\"a\"' LIMIT 1"));
+        && q.exec(QStringLiteral("SELECT rowid FROM docs WHERE docs MATCH '\"a\"' LIMIT 1"));
 }
 
 bool TranscriptIndex::makeSchema()
@@ -202,16 +299,17 @@ bool TranscriptIndex::makeSchema()
         "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT)",
         "CREATE TABLE transcripts (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, "
         "size INTEGER, mtime INTEGER, times_mtime INTEGER)",
-        "CREATE TABLE lines (id INTEGER PRIMARY KEY, transcript INTEGER NOT NULL, "
-        "line INTEGER NOT NULL, start_ms INTEGER NOT NULL, text TEXT NOT NULL, "
-        "norm TEXT NOT NULL)",
-        "CREATE INDEX lines_of ON lines (transcript)",
+        // A line's id is its transcript's and its number: (transcript << 32) | line.
+        "CREATE TABLE lines (id INTEGER PRIMARY KEY, line INTEGER NOT NULL, "
+        "start_ms INTEGER NOT NULL, text TEXT NOT NULL, norm TEXT NOT NULL)",
+        // One document a transcript, its rowid the transcript's id (TranscriptDocument):
+        // ranking reads one row a transcript, not one a matching line.
         // Contentless: the text is kept once, in lines. Each Chinese character is a word of its
         // own, so a Chinese term is a phrase of its characters: a trigram table found them
         // faster but took four fifths of the time and most of the room of an index.
         // Marks belong to their words, as the text rules have it; so do letters newer than
         // SQLite's character tables.
-        "CREATE VIRTUAL TABLE words USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
+        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
         "categories 'L* N* M* Co Cn'\", "
         "content = '')",
     };
@@ -313,24 +411,31 @@ bool TranscriptIndex::openToRead(const QString &file, const QString &folder)
 bool TranscriptIndex::removeRows(qint64 transcriptId)
 {
     QSqlQuery lines(m_db);
-    lines.prepare(QStringLiteral("SELECT id, norm FROM lines WHERE transcript = ?"));
-    lines.addBindValue(transcriptId);
+    lines.setForwardOnly(true);
+    lines.prepare(
+        QStringLiteral("SELECT line, norm FROM lines WHERE id BETWEEN ? AND ? ORDER BY id"));
+    lines.addBindValue(firstLineOf(transcriptId));
+    lines.addBindValue(lastLineOf(transcriptId));
     if (!lines.exec())
         return false;
-    QSqlQuery words(m_db);
-    words.prepare(QStringLiteral("INSERT INTO words (words, rowid, t) VALUES ('delete', ?, ?)"));
     // A contentless table forgets a row only when told the words it was given.
-    while (lines.next()) {
-        const qint64 id = lines.value(0).toLongLong();
-        const QString normalised = lines.value(1).toString();
-        words.addBindValue(id);
-        words.addBindValue(SearchText::wordTableText(normalised));
-        if (!words.exec())
+    QVector<QPair<int, QString>> words;
+    while (lines.next())
+        words.append(
+            { lines.value(0).toInt(), SearchText::wordTableText(lines.value(1).toString()) });
+    if (lines.lastError().type() != QSqlError::NoError)
+        return false;
+    QSqlQuery del(m_db);
+    if (!words.isEmpty()) {
+        del.prepare(QStringLiteral("INSERT INTO docs (docs, rowid, t) VALUES ('delete', ?, ?)"));
+        del.addBindValue(transcriptId);
+        del.addBindValue(TranscriptDocument::text(words));
+        if (!del.exec())
             return false;
     }
-    QSqlQuery del(m_db);
-    del.prepare(QStringLiteral("DELETE FROM lines WHERE transcript = ?"));
-    del.addBindValue(transcriptId);
+    del.prepare(QStringLiteral("DELETE FROM lines WHERE id BETWEEN ? AND ?"));
+    del.addBindValue(firstLineOf(transcriptId));
+    del.addBindValue(lastLineOf(transcriptId));
     if (!del.exec())
         return false;
     del.prepare(QStringLiteral("DELETE FROM transcripts WHERE id = ?"));
@@ -416,13 +521,13 @@ struct TranscriptIndex::Writer
     explicit Writer(const QSqlDatabase &db)
         : transcript(db)
         , line(db)
-        , words(db)
+        , document(db)
     {
         transcript.prepare(QStringLiteral(
             "INSERT INTO transcripts (path, size, mtime, times_mtime) VALUES (?, ?, ?, ?)"));
-        line.prepare(QStringLiteral("INSERT INTO lines (id, transcript, line, start_ms, text, "
-                                    "norm) VALUES (?, ?, ?, ?, ?, ?)"));
-        words.prepare(QStringLiteral("INSERT INTO words (rowid, t) VALUES (?, ?)"));
+        line.prepare(QStringLiteral(
+            "INSERT INTO lines (id, line, start_ms, text, norm) VALUES (?, ?, ?, ?, ?)"));
+        document.prepare(QStringLiteral("INSERT INTO docs (rowid, t) VALUES (?, ?)"));
     }
 
     bool write(const PreparedFile &file)
@@ -436,28 +541,28 @@ struct TranscriptIndex::Writer
         if (!transcript.exec())
             return false;
         const qint64 id = transcript.lastInsertId().toLongLong();
+        QVector<QPair<int, QString>> words;
+        words.reserve(file.lines.size());
         for (const PreparedLine &l : file.lines) {
-            // The transcript in a line's id: the word table's rows tell whose they are.
-            const qint64 lineId = (id << 32) | l.index;
-            line.addBindValue(lineId);
-            line.addBindValue(id);
+            line.addBindValue(firstLineOf(id) | l.index);
             line.addBindValue(l.index);
             line.addBindValue(l.startMs);
             line.addBindValue(l.text);
             line.addBindValue(l.normalised);
             if (!line.exec())
                 return false;
-            words.addBindValue(lineId);
-            words.addBindValue(l.words);
-            if (!words.exec())
-                return false;
+            words.append({ l.index, l.words });
         }
-        return true;
+        if (words.isEmpty())
+            return true;
+        document.addBindValue(id);
+        document.addBindValue(TranscriptDocument::text(words));
+        return document.exec();
     }
 
     QSqlQuery transcript;
     QSqlQuery line;
-    QSqlQuery words;
+    QSqlQuery document;
 };
 
 bool TranscriptIndex::readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime)
@@ -475,7 +580,7 @@ void TranscriptIndex::settle()
     // Removed words leave the full-text tables only when their segments are merged; the log
     // holds old pages until it is emptied.
     if (m_removed) {
-        exec(QStringLiteral("INSERT INTO words (words) VALUES ('optimize')"));
+        exec(QStringLiteral("INSERT INTO docs (docs) VALUES ('optimize')"));
         m_removed = false;
     }
     exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
@@ -694,24 +799,42 @@ int TranscriptIndex::transcriptCount()
     return 0;
 }
 
-bool TranscriptIndex::tallyExactly(const QString &expression, Tally *tally)
+bool TranscriptIndex::rankExactly(
+    const QString &expression, int limit, QVector<Shown> *shown, int *total)
 {
-    // The table counts by itself: no line's text is read, however common the term. Its
-    // function is asked row by row before the rows are grouped (the limit keeps the inner
-    // query apart); the lines come listed.
+    // The table counts by itself, one row a transcript, and ranks them: no line is read but
+    // those shown, however common the term. The inner query's limit keeps it apart, so that its
+    // functions are asked of the table's rows.
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT id >> 32, count(*), sum(n), group_concat(id) FROM "
-                             "(SELECT rowid AS id, occurrences(words) AS n FROM words "
-                             "WHERE words MATCH ? LIMIT -1) GROUP BY 1"));
+    // Each transcript shown has a line at least: no more transcripts than lines are sorted out.
+    q.prepare(QStringLiteral(
+        "SELECT f.id, t.path, f.list, sum(length(f.list)) OVER () FROM "
+        "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list FROM docs "
+        "WHERE docs MATCH ? LIMIT -1) AS f "
+        "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
+        "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?"));
     q.addBindValue(expression);
+    q.addBindValue(std::max(limit, 1)); // the first row tells the total
     if (!q.exec())
         return false;
+    int listed = 0;
     while (q.next()) {
-        const qint64 transcript = q.value(0).toLongLong();
-        tally->count.insert(transcript, q.value(2).toInt());
-        tally->listed.insert(transcript, q.value(3).toByteArray());
-        tally->total += q.value(1).toInt();
+        if (listed == 0)
+            *total = int(q.value(3).toLongLong() / qint64(sizeof(qint32)));
+        if (listed >= limit)
+            break;
+        const qint64 id = q.value(0).toLongLong();
+        Shown s;
+        s.path = q.value(1).toString();
+        const QByteArray list = q.value(2).toByteArray();
+        for (int at = 0; at + int(sizeof(qint32)) <= list.size(); at += int(sizeof(qint32))) {
+            qint32 line = 0;
+            std::memcpy(&line, list.constData() + at, sizeof line);
+            s.lines.append(firstLineOf(id) | line);
+        }
+        listed += s.lines.size();
+        shown->append(s);
     }
     return q.lastError().type() == QSqlError::NoError;
 }
@@ -719,20 +842,28 @@ bool TranscriptIndex::tallyExactly(const QString &expression, Tally *tally)
 bool TranscriptIndex::tallyByRules(
     const QString &expression, const SearchText::Query &parsed, Tally *tally)
 {
-    // Each line the table finds is matched by the text rules, from its kept normalised text.
+    // The lines the table finds every term in are matched by the text rules, from their kept
+    // normalised text; without the table's function, every line of the transcripts it finds.
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT l.id, l.transcript, l.norm FROM words "
-                             "JOIN lines l ON l.id = words.rowid WHERE words MATCH ?"));
+    q.prepare(m_countsInstances
+            ? QStringLiteral("SELECT l.id, l.norm FROM (SELECT rowid AS id, matched(docs, 2) AS "
+                             "list FROM docs WHERE docs MATCH ? LIMIT -1) AS f, "
+                             "json_each(f.list) AS j JOIN lines AS l ON l.id = "
+                             "((f.id << 32) | j.value)")
+            : QStringLiteral("SELECT l.id, l.norm FROM docs JOIN lines AS l ON l.id BETWEEN "
+                             "(docs.rowid << 32) AND ((docs.rowid << 32) | 4294967295) "
+                             "WHERE docs MATCH ?"));
     q.addBindValue(expression);
     if (!q.exec())
         return false;
     while (q.next()) {
-        const int count = SearchText::countInNormalised(q.value(2).toString(), parsed);
+        const int count = SearchText::countInNormalised(q.value(1).toString(), parsed);
         if (count == 0)
             continue;
-        const qint64 transcript = q.value(1).toLongLong();
-        tally->lines[transcript].append(q.value(0).toLongLong());
+        const qint64 line = q.value(0).toLongLong();
+        const qint64 transcript = line >> 32;
+        tally->lines[transcript].append(line);
         tally->count[transcript] += count;
         ++tally->total;
     }
@@ -756,27 +887,27 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
     // A query of nothing the table holds (punctuation alone) finds nothing.
     if (!isOpen() || words.isEmpty())
         return results;
+    // The line end last, so that the table tells where each line ends.
+    words.append(QLatin1Char('"') + TranscriptDocument::lineEnd() + QLatin1Char('"'));
     const QString expression = words.join(QStringLiteral(" AND "));
-    const auto failed = [ok] {
+    QVector<Shown> shown;
+    bool done = false;
+    if (exact) {
+        done = rankExactly(expression, limit, &shown, &results.total);
+    } else {
+        Tally tally;
+        done = tallyByRules(expression, parsed, &tally) && rankTranscripts(tally, limit, &shown);
+        results.total = tally.total;
+    }
+    if (!done || !fetchHits(parsed, shown, limit, &results)) {
         if (ok)
             *ok = false;
         return SearchResults();
-    };
-    Tally tally;
-    if (!(exact ? tallyExactly(expression, &tally) : tallyByRules(expression, parsed, &tally)))
-        return failed();
-    if (tally.count.isEmpty())
-        return results;
-    results.total = tally.total;
-    const QVector<QPair<qint64, QString>> order = rankTranscripts(tally, &results.total);
-    if (results.total < 0)
-        return failed();
-    if (!fetchHits(parsed, tally, order, limit, &results))
-        return failed();
+    }
     return results;
 }
 
-QVector<QPair<qint64, QString>> TranscriptIndex::rankTranscripts(const Tally &tally, int *total)
+bool TranscriptIndex::rankTranscripts(const Tally &tally, int limit, QVector<Shown> *shown)
 {
     // The transcripts with more matches first, then the newer.
     struct Ranked
@@ -786,13 +917,13 @@ QVector<QPair<qint64, QString>> TranscriptIndex::rankTranscripts(const Tally &ta
         qint64 mtime;
         int count;
     };
+    if (tally.count.isEmpty())
+        return true;
     QVector<Ranked> ranked;
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts"))) {
-        *total = -1;
-        return {};
-    }
+    if (!q.exec(QStringLiteral("SELECT id, path, mtime FROM transcripts")))
+        return false;
     while (q.next()) {
         const qint64 id = q.value(0).toLongLong();
         const auto found = tally.count.constFind(id);
@@ -806,37 +937,30 @@ QVector<QPair<qint64, QString>> TranscriptIndex::rankTranscripts(const Tally &ta
             return a.mtime > b.mtime;
         return a.path < b.path;
     });
-    QVector<QPair<qint64, QString>> order;
-    order.reserve(ranked.size());
-    for (const Ranked &r : ranked)
-        order.append({ r.id, r.path });
-    return order;
+    int listed = 0;
+    for (int i = 0; i < ranked.size() && listed < limit; ++i) {
+        Shown s { ranked[i].path, tally.lines.value(ranked[i].id) };
+        std::sort(s.lines.begin(), s.lines.end());
+        listed += s.lines.size();
+        shown->append(s);
+    }
+    return true;
 }
 
-bool TranscriptIndex::fetchHits(const SearchText::Query &parsed, const Tally &tally,
-    const QVector<QPair<qint64, QString>> &order, int limit, SearchResults *results)
+bool TranscriptIndex::fetchHits(
+    const SearchText::Query &parsed, const QVector<Shown> &shown, int limit, SearchResults *results)
 {
     QSqlQuery line(m_db);
     line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
-    for (const auto &transcript : order) {
-        if (results->hits.size() >= limit)
-            break;
-        QVector<qint64> ids = tally.lines.value(transcript.first);
-        const QByteArray listed = tally.listed.value(transcript.first);
-        if (!listed.isEmpty()) {
-            for (const QByteArray &id : listed.split(','))
-                ids.append(id.toLongLong());
-            // Grouping need not keep the order: the ids are the lines' order.
-            std::sort(ids.begin(), ids.end());
-        }
-        for (const qint64 id : ids) {
+    for (const Shown &transcript : shown) {
+        for (const qint64 id : transcript.lines) {
             if (results->hits.size() >= limit)
-                break;
+                return true;
             line.addBindValue(id);
             if (!line.exec() || !line.next())
                 return false;
             SearchHit hit;
-            hit.path = transcript.second;
+            hit.path = transcript.path;
             hit.line = line.value(0).toInt();
             hit.startMs = line.value(1).toLongLong();
             hit.text = line.value(2).toString();

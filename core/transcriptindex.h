@@ -26,10 +26,12 @@ struct SearchResults
 };
 
 // The search index of one library folder: an SQLite file (or memory) with one row per non-empty
-// transcript line, narrowed by FTS5 (each Chinese character a word of its own) and matched by
-// SearchText's rules. It holds only what the transcripts hold: a line leaves the index with its
-// transcript, freed pages are overwritten and the write-ahead log emptied after each change.
-// One connection, for the thread that opened it.
+// transcript line and one FTS5 document per transcript (each Chinese character a word of its
+// own, each line closed by a word of its own), which finds and ranks the transcripts and tells
+// their matching lines; SearchText's rules match what the table cannot tell exactly. It holds only
+// what the transcripts hold: a line leaves the index with its transcript, freed pages are
+// overwritten and the write-ahead log emptied after each change. One connection, for the thread
+// that opened it.
 class TranscriptIndex
 {
 public:
@@ -69,21 +71,25 @@ public:
 
 private:
     struct Writer;
-    // What a query matched, by transcript: how many occurrences, and which lines (as ids, or
-    // as the ids listed "1,2,3" where the table counted, read only for the hits shown).
+    // What a query matched by the text rules, by transcript: how many occurrences, which lines.
     struct Tally
     {
         QHash<qint64, int> count;
         QHash<qint64, QVector<qint64>> lines;
-        QHash<qint64, QByteArray> listed;
         int total = 0; // matching lines
     };
-    bool tallyExactly(const QString &expression, Tally *tally);
+    // A transcript's lines to show, as ids in their order.
+    struct Shown
+    {
+        QString path;
+        QVector<qint64> lines;
+    };
+    // The transcripts best first, with their matching lines, until limit lines are listed.
+    bool rankExactly(const QString &expression, int limit, QVector<Shown> *shown, int *total);
     bool tallyByRules(const QString &expression, const SearchText::Query &parsed, Tally *tally);
-    // (id, path) of the transcripts tallied, best first; total set to -1 on a fault.
-    QVector<QPair<qint64, QString>> rankTranscripts(const Tally &tally, int *total);
-    bool fetchHits(const SearchText::Query &parsed, const Tally &tally,
-        const QVector<QPair<qint64, QString>> &order, int limit, SearchResults *results);
+    bool rankTranscripts(const Tally &tally, int limit, QVector<Shown> *shown);
+    bool fetchHits(const SearchText::Query &parsed, const QVector<Shown> &shown, int limit,
+        SearchResults *results);
     void registerFunctions();
     class BulkWrite;
     bool makeSchema();
@@ -99,6 +105,6 @@ private:
     QString m_file;
     QString m_folder;
     bool m_rebuilt = false;
-    bool m_countsInstances = false; // the connection has the occurrences() function
+    bool m_countsInstances = false; // the connection has the matched() function
     bool m_removed = false; // rows were removed since the index was last compacted
 };

@@ -110,6 +110,7 @@ void SearchIndexTest::queries_data()
     QTest::newRow("english short term") << u("we") << names({ "en.txt:1" });
     QTest::newRow("every term") << u("art restart") << names({ "en.txt:1" });
     QTest::newRow("a term missing") << u("art noon") << QStringList();
+    QTest::newRow("no phrase across a line break") << u("开会软件") << QStringList();
     QTest::newRow("quoted phrase") << u("\"the art project\"") << names({ "en.txt:1" });
     QTest::newRow("phrase out of order") << u("\"art the\"") << QStringList();
     QTest::newRow("full-width text, half-width query") << u("ai技术") << names({ "mix.txt:0" });

@@ -18,6 +18,7 @@
 
 #include <cstdio>
 
+#include "core/programlayout.h"
 #include "ui/appglobals.h"
 #include "asr/qthttpclass.h"
 #include "common/scripteddialogs.h"
@@ -118,8 +119,8 @@ ChainFigures runChain(const QString &serviceUrl, const QString &audio, const QSt
     if (!f.finished)
         figure(QStringLiteral("error"), dialogs.noticeTexts().join(QLatin1Char(' ')));
 
-    QFile transcript(home + QStringLiteral("/myWordFiles/") + QFileInfo(audio).completeBaseName()
-                     + QStringLiteral(".txt"));
+    QFile transcript(ProgramLayout::transcriptFolder(home) + QLatin1Char('/')
+        + QFileInfo(audio).completeBaseName() + QStringLiteral(".txt"));
     if (transcript.open(QIODevice::ReadOnly))
         f.transcript = QTextCodec::codecForLocale()->toUnicode(transcript.readAll());
     return f;

@@ -30,7 +30,7 @@
 void Widget::setUpSearch()
 {
     searchIndex = new LibraryIndex(ProgramLayout::searchIndexFile(AppGlobals::appDir()),
-        AppGlobals::appDir() + QStringLiteral("/myWordFiles"), this);
+        ProgramLayout::transcriptFolder(AppGlobals::appDir()), this);
     transcriptSearch = new TranscriptSearch(searchIndex, library);
     library->addAboveTranscripts(transcriptSearch);
     auto *shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")), this);

@@ -164,14 +164,11 @@ private:
     void connectPassage();
     void recognisePassage(const QString &source, qint64 fromMs, qint64 toMs);
     class PassageRecogniser *passage = nullptr;
-    // Search, job progress and the desktop's notices (ui/widget_search.cpp).
+    // Search, and the job on the desktop (ui/widget_search.cpp).
     void setUpSearch();
     void openSearchResult(const QString &path, int line, qint64 startMs);
     class LibraryIndex *searchIndex = nullptr;
     class TranscriptSearch *transcriptSearch = nullptr;
-    class JobProgressBar *jobProgress = nullptr;
-    class DesktopNotices *desktop = nullptr;
-    int jobFilesDone = 0;
     // ---- end window ----
 
     // ---- audio: devices, recording, the task list and playback ----

@@ -1,5 +1,5 @@
-// The window's search over the transcript library, the job's progress bar and the desktop's
-// notices and launcher, wired to the library, the job and the panes.
+// The window's search over the transcript library, and what the desktop shows of the job
+// (ui/jobondesktop.h), wired to the library, the job and the panes.
 #include "ui/widget.h"
 
 #include "asr/transcriptionjob.h"
@@ -8,10 +8,9 @@
 #include "core/programlayout.h"
 #include "core/tasklist.h"
 #include "core/transcripttimes.h"
-#include "platform/desktopnotices.h"
 #include "ui/appglobals.h"
 #include "ui/dialogs.h"
-#include "ui/jobprogressbar.h"
+#include "ui/jobondesktop.h"
 #include "ui/librarypane.h"
 #include "ui/mylistwidget.h"
 #include "ui/playerbar.h"
@@ -42,41 +41,8 @@ void Widget::setUpSearch()
             searchIndex->transcriptWritten(transcriptPath);
         });
     searchIndex->start();
-    jobProgress = new JobProgressBar(taskBar->parentWidget());
-    const QRect strip = taskBar->geometry();
-    jobProgress->setGeometry(strip.x() + 10, strip.bottom() + 2, strip.width() - 20, 16);
-    desktop = new DesktopNotices(QStringLiteral("org.example.tovarin.desktop"), this);
-    connect(desktop, &DesktopNotices::activated, this, &Widget::bringToFront);
-    TranscriptionJob *j = job.get();
-    connect(j, &TranscriptionJob::runningChanged, this, [this](bool running) {
-        if (running) {
-            jobFilesDone = 0;
-            jobProgress->jobStarted(taskFiles->paths().size());
-            jobProgress->raise();
-        } else {
-            jobProgress->jobEnded();
-        }
-        desktop->setLauncherProgress(0.0, running);
-    });
-    connect(j, &TranscriptionJob::progressed, this, [this](const JobStatus &status) {
-        jobProgress->showStatus(status);
-        desktop->setLauncherProgress(jobProgress->figures().listShare, true);
-    });
-    connect(j, &TranscriptionJob::fileFinished, this, [this] {
-        ++jobFilesDone;
-        jobProgress->fileFinished();
-        desktop->setLauncherProgress(jobProgress->figures().listShare, true);
-    });
-    connect(j, &TranscriptionJob::finished, this, [this](const JobResult &result) {
-        if (isActiveWindow())
-            return;
-        if (result.succeeded())
-            desktop->notify(QStringLiteral("转写完成"),
-                QStringLiteral("%1个文件已经全部转换完成").arg(jobFilesDone));
-        else
-            desktop->notify(QStringLiteral("转写失败"),
-                QStringLiteral("转写未完成，已完成%1个文件").arg(jobFilesDone));
-    });
+    auto *onDesktop = new JobOnDesktop(job.get(), taskFiles, taskBar, this);
+    connect(onDesktop, &JobOnDesktop::activated, this, &Widget::bringToFront);
 }
 
 void Widget::openSearchResult(const QString &path, int line, qint64 startMs)

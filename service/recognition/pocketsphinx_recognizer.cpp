@@ -73,6 +73,22 @@ bool hasSound(const int16_t *samples, size_t count)
     return false;
 }
 
+// Live normalisation. PocketSphinx's running mean weighs the mean it starts from as 5 s of audio
+// and moves it only every 3 s, so a short utterance was normalised mostly by the one before it,
+// and its text was worse than the same audio decoded whole. Here the mean the speaker's last
+// utterance left counts as a few frames only, and is re-estimated from it and the utterance so
+// far at fixed places in the utterance, so that the text does not depend on how the audio was
+// cut into pieces.
+constexpr int kPriorFrames = 30;
+constexpr size_t kMeanStepSamples = 3200; // 200 ms
+
+void weighPrior(cmn_t *cmn)
+{
+    for (int i = 0; i < cmn->veclen; ++i)
+        cmn->sum[i] = cmn->cmn_mean[i] * float(kPriorFrames);
+    cmn->nframe = kPriorFrames;
+}
+
 } // namespace
 
 ModelFiles defaultEnglishModel()
@@ -223,6 +239,7 @@ bool PocketSphinxRecognizer::beginStream(const std::vector<float> &mean)
     // Set after the stream starts, so that nothing of the last request's audio is left in it.
     f->cmn = CMN_LIVE;
     cmn_live_set(f->cmn_struct, start.data());
+    weighPrior(f->cmn_struct);
     d->streaming = true;
     d->streamed = 0;
     return true;
@@ -230,13 +247,19 @@ bool PocketSphinxRecognizer::beginStream(const std::vector<float> &mean)
 
 void PocketSphinxRecognizer::continueStream(const int16_t *samples, size_t count)
 {
-    if (!d->streaming || count == 0)
+    if (!d->streaming)
         return;
-    if (ps_process_raw(d->ps, samples, count, FALSE, FALSE) < 0) {
-        abandonStream();
-        throw std::runtime_error("the decoder rejected the audio");
+    for (size_t at = 0; at < count;) {
+        const size_t n = std::min(count - at, kMeanStepSamples - d->streamed % kMeanStepSamples);
+        if (ps_process_raw(d->ps, samples + at, n, FALSE, FALSE) < 0) {
+            abandonStream();
+            throw std::runtime_error("the decoder rejected the audio");
+        }
+        at += n;
+        d->streamed += n;
+        if (d->streamed % kMeanStepSamples == 0)
+            cmn_live_update(d->feat()->cmn_struct);
     }
-    d->streamed += count;
 }
 
 PocketSphinxRecognizer::Timed PocketSphinxRecognizer::endStream(std::vector<float> &mean)

@@ -96,6 +96,13 @@ public:
         log += QString::fromUtf8(process.readAllStandardError());
         return log;
     }
+    // What the service wrote since the last call, not kept: a long run's log would grow.
+    QString takeNewLog()
+    {
+        const QString text = log + QString::fromUtf8(process.readAllStandardError());
+        log.clear();
+        return text;
+    }
 
 private:
     QStringList arguments;

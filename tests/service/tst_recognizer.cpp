@@ -41,6 +41,7 @@ private slots:
     void silenceGivesNoWords();
     void splitDecodingGivesTheSameWords();
     void decoderKeepsNoStateBetweenCalls();
+    void liveTextDoesNotDependOnPieces();
     void liveSessionDecodesPiecesWithinItsBounds();
     void searchSettingsReachTheDecoder();
     void missingModelIsReported();
@@ -155,6 +156,45 @@ void RecognizerTest::decoderKeepsNoStateBetweenCalls()
     decoder.continueStream(noise.data(), noise.size());
     decoder.abandonStream();
     QCOMPARE(decoder.recognize(speechSamples.data(), n), first);
+}
+
+void RecognizerTest::liveTextDoesNotDependOnPieces()
+{
+    // A live client's pieces grow when the service falls behind the speech; the text must not
+    // change with them.
+    PocketSphinxRecognizer decoder(defaultEnglishModel());
+    const auto live = [&](const std::vector<size_t> &sizes) {
+        std::vector<float> mean; // the model's own each time
+        decoder.beginStream(mean);
+        for (size_t at = 0, i = 0; at < speechSamples.size(); ++i) {
+            const size_t n = std::min(sizes[i % sizes.size()], speechSamples.size() - at);
+            decoder.continueStream(speechSamples.data() + at, n);
+            at += n;
+        }
+        return decoder.endStream(mean).text;
+    };
+    const std::string even = live({ kSampleRate / 5 });
+    QVERIFY(!even.empty());
+    QCOMPARE(live({ 1234, 7 * kSampleRate, 321, kSampleRate + 17 }), even);
+    QCOMPARE(live({ speechSamples.size() }), even);
+
+    // The mean carried from an utterance said much more softly (the microphone turned down)
+    // must not spoil a short one after it: it is to come out as its whole request does.
+    const size_t n = 4 * kSampleRate;
+    std::vector<int16_t> soft(speechSamples.begin() + n, speechSamples.end());
+    for (int16_t &s : soft)
+        s = int16_t(s / 20);
+    std::vector<float> mean;
+    decoder.beginStream(mean);
+    decoder.continueStream(soft.data(), soft.size());
+    decoder.endStream(mean);
+    decoder.beginStream(mean);
+    for (size_t at = 0; at < n; at += kSampleRate / 5)
+        decoder.continueStream(speechSamples.data() + at, kSampleRate / 5);
+    const QString after = QString::fromStdString(decoder.endStream(mean).text);
+    const QString whole = QString::fromStdString(decoder.recognize(speechSamples.data(), n));
+    qInfo("whole: %s\nafter soft speech: %s", qPrintable(whole), qPrintable(after));
+    QVERIFY2(WordRate::errorRate(whole, after) <= 0.3, qPrintable(after));
 }
 
 void RecognizerTest::liveSessionDecodesPiecesWithinItsBounds()

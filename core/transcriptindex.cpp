@@ -26,7 +26,7 @@
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("5");
+const QString kVersion = QStringLiteral("6");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
@@ -299,7 +299,9 @@ bool TranscriptIndex::makeSchema()
         "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT)",
         "CREATE TABLE transcripts (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, "
         "size INTEGER, mtime INTEGER, times_mtime INTEGER)",
-        // A line's id is its transcript's and its number: (transcript << 32) | line.
+        // A line's id is its transcript's and its place among the transcript's non-blank lines,
+        // (transcript << 32) | place, as the word table's document counts its line ends; line
+        // is its number in the text.
         "CREATE TABLE lines (id INTEGER PRIMARY KEY, line INTEGER NOT NULL, "
         "start_ms INTEGER NOT NULL, text TEXT NOT NULL, norm TEXT NOT NULL)",
         // One document a transcript, its rowid the transcript's id (TranscriptDocument):
@@ -412,17 +414,15 @@ bool TranscriptIndex::removeRows(qint64 transcriptId)
 {
     QSqlQuery lines(m_db);
     lines.setForwardOnly(true);
-    lines.prepare(
-        QStringLiteral("SELECT line, norm FROM lines WHERE id BETWEEN ? AND ? ORDER BY id"));
+    lines.prepare(QStringLiteral("SELECT norm FROM lines WHERE id BETWEEN ? AND ? ORDER BY id"));
     lines.addBindValue(firstLineOf(transcriptId));
     lines.addBindValue(lastLineOf(transcriptId));
     if (!lines.exec())
         return false;
     // A contentless table forgets a row only when told the words it was given.
-    QVector<QPair<int, QString>> words;
+    QStringList words;
     while (lines.next())
-        words.append(
-            { lines.value(0).toInt(), SearchText::wordTableText(lines.value(1).toString()) });
+        words.append(SearchText::wordTableText(lines.value(0).toString()));
     if (lines.lastError().type() != QSqlError::NoError)
         return false;
     QSqlQuery del(m_db);
@@ -541,17 +541,17 @@ struct TranscriptIndex::Writer
         if (!transcript.exec())
             return false;
         const qint64 id = transcript.lastInsertId().toLongLong();
-        QVector<QPair<int, QString>> words;
+        QStringList words;
         words.reserve(file.lines.size());
         for (const PreparedLine &l : file.lines) {
-            line.addBindValue(firstLineOf(id) | l.index);
+            line.addBindValue(firstLineOf(id) | words.size());
             line.addBindValue(l.index);
             line.addBindValue(l.startMs);
             line.addBindValue(l.text);
             line.addBindValue(l.normalised);
             if (!line.exec())
                 return false;
-            words.append({ l.index, l.words });
+            words.append(l.words);
         }
         if (words.isEmpty())
             return true;

@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <cstring>
 #include <future>
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -204,6 +206,90 @@ fts5_api *fts5Of(sqlite3 *db)
     return api;
 }
 
+bool addMatchedFunction(sqlite3 *db)
+{
+    fts5_api *api = db ? fts5Of(db) : nullptr;
+    return api && api->iVersion >= 2
+        && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
+}
+
+// A transcript that a range of the word table ranked.
+struct RankedRow
+{
+    qint64 id;
+    int count;
+    qint64 mtime;
+    QByteArray path; // as SQLite compares it
+    QByteArray lines; // matched(docs, 1)
+};
+
+struct RangeRanking
+{
+    bool ok = false;
+    qint64 total = 0; // matching lines in the range
+    std::vector<RankedRow> rows; // best first, at most the limit
+};
+
+bool rankedBefore(const RankedRow &a, const RankedRow &b)
+{
+    if (a.count != b.count)
+        return a.count > b.count;
+    if (a.mtime != b.mtime)
+        return a.mtime > b.mtime;
+    return a.path < b.path;
+}
+
+// The transcripts with ids from..to that match expression, best first: the word table counts
+// by itself, one row a transcript, and no line is read. The inner query's limit keeps it apart,
+// so that its functions are asked of the table's rows; each transcript listed has a line at
+// least, so no more than limit of them are sorted out.
+RangeRanking rankRange(sqlite3 *db, const QByteArray &expression, qint64 from, qint64 to, int limit)
+{
+    static const char sql[]
+        = "SELECT f.id, f.n, t.mtime, t.path, f.list, sum(length(f.list)) OVER () FROM "
+          "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list FROM docs "
+          "WHERE docs MATCH ?1 AND rowid BETWEEN ?2 AND ?3 LIMIT -1) AS f "
+          "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
+          "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?4";
+    RangeRanking ranking;
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+        return ranking;
+    sqlite3_bind_text(st, 1, expression.constData(), expression.size(), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 2, from);
+    sqlite3_bind_int64(st, 3, to);
+    sqlite3_bind_int(st, 4, std::max(limit, 1)); // the first row tells the total
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(st)) == SQLITE_ROW) {
+        if (ranking.rows.empty())
+            ranking.total = sqlite3_column_int64(st, 5) / qint64(sizeof(qint32));
+        const auto bytes = [st](int column) {
+            return QByteArray(static_cast<const char *>(sqlite3_column_blob(st, column)),
+                sqlite3_column_bytes(st, column));
+        };
+        ranking.rows.push_back({ sqlite3_column_int64(st, 0), sqlite3_column_int(st, 1),
+            sqlite3_column_int64(st, 2), bytes(3), bytes(4) });
+    }
+    ranking.ok = step == SQLITE_DONE;
+    sqlite3_finalize(st);
+    return ranking;
+}
+
+// The id that parts the transcripts into two halves of about as many.
+bool middleId(sqlite3 *db, qint64 *middle)
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT min(id), max(id) FROM transcripts", -1, &st, nullptr)
+        != SQLITE_OK)
+        return false;
+    const bool ok = sqlite3_step(st) == SQLITE_ROW;
+    if (ok)
+        *middle = sqlite3_column_int64(st, 0)
+            + (sqlite3_column_int64(st, 1) - sqlite3_column_int64(st, 0)) / 2;
+    sqlite3_finalize(st);
+    return ok;
+}
+
 } // namespace
 
 TranscriptIndex::TranscriptIndex() = default;
@@ -225,13 +311,32 @@ void TranscriptIndex::registerFunctions()
 {
     // Without the function each line found is counted by the text rules, only slower.
     m_countsInstances = false;
+    m_handle = nullptr;
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return;
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
-    fts5_api *api = db ? fts5Of(db) : nullptr;
-    m_countsInstances = api && api->iVersion >= 2
-        && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
+    m_countsInstances = addMatchedFunction(db);
+    if (m_countsInstances)
+        m_handle = db;
+}
+
+void TranscriptIndex::openSecondReader()
+{
+    m_secondTried = true;
+    // Without it each query ranks on one core; an index in memory has no second reader.
+    if (!m_handle || m_file == QLatin1String(":memory:"))
+        return;
+    // Its own thread uses it only while this one waits for it.
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
+    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_second, flags, nullptr)
+            != SQLITE_OK
+        || sqlite3_busy_timeout(m_second, 10000) != SQLITE_OK
+        || sqlite3_exec(m_second, "PRAGMA query_only = ON", nullptr, nullptr, nullptr) != SQLITE_OK
+        || !addMatchedFunction(m_second)) {
+        sqlite3_close(m_second);
+        m_second = nullptr;
+    }
 }
 
 bool TranscriptIndex::isOpen() const
@@ -248,6 +353,10 @@ void TranscriptIndex::close()
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
     m_countsInstances = false;
+    m_handle = nullptr;
+    sqlite3_close(m_second);
+    m_second = nullptr;
+    m_secondTried = false;
 }
 
 bool TranscriptIndex::exec(const QString &sql)
@@ -802,41 +911,49 @@ int TranscriptIndex::transcriptCount()
 bool TranscriptIndex::rankExactly(
     const QString &expression, int limit, QVector<Shown> *shown, int *total)
 {
-    // The table counts by itself, one row a transcript, and ranks them: no line is read but
-    // those shown, however common the term. The inner query's limit keeps it apart, so that its
-    // functions are asked of the table's rows.
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    // Each transcript shown has a line at least: no more transcripts than lines are sorted out.
-    q.prepare(QStringLiteral(
-        "SELECT f.id, t.path, f.list, sum(length(f.list)) OVER () FROM "
-        "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list FROM docs "
-        "WHERE docs MATCH ? LIMIT -1) AS f "
-        "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
-        "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?"));
-    q.addBindValue(expression);
-    q.addBindValue(std::max(limit, 1)); // the first row tells the total
-    if (!q.exec())
-        return false;
+    if (!m_secondTried)
+        openSecondReader();
+    const QByteArray utf8 = expression.toUtf8();
+    std::vector<RankedRow> rows;
+    qint64 middle = 0;
+    if (m_second && middleId(m_handle, &middle)) {
+        // Each half ranked on a core of its own, and their best merged.
+        auto upper = std::async(std::launch::async, rankRange, m_second, utf8, middle + 1,
+            std::numeric_limits<qint64>::max(), limit);
+        const RangeRanking lower
+            = rankRange(m_handle, utf8, std::numeric_limits<qint64>::min(), middle, limit);
+        RangeRanking other = upper.get();
+        if (!lower.ok || !other.ok)
+            return false;
+        *total = int(lower.total + other.total);
+        rows = lower.rows;
+        rows.insert(rows.end(), std::make_move_iterator(other.rows.begin()),
+            std::make_move_iterator(other.rows.end()));
+        std::sort(rows.begin(), rows.end(), rankedBefore);
+    } else {
+        RangeRanking all = rankRange(m_handle, utf8, std::numeric_limits<qint64>::min(),
+            std::numeric_limits<qint64>::max(), limit);
+        if (!all.ok)
+            return false;
+        *total = int(all.total);
+        rows = std::move(all.rows);
+    }
     int listed = 0;
-    while (q.next()) {
-        if (listed == 0)
-            *total = int(q.value(3).toLongLong() / qint64(sizeof(qint32)));
+    for (const RankedRow &row : rows) {
         if (listed >= limit)
             break;
-        const qint64 id = q.value(0).toLongLong();
         Shown s;
-        s.path = q.value(1).toString();
-        const QByteArray list = q.value(2).toByteArray();
+        s.path = QString::fromUtf8(row.path);
+        const QByteArray &list = row.lines;
         for (int at = 0; at + int(sizeof(qint32)) <= list.size(); at += int(sizeof(qint32))) {
             qint32 line = 0;
             std::memcpy(&line, list.constData() + at, sizeof line);
-            s.lines.append(firstLineOf(id) | line);
+            s.lines.append(firstLineOf(row.id) | line);
         }
         listed += s.lines.size();
         shown->append(s);
     }
-    return q.lastError().type() == QSqlError::NoError;
+    return true;
 }
 
 bool TranscriptIndex::tallyByRules(

@@ -275,6 +275,43 @@ RangeRanking rankRange(sqlite3 *db, const QByteArray &expression, qint64 from, q
     return ranking;
 }
 
+struct HitToRead
+{
+    const QString *path;
+    qint64 id;
+};
+
+// The lines wanted[from..to) read through db and marked, into out[from..to). A line gone since it
+// was ranked (its transcript changed meanwhile) is left out, its line -1; false on a fault.
+bool readHits(sqlite3 *db, const SearchText::Query &parsed, const QVector<HitToRead> &wanted,
+    int from, int to, SearchHit *out)
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(
+            db, "SELECT line, start_ms, text FROM lines WHERE id = ?1", -1, &st, nullptr)
+        != SQLITE_OK)
+        return false;
+    bool ok = true;
+    for (int i = from; i < to && ok; ++i) {
+        sqlite3_bind_int64(st, 1, wanted[i].id);
+        const int step = sqlite3_step(st);
+        SearchHit &hit = out[i];
+        hit.line = -1;
+        ok = step == SQLITE_ROW || step == SQLITE_DONE;
+        if (step == SQLITE_ROW) {
+            hit.path = *wanted[i].path;
+            hit.line = sqlite3_column_int(st, 0);
+            hit.startMs = sqlite3_column_int64(st, 1);
+            hit.text = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 2)),
+                sqlite3_column_bytes(st, 2));
+            hit.spans = SearchText::matchSpans(hit.text, parsed);
+        }
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    return ok;
+}
+
 // The id that parts the transcripts into two halves of about as many.
 bool middleId(sqlite3 *db, qint64 *middle)
 {
@@ -316,16 +353,15 @@ void TranscriptIndex::registerFunctions()
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return;
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
+    m_handle = db;
     m_countsInstances = addMatchedFunction(db);
-    if (m_countsInstances)
-        m_handle = db;
 }
 
 void TranscriptIndex::openSecondReader()
 {
     m_secondTried = true;
     // Without it each query ranks on one core; an index in memory has no second reader.
-    if (!m_handle || m_file == QLatin1String(":memory:"))
+    if (!m_countsInstances || m_file == QLatin1String(":memory:"))
         return;
     // Its own thread uses it only while this one waits for it.
     const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
@@ -911,8 +947,6 @@ int TranscriptIndex::transcriptCount()
 bool TranscriptIndex::rankExactly(
     const QString &expression, int limit, QVector<Shown> *shown, int *total)
 {
-    if (!m_secondTried)
-        openSecondReader();
     const QByteArray utf8 = expression.toUtf8();
     std::vector<RankedRow> rows;
     qint64 middle = 0;
@@ -1007,6 +1041,8 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
     // The line end last, so that the table tells where each line ends.
     words.append(QLatin1Char('"') + TranscriptDocument::lineEnd() + QLatin1Char('"'));
     const QString expression = words.join(QStringLiteral(" AND "));
+    if (!m_secondTried)
+        openSecondReader();
     QVector<Shown> shown;
     bool done = false;
     if (exact) {
@@ -1067,23 +1103,32 @@ bool TranscriptIndex::rankTranscripts(const Tally &tally, int limit, QVector<Sho
 bool TranscriptIndex::fetchHits(
     const SearchText::Query &parsed, const QVector<Shown> &shown, int limit, SearchResults *results)
 {
-    QSqlQuery line(m_db);
-    line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
+    if (!m_handle)
+        return false;
+    QVector<HitToRead> wanted;
     for (const Shown &transcript : shown) {
         for (const qint64 id : transcript.lines) {
-            if (results->hits.size() >= limit)
-                return true;
-            line.addBindValue(id);
-            if (!line.exec() || !line.next())
-                return false;
-            SearchHit hit;
-            hit.path = transcript.path;
-            hit.line = line.value(0).toInt();
-            hit.startMs = line.value(1).toLongLong();
-            hit.text = line.value(2).toString();
-            hit.spans = SearchText::matchSpans(hit.text, parsed);
-            results->hits.append(hit);
+            if (wanted.size() < limit)
+                wanted.append({ &transcript.path, id });
         }
+    }
+    QVector<SearchHit> hits(wanted.size());
+    bool ok = true;
+    if (m_second && wanted.size() > 1) {
+        // Reading and marking the lines shown is about as costly as the ranking: halved too.
+        const int half = wanted.size() / 2;
+        auto upper = std::async(std::launch::async, readHits, m_second, std::cref(parsed),
+            std::cref(wanted), half, int(wanted.size()), hits.data());
+        ok = readHits(m_handle, parsed, wanted, 0, half, hits.data());
+        ok = upper.get() && ok;
+    } else {
+        ok = readHits(m_handle, parsed, wanted, 0, wanted.size(), hits.data());
+    }
+    if (!ok)
+        return false;
+    for (SearchHit &hit : hits) {
+        if (hit.line >= 0)
+            results->hits.append(std::move(hit));
     }
     return true;
 }

@@ -384,15 +384,16 @@ void TranscriptIndex::close()
 {
     if (m_connection.isEmpty())
         return;
+    // The reader first, so that the last connection to close, which tidies the log, can write.
+    sqlite3_close(m_second);
+    m_second = nullptr;
+    m_secondTried = false;
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
     m_countsInstances = false;
     m_handle = nullptr;
-    sqlite3_close(m_second);
-    m_second = nullptr;
-    m_secondTried = false;
 }
 
 bool TranscriptIndex::exec(const QString &sql)

@@ -41,11 +41,12 @@ QString paragraph(QRandomGenerator &random, Draw zh, const QStringList &en, int 
     return text + QStringLiteral("。");
 }
 
-// This thread's processor time: what a query costs, whatever else the machine runs.
+// The program's processor time, on every core: what a query costs, whatever else the machine
+// runs.
 double cpuMs()
 {
     timespec t {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 

@@ -4,17 +4,13 @@
 
 namespace TranscriptDocument {
 
-QString text(const QVector<QPair<int, QString>> &lines)
+QString text(const QStringList &lines)
 {
     const QString end = QLatin1Char(' ') + lineEnd() + QLatin1Char(' ');
     QString out;
-    int next = 0;
-    for (const auto &line : lines) {
-        for (; next < line.first; ++next)
-            out += end;
-        out += line.second;
+    for (const QString &line : lines) {
+        out += line;
         out += end;
-        next = line.first + 1;
     }
     return out;
 }

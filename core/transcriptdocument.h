@@ -2,6 +2,7 @@
 
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // The word table's document of one transcript, and which of its lines a query matched: one
@@ -16,10 +17,11 @@ inline QString lineEnd()
     return QString(QChar(0xE001));
 }
 
-// The document of a transcript's lines, given as (line number, words as the word table takes
-// them) in ascending order: each line closed by lineEnd(), a blank line by a lone one, so that
-// the n-th line end closes line n and no phrase is found across a line break.
-QString text(const QVector<QPair<int, QString>> &lines);
+// The document of a transcript's non-blank lines, given in order as words as the word table takes
+// them: each line closed by lineEnd(), so that the n-th line end closes the n-th of them and no
+// phrase is found across a line break. Blank lines have no end of their own: they would only
+// lengthen what every query reads.
+QString text(const QStringList &lines);
 
 struct Instance
 {

@@ -22,11 +22,13 @@
 #include <algorithm>
 #include <cstring>
 #include <future>
+#include <limits>
+#include <vector>
 
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("5");
+const QString kVersion = QStringLiteral("6");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
@@ -204,6 +206,127 @@ fts5_api *fts5Of(sqlite3 *db)
     return api;
 }
 
+bool addMatchedFunction(sqlite3 *db)
+{
+    fts5_api *api = db ? fts5Of(db) : nullptr;
+    return api && api->iVersion >= 2
+        && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
+}
+
+// A transcript that a range of the word table ranked.
+struct RankedRow
+{
+    qint64 id;
+    int count;
+    qint64 mtime;
+    QByteArray path; // as SQLite compares it
+    QByteArray lines; // matched(docs, 1)
+};
+
+struct RangeRanking
+{
+    bool ok = false;
+    qint64 total = 0; // matching lines in the range
+    std::vector<RankedRow> rows; // best first, at most the limit
+};
+
+bool rankedBefore(const RankedRow &a, const RankedRow &b)
+{
+    if (a.count != b.count)
+        return a.count > b.count;
+    if (a.mtime != b.mtime)
+        return a.mtime > b.mtime;
+    return a.path < b.path;
+}
+
+// The transcripts with ids from..to that match expression, best first: the word table counts
+// by itself, one row a transcript, and no line is read. The inner query's limit keeps it apart,
+// so that its functions are asked of the table's rows; each transcript listed has a line at
+// least, so no more than limit of them are sorted out.
+RangeRanking rankRange(sqlite3 *db, const QByteArray &expression, qint64 from, qint64 to, int limit)
+{
+    static const char sql[]
+        = "SELECT f.id, f.n, t.mtime, t.path, f.list, sum(length(f.list)) OVER () FROM "
+          "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list FROM docs "
+          "WHERE docs MATCH ?1 AND rowid BETWEEN ?2 AND ?3 LIMIT -1) AS f "
+          "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
+          "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?4";
+    RangeRanking ranking;
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+        return ranking;
+    sqlite3_bind_text(st, 1, expression.constData(), expression.size(), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 2, from);
+    sqlite3_bind_int64(st, 3, to);
+    sqlite3_bind_int(st, 4, std::max(limit, 1)); // the first row tells the total
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(st)) == SQLITE_ROW) {
+        if (ranking.rows.empty())
+            ranking.total = sqlite3_column_int64(st, 5) / qint64(sizeof(qint32));
+        const auto bytes = [st](int column) {
+            return QByteArray(static_cast<const char *>(sqlite3_column_blob(st, column)),
+                sqlite3_column_bytes(st, column));
+        };
+        ranking.rows.push_back({ sqlite3_column_int64(st, 0), sqlite3_column_int(st, 1),
+            sqlite3_column_int64(st, 2), bytes(3), bytes(4) });
+    }
+    ranking.ok = step == SQLITE_DONE;
+    sqlite3_finalize(st);
+    return ranking;
+}
+
+struct HitToRead
+{
+    const QString *path;
+    qint64 id;
+};
+
+// The lines wanted[from..to) read through db and marked, into out[from..to). A line gone since it
+// was ranked (its transcript changed meanwhile) is left out, its line -1; false on a fault.
+bool readHits(sqlite3 *db, const SearchText::Query &parsed, const QVector<HitToRead> &wanted,
+    int from, int to, SearchHit *out)
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(
+            db, "SELECT line, start_ms, text FROM lines WHERE id = ?1", -1, &st, nullptr)
+        != SQLITE_OK)
+        return false;
+    bool ok = true;
+    for (int i = from; i < to && ok; ++i) {
+        sqlite3_bind_int64(st, 1, wanted[i].id);
+        const int step = sqlite3_step(st);
+        SearchHit &hit = out[i];
+        hit.line = -1;
+        ok = step == SQLITE_ROW || step == SQLITE_DONE;
+        if (step == SQLITE_ROW) {
+            hit.path = *wanted[i].path;
+            hit.line = sqlite3_column_int(st, 0);
+            hit.startMs = sqlite3_column_int64(st, 1);
+            hit.text = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 2)),
+                sqlite3_column_bytes(st, 2));
+            hit.spans = SearchText::matchSpans(hit.text, parsed);
+        }
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    return ok;
+}
+
+// The id that parts the transcripts into two halves of about as many.
+bool middleId(sqlite3 *db, qint64 *middle)
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT min(id), max(id) FROM transcripts", -1, &st, nullptr)
+        != SQLITE_OK)
+        return false;
+    const bool ok = sqlite3_step(st) == SQLITE_ROW;
+    if (ok)
+        *middle = sqlite3_column_int64(st, 0)
+            + (sqlite3_column_int64(st, 1) - sqlite3_column_int64(st, 0)) / 2;
+    sqlite3_finalize(st);
+    return ok;
+}
+
 } // namespace
 
 TranscriptIndex::TranscriptIndex() = default;
@@ -225,13 +348,31 @@ void TranscriptIndex::registerFunctions()
 {
     // Without the function each line found is counted by the text rules, only slower.
     m_countsInstances = false;
+    m_handle = nullptr;
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return;
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
-    fts5_api *api = db ? fts5Of(db) : nullptr;
-    m_countsInstances = api && api->iVersion >= 2
-        && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
+    m_handle = db;
+    m_countsInstances = addMatchedFunction(db);
+}
+
+void TranscriptIndex::openSecondReader()
+{
+    m_secondTried = true;
+    // Without it each query ranks on one core; an index in memory has no second reader.
+    if (!m_countsInstances || m_file == QLatin1String(":memory:"))
+        return;
+    // Its own thread uses it only while this one waits for it.
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
+    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_second, flags, nullptr)
+            != SQLITE_OK
+        || sqlite3_busy_timeout(m_second, 10000) != SQLITE_OK
+        || sqlite3_exec(m_second, "PRAGMA query_only = ON", nullptr, nullptr, nullptr) != SQLITE_OK
+        || !addMatchedFunction(m_second)) {
+        sqlite3_close(m_second);
+        m_second = nullptr;
+    }
 }
 
 bool TranscriptIndex::isOpen() const
@@ -243,11 +384,16 @@ void TranscriptIndex::close()
 {
     if (m_connection.isEmpty())
         return;
+    // The reader first, so that the last connection to close, which tidies the log, can write.
+    sqlite3_close(m_second);
+    m_second = nullptr;
+    m_secondTried = false;
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
     m_countsInstances = false;
+    m_handle = nullptr;
 }
 
 bool TranscriptIndex::exec(const QString &sql)
@@ -299,7 +445,9 @@ bool TranscriptIndex::makeSchema()
         "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT)",
         "CREATE TABLE transcripts (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, "
         "size INTEGER, mtime INTEGER, times_mtime INTEGER)",
-        // A line's id is its transcript's and its number: (transcript << 32) | line.
+        // A line's id is its transcript's and its place among the transcript's non-blank lines,
+        // (transcript << 32) | place, as the word table's document counts its line ends; line
+        // is its number in the text.
         "CREATE TABLE lines (id INTEGER PRIMARY KEY, line INTEGER NOT NULL, "
         "start_ms INTEGER NOT NULL, text TEXT NOT NULL, norm TEXT NOT NULL)",
         // One document a transcript, its rowid the transcript's id (TranscriptDocument):
@@ -412,17 +560,15 @@ bool TranscriptIndex::removeRows(qint64 transcriptId)
 {
     QSqlQuery lines(m_db);
     lines.setForwardOnly(true);
-    lines.prepare(
-        QStringLiteral("SELECT line, norm FROM lines WHERE id BETWEEN ? AND ? ORDER BY id"));
+    lines.prepare(QStringLiteral("SELECT norm FROM lines WHERE id BETWEEN ? AND ? ORDER BY id"));
     lines.addBindValue(firstLineOf(transcriptId));
     lines.addBindValue(lastLineOf(transcriptId));
     if (!lines.exec())
         return false;
     // A contentless table forgets a row only when told the words it was given.
-    QVector<QPair<int, QString>> words;
+    QStringList words;
     while (lines.next())
-        words.append(
-            { lines.value(0).toInt(), SearchText::wordTableText(lines.value(1).toString()) });
+        words.append(SearchText::wordTableText(lines.value(0).toString()));
     if (lines.lastError().type() != QSqlError::NoError)
         return false;
     QSqlQuery del(m_db);
@@ -541,17 +687,17 @@ struct TranscriptIndex::Writer
         if (!transcript.exec())
             return false;
         const qint64 id = transcript.lastInsertId().toLongLong();
-        QVector<QPair<int, QString>> words;
+        QStringList words;
         words.reserve(file.lines.size());
         for (const PreparedLine &l : file.lines) {
-            line.addBindValue(firstLineOf(id) | l.index);
+            line.addBindValue(firstLineOf(id) | words.size());
             line.addBindValue(l.index);
             line.addBindValue(l.startMs);
             line.addBindValue(l.text);
             line.addBindValue(l.normalised);
             if (!line.exec())
                 return false;
-            words.append({ l.index, l.words });
+            words.append(l.words);
         }
         if (words.isEmpty())
             return true;
@@ -802,41 +948,47 @@ int TranscriptIndex::transcriptCount()
 bool TranscriptIndex::rankExactly(
     const QString &expression, int limit, QVector<Shown> *shown, int *total)
 {
-    // The table counts by itself, one row a transcript, and ranks them: no line is read but
-    // those shown, however common the term. The inner query's limit keeps it apart, so that its
-    // functions are asked of the table's rows.
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    // Each transcript shown has a line at least: no more transcripts than lines are sorted out.
-    q.prepare(QStringLiteral(
-        "SELECT f.id, t.path, f.list, sum(length(f.list)) OVER () FROM "
-        "(SELECT rowid AS id, matched(docs, 0) AS n, matched(docs, 1) AS list FROM docs "
-        "WHERE docs MATCH ? LIMIT -1) AS f "
-        "JOIN transcripts AS t ON t.id = f.id WHERE f.n > 0 "
-        "ORDER BY f.n DESC, t.mtime DESC, t.path LIMIT ?"));
-    q.addBindValue(expression);
-    q.addBindValue(std::max(limit, 1)); // the first row tells the total
-    if (!q.exec())
-        return false;
+    const QByteArray utf8 = expression.toUtf8();
+    std::vector<RankedRow> rows;
+    qint64 middle = 0;
+    if (m_second && middleId(m_handle, &middle)) {
+        // Each half ranked on a core of its own, and their best merged.
+        auto upper = std::async(std::launch::async, rankRange, m_second, utf8, middle + 1,
+            std::numeric_limits<qint64>::max(), limit);
+        const RangeRanking lower
+            = rankRange(m_handle, utf8, std::numeric_limits<qint64>::min(), middle, limit);
+        RangeRanking other = upper.get();
+        if (!lower.ok || !other.ok)
+            return false;
+        *total = int(lower.total + other.total);
+        rows = lower.rows;
+        rows.insert(rows.end(), std::make_move_iterator(other.rows.begin()),
+            std::make_move_iterator(other.rows.end()));
+        std::sort(rows.begin(), rows.end(), rankedBefore);
+    } else {
+        RangeRanking all = rankRange(m_handle, utf8, std::numeric_limits<qint64>::min(),
+            std::numeric_limits<qint64>::max(), limit);
+        if (!all.ok)
+            return false;
+        *total = int(all.total);
+        rows = std::move(all.rows);
+    }
     int listed = 0;
-    while (q.next()) {
-        if (listed == 0)
-            *total = int(q.value(3).toLongLong() / qint64(sizeof(qint32)));
+    for (const RankedRow &row : rows) {
         if (listed >= limit)
             break;
-        const qint64 id = q.value(0).toLongLong();
         Shown s;
-        s.path = q.value(1).toString();
-        const QByteArray list = q.value(2).toByteArray();
+        s.path = QString::fromUtf8(row.path);
+        const QByteArray &list = row.lines;
         for (int at = 0; at + int(sizeof(qint32)) <= list.size(); at += int(sizeof(qint32))) {
             qint32 line = 0;
             std::memcpy(&line, list.constData() + at, sizeof line);
-            s.lines.append(firstLineOf(id) | line);
+            s.lines.append(firstLineOf(row.id) | line);
         }
         listed += s.lines.size();
         shown->append(s);
     }
-    return q.lastError().type() == QSqlError::NoError;
+    return true;
 }
 
 bool TranscriptIndex::tallyByRules(
@@ -890,6 +1042,8 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
     // The line end last, so that the table tells where each line ends.
     words.append(QLatin1Char('"') + TranscriptDocument::lineEnd() + QLatin1Char('"'));
     const QString expression = words.join(QStringLiteral(" AND "));
+    if (!m_secondTried)
+        openSecondReader();
     QVector<Shown> shown;
     bool done = false;
     if (exact) {
@@ -950,23 +1104,32 @@ bool TranscriptIndex::rankTranscripts(const Tally &tally, int limit, QVector<Sho
 bool TranscriptIndex::fetchHits(
     const SearchText::Query &parsed, const QVector<Shown> &shown, int limit, SearchResults *results)
 {
-    QSqlQuery line(m_db);
-    line.prepare(QStringLiteral("SELECT line, start_ms, text FROM lines WHERE id = ?"));
+    if (!m_handle)
+        return false;
+    QVector<HitToRead> wanted;
     for (const Shown &transcript : shown) {
         for (const qint64 id : transcript.lines) {
-            if (results->hits.size() >= limit)
-                return true;
-            line.addBindValue(id);
-            if (!line.exec() || !line.next())
-                return false;
-            SearchHit hit;
-            hit.path = transcript.path;
-            hit.line = line.value(0).toInt();
-            hit.startMs = line.value(1).toLongLong();
-            hit.text = line.value(2).toString();
-            hit.spans = SearchText::matchSpans(hit.text, parsed);
-            results->hits.append(hit);
+            if (wanted.size() < limit)
+                wanted.append({ &transcript.path, id });
         }
+    }
+    QVector<SearchHit> hits(wanted.size());
+    bool ok = true;
+    if (m_second && wanted.size() > 1) {
+        // Reading and marking the lines shown is about as costly as the ranking: halved too.
+        const int half = wanted.size() / 2;
+        auto upper = std::async(std::launch::async, readHits, m_second, std::cref(parsed),
+            std::cref(wanted), half, int(wanted.size()), hits.data());
+        ok = readHits(m_handle, parsed, wanted, 0, half, hits.data());
+        ok = upper.get() && ok;
+    } else {
+        ok = readHits(m_handle, parsed, wanted, 0, wanted.size(), hits.data());
+    }
+    if (!ok)
+        return false;
+    for (SearchHit &hit : hits) {
+        if (hit.line >= 0)
+            results->hits.append(std::move(hit));
     }
     return true;
 }

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+struct sqlite3;
+
 // One line of a transcript that matches a query.
 struct SearchHit
 {
@@ -31,7 +33,8 @@ struct SearchResults
 // their matching lines; SearchText's rules match what the table cannot tell exactly. It holds only
 // what the transcripts hold: a line leaves the index with its transcript, freed pages are
 // overwritten and the write-ahead log emptied after each change. One connection, for the thread
-// that opened it.
+// that opened it, and for an index in a file a second one that reads, so that a query ranks
+// half the transcripts on each core.
 class TranscriptIndex
 {
 public:
@@ -91,6 +94,7 @@ private:
     bool fetchHits(const SearchText::Query &parsed, const QVector<Shown> &shown, int limit,
         SearchResults *results);
     void registerFunctions();
+    void openSecondReader();
     class BulkWrite;
     bool makeSchema();
     bool checkUsable();
@@ -106,5 +110,8 @@ private:
     QString m_folder;
     bool m_rebuilt = false;
     bool m_countsInstances = false; // the connection has the matched() function
+    sqlite3 *m_handle = nullptr; // the driver's, for ranking by SQLite's own interface
+    sqlite3 *m_second = nullptr; // ranks the upper half of the transcripts; null for none
+    bool m_secondTried = false;
     bool m_removed = false; // rows were removed since the index was last compacted
 };

@@ -67,15 +67,18 @@ void QtHttpClass::httpPostForm(int requestId, const QString &url, QHttpMultiPart
 
 bool QtHttpClass::setCaFile(const QString &caFile)
 {
-    QList<QSslCertificate> trusted = QSslConfiguration::systemCaCertificates();
-    bool ok = true;
-    if (!caFile.isEmpty()) {
-        const QList<QSslCertificate> own = QSslCertificate::fromPath(caFile, QSsl::Pem);
-        ok = !own.isEmpty();
-        trusted += own;
-    }
-    tls.setCaCertificates(trusted);
-    return ok;
+    // Without a file of the user's own, the default configuration is kept: it reads the
+    // system's certificates as a handshake needs them, where systemCaCertificates() parses
+    // every one of them from disk on each call (each job and live recording sets this).
+    tls = QSslConfiguration::defaultConfiguration();
+    if (caFile.isEmpty())
+        return true;
+    const QList<QSslCertificate> own = QSslCertificate::fromPath(caFile, QSsl::Pem);
+    if (own.isEmpty())
+        return false;
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    tls.setCaCertificates(system + own);
+    return true;
 }
 
 void QtHttpClass::prepare(QNetworkRequest &request) const

@@ -2,13 +2,13 @@
 
 #include "protocol/speechprotocol.h"
 #include "service/api/json_shape.h"
+#include "service/api/live_members.h"
 #include "service/api/recognition_request.h"
 #include "service/api/transcript_reply.h"
 
 #include <json/json.h>
 
 #include <chrono>
-#include <memory>
 
 namespace speech {
 
@@ -18,45 +18,6 @@ namespace live = speechprotocol::live;
 namespace reply = speechprotocol::reply;
 
 const char *kJson = "application/json; charset=utf-8";
-
-struct LiveMembers
-{
-    std::string session;
-    size_t offset = 0;
-    bool end = false;
-    std::string problem;
-};
-
-// The live members of a body that passed the recognition request's checks (so it is one flat
-// JSON object).
-LiveMembers liveMembers(const std::string &body)
-{
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value parsed;
-    LiveMembers m;
-    if (!reader->parse(body.data(), body.data() + body.size(), &parsed, nullptr)) {
-        m.problem = "request body is not valid JSON";
-        return m;
-    }
-    const Json::Value &root = parsed;
-    const Json::Value &session = root[live::kSession];
-    const Json::Value &offset = root[live::kOffset];
-    const Json::Value &end = root[live::kEnd];
-    if (!session.isNull() && !session.isString())
-        m.problem = std::string("member \"") + live::kSession + "\" must be a string";
-    else if (!offset.isUInt64() || offset.isBool())
-        m.problem = std::string("member \"") + live::kOffset + "\" must be a count of samples";
-    else if (!end.isNull()
-        && !(end.isInt() && !end.isBool() && (end.asInt() == 0 || end.asInt() == 1)))
-        m.problem = std::string("member \"") + live::kEnd + "\" must be 0 or 1";
-    if (!m.problem.empty())
-        return m;
-    m.session = session.asString();
-    m.offset = size_t(offset.asUInt64());
-    m.end = !end.isNull() && end.asInt() == 1;
-    return m;
-}
 
 int errNoOf(LiveSessions::Status status)
 {
@@ -102,7 +63,7 @@ void answerLivePiece(const std::string &requestBody, http::Response &res,
     body[reply::kSn] = randomHex(12);
     res.setStatus(200);
     CheckedRequest checked = checkRecognitionRequest(requestBody, context);
-    const LiveMembers members = checked.ok() ? liveMembers(requestBody) : LiveMembers();
+    const LiveMembers members = checked.ok() ? readLiveMembers(requestBody) : LiveMembers();
     if (checked.ok() && !members.problem.empty()) {
         checked.errNo = err::kBadRequest;
         checked.errMsg = members.problem;

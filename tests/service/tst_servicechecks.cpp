@@ -6,6 +6,7 @@
 
 #include "service/api/base64.h"
 #include "service/api/json_shape.h"
+#include "service/api/live_members.h"
 #include "service/api/recognition_request.h"
 #include "service/api/utf8_text.h"
 #include "service/app/options.h"
@@ -81,6 +82,8 @@ private slots:
     void requestWithoutDevPidUsesDefault();
     void flatObjectCheck_data();
     void flatObjectCheck();
+    void liveMembers_data();
+    void liveMembers();
 
     void keyFile();
     void clientsFile();
@@ -450,6 +453,45 @@ void ServiceChecksTest::flatObjectCheck()
         QVERIFY2(found.empty(), found.c_str());
     else
         QVERIFY2(QString::fromStdString(found).contains(problem), found.c_str());
+}
+
+void ServiceChecksTest::liveMembers_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("read"); // session|offset|end, or a piece of the refusal
+    auto add = [](const char *name, const char *body, const char *read) {
+        QTest::newRow(name) << QByteArray(body) << QString::fromLatin1(read);
+    };
+    add("first piece", R"({"live_offset": 0})", "|0|0");
+    add("last piece", R"({"live_session": "ab", "live_offset": 3400, "live_end": 1})", "ab|3400|1");
+    add("end 0", R"({"live_offset": 9007199254740993, "live_end": 0})", "|9007199254740993|0");
+    add("no offset", R"({"live_session": "ab"})", "live_offset");
+    add("negative offset", R"({"live_offset": -1})", "live_offset");
+    add("fractional offset", R"({"live_offset": 1.5})", "live_offset");
+    add("offset true", R"({"live_offset": true})", "live_offset");
+    add("session a number", R"({"live_session": 7, "live_offset": 0})", "live_session");
+    add("end 2", R"({"live_offset": 0, "live_end": 2})", "live_end");
+    add("end true", R"({"live_offset": 0, "live_end": true})", "live_end");
+    add("an array", R"([{"live_offset": 0}])", "JSON object");
+    add("not JSON", R"({"live_offset": 0)", "JSON object");
+}
+
+void ServiceChecksTest::liveMembers()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, read);
+    const LiveMembers m = readLiveMembers(std::string_view(body.constData(), size_t(body.size())));
+    if (read.contains(QLatin1Char('|'))) {
+        QVERIFY2(m.problem.empty(), m.problem.c_str());
+        QCOMPARE(QStringLiteral("%1|%2|%3")
+                     .arg(QString::fromStdString(m.session))
+                     .arg(m.offset)
+                     .arg(int(m.end)),
+            read);
+    } else {
+        QVERIFY2(QString::fromStdString(m.problem).contains(read), m.problem.c_str());
+        QVERIFY(m.session.empty() && m.offset == 0 && !m.end);
+    }
 }
 
 void ServiceChecksTest::keyFile()

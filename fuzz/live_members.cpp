@@ -3,6 +3,7 @@
 // stands for a valid access token, as in the recognition request's target.
 #include "service/api/live_members.h"
 #include "fuzzcheck.h"
+#include "fuzzrequest.h"
 #include "protocol/speechprotocol.h"
 #include "service/api/json_shape.h"
 #include "service/api/recognition_request.h"
@@ -12,28 +13,11 @@
 
 #include <cstdint>
 
-namespace {
-
-constexpr int64_t kNow = 1700000000;
 namespace live = speechprotocol::live;
-
-std::string withToken(std::string body, const std::string &token)
-{
-    const std::string mark = "@TOKEN@";
-    for (size_t at = body.find(mark); at != std::string::npos; at = body.find(mark, at + 1))
-        body.replace(at, mark.size(), token);
-    return body;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const speech::TokenSigner signer("fuzzing-key-0123456789abcdef");
-    static const std::string token
-        = signer.sign(speech::TokenSigner::Kind::Access, "fuzz", kNow + 3600);
-    const std::string body
-        = withToken(std::string(reinterpret_cast<const char *>(data), size), token);
+    const std::string body = fuzzrequest::body(data, size);
 
     const speech::LiveMembers m = speech::readLiveMembers(body);
     if (!m.problem.empty()) {
@@ -53,11 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A body the recognition checks take (as the route calls them: any length of audio) is
     // one the live members can be read from.
-    speech::RequestContext context;
-    context.signer = &signer;
-    context.clients = { { "fuzz", "" } };
-    context.installedModels = { speechprotocol::kEnglishDevPid };
-    context.now = kNow;
+    speech::RequestContext context = fuzzrequest::context();
     context.minSamples = 0;
     if (speech::checkRecognitionRequest(body, context).ok())
         FUZZ_CHECK(m.problem.find("JSON object") == std::string::npos);

@@ -3,6 +3,7 @@
 // signature and on to the rest of the body.
 #include "service/api/recognition_request.h"
 #include "fuzzcheck.h"
+#include "fuzzrequest.h"
 #include "service/api/base64.h"
 #include "service/api/json_shape.h"
 #include "service/api/utf8_text.h"
@@ -11,33 +12,10 @@
 
 #include <cstdint>
 
-namespace {
-
-constexpr int64_t kNow = 1700000000;
-
-std::string withToken(std::string body, const std::string &token)
-{
-    const std::string mark = "@TOKEN@";
-    for (size_t at = body.find(mark); at != std::string::npos; at = body.find(mark, at + 1))
-        body.replace(at, mark.size(), token);
-    return body;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const speech::TokenSigner signer("fuzzing-key-0123456789abcdef");
-    static const std::string token
-        = signer.sign(speech::TokenSigner::Kind::Access, "fuzz", kNow + 3600);
-    speech::RequestContext context;
-    context.signer = &signer;
-    context.clients = { { "fuzz", "" } };
-    context.installedModels = { speechprotocol::kEnglishDevPid };
-    context.now = kNow;
-
-    const std::string body
-        = withToken(std::string(reinterpret_cast<const char *>(data), size), token);
+    const speech::RequestContext context = fuzzrequest::context();
+    const std::string body = fuzzrequest::body(data, size);
     const speech::CheckedRequest r = speech::checkRecognitionRequest(body, context);
     if (!r.ok()) {
         // A refusal says why and carries no audio.
@@ -61,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     again[speechprotocol::request::kRate] = 16000;
     again[speechprotocol::request::kChannel] = 1;
     again[speechprotocol::request::kCuid] = r.cuid;
-    again[speechprotocol::request::kToken] = token;
+    again[speechprotocol::request::kToken] = fuzzrequest::token();
     again[speechprotocol::request::kDevPid] = r.devPid;
     again[speechprotocol::request::kLen] = Json::Int64(pcm.size());
     again[speechprotocol::request::kSpeech] = speech::base64Encode(pcm);

@@ -14,9 +14,13 @@
 #include "service/auth/key_file.h"
 #include "service/auth/token.h"
 #include "service/http/client_address.h"
+#include "service/http/socket_progress.h"
 #include "service/recognition/audio_input.h"
 
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 #include <json/json.h>
 
@@ -90,6 +94,7 @@ private slots:
     void textMendedToUtf8_data();
     void textMendedToUtf8();
     void loopbackIsOneClientAndItsPeerIsFound();
+    void socketProgressStaysConsistentWhileDataArrives();
 
     void optionsParsed();
     void searchOptionsParsed();
@@ -605,6 +610,63 @@ void ServiceChecksTest::textMendedToUtf8()
     body["error"] = text.toStdString();
     const std::string json = toJson(body);
     QVERIFY2(json.find(mended.toStdString()) != std::string::npos, json.c_str());
+}
+
+// The watchdog takes received minus unread for what the server has read.
+// Looked at while data keeps arriving, the unread part must never be more
+// than what was received (the difference would wrap to a huge head).
+void ServiceChecksTest::socketProgressStaysConsistentWhileDataArrives()
+{
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+    QVERIFY(::listen(server, 1) == 0);
+    QVERIFY(::getsockname(server, reinterpret_cast<sockaddr *>(&addr), &length) == 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(::connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+    const int accepted = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+    QVERIFY(accepted >= 0);
+
+    constexpr size_t kTotal = 64 * 1024 * 1024;
+    std::thread writer([client] {
+        const std::string chunk(700, 'x');
+        for (size_t sent = 0; sent < kTotal;) {
+            const ssize_t n = ::send(client, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += size_t(n);
+        }
+        ::shutdown(client, SHUT_WR);
+    });
+    std::atomic<bool> drained { false };
+    std::thread reader([accepted, &drained] {
+        char sink[1500];
+        while (::recv(accepted, sink, sizeof sink, 0) > 0) { }
+        drained = true;
+    });
+    uint64_t lastRead = 0;
+    uint64_t looks = 0;
+    bool consistent = true;
+    while (!drained && consistent) {
+        SocketProgress progress;
+        consistent = socketProgress(accepted, progress) && progress.unread <= progress.received;
+        if (consistent)
+            lastRead = progress.received - progress.unread;
+        ++looks;
+    }
+    writer.join();
+    if (!consistent)
+        ::shutdown(accepted, SHUT_RDWR);
+    reader.join();
+    ::close(accepted);
+    ::close(client);
+    ::close(server);
+    QVERIFY2(consistent,
+        qPrintable(QStringLiteral("after %1 looks, at %2 bytes read").arg(looks).arg(lastRead)));
+    QVERIFY(looks > 100);
 }
 
 void ServiceChecksTest::loopbackIsOneClientAndItsPeerIsFound()

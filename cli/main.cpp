@@ -17,8 +17,8 @@
 #include "cli/signalwatcher.h"
 #include "core/programlayout.h"
 #include "platform/clientid.h"
+#include "platform/inputdevices.h"
 
-#include <QAudioDeviceInfo>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -68,10 +68,8 @@ void printLogLine(QtMsgType type, const QMessageLogContext &context, const QStri
 int listDevices()
 {
     print(stdout, QStringLiteral("default\n"));
-    for (const QAudioDeviceInfo &device : QAudioDeviceInfo::availableDevices(QAudio::AudioInput)) {
-        if (device.deviceName() != QLatin1String("default"))
-            print(stdout, device.deviceName() + QLatin1Char('\n'));
-    }
+    for (const QString &name : InputDevices::names())
+        print(stdout, name + QLatin1Char('\n'));
     return 0;
 }
 

@@ -21,6 +21,26 @@ bool isAlsaDeviceName(const QString &deviceName)
     return bareAlsaNames.contains(deviceName);
 }
 
+QStringList usableNames(const QList<ListedDevice> &devices, const QString &serverDefault)
+{
+    const QString alias = QStringLiteral("default");
+    QStringList server;
+    QStringList cards;
+    QStringList bare;
+    for (const ListedDevice &device : devices) {
+        if (device.name == alias || device.name.isEmpty())
+            continue;
+        if (!device.alsa)
+            server << device.name;
+        else
+            (device.name.contains(QLatin1Char(':')) ? cards : bare) << device.name;
+    }
+    if (server.contains(serverDefault))
+        server.move(server.indexOf(serverDefault), 0);
+    const QStringList usable = server + cards;
+    return usable.isEmpty() ? bare : usable;
+}
+
 QStringList argumentsFor(const QString &deviceName)
 {
 #ifdef Q_OS_WIN

@@ -2,11 +2,11 @@
 
 #include "audio/audiotexts.h"
 #include "audio/recorder.h"
+#include "platform/inputdevices.h"
 #include "ui/barbuttons.h"
 #include "ui/dialogs.h"
 #include "ui/styles.h"
 
-#include <QAudioDeviceInfo>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -66,14 +66,8 @@ void RecorderBar::setCaptureInputOverride(const QStringList &args)
 
 void RecorderBar::getAudioDev()
 {
-    const QList<QAudioDeviceInfo> devices = QAudioDeviceInfo::availableDevices(QAudio::AudioInput);
-    for (const QAudioDeviceInfo &device : devices) {
-        const QString name = device.deviceName();
-        // Only the exact name "default" is the system's alias; everything else is a device.
-        if (name == QLatin1String("default"))
-            continue;
+    for (const QString &name : InputDevices::names())
         deviceCombo->insertItem(deviceCombo->count(), name, QVariant());
-    }
 }
 
 bool RecorderBar::isRecording() const

@@ -17,6 +17,7 @@ class TestAudioRules : public QObject
     Q_OBJECT
 
 private slots:
+    void usableInputDevices();
     void captureInput_data();
     void captureInput();
     void arguments_data();
@@ -34,6 +35,31 @@ private slots:
     void recordFileNames();
     void wavHeader();
 };
+
+void TestAudioRules::usableInputDevices()
+{
+    using CaptureInput::ListedDevice;
+    auto alsa = [](const char *name) { return ListedDevice { str(name), true }; };
+    auto server = [](const char *name) { return ListedDevice { str(name), false }; };
+    // What Qt lists on a desktop with ALSA's plug-ins and a sound server: the speakers' monitor
+    // before the microphone, which is the server's default.
+    const QList<ListedDevice> desktop { alsa("default"), alsa("lavrate"), alsa("upmix"),
+        alsa("pulse"), alsa("sysdefault:CARD=PCH"), server("alsa_output.pci.monitor"),
+        server("alsa_input.pci"), server("Default"), server("Mic (USB) 话筒") };
+    QCOMPARE(CaptureInput::usableNames(desktop, str("alsa_input.pci")),
+        (QStringList { str("alsa_input.pci"), str("alsa_output.pci.monitor"), str("Default"),
+            str("Mic (USB) 话筒"), str("sysdefault:CARD=PCH") }));
+    // ALSA alone (Qt's server plug-in then lists one nameless device).
+    const QList<ListedDevice> cardsOnly { alsa("default"), alsa("lavrate"),
+        alsa("hw:CARD=PCH,DEV=0"), alsa("hw:CARD=PCH,DEV=0"), server("") };
+    QCOMPARE(CaptureInput::usableNames(cardsOnly, QString()),
+        (QStringList { str("hw:CARD=PCH,DEV=0"), str("hw:CARD=PCH,DEV=0") }));
+    // Nothing bound to a card or a server: the bare names are all there is.
+    QCOMPARE(CaptureInput::usableNames({ alsa("default"), alsa("null"), alsa("jack") }, QString()),
+        (QStringList { str("null"), str("jack") }));
+    QVERIFY(CaptureInput::usableNames({ alsa("default"), server("default") }, str("default"))
+                .isEmpty());
+}
 
 void TestAudioRules::captureInput_data()
 {

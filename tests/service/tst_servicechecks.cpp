@@ -57,6 +57,35 @@ std::string riff(const std::string &chunks)
     return "RIFF" + le32(static_cast<uint32_t>(4 + chunks.size())) + "WAVE" + chunks;
 }
 
+// A TCP connection of this process's own over loopback, closed with it.
+struct LoopbackConnection
+{
+    int server = -1;
+    int client = -1;
+    int accepted = -1;
+    sockaddr_in address {}; // the listening one
+
+    bool open()
+    {
+        server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto *a = reinterpret_cast<sockaddr *>(&address);
+        return ::bind(server, a, sizeof address) == 0 && ::listen(server, 1) == 0
+            && ::getsockname(server, a, &length) == 0 && ::connect(client, a, sizeof address) == 0
+            && (accepted = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;
+    }
+    ~LoopbackConnection()
+    {
+        for (const int fd : { accepted, client, server }) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+};
+
 } // namespace
 
 class ServiceChecksTest : public QObject
@@ -617,18 +646,10 @@ void ServiceChecksTest::textMendedToUtf8()
 // than what was received (the difference would wrap to a huge head).
 void ServiceChecksTest::socketProgressStaysConsistentWhileDataArrives()
 {
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
-    QVERIFY(::listen(server, 1) == 0);
-    QVERIFY(::getsockname(server, reinterpret_cast<sockaddr *>(&addr), &length) == 0);
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    QVERIFY(::connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
-    const int accepted = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
-    QVERIFY(accepted >= 0);
+    LoopbackConnection connection;
+    QVERIFY(connection.open());
+    const int client = connection.client;
+    const int accepted = connection.accepted;
 
     constexpr size_t kTotal = 64 * 1024 * 1024;
     std::thread writer([client] {
@@ -661,9 +682,6 @@ void ServiceChecksTest::socketProgressStaysConsistentWhileDataArrives()
     if (!consistent)
         ::shutdown(accepted, SHUT_RDWR);
     reader.join();
-    ::close(accepted);
-    ::close(client);
-    ::close(server);
     QVERIFY2(consistent,
         qPrintable(QStringLiteral("after %1 looks, at %2 bytes read").arg(looks).arg(lastRead)));
     QVERIFY(looks > 100);
@@ -679,25 +697,15 @@ void ServiceChecksTest::loopbackIsOneClientAndItsPeerIsFound()
         QVERIFY2(!isLoopbackAddress(address) && clientOf(address) == address, address);
 
     // A connection of this process's own over loopback: its peer belongs to this user.
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
-    QVERIFY(::listen(server, 1) == 0);
-    QVERIFY(::getsockname(server, reinterpret_cast<sockaddr *>(&addr), &length) == 0);
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    QVERIFY(::connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+    LoopbackConnection connection;
+    QVERIFY(connection.open());
     sockaddr_in from {};
-    length = sizeof from;
-    QVERIFY(::getsockname(client, reinterpret_cast<sockaddr *>(&from), &length) == 0);
-    const Endpoint ours { "127.0.0.1", ntohs(addr.sin_port) };
+    socklen_t length = sizeof from;
+    QVERIFY(::getsockname(connection.client, reinterpret_cast<sockaddr *>(&from), &length) == 0);
+    const Endpoint ours { "127.0.0.1", ntohs(connection.address.sin_port) };
     const Endpoint peer { "127.0.0.1", ntohs(from.sin_port) };
     QCOMPARE(loopbackPeerOwner(peer, ours), std::optional<uid_t>(::geteuid()));
     QCOMPARE(loopbackPeerOwner({ "127.0.0.1", peer.port == 1 ? 2 : 1 }, ours), std::nullopt);
-    ::close(client);
-    ::close(server);
 
     // The table's own form: addresses as 32-bit words in memory order, the uid in column 8.
     const std::string table

@@ -32,6 +32,10 @@ const QString kVersion = QStringLiteral("6");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
+// A query reads the pages of its words' place lists straight from the file's map rather than
+// copied through the page cache a page at a time, which cost a tenth of its processor time.
+// Beyond this size the file is read as before; writes go through the file as before.
+const char kMapSize[] = "PRAGMA mmap_size = 1073741824";
 
 QString newConnectionName()
 {
@@ -372,7 +376,9 @@ void TranscriptIndex::openSecondReader()
         || !addMatchedFunction(m_second)) {
         sqlite3_close(m_second);
         m_second = nullptr;
+        return;
     }
+    sqlite3_exec(m_second, kMapSize, nullptr, nullptr, nullptr);
 }
 
 bool TranscriptIndex::isOpen() const
@@ -502,6 +508,7 @@ bool TranscriptIndex::open(const QString &file, const QString &folder)
             if (!memory) {
                 exec(QStringLiteral("PRAGMA journal_mode = WAL"));
                 exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+                exec(QLatin1String(kMapSize));
             }
             QSqlQuery q(m_db);
             const bool empty = q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
@@ -546,6 +553,7 @@ bool TranscriptIndex::openToRead(const QString &file, const QString &folder)
         close();
         return false;
     }
+    exec(QLatin1String(kMapSize));
     QSqlQuery q(m_db);
     if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'folder'")) || !q.next()
         || q.value(0).toString() != m_folder) {

@@ -321,11 +321,35 @@ struct HitToRead
     qint64 id;
 };
 
+// A read transaction held over many statements on db, unless one is open already: without it
+// each statement takes and gives back the log's locks, which cost as much as reading a line.
+class ReadTransaction
+{
+public:
+    explicit ReadTransaction(sqlite3 *db)
+        : m_db(sqlite3_get_autocommit(db) ? db : nullptr)
+    {
+        if (m_db && sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+            m_db = nullptr;
+    }
+    ~ReadTransaction()
+    {
+        if (m_db)
+            sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    ReadTransaction(const ReadTransaction &) = delete;
+    ReadTransaction &operator=(const ReadTransaction &) = delete;
+
+private:
+    sqlite3 *m_db;
+};
+
 // The lines wanted[from..to) read through db and marked, into out[from..to). A line gone since it
 // was ranked (its transcript changed meanwhile) is left out, its line -1; false on a fault.
 bool readHits(sqlite3 *db, const SearchText::Query &parsed, const QVector<HitToRead> &wanted,
     int from, int to, SearchHit *out)
 {
+    const ReadTransaction reading(db);
     sqlite3_stmt *st = nullptr;
     if (sqlite3_prepare_v2(
             db, "SELECT line, start_ms, text FROM lines WHERE id = ?1", -1, &st, nullptr)

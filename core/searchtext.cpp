@@ -103,8 +103,9 @@ bool mayChangeScript(const QString &s)
 {
     const QBitArray &changed = changedBySimplified();
     for (const QChar c : s) {
-        // Beyond the basic plane the table is asked each time.
-        if (c.isSurrogate() || changed.testBit(c.unicode()))
+        // No character before the ideographs changes; beyond the basic plane the table is
+        // asked each time.
+        if (c.unicode() >= 0x3400 && (c.isSurrogate() || changed.testBit(c.unicode())))
             return true;
     }
     return false;
@@ -141,58 +142,107 @@ bool isMarkCharacter(uint c)
     return c >= 0x300 && !isUnifiedIdeograph(c) && QChar::isMark(c);
 }
 
+// The folded text written in place, each character with where it came from: room for as many
+// characters as the text has, made larger only for the rare forms that fold into more.
+class Folding
+{
+public:
+    Folding(int size, QVector<int> *from)
+        : m_text(size, Qt::Uninitialized)
+        , m_from(*from)
+    {
+        m_from.resize(size + 1);
+        m_out = m_text.data();
+        m_origin = m_from.data();
+    }
+    void put(QChar c, int origin)
+    {
+        if (m_size == m_text.size())
+            grow();
+        m_out[m_size] = c;
+        m_origin[m_size] = origin;
+        ++m_size;
+    }
+    bool endsWithSpace() const { return m_size > 0 && m_out[m_size - 1] == QLatin1Char(' '); }
+    QString finish()
+    {
+        m_text.resize(m_size);
+        m_from.resize(m_size);
+        return m_text;
+    }
+
+private:
+    void grow()
+    {
+        m_text.resize(std::max(16, 2 * m_text.size()));
+        m_from.resize(m_text.size() + 1);
+        m_out = m_text.data();
+        m_origin = m_from.data();
+    }
+
+    QString m_text;
+    QVector<int> &m_from;
+    QChar *m_out;
+    int *m_origin;
+    int m_size = 0;
+};
+
+// The character at i with the marks that follow it, folded; returns where the next begins.
+int foldPiece(const QString &text, int i, Folding *folded)
+{
+    int n = 0;
+    const uint first = codePointAt(text, i, &n);
+    int end = i + n;
+    // A mark after a blank stays a character of its own, as it is once folded.
+    const bool blank = isBlank(first);
+    while (!blank && end < text.size()) {
+        int m = 0;
+        if (!isMarkCharacter(codePointAt(text, end, &m)))
+            break;
+        end += m;
+    }
+    if (blank) {
+        if (!folded->endsWithSpace())
+            folded->put(QLatin1Char(' '), i);
+        return end;
+    }
+    const QString piece
+        = text.mid(i, end - i).normalized(QString::NormalizationForm_KC).toCaseFolded();
+    for (const QChar c : piece) {
+        // A compatibility form may stand for a space (U+3000 aside, which is one).
+        if (!c.isSpace())
+            folded->put(c, i);
+        else if (!folded->endsWithSpace())
+            folded->put(QLatin1Char(' '), i);
+    }
+    return end;
+}
+
 // Case, width and compatibility forms folded, blanks run together; from: where each folded
 // character came from.
-QString foldForms(const QString &text, QVector<int> *fromOut)
+QString foldForms(const QString &text, QVector<int> *from)
 {
-    QString folded;
-    QVector<int> &from = *fromOut;
-    folded.reserve(text.size());
-    from.reserve(text.size() + 1);
+    Folding folded(text.size(), from);
+    const QChar *units = text.constData();
+    const int size = text.size();
     // Taken a character with the marks that follow it at a time, so that "e" and a combining
     // accent fold as "é" does, and each result character knows where it came from.
-    for (int i = 0; i < text.size();) {
-        int n = 0;
-        const uint first = codePointAt(text, i, &n);
-        int end = i + n;
-        // A mark after a blank stays a character of its own, as it is once folded.
-        const bool blank = isBlank(first);
-        while (!blank && end < text.size()) {
-            int m = 0;
-            if (!isMarkCharacter(codePointAt(text, end, &m)))
-                break;
-            end += m;
+    for (int i = 0; i < size;) {
+        // Most of a transcript, ASCII and ideographs without a mark after them, folds as it
+        // is, without the cost of a string a character.
+        const ushort c = units[i].unicode();
+        const bool plain = (c < 0x80 && !isBlank(c)) || isUnifiedIdeograph(c);
+        int m = 0;
+        if (plain
+            && (i + 1 == size || units[i + 1].unicode() < 0x300
+                || !isMarkCharacter(codePointAt(text, i + 1, &m)))) {
+            folded.put(QChar(c >= 'A' && c <= 'Z' ? ushort(c + 32) : c), i);
+            ++i;
+            continue;
         }
-        if (blank) {
-            if (!folded.endsWith(QLatin1Char(' '))) {
-                folded += QLatin1Char(' ');
-                from.append(i);
-            }
-        } else if (end == i + 1 && first < 0x80) {
-            // Most of a transcript folds as it is, without the cost of a string a character.
-            folded += QChar(first >= 'A' && first <= 'Z' ? first + 32 : first);
-            from.append(i);
-        } else if (end == i + 1 && isUnifiedIdeograph(first)) {
-            folded += QChar(first);
-            from.append(i);
-        } else {
-            const QString piece
-                = text.mid(i, end - i).normalized(QString::NormalizationForm_KC).toCaseFolded();
-            for (const QChar c : piece) {
-                // A compatibility form may stand for a space (U+3000 aside, which is one).
-                if (c.isSpace()) {
-                    if (folded.endsWith(QLatin1Char(' ')))
-                        continue;
-                    folded += QLatin1Char(' ');
-                } else {
-                    folded += c;
-                }
-                from.append(i);
-            }
-        }
-        i = end;
+        i = foldPiece(text, i, &folded);
     }
-    return folded;
+    return folded.finish();
 }
 
 QString toSimplified(const QString &folded, QVector<int> *fromOut)

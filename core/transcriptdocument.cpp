@@ -1,6 +1,9 @@
 #include "core/transcriptdocument.h"
 
+#include <QVarLengthArray>
+
 #include <algorithm>
+#include <limits>
 
 namespace TranscriptDocument {
 
@@ -23,24 +26,35 @@ void matchLines(
         return;
     if (!std::is_sorted(ends.cbegin(), ends.cend()))
         std::sort(ends.begin(), ends.end());
+    const int *end = ends.constData();
+    const int lines = ends.size();
     // Per line: the phrases found in it, and how many instances.
-    QVector<quint32> present(ends.size(), 0);
-    QVector<int> counts(ends.size(), 0);
+    QVarLengthArray<quint32, 256> present(lines);
+    QVarLengthArray<int, 256> counts(lines);
+    std::fill(present.begin(), present.end(), 0);
+    std::fill(counts.begin(), counts.end(), 0);
+    // A phrase's instances come in order: the line of each is found from the last one's,
+    // looked up afresh only where the order starts again.
+    int line = 0;
+    int last = std::numeric_limits<int>::min();
     for (const Instance &i : instances) {
         if (i.phrase < 0 || i.phrase >= phrases)
             continue;
         // The line an instance is in is the one its next line end closes.
-        const int line
-            = int(std::lower_bound(ends.cbegin(), ends.cend(), i.offset) - ends.cbegin());
-        if (line >= ends.size())
+        if (i.offset < last)
+            line = int(std::lower_bound(end, end + lines, i.offset) - end);
+        last = i.offset;
+        while (line < lines && end[line] < i.offset)
+            ++line;
+        if (line >= lines)
             continue;
         present[line] |= quint32(1) << i.phrase;
         ++counts[line];
     }
     const quint32 all = phrases == 32 ? ~quint32(0) : (quint32(1) << phrases) - 1;
-    for (int line = 0; line < ends.size(); ++line) {
-        if (present[line] == all)
-            matched->append({ line, counts[line] });
+    for (int l = 0; l < lines; ++l) {
+        if (present[l] == all)
+            matched->append({ l, counts[l] });
     }
 }
 

@@ -1,5 +1,6 @@
 #include "service/recognition/live_sessions.h"
 
+#include <malloc.h>
 #include <random>
 
 namespace speech {
@@ -65,6 +66,10 @@ LiveSessions::LiveSessions(LiveLimits limits)
             wake_.wait_for(lock, std::chrono::milliseconds(250));
             lock.unlock();
             sweep();
+            // An ended utterance freed its decoding's memory; give the heaps' free tops back to
+            // the system here rather than on a client's request.
+            if (trimDue_.exchange(false))
+                malloc_trim(0);
             lock.lock();
         }
     });
@@ -183,6 +188,7 @@ LiveSessions::Result LiveSessions::feed(Session &s, const std::shared_ptr<Decode
         if (end) {
             result.timed = s.decoder->endStream(s.mean);
             result.ended = true;
+            trimDue_ = true;
             s.pool->releaseOne(s.decoder);
             s.decoder = nullptr;
             s.samples = 0;

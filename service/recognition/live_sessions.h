@@ -4,6 +4,7 @@
 #include "service/recognition/decoder_pool.h"
 #include "service/recognition/recognizer.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -71,6 +72,7 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::shared_ptr<Session>> sessions_;
     bool stopping_ = false;
+    std::atomic<bool> trimDue_ { false };
     std::condition_variable wake_;
     std::thread sweeper_;
 };

@@ -82,6 +82,16 @@ bool hasSound(const int16_t *samples, size_t count)
 constexpr int kPriorFrames = 30;
 constexpr size_t kMeanStepSamples = 3200; // 200 ms
 
+// Live audio reaches the decoder 50 ms (5 frames) a call. Its frame buffers are circular and
+// sized by the longest utterance it has decoded whole, and its live path is only safe while a
+// call brings fewer frames than the feature buffer holds beyond the search's lookahead, and
+// fewer than the normaliser's block of 256: after a whole utterance of 0.1-0.25 s a 200 ms call
+// made the search lose frames (no text, or an assertion), and after a long one a call of a few
+// seconds made the normaliser read past the buffer's rows (a segmentation fault). A decoder that
+// decoded nothing whole takes at most 7 frames a round, so 5 a call is safe on any decoder.
+constexpr size_t kFeedSamples = 800;
+static_assert(kMeanStepSamples % kFeedSamples == 0, "the mean is re-estimated between calls");
+
 void weighPrior(cmn_t *cmn)
 {
     for (int i = 0; i < cmn->veclen; ++i)
@@ -250,7 +260,7 @@ void PocketSphinxRecognizer::continueStream(const int16_t *samples, size_t count
     if (!d->streaming)
         return;
     for (size_t at = 0; at < count;) {
-        const size_t n = std::min(count - at, kMeanStepSamples - d->streamed % kMeanStepSamples);
+        const size_t n = std::min(count - at, kFeedSamples - d->streamed % kFeedSamples);
         if (ps_process_raw(d->ps, samples + at, n, FALSE, FALSE) < 0) {
             abandonStream();
             throw std::runtime_error("the decoder rejected the audio");

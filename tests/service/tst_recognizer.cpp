@@ -177,6 +177,12 @@ void RecognizerTest::liveTextDoesNotDependOnPieces()
     QVERIFY(!even.empty());
     QCOMPARE(live({ 1234, 7 * kSampleRate, 321, kSampleRate + 17 }), even);
     QCOMPARE(live({ speechSamples.size() }), even);
+    // Nor with the utterances the decoder decoded whole before, which size its frame buffers:
+    // after 0.1 s the search lost frames, after 6 s long pieces overran them.
+    for (const size_t whole : { kSampleRate / 10, 6 * kSampleRate }) {
+        decoder.recognize(speechSamples.data() + 2 * kSampleRate, whole);
+        QCOMPARE(live({ 4 * kSampleRate }), even);
+    }
 
     // The mean carried from an utterance said much more softly (the microphone turned down)
     // must not spoil a short one after it: it is to come out as its whole request does.

@@ -181,8 +181,9 @@ public:
         : server_(server)
         , maxWaiting_(maxWaiting)
     {
-        for (size_t i = 0; i < threads; ++i)
-            threads_.emplace_back([this] { work(); });
+        workers_ = std::vector<Worker>(threads);
+        for (Worker &w : workers_)
+            threads_.emplace_back([this, &w] { work(w); });
     }
     ~Queue() override { shutdown(); }
 
@@ -224,8 +225,9 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
+            for (Worker *w : idle_)
+                w->wake.notify_one();
         }
-        ready_.notify_all();
         for (std::thread &t : threads_) {
             if (t.joinable())
                 t.join();
@@ -239,24 +241,54 @@ private:
         std::shared_ptr<Connection> connection;
     };
 
+    // A worker that waits for a connection, and the one handed to it.
+    struct Worker
+    {
+        std::condition_variable wake;
+        Job job;
+        bool handed = false;
+    };
+
+    // The worker that went idle last takes the next connection: a steady load keeps to the
+    // few threads it needs, whose stacks and per-thread library state (the random generator's,
+    // the error queue's) are there already. Waking any idle one instead (a shared condition)
+    // walked through the whole pool, and each thread's first connection made the service's
+    // memory grow for as long as some thread had not served yet.
     void push(Job job)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.push_back(std::move(job));
-        ready_.notify_one();
+        if (idle_.empty()) {
+            jobs_.push_back(std::move(job));
+            return;
+        }
+        Worker *w = idle_.back();
+        idle_.pop_back();
+        w->job = std::move(job);
+        w->handed = true;
+        w->wake.notify_one();
     }
 
-    void work()
+    void work(Worker &w)
     {
         for (;;) {
             Job job;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty())
-                    return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
+                if (!jobs_.empty()) {
+                    job = std::move(jobs_.front());
+                    jobs_.pop_front();
+                } else {
+                    if (stopping_)
+                        return;
+                    idle_.push_back(&w);
+                    w.wake.wait(lock, [&] { return stopping_ || w.handed; });
+                    if (!w.handed) {
+                        idle_.erase(std::find(idle_.begin(), idle_.end(), &w));
+                        return;
+                    }
+                    job = std::move(w.job);
+                    w.handed = false;
+                }
             }
             tlsConnection = job.connection.get();
             job.fn();
@@ -268,11 +300,12 @@ private:
 
     GuardedHttpServer &server_;
     const size_t maxWaiting_;
+    std::vector<Worker> workers_;
     std::vector<std::thread> threads_;
-    std::deque<Job> jobs_;
+    std::deque<Job> jobs_; // waiting for a worker
+    std::vector<Worker *> idle_; // the one that went idle last at the back
     bool stopping_ = false;
     std::mutex mutex_;
-    std::condition_variable ready_;
 };
 
 GuardedHttpServer::GuardedHttpServer(const ServiceLimits &limits, Refusal refusal)

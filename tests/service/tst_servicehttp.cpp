@@ -21,6 +21,7 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -85,6 +86,30 @@ long long peakMemoryKiB(qint64 pid)
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 
+// A process's thread stacks (its 8 MiB mappings) by where they start, with what of each is
+// resident, in KiB.
+QHash<qulonglong, int> threadStacks(qint64 pid)
+{
+    QFile smaps(QStringLiteral("/proc/%1/smaps").arg(pid));
+    QHash<qulonglong, int> stacks;
+    if (!smaps.open(QIODevice::ReadOnly))
+        return stacks;
+    static const QRegularExpression range(QStringLiteral("^([0-9a-f]+)-([0-9a-f]+) "));
+    qulonglong stack = 0;
+    for (const QByteArray &line : smaps.readAll().split('\n')) {
+        const QRegularExpressionMatch m = range.match(QString::fromLatin1(line));
+        if (m.hasMatch()) {
+            const qulonglong from = m.captured(1).toULongLong(nullptr, 16);
+            const qulonglong size = m.captured(2).toULongLong(nullptr, 16) - from;
+            stack = size >= 8180 * 1024ULL && size <= 8200 * 1024ULL ? from : 0;
+        } else if (stack && line.startsWith("Rss:")) {
+            stacks[stack] = line.mid(4).trimmed().split(' ').value(0).toInt();
+            stack = 0;
+        }
+    }
+    return stacks;
+}
+
 } // namespace
 
 class ServiceHttpTest : public QObject
@@ -108,6 +133,7 @@ private slots:
     void silenceGivesEmptyResult();
     void livePiecesAreAuthorisedAndGiveText();
     void burstOfFiftyRequests();
+    void oneConnectionAtATimeKeepsToFewWorkers();
     void logsOneLinePerRequest();
     void twoProcessesWithOneKeyAcceptEachOthersTokens();
     void secondServiceOnTheSamePortFails();
@@ -615,6 +641,30 @@ void ServiceHttpTest::burstOfFiftyRequests()
         QCOMPARE(r.json["err_no"].asInt(), kinds[i % 3].errNo);
     }
     QCOMPARE(issueToken(service.port()).empty(), false);
+}
+
+// Connections one after another are served by the worker that served the last one: a pool
+// that woke any idle worker went through all of them, and each thread's first connection
+// added to the service's memory (its stack, the crypto library's per-thread state) for as
+// long as one had not served yet.
+void ServiceHttpTest::oneConnectionAtATimeKeepsToFewWorkers()
+{
+    SpeechServiceProcess pool(
+        { QStringLiteral("--key"), QString::fromLatin1(kKey), QStringLiteral("--threads"),
+            QStringLiteral("1"), QStringLiteral("--connection-threads"), QStringLiteral("24") });
+    QVERIFY2(pool.start(), qPrintable(pool.logText()));
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(!issueToken(pool.port()).empty());
+    const QHash<qulonglong, int> before = threadStacks(pool.pid());
+    QVERIFY(before.size() >= 24);
+    for (int i = 0; i < 96; ++i)
+        QVERIFY(!issueToken(pool.port()).empty());
+    // Workers taking turns would have grown the 20 stacks not used yet.
+    const QHash<qulonglong, int> after = threadStacks(pool.pid());
+    int grown = 0;
+    for (auto s = after.begin(); s != after.end(); ++s)
+        grown += s.value() > before.value(s.key(), 0) ? 1 : 0;
+    QVERIFY2(grown <= 6, qPrintable(QString::number(grown)));
 }
 
 void ServiceHttpTest::logsOneLinePerRequest()

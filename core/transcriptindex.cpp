@@ -1,5 +1,6 @@
 #include "core/transcriptindex.h"
 
+#include "core/characterpairs.h"
 #include "core/logging.h"
 #include "core/transcriptdocument.h"
 #include "core/transcripttimes.h"
@@ -30,7 +31,7 @@
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("6");
+const QString kVersion = QStringLiteral("7");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
@@ -212,10 +213,13 @@ fts5_api *fts5Of(sqlite3 *db)
     return api;
 }
 
-bool addMatchedFunction(sqlite3 *db)
+// The word table's tokenizer and the matched() function on db; false for either that is not
+// there.
+void addExtensions(sqlite3 *db, bool *pairs, bool *matched)
 {
     fts5_api *api = db ? fts5Of(db) : nullptr;
-    return api && api->iVersion >= 2
+    *pairs = CharacterPairs::registerWith(api);
+    *matched = api && api->iVersion >= 2
         && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
 }
 
@@ -400,25 +404,27 @@ TranscriptIndex::~TranscriptIndex()
     close();
 }
 
-QString TranscriptIndex::ruleSignature()
+QString TranscriptIndex::ruleSignature() const
 {
     // What the text rules make of a sample: an index built under other rules (OpenCC's tables
-    // installed or removed since) would not find, nor remove, its own words.
-    return kVersion + QLatin1Char(':')
-        + SearchText::normalise(QStringLiteral("ＡＢＣ 體育 Straße"));
+    // installed or removed since) would not find, nor remove, its own words. One made without
+    // the pairs' tokenizer is made anew once it is there, and one with them when it is not.
+    return kVersion + QLatin1Char(':') + SearchText::normalise(QStringLiteral("ＡＢＣ 體育 Straße"))
+        + (m_pairs ? QStringLiteral(":pairs") : QString());
 }
 
 void TranscriptIndex::registerFunctions()
 {
     // Without the function each line found is counted by the text rules, only slower.
     m_countsInstances = false;
+    m_pairs = false;
     m_handle = nullptr;
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return;
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
     m_handle = db;
-    m_countsInstances = addMatchedFunction(db);
+    addExtensions(db, &m_pairs, &m_countsInstances);
 }
 
 void TranscriptIndex::openSecondReader()
@@ -429,11 +435,17 @@ void TranscriptIndex::openSecondReader()
         return;
     // Its own thread uses it only while this one waits for it.
     const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
-    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_second, flags, nullptr)
-            != SQLITE_OK
-        || sqlite3_busy_timeout(m_second, 10000) != SQLITE_OK
-        || sqlite3_exec(m_second, "PRAGMA query_only = ON", nullptr, nullptr, nullptr) != SQLITE_OK
-        || !addMatchedFunction(m_second)) {
+    bool pairs = false;
+    bool matched = false;
+    const bool opened
+        = sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_second, flags, nullptr)
+            == SQLITE_OK
+        && sqlite3_busy_timeout(m_second, 10000) == SQLITE_OK
+        && sqlite3_exec(m_second, "PRAGMA query_only = ON", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (opened)
+        addExtensions(m_second, &pairs, &matched);
+    // It reads the table as this connection does, or not at all.
+    if (!opened || !matched || pairs != m_pairs) {
         sqlite3_close(m_second);
         m_second = nullptr;
         return;
@@ -459,6 +471,7 @@ void TranscriptIndex::close()
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
     m_countsInstances = false;
+    m_pairs = false;
     m_handle = nullptr;
 }
 
@@ -522,14 +535,18 @@ bool TranscriptIndex::makeSchema()
         // own, so a Chinese term is a phrase of its characters: a trigram table found them
         // faster but took four fifths of the time and most of the room of an index.
         // Marks belong to their words, as the text rules have it; so do letters newer than
-        // SQLite's character tables.
-        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
+        // SQLite's character tables. With each character's pair with the next beside it, a
+        // Chinese term is the chain of its pairs, whose place lists are far shorter than those
+        // of its characters.
+        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"%1unicode61 remove_diacritics 0 "
         "categories 'L* N* M* Co Cn'\", "
         "content = '')",
     };
+    const QString pairs
+        = m_pairs ? QLatin1String(CharacterPairs::tokenizerName) + QLatin1Char(' ') : QString();
     m_db.transaction();
     for (const char *s : statements) {
-        if (!exec(QString::fromLatin1(s))) {
+        if (!exec(QString::fromLatin1(s).replace(QLatin1String("%1"), pairs))) {
             m_db.rollback();
             return false;
         }

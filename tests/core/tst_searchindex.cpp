@@ -97,7 +97,7 @@ void SearchIndexTest::queries_data()
     QTest::addColumn<QStringList>("expected");
     // zh.txt: 0 今天天气很好，我们去公园散步。 2 會議記錄：明天下午三點開會 3 软件开发进度
     // en.txt: 0 The Meeting starts at noon 1 we restarted the art project
-    // mix.txt: 0 ＡＩ技术大会在北京举行 1 Release 3.5 of the tool
+    // mix.txt: 0 ＡＩ技术大会在北京举行 1 Release 3.5 of the tool 2 下周发布v2版本
     QTest::newRow("chinese inside a longer run") << u("天气") << names({ "zh.txt:0" });
     QTest::newRow("chinese one character") << u("园") << names({ "zh.txt:0" });
     QTest::newRow("chinese phrase of three and more") << u("我们去公园") << names({ "zh.txt:0" });
@@ -111,6 +111,9 @@ void SearchIndexTest::queries_data()
     QTest::newRow("every term") << u("art restart") << names({ "en.txt:1" });
     QTest::newRow("a term missing") << u("art noon") << QStringList();
     QTest::newRow("no phrase across a line break") << u("开会软件") << QStringList();
+    // 今天 and 天气 are both there, but not as one run.
+    QTest::newRow("chinese pairs apart are no phrase") << u("今天气") << QStringList();
+    QTest::newRow("chinese run, then a latin word") << u("发布v2") << names({ "mix.txt:2" });
     QTest::newRow("quoted phrase") << u("\"the art project\"") << names({ "en.txt:1" });
     QTest::newRow("phrase out of order") << u("\"art the\"") << QStringList();
     QTest::newRow("full-width text, half-width query") << u("ai技术") << names({ "mix.txt:0" });
@@ -129,7 +132,8 @@ void SearchIndexTest::queries()
         u("今天天气很好，我们去公园散步。\n\n會議記錄：明天下午三點開會\n软件开发进度\n"));
     writeText(m_library + u("/en.txt"),
         u("The Meeting starts at noon\r\nwe restarted the art project\n"));
-    writeText(m_library + u("/mix.txt"), u("ＡＩ技术大会在北京举行\nRelease 3.5 of the tool"));
+    writeText(m_library + u("/mix.txt"),
+        u("ＡＩ技术大会在北京举行\nRelease 3.5 of the tool\n下周发布v2版本"));
     TranscriptIndex index;
     QVERIFY(index.open(m_file, m_library));
     QVERIFY(index.sync());

@@ -39,6 +39,9 @@ const int kBatch = 200;
 // about a batch's for many batches.
 const int kWords = 1 << 20;
 const int kBulkWords = 32 << 20;
+// The segments a level of the table may have before FTS5 merges them whatever it is told: a
+// first build of 10,000 transcripts makes 50, a segment a batch.
+const int kBulkSegments = 200;
 // A query reads the pages of its words' place lists straight from the file's map rather than
 // copied through the page cache a page at a time, which cost a tenth of its processor time.
 // Beyond this size the file is read as before; writes go through the file as before.
@@ -843,9 +846,14 @@ public:
         // A batch's words held until its commit rather than written out a megabyte at a time:
         // each early write was one more segment to merge, a quarter of a first build's
         // processor time once the character pairs were indexed.
-        if (m_many)
+        // Nor are the segments merged as they come: the last merge takes them all at once.
+        if (m_many) {
             m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('hashsize', %1)")
                              .arg(kBulkWords));
+            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('automerge', 0)"));
+            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('crisismerge', %1)")
+                             .arg(kBulkSegments));
+        }
     }
     ~BulkWrite()
     {
@@ -856,6 +864,9 @@ public:
         if (m_many) {
             m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('hashsize', %1)")
                              .arg(kWords));
+            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('automerge', 4)"));
+            m_index.exec(
+                QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('crisismerge', 16)"));
             m_index.m_removed = true;
         }
         m_index.settle();
@@ -936,15 +947,22 @@ bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
     const bool removes
         = std::any_of(work.cbegin(), work.cend(), [](const Change &w) { return w.oldId >= 0; });
     BulkWrite bulk(*this, removes, work.size() > kBatch);
-    for (int start = 0; start < work.size(); start += kBatch) {
-        const int end = std::min<int>(work.size(), start + kBatch);
+    const auto read = [&work](int start) {
         QVector<QPair<QString, FileStamp>> files;
-        for (int i = start; i < end; ++i) {
+        for (int i = start; i < std::min<int>(work.size(), start + kBatch); ++i) {
             if (!work[i].path.isEmpty())
                 files.append({ work[i].path, work[i].stamp });
         }
-        // Read and folded before the transaction, so that the writes hold it only briefly.
-        const QVector<PreparedFile> prepared = prepareFiles(files);
+        return std::async(std::launch::async, prepareFiles, std::move(files));
+    };
+    // Read and folded before the transaction, so that the writes hold it only briefly; the next
+    // batch while this one is written, which takes one core of the two.
+    auto next = read(0);
+    for (int start = 0; start < work.size(); start += kBatch) {
+        const int end = std::min<int>(work.size(), start + kBatch);
+        const QVector<PreparedFile> prepared = next.get();
+        if (end < work.size())
+            next = read(end);
         if (!m_db.transaction())
             return false;
         bool ok = true;

@@ -5,19 +5,12 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <new>
 
 namespace CharacterPairs {
 
 namespace {
 
 using TokenCallback = int (*)(void *, int, const char *, int, int, int);
-
-struct Tokenizer
-{
-    fts5_tokenizer inner;
-    Fts5Tokenizer *innerInstance = nullptr;
-};
 
 // True for a word that is one character of a character script, in UTF-8.
 bool isCharacterWord(const char *word, int size)
@@ -29,6 +22,9 @@ bool isCharacterWord(const char *word, int size)
         return false;
     if (b[0] < 0x80)
         return false; // no such script in ASCII
+    // The common ideographs, U+4E00 to U+9FFF, without asking Qt's tables.
+    if (size == 3 && b[0] >= 0xE4 && b[0] <= 0xE9)
+        return (b[1] & 0xC0) == 0x80 && (b[2] & 0xC0) == 0x80 && (b[0] > 0xE4 || b[1] >= 0xB8);
     if ((b[0] & 0xE0) == 0xC0) {
         length = 2;
         c = b[0] & 0x1F;
@@ -116,44 +112,40 @@ int queryWord(void *p, int flags, const char *word, int size, int start, int end
     return s->emit(s->context, flags, word, size, start, end);
 }
 
-int create(void *api, const char **args, int count, Fts5Tokenizer **out)
+// The text is the word table's, its words parted by spaces (SearchText::wordTableText): no
+// other tokenizer's rules are needed to find them, and none could part or fold them
+// otherwise than the text rules did.
+int create(void *, const char **, int, Fts5Tokenizer **out)
 {
-    auto *fts = static_cast<fts5_api *>(api);
-    auto *t = new (std::nothrow) Tokenizer;
-    if (!t)
-        return SQLITE_NOMEM;
-    void *innerContext = nullptr;
-    const char *innerName = count > 0 ? args[0] : "unicode61";
-    int rc = fts->xFindTokenizer(fts, innerName, &innerContext, &t->inner);
-    if (rc == SQLITE_OK)
-        rc = t->inner.xCreate(innerContext, count > 0 ? args + 1 : nullptr,
-            count > 0 ? count - 1 : 0, &t->innerInstance);
-    if (rc != SQLITE_OK) {
-        delete t;
-        return rc;
-    }
-    *out = reinterpret_cast<Fts5Tokenizer *>(t);
+    static int instance;
+    *out = reinterpret_cast<Fts5Tokenizer *>(&instance);
     return SQLITE_OK;
 }
 
-void destroy(Fts5Tokenizer *p)
-{
-    auto *t = reinterpret_cast<Tokenizer *>(p);
-    t->inner.xDelete(t->innerInstance);
-    delete t;
-}
+void destroy(Fts5Tokenizer *) { }
 
 int tokenize(
-    Fts5Tokenizer *p, void *context, int flags, const char *text, int size, TokenCallback emit)
+    Fts5Tokenizer *, void *context, int flags, const char *text, int size, TokenCallback emit)
 {
-    auto *t = reinterpret_cast<Tokenizer *>(p);
     Pairing pairing;
     pairing.context = context;
     pairing.emit = emit;
     // Documents (and an auxiliary function's reading of one) give every pair they hold.
     const bool query = flags & FTS5_TOKENIZE_QUERY;
-    const int rc = t->inner.xTokenize(
-        t->innerInstance, &pairing, flags, text, size, query ? queryWord : documentWord);
+    const auto word = query ? queryWord : documentWord;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    int rc = SQLITE_OK;
+    for (int at = 0; at < size && rc == SQLITE_OK;) {
+        if (bytes[at] <= ' ') {
+            ++at;
+            continue;
+        }
+        int end = at;
+        while (end < size && bytes[end] > ' ')
+            ++end;
+        rc = word(&pairing, 0, text + at, end - at, at, end);
+        at = end;
+    }
     if (rc != SQLITE_OK || !query || pairing.heldSize == 0 || pairing.paired)
         return rc;
     return emit(context, 0, pairing.held, pairing.heldSize, pairing.heldStart, pairing.heldEnd);
@@ -164,7 +156,7 @@ int tokenize(
 bool registerWith(fts5_api *api)
 {
     static fts5_tokenizer pairs { create, destroy, tokenize };
-    return api && api->xCreateTokenizer(api, tokenizerName, api, &pairs, nullptr) == SQLITE_OK;
+    return api && api->xCreateTokenizer(api, tokenizerName, nullptr, &pairs, nullptr) == SQLITE_OK;
 }
 
 } // namespace CharacterPairs

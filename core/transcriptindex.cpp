@@ -546,16 +546,15 @@ bool TranscriptIndex::makeSchema()
         // Marks belong to their words, as the text rules have it; so do letters newer than
         // SQLite's character tables. With each character's pair with the next beside it, a
         // Chinese term is the chain of its pairs, whose place lists are far shorter than those
-        // of its characters.
-        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"%1unicode61 remove_diacritics 0 "
-        "categories 'L* N* M* Co Cn'\", "
-        "content = '')",
+        // of its characters; that tokenizer takes the words as the text rules parted them.
+        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"%1\", content = '')",
     };
-    const QString pairs
-        = m_pairs ? QLatin1String(CharacterPairs::tokenizerName) + QLatin1Char(' ') : QString();
+    const QString words = m_pairs
+        ? QLatin1String(CharacterPairs::tokenizerName)
+        : QStringLiteral("unicode61 remove_diacritics 0 categories 'L* N* M* Co Cn'");
     m_db.transaction();
     for (const char *s : statements) {
-        if (!exec(QString::fromLatin1(s).replace(QLatin1String("%1"), pairs))) {
+        if (!exec(QString::fromLatin1(s).replace(QLatin1String("%1"), words))) {
             m_db.rollback();
             return false;
         }

@@ -605,6 +605,12 @@ bool TranscriptIndex::open(const QString &file, const QString &folder)
                     return true;
                 }
             } else if (checkUsable()) {
+                // A first build that was stopped left the table merging as it does for one.
+                if (q.exec(QStringLiteral("SELECT v FROM docs_config WHERE k = 'automerge'"))
+                    && q.next() && q.value(0).toInt() == 0) {
+                    q.finish();
+                    mergeAsUsual();
+                }
                 return true;
             }
         }
@@ -831,6 +837,14 @@ void TranscriptIndex::settle()
 // not synced on every commit (a file damaged by a crash is found and made anew at the next
 // open), the cache is larger, and freed pages need no overwriting while nothing is removed
 // (the pages that segment merges free hold only lines the index still holds).
+// FTS5's own settings for the word table, which it keeps in the table.
+void TranscriptIndex::mergeAsUsual()
+{
+    exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('hashsize', %1)").arg(kWords));
+    exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('automerge', 4)"));
+    exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('crisismerge', 16)"));
+}
+
 class TranscriptIndex::BulkWrite
 {
 public:
@@ -861,11 +875,7 @@ public:
         m_index.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
         // Many batches leave the table in many segments, each one more place a query looks.
         if (m_many) {
-            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('hashsize', %1)")
-                             .arg(kWords));
-            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('automerge', 4)"));
-            m_index.exec(
-                QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('crisismerge', 16)"));
+            m_index.mergeAsUsual();
             m_index.m_removed = true;
         }
         m_index.settle();

@@ -102,6 +102,7 @@ private:
     bool readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime);
     bool removeRows(qint64 transcriptId);
     bool exec(const QString &sql);
+    void mergeAsUsual();
     void settle();
     QString ruleSignature() const;
 

@@ -5,6 +5,7 @@
 #include <QBitArray>
 
 #include <algorithm>
+#include <atomic>
 
 namespace SearchText {
 
@@ -218,6 +219,30 @@ int foldPiece(const QString &text, int i, Folding *folded)
     return end;
 }
 
+// What a character of the basic plane with no mark after it folds into, as foldPiece folds it,
+// learned from Qt's tables the first time it is seen: the full-width commas and stops of every
+// Chinese line were a string and a normalisation each. 0 not known yet; kPiece for a blank, a
+// surrogate, or a character that folds into other than one character: foldPiece's to fold.
+constexpr ushort kPiece = 0xffff;
+std::atomic<ushort> singleFolds[0x10000];
+
+ushort singleFold(ushort c)
+{
+    std::atomic<ushort> &known = singleFolds[c];
+    ushort fold = known.load(std::memory_order_relaxed);
+    if (fold != 0)
+        return fold;
+    fold = kPiece;
+    if (!QChar::isSurrogate(c) && !isBlank(c)) {
+        const QString piece
+            = QString(QChar(c)).normalized(QString::NormalizationForm_KC).toCaseFolded();
+        if (piece.size() == 1 && !piece.at(0).isSpace())
+            fold = piece.at(0).unicode();
+    }
+    known.store(fold, std::memory_order_relaxed);
+    return fold;
+}
+
 // Case, width and compatibility forms folded, blanks run together; from: where each folded
 // character came from.
 QString foldForms(const QString &text, QVector<int> *from)
@@ -228,15 +253,21 @@ QString foldForms(const QString &text, QVector<int> *from)
     // Taken a character with the marks that follow it at a time, so that "e" and a combining
     // accent fold as "é" does, and each result character knows where it came from.
     for (int i = 0; i < size;) {
+        const ushort c = units[i].unicode();
+        int m = 0;
+        const bool alone = i + 1 == size || units[i + 1].unicode() < 0x300
+            || isUnifiedIdeograph(units[i + 1].unicode())
+            || !isMarkCharacter(codePointAt(text, i + 1, &m));
         // Most of a transcript, ASCII and ideographs without a mark after them, folds as it
         // is, without the cost of a string a character.
-        const ushort c = units[i].unicode();
-        const bool plain = (c < 0x80 && !isBlank(c)) || isUnifiedIdeograph(c);
-        int m = 0;
-        if (plain
-            && (i + 1 == size || units[i + 1].unicode() < 0x300
-                || !isMarkCharacter(codePointAt(text, i + 1, &m)))) {
+        if (alone && ((c < 0x80 && !isBlank(c)) || isUnifiedIdeograph(c))) {
             folded.put(QChar(c >= 'A' && c <= 'Z' ? ushort(c + 32) : c), i);
+            ++i;
+            continue;
+        }
+        const ushort fold = alone && c >= 0x80 ? singleFold(c) : kPiece;
+        if (fold != kPiece) {
+            folded.put(QChar(fold), i);
             ++i;
             continue;
         }

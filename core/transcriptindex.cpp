@@ -1,5 +1,6 @@
 #include "core/transcriptindex.h"
 
+#include "core/characterpairs.h"
 #include "core/logging.h"
 #include "core/transcriptdocument.h"
 #include "core/transcripttimes.h"
@@ -30,10 +31,17 @@
 namespace {
 
 const QString kKind = QStringLiteral("tovarin transcript index");
-const QString kVersion = QStringLiteral("6");
+const QString kVersion = QStringLiteral("7");
 // Files read again in one transaction: small enough that a change of the program's own is
 // not kept waiting long behind a first build.
 const int kBatch = 200;
+// The words FTS5 holds in memory before it writes them out, in bytes: its own default, and
+// about a batch's for many batches.
+const int kWords = 1 << 20;
+const int kBulkWords = 32 << 20;
+// The segments a level of the table may have before FTS5 merges them whatever it is told: a
+// first build of 10,000 transcripts makes 50, a segment a batch.
+const int kBulkSegments = 200;
 // A query reads the pages of its words' place lists straight from the file's map rather than
 // copied through the page cache a page at a time, which cost a tenth of its processor time.
 // Beyond this size the file is read as before; writes go through the file as before.
@@ -212,10 +220,13 @@ fts5_api *fts5Of(sqlite3 *db)
     return api;
 }
 
-bool addMatchedFunction(sqlite3 *db)
+// The word table's tokenizer and the matched() function on db; false for either that is not
+// there.
+void addExtensions(sqlite3 *db, bool *pairs, bool *matched)
 {
     fts5_api *api = db ? fts5Of(db) : nullptr;
-    return api && api->iVersion >= 2
+    *pairs = CharacterPairs::registerWith(api);
+    *matched = api && api->iVersion >= 2
         && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;
 }
 
@@ -366,8 +377,9 @@ bool readHits(sqlite3 *db, const SearchText::Query &parsed, const QVector<HitToR
             hit.path = *wanted[i].path;
             hit.line = sqlite3_column_int(st, 0);
             hit.startMs = sqlite3_column_int64(st, 1);
-            hit.text = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 2)),
-                sqlite3_column_bytes(st, 2));
+            hit.text = QString(sqlite3_column_bytes(st, 2) / int(sizeof(QChar)), Qt::Uninitialized);
+            std::memcpy(hit.text.data(), sqlite3_column_blob(st, 2),
+                size_t(hit.text.size()) * sizeof(QChar));
             hit.spans = SearchText::matchSpans(hit.text, parsed);
         }
         sqlite3_reset(st);
@@ -400,25 +412,27 @@ TranscriptIndex::~TranscriptIndex()
     close();
 }
 
-QString TranscriptIndex::ruleSignature()
+QString TranscriptIndex::ruleSignature() const
 {
     // What the text rules make of a sample: an index built under other rules (OpenCC's tables
-    // installed or removed since) would not find, nor remove, its own words.
-    return kVersion + QLatin1Char(':')
-        + SearchText::normalise(QStringLiteral("ＡＢＣ 體育 Straße"));
+    // installed or removed since) would not find, nor remove, its own words. One made without
+    // the pairs' tokenizer is made anew once it is there, and one with them when it is not.
+    return kVersion + QLatin1Char(':') + SearchText::normalise(QStringLiteral("ＡＢＣ 體育 Straße"))
+        + (m_pairs ? QStringLiteral(":pairs") : QString());
 }
 
 void TranscriptIndex::registerFunctions()
 {
     // Without the function each line found is counted by the text rules, only slower.
     m_countsInstances = false;
+    m_pairs = false;
     m_handle = nullptr;
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return;
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
     m_handle = db;
-    m_countsInstances = addMatchedFunction(db);
+    addExtensions(db, &m_pairs, &m_countsInstances);
 }
 
 void TranscriptIndex::openSecondReader()
@@ -429,11 +443,17 @@ void TranscriptIndex::openSecondReader()
         return;
     // Its own thread uses it only while this one waits for it.
     const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
-    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_second, flags, nullptr)
-            != SQLITE_OK
-        || sqlite3_busy_timeout(m_second, 10000) != SQLITE_OK
-        || sqlite3_exec(m_second, "PRAGMA query_only = ON", nullptr, nullptr, nullptr) != SQLITE_OK
-        || !addMatchedFunction(m_second)) {
+    bool pairs = false;
+    bool matched = false;
+    const bool opened
+        = sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_second, flags, nullptr)
+            == SQLITE_OK
+        && sqlite3_busy_timeout(m_second, 10000) == SQLITE_OK
+        && sqlite3_exec(m_second, "PRAGMA query_only = ON", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (opened)
+        addExtensions(m_second, &pairs, &matched);
+    // It reads the table as this connection does, or not at all.
+    if (!opened || !matched || pairs != m_pairs) {
         sqlite3_close(m_second);
         m_second = nullptr;
         return;
@@ -459,6 +479,7 @@ void TranscriptIndex::close()
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
     m_countsInstances = false;
+    m_pairs = false;
     m_handle = nullptr;
 }
 
@@ -513,23 +534,27 @@ bool TranscriptIndex::makeSchema()
         "size INTEGER, mtime INTEGER, times_mtime INTEGER)",
         // A line's id is its transcript's and its place among the transcript's non-blank lines,
         // (transcript << 32) | place, as the word table's document counts its line ends; line
-        // is its number in the text.
+        // is its number in the text. text is the line as QString holds it, read back as it
+        // is: decoding UTF-8 was a tenth of a query's processor time.
         "CREATE TABLE lines (id INTEGER PRIMARY KEY, line INTEGER NOT NULL, "
-        "start_ms INTEGER NOT NULL, text TEXT NOT NULL, norm TEXT NOT NULL)",
+        "start_ms INTEGER NOT NULL, text BLOB NOT NULL, norm TEXT NOT NULL)",
         // One document a transcript, its rowid the transcript's id (TranscriptDocument):
         // ranking reads one row a transcript, not one a matching line.
         // Contentless: the text is kept once, in lines. Each Chinese character is a word of its
         // own, so a Chinese term is a phrase of its characters: a trigram table found them
         // faster but took four fifths of the time and most of the room of an index.
         // Marks belong to their words, as the text rules have it; so do letters newer than
-        // SQLite's character tables.
-        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"unicode61 remove_diacritics 0 "
-        "categories 'L* N* M* Co Cn'\", "
-        "content = '')",
+        // SQLite's character tables. With each character's pair with the next beside it, a
+        // Chinese term is the chain of its pairs, whose place lists are far shorter than those
+        // of its characters; that tokenizer takes the words as the text rules parted them.
+        "CREATE VIRTUAL TABLE docs USING fts5(t, tokenize = \"%1\", content = '')",
     };
+    const QString words = m_pairs
+        ? QLatin1String(CharacterPairs::tokenizerName)
+        : QStringLiteral("unicode61 remove_diacritics 0 categories 'L* N* M* Co Cn'");
     m_db.transaction();
     for (const char *s : statements) {
-        if (!exec(QString::fromLatin1(s))) {
+        if (!exec(QString::fromLatin1(s).replace(QLatin1String("%1"), words))) {
             m_db.rollback();
             return false;
         }
@@ -580,6 +605,12 @@ bool TranscriptIndex::open(const QString &file, const QString &folder)
                     return true;
                 }
             } else if (checkUsable()) {
+                // A first build that was stopped left the table merging as it does for one.
+                if (q.exec(QStringLiteral("SELECT v FROM docs_config WHERE k = 'automerge'"))
+                    && q.next() && q.value(0).toInt() == 0) {
+                    q.finish();
+                    mergeAsUsual();
+                }
                 return true;
             }
         }
@@ -761,7 +792,9 @@ struct TranscriptIndex::Writer
             line.addBindValue(firstLineOf(id) | words.size());
             line.addBindValue(l.index);
             line.addBindValue(l.startMs);
-            line.addBindValue(l.text);
+            line.addBindValue(
+                QByteArray::fromRawData(reinterpret_cast<const char *>(l.text.constData()),
+                    l.text.size() * int(sizeof(QChar))));
             line.addBindValue(l.normalised);
             if (!line.exec())
                 return false;
@@ -804,6 +837,14 @@ void TranscriptIndex::settle()
 // not synced on every commit (a file damaged by a crash is found and made anew at the next
 // open), the cache is larger, and freed pages need no overwriting while nothing is removed
 // (the pages that segment merges free hold only lines the index still holds).
+// FTS5's own settings for the word table, which it keeps in the table.
+void TranscriptIndex::mergeAsUsual()
+{
+    exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('hashsize', %1)").arg(kWords));
+    exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('automerge', 4)"));
+    exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('crisismerge', 16)"));
+}
+
 class TranscriptIndex::BulkWrite
 {
 public:
@@ -815,6 +856,17 @@ public:
         m_index.exec(QStringLiteral("PRAGMA cache_size = -65536"));
         if (!removes)
             m_index.exec(QStringLiteral("PRAGMA secure_delete = OFF"));
+        // A batch's words held until its commit rather than written out a megabyte at a time:
+        // each early write was one more segment to merge, a quarter of a first build's
+        // processor time once the character pairs were indexed.
+        // Nor are the segments merged as they come: the last merge takes them all at once.
+        if (m_many) {
+            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('hashsize', %1)")
+                             .arg(kBulkWords));
+            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('automerge', 0)"));
+            m_index.exec(QStringLiteral("INSERT INTO docs (docs, rank) VALUES ('crisismerge', %1)")
+                             .arg(kBulkSegments));
+        }
     }
     ~BulkWrite()
     {
@@ -822,8 +874,10 @@ public:
         m_index.exec(QStringLiteral("PRAGMA cache_size = -2000"));
         m_index.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
         // Many batches leave the table in many segments, each one more place a query looks.
-        if (m_many)
+        if (m_many) {
+            m_index.mergeAsUsual();
             m_index.m_removed = true;
+        }
         m_index.settle();
     }
     BulkWrite(const BulkWrite &) = delete;
@@ -902,15 +956,22 @@ bool TranscriptIndex::sync(const std::function<void(int, int)> &progress)
     const bool removes
         = std::any_of(work.cbegin(), work.cend(), [](const Change &w) { return w.oldId >= 0; });
     BulkWrite bulk(*this, removes, work.size() > kBatch);
-    for (int start = 0; start < work.size(); start += kBatch) {
-        const int end = std::min<int>(work.size(), start + kBatch);
+    const auto read = [&work](int start) {
         QVector<QPair<QString, FileStamp>> files;
-        for (int i = start; i < end; ++i) {
+        for (int i = start; i < std::min<int>(work.size(), start + kBatch); ++i) {
             if (!work[i].path.isEmpty())
                 files.append({ work[i].path, work[i].stamp });
         }
-        // Read and folded before the transaction, so that the writes hold it only briefly.
-        const QVector<PreparedFile> prepared = prepareFiles(files);
+        return std::async(std::launch::async, prepareFiles, std::move(files));
+    };
+    // Read and folded before the transaction, so that the writes hold it only briefly; the next
+    // batch while this one is written, which takes one core of the two.
+    auto next = read(0);
+    for (int start = 0; start < work.size(); start += kBatch) {
+        const int end = std::min<int>(work.size(), start + kBatch);
+        const QVector<PreparedFile> prepared = next.get();
+        if (end < work.size())
+            next = read(end);
         if (!m_db.transaction())
             return false;
         bool ok = true;

@@ -29,7 +29,8 @@ struct SearchResults
 
 // The search index of one library folder: an SQLite file (or memory) with one row per non-empty
 // transcript line and one FTS5 document per transcript (each Chinese character a word of its
-// own, each line closed by a word of its own), which finds and ranks the transcripts and tells
+// own, with its pair with the next in its place, each line closed by a word of its own), which
+// finds and ranks the transcripts and tells
 // their matching lines; SearchText's rules match what the table cannot tell exactly. It holds only
 // what the transcripts hold: a line leaves the index with its transcript, freed pages are
 // overwritten and the write-ahead log emptied after each change. One connection, for the thread
@@ -101,8 +102,9 @@ private:
     bool readFile(const QString &path, qint64 size, qint64 mtime, qint64 timesMtime);
     bool removeRows(qint64 transcriptId);
     bool exec(const QString &sql);
+    void mergeAsUsual();
     void settle();
-    static QString ruleSignature();
+    QString ruleSignature() const;
 
     QSqlDatabase m_db;
     QString m_connection;
@@ -110,6 +112,7 @@ private:
     QString m_folder;
     bool m_rebuilt = false;
     bool m_countsInstances = false; // the connection has the matched() function
+    bool m_pairs = false; // and the tokenizer that adds character pairs
     sqlite3 *m_handle = nullptr; // the driver's, for ranking by SQLite's own interface
     sqlite3 *m_second = nullptr; // ranks the upper half of the transcripts; null for none
     bool m_secondTried = false;

@@ -153,6 +153,18 @@ int tokenize(
 
 } // namespace
 
+fts5_api *fts5Of(sqlite3 *db)
+{
+    fts5_api *api = nullptr;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr) != SQLITE_OK)
+        return nullptr;
+    sqlite3_bind_pointer(statement, 1, static_cast<void *>(&api), "fts5_api_ptr", nullptr);
+    sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return api;
+}
+
 bool registerWith(fts5_api *api)
 {
     static fts5_tokenizer pairs { create, destroy, tokenize };

@@ -1,6 +1,7 @@
 #pragma once
 
 struct fts5_api;
+struct sqlite3;
 
 // The word table's tokenizer: the words of the table's text as SearchText::wordTableText parts
 // them by spaces, and at each character of a character script that the next word continues, the
@@ -10,6 +11,9 @@ struct fts5_api;
 namespace CharacterPairs {
 
 constexpr char tokenizerName[] = "character_pairs";
+
+// The FTS5 of a connection; null without one.
+fts5_api *fts5Of(sqlite3 *db);
 
 // Makes the tokenizer known to the FTS5 of a connection; false when it cannot be.
 bool registerWith(fts5_api *api);

@@ -208,23 +208,11 @@ qint64 lastLineOf(qint64 transcript)
 }
 
 // FTS5's own interface on the connection, asked for as its documentation has it.
-fts5_api *fts5Of(sqlite3 *db)
-{
-    fts5_api *api = nullptr;
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr) != SQLITE_OK)
-        return nullptr;
-    sqlite3_bind_pointer(statement, 1, static_cast<void *>(&api), "fts5_api_ptr", nullptr);
-    sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    return api;
-}
-
 // The word table's tokenizer and the matched() function on db; false for either that is not
 // there.
 void addExtensions(sqlite3 *db, bool *pairs, bool *matched)
 {
-    fts5_api *api = db ? fts5Of(db) : nullptr;
+    fts5_api *api = db ? CharacterPairs::fts5Of(db) : nullptr;
     *pairs = CharacterPairs::registerWith(api);
     *matched = api && api->iVersion >= 2
         && api->xCreateFunction(api, "matched", nullptr, matchedFunction, nullptr) == SQLITE_OK;

@@ -59,19 +59,21 @@ int run(const QString &query, const QString &given, std::FILE *out, std::FILE *e
         print(err, QStringLiteral("tovarin-transcribe: '%1' is not a folder\n").arg(folder));
         return 2;
     }
-    // The library's own index where it has one; other folders are not written into it.
+    // The library's own index where it has one. Other folders are read as grep reads them:
+    // nothing of them is written, and an index made for one search would cost more than it saves.
+    SearchResults results;
     TranscriptIndex index;
     const bool library = !indexed.isEmpty() && cleanFolder(folder) == indexed;
-    if (!(library && index.open(indexFile, folder))
-        && !index.open(QStringLiteral(":memory:"), folder)) {
-        print(err, QStringLiteral("tovarin-transcribe: no search index could be made\n"));
-        return 2;
-    }
-    bool ok = index.sync();
-    const SearchResults results = ok ? index.search(query, INT_MAX, &ok) : SearchResults();
-    if (!ok) {
-        print(err, QStringLiteral("tovarin-transcribe: the search index failed\n"));
-        return 2;
+    if (library && index.open(indexFile, folder)) {
+        bool ok = index.sync();
+        if (ok)
+            results = index.search(query, INT_MAX, &ok);
+        if (!ok) {
+            print(err, QStringLiteral("tovarin-transcribe: the search index failed\n"));
+            return 2;
+        }
+    } else {
+        results = TranscriptIndex::scan(folder, query);
     }
     // Named as the folder was given, as grep names what it reads.
     const QString shown = given.isEmpty() ? folder : given;

@@ -698,15 +698,13 @@ struct PreparedFile
     QVector<PreparedLine> lines;
 };
 
-PreparedFile prepareFile(const QString &path, const FileStamp &stamp)
+// A transcript's non-blank lines as the text pane shows them, each with its number and its
+// time: take(number, startMs, text). False when it cannot be read.
+template <typename Take> bool forEachLine(const QString &path, Take &&take)
 {
-    PreparedFile prepared;
-    prepared.path = path;
-    prepared.stamp = stamp;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return prepared; // gone or unreadable meanwhile: nothing to hold
-    prepared.readable = true;
+        return false;
     QByteArray bytes = file.readAll();
     // As the text pane reads it: what follows a NUL is not shown.
     const int zero = bytes.indexOf('\0');
@@ -722,27 +720,45 @@ PreparedFile prepareFile(const QString &path, const FileStamp &stamp)
         QString l = lines[i];
         if (l.endsWith(QLatin1Char('\r')))
             l.chop(1);
-        if (l.trimmed().isEmpty())
-            continue;
-        const QString normalised = SearchText::normalise(l);
-        prepared.lines.append({ i, i < starts.size() ? starts[i] : qint64(-1), l, normalised,
-            SearchText::wordTableText(normalised) });
+        if (!l.trimmed().isEmpty())
+            take(i, i < starts.size() ? starts[i] : qint64(-1), l);
     }
+    return true;
+}
+
+PreparedFile prepareFile(const QString &path, const FileStamp &stamp)
+{
+    PreparedFile prepared;
+    prepared.path = path;
+    prepared.stamp = stamp;
+    // Gone or unreadable meanwhile: nothing to hold.
+    prepared.readable = forEachLine(path, [&](int number, qint64 startMs, const QString &l) {
+        const QString normalised = SearchText::normalise(l);
+        prepared.lines.append(
+            { number, startMs, l, normalised, SearchText::wordTableText(normalised) });
+    });
     return prepared;
+}
+
+// f(i) for each i below count, half of them on another core.
+template <typename F> void onBothCores(int count, const F &f)
+{
+    const auto range = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            f(i);
+    };
+    const int half = count / 2;
+    auto other = std::async(std::launch::async, range, half, count);
+    range(0, half);
+    other.get();
 }
 
 // The prepared files read on both cores, in their order.
 QVector<PreparedFile> prepareFiles(const QVector<QPair<QString, FileStamp>> &files)
 {
     QVector<PreparedFile> prepared(files.size());
-    const auto range = [&](int from, int to) {
-        for (int i = from; i < to; ++i)
-            prepared[i] = prepareFile(files[i].first, files[i].second);
-    };
-    const int half = files.size() / 2;
-    auto other = std::async(std::launch::async, range, half, int(files.size()));
-    range(0, half);
-    other.get();
+    onBothCores(
+        files.size(), [&](int i) { prepared[i] = prepareFile(files[i].first, files[i].second); });
     return prepared;
 }
 
@@ -1175,6 +1191,53 @@ SearchResults TranscriptIndex::search(const QString &query, int limit, bool *ok)
             *ok = false;
         return SearchResults();
     }
+    return results;
+}
+
+SearchResults TranscriptIndex::scan(const QString &folder, const QString &query)
+{
+    SearchResults results;
+    const SearchText::Query parsed = SearchText::parse(query);
+    // As search() has it: a query of nothing the word table holds (punctuation alone) finds
+    // nothing.
+    if (std::all_of(parsed.terms.begin(), parsed.terms.end(),
+            [](const QString &term) { return SearchText::wordExpression(term).isEmpty(); }))
+        return results;
+    struct Found
+    {
+        qint64 mtime = 0;
+        int count = 0; // occurrences, as the index ranks them
+        QVector<SearchHit> hits;
+    };
+    const QStringList paths = transcriptsIn(cleanPath(folder));
+    QVector<Found> found(paths.size());
+    onBothCores(paths.size(), [&](int i) {
+        Found &f = found[i];
+        f.mtime = stampOf(paths[i]).mtime;
+        forEachLine(paths[i], [&](int number, qint64 startMs, const QString &text) {
+            const int count = SearchText::countInNormalised(SearchText::normalise(text), parsed);
+            if (count == 0)
+                return;
+            f.count += count;
+            f.hits.append(
+                { paths[i], number, startMs, text, SearchText::matchSpans(text, parsed) });
+        });
+    });
+    QVector<int> order;
+    for (int i = 0; i < found.size(); ++i) {
+        if (found[i].count > 0)
+            order.append(i);
+    }
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        if (found[a].count != found[b].count)
+            return found[a].count > found[b].count;
+        if (found[a].mtime != found[b].mtime)
+            return found[a].mtime > found[b].mtime;
+        return paths[a] < paths[b];
+    });
+    for (int i : order)
+        results.hits += found[i].hits;
+    results.total = results.hits.size();
     return results;
 }
 

@@ -151,6 +151,13 @@ void SearchIndexTest::queries()
     QVERIFY(ok);
     QCOMPARE(found(results), expected);
     QCOMPARE(results.total, expected.size());
+    // Read without an index, as the command line reads any other folder: the same.
+    const SearchResults scanned = TranscriptIndex::scan(m_library, query);
+    QCOMPARE(found(scanned), expected);
+    for (int i = 0; i < scanned.hits.size(); ++i) {
+        QCOMPARE(scanned.hits[i].startMs, results.hits[i].startMs);
+        QCOMPARE(scanned.hits[i].spans, results.hits[i].spans);
+    }
 }
 
 void SearchIndexTest::matchIsMarkedInTheLineAsWritten()
